@@ -1,0 +1,140 @@
+#include "clijoin.h"
+
+#include "codepage.h"
+#include "errorreport.h"
+#include "failure.h"
+#include "joincommand.h"
+#include "joinhost.h"
+#include "textfile.h"
+
+#include <QCommandLineParser>
+
+#ifdef CORVANTA_HAVE_FOLDERSCAN
+#include "folderscan.h"
+#endif
+
+#include <QFileInfo>
+#include <optional>
+
+namespace corvanta {
+
+namespace {
+
+constexpr auto kUsage = "Usage: corvanta-join [--append | --merge] [-o FILE] PATH...\n"
+                        "Joins XML files into one, as Corvanta's Start Joining does.\n"
+                        "\n"
+                        "  --merge    share second-level nodes of later files with the first (default)\n"
+                        "  --append   append the whole text of every file, one after another\n"
+                        "  -o FILE    write the result to FILE (replaced whole) instead of standard output\n"
+                        "  --help     show this text\n"
+                        "\n"
+                        "A PATH that is a folder adds the XML files of it and of every folder below it.\n"
+                        "Messages go to standard error. Exit status: 0 when the result was produced without any\n"
+                        "message, 1 when the join stopped or showed a message, 2 for a usage error.\n";
+
+void write(std::FILE* stream, const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, bytes.size(), stream);
+}
+
+/// The join's host on a console: the list is the command line, boxes become lines on standard error.
+class ConsoleHost final : public JoinHost {
+public:
+    ConsoleHost(QStringList inputs, bool append, std::FILE* err)
+        : m_inputs(std::move(inputs))
+        , m_append(append)
+        , m_err(err) {}
+
+    int itemCount() const override { return int(m_inputs.size()); }
+    QString itemText(int index) const override { return m_inputs.at(index - 1); }
+    bool appendSelected() const override { return m_append; }
+    void setBusyPointer(bool) override {}
+    void setProgress(double) override {}
+    void showMessage(const QString& text, Icon) override { tell(text); }
+    void showErrorReport(const QString& text) override { tell(text); }
+    void setResultsText(const QString& text) override { m_result = text; }
+    void showResults() override { m_shown = true; }
+    void hideMain() override {}
+
+    bool messageShown() const { return m_messageShown; }
+    std::optional<QString> result() const { return m_shown ? m_result : std::nullopt; }
+
+private:
+    void tell(const QString& text) {
+        m_messageShown = true;
+        write(m_err, encodeSystemCodePage(QString(displayLines(text) + QLatin1Char('\n'))));
+        std::fflush(m_err);
+    }
+
+    QStringList m_inputs;
+    bool m_append;
+    std::FILE* m_err;
+    std::optional<QString> m_result;
+    bool m_shown = false;
+    bool m_messageShown = false;
+};
+
+int usageError(std::FILE* err, const QString& problem) {
+    write(err, encodeSystemCodePage(QString(QStringLiteral("corvanta-join: ") + problem + QLatin1Char('\n'))));
+    write(err, kUsage);
+    return 2;
+}
+
+QStringList expandInputs(const QStringList& paths) {
+    QStringList inputs;
+    for (const QString& path : paths) {
+#ifdef CORVANTA_HAVE_FOLDERSCAN
+        if (QFileInfo(path).isDir()) {
+            inputs += scanFolderForXmlFiles(path);
+            continue;
+        }
+#endif
+        inputs += path;
+    }
+    return inputs;
+}
+
+} // namespace
+
+int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* err) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption appendOption(QStringLiteral("append"));
+    const QCommandLineOption mergeOption(QStringLiteral("merge"));
+    const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption helpOption(QStringLiteral("help"));
+    parser.addOptions({appendOption, mergeOption, outputOption, helpOption});
+
+    if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
+        return usageError(err, parser.errorText());
+    if (parser.isSet(helpOption)) {
+        write(out, kUsage);
+        return 0;
+    }
+    if (parser.isSet(appendOption) && parser.isSet(mergeOption))
+        return usageError(err, QStringLiteral("--append and --merge exclude each other"));
+    if (parser.values(outputOption).size() > 1)
+        return usageError(err, QStringLiteral("-o given more than once"));
+    if (parser.positionalArguments().isEmpty())
+        return usageError(err, QStringLiteral("no PATH given"));
+
+    ConsoleHost host(expandInputs(parser.positionalArguments()), parser.isSet(appendOption), err);
+    Start(host);
+
+    const std::optional<QString> result = host.result();
+    if (!result)
+        return 1;
+    if (parser.isSet(outputOption)) {
+        try {
+            WriteTextFile(*result, parser.value(outputOption));
+        } catch (const Failure& failure) {
+            write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
+            return 1;
+        }
+    } else {
+        write(out, encodeSystemCodePage(*result));
+        std::fflush(out);
+    }
+    return host.messageShown() ? 1 : 0;
+}
+
+} // namespace corvanta

@@ -1,0 +1,9 @@
+#include "clijoin.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvanta-join"));
+    return corvanta::runCommandLineJoin(QCoreApplication::arguments().mid(1), stdout, stderr);
+}

@@ -1,0 +1,27 @@
+#include "errorreport.h"
+
+#include "buildconfig.h"
+
+namespace corvanta {
+
+QString supportAddress() {
+    return QStringLiteral(CORVANTA_SUPPORT_EMAIL);
+}
+
+QString applicationErrorReport(const QString& description, const QString& location, int step,
+                               const std::optional<QString>& fileLine) {
+    QString text = description + QStringLiteral("\r\n") + location + QStringLiteral("at line ") +
+                   QString::number(step) + QStringLiteral("\r\rPlease email screenshot of this message to ") +
+                   supportAddress();
+    if (fileLine)
+        text += QStringLiteral("\r\nfile1: ") + *fileLine;
+    return text;
+}
+
+QString displayLines(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+} // namespace corvanta

@@ -1,0 +1,81 @@
+#include "joincommand.h"
+
+#include "errorreport.h"
+#include "failure.h"
+#include "mergemode.h"
+#include "steprunner.h"
+#include "textfile.h"
+#include "workingfolder.h"
+
+#include <QFileInfo>
+#include <optional>
+
+namespace corvanta {
+
+namespace {
+
+class JoinRun {
+public:
+    explicit JoinRun(JoinHost& host)
+        : m_host(host)
+        , m_steps([this](int step, const QString& description) {
+            m_host.showErrorReport(applicationErrorReport(description, location::Start, step, m_currentPath));
+        }) {}
+
+    void run() {
+        if (!m_steps.test(102, [&] { return m_host.itemCount() >= 1; })) {
+            m_steps.step(186, [&] { m_host.showMessage(QStringLiteral("No files added."), JoinHost::Icon::None); });
+            return;
+        }
+        m_steps.step(104, [&] {
+            m_folder.emplace();
+            m_workingPath = m_folder->workingPath();
+        });
+        if (m_steps.test(108, [&] { return m_host.appendSelected(); }))
+            runAppendMode();
+        else if (!runMergeMode(m_host, m_steps, m_workingPath))
+            return;
+        handOff();
+    }
+
+private:
+    void runAppendMode() {
+        m_steps.step(110, [&] { m_host.setBusyPointer(true); });
+        int count = 0;
+        m_steps.step(112, [&] { count = m_host.itemCount(); });
+        for (int i = 1; i <= count; ++i) {
+            m_steps.step(114, [&] { m_currentPath = m_host.itemText(i); });
+            m_steps.step(116, [&] { m_host.setProgress(double(i) / m_host.itemCount() * 100.0); });
+            QByteArray text; // nothing is appended for an input that could not be read
+            m_steps.step(118, [&] { text = ReadTextFileEncoded(m_currentPath); });
+            m_steps.step(120, [&] { appendBytes(m_workingPath, text); });
+        }
+        m_steps.step(124, [&] { m_host.setBusyPointer(false); });
+        m_steps.step(126, [&] { m_host.setProgress(0); });
+    }
+
+    void handOff() {
+        if (m_steps.test(172, [&] { return QFileInfo(m_workingPath).isFile(); })) {
+            m_steps.step(176, [&] { m_host.setResultsText(ReadTextFile(m_workingPath)); });
+            m_steps.step(178, [&] { KillFile(m_workingPath); });
+            m_steps.step(180, [&] { m_host.showResults(); });
+            m_steps.step(182, [&] { m_host.hideMain(); });
+        } else {
+            m_steps.step(184, [&] { m_host.showMessage(QStringLiteral("Join Fail."), JoinHost::Icon::Warning); });
+        }
+    }
+
+    JoinHost& m_host;
+    QString m_currentPath;
+    StepRunner m_steps;
+    std::optional<WorkingFolder> m_folder; // removed, with the working file, when the run ends
+    QString m_workingPath;
+};
+
+} // namespace
+
+void Start(JoinHost& host) {
+    JoinRun(host).run();
+}
+
+} // namespace corvanta

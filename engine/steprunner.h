@@ -1,0 +1,66 @@
+#pragma once
+
+#include "failure.h"
+
+#include <QString>
+#include <exception>
+#include <functional>
+#include <new>
+
+namespace corvanta {
+
+/// Runs numbered steps of a reporting procedure: a step that fails is reported with its number and the procedure
+/// goes on with the next step, as the caller decides.
+class StepRunner {
+public:
+    using Reporter = std::function<void(int step, const QString& description)>;
+
+    explicit StepRunner(Reporter reporter)
+        : m_reporter(std::move(reporter)) {}
+
+    /// Runs \a body as step \a number; returns false when it failed (the failure has been reported).
+    template <typename Body> bool step(int number, Body&& body) {
+        m_current = number;
+        try {
+            body();
+            return true;
+        } catch (...) {
+            report(number, std::current_exception());
+            return false;
+        }
+    }
+
+    /// Evaluates the test of step \a number. A test that fails counts as held, so the steps it guards run.
+    template <typename Test> bool test(int number, Test&& condition) {
+        m_current = number;
+        try {
+            return condition();
+        } catch (...) {
+            report(number, std::current_exception());
+            return true;
+        }
+    }
+
+    /// Number of the step that ran last.
+    int current() const { return m_current; }
+
+private:
+    void report(int number, std::exception_ptr error) {
+        QString description;
+        try {
+            std::rethrow_exception(error);
+        } catch (const Failure& failure) {
+            description = failure.description();
+        } catch (const std::bad_alloc&) {
+            description = QStringLiteral("Out of memory");
+        } catch (const std::exception& other) {
+            description = QString::fromLocal8Bit(other.what());
+        }
+        m_reporter(number, description);
+    }
+
+    Reporter m_reporter;
+    int m_current = 0;
+};
+
+} // namespace corvanta

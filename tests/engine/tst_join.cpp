@@ -1,0 +1,148 @@
+#include "errorreport.h"
+#include "joincommand.h"
+#include "recordinghost.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace corvanta;
+
+class TestJoin : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_temp = std::make_unique<QTemporaryDir>();
+        m_workTemp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_temp->isValid() && m_workTemp->isValid());
+        qputenv("TEMP", m_workTemp->path().toLocal8Bit());
+    }
+
+    void emptyListSaysNoFilesAdded() {
+        for (bool append : {true, false}) {
+            RecordingHost host({}, append);
+            Start(host);
+            QCOMPARE(host.events, QStringList{"message:No files added."});
+            QVERIFY(workFolderIsEmpty());
+        }
+    }
+
+    void appendJoinsWholeTextsInListOrder() {
+        const QString a = path("a.xml"), b = path("b.txt"), c = path("c.xml");
+        writeFile(a, "<?xml version=\"1.0\"?>\n<r>1</r>\n");
+        writeFile(b, "not xml at all \xc3\xa9");
+        writeFile(c, "<?xml version=\"1.0\"?>\n<r>1</r>\n");
+
+        RecordingHost host({a, b, c}, true);
+        Start(host);
+        QCOMPARE(host.messages(), QStringList());
+        QCOMPARE(host.resultsText, QStringLiteral("<?xml version=\"1.0\"?>\n<r>1</r>\nnot xml at all \u00e9"
+                                                  "<?xml version=\"1.0\"?>\n<r>1</r>\n"));
+        QVERIFY(host.resultsShown && host.mainHidden);
+
+        host.items = {c, b};
+        Start(host);
+        QCOMPARE(host.resultsText, QStringLiteral("<?xml version=\"1.0\"?>\n<r>1</r>\nnot xml at all \u00e9"));
+    }
+
+    void appendReportsProgressAndPointerInOrder() {
+        QStringList items;
+        for (int i = 0; i < 4; ++i) {
+            items << path(QStringLiteral("f%1.xml").arg(i));
+            writeFile(items.last(), "x");
+        }
+        RecordingHost host(items, true);
+        Start(host);
+        QCOMPARE(host.events, (QStringList{"busy", "progress 25", "progress 50", "progress 75", "progress 100", "idle",
+                                           "progress 0", "text", "results", "hide"}));
+        RecordingHost three({items[0], items[1], items[2]}, true);
+        Start(three);
+        QCOMPARE(three.progress.front(), 100.0 / 3.0); // fractional, unrounded
+    }
+
+    void appendOfMissingEmptyAndUtf16Inputs() {
+        const QString empty = path("empty.xml"), wide = path("wide.xml"), latin = path("latin.xml");
+        writeFile(empty, "");
+        writeFile(wide, QByteArray("\xff\xfe<\0r\0/\0>\0", 10));
+        writeFile(latin, "caf\xe9");
+        RecordingHost host({path("missing.xml"), empty, wide, latin}, true);
+        Start(host);
+        QCOMPARE(host.messages(), QStringList());
+        QCOMPARE(host.resultsText, QStringLiteral("empty file\ufeff<r/>caf\u00e9"));
+    }
+
+    void appendOfUnreadableInputReportsItAndGoesOn() {
+        const QString folder = path("sub");
+        QDir().mkpath(folder);
+        const QString b = path("b.xml");
+        writeFile(b, "<b/>");
+        RecordingHost host({folder, b}, true);
+        Start(host);
+        const QStringList reports = host.reports();
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(reports[0].contains(QStringLiteral("\r\nin Quorvel5/20/2014.Form1.Start at line 118\r\r")));
+        QVERIFY(reports[0].endsWith(QStringLiteral("\r\nfile1: ") + folder));
+        QCOMPARE(host.resultsText, QStringLiteral("<b/>"));
+    }
+
+    void eachRunUsesAFreshPrivateWorkingFile() {
+        // A file planted where an older program kept its working file is never picked up.
+        writeFile(m_workTemp->filePath("temp.xml"), "planted");
+        const QString a = path("a.xml");
+        writeFile(a, "A");
+        RecordingHost host({a}, true);
+        Start(host);
+        Start(host);
+        QCOMPARE(host.resultsText, QStringLiteral("A"));
+        QCOMPARE(readFile(m_workTemp->filePath("temp.xml")), QByteArray("planted"));
+        QCOMPARE(QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"temp.xml"});
+    }
+
+    void missingTempFolderGivesJoinFail() {
+        qputenv("TEMP", path("no/such/folder").toLocal8Bit());
+        const QString a = path("a.xml");
+        writeFile(a, "A");
+        RecordingHost host({a}, true);
+        Start(host);
+        QCOMPARE(host.messages(), QStringList{"warning:Join Fail."});
+        QVERIFY(!host.resultsShown && !host.mainHidden);
+    }
+
+    void handOffSetsTextBeforeShowingAndHiding() {
+        const QString a = path("a.xml");
+        writeFile(a, "");
+        RecordingHost host({a}, true);
+        Start(host);
+        QCOMPARE(host.events.mid(host.events.indexOf("text")), (QStringList{"text", "results", "hide"}));
+        QCOMPARE(host.resultsText, QStringLiteral("empty file"));
+        QVERIFY(workFolderIsEmpty());
+    }
+
+    void errorReportText() {
+        QCOMPARE(applicationErrorReport(QStringLiteral("Disk full"), location::SaveResults, 130),
+                 QStringLiteral("Disk full\r\nin Quorvel5/20/2014.Form2.SaveResults at line 130\r\r"
+                                "Please email screenshot of this message to ") +
+                     supportAddress());
+        QCOMPARE(applicationErrorReport(QStringLiteral("x"), location::Start, 132, QString()),
+                 QStringLiteral("x\r\nin Quorvel5/20/2014.Form1.Start at line 132\r\r"
+                                "Please email screenshot of this message to ") +
+                     supportAddress() + QStringLiteral("\r\nfile1: "));
+        QCOMPARE(displayLines(QStringLiteral("a\r\nb\r\rc")), QStringLiteral("a\nb\n\nc"));
+    }
+
+private:
+    QString path(const QString& name) const { return m_temp->filePath(name); }
+    bool workFolderIsEmpty() const {
+        return QDir(m_workTemp->path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<QTemporaryDir> m_workTemp;
+};
+
+QTEST_GUILESS_MAIN(TestJoin)
+#include "tst_join.moc"

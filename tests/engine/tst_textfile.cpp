@@ -1,0 +1,154 @@
+#include "codepage.h"
+#include "failure.h"
+#include "testfiles.h"
+#include "textfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace corvanta;
+
+class TestTextFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_temp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_temp->isValid());
+    }
+
+    void fileExistsNeverFails() {
+        QVERIFY(!FileExists(QString()));
+        QVERIFY(!FileExists(m_temp->filePath("missing.xml")));
+        QVERIFY(FileExists(m_temp->path()));
+        writeFile(m_temp->filePath("a.xml"), "<a/>");
+        QVERIFY(FileExists(m_temp->filePath("a.xml")));
+    }
+
+    void readTextFile_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ascii") << QByteArray("<r>x</r>") << QStringLiteral("<r>x</r>");
+        QTest::newRow("zero length") << QByteArray() << QStringLiteral("empty file");
+        QTest::newRow("utf-8 combined") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
+        QTest::newRow("utf-8 bom kept") << QByteArray("\xef\xbb\xbf<r/>") << QStringLiteral("\ufeff<r/>");
+        QTest::newRow("lone e9 is cp1252") << QByteArray("caf\xe9") << QStringLiteral("caf\u00e9");
+        QTest::newRow("cp1252 euro and quotes") << QByteArray("\x80\x93\x94") << QStringLiteral("\u20ac\u201c\u201d");
+        QTest::newRow("mixed valid and invalid") << QByteArray("\xc3\xa9\xe9") << QStringLiteral("\u00e9\u00e9");
+        QTest::newRow("truncated sequence") << QByteArray("a\xe2\x82") << QStringLiteral("a\u00e2\u201a");
+        QTest::newRow("overlong is not utf-8") << QByteArray("\xc0\xaf") << QStringLiteral("\u00c0\u00af");
+        QTest::newRow("encoded surrogate is not utf-8")
+            << QByteArray("\xed\xa0\x80") << QStringLiteral("\u00ed\u00a0\u20ac");
+        QTest::newRow("utf-16le bom kept") << QByteArray("\xff\xfe<\0r\0/\0>\0", 10) << QStringLiteral("\ufeff<r/>");
+        QTest::newRow("utf-16be") << QByteArray("\xfe\xff\0<\0r\0/\0>", 10) << QStringLiteral("\ufeff<r/>");
+        QTest::newRow("fe not followed by ff is little-endian")
+            << QByteArray("\xfe\0a\0", 4) << QStringLiteral("\u00fea");
+        QTest::newRow("ff not utf-16 still read as utf-16") << QByteArray("\xff\x41") << QStringLiteral("\u41ff");
+        QTest::newRow("odd byte becomes replacement")
+            << QByteArray("\xff\xfe\x41\0\x42", 5) << QStringLiteral("\ufeffA\ufffd");
+        QTest::newRow("utf-16 surrogate pair")
+            << QByteArray("\xff\xfe\x3d\xd8\x00\xde", 6) << QStringLiteral("\ufeff\U0001F600");
+    }
+
+    void readTextFile() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        const QString path = m_temp->filePath("in.xml");
+        writeFile(path, bytes);
+        QCOMPARE(ReadTextFile(path), text);
+        QCOMPARE(ReadTextFileEncoded(path), encodeSystemCodePage(text));
+        QCOMPARE(readFile(path), bytes); // reading never changes the input
+    }
+
+    void readTextFileOfMissingPathIsEmpty() {
+        QCOMPARE(ReadTextFile(m_temp->filePath("nope.xml")), QString());
+        QCOMPARE(ReadTextFileEncoded(m_temp->filePath("nope.xml")), QByteArray());
+    }
+
+    void readTextFileOfFolderThrows() {
+        QVERIFY_THROWS_EXCEPTION(Failure, ReadTextFile(m_temp->path()));
+        QVERIFY_THROWS_EXCEPTION(Failure, ReadTextFileEncoded(m_temp->path()));
+    }
+
+    void utf8AndAsciiRoundTripByteForByte() {
+        const QByteArray bytes("<r a=\"\xe2\x82\xac\">\xf0\x9f\x98\x80 caf\xc3\xa9</r>\r\n");
+        QCOMPARE(encodeSystemCodePage(decodeSystemCodePage(bytes)), bytes);
+        QCOMPARE(recodeSystemCodePage(bytes), bytes);
+        QVERIFY(isValidUtf8(bytes));
+        QVERIFY(!isValidUtf8(QByteArray("\xf4\x90\x80\x80"))); // past U+10FFFF
+    }
+
+    void loneSurrogateIsWrittenAsReplacement() {
+        const QString text = QStringLiteral("a") + QChar(0xD800) + QStringLiteral("b");
+        QCOMPARE(encodeSystemCodePage(text), QByteArray("a\xef\xbf\xbd"
+                                                        "b"));
+    }
+
+    void fileIOAppendCreatesAndAppends() {
+        const QString path = m_temp->filePath("out.txt");
+        QString one = QStringLiteral("one\u00e9");
+        QString two = QStringLiteral("two");
+        QCOMPARE(FileIO(path, one, FileIOMode::Append), 0);
+        QCOMPARE(FileIO(path, two, FileIOMode::Append), 0);
+        QCOMPARE(readFile(path), QByteArray("one\xc3\xa9two"));
+
+        QString read;
+        QCOMPARE(FileIO(path, read, FileIOMode::Read), 0);
+        QCOMPARE(read, QStringLiteral("one\u00e9two"));
+        QString shorter = QStringLiteral("x");
+        QCOMPARE(FileIO(path, shorter, FileIOMode::Overwrite), 0);
+        QCOMPARE(readFile(path), QByteArray("x"));
+    }
+
+    void fileIOInMissingFolderFailsAndCreatesNothing() {
+        const QString path = m_temp->filePath("no/such/folder/out.txt");
+        QString data = QStringLiteral("x");
+        QVERIFY(FileIO(path, data, FileIOMode::Append) != 0);
+        QVERIFY(!QFile::exists(path));
+        QString unused;
+        QCOMPARE(FileIO(path, unused, static_cast<FileIOMode>(9)), 0); // any other mode does nothing
+    }
+
+    void killFileIsQuiet() {
+        KillFile(m_temp->filePath("missing"));
+        KillFile(QString());
+        KillFile(m_temp->path()); // never removes a folder
+        QVERIFY(QFileInfo(m_temp->path()).isDir());
+        writeFile(m_temp->filePath("k.xml"), "k");
+        KillFile(m_temp->filePath("k.xml"));
+        QVERIFY(!QFile::exists(m_temp->filePath("k.xml")));
+    }
+
+    void writeTextFileReplacesWhole() {
+        const QString path = m_temp->filePath("save.xml");
+        writeFile(path, "a much longer old content");
+        WriteTextFile(QStringLiteral("new \u00e9"), path);
+        QCOMPARE(readFile(path), QByteArray("new \xc3\xa9"));
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files), QStringList{"save.xml"});
+    }
+
+    void writeTextFileFailureKeepsTargetAndLeavesNothing() {
+        // A folder where the file should be: the rename cannot replace it.
+        const QString target = m_temp->filePath("target");
+        QDir().mkpath(target + "/inside");
+        QVERIFY_THROWS_EXCEPTION(Failure, WriteTextFile(QStringLiteral("text"), target));
+        QVERIFY(QFileInfo(target + "/inside").isDir());
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+        try {
+            WriteTextFile(QStringLiteral("text"), m_temp->filePath("missing/folder/out.xml"));
+            QFAIL("expected a failure");
+        } catch (const Failure& failure) {
+            QVERIFY(!failure.description().isEmpty());
+        }
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_temp; // fresh for every test
+};
+
+QTEST_GUILESS_MAIN(TestTextFile)
+#include "tst_textfile.moc"

@@ -1,0 +1,50 @@
+#include "recordinghost.h"
+
+void RecordingHost::setBusyPointer(bool busy) {
+    events << (busy ? QStringLiteral("busy") : QStringLiteral("idle"));
+}
+
+void RecordingHost::setProgress(double percent) {
+    progress.push_back(percent);
+    events << QStringLiteral("progress %1").arg(percent);
+}
+
+void RecordingHost::showMessage(const QString& text, Icon icon) {
+    events << (icon == Icon::Warning ? QStringLiteral("warning:") : QStringLiteral("message:")) + text;
+}
+
+void RecordingHost::showErrorReport(const QString& text) {
+    events << QStringLiteral("report:") + text;
+}
+
+void RecordingHost::setResultsText(const QString& text) {
+    resultsText = text;
+    events << QStringLiteral("text");
+}
+
+void RecordingHost::showResults() {
+    resultsShown = true;
+    events << QStringLiteral("results");
+}
+
+void RecordingHost::hideMain() {
+    mainHidden = true;
+    events << QStringLiteral("hide");
+}
+
+QStringList RecordingHost::messages() const {
+    QStringList shown;
+    for (const QString& event : events)
+        if (event.startsWith(QLatin1String("message:")) || event.startsWith(QLatin1String("warning:")) ||
+            event.startsWith(QLatin1String("report:")))
+            shown << event;
+    return shown;
+}
+
+QStringList RecordingHost::reports() const {
+    QStringList shown;
+    for (const QString& event : events)
+        if (event.startsWith(QLatin1String("report:")))
+            shown << event.mid(7);
+    return shown;
+}

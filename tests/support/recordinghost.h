@@ -1,0 +1,42 @@
+#pragma once
+
+#include "joinhost.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+/// A join host over a plain list of paths that records, in order, everything the join shows or does.
+class RecordingHost final : public corvanta::JoinHost {
+public:
+    explicit RecordingHost(QStringList paths = {}, bool appendMode = false)
+        : items(std::move(paths))
+        , append(appendMode) {}
+
+    int itemCount() const override { return int(items.size()); }
+    QString itemText(int index) const override { return items.at(index - 1); }
+    bool appendSelected() const override { return append; }
+    void setBusyPointer(bool busy) override;
+    void setProgress(double percent) override;
+    void showMessage(const QString& text, Icon icon) override;
+    void showErrorReport(const QString& text) override;
+    void setResultsText(const QString& text) override;
+    void showResults() override;
+    void hideMain() override;
+
+    /// Messages and reports in the order shown; reports start with "report:", warnings with "warning:".
+    QStringList messages() const;
+    /// Only the error reports' texts.
+    QStringList reports() const;
+    /// True when the run reached the results window.
+    bool handedOff() const { return resultsShown; }
+
+    QStringList items;
+    bool append;
+
+    QStringList events; // "busy", "idle", "progress 25", "message ...", "results", "hide", ...
+    std::vector<double> progress;
+    QString resultsText;
+    bool resultsShown = false;
+    bool mainHidden = false;
+};

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+/// Writes \a bytes to \a path (creating folders on the way); fails the current test when it cannot.
+void writeFile(const QString& path, const QByteArray& bytes);
+/// The bytes of \a path; fails the current test when it cannot be read.
+QByteArray readFile(const QString& path);
+/// Canonical XML (C14N 1.0, without comments unless \a withComments) of a document text.
+QByteArray canonicalXml(const QByteArray& xml, bool withComments = false);
