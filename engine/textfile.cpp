@@ -79,6 +79,8 @@ QByteArray ReadTextFileEncoded(const QString& path) {
 }
 
 int appendBytes(const QString& path, const QByteArray& bytes) {
+    if (path.isEmpty())
+        return QFileDevice::OpenError;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return file.error();
