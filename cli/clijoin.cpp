@@ -51,12 +51,12 @@ public:
     void setProgress(double) override {}
     void showMessage(const QString& text, Icon) override { tell(text); }
     void showErrorReport(const QString& text) override { tell(text); }
-    void setResultsText(const QString& text) override { m_result = text; }
+    void setResultsText(const JoinedText& text) override { m_result = text; }
     void showResults() override { m_shown = true; }
     void hideMain() override {}
 
     bool messageShown() const { return m_messageShown; }
-    std::optional<QString> result() const { return m_shown ? m_result : std::nullopt; }
+    std::optional<JoinedText> result() const { return m_shown ? m_result : std::nullopt; }
 
 private:
     void tell(const QString& text) {
@@ -68,7 +68,7 @@ private:
     QStringList m_inputs;
     bool m_append;
     std::FILE* m_err;
-    std::optional<QString> m_result;
+    std::optional<JoinedText> m_result;
     bool m_shown = false;
     bool m_messageShown = false;
 };
@@ -120,18 +120,18 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     ConsoleHost host(expandInputs(parser.positionalArguments()), parser.isSet(appendOption), err);
     Start(host);
 
-    const std::optional<QString> result = host.result();
+    const std::optional<JoinedText> result = host.result();
     if (!result)
         return 1;
     if (parser.isSet(outputOption)) {
         try {
-            WriteTextFile(*result, parser.value(outputOption));
+            writeFileAtomically(result->encoded(), parser.value(outputOption));
         } catch (const Failure& failure) {
             write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
             return 1;
         }
     } else {
-        write(out, encodeSystemCodePage(*result));
+        write(out, result->encoded());
         std::fflush(out);
     }
     return host.messageShown() ? 1 : 0;

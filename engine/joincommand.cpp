@@ -56,7 +56,7 @@ private:
 
     void handOff() {
         if (m_steps.test(172, [&] { return QFileInfo(m_workingPath).isFile(); })) {
-            m_steps.step(176, [&] { m_host.setResultsText(ReadTextFile(m_workingPath)); });
+            m_steps.step(176, [&] { m_host.setResultsText(JoinedText::fromFile(m_workingPath)); });
             m_steps.step(178, [&] { KillFile(m_workingPath); });
             m_steps.step(180, [&] { m_host.showResults(); });
             m_steps.step(182, [&] { m_host.hideMain(); });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joinedtext.h"
+
 #include <QString>
 
 namespace corvanta {
@@ -30,7 +32,7 @@ public:
     virtual void showErrorReport(const QString& text) = 0;
 
     /// Hand-off: replaces the results text whole.
-    virtual void setResultsText(const QString& text) = 0;
+    virtual void setResultsText(const JoinedText& text) = 0;
     virtual void showResults() = 0;
     virtual void hideMain() = 0;
 };

@@ -55,27 +55,28 @@ bool FileExists(const QString& path) {
 }
 
 QString decodeFileText(const QByteArray& bytes) {
-    return isUtf16(bytes) ? decodeUtf16(bytes) : decodeSystemCodePage(bytes);
+    return !bytes.isEmpty() && isUtf16(bytes) ? decodeUtf16(bytes) : decodeSystemCodePage(bytes);
+}
+
+QByteArray encodeFileText(const QByteArray& bytes) {
+    return !bytes.isEmpty() && isUtf16(bytes) ? encodeSystemCodePage(decodeUtf16(bytes)) : recodeSystemCodePage(bytes);
+}
+
+QByteArray readTextFileBytes(const QString& path) {
+    if (!FileExists(path))
+        return {};
+    QByteArray bytes = readAll(path);
+    if (bytes.isEmpty())
+        return kEmptyFileText.toLatin1();
+    return bytes;
 }
 
 QString ReadTextFile(const QString& path) {
-    if (!FileExists(path))
-        return {};
-    const QByteArray bytes = readAll(path);
-    if (bytes.isEmpty())
-        return kEmptyFileText;
-    return decodeFileText(bytes);
+    return decodeFileText(readTextFileBytes(path));
 }
 
 QByteArray ReadTextFileEncoded(const QString& path) {
-    if (!FileExists(path))
-        return {};
-    const QByteArray bytes = readAll(path);
-    if (bytes.isEmpty())
-        return kEmptyFileText.toUtf8();
-    if (isUtf16(bytes))
-        return encodeSystemCodePage(decodeUtf16(bytes));
-    return recodeSystemCodePage(bytes);
+    return encodeFileText(readTextFileBytes(path));
 }
 
 int appendBytes(const QString& path, const QByteArray& bytes) {
@@ -121,12 +122,15 @@ void KillFile(const QString& path) {
 }
 
 void WriteTextFile(const QString& text, const QString& path) {
+    writeFileAtomically(encodeSystemCodePage(text), path);
+}
+
+void writeFileAtomically(const QByteArray& bytes, const QString& path) {
     QSaveFile file(path);
     // Writing through the existing file would lose it on failure; the rename keeps the old one until the end.
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
         throw Failure(describe(file, path));
-    const QByteArray bytes = encodeSystemCodePage(text);
     if (file.write(bytes) != bytes.size()) {
         const QString reason = describe(file, path);
         file.cancelWriting();

@@ -19,8 +19,15 @@ QString ReadTextFile(const QString& path);
 /// ReadTextFile() already encoded in the system code page, for callers that write it straight out again.
 QByteArray ReadTextFileEncoded(const QString& path);
 
-/// The text that ReadTextFile() makes of a non-empty file holding \a bytes.
+/// The bytes whose decodeFileText() is ReadTextFile(\a path): empty for a missing path, "empty file" for a
+/// zero-length file, else the content. Throws Failure when the file exists but cannot be read.
+QByteArray readTextFileBytes(const QString& path);
+
+/// The text that ReadTextFile() makes of a file holding \a bytes.
 QString decodeFileText(const QByteArray& bytes);
+
+/// decodeFileText(\a bytes) in the system code page, without decoding where the bytes already are.
+QByteArray encodeFileText(const QByteArray& bytes);
 
 /// Reads (mode 1, into \a data), overwrites (2) or appends to (3) a file in the system code page; nothing is
 /// added after the text. Returns 0 on success, otherwise a non-zero error number (a QFileDevice::FileError).
@@ -32,6 +39,9 @@ int appendBytes(const QString& path, const QByteArray& bytes);
 
 /// Deletes a file, ignoring every failure.
 void KillFile(const QString& path);
+
+/// Writes \a bytes to \a path; same guarantees as WriteTextFile().
+void writeFileAtomically(const QByteArray& bytes, const QString& path);
 
 /// Writes \a text in the system code page to \a path. The target is replaced only once the new text is wholly
 /// written; on failure it stays as it was and nothing else is left behind. Throws Failure.

@@ -17,8 +17,8 @@ void RecordingHost::showErrorReport(const QString& text) {
     events << QStringLiteral("report:") + text;
 }
 
-void RecordingHost::setResultsText(const QString& text) {
-    resultsText = text;
+void RecordingHost::setResultsText(const corvanta::JoinedText& text) {
+    resultsText = text.text();
     events << QStringLiteral("text");
 }
 

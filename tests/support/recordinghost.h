@@ -20,7 +20,7 @@ public:
     void setProgress(double percent) override;
     void showMessage(const QString& text, Icon icon) override;
     void showErrorReport(const QString& text) override;
-    void setResultsText(const QString& text) override;
+    void setResultsText(const corvanta::JoinedText& text) override;
     void showResults() override;
     void hideMain() override;
 

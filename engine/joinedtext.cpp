@@ -1,0 +1,28 @@
+#include "joinedtext.h"
+
+#include "codepage.h"
+#include "textfile.h"
+
+namespace corvanta {
+
+JoinedText JoinedText::fromFile(const QString& path) {
+    JoinedText joined;
+    joined.m_fileBytes = readTextFileBytes(path);
+    return joined;
+}
+
+JoinedText JoinedText::fromText(const QString& text) {
+    JoinedText joined;
+    joined.m_fileBytes = encodeSystemCodePage(text);
+    return joined;
+}
+
+QString JoinedText::text() const {
+    return decodeFileText(m_fileBytes);
+}
+
+QByteArray JoinedText::encoded() const {
+    return encodeFileText(m_fileBytes);
+}
+
+} // namespace corvanta
