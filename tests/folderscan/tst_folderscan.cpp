@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace corvanta;
 
@@ -21,7 +22,7 @@ private slots:
     }
 
     // Entries are relative to the scanned folder R: "dir/" makes a folder, "name -> target" a symbolic link to
-    // target (relative to R), anything else a file. Expected paths are relative to R too.
+    // target (relative to R), "name |" a named pipe, anything else a file. Expected paths are relative to R too.
     void scans_data() {
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QStringList>("addFolder");
@@ -57,6 +58,8 @@ private slots:
         QTest::newRow("linked file listed, broken links left out")
             << QStringList{"real/r.xml", "lnk.xml -> real/r.xml", "gone -> nowhere", "gone.xml -> nowhere.xml"}
             << QStringList{"lnk.xml", "real/r.xml"} << QStringList{"lnk.xml", "real/r.xml"};
+        QTest::newRow("named pipe left out")
+            << QStringList{"p.xml |", "q |", "a.xml"} << QStringList{"a.xml"} << QStringList{"a.xml"};
         QTest::newRow("link cycle back to the top")
             << QStringList{"top.xml", "a/x.xml", "a/up -> ."} << QStringList{"top.xml", "a/x.xml"}
             << QStringList{"top.xml", "a/x.xml"};
@@ -287,6 +290,8 @@ private:
             if (link.size() == 2) {
                 QVERIFY(QDir().mkpath(QFileInfo(path).path()));
                 QVERIFY(QFile::link(QDir::cleanPath(root() + '/' + link.last()), path));
+            } else if (entry.endsWith(" |")) {
+                QVERIFY(::mkfifo(QFile::encodeName(path.chopped(2)).constData(), 0600) == 0);
             } else if (entry.endsWith('/')) {
                 QVERIFY(QDir().mkpath(path));
             } else {
