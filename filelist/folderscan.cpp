@@ -37,12 +37,12 @@ public:
     /// The next folder below the tops, ending in "/"; nothing once the walk is over.
     std::optional<QString> next() {
         while (!m_queue.empty()) {
-            const Pending pending = std::move(m_queue.front());
+            Pending pending = std::move(m_queue.front());
             m_queue.pop_front();
             if (pending.top || m_recurse)
                 enqueueSubfolders(pending.folder);
             if (!pending.top)
-                return pending.folder;
+                return std::move(pending.folder);
         }
         return std::nullopt;
     }
@@ -54,7 +54,7 @@ private:
     };
 
     // Without QDir::Hidden and QDir::System the listing leaves out hidden entries, broken links, devices, pipes
-    // and sockets; the files stay in it because events are processed before every entry, as during a lazy walk.
+    // and sockets. Files stay in it so that events are still processed before every entry.
     void enqueueSubfolders(const QString& folder) {
         const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
         process(m_processEvents);
