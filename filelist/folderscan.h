@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace corvanta {
+
+/// Lets the window handle its pending events during a walk. It may run any command, a second scan or a
+/// clearing of the list included; the walk keeps no reference to anything outside itself. An empty function
+/// does nothing (the command-line joiner has no window).
+using PendingEvents = std::function<void()>;
+
+/// Receives the paths of the files found in one folder, in listing order, as soon as that folder is listed.
+/// Folders come level by level, so a caller that appends each batch gets the whole scan's order.
+using FoundFiles = std::function<void(const QStringList& paths)>;
+
+/// Appends to \a folders (paths ending in "/") every folder below its elements, level by level: all folders
+/// one level down (grouped by parent, parents in collection order), then two levels down, and so on; with
+/// \a recurse false only the first level. Each folder's entries are taken in name order (case-sensitive,
+/// code unit by code unit). Hidden folders (name beginning with ".") are not entered; a folder whose name
+/// contains "?" is skipped with everything below it. A folder reached again through a symbolic link is not
+/// entered a second time, and one that cannot be listed or has vanished is skipped silently.
+/// \a processEvents runs before each folder's entries, before each entry and before each folder appended.
+void CollectSubfolders(QStringList& folders, bool recurse, const PendingEvents& processEvents = {});
+
+/// Names (without a path) of the files in \a folder that match the wildcard \a pattern, compared without
+/// regard to case; hidden files included, folders excluded, in name order. Empty when nothing matches or the
+/// folder cannot be listed. Names beginning with "~" or containing "?" are returned: the callers decide.
+QStringList ListFiles(const QString& folder, const QString& pattern);
+
+/// The Add Folder scan: the XML files ("*.xml", any case) of \a folder and of every folder below it, in the
+/// order of CollectSubfolders(), skipping names that begin with "~". A doubled separator right after
+/// \a folder (as for the root "/") is written once. Hands each folder's files to \a found as it goes.
+void scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
+
+/// The Add Folder scan without event processing, all paths at once (for corvanta-join).
+QStringList scanFolderForXmlFiles(const QString& folder);
+
+/// The scan of a folder dropped on the list: every file of \a folder and of the folders below it, except
+/// names beginning with "~", formed as folder + "/" + name with no separator repair.
+void scanDroppedFolder(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
+
+/// Whether a dropped \a path is scanned as a folder: an existing, not hidden folder. Anything else (a file, a
+/// hidden folder, a path that is gone) is appended as one item.
+bool isDroppedFolder(const QString& path);
+
+} // namespace corvanta
