@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QToolBar>
+#include <algorithm>
 
 namespace corvanta {
 
@@ -208,8 +209,9 @@ void Form2::CreateStaticBar() {
     const auto actions = m_standard->actions();
     for (QAction* action : actions)
         action->setIcon(imageManagerIcon(action->data().toInt()));
-    // Docked at the top across the whole width; the window has a fixed size, so this holds.
-    m_standard->setGeometry(0, 0, width(), m_standard->sizeHint().height());
+    // Docked at the top across the whole width, and no lower than the text box below it; the window has a fixed
+    // size, so this holds.
+    m_standard->setGeometry(0, 0, width(), std::min(m_standard->sizeHint().height(), m_text2->y()));
     connect(m_standard, &QToolBar::actionTriggered, this,
             [this](QAction* action) { CommandBars_Execute(action->data().toInt()); });
 }

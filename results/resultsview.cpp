@@ -81,6 +81,10 @@ int ResultsView::visibleRowCount() const {
     return std::max(1, (viewport()->height() - 2 * m_margin) / m_lineHeight);
 }
 
+QRect ResultsView::rowRect(qsizetype row) const {
+    return QRect(m_margin, m_margin + int(row - firstVisibleRow()) * m_lineHeight, int(wrapWidth()), m_lineHeight);
+}
+
 qsizetype ResultsView::offsetAt(const QPoint& pos) const {
     ensureRows();
     const qsizetype row = firstVisibleRow() + qsizetype(std::floor(double(pos.y() - m_margin) / m_lineHeight));

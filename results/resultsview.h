@@ -46,6 +46,8 @@ public:
     qsizetype firstVisibleRow() const;
     /// Number of rows that fit wholly in the view.
     int visibleRowCount() const;
+    /// Where row \a row is drawn, in viewport coordinates (above or below the viewport when not on screen).
+    QRect rowRect(qsizetype row) const;
     /// Text offset under \a pos (viewport coordinates): the character boundary nearest to it in the row there.
     qsizetype offsetAt(const QPoint& pos) const;
 
