@@ -75,6 +75,7 @@ const QString& Form2::resultsText() const {
 }
 
 void Form2::showResults() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();

@@ -6,6 +6,15 @@
 
 namespace corvanta {
 
+namespace {
+
+// Text layout ends a line at the two Unicode separators as well, so a row never holds one.
+bool endsLine(char16_t c) {
+    return c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+} // namespace
+
 CharWidths::CharWidths(Measure measure, qreal tabStop)
     : m_measure(std::move(measure))
     , m_tabStop(tabStop > 0 ? tabStop : 1)
@@ -36,9 +45,9 @@ void TextRows::build(QStringView text, qreal width, CharWidths& widths) {
     const qsizetype size = text.size();
     qsizetype lineStart = 0;
     for (;;) {
-        // A plain loop: QStringView::indexOf looks for one character, and a line ends at either of two.
+        // A plain loop: QStringView::indexOf looks for one character, and a line ends at any of four.
         qsizetype lineEnd = lineStart;
-        while (lineEnd < size && chars[lineEnd] != u'\n' && chars[lineEnd] != u'\r')
+        while (lineEnd < size && !endsLine(chars[lineEnd]))
             ++lineEnd;
         wrapLine(chars, lineStart, lineEnd, width, widths);
         if (lineEnd == size)

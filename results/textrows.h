@@ -45,7 +45,8 @@ struct TextRow {
     friend bool operator==(const TextRow&, const TextRow&) = default;
 };
 
-/// The display rows of a text for a given width. Lines end at LF, CR LF or a lone CR; a line wider than the width
+/// The display rows of a text for a given width. Lines end at LF, CR LF, a lone CR or a Unicode line or paragraph
+/// separator; a line wider than the width
 /// is wrapped after its last space or tab that fits, or between characters when a word alone is too wide.
 /// Whitespace that does not fit hangs at the end of its row. Every line has at least one row, so a text that ends
 /// with a line break ends with an empty row.

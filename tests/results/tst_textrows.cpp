@@ -37,6 +37,7 @@ private slots:
         QTest::newRow("cr lf is one break") << QStringLiteral("ab\r\ncd") << 50.0 << "0+2 4+2";
         QTest::newRow("lone cr") << QStringLiteral("ab\rcd") << 50.0 << "0+2 3+2";
         QTest::newRow("lf cr is two breaks") << QStringLiteral("ab\n\rcd") << 50.0 << "0+2 3+0 4+2";
+        QTest::newRow("unicode separators") << QStringLiteral("a\u2028b\u2029c") << 50.0 << "0+1 2+1 4+1";
         QTest::newRow("final break gives an empty row") << QStringLiteral("ab\n") << 50.0 << "0+2 3+0";
         QTest::newRow("blank lines") << QStringLiteral("a\n\n\nb") << 50.0 << "0+1 2+0 3+0 4+1";
         QTest::newRow("only cr lf breaks") << QStringLiteral("\r\n\r\n") << 50.0 << "0+0 2+0 4+0";
@@ -138,7 +139,7 @@ private slots:
     // breaks between them, give the text again, and no row is wider than allowed unless it must be.
     void rowsCoverTextAndFit() {
         QRandomGenerator random(20140520);
-        const QString alphabet = QStringLiteral("abcdefghij      \t\t\n\r\u00e9\U0001F600");
+        const QString alphabet = QStringLiteral("abcdefghij      \t\t\n\r\u2028\u00e9\U0001F600");
         auto widthOf = [](const QString& c) {
             return c == QStringLiteral("\U0001F600") ? 23.0 : 5.0 + c.at(0).unicode() % 7;
         };
@@ -162,12 +163,13 @@ private slots:
                 const TextRow& row = rows.at(i);
                 QCOMPARE_GE(row.start, rebuilt.size());
                 const QString between = text.mid(rebuilt.size(), row.start - rebuilt.size());
-                QVERIFY2(between.isEmpty() || between == u"\n" || between == u"\r" || between == u"\r\n",
+                QVERIFY2(between.isEmpty() || between == u"\n" || between == u"\r" || between == u"\r\n" ||
+                             between == u"\u2028",
                          qPrintable(QStringLiteral("round %1 row %2").arg(round).arg(i)));
                 rebuilt += between + text.mid(row.start, row.length);
 
                 QString content = text.mid(row.start, row.length);
-                QVERIFY(!content.contains(u'\n') && !content.contains(u'\r'));
+                QVERIFY(!content.contains(u'\n') && !content.contains(u'\r') && !content.contains(u'\u2028'));
                 while (content.size() > 1 && (content.endsWith(u' ') || content.endsWith(u'\t')))
                     content.chop(1); // hanging blanks may pass the edge
                 qreal x = 0;
