@@ -135,8 +135,8 @@ void Form2::SaveResults() {
                     this, QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"),
                     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
             });
-            // 122, 124: the old file is no longer deleted first; WriteTextFile replaces it only once the new
-            // text is wholly written, so a failed save never loses it.
+            // 122, 124: nothing is deleted beforehand; WriteTextFile replaces the old file only once the new
+            // text is wholly written, so a failed save keeps it.
         } else {
             steps.step(126, [&] { answer = QMessageBox::Yes; });
         }
