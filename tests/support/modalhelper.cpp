@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -14,7 +15,7 @@ struct ModalAnswerer::State {
     std::deque<Answer> answers;
     QList<SeenBox> seen;
     QTimer timer;
-    QWidget* lastHandled = nullptr;
+    QPointer<QWidget> lastHandled; // a box made after this one went may take its address
 
     void poll() {
         if (answers.empty())

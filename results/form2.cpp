@@ -1,0 +1,220 @@
+#include "form2.h"
+
+#include "errorreport.h"
+#include "failure.h"
+#include "resultsview.h"
+#include "steprunner.h"
+#include "textfile.h"
+#include "windowkit.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QIcon>
+#include <QToolBar>
+#include <algorithm>
+
+namespace corvanta {
+
+namespace {
+
+// The window's icon store, keyed by command id as the toolbar buttons are.
+QIcon imageManagerIcon(int id) {
+    switch (id) {
+    case Form2::SaveResultsCommand:
+        return QIcon(QStringLiteral(":/icons/save-results.png"));
+    case Form2::SaveClipboardCommand:
+        return QIcon(QStringLiteral(":/icons/save-clipboard.png"));
+    case Form2::BackCommand:
+        return QIcon(QStringLiteral(":/icons/back.png"));
+    default:
+        return {};
+    }
+}
+
+StepRunner::Reporter errorReporter(QWidget* window, const char* location) {
+    return [window, location](int step, const QString& description) {
+        showApplicationErrorReport(window, applicationErrorReport(description, QString::fromLatin1(location), step));
+    };
+}
+
+QFont text2Font() {
+    QFont font(QStringLiteral("Calibri"));
+    font.setPointSizeF(11.25);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
+Form2::Form2(QWidget* mainWindow)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_mainWindow(mainWindow)
+    , m_text2(new ResultsView(this))
+    , m_programEnd([] { QCoreApplication::exit(0); }) {
+    setObjectName(QStringLiteral("Form2"));
+    setFixedSize(twipsToPixels(8040), twipsToPixels(10125));
+    m_text2->setObjectName(QStringLiteral("Text2"));
+    m_text2->setGeometry(twipsToPixels(120), twipsToPixels(1260), twipsToPixels(7800), twipsToPixels(8775));
+    m_text2->setFont(text2Font());
+    m_text2->setText(QStringLiteral("RichTextBox1"));
+    Form_Load();
+}
+
+Form2::~Form2() = default;
+
+void Form2::setResultsText(const QString& text) {
+    m_text2->setText(text);
+}
+
+const QString& Form2::resultsText() const {
+    return m_text2->text();
+}
+
+void Form2::showResults() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void Form2::CommandBars_Execute(int id) {
+    switch (id) {
+    case SaveResultsCommand:
+        SaveResults();
+        break;
+    case SaveClipboardCommand:
+        SaveClipboard();
+        break;
+    case BackCommand:
+        Back();
+        break;
+    default:
+        break;
+    }
+}
+
+void Form2::Back() {
+    StepRunner steps(errorReporter(this, location::Back));
+    steps.step(106, [this] {
+        if (!m_mainWindow)
+            throw Failure(QStringLiteral("The main window is no longer there."));
+        m_mainWindow->show();
+        m_mainWindow->raise();
+        m_mainWindow->activateWindow();
+    });
+    steps.step(108, [this] { hide(); });
+}
+
+void Form2::SaveResults() {
+    StepRunner steps(errorReporter(this, location::SaveResults));
+    // 106: a dialog made for this run opens with an empty file name (a kept one would remember the last).
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    // The overwrite question is this window's own; no default suffix, so a name is used exactly as typed.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!m_saveFolder.isEmpty())
+        dialog.setDirectory(m_saveFolder);
+
+    auto answer = QMessageBox::NoButton;
+    bool chosen = false;
+    QString path;
+    steps.step(108, [&] { dialog.setWindowTitle(QStringLiteral("Output File")); });
+    steps.step(110, [&] { dialog.setNameFilter(QStringLiteral("XML Files (*.xml)")); });
+    steps.step(112, [&] { chosen = dialog.exec() == QDialog::Accepted; });
+    steps.step(114, [&] { path = chosen ? dialog.selectedFiles().value(0) : QString(); });
+    if (steps.test(116, [&] { return !path.isEmpty(); })) {
+        if (steps.test(118, [&] { return FileExists(path); })) {
+            steps.step(120, [&] {
+                answer = showProgramMessage(
+                    this, QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"),
+                    QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+            });
+            // 122, 124: nothing is deleted beforehand; WriteTextFile replaces the old file only once the new
+            // text is wholly written, so a failed save keeps it.
+        } else {
+            steps.step(126, [&] { answer = QMessageBox::Yes; });
+        }
+    }
+    bool written = true;
+    if (steps.test(128, [&] { return answer == QMessageBox::Yes; })) {
+        written = steps.step(130, [&] { WriteTextFile(m_text2->text(), path); });
+        if (written)
+            m_saveFolder = QFileInfo(path).absolutePath();
+    }
+    // After a failed write the report has been shown; "Done." would call the failure a success.
+    if (written)
+        steps.step(132, [&] { showProgramMessage(this, QStringLiteral("Done.")); });
+}
+
+void Form2::SaveClipboard() {
+    m_text2->selectAll();
+    m_text2->copy();
+    showProgramMessage(this, QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area where "
+                                            "you normally type and press Ctrl+V to paste the clipboard."));
+}
+
+void Form2::setProgramEnd(std::function<void()> end) {
+    m_programEnd = std::move(end);
+}
+
+void Form2::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (m_programEnd)
+        m_programEnd();
+}
+
+void Form2::Form_Load() {
+    ApplyFaceColor(this);
+    CenterForm(this);
+    setWindowTitle(QStringLiteral("Corvanta"));
+    // A missing picture keeps the icon the application gave every window.
+    const QIcon icon(QStringLiteral(":/icons/corvanta.png"));
+    if (!icon.isNull())
+        setWindowIcon(icon);
+    CreateStaticBar();
+}
+
+void Form2::CreateStaticBar() {
+    m_standard = new QToolBar(QStringLiteral("Standard"), this);
+    m_standard->setObjectName(QStringLiteral("Standard"));
+    m_standard->setMovable(false);
+    m_standard->setFloatable(false);
+
+    struct Button {
+        int id;
+        QString caption;
+        int width;
+        QString objectName;
+    };
+    const Button buttons[] = {
+        {BackCommand, QStringLiteral("Back"), 100, QStringLiteral("backAction")},
+        {SaveResultsCommand, QStringLiteral("Save Results"), 100, QStringLiteral("saveResultsAction")},
+        {SaveClipboardCommand, QStringLiteral("Save Results To Clipboard"), 180, QStringLiteral("saveClipboardAction")},
+    };
+    for (const Button& button : buttons) {
+        QAction* action = m_standard->addAction(button.caption);
+        action->setData(button.id);
+        action->setObjectName(button.objectName);
+        m_standard->widgetForAction(action)->setFixedWidth(button.width);
+    }
+    m_standard->setFont(QFont(QStringLiteral("Calibri"), 11));
+    m_standard->setIconSize(QSize(48, 48));
+    m_standard->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    // A plain window has no menu bar, so there is none to hide.
+    const auto actions = m_standard->actions();
+    for (QAction* action : actions)
+        action->setIcon(imageManagerIcon(action->data().toInt()));
+    // Docked at the top across the whole width, and no lower than the text box below it; the window has a fixed
+    // size, so this holds.
+    m_standard->setGeometry(0, 0, width(), std::min(m_standard->sizeHint().height(), m_text2->y()));
+    connect(m_standard, &QToolBar::actionTriggered, this,
+            [this](QAction* action) { CommandBars_Execute(action->data().toInt()); });
+}
+
+} // namespace corvanta

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QToolBar;
+
+namespace corvanta {
+
+class ResultsView;
+
+/// The results window: shows the joined text and saves it to a file or the clipboard; Back returns to the main
+/// window. It is created once, on first use, and afterwards only hidden and shown. Closing it ends the program.
+class Form2 : public QWidget {
+    Q_OBJECT
+
+public:
+    /// Toolbar command ids of this window.
+    enum Command { SaveResultsCommand = 1000, SaveClipboardCommand = 1002, BackCommand = 1004 };
+
+    /// Builds and loads the window (face colour, centred on the screen, caption, icon, toolbar); \a mainWindow is
+    /// the window that Back shows again.
+    explicit Form2(QWidget* mainWindow);
+    ~Form2() override;
+
+    /// Hand-off: replaces the results text whole.
+    void setResultsText(const QString& text);
+    /// The results text exactly as it was set.
+    const QString& resultsText() const;
+    /// Hand-off: shows the window, not modal, in front.
+    void showResults();
+
+    /// Runs the command of a toolbar button; ids this window does not know do nothing.
+    void CommandBars_Execute(int id);
+    /// Shows the main window again and hides this one.
+    void Back();
+    /// Asks for a file and writes the results text to it.
+    void SaveResults();
+    /// Copies the whole results text to the clipboard.
+    void SaveClipboard();
+
+    /// What closing this window does; ends the program at once by default, without any close procedure of the
+    /// main window running. Tests replace it.
+    void setProgramEnd(std::function<void()> end);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void CreateStaticBar();
+
+    QPointer<QWidget> m_mainWindow;
+    ResultsView* m_text2;
+    QToolBar* m_standard = nullptr;
+    QString m_saveFolder; // the save dialog opens where the last file was saved
+    std::function<void()> m_programEnd;
+};
+
+} // namespace corvanta

@@ -1,0 +1,127 @@
+// Times the results window on large results: the hand-off from the working file to the painted window, scrolling
+// to the end, copying and saving. Run by hand (best from an optimised build); it asserts nothing.
+#include "codepage.h"
+#include "form2.h"
+#include "resultsview.h"
+#include "textfile.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <cstdio>
+
+using namespace corvanta;
+
+namespace {
+
+QString prettyPrinted(qsizetype bytes) {
+    QString text = QStringLiteral("<?xml version=\"1.0\"?>\n<catalog>\n");
+    text.reserve(bytes + 200);
+    for (int i = 0; text.size() < bytes; ++i)
+        text += QStringLiteral("  <item id=\"%1\">\n    <name>Item number %1</name>\n    <price>%2.99</price>\n"
+                               "  </item>\n")
+                    .arg(i)
+                    .arg(i % 1000);
+    return text + QStringLiteral("</catalog>\n");
+}
+
+QString singleLine(qsizetype bytes) {
+    QString text;
+    text.reserve(bytes + 100);
+    for (int i = 0; text.size() < bytes; ++i)
+        text += QStringLiteral("<item id=\"%1\"><name>Item number %1</name></item>").arg(i);
+    return text;
+}
+
+// Counts paints of a widget, to wait for the first one after showing.
+class PaintWatch : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+void waitForPaint(PaintWatch& watch, int before) {
+    while (watch.paints == before)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+double ms(const QElapsedTimer& timer) {
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+void run(const char* name, const QString& joined, QWidget& mainWindow, const QTemporaryDir& dir) {
+    const QString working = dir.filePath(QStringLiteral("temp.xml"));
+    const QString output = dir.filePath(QStringLiteral("out.xml"));
+    {
+        QFile file(working);
+        if (!file.open(QIODevice::WriteOnly) || file.write(encodeSystemCodePage(joined)) < 0)
+            qFatal("cannot write the working file");
+    }
+    mainWindow.show();
+    QCoreApplication::processEvents();
+
+    // From the join's end: steps 176 to 182 of the hand-off, then the first paint of the results.
+    QElapsedTimer timer;
+    timer.start();
+    Form2 form(&mainWindow);
+    form.setProgramEnd([] {});
+    auto* text2 = form.findChild<ResultsView*>(QStringLiteral("Text2"));
+    PaintWatch watch;
+    text2->viewport()->installEventFilter(&watch);
+    form.setResultsText(ReadTextFile(working));
+    KillFile(working);
+    form.showResults();
+    mainWindow.hide();
+    waitForPaint(watch, 0);
+    const double handOff = ms(timer);
+
+    timer.restart();
+    const int painted = watch.paints;
+    text2->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+    waitForPaint(watch, painted);
+    const double toEnd = ms(timer);
+
+    timer.restart();
+    text2->selectAll();
+    text2->copy();
+    const double copy = ms(timer);
+
+    timer.restart();
+    WriteTextFile(form.resultsText(), output);
+    const double save = ms(timer);
+
+    if (QFileInfo(output).size() != encodeSystemCodePage(joined).size())
+        qFatal("the saved file differs");
+    std::printf("%-28s %6.1f MB %8lld rows   hand-off to painted %7.1f ms   to the end %6.1f ms   copy %6.1f ms   "
+                "save %6.1f ms\n",
+                name, double(joined.size()) / 1e6, static_cast<long long>(text2->rows().count()), handOff, toEnd, copy,
+                save);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    QWidget mainWindow;
+    mainWindow.resize(400, 300);
+
+    const QString pretty = prettyPrinted(20'000'000);
+    const QString line = singleLine(5'000'000);
+    for (int round = 1; round <= 3; ++round) {
+        run("20 MB pretty-printed", pretty, mainWindow, dir);
+        run("5 MB single line", line, mainWindow, dir);
+    }
+    return 0;
+}

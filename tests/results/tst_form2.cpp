@@ -1,0 +1,544 @@
+#include "errorreport.h"
+#include "form2.h"
+#include "joincommand.h"
+#include "modalhelper.h"
+#include "resultsview.h"
+#include "testfiles.h"
+#include "windowkit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+
+using namespace corvanta;
+
+namespace {
+
+const QString kCopied = QStringLiteral("Results have been copied to the clipboard.\n\nClick a text area where you "
+                                       "normally type and press Ctrl+V to paste the clipboard.");
+
+QString overwriteText(const QString& path) {
+    return QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?");
+}
+
+// The file dialog answered as a person would: the path typed into the name field, then Save. (selectFile() leaves
+// the field alone once it has the focus, which depends on timing.)
+std::function<void(QFileDialog*)> choose(const QString& path) {
+    return [path](QFileDialog* dialog) {
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        name->setText(path);
+        static_cast<QDialog*>(dialog)->accept(); // the dialog's Save button
+    };
+}
+
+std::function<void(QFileDialog*)> cancel() {
+    return [](QFileDialog* dialog) { dialog->reject(); };
+}
+
+// Counts close events, to show that a window's close procedure did not run.
+class CloseCounter : public QObject {
+public:
+    int closes = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        closes += event->type() == QEvent::Close;
+        return false;
+    }
+};
+
+// The main window's side of a join: the stand-in main window and a results window made on first use.
+class WindowHost final : public JoinHost {
+public:
+    WindowHost(QWidget& main, std::unique_ptr<Form2>& results, QStringList paths)
+        : m_main(main)
+        , m_results(results)
+        , m_paths(std::move(paths)) {}
+
+    int itemCount() const override { return int(m_paths.size()); }
+    QString itemText(int index) const override { return m_paths.at(index - 1); }
+    bool appendSelected() const override { return true; }
+    void setBusyPointer(bool) override {}
+    void setProgress(double) override {}
+    void showMessage(const QString& text, Icon) override { messages << text; }
+    void showErrorReport(const QString& text) override { messages << text; }
+    void setResultsText(const QString& text) override { form().setResultsText(text); }
+    void showResults() override { form().showResults(); }
+    void hideMain() override { m_main.hide(); }
+
+    QStringList messages;
+
+private:
+    Form2& form() {
+        if (!m_results)
+            m_results = std::make_unique<Form2>(&m_main);
+        return *m_results;
+    }
+
+    QWidget& m_main;
+    std::unique_ptr<Form2>& m_results;
+    QStringList m_paths;
+};
+
+} // namespace
+
+class TestForm2 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_temp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_temp->isValid());
+        m_main = std::make_unique<QWidget>();
+        m_main->setObjectName(QStringLiteral("Form1"));
+        m_main->resize(300, 200);
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        m_form = std::make_unique<Form2>(m_main.get());
+        m_ends = 0;
+        m_form->setProgramEnd([this] { ++m_ends; });
+    }
+
+    void cleanup() {
+        m_form.reset();
+        m_main.reset();
+        m_temp.reset();
+    }
+
+    void loadsAsDescribed() {
+        QCOMPARE(m_form->objectName(), QStringLiteral("Form2"));
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Corvanta"));
+        QVERIFY(m_form->isWindow());
+        QVERIFY(!m_form->isVisible());
+        const QSize client(twipsToPixels(8040), twipsToPixels(10125));
+        QCOMPARE(m_form->size(), client);
+        QCOMPARE(m_form->minimumSize(), client);
+        QCOMPARE(m_form->maximumSize(), client);
+        QVERIFY(!m_form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(m_form->findChildren<QMenuBar*>().isEmpty());
+
+        auto* text2 = text();
+        QCOMPARE(text2->geometry(),
+                 QRect(twipsToPixels(120), twipsToPixels(1260), twipsToPixels(7800), twipsToPixels(8775)));
+        QCOMPARE(text2->font().family(), QStringLiteral("Calibri"));
+        QCOMPARE(text2->font().pointSizeF(), 11.25);
+        QVERIFY(text2->font().bold());
+        QCOMPARE(text2->text(), QStringLiteral("RichTextBox1"));
+    }
+
+    void toolbarAsDescribed() {
+        handOff(QStringLiteral("<a/>"));
+        auto* bar = m_form->findChild<QToolBar*>(QStringLiteral("Standard"));
+        QVERIFY(bar);
+
+        QCOMPARE(bar->windowTitle(), QStringLiteral("Standard"));
+        QCOMPARE(bar->geometry().topLeft(), QPoint(0, 0));
+        QCOMPARE(bar->width(), m_form->width());
+        QCOMPARE(bar->iconSize(), QSize(48, 48));
+        QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QCOMPARE(bar->font().family(), QStringLiteral("Calibri"));
+        QCOMPARE(bar->font().pointSizeF(), 11.0);
+        QVERIFY(!bar->isMovable());
+        QVERIFY(bar->geometry().bottom() < text()->geometry().top());
+        for (QAction* action : bar->actions())
+            QVERIFY(bar->rect().contains(bar->widgetForAction(action)->geometry()));
+        const auto actions = bar->actions();
+        QCOMPARE(actions.size(), 3);
+        const QStringList captions{u"Back"_qs, u"Save Results"_qs, u"Save Results To Clipboard"_qs};
+        const QList<int> ids{1004, 1000, 1002};
+        const QList<int> widths{100, 100, 180};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(actions.at(i)->text(), captions.at(i));
+            QCOMPARE(actions.at(i)->data().toInt(), ids.at(i));
+            QCOMPARE(bar->widgetForAction(actions.at(i))->width(), widths.at(i));
+        }
+    }
+
+    void centredAtFirstLoadOnly() {
+        // Loading centres the window as far as its frame is known then; showing keeps that place.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const QPoint loaded = m_form->pos();
+        QVERIFY(qAbs(m_form->frameGeometry().center().x() - screen.center().x()) <= 1);
+        QVERIFY(qAbs(m_form->frameGeometry().center().y() - screen.center().y()) <= 1);
+        handOff(QStringLiteral("first"));
+        QCOMPARE(m_form->pos(), loaded);
+
+        m_form->move(40, 30);
+        clickToolbar(Form2::BackCommand);
+        handOff(QStringLiteral("second"));
+
+        QCOMPARE(m_form->pos(), QPoint(40, 30));
+    }
+
+    void handOffShowsTextAndBackReturns() {
+        const QString joined = QStringLiteral("<root>\r\n  <a>1</a>\r\n</root>");
+        handOff(joined);
+        QVERIFY(m_form->isVisible());
+        QVERIFY(!m_main->isVisible());
+        QCOMPARE(text()->text(), joined);
+
+        clickToolbar(Form2::BackCommand);
+
+        QVERIFY(m_main->isVisible());
+        QVERIFY(!m_form->isVisible());
+        QCOMPARE(text()->text(), joined);
+    }
+
+    void secondHandOffReplacesText() {
+        handOff(QStringLiteral("<long>") + QString(5000, u'x') + QStringLiteral("</long>\n"));
+        clickToolbar(Form2::BackCommand);
+
+        handOff(QStringLiteral("<b/>"));
+
+        QCOMPARE(m_form->resultsText(), QStringLiteral("<b/>"));
+        QCOMPARE(text()->rows().count(), 1);
+    }
+
+    // The real join in Append mode hands its result to the window, hides the main window and leaves no working
+    // file.
+    void joinHandsOffToTheWindow() {
+        const QString tempRoot = m_temp->filePath(u"tmp"_qs);
+        QVERIFY(QDir().mkpath(tempRoot));
+        const QByteArray oldTemp = qgetenv("TEMP");
+        qputenv("TEMP", QFile::encodeName(tempRoot));
+        writeFile(m_temp->filePath(u"a.xml"_qs), "<a>caf\xc3\xa9</a>\n");
+        writeFile(m_temp->filePath(u"b.xml"_qs), "<b/>");
+        m_form.reset();
+        std::unique_ptr<Form2> made;
+        WindowHost host(*m_main, made, {m_temp->filePath(u"a.xml"_qs), m_temp->filePath(u"b.xml"_qs)});
+
+        Start(host);
+        qputenv("TEMP", oldTemp);
+
+        QVERIFY(made);
+        made->setProgramEnd([] {});
+        QCOMPARE(host.messages, QStringList());
+        QCOMPARE(made->resultsText(), QStringLiteral("<a>caf\u00e9</a>\n<b/>"));
+        QVERIFY(made->isVisible());
+        QVERIFY(!m_main->isVisible());
+        QCOMPARE(QDir(tempRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
+    void unknownCommandsDoNothing_data() {
+        QTest::addColumn<int>("id");
+        QTest::newRow("1001") << 1001;
+        QTest::newRow("1003") << 1003;
+        QTest::newRow("zero") << 0;
+    }
+
+    void unknownCommandsDoNothing() {
+        QFETCH(int, id);
+        handOff(QStringLiteral("<a/>"));
+        QString opened;
+        QTimer watchdog; // a box would block the call: close it and note it
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&opened] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                opened = modal->metaObject()->className();
+                modal->close();
+            }
+        });
+        watchdog.start(1000);
+
+        m_form->CommandBars_Execute(id);
+
+        QCOMPARE(opened, QString());
+        QVERIFY(m_form->isVisible());
+        QVERIFY(!m_main->isVisible());
+        QCOMPARE(m_form->resultsText(), QStringLiteral("<a/>"));
+    }
+
+    void saveDialogAsDescribed() {
+        handOff(QStringLiteral("<a/>"));
+        QString title, fileName, folder;
+        QStringList filters;
+        QString suffix = u"unset"_qs;
+        bool nonNative = false, ownOverwriteQuestion = true, saving = false;
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            suffix = dialog->defaultSuffix();
+            nonNative = dialog->testOption(QFileDialog::DontUseNativeDialog);
+            ownOverwriteQuestion = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            saving = dialog->acceptMode() == QFileDialog::AcceptSave;
+            fileName = dialog->findChild<QLineEdit*>(u"fileNameEdit"_qs)->text();
+            dialog->reject();
+        });
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveResultsCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(title, QStringLiteral("Output File"));
+        QCOMPARE(filters, QStringList{u"XML Files (*.xml)"_qs});
+        QCOMPARE(suffix, QString());
+        QVERIFY(nonNative);
+        QVERIFY(!ownOverwriteQuestion);
+        QVERIFY(saving);
+        QCOMPARE(fileName, QString());
+    }
+
+    void saveToNewFileWritesExactBytes_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("ascii") << QStringLiteral("<a>1</a>") << QByteArray("<a>1</a>");
+        QTest::newRow("utf-8, line breaks and mark as given")
+            << QStringLiteral("\ufeff<a>caf\u00e9 \u20ac\r\n<b>\U0001F600</b>\n</a>\r")
+            << QByteArray("\xef\xbb\xbf<a>caf\xc3\xa9 \xe2\x82\xac\r\n<b>\xf0\x9f\x98\x80</b>\n</a>\r");
+    }
+
+    void saveToNewFileWritesExactBytes() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        handOff(text);
+        const QString path = m_temp->filePath(u"out.xml"_qs);
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(choose(path));
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveResultsCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Corvanta"));
+        QCOMPARE(answerer.seen().at(0).icon, QMessageBox::NoIcon);
+        QCOMPARE(answerer.seen().at(0).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(readFile(path), bytes);
+        QCOMPARE(m_form->resultsText(), text);
+    }
+
+    void overwriteQuestion_data() {
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("yes replaces the whole file") << QMessageBox::Yes << QByteArray("<new/>");
+        QTest::newRow("no leaves it") << QMessageBox::No << QByteArray("<old>") + QByteArray(4000, 'o') + "</old>";
+    }
+
+    void overwriteQuestion() {
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(QByteArray, after);
+        const QString path = m_temp->filePath(u"existing.xml"_qs);
+        writeFile(path, QByteArray("<old>") + QByteArray(4000, 'o') + "</old>");
+        handOff(QStringLiteral("<new/>"));
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(choose(path));
+        answerer.answerMessage(answer);
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveResultsCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), (QStringList{overwriteText(path), u"Done."_qs}));
+        const SeenBox& question = answerer.seen().at(0);
+        QCOMPARE(question.title, QStringLiteral("Corvanta"));
+        QCOMPARE(question.icon, QMessageBox::NoIcon);
+        QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(question.defaultButton, QMessageBox::Yes);
+        QCOMPARE(readFile(path), after);
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"existing.xml"_qs});
+    }
+
+    void cancelWritesNothing() {
+        handOff(QStringLiteral("<a/>"));
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(cancel());
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveResultsCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
+    void nameWithoutExtensionIsUsedAsTyped() {
+        handOff(QStringLiteral("<a/>"));
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(choose(m_temp->filePath(u"result"_qs)));
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveResultsCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"result"_qs});
+        QCOMPARE(readFile(m_temp->filePath(u"result"_qs)), QByteArray("<a/>"));
+    }
+
+    // The second save asks the overwrite question, and its dialog opens without the last name but in the last
+    // folder.
+    void savingTwiceAsksTheSecondTime() {
+        handOff(QStringLiteral("<a/>"));
+        const QString path = m_temp->filePath(u"twice.xml"_qs);
+        QString secondName = u"unset"_qs, secondFolder;
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(choose(path));
+        answerer.answerMessage(QMessageBox::Ok);
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            secondName = dialog->findChild<QLineEdit*>(u"fileNameEdit"_qs)->text();
+            secondFolder = dialog->directory().absolutePath();
+            choose(path)(dialog);
+        });
+        answerer.answerMessage(QMessageBox::Yes);
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(Form2::SaveResultsCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), (QStringList{u"Done."_qs, overwriteText(path), u"Done."_qs}));
+        QCOMPARE(secondName, QString());
+        QCOMPARE(secondFolder, QDir(m_temp->path()).absolutePath());
+    }
+
+    void failedWriteReportsWithoutDone() {
+        handOff(QStringLiteral("<a/>"));
+        const QString path = m_temp->filePath(u"missing/out.xml"_qs);
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(choose(path));
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveResultsCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 1);
+        expectReport(answerer.seen().at(0), location::SaveResults, 130);
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
+    // A name as long as the file system allows leaves no room for a temporary name beside it, so the write fails
+    // with the old file in place.
+    void failedOverwriteKeepsOldFile() {
+        const QString name = QString(251, u'n') + u".xml"_qs;
+        const QString path = m_temp->filePath(name);
+        writeFile(path, "<old/>");
+        handOff(QStringLiteral("<new>") + QString(1000, u'x') + QStringLiteral("</new>"));
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(choose(path));
+        answerer.answerMessage(QMessageBox::Yes);
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveResultsCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 2);
+        QCOMPARE(answerer.seen().at(0).text, overwriteText(path));
+        expectReport(answerer.seen().at(1), location::SaveResults, 130);
+        QCOMPARE(readFile(path), QByteArray("<old/>"));
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{name});
+    }
+
+    void clipboardHoldsWholeText_data() {
+        QTest::addColumn<QString>("joined");
+        QTest::newRow("text") << QStringLiteral("<r>\r\n\t<a>caf\u00e9</a>\r\n</r>\r\n") + QString(20000, u'y');
+        QTest::newRow("empty text still tells") << QString();
+    }
+
+    void clipboardHoldsWholeText() {
+        QFETCH(QString, joined);
+        handOff(joined);
+        QGuiApplication::clipboard()->clear();
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(Form2::SaveClipboardCommand);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{kCopied});
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Corvanta"));
+        QCOMPARE(answerer.seen().at(0).icon, QMessageBox::NoIcon);
+        QCOMPARE(answerer.seen().at(0).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(QGuiApplication::clipboard()->text(), joined);
+        QCOMPARE(text()->selectionStart(), 0);
+        QCOMPARE(text()->selectionLength(), joined.size());
+        QCOMPARE(m_form->resultsText(), joined);
+    }
+
+    void closingEndsProgramWithoutMainWindowClosing() {
+        CloseCounter counter;
+        m_main->installEventFilter(&counter);
+        handOff(QStringLiteral("<a/>"));
+
+        QVERIFY(m_form->close());
+
+        QCOMPARE(m_ends, 1);
+        QCOMPARE(counter.closes, 0);
+        QVERIFY(!m_main->isVisible());
+    }
+
+    void backReportsWhenMainWindowIsGone() {
+        handOff(QStringLiteral("<a/>"));
+        m_main.reset();
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        m_form->Back();
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 1);
+        expectReport(answerer.seen().at(0), location::Back, 106);
+        QVERIFY(!m_form->isVisible());
+    }
+
+private:
+    ResultsView* text() const {
+        auto* text2 = m_form->findChild<ResultsView*>(QStringLiteral("Text2"));
+        Q_ASSERT(text2);
+        return text2;
+    }
+
+    // Steps 176 to 182 of the join, as the main window runs them.
+    void handOff(const QString& joined) {
+        m_form->setResultsText(joined);
+        m_form->showResults();
+        m_main->hide();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    }
+
+    void clickToolbar(int id) {
+        auto* bar = m_form->findChild<QToolBar*>(QStringLiteral("Standard"));
+        QVERIFY(bar);
+        for (QAction* action : bar->actions()) {
+            if (action->data().toInt() == id) {
+                QWidget* button = bar->widgetForAction(action);
+                QVERIFY(button && button->isVisible() && button->isEnabled());
+                QTest::mouseClick(button, Qt::LeftButton);
+                return;
+            }
+        }
+        QFAIL("no toolbar button with that id");
+    }
+
+    static void expectReport(const SeenBox& box, const char* where, int step) {
+        QCOMPARE(box.title, QStringLiteral("Application Error"));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        const QStringList lines = box.text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(!lines.at(0).isEmpty());
+        QCOMPARE(lines.at(1), QString::fromLatin1(where) + QStringLiteral("at line ") + QString::number(step));
+        QCOMPARE(lines.at(2), QString());
+        QCOMPARE(lines.at(3), QStringLiteral("Please email screenshot of this message to ") + supportAddress());
+    }
+
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<QWidget> m_main;
+    std::unique_ptr<Form2> m_form;
+    int m_ends = 0;
+};
+
+QTEST_MAIN(TestForm2)
+#include "tst_form2.moc"
