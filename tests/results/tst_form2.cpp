@@ -74,7 +74,7 @@ public:
     void setProgress(double) override {}
     void showMessage(const QString& text, Icon) override { messages << text; }
     void showErrorReport(const QString& text) override { messages << text; }
-    void setResultsText(const QString& text) override { form().setResultsText(text); }
+    void setResultsText(const JoinedText& text) override { form().setResultsText(text.text()); }
     void showResults() override { form().showResults(); }
     void hideMain() override { m_main.hide(); }
 
