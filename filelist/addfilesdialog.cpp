@@ -2,13 +2,16 @@
 
 #include "filelistview.h"
 
+#include <QAbstractItemView>
+#include <QFileSystemModel>
+#include <QLineEdit>
+
 namespace corvanta {
 
 namespace {
 
-QStringList addFilesFilters() {
-    return {QStringLiteral("XML Files (*.xml)"), QStringLiteral("All Files (*.*)")};
-}
+const QString xmlFilesFilter = QStringLiteral("XML Files (*.xml)");
+const QString allFilesFilter = QStringLiteral("All Files (*.*)");
 
 } // namespace
 
@@ -19,15 +22,30 @@ AddFilesDialog::AddFilesDialog(QWidget* parent)
     setWindowTitle(QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
     setFileMode(QFileDialog::ExistingFiles);
     setAcceptMode(QFileDialog::AcceptOpen);
-    setNameFilters(addFilesFilters());
+    setNameFilters({xmlFilesFilter, allFilesFilter});
+    connect(this, &QFileDialog::filterSelected, this, &AddFilesDialog::widenAllFilesFilter);
 }
 
 QStringList AddFilesDialog::choose() {
-    selectFile(QString());
-    selectNameFilter(addFilesFilters().constFirst());
+    // Nothing preselected: the dialog keeps the last choice otherwise, and selectFile() ignores an empty name.
+    // The name goes first, as emptying it selects the folder itself in the view.
+    if (auto* nameEdit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        nameEdit->clear();
+    if (auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView")))
+        view->clearSelection();
+    selectNameFilter(xmlFilesFilter);
     if (exec() != QDialog::Accepted)
         return {};
     return selectedFiles();
+}
+
+void AddFilesDialog::widenAllFilesFilter(const QString& filter) {
+    // "*.*" means every file where the caption comes from; taken literally it would hide names without a dot.
+    // The dialog has applied the pattern by the time it reports the choice, so this replaces it.
+    if (filter != allFilesFilter)
+        return;
+    if (auto* model = findChild<QFileSystemModel*>())
+        model->setNameFilters({QStringLiteral("*")});
 }
 
 void AddFiles(AddFilesDialog& dialog, FileListView& list) {

@@ -18,6 +18,9 @@ public:
     /// Shows the dialog modally with nothing preselected and the XML filter active; returns the chosen files'
     /// absolute paths in the dialog's order, or nothing when cancelled.
     QStringList choose();
+
+private:
+    void widenAllFilesFilter(const QString& filter);
 };
 
 /// Shows \a dialog and appends every chosen file to \a list, in the dialog's order.

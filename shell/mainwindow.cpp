@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
@@ -59,11 +60,10 @@ void assignColumnWidth(QTreeView* list, double twips) {
         list->setColumnWidth(0, twipsToPixels(twips));
 }
 
-// An option button at its designed place, never smaller than its text needs in the current font.
+// An option button at its designed place, never narrower or lower than its text in the current font.
 void placeOption(QRadioButton* button, double left, double top, double width, double height) {
-    const QSize needed = button->sizeHint();
-    button->setGeometry(twipsToPixels(left), twipsToPixels(top), qMax(twipsToPixels(width), needed.width()),
-                        qMax(twipsToPixels(height), needed.height()));
+    button->setGeometry(twipsToPixels(left), twipsToPixels(top), qMax(twipsToPixels(width), button->sizeHint().width()),
+                        qMax(twipsToPixels(height), button->fontMetrics().height()));
 }
 
 } // namespace
@@ -315,6 +315,15 @@ void Form1::restoreTab() {
     m_tabControl->setCurrentIndex(m_settings.read(settings::TabControl1));
 }
 
+void Form1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The frame around the window is known only once it is shown: centre it again on its real outer size.
+    if (!m_centredWithFrame && !event->spontaneous()) {
+        m_centredWithFrame = true;
+        CenterForm(this);
+    }
+}
+
 void Form1::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     Form_Resize();
@@ -330,10 +339,12 @@ void Form1::changeEvent(QEvent* event) {
 void Form1::Form_Resize() {
     if (isMinimized())
         return;
-    // Positions and sizes in twips of the window's inner area, where the bars take the top.
-    const QPoint clientOrigin = centralWidget()->pos();
+    // Positions and sizes in twips of the window's inner area, where the bars take the top. Bars that need more
+    // room than the design gives them push the controls down by the difference, out of their way.
+    const int barsOverflow = qMax(0, centralWidget()->y() - twipsToPixels(1620));
+    const QPoint clientOrigin = centralWidget()->pos() - QPoint(0, barsOverflow);
     const double clientWidth = pixelsToTwips(width());
-    const double clientHeight = pixelsToTwips(height());
+    const double clientHeight = pixelsToTwips(height() - barsOverflow);
     m_tabControl->move(twipsPoint(120, 1620) - clientOrigin);
 
     assignWidth(m_tabControl, clientWidth - 240);

@@ -61,6 +61,7 @@ public slots:
     void VisitMainPage();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -97,6 +98,7 @@ private:
     AddFilesDialog* m_addFilesDialog = nullptr; // CommonDialog1
     QToolBar* m_standardBar = nullptr;
     std::unique_ptr<MainJoinHost> m_joinHost;
+    bool m_centredWithFrame = false;
 };
 
 } // namespace corvanta

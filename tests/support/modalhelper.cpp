@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -14,11 +15,14 @@ struct ModalAnswerer::State {
     std::deque<Answer> answers;
     QList<SeenBox> seen;
     QTimer timer;
-    QWidget* lastHandled = nullptr;
+    // Guarded and forgotten once hidden: the next box may sit at the same address, and a dialog may be shown again.
+    QPointer<QWidget> lastHandled;
 
     void poll() {
         if (answers.empty())
             return;
+        if (lastHandled && !lastHandled->isVisible())
+            lastHandled = nullptr;
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || modal == lastHandled || !modal->isVisible())
             return;
