@@ -104,7 +104,8 @@ void FileListView::mouseMoveEvent(QMouseEvent* event) {
 
 void FileListView::mouseReleaseEvent(QMouseEvent* event) {
     m_mouseIsDown = false;
-    viewport()->setCursor(Qt::ArrowCursor);
+    // Back to the window's pointer: the arrow, or the hourglass while a long command works.
+    viewport()->unsetCursor();
     QTreeWidget::mouseReleaseEvent(event);
 }
 

@@ -60,9 +60,14 @@ void assignColumnWidth(QTreeView* list, double twips) {
         list->setColumnWidth(0, twipsToPixels(twips));
 }
 
-// An option button at its designed place, never narrower or lower than its text in the current font.
-void placeOption(QRadioButton* button, double left, double top, double width, double height) {
-    button->setGeometry(twipsToPixels(left), twipsToPixels(top), qMax(twipsToPixels(width), button->sizeHint().width()),
+// An option button at its designed place inside the frame, never narrower or lower than its text. Styles that draw
+// the frame's caption above its border rather than on it would put the first row on the border: the buttons move
+// down just enough to clear a full caption line.
+void placeOption(QRadioButton* button, const QGroupBox* frame, double left, double top, double width, double height) {
+    constexpr int gapBelowCaption = 4;
+    const int shift = qMax(0, frame->fontMetrics().height() + gapBelowCaption - twipsToPixels(300));
+    button->setGeometry(twipsToPixels(left), twipsToPixels(top) + shift,
+                        qMax(twipsToPixels(width), button->sizeHint().width()),
                         qMax(twipsToPixels(height), button->fontMetrics().height()));
 }
 
@@ -139,11 +144,11 @@ void Form1::buildControls() {
     m_mergeButton = new QRadioButton(QStringLiteral("Merge files so that nodes are shared"), m_optionsFrame);
     m_mergeButton->setObjectName(QStringLiteral("Option2"));
     m_mergeButton->setFont(calibri(11.25, true));
-    placeOption(m_mergeButton, 240, 300, 5295, 255);
+    placeOption(m_mergeButton, m_optionsFrame, 240, 300, 5295, 255);
     m_appendButton = new QRadioButton(QStringLiteral("Append files one after another"), m_optionsFrame);
     m_appendButton->setObjectName(QStringLiteral("Option1"));
     m_appendButton->setFont(calibri(11.25, true));
-    placeOption(m_appendButton, 240, 650, 4455, 225);
+    placeOption(m_appendButton, m_optionsFrame, 240, 650, 4455, 225);
 
     m_progressBar = new QProgressBar(central);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));

@@ -284,6 +284,7 @@ private slots:
         QCOMPARE(m_list->viewport()->cursor().shape(), Qt::BitmapCursor);
         QCOMPARE(m_list->viewport()->cursor().pixmap().size(), QSize(32, 32));
         QTest::mouseRelease(m_list->viewport(), Qt::LeftButton, {}, rowPoint(0));
+        QVERIFY(!m_list->viewport()->testAttribute(Qt::WA_SetCursor)); // the window's pointer again
         QCOMPARE(m_list->viewport()->cursor().shape(), Qt::ArrowCursor);
 
         m_list->setDragIconFile(folder.filePath("missing.ico"));

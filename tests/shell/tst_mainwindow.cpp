@@ -192,6 +192,8 @@ private slots:
         QCOMPARE(mergeButton()->text(), QStringLiteral("Merge files so that nodes are shared"));
         QCOMPARE(appendButton()->text(), QStringLiteral("Append files one after another"));
         QVERIFY(mergeButton()->geometry().bottom() < appendButton()->geometry().top());
+        QVERIFY(mergeButton()->y() > frame()->fontMetrics().height()); // clear of the caption
+        QVERIFY(appendButton()->geometry().bottom() < frame()->height());
         QCOMPARE(frame()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
         QCOMPARE(frame()->height(), twipsToPixels(1050));
         QVERIFY(!list()->isVisible());
