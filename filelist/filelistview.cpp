@@ -38,7 +38,7 @@ FileListView::FileListView(QWidget* parent)
 }
 
 void FileListView::appendItem(const QString& path) {
-    addTopLevelItem(new QTreeWidgetItem(QStringList{path}));
+    new QTreeWidgetItem(this, QStringList{path}); // the list owns and appends it
 }
 
 int FileListView::itemCount() const {

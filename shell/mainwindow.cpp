@@ -25,6 +25,10 @@ namespace corvanta {
 
 namespace {
 
+// The tab captions, the list, the frame, the option buttons and the progress bar; the bars use a slightly smaller size.
+constexpr double formFontPoints = 11.25;
+constexpr double barFontPoints = 11;
+
 QFont calibri(double points, bool bold) {
     QFont font(QStringLiteral("Calibri"));
     font.setPointSizeF(points);
@@ -119,23 +123,23 @@ void Form1::buildControls() {
 
     m_tabControl = new TabControl(central);
     m_tabControl->setObjectName(QStringLiteral("TabControl1"));
-    m_tabControl->tabBar()->setFont(calibri(11.25, false));
+    m_tabControl->tabBar()->setFont(calibri(formFontPoints, false));
     m_tabControl->setGeometry(QRect(twipsPoint(120, 1620), QSize(twipsToPixels(7920), twipsToPixels(3855))));
 
-    auto* filesPage = new QWidget;
+    auto* filesPage = new QWidget(m_tabControl);
     filesPage->setObjectName(QStringLiteral("filesPage"));
     m_tabControl->addTab(filesPage, QStringLiteral("Files"));
     m_fileList = new FileListView(filesPage);
-    m_fileList->setFont(calibri(11.25, true));
+    m_fileList->setFont(calibri(formFontPoints, true));
     m_fileList->resize(twipsToPixels(7920 - 480), twipsToPixels(3855 - 630));
     m_tabControl->placeInside(m_fileList, twipsPoint(240, 480));
 
-    auto* optionsPage = new QWidget;
+    auto* optionsPage = new QWidget(m_tabControl);
     optionsPage->setObjectName(QStringLiteral("optionsPage"));
     m_tabControl->addTab(optionsPage, QStringLiteral("Options"));
     m_optionsFrame = new QGroupBox(QStringLiteral("Options"), optionsPage);
     m_optionsFrame->setObjectName(QStringLiteral("Frame1"));
-    m_optionsFrame->setFont(calibri(11.25, true));
+    m_optionsFrame->setFont(calibri(formFontPoints, true));
     m_optionsFrame->setMouseTracking(true);
     m_optionsFrame->installEventFilter(this);
     m_optionsFrame->resize(twipsToPixels(6360), twipsToPixels(1050));
@@ -143,16 +147,16 @@ void Form1::buildControls() {
 
     m_mergeButton = new QRadioButton(QStringLiteral("Merge files so that nodes are shared"), m_optionsFrame);
     m_mergeButton->setObjectName(QStringLiteral("Option2"));
-    m_mergeButton->setFont(calibri(11.25, true));
+    m_mergeButton->setFont(calibri(formFontPoints, true));
     placeOption(m_mergeButton, m_optionsFrame, 240, 300, 5295, 255);
     m_appendButton = new QRadioButton(QStringLiteral("Append files one after another"), m_optionsFrame);
     m_appendButton->setObjectName(QStringLiteral("Option1"));
-    m_appendButton->setFont(calibri(11.25, true));
+    m_appendButton->setFont(calibri(formFontPoints, true));
     placeOption(m_appendButton, m_optionsFrame, 240, 650, 4455, 225);
 
     m_progressBar = new QProgressBar(central);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
-    m_progressBar->setFont(calibri(11.25, true));
+    m_progressBar->setFont(calibri(formFontPoints, true));
     m_progressBar->setRange(0, 100 * MainJoinHost::progressScale);
     m_progressBar->setValue(0);
     m_progressBar->setGeometry(QRect(twipsPoint(120, 5760), QSize(twipsToPixels(6360), twipsToPixels(405))));
@@ -161,7 +165,7 @@ void Form1::buildControls() {
 }
 
 void Form1::buildMenus() {
-    menuBar()->setFont(calibri(11, false));
+    menuBar()->setFont(calibri(barFontPoints, false));
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("m1"));
@@ -211,7 +215,7 @@ void Form1::CreateStaticBar() {
     m_standardBar->setMovable(false);
     m_standardBar->setFloatable(false);
     m_standardBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    m_standardBar->setFont(calibri(11, false));
+    m_standardBar->setFont(calibri(barFontPoints, false));
     m_standardBar->setIconSize(QSize(48, 48));
     m_standardBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     addToolBar(Qt::TopToolBarArea, m_standardBar);
