@@ -667,6 +667,33 @@ private slots:
         QCOMPARE(list()->itemTexts(), QStringList{path("a.xml")});
     }
 
+    void messagesWithLineBreaksShowTheirLines_data() {
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("parse error, CR LF") << int(JoinHost::Icon::None)
+                                            << "Error reading /d/b.xml\r\nerror:Premature end of data\r\nLine:1\r\n"
+                                               "position:9"
+                                            << "Error reading /d/b.xml\nerror:Premature end of data\nLine:1\n"
+                                               "position:9";
+        QTest::newRow("warning, lone CR and a blank line") << int(JoinHost::Icon::Warning) << "first\r\rthird"
+                                                           << "first\n\nthird";
+    }
+
+    // The join's messages reach the window's host; the boxes show the same lines with LF breaks.
+    void messagesWithLineBreaksShowTheirLines() {
+        QFETCH(int, icon);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        MainJoinHost host(*m_window, *list(), *appendButton(), *progressBar());
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+        host.showMessage(text, JoinHost::Icon(icon));
+        QVERIFY(answerer.allAnswered());
+        checkBox(answerer.seen().at(0), "Corvanta", qPrintable(shown),
+                 icon == int(JoinHost::Icon::Warning) ? QMessageBox::Warning : QMessageBox::NoIcon);
+    }
+
     void mergeStructureDifferenceIsReported() {
         if (!mergeModeBuilt())
             QSKIP("Merge mode is not part of this build yet");
