@@ -182,20 +182,6 @@ private slots:
         }
     }
 
-    void autoScrollAtTheFirstItemScrollsNothing() {
-        QStringList items;
-        for (int i = 0; i < 60; ++i)
-            items << QString::number(i);
-        fill(items);
-        m_list->verticalScrollBar()->setValue(0);
-        QTreeWidgetItem* first = m_list->topLevelItem(0);
-        const QRect firstRect = m_list->visualItemRect(first);
-        QVERIFY(firstRect.top() < 20);
-        dragAlong({1, 0});
-        QCOMPARE(m_list->itemText(1), QStringLiteral("1"));
-        QCOMPARE(m_list->verticalScrollBar()->value(), 0);
-    }
-
     void deleteKeyRemovesTheSelectedItemOnly_data() {
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
         QTest::newRow("plain") << Qt::KeyboardModifiers();
@@ -291,10 +277,6 @@ private slots:
         QTest::mousePress(m_list->viewport(), Qt::LeftButton, {}, rowPoint(1));
         QCOMPARE(m_list->viewport()->cursor().shape(), Qt::DragMoveCursor);
         QTest::mouseRelease(m_list->viewport(), Qt::LeftButton, {}, rowPoint(1));
-    }
-
-    void dragIconIsLookedForInTheProgramFolder() {
-        QCOMPARE(m_list->dragIconFile(), QCoreApplication::applicationDirPath() + "/drag.ico");
     }
 
 private:

@@ -173,18 +173,6 @@ private slots:
         QCOMPARE(barMenus.at(2)->text(), QStringLiteral("&Help"));
     }
 
-    void controlsUseTheirFonts() {
-        QCOMPARE(tabs()->tabBar()->font().family(), QStringLiteral("Calibri"));
-        QCOMPARE(tabs()->tabBar()->font().pointSizeF(), 11.25);
-        QVERIFY(!tabs()->tabBar()->font().bold());
-        for (QWidget* widget : QList<QWidget*>{list(), frame(), appendButton(), mergeButton(), progressBar()}) {
-            QCOMPARE(widget->font().family(), QStringLiteral("Calibri"));
-            QCOMPARE(widget->font().pointSizeF(), 11.25);
-            QVERIFY(widget->font().bold());
-        }
-        QCOMPARE(m_window->menuBar()->font().pointSizeF(), 11.0);
-    }
-
     void optionsTabHoldsTheFrameWithMergeAboveAppend() {
         clickTab(1);
         QVERIFY(frame()->isVisible());
@@ -296,16 +284,6 @@ private slots:
         QCOMPARE(list()->itemTexts(), expected);
     }
 
-    void deleteKeyAndDoubleClickInTheWindowsList() {
-        for (const char* path : {"/a.xml", "/b.xml", "/c.xml"})
-            list()->appendItem(QString::fromLatin1(path));
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rowPoint(1));
-        QTest::keyClick(list(), Qt::Key_Delete);
-        QCOMPARE(list()->itemTexts(), (QStringList{"/a.xml", "/c.xml"}));
-        QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, rowPoint(0));
-        QCOMPARE(list()->itemTexts(), QStringList{"/c.xml"});
-    }
-
     void dragReordersTheWindowsList() {
         for (const char* path : {"/A", "/B", "/C", "/D"})
             list()->appendItem(QString::fromLatin1(path));
@@ -326,12 +304,6 @@ private slots:
         QCOMPARE(list()->itemTexts(), QStringList{"/a.xml"});
         QVERIFY(m_window->isVisible());
         QVERIFY(!QApplication::activeModalWidget());
-    }
-
-    void menuCommandsCarryTheirIds() {
-        const QList<QPair<const char*, int>> items{{"m2", 1000}, {"m3", 1001}, {"m6", 1003}, {"m13", 1004}};
-        for (const auto& [name, id] : items)
-            QCOMPARE(m_window->findChild<QAction*>(QLatin1String(name))->data().toInt(), id);
     }
 
     // --- Add Files ---

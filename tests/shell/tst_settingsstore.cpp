@@ -1,11 +1,9 @@
 #include "settingsstore.h"
-#include "windowkit.h"
 
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
-#include <QWidget>
 
 using namespace corvanta;
 
@@ -78,39 +76,6 @@ private slots:
         const QList<QByteArray> lines = conf.readAll().split('\n');
         for (const char* line : {"[General]", "Option1=1", "Option2=0", "TabControl1=1", "Extension=xml"})
             QVERIFY2(lines.contains(line), line);
-    }
-
-    void windowPositionIsStoredOnlyInTheNormalState_data() {
-        QTest::addColumn<Qt::WindowState>("state");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("normal") << Qt::WindowNoState << true;
-        QTest::newRow("maximized") << Qt::WindowMaximized << false;
-        QTest::newRow("minimized") << Qt::WindowMinimized << false;
-        QTest::newRow("full screen") << Qt::WindowFullScreen << false;
-    }
-
-    void windowPositionIsStoredOnlyInTheNormalState() {
-        QFETCH(Qt::WindowState, state);
-        QFETCH(bool, written);
-        SettingsStore store;
-        store.write(settings::Left, 42);
-        QWidget window;
-        window.setGeometry(60, 40, 320, 200);
-        window.setWindowState(state);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window) || state == Qt::WindowMinimized);
-
-        SaveWindowPosition(&window, store);
-
-        QSettings raw(QStringLiteral("Tavrino"), QStringLiteral("Corvanta"));
-        const QRect frame = window.frameGeometry();
-        const auto twips = [](int pixels) { return QString::number(qRound(pixelsToTwips(pixels))); };
-        QCOMPARE(raw.value("Left").toString(), written ? twips(frame.x()) : QStringLiteral("42"));
-        QCOMPARE(raw.value("Top").toString(), written ? twips(frame.y()) : QString());
-        QCOMPARE(raw.value("Width").toString(), written ? twips(frame.width()) : QString());
-        QCOMPARE(raw.value("Height").toString(), written ? twips(frame.height()) : QString());
-        if (written)
-            QCOMPARE(raw.value("Width").toInt(), qRound(frame.width() * 1440.0 / window.logicalDpiY())); // outer width
     }
 };
 
