@@ -1,6 +1,7 @@
 #include "windowkit.h"
 
 #include "errorreport.h"
+#include "settingsstore.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -45,6 +46,17 @@ void CenterForm(QWidget* window) {
     const QSize frame = window->frameGeometry().size();
     window->move(available.x() + (available.width() - frame.width()) / 2,
                  available.y() + (available.height() - frame.height()) / 2);
+}
+
+void SaveWindowPosition(QWidget* window, SettingsStore& store) {
+    if (window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    const QRect frame = window->frameGeometry();
+    const auto twips = [](int pixels) { return int(std::lround(pixelsToTwips(pixels))); };
+    store.write(settings::Left, twips(frame.x()));
+    store.write(settings::Top, twips(frame.y()));
+    store.write(settings::Width, twips(frame.width()));
+    store.write(settings::Height, twips(frame.height()));
 }
 
 void ApplyFaceColor(QWidget* window) {

@@ -7,6 +7,8 @@ class QWidget;
 
 namespace corvanta {
 
+class SettingsStore;
+
 /// Pixels for \a twips (1/1440 inch) at the primary screen's logical DPI.
 int twipsToPixels(double twips);
 /// Twips for \a pixels at the primary screen's logical DPI.
@@ -15,6 +17,10 @@ double pixelsToTwips(int pixels);
 /// Centres \a window's frame on the primary screen, keeping its size; a window larger than the screen overhangs
 /// both edges equally.
 void CenterForm(QWidget* window);
+
+/// Stores \a window's left and top edge, outer width and height in twips under Left, Top, Width and Height,
+/// each only while the window is in the normal state (neither minimized, maximized nor full screen).
+void SaveWindowPosition(QWidget* window, SettingsStore& store);
 
 /// Gives \a window and its option buttons, check boxes, frames and labels the system button-face colour.
 void ApplyFaceColor(QWidget* window);

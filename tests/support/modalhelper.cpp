@@ -15,11 +15,14 @@ struct ModalAnswerer::State {
     std::deque<Answer> answers;
     QList<SeenBox> seen;
     QTimer timer;
-    QPointer<QWidget> lastHandled; // a box made after this one went may take its address
+    // Guarded and forgotten once hidden: the next box may sit at the same address, and a dialog may be shown again.
+    QPointer<QWidget> lastHandled;
 
     void poll() {
         if (answers.empty())
             return;
+        if (lastHandled && !lastHandled->isVisible())
+            lastHandled = nullptr;
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || modal == lastHandled || !modal->isVisible())
             return;

@@ -1,0 +1,57 @@
+#include "addfilesdialog.h"
+
+#include "filelistview.h"
+
+#include <QAbstractItemView>
+#include <QFileSystemModel>
+#include <QLineEdit>
+
+namespace corvanta {
+
+namespace {
+
+const QString xmlFilesFilter = QStringLiteral("XML Files (*.xml)");
+const QString allFilesFilter = QStringLiteral("All Files (*.*)");
+
+} // namespace
+
+AddFilesDialog::AddFilesDialog(QWidget* parent)
+    : QFileDialog(parent) {
+    setObjectName(QStringLiteral("CommonDialog1"));
+    setOption(QFileDialog::DontUseNativeDialog);
+    setWindowTitle(QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
+    setFileMode(QFileDialog::ExistingFiles);
+    setAcceptMode(QFileDialog::AcceptOpen);
+    setNameFilters({xmlFilesFilter, allFilesFilter});
+    connect(this, &QFileDialog::filterSelected, this, &AddFilesDialog::widenAllFilesFilter);
+}
+
+QStringList AddFilesDialog::choose() {
+    // Nothing preselected: the dialog keeps the last choice otherwise, and selectFile() ignores an empty name.
+    // The name goes first, as emptying it selects the folder itself in the view.
+    if (auto* nameEdit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        nameEdit->clear();
+    if (auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView")))
+        view->clearSelection();
+    selectNameFilter(xmlFilesFilter);
+    if (exec() != QDialog::Accepted)
+        return {};
+    return selectedFiles();
+}
+
+void AddFilesDialog::widenAllFilesFilter(const QString& filter) {
+    // "*.*" means every file where the caption comes from; taken literally it would hide names without a dot.
+    // The dialog has applied the pattern by the time it reports the choice, so this replaces it.
+    if (filter != allFilesFilter)
+        return;
+    if (auto* model = findChild<QFileSystemModel*>())
+        model->setNameFilters({QStringLiteral("*")});
+}
+
+void AddFiles(AddFilesDialog& dialog, FileListView& list) {
+    const QStringList paths = dialog.choose();
+    for (const QString& path : paths)
+        list.appendItem(path);
+}
+
+} // namespace corvanta

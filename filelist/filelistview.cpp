@@ -1,0 +1,172 @@
+#include "filelistview.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScrollBar>
+
+namespace corvanta {
+
+namespace {
+
+// Height of the bands at the top and bottom of the visible area where a swap scrolls the next item into view.
+constexpr int autoScrollBand = 20;
+
+} // namespace
+
+FileListView::FileListView(QWidget* parent)
+    : QTreeWidget(parent)
+    , m_dragIconFile(QCoreApplication::applicationDirPath() + QStringLiteral("/drag.ico")) {
+    setObjectName(QStringLiteral("ListView1"));
+    setToolTip(QStringLiteral("Drag and drop files here. Drag files up and down to change order. "
+                              "Double-click item to remove it."));
+    setColumnCount(1);
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Items move by the swap steps below, never by Qt's own drag and drop of items.
+    setDragEnabled(false);
+    setDragDropMode(QAbstractItemView::NoDragDrop);
+    setAutoScroll(false);
+    header()->setStretchLastSection(false);
+    viewport()->setMouseTracking(true);
+}
+
+void FileListView::appendItem(const QString& path) {
+    new QTreeWidgetItem(this, QStringList{path}); // the list owns and appends it
+}
+
+int FileListView::itemCount() const {
+    return topLevelItemCount();
+}
+
+QString FileListView::itemText(int index) const {
+    const QTreeWidgetItem* item = topLevelItem(index - 1);
+    return item ? item->text(0) : QString();
+}
+
+QStringList FileListView::itemTexts() const {
+    QStringList texts;
+    for (int row = 0; row < topLevelItemCount(); ++row)
+        texts << topLevelItem(row)->text(0);
+    return texts;
+}
+
+void FileListView::setDragIconFile(const QString& path) {
+    m_dragIconFile = path;
+}
+
+QString FileListView::dragIconFile() const {
+    return m_dragIconFile;
+}
+
+void FileListView::ClearList() {
+    clear();
+}
+
+void FileListView::ClearSelected() {
+    for (int row = topLevelItemCount() - 1; row >= 0; --row)
+        if (topLevelItem(row)->isSelected())
+            delete takeTopLevelItem(row);
+}
+
+void FileListView::RemoveSelectedItem() {
+    if (QTreeWidgetItem* item = selectedItem())
+        delete takeTopLevelItem(indexOfTopLevelItem(item));
+}
+
+void FileListView::mousePressEvent(QMouseEvent* event) {
+    m_mouseIsDown = true;
+    QTreeWidget::mousePressEvent(event);
+    // The item click comes with the press, so that the item under the button is the one dragged.
+    if (QTreeWidgetItem* item = itemAt(event->position().toPoint()))
+        ItemClick(item);
+}
+
+void FileListView::mouseMoveEvent(QMouseEvent* event) {
+    emit pointerMoved();
+    if (!m_mouseIsDown) {
+        QTreeWidget::mouseMoveEvent(event);
+        return;
+    }
+    // While the button is down the move belongs to the drag, not to the view's sweep selection.
+    const QPoint position = event->position().toPoint();
+    QTreeWidgetItem* hitItem = itemAt(position);
+    QTreeWidgetItem* dragItem = m_dragItem.isValid() ? itemFromIndex(m_dragItem) : nullptr;
+    if (hitItem && dragItem && hitItem->text(0) != dragItem->text(0))
+        swapStep(dragItem, hitItem, position.y());
+}
+
+void FileListView::mouseReleaseEvent(QMouseEvent* event) {
+    m_mouseIsDown = false;
+    // Back to the window's pointer: the arrow, or the hourglass while a long command works.
+    viewport()->unsetCursor();
+    QTreeWidget::mouseReleaseEvent(event);
+}
+
+void FileListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press of a double-click arrives as this event; it counts as a press like any other.
+    m_mouseIsDown = true;
+    QTreeWidget::mouseDoubleClickEvent(event);
+    RemoveSelectedItem();
+}
+
+void FileListView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete) {
+        RemoveSelectedItem();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+void FileListView::ItemClick(QTreeWidgetItem* item) {
+    viewport()->setCursor(dragCursor());
+    m_dragItem = indexFromItem(item);
+}
+
+void FileListView::swapStep(QTreeWidgetItem* dragItem, QTreeWidgetItem* hitItem, int cursorY) {
+    const QString kept = dragItem->text(0);
+    dragItem->setText(0, hitItem->text(0));
+    hitItem->setText(0, kept);
+
+    // The selection moves with the dragged path: its new place becomes selected and current, and its old place
+    // takes the selection state of the path that moved in, so a drag leaves no trail of selected items.
+    const bool hitWasSelected = hitItem->isSelected();
+    const QModelIndex hitIndex = indexFromItem(hitItem);
+    selectionModel()->setCurrentIndex(hitIndex, QItemSelectionModel::NoUpdate);
+    hitItem->setSelected(true);
+    dragItem->setSelected(hitWasSelected);
+
+    m_dragItem = hitIndex;
+    autoScroll(hitIndex.row(), cursorY);
+}
+
+void FileListView::autoScroll(int hitRow, int cursorY) {
+    if (cursorY < autoScrollBand && hitRow > 0)
+        scrollToItem(topLevelItem(hitRow - 1));
+    else if (cursorY >= viewport()->height() - autoScrollBand && hitRow + 1 < topLevelItemCount())
+        scrollToItem(topLevelItem(hitRow + 1));
+}
+
+QTreeWidgetItem* FileListView::selectedItem() const {
+    QTreeWidgetItem* current = currentItem();
+    if (current && current->isSelected())
+        return current;
+    for (int row = 0; row < topLevelItemCount(); ++row)
+        if (topLevelItem(row)->isSelected())
+            return topLevelItem(row);
+    return nullptr;
+}
+
+QCursor FileListView::dragCursor() const {
+    // Read on every item click, so a replaced icon file shows at once.
+    const QPixmap icon(m_dragIconFile);
+    return icon.isNull() ? QCursor(Qt::DragMoveCursor) : QCursor(icon);
+}
+
+} // namespace corvanta

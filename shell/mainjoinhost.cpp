@@ -1,0 +1,73 @@
+#include "mainjoinhost.h"
+
+#include "filelistview.h"
+#include "windowkit.h"
+
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <cmath>
+
+namespace corvanta {
+
+MainJoinHost::MainJoinHost(QMainWindow& window, FileListView& list, QRadioButton& appendButton,
+                           QProgressBar& progressBar)
+    : m_window(window)
+    , m_list(list)
+    , m_appendButton(appendButton)
+    , m_progressBar(progressBar) {}
+
+void MainJoinHost::setResultsWindow(ResultsWindowPort* port) {
+    m_results = port;
+}
+
+int MainJoinHost::itemCount() const {
+    return m_list.itemCount();
+}
+
+QString MainJoinHost::itemText(int index) const {
+    return m_list.itemText(index);
+}
+
+bool MainJoinHost::appendSelected() const {
+    return m_appendButton.isChecked();
+}
+
+void MainJoinHost::setBusyPointer(bool busy) {
+    if (busy)
+        m_window.setCursor(Qt::WaitCursor);
+    else
+        m_window.unsetCursor();
+}
+
+void MainJoinHost::setProgress(double percent) {
+    m_progressBar.setValue(int(std::lround(percent * progressScale)));
+    // The join does not return to the event loop until it ends; paint now so the progress is seen.
+    m_progressBar.repaint();
+}
+
+void MainJoinHost::showMessage(const QString& text, Icon icon) {
+    showProgramMessage(&m_window, text, icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon);
+}
+
+void MainJoinHost::showErrorReport(const QString& text) {
+    showApplicationErrorReport(&m_window, text);
+}
+
+void MainJoinHost::setResultsText(const QString& text) {
+    if (m_results)
+        m_results->setResultsText(text);
+}
+
+void MainJoinHost::showResults() {
+    if (m_results)
+        m_results->showResults();
+}
+
+void MainJoinHost::hideMain() {
+    // Hiding the main window with no results window to take its place would leave nothing on screen.
+    if (m_results)
+        m_window.hide();
+}
+
+} // namespace corvanta

@@ -1,0 +1,415 @@
+#include "mainwindow.h"
+
+#include "addfilesdialog.h"
+#include "filelistview.h"
+#include "joincommand.h"
+#include "mainjoinhost.h"
+#include "tabcontrol.h"
+#include "windowkit.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QThread>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace corvanta {
+
+namespace {
+
+// The tab captions, the list, the frame, the option buttons and the progress bar; the bars use a slightly smaller size.
+constexpr double formFontPoints = 11.25;
+constexpr double barFontPoints = 11;
+
+QFont calibri(double points, bool bold) {
+    QFont font(QStringLiteral("Calibri"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QPoint twipsPoint(double left, double top) {
+    return {twipsToPixels(left), twipsToPixels(top)};
+}
+
+double widthOf(const QWidget* widget) {
+    return pixelsToTwips(widget->width());
+}
+
+double heightOf(const QWidget* widget) {
+    return pixelsToTwips(widget->height());
+}
+
+// Each layout assignment stands on its own: one that would give a negative size is skipped, the rest still run.
+void assignWidth(QWidget* widget, double twips) {
+    if (twips >= 0)
+        widget->resize(twipsToPixels(twips), widget->height());
+}
+
+void assignHeight(QWidget* widget, double twips) {
+    if (twips >= 0)
+        widget->resize(widget->width(), twipsToPixels(twips));
+}
+
+void assignColumnWidth(QTreeView* list, double twips) {
+    if (twips >= 0)
+        list->setColumnWidth(0, twipsToPixels(twips));
+}
+
+// An option button at its designed place inside the frame, never narrower or lower than its text. Styles that draw
+// the frame's caption above its border rather than on it would put the first row on the border: the buttons move
+// down just enough to clear a full caption line.
+void placeOption(QRadioButton* button, const QGroupBox* frame, double left, double top, double width, double height) {
+    constexpr int gapBelowCaption = 4;
+    const int shift = qMax(0, frame->fontMetrics().height() + gapBelowCaption - twipsToPixels(300));
+    button->setGeometry(twipsToPixels(left), twipsToPixels(top) + shift,
+                        qMax(twipsToPixels(width), button->sizeHint().width()),
+                        qMax(twipsToPixels(height), button->fontMetrics().height()));
+}
+
+} // namespace
+
+Form1::Form1(QWidget* parent)
+    : QMainWindow(parent) {
+    setObjectName(QStringLiteral("Form1"));
+    buildControls();
+    buildMenus();
+    m_joinHost = std::make_unique<MainJoinHost>(*this, *m_fileList, *m_appendButton, *m_progressBar);
+
+    // Start-up, in this order; the caller shows the window after the last step.
+    ApplySkin();
+    resize(twipsToPixels(8160), twipsToPixels(8040));
+    CenterForm(this);
+    setWindowTitle(QStringLiteral("Corvanta"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/corvanta.png")));
+    RandomMainPageVisit();
+    restoreJoinMode();
+    m_fileList->setHeaderLabels({QStringLiteral("XML Files")});
+    m_fileList->setColumnWidth(0, twipsToPixels(4500));
+    CreateStaticBar();
+    restoreTab();
+
+    // Connected after the restore, which is not a change of the user's.
+    connect(m_tabControl, &QTabWidget::currentChanged, this, &Form1::TabControl1_SelectedChanged);
+    connect(m_appendButton, &QRadioButton::clicked, this, &Form1::Option1_Click);
+    connect(m_mergeButton, &QRadioButton::clicked, this, &Form1::Option2_Click);
+    connect(m_fileList, &FileListView::pointerMoved, this, &Form1::resetPointer);
+}
+
+Form1::~Form1() = default;
+
+void Form1::setResultsWindow(ResultsWindowPort* port) {
+    m_joinHost->setResultsWindow(port);
+}
+
+FileListView& Form1::fileList() const {
+    return *m_fileList;
+}
+
+void Form1::buildControls() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    central->setMouseTracking(true);
+    central->installEventFilter(this);
+    setCentralWidget(central);
+
+    m_tabControl = new TabControl(central);
+    m_tabControl->setObjectName(QStringLiteral("TabControl1"));
+    m_tabControl->tabBar()->setFont(calibri(formFontPoints, false));
+    m_tabControl->setGeometry(QRect(twipsPoint(120, 1620), QSize(twipsToPixels(7920), twipsToPixels(3855))));
+
+    auto* filesPage = new QWidget(m_tabControl);
+    filesPage->setObjectName(QStringLiteral("filesPage"));
+    m_tabControl->addTab(filesPage, QStringLiteral("Files"));
+    m_fileList = new FileListView(filesPage);
+    m_fileList->setFont(calibri(formFontPoints, true));
+    m_fileList->resize(twipsToPixels(7920 - 480), twipsToPixels(3855 - 630));
+    m_tabControl->placeInside(m_fileList, twipsPoint(240, 480));
+
+    auto* optionsPage = new QWidget(m_tabControl);
+    optionsPage->setObjectName(QStringLiteral("optionsPage"));
+    m_tabControl->addTab(optionsPage, QStringLiteral("Options"));
+    m_optionsFrame = new QGroupBox(QStringLiteral("Options"), optionsPage);
+    m_optionsFrame->setObjectName(QStringLiteral("Frame1"));
+    m_optionsFrame->setFont(calibri(formFontPoints, true));
+    m_optionsFrame->setMouseTracking(true);
+    m_optionsFrame->installEventFilter(this);
+    m_optionsFrame->resize(twipsToPixels(6360), twipsToPixels(1050));
+    m_tabControl->placeInside(m_optionsFrame, twipsPoint(240, 480));
+
+    m_mergeButton = new QRadioButton(QStringLiteral("Merge files so that nodes are shared"), m_optionsFrame);
+    m_mergeButton->setObjectName(QStringLiteral("Option2"));
+    m_mergeButton->setFont(calibri(formFontPoints, true));
+    placeOption(m_mergeButton, m_optionsFrame, 240, 300, 5295, 255);
+    m_appendButton = new QRadioButton(QStringLiteral("Append files one after another"), m_optionsFrame);
+    m_appendButton->setObjectName(QStringLiteral("Option1"));
+    m_appendButton->setFont(calibri(formFontPoints, true));
+    placeOption(m_appendButton, m_optionsFrame, 240, 650, 4455, 225);
+
+    m_progressBar = new QProgressBar(central);
+    m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar->setFont(calibri(formFontPoints, true));
+    m_progressBar->setRange(0, 100 * MainJoinHost::progressScale);
+    m_progressBar->setValue(0);
+    m_progressBar->setGeometry(QRect(twipsPoint(120, 5760), QSize(twipsToPixels(6360), twipsToPixels(405))));
+
+    m_addFilesDialog = new AddFilesDialog(this);
+}
+
+void Form1::buildMenus() {
+    menuBar()->setFont(calibri(barFontPoints, false));
+
+    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    fileMenu->setObjectName(QStringLiteral("m1"));
+    addCommand(fileMenu, "m2", QStringLiteral("A&dd Files"), command::AddFiles);
+    addCommand(fileMenu, "m3", QStringLiteral("Add &Folder"), command::AddFolder);
+    fileMenu->addSeparator();
+    addItem(fileMenu, "m5", QStringLiteral("Clear Selected Files"), &Form1::ClearSelected);
+    addCommand(fileMenu, "m6", QStringLiteral("Clear All Files"), command::ClearList);
+    fileMenu->addSeparator();
+    QAction* exitItem = addItem(fileMenu, "m8", QStringLiteral("&Exit"), nullptr);
+    connect(exitItem, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* optionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
+    optionsMenu->setObjectName(QStringLiteral("m9"));
+    addItem(optionsMenu, "m10", QStringLiteral("Show Files Tab"), &Form1::showFilesTab);
+    addItem(optionsMenu, "m11", QStringLiteral("Show Options Tab"), &Form1::showOptionsTab);
+
+    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    helpMenu->setObjectName(QStringLiteral("m12"));
+    addCommand(helpMenu, "m13", QStringLiteral("Help"), command::Help);
+    addItem(helpMenu, "m14", QStringLiteral("Load Sample/Example Files"), &Form1::LoadSamples);
+    addItem(helpMenu, "m15", QStringLiteral("Watch Old Demo Video"), &Form1::WatchDemoVideo);
+    helpMenu->addSeparator();
+    addItem(helpMenu, "m17", QStringLiteral("FAQ"), &Form1::OpenFaq);
+    addItem(helpMenu, "m18", QStringLiteral("Visit Tavrino Main Page"), &Form1::VisitMainPage);
+}
+
+QAction* Form1::addCommand(QMenu* menu, const char* objectName, const QString& text, int id) {
+    QAction* action = addItem(menu, objectName, text, nullptr);
+    action->setData(id);
+    connect(action, &QAction::triggered, this, [this, id] { CommandBars_Execute(id); });
+    return action;
+}
+
+QAction* Form1::addItem(QMenu* menu, const char* objectName, const QString& text, void (Form1::*slot)()) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QLatin1String(objectName));
+    menu->setFont(menuBar()->font());
+    if (slot)
+        connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
+void Form1::CreateStaticBar() {
+    m_standardBar = new QToolBar(QStringLiteral("Standard"), this);
+    m_standardBar->setObjectName(QStringLiteral("Standard"));
+    m_standardBar->setMovable(false);
+    m_standardBar->setFloatable(false);
+    m_standardBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    m_standardBar->setFont(calibri(barFontPoints, false));
+    m_standardBar->setIconSize(QSize(48, 48));
+    m_standardBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    addToolBar(Qt::TopToolBarArea, m_standardBar);
+
+    struct Button {
+        int id;
+        const char* caption;
+        const char* icon;
+        const char* objectName;
+    };
+    // The ids are not in ascending order on the bar: "Clear List" comes before "Start Joining".
+    const Button buttons[] = {
+        {command::AddFiles, "Add Files", ":/icons/add-files.png", "addFilesButton"},
+        {command::AddFolder, "Add Folder", ":/icons/add-folder.png", "addFolderButton"},
+        {command::ClearList, "Clear List", ":/icons/clear-list.png", "clearListButton"},
+        {command::Start, "Start Joining", ":/icons/start-joining.png", "startJoiningButton"},
+    };
+    for (const Button& button : buttons) {
+        QAction* action =
+            m_standardBar->addAction(QIcon(QString::fromLatin1(button.icon)), QString::fromLatin1(button.caption));
+        action->setData(button.id);
+        QWidget* widget = m_standardBar->widgetForAction(action);
+        widget->setObjectName(QLatin1String(button.objectName));
+        widget->setFixedWidth(100);
+    }
+    connect(m_standardBar, &QToolBar::actionTriggered, this,
+            [this](QAction* action) { CommandBars_Execute(action->data().toInt()); });
+}
+
+void Form1::CommandBars_Execute(int id) {
+    switch (id) {
+    case command::AddFiles:
+        AddFiles();
+        break;
+    case command::AddFolder:
+        AddFolder();
+        break;
+    case command::Start:
+        Start();
+        break;
+    case command::ClearList:
+        ClearList();
+        break;
+    case command::Help:
+        Help();
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::AddFiles() {
+    corvanta::AddFiles(*m_addFilesDialog, *m_fileList);
+}
+
+void Form1::AddFolder() {
+    // Comes with the folder scan.
+}
+
+void Form1::ClearList() {
+    m_fileList->ClearList();
+}
+
+void Form1::ClearSelected() {
+    m_fileList->ClearSelected();
+}
+
+void Form1::Start() {
+    corvanta::Start(*m_joinHost);
+}
+
+void Form1::Help() {
+    // Comes with help and links.
+}
+
+void Form1::LoadSamples() {
+    // Comes with help and links.
+}
+
+void Form1::WatchDemoVideo() {
+    // Comes with help and links.
+}
+
+void Form1::OpenFaq() {
+    // Comes with help and links.
+}
+
+void Form1::VisitMainPage() {
+    // Comes with help and links.
+}
+
+void Form1::ApplySkin() {
+    // The optional skin "x/o.cjs" in the program folder comes with help and links.
+}
+
+void Form1::RandomMainPageVisit() {
+    // The occasional visit of the maker's main page comes with help and links.
+}
+
+void Form1::restoreJoinMode() {
+    m_appendButton->setChecked(m_settings.read(settings::Option1));
+    m_mergeButton->setChecked(m_settings.read(settings::Option2));
+}
+
+void Form1::restoreTab() {
+    m_tabControl->setCurrentIndex(m_settings.read(settings::TabControl1));
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The frame around the window is known only once it is shown: centre it again on its real outer size.
+    if (!m_centredWithFrame && !event->spontaneous()) {
+        m_centredWithFrame = true;
+        CenterForm(this);
+    }
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void Form1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A window restored from the taskbar may keep its size, so no resize event would lay it out again.
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void Form1::Form_Resize() {
+    if (isMinimized())
+        return;
+    // Positions and sizes in twips of the window's inner area, where the bars take the top. Bars that need more
+    // room than the design gives them push the controls down by the difference, out of their way.
+    const int barsOverflow = qMax(0, centralWidget()->y() - twipsToPixels(1620));
+    const QPoint clientOrigin = centralWidget()->pos() - QPoint(0, barsOverflow);
+    const double clientWidth = pixelsToTwips(width());
+    const double clientHeight = pixelsToTwips(height() - barsOverflow);
+    m_tabControl->move(twipsPoint(120, 1620) - clientOrigin);
+
+    assignWidth(m_tabControl, clientWidth - 240);
+    assignHeight(m_tabControl, clientHeight - 2260);
+    assignWidth(m_fileList, widthOf(m_tabControl) - 480);
+    assignHeight(m_fileList, heightOf(m_tabControl) - 630);
+    assignWidth(m_optionsFrame, clientWidth - 720);
+    m_progressBar->move(twipsPoint(120, heightOf(m_tabControl) + 1750) - clientOrigin);
+    assignColumnWidth(m_fileList, widthOf(m_fileList) - 500);
+    assignWidth(m_progressBar, widthOf(m_tabControl));
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void Form1::Form_Unload() {
+    SaveWindowPosition(this, m_settings);
+    // Ends the program at once: every event loop returns and no other window is asked first. With no loop
+    // running there is nothing to end.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
+}
+
+void Form1::Option1_Click() {
+    m_settings.write(settings::Option2, false);
+    m_settings.write(settings::Option1, true);
+}
+
+void Form1::Option2_Click() {
+    m_settings.write(settings::Option2, true);
+    m_settings.write(settings::Option1, false);
+}
+
+void Form1::TabControl1_SelectedChanged(int index) {
+    m_settings.write(settings::TabControl1, index);
+}
+
+void Form1::showFilesTab() {
+    m_tabControl->setCurrentIndex(0);
+}
+
+void Form1::showOptionsTab() {
+    m_tabControl->setCurrentIndex(1);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove && (watched == centralWidget() || watched == m_optionsFrame))
+        resetPointer();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::resetPointer() {
+    if (cursor().shape() != Qt::WaitCursor)
+        unsetCursor();
+}
+
+} // namespace corvanta

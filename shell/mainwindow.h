@@ -1,0 +1,104 @@
+#pragma once
+
+#include "settingsstore.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QMenu;
+class QProgressBar;
+class QRadioButton;
+class QToolBar;
+
+namespace corvanta {
+
+class AddFilesDialog;
+class FileListView;
+class MainJoinHost;
+class ResultsWindowPort;
+class TabControl;
+
+/// Command ids of the main window's toolbar and menus.
+namespace command {
+inline constexpr int AddFiles = 1000;
+inline constexpr int AddFolder = 1001;
+inline constexpr int Start = 1002;
+inline constexpr int ClearList = 1003;
+inline constexpr int Help = 1004;
+} // namespace command
+
+/// The main window (`Form1`): the file list and the join options on two tabs, the toolbar "Standard" and the
+/// menu bar that start every command, and the progress bar of the join. Restores the join mode and tab at start
+/// and ends the program when closed.
+class Form1 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    /// Where a finished join goes. Until a results window is set, a finished join leaves this window as it is.
+    void setResultsWindow(ResultsWindowPort* port);
+
+    /// The file list, for commands that fill it.
+    FileListView& fileList() const;
+
+public slots:
+    /// Runs the command \a id of the toolbar or menus; unknown ids do nothing.
+    void CommandBars_Execute(int id);
+    void AddFiles();
+    void AddFolder();
+    void ClearList();
+    void ClearSelected();
+    /// The join over the file list, in the mode of the option buttons.
+    void Start();
+    void Help();
+    void LoadSamples();
+    void WatchDemoVideo();
+    void OpenFaq();
+    void VisitMainPage();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void CreateStaticBar();
+    QAction* addCommand(QMenu* menu, const char* objectName, const QString& text, int id);
+    QAction* addItem(QMenu* menu, const char* objectName, const QString& text, void (Form1::*slot)());
+
+    void ApplySkin();
+    void RandomMainPageVisit();
+    void restoreJoinMode();
+    void restoreTab();
+
+    void Form_Resize();
+    void Form_Unload();
+    void Option1_Click();
+    void Option2_Click();
+    void TabControl1_SelectedChanged(int index);
+    void showFilesTab();
+    void showOptionsTab();
+    void resetPointer();
+
+    SettingsStore m_settings;
+    TabControl* m_tabControl = nullptr;         // TabControl1
+    FileListView* m_fileList = nullptr;         // ListView1
+    QGroupBox* m_optionsFrame = nullptr;        // Frame1
+    QRadioButton* m_mergeButton = nullptr;      // Option2
+    QRadioButton* m_appendButton = nullptr;     // Option1
+    QProgressBar* m_progressBar = nullptr;      // ProgressBar1
+    AddFilesDialog* m_addFilesDialog = nullptr; // CommonDialog1
+    QToolBar* m_standardBar = nullptr;
+    std::unique_ptr<MainJoinHost> m_joinHost;
+    bool m_centredWithFrame = false;
+};
+
+} // namespace corvanta

@@ -1,0 +1,831 @@
+#include "errorreport.h"
+#include "filelistview.h"
+#include "joincommand.h"
+#include "mainjoinhost.h"
+#include "mainwindow.h"
+#include "modalhelper.h"
+#include "recordinghost.h"
+#include "tabcontrol.h"
+#include "testfiles.h"
+#include "windowkit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+
+using namespace corvanta;
+
+namespace {
+
+/// The results window as a finished join sees it, recording what it was given.
+class RecordingResultsWindow final : public ResultsWindowPort {
+public:
+    void setResultsText(const QString& value) override { text = value; }
+    void showResults() override { ++shown; }
+    QString text;
+    int shown = 0;
+};
+
+QSettings rawSettings() {
+    return QSettings(QStringLiteral("Tavrino"), QStringLiteral("Corvanta"));
+}
+
+QString stored(const char* key) {
+    return rawSettings().value(QLatin1String(key)).toString();
+}
+
+void store(const char* key, const QString& value) {
+    QSettings raw = rawSettings();
+    raw.setValue(QLatin1String(key), value);
+    raw.sync();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init() {
+        QSettings raw = rawSettings();
+        raw.clear();
+        raw.sync();
+        m_files = std::make_unique<QTemporaryDir>();
+        m_workTemp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_files->isValid() && m_workTemp->isValid());
+        qputenv("TEMP", m_workTemp->path().toLocal8Bit());
+        openWindow();
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    // --- start-up and look ---
+
+    void firstRunStartsInMergeOnTheFilesTabCentred() {
+        QCOMPARE(m_window->objectName(), QStringLiteral("Form1"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Corvanta"));
+        QVERIFY(mergeButton()->isChecked());
+        QVERIFY(!appendButton()->isChecked());
+        QCOMPARE(tabs()->currentIndex(), 0);
+        QCOMPARE(tabs()->tabText(0), QStringLiteral("Files"));
+        QCOMPARE(tabs()->tabText(1), QStringLiteral("Options"));
+        QCOMPARE(list()->headerItem()->text(0), QStringLiteral("XML Files"));
+        QCOMPARE(list()->columnCount(), 1);
+        QCOMPARE(m_window->size(), QSize(twipsToPixels(8160), twipsToPixels(8040)));
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QVERIFY(qAbs(m_window->frameGeometry().center().x() - screen.center().x()) <= 1);
+        QVERIFY(qAbs(m_window->frameGeometry().center().y() - screen.center().y()) <= 1);
+        // Nothing is written at start-up.
+        QVERIFY(rawSettings().allKeys().isEmpty());
+    }
+
+    void storedGeometryIsNeverReadBack() {
+        store("Left", "0");
+        store("Top", "0");
+        store("Width", "3000");
+        store("Height", "3000");
+        reopenWindow();
+        QCOMPARE(m_window->size(), QSize(twipsToPixels(8160), twipsToPixels(8040)));
+        QVERIFY(m_window->pos() != QPoint(0, 0));
+    }
+
+    void toolbarStandardHasFourButtonsInOrder() {
+        auto* bar = m_window->findChild<QToolBar*>(QStringLiteral("Standard"));
+        QVERIFY(bar);
+        QCOMPARE(bar->windowTitle(), QStringLiteral("Standard"));
+        QCOMPARE(m_window->toolBarArea(bar), Qt::TopToolBarArea);
+        QCOMPARE(bar->width(), m_window->width());
+        QCOMPARE(bar->iconSize(), QSize(48, 48));
+        QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QStringList captions;
+        QList<int> ids;
+        for (QAction* action : bar->actions()) {
+            captions << action->text();
+            ids << action->data().toInt();
+            auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+            QVERIFY(button);
+            QCOMPARE(button->width(), 100);
+            QCOMPARE(button->font().family(), QStringLiteral("Calibri"));
+            QCOMPARE(button->font().pointSizeF(), 11.0);
+        }
+        QCOMPARE(captions, (QStringList{"Add Files", "Add Folder", "Clear List", "Start Joining"}));
+        QCOMPARE(ids, (QList<int>{1000, 1001, 1003, 1002}));
+        QVERIFY(bar->x() < tabs()->mapTo(m_window.get(), QPoint()).x() + 1);
+        QVERIFY(bar->geometry().bottom() < tabs()->mapTo(m_window.get(), QPoint()).y());
+    }
+
+    void menusListTheirItemsWithAccessKeysAndSeparators_data() {
+        QTest::addColumn<QString>("menu");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("File") << "m1"
+                              << "&File"
+                              << QStringList{"A&dd Files",      "Add &Folder", "-",    "Clear Selected Files",
+                                             "Clear All Files", "-",           "&Exit"};
+        QTest::newRow("Options") << "m9"
+                                 << "&Options" << QStringList{"Show Files Tab", "Show Options Tab"};
+        QTest::newRow("Help") << "m12"
+                              << "&Help"
+                              << QStringList{"Help", "Load Sample/Example Files", "Watch Old Demo Video", "-",
+                                             "FAQ",  "Visit Tavrino Main Page"};
+    }
+
+    void menusListTheirItemsWithAccessKeysAndSeparators() {
+        QFETCH(QString, menu);
+        QFETCH(QString, title);
+        QFETCH(QStringList, items);
+        auto* popup = m_window->findChild<QMenu*>(menu);
+        QVERIFY(popup);
+        QCOMPARE(popup->title(), title);
+        QStringList texts;
+        for (QAction* action : popup->actions()) {
+            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            QVERIFY(action->shortcut().isEmpty());
+        }
+        QCOMPARE(texts, items);
+        QCOMPARE(popup->font().family(), QStringLiteral("Calibri"));
+        const QList<QAction*> barMenus = m_window->menuBar()->actions();
+        QCOMPARE(barMenus.size(), 3);
+        QCOMPARE(barMenus.at(0)->text(), QStringLiteral("&File"));
+        QCOMPARE(barMenus.at(1)->text(), QStringLiteral("&Options"));
+        QCOMPARE(barMenus.at(2)->text(), QStringLiteral("&Help"));
+    }
+
+    void optionsTabHoldsTheFrameWithMergeAboveAppend() {
+        clickTab(1);
+        QVERIFY(frame()->isVisible());
+        QCOMPARE(frame()->title(), QStringLiteral("Options"));
+        QCOMPARE(mergeButton()->text(), QStringLiteral("Merge files so that nodes are shared"));
+        QCOMPARE(appendButton()->text(), QStringLiteral("Append files one after another"));
+        QVERIFY(mergeButton()->geometry().bottom() < appendButton()->geometry().top());
+        QVERIFY(mergeButton()->y() > frame()->fontMetrics().height()); // clear of the caption
+        QVERIFY(appendButton()->geometry().bottom() < frame()->height());
+        QCOMPARE(frame()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
+        QCOMPARE(frame()->height(), twipsToPixels(1050));
+        QVERIFY(!list()->isVisible());
+        clickTab(0);
+        QCOMPARE(list()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
+        QCOMPARE(list()->toolTip(), QStringLiteral("Drag and drop files here. Drag files up and down to change "
+                                                   "order. Double-click item to remove it."));
+    }
+
+    // --- layout on resize ---
+
+    void layoutFollowsTheWindowSize_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("design size") << QSize(twipsToPixels(8160), twipsToPixels(8040));
+        QTest::newRow("larger") << QSize(900, 700);
+        QTest::newRow("smaller") << QSize(420, 330);
+    }
+
+    void layoutFollowsTheWindowSize() {
+        QFETCH(QSize, size);
+        m_window->resize(size);
+        QTRY_COMPARE(m_window->size(), size);
+        const int down = barsOverflow();
+        const double width = pixelsToTwips(size.width()), height = pixelsToTwips(size.height() - down);
+
+        QCOMPARE(tabs()->mapTo(m_window.get(), QPoint()), QPoint(twipsToPixels(120), twipsToPixels(1620) + down));
+        QCOMPARE(tabs()->size(), QSize(twipsToPixels(width - 240), twipsToPixels(height - 2260)));
+        const double tabWidth = pixelsToTwips(tabs()->width()), tabHeight = pixelsToTwips(tabs()->height());
+        QCOMPARE(list()->size(), QSize(twipsToPixels(tabWidth - 480), twipsToPixels(tabHeight - 630)));
+        QCOMPARE(frame()->width(), twipsToPixels(width - 720));
+        QCOMPARE(frame()->height(), twipsToPixels(1050));
+        QCOMPARE(progressBar()->mapTo(m_window.get(), QPoint()),
+                 QPoint(twipsToPixels(120), twipsToPixels(tabHeight + 1750) + down));
+        QCOMPARE(progressBar()->width(), tabs()->width());
+        QCOMPARE(progressBar()->height(), twipsToPixels(405));
+        QCOMPARE(list()->columnWidth(0), twipsToPixels(pixelsToTwips(list()->width()) - 500));
+        QVERIFY(progressBar()->mapTo(m_window.get(), QPoint(0, progressBar()->height())).y() <= size.height());
+    }
+
+    void assignmentsThatCannotApplyAreSkippedAndTheRestRun() {
+        const QSize tabBefore = tabs()->size();
+        const QSize size(360, 130); // client height below 2260 twips
+        m_window->resize(size);
+        QTRY_COMPARE(m_window->size(), size);
+
+        QCOMPARE(tabs()->height(), tabBefore.height());
+        QCOMPARE(tabs()->width(), twipsToPixels(pixelsToTwips(size.width()) - 240));
+        QCOMPARE(list()->width(), twipsToPixels(pixelsToTwips(tabs()->width()) - 480));
+        QCOMPARE(list()->height(), twipsToPixels(pixelsToTwips(tabBefore.height()) - 630));
+        QCOMPARE(progressBar()->width(), tabs()->width());
+    }
+
+    void nothingIsLaidOutWhileMinimized() {
+        const QSize before = tabs()->size();
+        m_window->showMinimized();
+        QTRY_VERIFY(m_window->isMinimized());
+        m_window->resize(800, 650);
+        QCOMPARE(tabs()->size(), before);
+        m_window->showNormal();
+        QTRY_VERIFY(!m_window->isMinimized());
+        QTRY_COMPARE(tabs()->width(), twipsToPixels(pixelsToTwips(800) - 240));
+        QCOMPARE(tabs()->height(), twipsToPixels(pixelsToTwips(650 - barsOverflow()) - 2260));
+    }
+
+    // --- commands ---
+
+    void clearListFromToolbarAndMenu_data() {
+        QTest::addColumn<bool>("fromMenu");
+        QTest::newRow("toolbar Clear List") << false;
+        QTest::newRow("File menu Clear All Files") << true;
+    }
+
+    void clearListFromToolbarAndMenu() {
+        QFETCH(bool, fromMenu);
+        list()->appendItem("/a.xml");
+        list()->appendItem("/b.xml");
+        if (fromMenu)
+            chooseMenuItem("m1", "m6");
+        else
+            clickToolButton("clearListButton");
+        QCOMPARE(list()->itemCount(), 0);
+    }
+
+    void clearSelectedFilesFromTheMenu_data() {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("none selected") << QList<int>{} << QStringList{"/a.xml", "/b.xml", "/c.xml"};
+        QTest::newRow("all selected") << QList<int>{0, 1, 2} << QStringList{};
+        QTest::newRow("some selected") << QList<int>{0, 2} << QStringList{"/b.xml"};
+    }
+
+    void clearSelectedFilesFromTheMenu() {
+        QFETCH(QList<int>, selected);
+        QFETCH(QStringList, expected);
+        for (const char* path : {"/a.xml", "/b.xml", "/c.xml"})
+            list()->appendItem(QString::fromLatin1(path));
+        for (int row : selected)
+            QTest::mouseClick(list()->viewport(), Qt::LeftButton, Qt::ControlModifier, rowPoint(row));
+        chooseMenuItem("m1", "m5");
+        QCOMPARE(list()->itemTexts(), expected);
+    }
+
+    void dragReordersTheWindowsList() {
+        for (const char* path : {"/A", "/B", "/C", "/D"})
+            list()->appendItem(QString::fromLatin1(path));
+        QTest::mousePress(list()->viewport(), Qt::LeftButton, {}, rowPoint(0));
+        for (int row : {1, 2, 3})
+            QTest::mouseMove(list()->viewport(), rowPoint(row));
+        QTest::mouseRelease(list()->viewport(), Qt::LeftButton, {}, rowPoint(3));
+        QCOMPARE(list()->itemTexts(), (QStringList{"/B", "/C", "/D", "/A"}));
+    }
+
+    void commandsNotBuiltYetAndUnknownIdsDoNothing() {
+        list()->appendItem("/a.xml");
+        for (int id : {command::AddFolder, command::Help, 999, 0})
+            m_window->CommandBars_Execute(id);
+        clickToolButton("addFolderButton");
+        for (const char* item : {"m3", "m13", "m14", "m15", "m17", "m18"})
+            chooseMenuItem(item == QByteArray("m3") ? "m1" : "m12", item);
+        QCOMPARE(list()->itemTexts(), QStringList{"/a.xml"});
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // --- Add Files ---
+
+    void addFilesAppendsTheChosenFilesInTheDialogsOrder() {
+        writeFiles({"a.xml", "b.xml", "c.xml"});
+        list()->appendItem("/already/there.xml");
+        QString title, activeFilter;
+        QStringList filters, dialogOrder;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        bool qtDialog = false;
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            mode = dialog->fileMode();
+            activeFilter = dialog->selectedNameFilter();
+            qtDialog = dialog->testOption(QFileDialog::DontUseNativeDialog);
+            typeFileNames(dialog, {"c.xml", "a.xml", "b.xml"});
+            dialogOrder = dialog->selectedFiles();
+            QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
+        });
+        clickToolButton("addFilesButton");
+        QVERIFY(answerer.allAnswered());
+
+        QCOMPARE(title, QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
+        QCOMPARE(filters, (QStringList{"XML Files (*.xml)", "All Files (*.*)"}));
+        QCOMPARE(activeFilter, QStringLiteral("XML Files (*.xml)"));
+        QCOMPARE(mode, QFileDialog::ExistingFiles);
+        QVERIFY(qtDialog);
+        QCOMPARE(dialogOrder, (QStringList{path("c.xml"), path("a.xml"), path("b.xml")}));
+        QCOMPARE(list()->itemTexts(), QStringList{"/already/there.xml"} + dialogOrder);
+    }
+
+    void addFilesTwiceAddsTheSameFileTwice() {
+        writeFiles({"a.xml"});
+        QStringList preselected;
+        for (int run = 0; run < 2; ++run) {
+            ModalAnswerer answerer;
+            answerer.handleFileDialog([&](QFileDialog* dialog) {
+                const auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+                preselected << fileNameEdit(dialog)->text() +
+                                   (view->selectionModel()->hasSelection() ? QStringLiteral("(selection)") : QString());
+                typeFileNames(dialog, {"a.xml"});
+                QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
+            });
+            chooseMenuItem("m1", "m2");
+            QVERIFY(answerer.allAnswered());
+        }
+        QCOMPARE(list()->itemTexts(), (QStringList{path("a.xml"), path("a.xml")}));
+        QCOMPARE(preselected, (QStringList{"", ""})); // nothing preselected on any showing
+    }
+
+    void addFilesCancelledLeavesTheListAsItWas() {
+        writeFiles({"a.xml"});
+        list()->appendItem("/x.xml");
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            typeFileNames(dialog, {"a.xml"});
+            auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+            QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+        });
+        clickToolButton("addFilesButton");
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(list()->itemTexts(), QStringList{"/x.xml"});
+    }
+
+    void allFilesFilterOffersFilesOfAnyName() {
+        writeFiles({"a.xml", "notes.txt", "README"});
+        QStringList shownWithXml, shownWithAll;
+        QString activeFilter;
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            dialog->setDirectory(m_files->path());
+            shownWithXml = visibleNames(dialog);
+            auto* filterBox = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            filterBox->setFocus();
+            QTest::keyClick(filterBox, Qt::Key_Down);
+            activeFilter = dialog->selectedNameFilter();
+            shownWithAll = visibleNames(dialog);
+            typeFileNames(dialog, {"README", "notes.txt"});
+            QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
+        });
+        clickToolButton("addFilesButton");
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(shownWithXml, QStringList{"a.xml"});
+        QCOMPARE(activeFilter, QStringLiteral("All Files (*.*)"));
+        QCOMPARE(shownWithAll, (QStringList{"README", "a.xml", "notes.txt"}));
+        QCOMPARE(list()->itemTexts(), (QStringList{path("README"), path("notes.txt")}));
+    }
+
+    void accessKeysOpenTheFileMenuAndAddFiles() {
+        ModalAnswerer answerer;
+        QString title;
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            title = dialog->windowTitle();
+            dialog->reject();
+        });
+        QTest::keyClick(m_window.get(), Qt::Key_F, Qt::AltModifier);
+        auto* fileMenu = m_window->findChild<QMenu*>(QStringLiteral("m1"));
+        QTRY_VERIFY(fileMenu->isVisible());
+        QTest::keyClick(fileMenu, Qt::Key_D);
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(title, QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
+    }
+
+    // --- settings ---
+
+    void modeAndTabAreRestoredAfterARestart_data() {
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<bool>("append");
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QStringList>("storedOption1Option2Tab");
+        QTest::newRow("Append, left on the Options tab")
+            << QStringList{"tab 1", "Option1"} << true << 1 << QStringList{"1", "0", "1"};
+        QTest::newRow("Append then Merge, back on Files")
+            << QStringList{"tab 1", "Option1", "Option2", "tab 0"} << false << 0 << QStringList{"0", "1", "0"};
+        QTest::newRow("Merge clicked while selected")
+            << QStringList{"tab 1", "Option2"} << false << 1 << QStringList{"0", "1", "1"};
+        QTest::newRow("Show Options Tab from the menu")
+            << QStringList{"menu m11"} << false << 1 << QStringList{"", "", "1"};
+        QTest::newRow("Show Options Tab, then Show Files Tab")
+            << QStringList{"menu m11", "menu m10"} << false << 0 << QStringList{"", "", "0"};
+    }
+
+    void modeAndTabAreRestoredAfterARestart() {
+        QFETCH(QStringList, clicks);
+        QFETCH(bool, append);
+        QFETCH(int, tab);
+        QFETCH(QStringList, storedOption1Option2Tab);
+        for (const QString& click : clicks) {
+            if (click.startsWith("tab "))
+                clickTab(click.mid(4).toInt());
+            else if (click.startsWith("menu "))
+                chooseMenuItem("m9", qPrintable(click.mid(5)));
+            else
+                QTest::mouseClick(m_window->findChild<QRadioButton*>(click), Qt::LeftButton);
+        }
+        QCOMPARE(QStringList({stored("Option1"), stored("Option2"), stored("TabControl1")}), storedOption1Option2Tab);
+
+        reopenWindow();
+
+        QCOMPARE(appendButton()->isChecked(), append);
+        QCOMPARE(mergeButton()->isChecked(), !append);
+        QCOMPARE(tabs()->currentIndex(), tab);
+    }
+
+    void storedValuesThatAreNotNumbersReadAsDefaults() {
+        store("Option1", "yes");
+        store("Option2", "no");
+        store("TabControl1", "Options");
+        reopenWindow();
+        QVERIFY(mergeButton()->isChecked());
+        QVERIFY(!appendButton()->isChecked());
+        QCOMPARE(tabs()->currentIndex(), 0);
+    }
+
+    void bothModesStoredOffLeaveNeitherSelected() {
+        store("Option1", "0");
+        store("Option2", "0");
+        reopenWindow();
+        QVERIFY(!mergeButton()->isChecked());
+        QVERIFY(!appendButton()->isChecked());
+    }
+
+    void closingWritesTheGeometryOnlyInTheNormalState_data() {
+        QTest::addColumn<Qt::WindowState>("state");
+        QTest::addColumn<bool>("byExitItem");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("normal, title bar") << Qt::WindowNoState << false << true;
+        QTest::newRow("normal, Exit") << Qt::WindowNoState << true << true;
+        QTest::newRow("maximized, title bar") << Qt::WindowMaximized << false << false;
+        QTest::newRow("maximized, Exit") << Qt::WindowMaximized << true << false;
+        QTest::newRow("minimized, title bar") << Qt::WindowMinimized << false << false;
+    }
+
+    void closingWritesTheGeometryOnlyInTheNormalState() {
+        QFETCH(Qt::WindowState, state);
+        QFETCH(bool, byExitItem);
+        QFETCH(bool, written);
+        store("Height", "999");
+        m_window->setGeometry(70, 50, 600, 520);
+        m_window->setWindowState(state);
+        QTRY_COMPARE(m_window->windowState(), state);
+        const QRect frame = m_window->frameGeometry();
+
+        if (byExitItem)
+            chooseMenuItem("m1", "m8");
+        else
+            QVERIFY(m_window->close());
+
+        QVERIFY(!m_window->isVisible());
+        const auto twips = [](int pixels) { return QString::number(qRound(pixelsToTwips(pixels))); };
+        QCOMPARE(stored("Left"), written ? twips(frame.x()) : QString());
+        QCOMPARE(stored("Top"), written ? twips(frame.y()) : QString());
+        QCOMPARE(stored("Width"), written ? twips(frame.width()) : QString());
+        QCOMPARE(stored("Height"), written ? twips(frame.height()) : QStringLiteral("999"));
+    }
+
+    void exitEndsTheProgram() {
+        QTimer::singleShot(0, this, [this] { chooseMenuItem("m1", "m8"); });
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(99); }); // a guard, should the exit not happen
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!stored("Width").isEmpty());
+    }
+
+    // --- the pointer ---
+
+    void movesOverTheBackgroundResetThePointerUnlessBusy_data() {
+        QTest::addColumn<QString>("over");
+        QTest::newRow("window background") << "centralWidget";
+        QTest::newRow("Frame1") << "Frame1";
+        QTest::newRow("ListView1") << "ListView1";
+    }
+
+    void movesOverTheBackgroundResetThePointerUnlessBusy() {
+        QFETCH(QString, over);
+        if (over == "Frame1")
+            clickTab(1);
+        auto* target = m_window->findChild<QWidget*>(over);
+        QWidget* receiver = over == "ListView1" ? list()->viewport() : target;
+        const QPoint inside(receiver->width() / 2, receiver->height() - 4);
+
+        m_window->setCursor(Qt::WaitCursor);
+        QTest::mouseMove(receiver, inside);
+        QCOMPARE(m_window->cursor().shape(), Qt::WaitCursor);
+
+        m_window->setCursor(Qt::CrossCursor);
+        QTest::mouseMove(receiver, inside + QPoint(1, 0));
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // --- the join from the window ---
+
+    void joinOfAnEmptyListSaysNoFilesAdded() {
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+        clickToolButton("startJoiningButton");
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 1);
+        checkBox(answerer.seen().at(0), "Corvanta", "No files added.", QMessageBox::NoIcon);
+        QCOMPARE(progressBar()->value(), 0);
+    }
+
+    void appendJoinShowsFractionalProgressAndTheBusyPointer() {
+        writeFiles({"a.xml", "b.xml", "c.xml"});
+        addFilesThroughDialog({"a.xml", "b.xml", "c.xml"});
+        clickTab(1);
+        QTest::mouseClick(appendButton(), Qt::LeftButton);
+        QList<int> values;
+        QList<Qt::CursorShape> pointers;
+        connect(progressBar(), &QProgressBar::valueChanged, this, [&](int value) {
+            values << value;
+            pointers << m_window->cursor().shape();
+        });
+        RecordingResultsWindow results;
+        m_window->setResultsWindow(&results);
+
+        clickToolButton("startJoiningButton");
+
+        QCOMPARE(values, (QList<int>{3333, 6667, 10000, 0}));
+        QCOMPARE(pointers, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor, Qt::ArrowCursor}));
+        QCOMPARE(progressBar()->text(), QStringLiteral("0%"));
+        QCOMPARE(results.text, QStringLiteral("<a/>\n<b/>\n<c/>\n"));
+        QCOMPARE(results.shown, 1);
+        QVERIFY(!m_window->isVisible());
+        QCOMPARE(list()->itemTexts(), (QStringList{path("a.xml"), path("b.xml"), path("c.xml")}));
+    }
+
+    void finishedJoinWithoutAResultsWindowLeavesTheWindowAsItIs() {
+        writeFiles({"a.xml", "b.xml"});
+        addFilesThroughDialog({"b.xml", "a.xml"});
+        clickTab(1);
+        QTest::mouseClick(appendButton(), Qt::LeftButton);
+
+        clickToolButton("startJoiningButton");
+
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(list()->itemTexts(), (QStringList{path("b.xml"), path("a.xml")}));
+        QCOMPARE(progressBar()->value(), 0);
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    void unreadableInputShowsTheApplicationErrorReport() {
+        writeFiles({"b.xml"});
+        QDir().mkpath(path("folder.xml"));
+        list()->appendItem(path("folder.xml"));
+        addFilesThroughDialog({"b.xml"});
+        clickTab(1);
+        QTest::mouseClick(appendButton(), Qt::LeftButton);
+        RecordingResultsWindow results;
+        m_window->setResultsWindow(&results);
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolButton("startJoiningButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 1);
+        const SeenBox report = answerer.seen().at(0);
+        QCOMPARE(report.title, QStringLiteral("Application Error"));
+        QCOMPARE(report.icon, QMessageBox::Warning);
+        QCOMPARE(report.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        const QString tail = QStringLiteral("\nin Quorvel5/20/2014.Form1.Start at line 118\n\n"
+                                            "Please email screenshot of this message to ") +
+                             supportAddress() + QStringLiteral("\nfile1: ") + path("folder.xml");
+        QVERIFY2(report.text.endsWith(tail), qPrintable(report.text));
+        QVERIFY(!report.text.startsWith(QLatin1Char('\n'))); // the failure's description comes first
+        QCOMPARE(results.text, QStringLiteral("<b/>\n"));
+    }
+
+    void missingTempFolderSaysJoinFail() {
+        writeFiles({"a.xml"});
+        addFilesThroughDialog({"a.xml"});
+        clickTab(1);
+        QTest::mouseClick(appendButton(), Qt::LeftButton);
+        qputenv("TEMP", path("no/such/folder").toLocal8Bit());
+        RecordingResultsWindow results;
+        m_window->setResultsWindow(&results);
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolButton("startJoiningButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 1);
+        checkBox(answerer.seen().at(0), "Corvanta", "Join Fail.", QMessageBox::Warning);
+        QCOMPARE(results.shown, 0);
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(list()->itemTexts(), QStringList{path("a.xml")});
+    }
+
+    void messagesWithLineBreaksShowTheirLines_data() {
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("parse error, CR LF") << int(JoinHost::Icon::None)
+                                            << "Error reading /d/b.xml\r\nerror:Premature end of data\r\nLine:1\r\n"
+                                               "position:9"
+                                            << "Error reading /d/b.xml\nerror:Premature end of data\nLine:1\n"
+                                               "position:9";
+        QTest::newRow("warning, lone CR and a blank line") << int(JoinHost::Icon::Warning) << "first\r\rthird"
+                                                           << "first\n\nthird";
+    }
+
+    // The join's messages reach the window's host; the boxes show the same lines with LF breaks.
+    void messagesWithLineBreaksShowTheirLines() {
+        QFETCH(int, icon);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        MainJoinHost host(*m_window, *list(), *appendButton(), *progressBar());
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+        host.showMessage(text, JoinHost::Icon(icon));
+        QVERIFY(answerer.allAnswered());
+        checkBox(answerer.seen().at(0), "Corvanta", qPrintable(shown),
+                 icon == int(JoinHost::Icon::Warning) ? QMessageBox::Warning : QMessageBox::NoIcon);
+    }
+
+    void mergeStructureDifferenceIsReported() {
+        if (!mergeModeBuilt())
+            QSKIP("Merge mode is not part of this build yet");
+        writeFile(path("a.xml"), "<r><x/></r>");
+        writeFile(path("b.xml"), "<s><x/></s>");
+        addFilesThroughDialog({"a.xml", "b.xml"});
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolButton("startJoiningButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 1);
+        checkBox(answerer.seen().at(0), "Corvanta", "XML files do not have same structure, join aborted.",
+                 QMessageBox::NoIcon);
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(progressBar()->value(), 0);
+    }
+
+    void mergeParseErrorIsReportedThenTheStructureMessage() {
+        if (!mergeModeBuilt())
+            QSKIP("Merge mode is not part of this build yet");
+        writeFile(path("a.xml"), "<r><x/></r>");
+        writeFile(path("bad.xml"), "<r><x></r>");
+        addFilesThroughDialog({"a.xml", "bad.xml"});
+        ModalAnswerer answerer;
+        for (int box = 0; box < 4; ++box)
+            answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolButton("startJoiningButton");
+
+        QVERIFY(answerer.allAnswered());
+        const QList<SeenBox> seen = answerer.seen();
+        QCOMPARE(seen.size(), 4);
+        QCOMPARE(seen.at(0).title, QStringLiteral("Corvanta"));
+        QCOMPARE(seen.at(0).icon, QMessageBox::NoIcon);
+        const QRegularExpression parseError(QStringLiteral("^Error reading %1\nerror:.+\nLine:\\d+\nposition:\\d+$")
+                                                .arg(QRegularExpression::escape(path("bad.xml"))));
+        QVERIFY2(parseError.match(seen.at(0).text).hasMatch(), qPrintable(seen.at(0).text));
+        for (int step : {142, 144}) {
+            const SeenBox& report = seen.at(step == 142 ? 1 : 2);
+            QCOMPARE(report.title, QStringLiteral("Application Error"));
+            QCOMPARE(report.icon, QMessageBox::Warning);
+            QVERIFY(report.text.endsWith(
+                QStringLiteral("at line %1\n\nPlease email screenshot of this message to ").arg(step) +
+                supportAddress() + QStringLiteral("\nfile1: ")));
+        }
+        checkBox(seen.at(3), "Corvanta", "XML files do not have same structure, join aborted.", QMessageBox::NoIcon);
+    }
+
+private:
+    void openWindow() {
+        m_window = std::make_unique<Form1>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void reopenWindow() {
+        m_window.reset();
+        openWindow();
+    }
+
+    TabControl* tabs() const { return m_window->findChild<TabControl*>(QStringLiteral("TabControl1")); }
+    FileListView* list() const { return &m_window->fileList(); }
+    QGroupBox* frame() const { return m_window->findChild<QGroupBox*>(QStringLiteral("Frame1")); }
+    QRadioButton* appendButton() const { return m_window->findChild<QRadioButton*>(QStringLiteral("Option1")); }
+    QRadioButton* mergeButton() const { return m_window->findChild<QRadioButton*>(QStringLiteral("Option2")); }
+    QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
+
+    QString path(const QString& name) const { return m_files->filePath(name); }
+
+    // How far the bars reach below the top the design gives the tab control (1620 twips); zero on most screens.
+    int barsOverflow() const { return qMax(0, m_window->centralWidget()->y() - twipsToPixels(1620)); }
+
+    void writeFiles(const QStringList& names) {
+        for (const QString& name : names)
+            writeFile(path(name), "<" + QFileInfo(name).baseName().toUtf8() + "/>\n");
+    }
+
+    QPoint rowPoint(int row) const { return list()->visualItemRect(list()->topLevelItem(row)).center(); }
+
+    void clickToolButton(const char* name) {
+        auto* button = m_window->findChild<QToolButton*>(QLatin1String(name));
+        QVERIFY2(button && button->isVisible() && button->isEnabled(), name);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    void clickTab(int index) {
+        QTabBar* bar = tabs()->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+        QCOMPARE(tabs()->currentIndex(), index);
+    }
+
+    // Opens the menu with a click on its title, then clicks the item, as a person does.
+    void chooseMenuItem(const char* menuName, const char* itemName) {
+        QMenuBar* bar = m_window->menuBar();
+        auto* menu = m_window->findChild<QMenu*>(QLatin1String(menuName));
+        auto* item = m_window->findChild<QAction*>(QLatin1String(itemName));
+        QVERIFY2(menu && item && item->isEnabled() && menu->actions().contains(item), itemName);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+        QTRY_VERIFY(menu->isVisible());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+        QTRY_VERIFY(!menu->isVisible());
+    }
+
+    static QLineEdit* fileNameEdit(QFileDialog* dialog) {
+        return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    }
+
+    void typeFileNames(QFileDialog* dialog, const QStringList& names) {
+        dialog->setDirectory(m_files->path());
+        QStringList quoted;
+        for (const QString& name : names)
+            quoted << (names.size() > 1 ? '"' + name + '"' : name);
+        fileNameEdit(dialog)->setText(quoted.join(' '));
+    }
+
+    static QStringList visibleNames(QFileDialog* dialog) {
+        auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+        QStringList names;
+        // The folder is read in the background; wait until its entries are there.
+        if (!QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 3000))
+            qWarning("the dialog shows no files");
+        QTest::qWait(50);
+        for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+            names << view->model()->index(row, 0, view->rootIndex()).data().toString();
+        names.sort();
+        return names;
+    }
+
+    void addFilesThroughDialog(const QStringList& names) {
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            typeFileNames(dialog, names);
+            QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
+        });
+        clickToolButton("addFilesButton");
+        QVERIFY(answerer.allAnswered());
+    }
+
+    static void checkBox(const SeenBox& box, const char* title, const char* text, QMessageBox::Icon icon) {
+        QCOMPARE(box.title, QLatin1String(title));
+        QCOMPARE(box.text, QLatin1String(text));
+        QCOMPARE(box.icon, icon);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+
+    bool mergeModeBuilt() const {
+        QTemporaryDir folder;
+        writeFile(folder.filePath("r.xml"), "<r/>");
+        writeFile(folder.filePath("s.xml"), "<s/>");
+        RecordingHost host({folder.filePath("r.xml"), folder.filePath("s.xml")}, false);
+        corvanta::Start(host);
+        return host.messages().contains(QStringLiteral("message:XML files do not have same structure, join aborted."));
+    }
+
+    std::unique_ptr<QTemporaryDir> m_files;
+    std::unique_ptr<QTemporaryDir> m_workTemp;
+    std::unique_ptr<Form1> m_window;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
