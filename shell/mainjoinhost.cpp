@@ -54,9 +54,9 @@ void MainJoinHost::showErrorReport(const QString& text) {
     showApplicationErrorReport(&m_window, text);
 }
 
-void MainJoinHost::setResultsText(const QString& text) {
+void MainJoinHost::setResultsText(const JoinedText& text) {
     if (m_results)
-        m_results->setResultsText(text);
+        m_results->setResultsText(text.text());
 }
 
 void MainJoinHost::showResults() {

@@ -37,7 +37,7 @@ public:
     void setProgress(double percent) override;
     void showMessage(const QString& text, Icon icon) override;
     void showErrorReport(const QString& text) override;
-    void setResultsText(const QString& text) override;
+    void setResultsText(const JoinedText& text) override;
     void showResults() override;
     void hideMain() override;
 
