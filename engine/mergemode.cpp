@@ -6,6 +6,9 @@
 #include "xmlmove.h"
 #include "xmlparser.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <optional>
 #include <string>
 #include <string_view>
@@ -230,10 +233,20 @@ private:
     RootShape m_previous;
 };
 
+// The documents came as millions of small blocks that the C library keeps after they are freed; hand them back
+// before the hand-off reads the whole result into memory once more.
+void returnFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 } // namespace
 
 bool runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath) {
-    return MergeRun(host, steps).run(workingPath);
+    const bool saved = MergeRun(host, steps).run(workingPath);
+    returnFreedMemory();
+    return saved;
 }
 
 } // namespace corvanta

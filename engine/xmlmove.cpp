@@ -97,18 +97,21 @@ void NodeMover::setSource(xmlDoc* source) {
 void NodeMover::rehome(const xmlChar*& text) {
     if (!text || !m_sourceDict || xmlDictOwns(m_sourceDict, text) != 1)
         return;
-    if (!m_target->dict) {
-        text = xmlStrdup(text);
+    // A string met for the first time gets a copy of its own; only one met again is shared through the target's
+    // dictionary. libxml2 2.9's dictionary stops growing its hash table, so interning every distinct name of
+    // large inputs would make the merge quadratic.
+    auto [entry, first] = m_strings.try_emplace(text, nullptr);
+    const xmlChar* taken = nullptr;
+    if (first || !m_target->dict) {
+        taken = xmlStrdup(text);
     } else {
-        auto [entry, inserted] = m_strings.try_emplace(text, nullptr);
-        if (inserted)
+        if (!entry->second)
             entry->second = xmlDictLookup(m_target->dict, text, -1);
-        text = entry->second;
-        if (!text)
-            m_strings.erase(entry);
+        taken = entry->second;
     }
-    if (!text)
+    if (!taken)
         throw std::bad_alloc();
+    text = taken;
 }
 
 void NodeMover::rehome(xmlChar*& text) {

@@ -31,7 +31,7 @@ private:
 
     xmlDoc* m_target;
     xmlDict* m_sourceDict = nullptr;
-    // Strings of the current source dictionary already taken into the target's.
+    // Strings of the current source's dictionary met so far, with their shared copy in the target's once met again.
     std::unordered_map<const xmlChar*, const xmlChar*> m_strings;
 };
 

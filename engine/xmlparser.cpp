@@ -3,7 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-#include <climits>
+#include <algorithm>
+#include <cstring>
 #include <libxml/parserInternals.h>
 #include <mutex>
 #include <new>
@@ -85,6 +86,46 @@ bool startsWithDeclaration(QByteArrayView text) {
            (text[5] == ' ' || text[5] == '\t' || text[5] == '\r' || text[5] == '\n');
 }
 
+/// Hands the text to libxml2 piece by piece, as a file would be read, so that it never holds a copy of it all.
+struct TextSource {
+    QByteArrayView rest;
+
+    static int read(void* context, char* buffer, int length) {
+        auto* source = static_cast<TextSource*>(context);
+        const qsizetype count = std::min<qsizetype>(length, source->rest.size());
+        std::memcpy(buffer, source->rest.data(), size_t(count));
+        source->rest = source->rest.sliced(count);
+        return int(count);
+    }
+};
+
+// Like xmlCtxtReadMemory, but the text is streamed and declared UTF-8 up front: forcing the encoding there would
+// run a UTF-8 to UTF-8 conversion, and leaving it open would let libxml2 guess another encoding from the first
+// bytes.
+XmlDocument readUtf8(xmlParserCtxt* context, QByteArrayView text, const QByteArray& url, int options) {
+    TextSource source{text};
+    xmlParserInputBuffer* buffer =
+        xmlParserInputBufferCreateIO(&TextSource::read, nullptr, &source, XML_CHAR_ENCODING_NONE);
+    if (!buffer)
+        throw std::bad_alloc();
+    xmlParserInput* input = xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE);
+    if (!input) {
+        xmlFreeParserInputBuffer(buffer);
+        throw std::bad_alloc();
+    }
+    input->filename = reinterpret_cast<const char*>(xmlStrdup(xmlChars(url.constData())));
+    if (inputPush(context, input) < 0) // frees the input when it fails
+        throw std::bad_alloc();
+    xmlCtxtUseOptions(context, options);
+    context->encoding = xmlStrdup(xmlChars("UTF-8"));
+    xmlParseDocument(context);
+    XmlDocument doc(context->myDoc);
+    context->myDoc = nullptr;
+    if (!context->wellFormed)
+        doc.reset();
+    return doc;
+}
+
 XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate, ParseRun& run) {
     const XmlParserContext context(xmlNewParserCtxt());
     if (!context)
@@ -94,9 +135,9 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
     const ActiveRun active(run);
     // Never XML_PARSE_NOENT (entities stay references) nor XML_PARSE_HUGE (keeps the depth and expansion
     // limits). NOBLANKS only spares memory; dropBlankText() decides.
-    const int options =
-        XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOBLANKS | (validate ? XML_PARSE_DTDVALID : 0);
-    XmlDocument doc(xmlCtxtReadMemory(context.get(), text.data(), int(text.size()), url.constData(), "UTF-8", options));
+    const int options = XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT |
+                        (validate ? XML_PARSE_DTDVALID : 0);
+    XmlDocument doc = readUtf8(context.get(), text, url, options);
     if (!doc)
         return doc;
     const bool conforms = !validate || !doc->intSubset || context->valid;
@@ -115,10 +156,6 @@ ParsedXml parseXml(QByteArray text, const QString& path) {
 
     ParsedXml parsed;
     parsed.hasDeclaration = startsWithDeclaration(view);
-    if (view.size() > INT_MAX) {
-        parsed.error.reason = QStringLiteral("The document is too large to be parsed.");
-        return parsed;
-    }
     const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     ParseRun run;
     parsed.doc = parseOnce(view, url, true, run);
