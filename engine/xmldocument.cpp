@@ -93,6 +93,8 @@ void dropBlankText(xmlNode* root) {
 }
 
 void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration) {
+    if (path.isEmpty())
+        throw Failure(QStringLiteral("There is no working file to save the result to."));
     SaveTarget target(path);
     target.file.setDirectWriteFallback(false);
     if (!target.file.open(QIODevice::WriteOnly))

@@ -455,6 +455,15 @@ private slots:
         QCOMPARE(canonicalXml(host.resultsText.toUtf8()), canonicalXml("<r><a><x id=\"i1\"/><y id=\"i3\"/></a></r>"));
     }
 
+    void failingSaveIsReportedAt170() {
+        qputenv("TEMP", path("no/such/folder").toLocal8Bit());
+        RecordingHost host(writeInputs({"<r/>"}));
+        join(host);
+        QCOMPARE(host.messages(),
+                 (QStringList{report("There is no working file to save the result to.", 170), "warning:Join Fail."}));
+        QVERIFY(!host.resultsShown);
+    }
+
     void topLevelNodeThatCannotHoldChildren() {
         RecordingHost host(writeInputs({"<r><!--c--><b/></r>", "<r><a><x/><y/>t</a><b><z/></b></r>"}));
         join(host);
