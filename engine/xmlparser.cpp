@@ -93,8 +93,10 @@ struct TextSource {
     static int read(void* context, char* buffer, int length) {
         auto* source = static_cast<TextSource*>(context);
         const qsizetype count = std::min<qsizetype>(length, source->rest.size());
-        std::memcpy(buffer, source->rest.data(), size_t(count));
-        source->rest = source->rest.sliced(count);
+        if (count > 0) {
+            std::memcpy(buffer, source->rest.data(), size_t(count));
+            source->rest = source->rest.sliced(count);
+        }
         return int(count);
     }
 };
