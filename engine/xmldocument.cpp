@@ -2,7 +2,7 @@
 
 #include "failure.h"
 
-#include <QSaveFile>
+#include <QFile>
 #include <vector>
 
 namespace corvanta {
@@ -26,7 +26,7 @@ bool isSpacePreserve(const xmlNode* element, bool inherited) {
 struct SaveTarget {
     explicit SaveTarget(const QString& path)
         : file(path) {}
-    QSaveFile file;
+    QFile file;
     bool failed = false;
 };
 
@@ -95,9 +95,10 @@ void dropBlankText(xmlNode* root) {
 void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration) {
     if (path.isEmpty())
         throw Failure(QStringLiteral("There is no working file to save the result to."));
+    // A plain file, not QSaveFile: the working file is new in a private folder, and syncing a large result to
+    // disk would only cost time. A failed save removes what it wrote.
     SaveTarget target(path);
-    target.file.setDirectWriteFallback(false);
-    if (!target.file.open(QIODevice::WriteOnly))
+    if (!target.file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw Failure(QStringLiteral("%1: %2").arg(path, target.file.errorString()));
     // XML_SAVE_NO_XHTML: an XHTML document type must not switch the output to XHTML rules.
     const int options = XML_SAVE_FORMAT | XML_SAVE_NO_XHTML | (withDeclaration ? 0 : XML_SAVE_NO_DECL);
@@ -107,15 +108,17 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration) {
         if (save && xmlSaveDoc(save.get(), doc) == 0)
             written = xmlSaveFlush(save.get());
     }
-    if (written < 0 || target.failed) {
-        const QString reason = target.file.error() != QFileDevice::NoError
-                                   ? target.file.errorString()
-                                   : QStringLiteral("The document could not be written.");
-        target.file.cancelWriting();
-        throw Failure(QStringLiteral("%1: %2").arg(path, reason));
+    if (written >= 0 && !target.failed && target.file.flush()) {
+        target.file.close();
+        if (target.file.error() == QFileDevice::NoError)
+            return;
     }
-    if (!target.file.commit())
-        throw Failure(QStringLiteral("%1: %2").arg(path, target.file.errorString()));
+    const QString reason = target.file.error() != QFileDevice::NoError
+                               ? target.file.errorString()
+                               : QStringLiteral("The document could not be written.");
+    target.file.close();
+    target.file.remove();
+    throw Failure(QStringLiteral("%1: %2").arg(path, reason));
 }
 
 } // namespace corvanta

@@ -46,8 +46,8 @@ qsizetype childCount(const xmlNode* node);
 void dropBlankText(xmlNode* root);
 
 /// Saves \a doc to \a path as UTF-8, indented two spaces per level (mixed content is left as it is), with every
-/// node outside the root; with an XML declaration (saying UTF-8) only when \a withDeclaration. The file is
-/// replaced only once it is wholly written. Throws Failure.
+/// node outside the root; with an XML declaration (saying UTF-8) only when \a withDeclaration. A save that fails
+/// leaves no file behind. Throws Failure.
 void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration);
 
 } // namespace corvanta
