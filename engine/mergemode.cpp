@@ -49,17 +49,17 @@ void requireRoots(const RootShape& previous, const RootShape& current) {
 QString describeNodeType(const xmlNode* node) {
     switch (node->type) {
     case XML_TEXT_NODE:
-        return QStringLiteral("text node");
+        return QStringLiteral("a text node");
     case XML_CDATA_SECTION_NODE:
-        return QStringLiteral("CDATA section");
+        return QStringLiteral("a CDATA section");
     case XML_COMMENT_NODE:
-        return QStringLiteral("comment");
+        return QStringLiteral("a comment");
     case XML_PI_NODE:
-        return QStringLiteral("processing instruction");
+        return QStringLiteral("a processing instruction");
     case XML_ENTITY_REF_NODE:
-        return QStringLiteral("entity reference");
+        return QStringLiteral("an entity reference");
     default:
-        return QStringLiteral("node of type %1").arg(int(node->type));
+        return QStringLiteral("a node of type %1").arg(int(node->type));
     }
 }
 
@@ -90,8 +90,8 @@ public:
     void append(qsizetype j, xmlNode* node) {
         xmlNode* top = m_tops.at(j);
         if (top->type != XML_ELEMENT_NODE || !m_mover)
-            throw Failure(QStringLiteral("Cannot add \"%1\" to top-level node %2 of the first document: a %3 cannot "
-                                         "hold child nodes.")
+            throw Failure(QStringLiteral("Cannot add \"%1\" to top-level node %2 of the first document: %3 cannot hold "
+                                         "child nodes.")
                               .arg(QString::fromUtf8(baseName(node)))
                               .arg(j + 1)
                               .arg(describeNodeType(top)));
