@@ -437,6 +437,12 @@ private slots:
             << QByteArray("<!DOCTYPE lolz SYSTEM \"bomb.dtd\"><lolz>&lol9;</lolz>") << entities + element;
         QTest::newRow("in an attribute, entities in a local DTD")
             << QByteArray("<!DOCTYPE lolz SYSTEM \"bomb.dtd\"><lolz a=\"&lol9;\"/>") << entities + element;
+        QTest::newRow("in text, external DTD on the web (parsed without validation)")
+            << "<!DOCTYPE lolz SYSTEM \"http://192.0.2.1/lolz.dtd\" [" + entities + "]><lolz>&lol9;</lolz>"
+            << QByteArray();
+        QTest::newRow("in an attribute, external DTD on the web (parsed without validation)")
+            << "<!DOCTYPE lolz SYSTEM \"http://192.0.2.1/lolz.dtd\" [" + entities + "]><lolz a=\"&lol9;\"/>"
+            << QByteArray();
         QTest::newRow("in an attribute, no element declarations")
             << "<!DOCTYPE lolz [" + entities + "]><lolz a=\"&lol9;\"/>" << QByteArray();
         QTest::newRow("long entity repeated in an attribute")
