@@ -1,12 +1,252 @@
 #include "mergemode.h"
 
+#include "failure.h"
+#include "textfile.h"
+#include "xmldocument.h"
+#include "xmlmove.h"
+#include "xmlparser.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
 namespace corvanta {
 
+namespace {
+
+/// What the structure check needs of the input before the current one, kept after its document is gone.
+struct RootShape {
+    QString path;
+    bool hasRoot = false;
+    std::string name;
+    qsizetype childCount = 0;
+
+    static RootShape of(const QString& path, const xmlDoc* doc) {
+        const xmlNode* root = rootElement(doc);
+        RootShape shape;
+        shape.path = path;
+        if (root) {
+            shape.hasRoot = true;
+            shape.name = baseName(root);
+            shape.childCount = corvanta::childCount(root);
+        }
+        return shape;
+    }
+};
+
+/// Throws the failure of a comparison that has no root on one side.
+void requireRoots(const RootShape& previous, const RootShape& current) {
+    for (const RootShape* shape : {&current, &previous})
+        if (!shape->hasRoot)
+            throw Failure(QStringLiteral("%1 has no root element to compare.").arg(shape->path));
+}
+
+QString describeNodeType(const xmlNode* node) {
+    switch (node->type) {
+    case XML_TEXT_NODE:
+        return QStringLiteral("a text node");
+    case XML_CDATA_SECTION_NODE:
+        return QStringLiteral("a CDATA section");
+    case XML_COMMENT_NODE:
+        return QStringLiteral("a comment");
+    case XML_PI_NODE:
+        return QStringLiteral("a processing instruction");
+    case XML_ENTITY_REF_NODE:
+        return QStringLiteral("an entity reference");
+    default:
+        return QStringLiteral("a node of type %1").arg(int(node->type));
+    }
+}
+
+/// The first input's document: receives every merged node and answers NodeExists from a set of the base names
+/// under each top-level node, built when first asked.
+class BaseDocument {
+public:
+    explicit BaseDocument(ParsedXml parsed)
+        : m_doc(std::move(parsed.doc))
+        , m_hasDeclaration(parsed.hasDeclaration) {
+        if (xmlNode* root = rootElement(m_doc.get())) {
+            for (xmlNode* top = root->children; top; top = top->next)
+                m_tops.push_back(top);
+            m_names.resize(m_tops.size());
+            m_mover.emplace(m_doc.get());
+        }
+    }
+
+    /// NodeExists: true when top-level node \a j already has a child of base name \a name.
+    bool nodeExists(qsizetype j, std::string_view name) { return names(j).count(name) != 0; }
+
+    void takeNodesFrom(xmlDoc* source) {
+        if (m_mover)
+            m_mover->setSource(source);
+    }
+
+    /// Moves \a node to the end of top-level node \a j.
+    void append(qsizetype j, xmlNode* node) {
+        xmlNode* top = m_tops.at(j);
+        if (top->type != XML_ELEMENT_NODE || !m_mover)
+            throw Failure(QStringLiteral("Cannot add \"%1\" to top-level node %2 of the first document: %3 cannot hold "
+                                         "child nodes.")
+                              .arg(QString::fromUtf8(baseName(node)))
+                              .arg(j + 1)
+                              .arg(describeNodeType(top)));
+        std::unordered_set<std::string_view>& present = names(j);
+        m_mover->move(node, top);
+        present.insert(baseName(node)); // the name as it lives now in this document
+    }
+
+    /// Writes the document to \a path; a document without a root writes nothing.
+    void save(const QString& path) const {
+        if (rootElement(m_doc.get()))
+            saveXmlDocument(m_doc.get(), path, m_hasDeclaration);
+    }
+
+private:
+    std::unordered_set<std::string_view>& names(qsizetype j) {
+        std::optional<std::unordered_set<std::string_view>>& set = m_names.at(j);
+        if (!set) {
+            set.emplace();
+            const xmlNode* top = m_tops.at(j);
+            if (top->type == XML_ELEMENT_NODE)
+                for (const xmlNode* child = top->children; child; child = child->next)
+                    if (const std::string_view name = baseName(child); !name.empty())
+                        set->insert(name);
+        }
+        return *set;
+    }
+
+    XmlDocument m_doc;
+    bool m_hasDeclaration;
+    std::vector<xmlNode*> m_tops;
+    // Views of names owned by this document (its nodes or its dictionary), which lives longer than the sets.
+    std::vector<std::optional<std::unordered_set<std::string_view>>> m_names;
+    std::optional<NodeMover> m_mover;
+};
+
+QString parseErrorMessage(const QString& path, const XmlParseError& error) {
+    return QStringLiteral("Error reading ") + path + QStringLiteral("\r\nerror:") + error.reason +
+           QStringLiteral("\r\nLine:") + QString::number(error.line) + QStringLiteral("\r\nposition:") +
+           QString::number(error.column);
+}
+
+class MergeRun {
+public:
+    MergeRun(JoinHost& host, StepRunner& steps)
+        : m_host(host)
+        , m_steps(steps) {}
+
+    bool run(const QString& workingPath) {
+        int count = 0;
+        m_steps.step(128, [&] { count = m_host.itemCount(); });
+        for (int i = 1; i <= count; ++i) {
+            ParsedXml current;
+            QString path;
+            QByteArray text; // stays empty when the input cannot be read: the parser then reports it
+            m_steps.step(132, [&] {
+                path = m_host.itemText(i);
+                text = ReadTextFileEncoded(path);
+            });
+            const bool parsed = m_steps.test(134, [&] {
+                current = parseXml(std::move(text), path);
+                return bool(current.doc);
+            });
+            if (!parsed)
+                m_steps.step(136,
+                             [&] { m_host.showMessage(parseErrorMessage(path, current.error), JoinHost::Icon::None); });
+            const RootShape shape = RootShape::of(path, current.doc.get());
+            if (i == 1) {
+                m_steps.step(166, [&] { m_base.emplace(std::move(current)); });
+            } else {
+                if (sameStructure(shape))
+                    mergeIntoBase(current.doc.get());
+                else
+                    return stopOnDifference();
+            }
+            m_previous = shape;
+            // 168: a merged document is released at once; only the base document stays.
+        }
+        m_steps.step(170, [&] {
+            if (m_base)
+                m_base->save(workingPath);
+        });
+        return true;
+    }
+
+private:
+    bool sameStructure(const RootShape& current) {
+        bool differ = false;
+        if (m_steps.test(142, [&] {
+                requireRoots(m_previous, current);
+                return current.name != m_previous.name;
+            }))
+            differ = true;
+        if (m_steps.test(144, [&] {
+                requireRoots(m_previous, current);
+                return current.childCount != m_previous.childCount;
+            }))
+            differ = true;
+        return !m_steps.test(146, [&] { return differ; });
+    }
+
+    bool stopOnDifference() {
+        m_steps.step(148, [&] { m_host.setBusyPointer(false); });
+        m_steps.step(150, [&] { m_host.setProgress(0); });
+        m_steps.step(152, [&] {
+            m_host.showMessage(QStringLiteral("XML files do not have same structure, join aborted."),
+                               JoinHost::Icon::None);
+        });
+        return false;
+    }
+
+    void mergeIntoBase(xmlDoc* current) {
+        if (!m_base)
+            return;
+        m_base->takeNodesFrom(current);
+        qsizetype j = 0;
+        for (xmlNode* top = rootElement(current)->children; top; top = top->next, ++j) {
+            // Only an element has child nodes; an entity reference's children are its declaration.
+            if (top->type != XML_ELEMENT_NODE)
+                continue;
+            // The next sibling is taken before a node moves, so none is skipped or repeated.
+            xmlNode* next = nullptr;
+            for (xmlNode* candidate = top->children; candidate; candidate = next) {
+                next = candidate->next;
+                const std::string_view name = baseName(candidate);
+                if (name.empty())
+                    continue;
+                // A failing lookup counts as "not there": the node is appended.
+                if (!m_steps.test(162, [&] { return !m_base->nodeExists(j, name); }))
+                    continue;
+                m_steps.step(164, [&] { m_base->append(j, candidate); });
+            }
+        }
+    }
+
+    JoinHost& m_host;
+    StepRunner& m_steps;
+    std::optional<BaseDocument> m_base;
+    RootShape m_previous;
+};
+
+// The documents came as millions of small blocks that the C library keeps after they are freed; hand them back
+// before the hand-off reads the whole result into memory once more.
+void returnFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+} // namespace
+
 bool runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath) {
-    Q_UNUSED(host);
-    Q_UNUSED(steps);
-    Q_UNUSED(workingPath);
-    return true;
+    const bool saved = MergeRun(host, steps).run(workingPath);
+    returnFreedMemory();
+    return saved;
 }
 
 } // namespace corvanta

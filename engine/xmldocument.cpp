@@ -1,1 +1,124 @@
 #include "xmldocument.h"
+
+#include "failure.h"
+
+#include <QFile>
+#include <vector>
+
+namespace corvanta {
+
+namespace {
+
+bool isSpacePreserve(const xmlNode* element, bool inherited) {
+    for (const xmlAttr* attr = element->properties; attr; attr = attr->next) {
+        if (attr->ns && xmlStrEqual(attr->ns->href, xmlChars("http://www.w3.org/XML/1998/namespace")) &&
+            xmlStrEqual(attr->name, xmlChars("space"))) {
+            const XmlString value(xmlNodeListGetString(element->doc, attr->children, 1));
+            if (xmlStrEqual(value.get(), xmlChars("preserve")))
+                return true;
+            if (xmlStrEqual(value.get(), xmlChars("default")))
+                return false;
+        }
+    }
+    return inherited;
+}
+
+struct SaveTarget {
+    explicit SaveTarget(const QString& path)
+        : file(path) {}
+    QFile file;
+    bool failed = false;
+};
+
+int writeToSaveFile(void* context, const char* buffer, int length) {
+    auto* target = static_cast<SaveTarget*>(context);
+    if (target->failed || target->file.write(buffer, length) != length) {
+        target->failed = true;
+        return -1;
+    }
+    return length;
+}
+
+} // namespace
+
+xmlNode* rootElement(const xmlDoc* doc) {
+    return doc ? xmlDocGetRootElement(doc) : nullptr;
+}
+
+std::string_view baseName(const xmlNode* node) {
+    switch (node->type) {
+    case XML_ELEMENT_NODE:
+    case XML_PI_NODE:
+    case XML_ENTITY_REF_NODE:
+        return node->name ? std::string_view(reinterpret_cast<const char*>(node->name)) : std::string_view();
+    default:
+        return {};
+    }
+}
+
+qsizetype childCount(const xmlNode* node) {
+    // An entity reference's children link to its declaration, not to child nodes.
+    if (!node || node->type == XML_ENTITY_REF_NODE)
+        return 0;
+    qsizetype count = 0;
+    for (const xmlNode* child = node->children; child; child = child->next)
+        ++count;
+    return count;
+}
+
+void dropBlankText(xmlNode* root) {
+    if (!root || root->type != XML_ELEMENT_NODE)
+        return;
+    // libxml2's NOBLANKS keeps some blanks (mixed content, "<a> </a>"), so every element is visited. A work list
+    // instead of recursion: depth is bounded only by the parser.
+    struct Pending {
+        xmlNode* element;
+        bool preserve;
+    };
+    std::vector<Pending> pending{{root, isSpacePreserve(root, false)}};
+    while (!pending.empty()) {
+        const Pending current = pending.back();
+        pending.pop_back();
+        xmlNode* next = nullptr;
+        for (xmlNode* child = current.element->children; child; child = next) {
+            next = child->next;
+            if (child->type == XML_TEXT_NODE && !current.preserve && xmlIsBlankNode(child)) {
+                xmlUnlinkNode(child);
+                xmlFreeNode(child);
+            } else if (child->type == XML_ELEMENT_NODE) {
+                pending.push_back({child, isSpacePreserve(child, current.preserve)});
+            }
+        }
+    }
+}
+
+void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration) {
+    if (path.isEmpty())
+        throw Failure(QStringLiteral("There is no working file to save the result to."));
+    // A plain file, not QSaveFile: the working file is new in a private folder, and syncing a large result to
+    // disk would only cost time. A failed save removes what it wrote.
+    SaveTarget target(path);
+    if (!target.file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw Failure(QStringLiteral("%1: %2").arg(path, target.file.errorString()));
+    // XML_SAVE_NO_XHTML: an XHTML document type must not switch the output to XHTML rules.
+    const int options = XML_SAVE_FORMAT | XML_SAVE_NO_XHTML | (withDeclaration ? 0 : XML_SAVE_NO_DECL);
+    int written = -1;
+    {
+        const XmlSaveContext save(xmlSaveToIO(&writeToSaveFile, nullptr, &target, "UTF-8", options));
+        if (save && xmlSaveDoc(save.get(), doc) == 0)
+            written = xmlSaveFlush(save.get());
+    }
+    if (written >= 0 && !target.failed && target.file.flush()) {
+        target.file.close();
+        if (target.file.error() == QFileDevice::NoError)
+            return;
+    }
+    const QString reason = target.file.error() != QFileDevice::NoError
+                               ? target.file.errorString()
+                               : QStringLiteral("The document could not be written.");
+    target.file.close();
+    target.file.remove();
+    throw Failure(QStringLiteral("%1: %2").arg(path, reason));
+}
+
+} // namespace corvanta

@@ -7,6 +7,8 @@
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
 #include <memory>
+#include <utility>
+#include <vector>
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -24,12 +26,46 @@ QByteArray readFile(const QString& path) {
     return file.readAll();
 }
 
+namespace {
+
+bool preservesSpace(const xmlNode* element, bool inherited) {
+    const auto space = reinterpret_cast<const xmlChar*>("space");
+    const auto xmlNamespace = reinterpret_cast<const xmlChar*>("http://www.w3.org/XML/1998/namespace");
+    xmlChar* value = xmlGetNsProp(element, space, xmlNamespace);
+    if (!value)
+        return inherited;
+    const bool preserve = xmlStrEqual(value, reinterpret_cast<const xmlChar*>("preserve"));
+    xmlFree(value);
+    return preserve;
+}
+
+// Whitespace-only text is indentation for these comparisons (as Merge treats it), wherever it stands, except
+// under xml:space="preserve".
+void dropIndentation(xmlNode* root) {
+    std::vector<std::pair<xmlNode*, bool>> pending{{root, preservesSpace(root, false)}};
+    while (!pending.empty()) {
+        const auto [element, preserve] = pending.back();
+        pending.pop_back();
+        for (xmlNode *child = element->children, *next = nullptr; child; child = next) {
+            next = child->next;
+            if (child->type == XML_TEXT_NODE && !preserve && xmlIsBlankNode(child)) {
+                xmlUnlinkNode(child);
+                xmlFreeNode(child);
+            } else if (child->type == XML_ELEMENT_NODE) {
+                pending.emplace_back(child, preservesSpace(child, preserve));
+            }
+        }
+    }
+}
+
+} // namespace
+
 QByteArray canonicalXml(const QByteArray& xml, bool withComments) {
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
-        xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8", XML_PARSE_NONET | XML_PARSE_NOBLANKS),
-        &xmlFreeDoc);
-    if (!doc)
+        xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8", XML_PARSE_NONET), &xmlFreeDoc);
+    if (!doc || !xmlDocGetRootElement(doc.get()))
         return QByteArrayLiteral("<not well-formed>");
+    dropIndentation(xmlDocGetRootElement(doc.get()));
     xmlChar* out = nullptr;
     const int size = xmlC14NDocDumpMemory(doc.get(), nullptr, XML_C14N_1_0, nullptr, withComments ? 1 : 0, &out);
     QByteArray canonical(reinterpret_cast<const char*>(out), size < 0 ? 0 : size);

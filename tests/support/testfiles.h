@@ -7,5 +7,6 @@
 void writeFile(const QString& path, const QByteArray& bytes);
 /// The bytes of \a path; fails the current test when it cannot be read.
 QByteArray readFile(const QString& path);
-/// Canonical XML (C14N 1.0, without comments unless \a withComments) of a document text.
+/// Canonical XML (C14N 1.0, without comments unless \a withComments) of a document text, whitespace-only text
+/// dropped except under xml:space="preserve" (indentation does not count, as in Merge).
 QByteArray canonicalXml(const QByteArray& xml, bool withComments = false);

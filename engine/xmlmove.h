@@ -1,0 +1,38 @@
+#pragma once
+
+#include "xmldocument.h"
+
+#include <unordered_map>
+
+namespace corvanta {
+
+/// Moves nodes from other documents into one target document so that they stay whole after their old document
+/// is freed: names and texts that live in the old document's dictionary are taken into the target's, every
+/// namespace keeps its URI (declarations are added to the moved node where the new place lacks them, including
+/// xmlns="" for a node in no namespace under a default namespace), and entity references point to the target's
+/// declarations.
+class NodeMover {
+public:
+    explicit NodeMover(xmlDoc* target);
+
+    /// Nodes are taken from \a source from now on; call it for every document, also when the pointer repeats.
+    void setSource(xmlDoc* source);
+
+    /// Appends \a node, with its attributes and descendants, as the last child of \a parent, an element of the
+    /// target document. \a node must belong to the source document, which stays alive until the call returns.
+    /// Throws std::bad_alloc when memory runs out; the node is then in neither document (and is not freed: its
+    /// strings may belong to either dictionary).
+    void move(xmlNode* node, xmlNode* parent);
+
+private:
+    void takeLeaf(xmlNode* leaf);
+    void rehome(const xmlChar*& text);
+    void rehome(xmlChar*& text);
+
+    xmlDoc* m_target;
+    xmlDict* m_sourceDict = nullptr;
+    // Strings of the current source's dictionary met so far, with their shared copy in the target's once met again.
+    std::unordered_map<const xmlChar*, const xmlChar*> m_strings;
+};
+
+} // namespace corvanta

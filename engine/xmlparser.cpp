@@ -1,0 +1,178 @@
+#include "xmlparser.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+#include <algorithm>
+#include <cstring>
+#include <libxml/parserInternals.h>
+#include <mutex>
+#include <new>
+
+namespace corvanta {
+
+namespace {
+
+/// What one parser run learns besides its document.
+struct ParseRun {
+    xmlParserCtxt* context = nullptr;
+    bool externalRefused = false;
+    bool haveError = false;
+    XmlParseError firstError;
+};
+
+// The entity loader and the error handler are plain callbacks; this finds the run they belong to.
+thread_local ParseRun* t_activeRun = nullptr;
+
+ParseRun* runOf(const void* context) {
+    return t_activeRun && t_activeRun->context == context ? t_activeRun : nullptr;
+}
+
+class ActiveRun {
+public:
+    explicit ActiveRun(ParseRun& run)
+        : m_previous(t_activeRun) {
+        t_activeRun = &run;
+    }
+    ~ActiveRun() { t_activeRun = m_previous; }
+    ActiveRun(const ActiveRun&) = delete;
+    ActiveRun& operator=(const ActiveRun&) = delete;
+
+private:
+    ParseRun* m_previous;
+};
+
+void captureError(void* userData, xmlError* error) {
+    ParseRun* run = runOf(userData);
+    // A document without a DTD fails validation by libxml2's rules; that is no error here.
+    if (!run || run->haveError || error->level < XML_ERR_ERROR || error->code == XML_DTD_NO_DTD)
+        return;
+    run->haveError = true;
+    run->firstError = {QString::fromUtf8(error->message).trimmed(), error->line, error->int2};
+}
+
+QString localPath(const char* url) {
+    if (!url)
+        return {};
+    const QByteArray raw(url);
+    const QUrl parsed = QUrl::fromEncoded(raw);
+    if (parsed.isLocalFile())
+        return parsed.toLocalFile();
+    if (raw.startsWith('/'))
+        return QFile::decodeName(raw);
+    return {};
+}
+
+// Installed for the whole process: only ordinary local files are ever read as external entities or DTDs.
+xmlParserInputPtr loadLocalEntity(const char* url, const char* /*publicId*/, xmlParserCtxtPtr context) {
+    const QString path = localPath(url);
+    if (!path.isEmpty() && QFileInfo(path).isFile())
+        return xmlNewInputFromFile(context, url);
+    if (ParseRun* run = runOf(context))
+        run->externalRefused = true;
+    return nullptr;
+}
+
+void setUpLibxml2() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(&loadLocalEntity);
+    });
+}
+
+bool startsWithDeclaration(QByteArrayView text) {
+    return text.size() > 5 && text.startsWith("<?xml") &&
+           (text[5] == ' ' || text[5] == '\t' || text[5] == '\r' || text[5] == '\n');
+}
+
+/// Hands the text to libxml2 piece by piece, as a file would be read, so that it never holds a copy of it all.
+struct TextSource {
+    QByteArrayView rest;
+
+    static int read(void* context, char* buffer, int length) {
+        auto* source = static_cast<TextSource*>(context);
+        const qsizetype count = std::min<qsizetype>(length, source->rest.size());
+        if (count > 0) {
+            std::memcpy(buffer, source->rest.data(), size_t(count));
+            source->rest = source->rest.sliced(count);
+        }
+        return int(count);
+    }
+};
+
+// Like xmlCtxtReadMemory, but the text is streamed and declared UTF-8 up front: forcing the encoding there would
+// run a UTF-8 to UTF-8 conversion, and leaving it open would let libxml2 guess another encoding from the first
+// bytes.
+XmlDocument readUtf8(xmlParserCtxt* context, QByteArrayView text, const QByteArray& url, int options) {
+    TextSource source{text};
+    xmlParserInputBuffer* buffer =
+        xmlParserInputBufferCreateIO(&TextSource::read, nullptr, &source, XML_CHAR_ENCODING_NONE);
+    if (!buffer)
+        throw std::bad_alloc();
+    xmlParserInput* input = xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE);
+    if (!input) {
+        xmlFreeParserInputBuffer(buffer);
+        throw std::bad_alloc();
+    }
+    input->filename = reinterpret_cast<const char*>(xmlStrdup(xmlChars(url.constData())));
+    if (inputPush(context, input) < 0) // frees the input when it fails
+        throw std::bad_alloc();
+    xmlCtxtUseOptions(context, options);
+    context->encoding = xmlStrdup(xmlChars("UTF-8"));
+    xmlParseDocument(context);
+    XmlDocument doc(context->myDoc);
+    context->myDoc = nullptr;
+    if (!context->wellFormed)
+        doc.reset();
+    return doc;
+}
+
+XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate, ParseRun& run) {
+    const XmlParserContext context(xmlNewParserCtxt());
+    if (!context)
+        throw std::bad_alloc();
+    context->sax->serror = &captureError;
+    run.context = context.get();
+    const ActiveRun active(run);
+    // Never XML_PARSE_NOENT (entities stay references) nor XML_PARSE_HUGE (keeps the depth and expansion
+    // limits). NOBLANKS only spares memory; dropBlankText() decides.
+    const int options = XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT |
+                        (validate ? XML_PARSE_DTDVALID : 0);
+    XmlDocument doc = readUtf8(context.get(), text, url, options);
+    if (!doc)
+        return doc;
+    const bool conforms = !validate || !doc->intSubset || context->valid;
+    if (!context->nsWellFormed || !conforms)
+        doc.reset();
+    return doc;
+}
+
+} // namespace
+
+ParsedXml parseXml(QByteArray text, const QString& path) {
+    setUpLibxml2();
+    QByteArrayView view(text);
+    if (view.startsWith("\xEF\xBB\xBF"))
+        view = view.sliced(3);
+
+    ParsedXml parsed;
+    parsed.hasDeclaration = startsWithDeclaration(view);
+    const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
+    ParseRun run;
+    parsed.doc = parseOnce(view, url, true, run);
+    if (run.externalRefused) {
+        run = ParseRun();
+        parsed.doc = parseOnce(view, url, false, run);
+    }
+    if (parsed.doc) {
+        dropBlankText(rootElement(parsed.doc.get()));
+    } else {
+        parsed.error = run.firstError;
+        if (!run.haveError)
+            parsed.error.reason = QStringLiteral("The document could not be parsed.");
+    }
+    return parsed;
+}
+
+} // namespace corvanta

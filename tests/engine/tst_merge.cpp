@@ -1,0 +1,567 @@
+#include "errorreport.h"
+#include "joincommand.h"
+#include "recordinghost.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+#include <memory>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+using namespace corvanta;
+
+namespace {
+
+const QStringList kHandedOff{"text", "results", "hide"};
+const QString kStructureMessage = QStringLiteral("message:XML files do not have same structure, join aborted.");
+
+QString parseErrorMessage(const QString& path, const QString& reason, int line, int column) {
+    return QStringLiteral("message:Error reading %1\r\nerror:%2\r\nLine:%3\r\nposition:%4")
+        .arg(path, reason)
+        .arg(line)
+        .arg(column);
+}
+
+QString report(const QString& description, int step) {
+    return QStringLiteral("report:") + applicationErrorReport(description, location::Start, step, QString());
+}
+
+// Every element and attribute of a document as "{uri}local", in document order; "error: ..." when the text is not
+// namespace-well-formed.
+QStringList expandedNames(const QString& xml) {
+    QStringList names;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        names << QStringLiteral("{%1}%2").arg(reader.namespaceUri(), reader.name());
+        for (const QXmlStreamAttribute& attribute : reader.attributes())
+            names << QStringLiteral("@{%1}%2").arg(attribute.namespaceUri(), attribute.name());
+    }
+    if (reader.hasError())
+        names << QStringLiteral("error: ") + reader.errorString();
+    return names;
+}
+
+QByteArray billionLaughsDeclarations() {
+    QByteArray declarations = "<!ENTITY lol0 \"lol\">\n";
+    for (int level = 1; level <= 9; ++level) {
+        declarations += "<!ENTITY lol" + QByteArray::number(level) + " \"";
+        for (int copy = 0; copy < 10; ++copy)
+            declarations += "&lol" + QByteArray::number(level - 1) + ";";
+        declarations += "\">\n";
+    }
+    return declarations;
+}
+
+} // namespace
+
+class TestMerge : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_temp = std::make_unique<QTemporaryDir>();
+        m_workTemp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_temp->isValid() && m_workTemp->isValid());
+        qputenv("TEMP", m_workTemp->path().toLocal8Bit());
+    }
+
+    void mergesSecondLevelNodes_data() {
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<bool>("withComments");
+
+        QTest::newRow("new base name is appended") << QByteArrayList{"<r><a><x/></a></r>", "<r><a><x/><y/></a></r>"}
+                                                   << QByteArray("<r><a><x/><y/></a></r>") << false;
+        QTest::newRow("top-level nodes pair by position, not name")
+            << QByteArrayList{"<r><a><x/></a></r>", "<r><b><y/></b></r>"} << QByteArray("<r><a><x/><y/></a></r>")
+            << false;
+        QTest::newRow("prefix is no part of the base name")
+            << QByteArrayList{"<r><a><x/></a></r>", "<r xmlns:p=\"urn:p\"><a><p:x/></a></r>"}
+            << QByteArray("<r><a><x/></a></r>") << false;
+        QTest::newRow("base names compare case-sensitively")
+            << QByteArrayList{"<r><a><Item/></a></r>", "<r><a><item/></a></r>"}
+            << QByteArray("<r><a><Item/><item/></a></r>") << false;
+        QTest::newRow("one node per base name from one input")
+            << QByteArrayList{"<r><a/></r>", "<r><a><y n=\"1\"/><y n=\"2\"/></a></r>"}
+            << QByteArray("<r><a><y n=\"1\"/></a></r>") << false;
+        QTest::newRow("duplicates of the first input stay")
+            << QByteArrayList{"<r><a><x/><x/></a></r>", "<r><a><x/><z/></a></r>"}
+            << QByteArray("<r><a><x/><x/><z/></a></r>") << false;
+        QTest::newRow("prefixed root matches unprefixed root")
+            << QByteArrayList{"<p:r xmlns:p=\"urn:p\"><a/></p:r>", "<r><a><x/></a></r>"}
+            << QByteArray("<p:r xmlns:p=\"urn:p\"><a><x/></a></p:r>") << false;
+        QTest::newRow("pretty-printed and compact copies have the same shape")
+            << QByteArrayList{"<r>\n  <a>\n    <x/>\n  </a>\n  <b/>\n</r>\n", "<r><a><y/></a><b><z/></b></r>"}
+            << QByteArray("<r><a><x/><y/></a><b><z/></b></r>") << false;
+        QTest::newRow("comments: the first input's stay, later ones are not taken")
+            << QByteArrayList{"<r><a><!--keep--><x/></a></r>", "<r><a><!--drop--><y/></a></r>"}
+            << QByteArray("<r><a><!--keep--><x/><y/></a></r>") << true;
+        QTest::newRow("later text and CDATA are not taken")
+            << QByteArrayList{"<r><a>t<x/></a></r>", "<r><a>u<![CDATA[v]]><y/></a></r>"}
+            << QByteArray("<r><a>t<x/><y/></a></r>") << false;
+        QTest::newRow("processing instructions go by their target")
+            << QByteArrayList{"<r><a/></r>", "<r><a><?p one?><?p two?><?q three?></a></r>"}
+            << QByteArray("<r><a><?p one?><?q three?></a></r>") << false;
+        QTest::newRow("a node moves whole")
+            << QByteArrayList{"<r><a/></r>", "<r><a><x k=\"v\"><d>text<e/>more</d><!--c--></x></a></r>"}
+            << QByteArray("<r><a><x k=\"v\"><d>text<e/>more</d><!--c--></x></a></r>") << true;
+        QTest::newRow("inputs in list order, first name wins")
+            << QByteArrayList{"<r><a/></r>", "<r><a><x n=\"2\"/></a></r>", "<r><a><y/><x n=\"3\"/></a></r>"}
+            << QByteArray("<r><a><x n=\"2\"/><y/></a></r>") << false;
+        QTest::newRow("every top-level node, whatever its type")
+            << QByteArrayList{"<r><a/><!--c--><b><p/></b></r>", "<r><a><x/></a>text<b><p/><q/></b></r>"}
+            << QByteArray("<r><a><x/></a><!--c--><b><p/><q/></b></r>") << true;
+        QTest::newRow("blank text under xml:space preserve counts")
+            << QByteArrayList{"<r xml:space=\"preserve\"> <a/> </r>", "<r xml:space=\"preserve\"> <a><x/></a> </r>"}
+            << QByteArray("<r xml:space=\"preserve\"> <a><x/></a> </r>") << false;
+        QTest::newRow("blank-only content is no node")
+            << QByteArrayList{"<r/>", "<r> </r>"} << QByteArray("<r/>") << false;
+        QTest::newRow("blanks between elements in mixed content are no nodes")
+            << QByteArrayList{"<r>t<a/><b/></r>", "<r>t<a><x/></a> <b> <y/> </b></r>"}
+            << QByteArray("<r>t<a><x/></a><b><y/></b></r>") << false;
+        QTest::newRow("whitespace-only text in a later input is no node")
+            << QByteArrayList{"<r><a/></r>", "<r>\n\t<a>  <x/>\r\n </a>\n</r>"} << QByteArray("<r><a><x/></a></r>")
+            << false;
+    }
+
+    void mergesSecondLevelNodes() {
+        QFETCH(QByteArrayList, inputs);
+        QFETCH(QByteArray, expected);
+        QFETCH(bool, withComments);
+
+        RecordingHost host(writeInputs(inputs));
+        join(host);
+
+        QCOMPARE(host.events, kHandedOff); // no pointer, no progress, no message
+        QCOMPARE(canonicalXml(host.resultsText.toUtf8(), withComments), canonicalXml(expected, withComments));
+    }
+
+    void structureDifferenceStopsTheRun_data() {
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::newRow("different root names") << QByteArrayList{"<r/>", "<s/>"};
+        QTest::newRow("root names differ in case") << QByteArrayList{"<r/>", "<R/>"};
+        QTest::newRow("two and three top-level nodes") << QByteArrayList{"<r><a/><b/></r>", "<r><a/><b/><c/></r>"};
+        QTest::newRow("a comment is a top-level node") << QByteArrayList{"<r><a/></r>", "<r><a/><!--c--></r>"};
+        QTest::newRow("third differs from second")
+            << QByteArrayList{"<r><a/></r>", "<r><a><x/></a></r>", "<r><a/><b/></r>"};
+    }
+
+    void structureDifferenceStopsTheRun() {
+        QFETCH(QByteArrayList, inputs);
+        RecordingHost host(writeInputs(inputs));
+        join(host);
+        QCOMPARE(host.events, (QStringList{"idle", "progress 0", kStructureMessage}));
+        QVERIFY(!host.resultsShown && !host.mainHidden);
+        QVERIFY(workFolderIsEmpty());
+    }
+
+    void malformedSecondInputIsReportedThenStops() {
+        const QStringList paths = writeInputs({"<r><a/></r>", "<r><a></r>"});
+        RecordingHost host(paths);
+        join(host);
+        const QString noRoot = paths[1] + QStringLiteral(" has no root element to compare.");
+        QCOMPARE(host.events,
+                 (QStringList{parseErrorMessage(paths[1], "Opening and ending tag mismatch: a line 1 and r", 1, 11),
+                              report(noRoot, 142), report(noRoot, 144), "idle", "progress 0", kStructureMessage}));
+    }
+
+    void malformedFirstInputStopsAtTheSecond() {
+        const QStringList paths = writeInputs({"<r>", "<r/>"});
+        RecordingHost host(paths);
+        join(host);
+        const QString noRoot = paths[0] + QStringLiteral(" has no root element to compare.");
+        QCOMPARE(host.messages(),
+                 (QStringList{parseErrorMessage(paths[0], "Premature end of data in tag r line 1", 1, 4),
+                              report(noRoot, 142), report(noRoot, 144), kStructureMessage}));
+    }
+
+    void badSingleInput_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<int>("column");
+
+        QTest::newRow("missing file") << "missing" << QByteArray() << "Document is empty" << 1 << 1;
+        QTest::newRow("zero-length file reads as \"empty file\"")
+            << "file" << QByteArray() << "Start tag expected, '<' not found" << 1 << 1;
+        QTest::newRow("binary file") << "file"
+                                     << QByteArray("\x7f"
+                                                   "ELF\x02\x01\x01\0\0\0\xff\xfe",
+                                                   12)
+                                     << "Start tag expected, '<' not found" << 1 << 1;
+        QTest::newRow("truncated UTF-16")
+            << "file" << QByteArray("\xff\xfe<\0r\0>\0<\0a\0/\0>\0<\0/\0r\0>", 23) << "expected '>'" << 1 << 12;
+        QTest::newRow("100,000 levels deep")
+            << "file" << QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000)
+            << "Excessive depth in document: 256 use XML_PARSE_HUGE option" << 1 << 772;
+        QTest::newRow("undeclared prefix")
+            << "file" << QByteArray("<r><p:a/></r>") << "Namespace prefix p on a is not defined" << 1 << 8;
+    }
+
+    void badSingleInput() {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        QFETCH(int, line);
+        QFETCH(int, column);
+        const QString input = path("in.xml");
+        if (kind == "file")
+            writeFile(input, bytes);
+
+        RecordingHost host({input});
+        join(host);
+
+        QCOMPARE(host.messages(), (QStringList{parseErrorMessage(input, reason, line, column), "warning:Join Fail."}));
+        QVERIFY(!host.resultsShown);
+    }
+
+    void unreadableInputIsReportedAt132ThenParsedAsEmpty() {
+        const QString folder = path("folder.xml");
+        QVERIFY(QDir().mkpath(folder));
+        RecordingHost host({folder});
+        join(host);
+        QCOMPARE(host.messages(),
+                 (QStringList{report(folder + ": Is a directory", 132),
+                              parseErrorMessage(folder, "Document is empty", 1, 1), "warning:Join Fail."}));
+    }
+
+    void textDecodesAsReadTextFileSays_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        const QString declared = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>caf\u00e9</r>\n");
+        const QString wide = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>caf\u00e9</r>");
+        QTest::newRow("UTF-16LE with its declaration")
+            << QByteArray("\xff\xfe") + QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2)
+            << declared;
+        QTest::newRow("UTF-8 with byte-order mark")
+            << QByteArray("\xef\xbb\xbf<r>caf\xc3\xa9</r>") << QStringLiteral("<r>caf\u00e9</r>\n");
+        QTest::newRow("invalid UTF-8 falls back to Windows-1252")
+            << QByteArray("<?xml version=\"1.0\"?><r>caf\xe9</r>") << declared;
+        QTest::newRow("declared Latin-1 but UTF-8 bytes")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xc3\xa9</r>") << declared;
+    }
+
+    void textDecodesAsReadTextFileSays() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        RecordingHost host(writeInputs({bytes}));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.resultsText, expected);
+    }
+
+    void savedLayout_data() {
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("declaration, document type, comments and instructions kept")
+            << QByteArrayList{"<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?>\n"
+                              "<!DOCTYPE r [\n<!ELEMENT r (a)>\n<!ELEMENT a (x*)>\n<!ELEMENT x EMPTY>\n]>\n"
+                              "<!--top--><?pi x?>\n<r>\n  <a>\n    <x/>\n  </a>\n</r>\n<!--end-->\n",
+                              "<?xml version=\"1.0\"?><!--later--><?later?><r><a><y/></a></r>"}
+            << QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                              "<!DOCTYPE r [\n<!ELEMENT r (a)>\n<!ELEMENT a (x)*>\n<!ELEMENT x EMPTY>\n]>\n"
+                              "<!--top-->\n<?pi x?>\n<r>\n  <a>\n    <x/>\n    <y/>\n  </a>\n</r>\n<!--end-->\n");
+        QTest::newRow("no declaration when the first input has none")
+            << QByteArrayList{"<r><a><x><z/></x></a></r>", "<?xml version=\"1.0\"?><r><a><y/></a></r>"}
+            << QStringLiteral("<r>\n  <a>\n    <x>\n      <z/>\n    </x>\n    <y/>\n  </a>\n</r>\n");
+        QTest::newRow("mixed content left as it is")
+            << QByteArrayList{"<r><a>one <b>two</b> three</a></r>", "<r><a><c/></a></r>"}
+            << QStringLiteral("<r>\n  <a>one <b>two</b> three<c/></a>\n</r>\n");
+    }
+
+    void savedLayout() {
+        QFETCH(QByteArrayList, inputs);
+        QFETCH(QString, expected);
+        RecordingHost host(writeInputs(inputs));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.resultsText, expected);
+    }
+
+    void singleInputSurvivesTheRoundTrip() {
+        const QByteArray input = "<?xml version=\"1.0\"?>\n<!--head-->\n<r xmlns=\"urn:d\" xmlns:p=\"urn:p\">\n"
+                                 "  <a p:k=\"1\">text &amp; more<![CDATA[<raw>]]></a>\n  <?pi data?>\n"
+                                 "  <b xml:space=\"preserve\">  </b>\n  <p:c><!--inner--></p:c>\n</r>\n";
+        RecordingHost host(writeInputs({input}));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml(input, true));
+    }
+
+    void namespacesKeepTheirUris_data() {
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::addColumn<QStringList>("names");
+
+        QTest::newRow("no namespace under a default namespace gets xmlns=\"\"")
+            << QByteArrayList{"<r xmlns=\"urn:d\"><a><x/></a></r>", "<r><a><y><z/></y></a></r>"}
+            << QStringList{"{urn:d}r", "{urn:d}a", "{urn:d}x", "{}y", "{}z"};
+        QTest::newRow("prefix declared on the later root only")
+            << QByteArrayList{"<r><a/></r>", "<r xmlns:p=\"urn:p\"><a><p:y p:k=\"1\"><p:z/></p:y></a></r>"}
+            << QStringList{"{}r", "{}a", "{urn:p}y", "@{urn:p}k", "{urn:p}z"};
+        QTest::newRow("default namespace of the later root")
+            << QByteArrayList{"<r><a/></r>", "<r xmlns=\"urn:e\"><a><y><z/></y></a></r>"}
+            << QStringList{"{}r", "{}a", "{urn:e}y", "{urn:e}z"};
+        QTest::newRow("other default namespace on each side")
+            << QByteArrayList{"<r xmlns=\"urn:d\"><a/></r>", "<r xmlns=\"urn:e\"><a><y/></a></r>"}
+            << QStringList{"{urn:d}r", "{urn:d}a", "{urn:e}y"};
+        QTest::newRow("same default namespace on both sides")
+            << QByteArrayList{"<r xmlns=\"urn:d\"><a/></r>", "<r xmlns=\"urn:d\"><a><y/></a></r>"}
+            << QStringList{"{urn:d}r", "{urn:d}a", "{urn:d}y"};
+        QTest::newRow("one prefix bound to two URIs")
+            << QByteArrayList{"<r xmlns:p=\"urn:1\"><p:a/></r>", "<r xmlns:p=\"urn:2\"><a><p:y/></a></r>"}
+            << QStringList{"{}r", "{urn:1}a", "{urn:2}y"};
+        QTest::newRow("prefixed node, unprefixed child, default namespace in the first input")
+            << QByteArrayList{"<r xmlns=\"urn:d\"><a/></r>", "<r xmlns:p=\"urn:p\"><a><p:y><z/></p:y></a></r>"}
+            << QStringList{"{urn:d}r", "{urn:d}a", "{urn:p}y", "{}z"};
+        QTest::newRow("declarations inside the moved node stay")
+            << QByteArrayList{"<r xmlns=\"urn:d\"><a/></r>",
+                              "<r><a><y xmlns=\"urn:y\"><z xmlns=\"\"><q:w xmlns:q=\"urn:q\"/></z></y></a></r>"}
+            << QStringList{"{urn:d}r", "{urn:d}a", "{urn:y}y", "{}z", "{urn:q}w"};
+        QTest::newRow("xml:lang keeps the XML namespace")
+            << QByteArrayList{"<r><a/></r>", "<r><a><y xml:lang=\"en\"/></a></r>"}
+            << QStringList{"{}r", "{}a", "{}y", "@{http://www.w3.org/XML/1998/namespace}lang"};
+    }
+
+    void namespacesKeepTheirUris() {
+        QFETCH(QByteArrayList, inputs);
+        QFETCH(QStringList, names);
+        RecordingHost host(writeInputs(inputs));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(expandedNames(host.resultsText), names);
+        QVERIFY2(canonicalXml(host.resultsText.toUtf8()) != "<not well-formed>", qPrintable(host.resultsText));
+    }
+
+    void documentTypes_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("dtdFile");
+        QTest::addColumn<QByteArray>("dtd");
+        QTest::addColumn<QString>("error"); // empty: the input is accepted
+
+        const QByteArray subset = "<!ELEMENT r (a)><!ELEMENT a (x*)><!ELEMENT x EMPTY>";
+        QTest::newRow("valid internal subset")
+            << "<!DOCTYPE r [" + subset + "]><r><a><x/></a></r>" << QString() << QByteArray() << QString();
+        QTest::newRow("invalid internal subset") << "<!DOCTYPE r [" + subset + "]>\n<r><a><y/></a></r>" << QString()
+                                                 << QByteArray() << "No declaration for element y|2|11";
+        QTest::newRow("valid local external DTD")
+            << QByteArray("<!DOCTYPE r SYSTEM \"dtd/r.dtd\"><r><a><x/></a></r>") << "dtd/r.dtd" << subset << QString();
+        QTest::newRow("invalid local external DTD")
+            << QByteArray("<!DOCTYPE r SYSTEM \"dtd/r.dtd\"><r><a/><a/></r>") << "dtd/r.dtd" << subset
+            << "Element r content does not follow the DTD, expecting (a), "
+               "got (a a)|1|47";
+        QTest::newRow("missing external DTD: not validated")
+            << QByteArray("<!DOCTYPE r SYSTEM \"none.dtd\"><r><a><y/></a></r>") << QString() << QByteArray()
+            << QString();
+        QTest::newRow("DTD on the web: not fetched, not validated")
+            << QByteArray("<!DOCTYPE r PUBLIC \"-//X//DTD R//EN\" \"http://192.0.2.1/r.dtd\"><r><a><y/></a></r>")
+            << QString() << QByteArray() << QString();
+        QTest::newRow("part of the DTD on the web: not validated")
+            << QByteArray("<!DOCTYPE r SYSTEM \"r.dtd\"><r><a><y/></a></r>") << "r.dtd"
+            << "<!ENTITY % web SYSTEM \"http://192.0.2.1/more.ent\">%web;" + subset << QString();
+        QTest::newRow("document type declared, element not declared")
+            << QByteArray("<!DOCTYPE r [<!ENTITY e \"v\">]><r><a/></r>") << QString() << QByteArray()
+            << "No declaration for element a|1|38";
+    }
+
+    void documentTypes() {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, dtdFile);
+        QFETCH(QByteArray, dtd);
+        QFETCH(QString, error);
+        if (!dtdFile.isEmpty())
+            writeFile(path(dtdFile), dtd);
+        const QStringList paths = writeInputs({input});
+
+        RecordingHost host(paths);
+        join(host);
+
+        if (error.isEmpty()) {
+            QCOMPARE(host.events, kHandedOff);
+            QVERIFY2(host.resultsText.startsWith("<!DOCTYPE r "), qPrintable(host.resultsText));
+        } else {
+            const QStringList parts = error.split('|');
+            QCOMPARE(host.messages(),
+                     (QStringList{parseErrorMessage(paths[0], parts[0], parts[1].toInt(), parts[2].toInt()),
+                                  "warning:Join Fail."}));
+        }
+    }
+
+    void externalDtdThatIsNoFileIsNotRead() {
+#ifdef Q_OS_UNIX
+        // A named pipe would block the parse for ever.
+        QVERIFY(::mkfifo(QFile::encodeName(path("pipe.dtd")).constData(), 0600) == 0);
+        RecordingHost host(writeInputs({"<!DOCTYPE r SYSTEM \"pipe.dtd\"><r><a><y/></a></r>"}));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+#else
+        QSKIP("named pipes are a Unix matter");
+#endif
+    }
+
+    void externalEntitiesStayReferences() {
+        writeFile(path("secret.txt"), "SECRET");
+        const QStringList paths = writeInputs({"<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a ANY><!ELEMENT x "
+                                               "EMPTY><!ENTITY s SYSTEM \"secret.txt\"><!ENTITY e \"v\">]>"
+                                               "<r><a>&s;</a></r>",
+                                               "<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a ANY><!ELEMENT x "
+                                               "EMPTY><!ENTITY e \"v\">]><r><a>&e;<x/></a></r>"});
+        RecordingHost host(paths);
+        join(host);
+        QCOMPARE(host.messages(), QStringList());
+        QCOMPARE(host.events, kHandedOff);
+        QVERIFY2(host.resultsText.contains("<a>&s;&e;<x/></a>"), qPrintable(host.resultsText));
+        QVERIFY(!host.resultsText.contains("SECRET"));
+    }
+
+    void entityBombsFailFast_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("dtd"); // written as bomb.dtd next to the input
+
+        const QByteArray entities = billionLaughsDeclarations();
+        const QByteArray element = "<!ELEMENT lolz (#PCDATA)><!ATTLIST lolz a CDATA #IMPLIED>";
+        QTest::newRow("in text") << "<!DOCTYPE lolz [" + entities + element + "]><lolz>&lol9;</lolz>" << QByteArray();
+        QTest::newRow("in an attribute") << "<!DOCTYPE lolz [" + entities + element + "]><lolz a=\"&lol9;\"/>"
+                                         << QByteArray();
+        QTest::newRow("in text, entities in a local DTD")
+            << QByteArray("<!DOCTYPE lolz SYSTEM \"bomb.dtd\"><lolz>&lol9;</lolz>") << entities + element;
+        QTest::newRow("in an attribute, entities in a local DTD")
+            << QByteArray("<!DOCTYPE lolz SYSTEM \"bomb.dtd\"><lolz a=\"&lol9;\"/>") << entities + element;
+        QTest::newRow("in text, external DTD on the web (parsed without validation)")
+            << "<!DOCTYPE lolz SYSTEM \"http://192.0.2.1/lolz.dtd\" [" + entities + "]><lolz>&lol9;</lolz>"
+            << QByteArray();
+        QTest::newRow("in an attribute, external DTD on the web (parsed without validation)")
+            << "<!DOCTYPE lolz SYSTEM \"http://192.0.2.1/lolz.dtd\" [" + entities + "]><lolz a=\"&lol9;\"/>"
+            << QByteArray();
+        QTest::newRow("in an attribute, no element declarations")
+            << "<!DOCTYPE lolz [" + entities + "]><lolz a=\"&lol9;\"/>" << QByteArray();
+        QTest::newRow("long entity repeated in an attribute")
+            << "<!DOCTYPE r [<!ENTITY e \"" + QByteArray(100000, 'x') + "\">]><r a=\"" +
+                   QByteArray("&e;").repeated(20000) + "\"/>"
+            << QByteArray();
+    }
+
+    void entityBombsFailFast() {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, dtd);
+        if (!dtd.isEmpty())
+            writeFile(path("bomb.dtd"), dtd);
+        const QStringList paths = writeInputs({input});
+        RecordingHost host(paths);
+        join(host);
+        QCOMPARE(host.messages().size(), 2);
+        const QString expected = QStringLiteral("message:Error reading %1\r\nerror:").arg(paths[0]);
+        QVERIFY2(host.messages()[0].startsWith(expected + "Detected an entity reference loop"),
+                 qPrintable(host.messages()[0]));
+        QCOMPARE(host.messages()[1], QStringLiteral("warning:Join Fail."));
+    }
+
+    void idAttributesMoveBetweenValidatedDocuments() {
+        const QByteArray subset = "<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a (x|y)*><!ELEMENT x EMPTY>"
+                                  "<!ELEMENT y EMPTY><!ATTLIST x id ID #REQUIRED><!ATTLIST y id ID #REQUIRED>]>";
+        RecordingHost host(
+            writeInputs({subset + "<r><a><x id=\"i1\"/></a></r>", subset + "<r><a><x id=\"i2\"/><y id=\"i3\"/></a></r>",
+                         subset + "<r><a><y id=\"i4\"/></a></r>"}));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(canonicalXml(host.resultsText.toUtf8()), canonicalXml("<r><a><x id=\"i1\"/><y id=\"i3\"/></a></r>"));
+    }
+
+    void failingSaveIsReportedAt170() {
+        qputenv("TEMP", path("no/such/folder").toLocal8Bit());
+        RecordingHost host(writeInputs({"<r/>"}));
+        join(host);
+        QCOMPARE(host.messages(),
+                 (QStringList{report("There is no working file to save the result to.", 170), "warning:Join Fail."}));
+        QVERIFY(!host.resultsShown);
+    }
+
+    void topLevelNodeThatCannotHoldChildren() {
+        RecordingHost host(writeInputs({"<r><!--c--><b/></r>", "<r><a><x/><y/>t</a><b><z/></b></r>"}));
+        join(host);
+        const QString cannot = QStringLiteral("Cannot add \"%1\" to top-level node 1 of the first document: a "
+                                              "comment cannot hold child nodes.");
+        QCOMPARE(host.events,
+                 (QStringList{report(cannot.arg("x"), 164), report(cannot.arg("y"), 164), "text", "results", "hide"}));
+        QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml("<r><!--c--><b><z/></b></r>", true));
+    }
+
+    void hundredThousandDistinctNames() {
+        // The first input holds the even names, the second all of them: the odd ones follow in document order.
+        QByteArray first = "<r><a>", second = "<r><a>";
+        for (int i = 0; i < 100000; ++i) {
+            const QByteArray node = "<n" + QByteArray::number(i) + "/>";
+            if (i % 2 == 0)
+                first += node;
+            second += node;
+        }
+        RecordingHost host(writeInputs({first + "</a></r>", second + "<n0/><n1/></a></r>"}));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+
+        QXmlStreamReader reader(host.resultsText);
+        QStringList names;
+        while (!reader.atEnd())
+            if (reader.readNext() == QXmlStreamReader::StartElement)
+                names << reader.name().toString();
+        QVERIFY(!reader.hasError());
+        QCOMPARE(names.size(), 2 + 100000);
+        QCOMPARE(names.mid(2, 3), (QStringList{"n0", "n2", "n4"}));
+        QCOMPARE(names.at(2 + 49999), QStringLiteral("n99998"));
+        QCOMPARE(names.mid(2 + 50000, 3), (QStringList{"n1", "n3", "n5"}));
+        QCOMPARE(names.last(), QStringLiteral("n99999"));
+    }
+
+    void hugeSingleLine() {
+        const QByteArray line = "<r><a>" + QByteArray("<x k=\"v\">text</x>").repeated(400000) + "<y/></a></r>";
+        RecordingHost host(writeInputs({"<r><a/></r>", line}));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(canonicalXml(host.resultsText.toUtf8()), canonicalXml("<r><a><x k=\"v\">text</x><y/></a></r>"));
+    }
+
+private:
+    QString path(const QString& name) const {
+        return m_temp->filePath(name);
+    }
+
+    QStringList writeInputs(const QByteArrayList& inputs) const {
+        QStringList paths;
+        for (const QByteArray& input : inputs) {
+            paths << path(QStringLiteral("in%1.xml").arg(paths.size() + 1));
+            writeFile(paths.last(), input);
+        }
+        return paths;
+    }
+
+    bool workFolderIsEmpty() const {
+        return QDir(m_workTemp->path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+    // Runs the join over the host's list and checks that no input changed, whatever the outcome.
+    void join(RecordingHost& host) const {
+        QHash<QString, QByteArray> before;
+        for (const QString& input : host.items)
+            if (QFileInfo(input).isFile())
+                before.insert(input, readFile(input));
+        Start(host);
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QVERIFY2(readFile(it.key()) == it.value(), qPrintable(it.key() + " changed"));
+    }
+
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<QTemporaryDir> m_workTemp;
+};
+
+QTEST_GUILESS_MAIN(TestMerge)
+#include "tst_merge.moc"
