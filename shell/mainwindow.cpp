@@ -2,12 +2,14 @@
 
 #include "addfilesdialog.h"
 #include "filelistview.h"
+#include "helplinks.h"
 #include "joincommand.h"
 #include "mainjoinhost.h"
 #include "tabcontrol.h"
 #include "windowkit.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -75,10 +77,23 @@ void placeOption(QRadioButton* button, const QGroupBox* frame, double left, doub
                         qMax(twipsToPixels(height), button->fontMetrics().height()));
 }
 
+const QString helpHint =
+    QStringLiteral("To use this software, XML files must be in error-free format. The best way to check for this is to "
+                   "open the XML file you are working with in Internet Explorer.\r\rWould you like to see an example "
+                   "of a bad XML file as seen in Internet Explorer?");
+
+const QString samplesQuestion =
+    QStringLiteral("Would you like this software to open the folder where these sample files are stored (so that you "
+                   "can view them before working with them)?");
+
 } // namespace
 
 Form1::Form1(QWidget* parent)
-    : QMainWindow(parent) {
+    : Form1(Form1Options(), parent) {}
+
+Form1::Form1(Form1Options options, QWidget* parent)
+    : QMainWindow(parent)
+    , m_options(std::move(options)) {
     setObjectName(QStringLiteral("Form1"));
     buildControls();
     buildMenus();
@@ -288,31 +303,46 @@ void Form1::Start() {
 }
 
 void Form1::Help() {
-    // Comes with help and links.
+    if (askYesNo(helpHint))
+        m_options.shell->open(badXmlPicture(m_options.programFolder));
 }
 
 void Form1::LoadSamples() {
-    // Comes with help and links.
+    for (const QString& path : samplePaths(m_options.programFolder))
+        m_fileList->appendItem(path);
+    if (askYesNo(samplesQuestion))
+        m_options.shell->open(samplesFolder(m_options.programFolder));
 }
 
 void Form1::WatchDemoVideo() {
-    // Comes with help and links.
+    m_options.shell->open(demoVideo(m_options.programFolder));
 }
 
 void Form1::OpenFaq() {
-    // Comes with help and links.
+    m_options.shell->open(faqPage());
 }
 
 void Form1::VisitMainPage() {
-    // Comes with help and links.
+    m_options.shell->open(mainPage());
+}
+
+bool Form1::askYesNo(const QString& question) {
+    return showProgramMessage(this, question, QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 void Form1::ApplySkin() {
-    // The optional skin "x/o.cjs" in the program folder comes with help and links.
+    const std::optional<QString> skin = readSkin(m_options.programFolder);
+    if (!skin)
+        return;
+    ApplyFaceColor(this);
+    // The application takes the sheet rather than this window alone, so that the results window and every box
+    // and dialog wear the same skin.
+    qApp->setStyleSheet(*skin);
 }
 
 void Form1::RandomMainPageVisit() {
-    // The occasional visit of the maker's main page comes with help and links.
+    corvanta::RandomMainPageVisit(*m_options.startupDraw, *m_options.shell);
 }
 
 void Form1::restoreJoinMode() {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "settingsstore.h"
+#include "shellopener.h"
+#include "startupdraw.h"
 
+#include <QCoreApplication>
 #include <QMainWindow>
 #include <memory>
 
@@ -29,6 +32,16 @@ inline constexpr int ClearList = 1003;
 inline constexpr int Help = 1004;
 } // namespace command
 
+/// What the main window reaches outside itself. Each part has the program's own default; tests replace them.
+struct Form1Options {
+    /// The folder of the side files (badxml.jpg, Samples, Video, x/o.cjs), without a trailing separator.
+    QString programFolder = QCoreApplication::applicationDirPath();
+    /// Opens documents, folders and web pages.
+    std::shared_ptr<ShellOpener> shell = std::make_shared<DesktopShellOpener>();
+    /// The draw of the occasional start-up visit of the maker's main page.
+    std::shared_ptr<StartupDraw> startupDraw = std::make_shared<RandomStartupDraw>();
+};
+
 /// The main window (`Form1`): the file list and the join options on two tabs, the toolbar "Standard" and the
 /// menu bar that start every command, and the progress bar of the join. Restores the join mode and tab at start
 /// and ends the program when closed.
@@ -37,6 +50,7 @@ class Form1 : public QMainWindow {
 
 public:
     explicit Form1(QWidget* parent = nullptr);
+    explicit Form1(Form1Options options, QWidget* parent = nullptr);
     ~Form1() override;
 
     /// Where a finished join goes. Until a results window is set, a finished join leaves this window as it is.
@@ -54,7 +68,9 @@ public slots:
     void ClearSelected();
     /// The join over the file list, in the mode of the option buttons.
     void Start();
+    /// The usage hint; on Yes, opens the picture of a bad XML file.
     void Help();
+    /// Appends the sample files to the list; on Yes, opens their folder.
     void LoadSamples();
     void WatchDemoVideo();
     void OpenFaq();
@@ -74,6 +90,7 @@ private:
     QAction* addCommand(QMenu* menu, const char* objectName, const QString& text, int id);
     QAction* addItem(QMenu* menu, const char* objectName, const QString& text, void (Form1::*slot)());
 
+    bool askYesNo(const QString& question);
     void ApplySkin();
     void RandomMainPageVisit();
     void restoreJoinMode();
@@ -88,6 +105,7 @@ private:
     void showOptionsTab();
     void resetPointer();
 
+    Form1Options m_options;
     SettingsStore m_settings;
     TabControl* m_tabControl = nullptr;         // TabControl1
     FileListView* m_fileList = nullptr;         // ListView1

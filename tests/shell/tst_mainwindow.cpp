@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "modalhelper.h"
 #include "recordinghost.h"
+#include "recordingshell.h"
 #include "tabcontrol.h"
 #include "testfiles.h"
 #include "windowkit.h"
@@ -296,11 +297,10 @@ private slots:
 
     void commandsNotBuiltYetAndUnknownIdsDoNothing() {
         list()->appendItem("/a.xml");
-        for (int id : {command::AddFolder, command::Help, 999, 0})
+        for (int id : {command::AddFolder, 999, 0})
             m_window->CommandBars_Execute(id);
         clickToolButton("addFolderButton");
-        for (const char* item : {"m3", "m13", "m14", "m15", "m17", "m18"})
-            chooseMenuItem(item == QByteArray("m3") ? "m1" : "m12", item);
+        chooseMenuItem("m1", "m3");
         QCOMPARE(list()->itemTexts(), QStringList{"/a.xml"});
         QVERIFY(m_window->isVisible());
         QVERIFY(!QApplication::activeModalWidget());
@@ -713,8 +713,12 @@ private slots:
     }
 
 private:
+    // The desktop is never reached, and the start-up draw never visits the main page.
     void openWindow() {
-        m_window = std::make_unique<Form1>();
+        Form1Options options;
+        options.shell = std::make_shared<RecordingShell>();
+        options.startupDraw = std::make_shared<FixedDraw>(1);
+        m_window = std::make_unique<Form1>(std::move(options));
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
