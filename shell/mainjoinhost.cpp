@@ -1,25 +1,21 @@
 #include "mainjoinhost.h"
 
 #include "filelistview.h"
+#include "form2.h"
+#include "mainwindow.h"
 #include "windowkit.h"
 
-#include <QMainWindow>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <cmath>
 
 namespace corvanta {
 
-MainJoinHost::MainJoinHost(QMainWindow& window, FileListView& list, QRadioButton& appendButton,
-                           QProgressBar& progressBar)
+MainJoinHost::MainJoinHost(Form1& window, FileListView& list, QRadioButton& appendButton, QProgressBar& progressBar)
     : m_window(window)
     , m_list(list)
     , m_appendButton(appendButton)
     , m_progressBar(progressBar) {}
-
-void MainJoinHost::setResultsWindow(ResultsWindowPort* port) {
-    m_results = port;
-}
 
 int MainJoinHost::itemCount() const {
     return m_list.itemCount();
@@ -55,19 +51,16 @@ void MainJoinHost::showErrorReport(const QString& text) {
 }
 
 void MainJoinHost::setResultsText(const JoinedText& text) {
-    if (m_results)
-        m_results->setResultsText(text.text());
+    m_window.resultsWindow().setResultsText(text.text());
 }
 
 void MainJoinHost::showResults() {
-    if (m_results)
-        m_results->showResults();
+    // Loads the window here when the text could not be read: it then shows what it holds.
+    m_window.resultsWindow().showResults();
 }
 
 void MainJoinHost::hideMain() {
-    // Hiding the main window with no results window to take its place would leave nothing on screen.
-    if (m_results)
-        m_window.hide();
+    m_window.hide();
 }
 
 } // namespace corvanta

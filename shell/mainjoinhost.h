@@ -2,33 +2,19 @@
 
 #include "joinhost.h"
 
-class QMainWindow;
 class QProgressBar;
 class QRadioButton;
 
 namespace corvanta {
 
 class FileListView;
-
-/// The results window as a finished join sees it: it takes the joined text and shows itself. The results window
-/// implements it; the main window hands over to it through MainJoinHost.
-class ResultsWindowPort {
-public:
-    virtual ~ResultsWindowPort() = default;
-    /// Replaces the results text whole.
-    virtual void setResultsText(const QString& text) = 0;
-    /// Shows the results window.
-    virtual void showResults() = 0;
-};
+class Form1;
 
 /// The main window as the join's host: the file list, the Append button, the busy pointer, the progress bar, the
-/// message boxes and the hand-off into the results window.
+/// message boxes and the hand-off into the results window, which the main window loads on first use.
 class MainJoinHost final : public JoinHost {
 public:
-    MainJoinHost(QMainWindow& window, FileListView& list, QRadioButton& appendButton, QProgressBar& progressBar);
-
-    /// Where finished joins go; without one (\a port null) a finished join leaves the main window as it is.
-    void setResultsWindow(ResultsWindowPort* port);
+    MainJoinHost(Form1& window, FileListView& list, QRadioButton& appendButton, QProgressBar& progressBar);
 
     int itemCount() const override;
     QString itemText(int index) const override;
@@ -45,11 +31,10 @@ public:
     static constexpr int progressScale = 100;
 
 private:
-    QMainWindow& m_window;
+    Form1& m_window;
     FileListView& m_list;
     QRadioButton& m_appendButton;
     QProgressBar& m_progressBar;
-    ResultsWindowPort* m_results = nullptr;
 };
 
 } // namespace corvanta

@@ -2,6 +2,7 @@
 
 #include "addfilesdialog.h"
 #include "filelistview.h"
+#include "form2.h"
 #include "helplinks.h"
 #include "joincommand.h"
 #include "mainjoinhost.h"
@@ -121,8 +122,10 @@ Form1::Form1(Form1Options options, QWidget* parent)
 
 Form1::~Form1() = default;
 
-void Form1::setResultsWindow(ResultsWindowPort* port) {
-    m_joinHost->setResultsWindow(port);
+Form2& Form1::resultsWindow() {
+    if (!m_resultsWindow)
+        m_resultsWindow = std::make_unique<Form2>(this);
+    return *m_resultsWindow;
 }
 
 FileListView& Form1::fileList() const {
@@ -403,6 +406,9 @@ void Form1::closeEvent(QCloseEvent* event) {
 
 void Form1::Form_Unload() {
     SaveWindowPosition(this, m_settings);
+    // The results window goes with this one: hidden, not closed, so that its own close procedure does not run.
+    if (m_resultsWindow)
+        m_resultsWindow->hide();
     // Ends the program at once: every event loop returns and no other window is asked first. With no loop
     // running there is nothing to end.
     if (QThread::currentThread()->loopLevel() > 0)

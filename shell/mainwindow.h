@@ -19,8 +19,8 @@ namespace corvanta {
 
 class AddFilesDialog;
 class FileListView;
+class Form2;
 class MainJoinHost;
-class ResultsWindowPort;
 class TabControl;
 
 /// Command ids of the main window's toolbar and menus.
@@ -43,8 +43,8 @@ struct Form1Options {
 };
 
 /// The main window (`Form1`): the file list and the join options on two tabs, the toolbar "Standard" and the
-/// menu bar that start every command, and the progress bar of the join. Restores the join mode and tab at start
-/// and ends the program when closed.
+/// menu bar that start every command, and the progress bar of the join. Restores the join mode and tab at start,
+/// owns the results window that a finished join shows, and ends the program when closed.
 class Form1 : public QMainWindow {
     Q_OBJECT
 
@@ -53,8 +53,8 @@ public:
     explicit Form1(Form1Options options, QWidget* parent = nullptr);
     ~Form1() override;
 
-    /// Where a finished join goes. Until a results window is set, a finished join leaves this window as it is.
-    void setResultsWindow(ResultsWindowPort* port);
+    /// The results window (`Form2`), loaded on first use and kept, hidden or shown, until the program ends.
+    Form2& resultsWindow();
 
     /// The file list, for commands that fill it.
     FileListView& fileList() const;
@@ -116,6 +116,8 @@ private:
     AddFilesDialog* m_addFilesDialog = nullptr; // CommonDialog1
     QToolBar* m_standardBar = nullptr;
     std::unique_ptr<MainJoinHost> m_joinHost;
+    // A window of its own, without a Qt parent; it goes with this one.
+    std::unique_ptr<Form2> m_resultsWindow;
     bool m_centredWithFrame = false;
 };
 

@@ -1,0 +1,215 @@
+// Times large Append joins as a user meets them: from a click on "Start Joining" in the main window to the results
+// window shown and painted, then saving and copying from the results window and going back. Run by hand (best from
+// an optimised build, offscreen or under an X server); it asserts nothing and is not part of the test suite.
+#include "filelistview.h"
+#include "form2.h"
+#include "mainwindow.h"
+#include "resultsview.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+using namespace corvanta;
+
+namespace {
+
+QByteArray prettyPrinted(qsizetype bytes, int part) {
+    QByteArray text = "<?xml version=\"1.0\"?>\n<catalog part=\"" + QByteArray::number(part) + "\">\n";
+    text.reserve(bytes + 200);
+    for (int i = 0; text.size() < bytes; ++i)
+        text += "  <item id=\"" + QByteArray::number(i) + "\">\n    <name>Item number " + QByteArray::number(i) +
+                "</name>\n    <price>" + QByteArray::number(i % 1000) + ".99</price>\n  </item>\n";
+    return text + "</catalog>\n";
+}
+
+QByteArray singleLine(qsizetype bytes) {
+    QByteArray text;
+    text.reserve(bytes + 100);
+    for (int i = 0; text.size() < bytes; ++i)
+        text +=
+            "<item id=\"" + QByteArray::number(i) + "\"><name>Item number " + QByteArray::number(i) + "</name></item>";
+    return text;
+}
+
+double ms(qint64 nsecs) {
+    return double(nsecs) / 1e6;
+}
+
+// Notes the moments that mark a run, on one clock, as the events go by; and answers the save dialog and the
+// message boxes the way a person would, the moment they appear.
+class Stopwatch : public QObject {
+public:
+    explicit Stopwatch(QString savePath)
+        : m_savePath(std::move(savePath)) {
+        m_clock.start();
+    }
+
+    qint64 now() const { return m_clock.nsecsElapsed(); }
+
+    qint64 resultsShown = -1;
+    qint64 resultsPainted = -1;
+    qint64 dialogAccepted = -1;
+    qint64 boxShown = -1;
+    QString boxText;
+
+    void reset() { resultsShown = resultsPainted = dialogAccepted = boxShown = -1; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<Form2*>(watched) && resultsShown < 0) {
+            resultsShown = now();
+        } else if (event->type() == QEvent::Paint && resultsShown >= 0 && resultsPainted < 0 && watched->parent() &&
+                   watched->parent()->objectName() == QLatin1String("Text2")) {
+            resultsPainted = now();
+        } else if (event->type() == QEvent::Show && qobject_cast<QFileDialog*>(watched)) {
+            auto* dialog = static_cast<QFileDialog*>(watched);
+            QTimer::singleShot(0, dialog, [this, dialog] {
+                dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(m_savePath);
+                QFile::remove(m_savePath); // no overwrite question
+                dialogAccepted = now();
+                static_cast<QDialog*>(dialog)->accept();
+            });
+        } else if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched)) {
+            auto* box = static_cast<QMessageBox*>(watched);
+            boxShown = now();
+            boxText = box->text();
+            QTimer::singleShot(0, box, [box] { box->button(QMessageBox::Ok)->click(); });
+        }
+        return false;
+    }
+
+private:
+    QElapsedTimer m_clock;
+    QString m_savePath;
+};
+
+void click(QWidget* window, const QString& name) {
+    auto* button = window->findChild<QToolButton*>(name);
+    if (!button) {
+        auto* bar = window->findChild<QToolBar*>(QStringLiteral("Standard"));
+        button = qobject_cast<QToolButton*>(bar->widgetForAction(window->findChild<QAction*>(name)));
+    }
+    if (!button)
+        qFatal("no button %s", qPrintable(name));
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+bool resultsLoaded() {
+    const auto windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(), [](QWidget* window) { return qobject_cast<Form2*>(window); });
+}
+
+void waitUntil(const std::function<bool()>& done) {
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+struct Case {
+    const char* name;
+    QList<QByteArray> inputs;
+};
+
+void run(const Case& test, Form1& window, Stopwatch& watch, const QTemporaryDir& dir) {
+    window.fileList().ClearList();
+    for (int i = 0; i < test.inputs.size(); ++i) {
+        const QString path = dir.filePath(QStringLiteral("input%1.xml").arg(i));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(test.inputs.at(i)) < 0)
+            qFatal("cannot write %s", qPrintable(path));
+        window.fileList().appendItem(path);
+    }
+    qsizetype joinedBytes = 0;
+    for (const QByteArray& input : test.inputs)
+        joinedBytes += input.size();
+
+    // The join's end: Append mode puts the progress bar back to zero after its last write.
+    qint64 joinEnd = -1;
+    auto* progress = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    const auto connection = QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
+        if (value == 0)
+            joinEnd = watch.now();
+    });
+    const bool firstUse = !resultsLoaded();
+    watch.reset();
+    const qint64 start = watch.now();
+    click(&window, QStringLiteral("startJoiningButton"));
+    waitUntil([&] { return watch.resultsPainted >= 0; });
+    QObject::disconnect(connection);
+    const qint64 resultsShown = watch.resultsShown;
+    const qint64 resultsPainted = watch.resultsPainted;
+    Form2& results = window.resultsWindow();
+    if (results.resultsText().size() < joinedBytes / 2)
+        qFatal("the results window does not hold the joined text");
+
+    // Each command returns once its boxes are answered.
+    watch.reset();
+    click(&results, QStringLiteral("saveResultsAction"));
+    const double save = ms(watch.boxShown - watch.dialogAccepted);
+    if (watch.boxText != QLatin1String("Done.") ||
+        QFileInfo(dir.filePath(QStringLiteral("out.xml"))).size() != joinedBytes)
+        qFatal("the save went wrong: %s", qPrintable(watch.boxText));
+
+    watch.reset();
+    const qint64 copyStart = watch.now();
+    click(&results, QStringLiteral("saveClipboardAction"));
+    const double copy = ms(watch.boxShown - copyStart);
+
+    click(&results, QStringLiteral("backAction"));
+    QCoreApplication::processEvents();
+
+    std::printf("%-21s %5.1f MB  %s  click to join end %7.1f ms | join end to shown %6.1f ms, to painted %6.1f ms "
+                "| click to painted %7.1f ms | save %6.1f ms | copy %6.1f ms\n",
+                test.name, double(joinedBytes) / 1e6, firstUse ? "first " : "reused", ms(joinEnd - start),
+                ms(resultsShown - joinEnd), ms(resultsPainted - joinEnd), ms(resultsPainted - start), save, copy);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true); // the user's own settings stay as they are
+    QTemporaryDir dir;
+    qputenv("TEMP", QFile::encodeName(dir.path()));
+
+    const QList<Case> cases{
+        {"20 MB pretty-printed",
+         {prettyPrinted(5'000'000, 1), prettyPrinted(5'000'000, 2), prettyPrinted(5'000'000, 3),
+          prettyPrinted(5'000'000, 4)}},
+        {"5 MB single line", {singleLine(2'500'000), singleLine(2'500'000)}},
+    };
+
+    Form1 window;
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        qFatal("the main window is not shown");
+    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("TabControl1"));
+    tabs->setCurrentIndex(1);
+    QTest::mouseClick(window.findChild<QRadioButton*>(QStringLiteral("Option1")), Qt::LeftButton);
+
+    Stopwatch watch(dir.filePath(QStringLiteral("out.xml")));
+    app.installEventFilter(&watch);
+    for (int round = 1; round <= 3; ++round)
+        for (const Case& test : cases)
+            run(test, window, watch, dir);
+    return 0;
+}

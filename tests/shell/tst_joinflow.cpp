@@ -1,0 +1,476 @@
+// A join driven from the main window through to the results window and back, with both real windows.
+#include "filelistview.h"
+#include "form2.h"
+#include "mainwindow.h"
+#include "modalhelper.h"
+#include "resultsview.h"
+#include "tabcontrol.h"
+#include "testfiles.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDirIterator>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+
+using namespace corvanta;
+
+namespace {
+
+QSettings rawSettings() {
+    return QSettings(QStringLiteral("Tavrino"), QStringLiteral("Corvanta"));
+}
+
+QStringList storedGeometry() {
+    QStringList keys;
+    for (const char* key : {"Left", "Top", "Width", "Height"})
+        if (rawSettings().contains(QLatin1String(key)))
+            keys << QLatin1String(key);
+    return keys;
+}
+
+// Every results window there is; it is a window of its own, not a child of the main window.
+QList<Form2*> resultsWindows() {
+    QList<Form2*> found;
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows)
+        if (auto* form = qobject_cast<Form2*>(window))
+            found << form;
+    return found;
+}
+
+Form2* resultsWindow() {
+    const QList<Form2*> found = resultsWindows();
+    return found.size() == 1 ? found.first() : nullptr;
+}
+
+// Counts close events, to show that a window's close procedure did not run.
+class CloseCounter : public QObject {
+public:
+    int closes = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        closes += event->type() == QEvent::Close;
+        return false;
+    }
+};
+
+// Notes, as the two windows are shown and hidden, what the other window and the working folder look like then.
+class HandOffWatch : public QObject {
+public:
+    HandOffWatch(QWidget* mainWindow, QString tempRoot)
+        : m_mainWindow(mainWindow)
+        , m_tempRoot(std::move(tempRoot)) {}
+
+    QStringList notes;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* form2 = qobject_cast<Form2*>(watched);
+        if (form2 && event->type() == QEvent::Show)
+            notes << QStringLiteral("Form2 shown; text %1; working file %2; Form1 %3")
+                         .arg(form2->resultsText(), workingFileThere() ? u"there"_qs : u"gone"_qs,
+                              visibility(m_mainWindow));
+        else if (watched == m_mainWindow && event->type() == QEvent::Hide)
+            notes << QStringLiteral("Form1 hidden; Form2 %1").arg(visibility(resultsWindow()));
+        return false;
+    }
+
+private:
+    static QString visibility(const QWidget* window) {
+        return window && window->isVisible() ? u"visible"_qs : u"hidden"_qs;
+    }
+
+    bool workingFileThere() const {
+        QDirIterator files(m_tempRoot, {u"temp.xml"_qs}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        return files.hasNext();
+    }
+
+    QWidget* m_mainWindow;
+    QString m_tempRoot;
+};
+
+// Runs the application's event loop until the program ends, with \a action started from inside it. Returns the
+// loop's exit code, or 99 when the program did not end.
+int runProgramUntilItEnds(const std::function<void()>& action) {
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(10000);
+    QTimer::singleShot(0, qApp, action);
+    return QApplication::exec();
+}
+
+} // namespace
+
+class TestJoinFlow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init() {
+        QSettings raw = rawSettings();
+        raw.clear();
+        raw.sync();
+        m_files = std::make_unique<QTemporaryDir>();
+        m_workTemp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_files->isValid() && m_workTemp->isValid());
+        qputenv("TEMP", QFile::encodeName(m_workTemp->path()));
+        m_window = std::make_unique<Form1>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void cleanup() {
+        m_window.reset();
+        QVERIFY(resultsWindows().isEmpty()); // the results window goes with the main window
+    }
+
+    void joinShowsTheResultsAndHidesTheMainWindow_data() {
+        QTest::addColumn<bool>("append");
+        QTest::addColumn<QList<QByteArray>>("inputs");
+        QTest::addColumn<QString>("joined");
+        QTest::newRow("Append keeps every byte and line break")
+            << true << QList<QByteArray>{"<a>caf\xc3\xa9</a>\r\n", "<b>\xe2\x82\xac</b>", "\n<c/>\n"}
+            << QStringLiteral("<a>caf\u00e9</a>\r\n<b>\u20ac</b>\n<c/>\n");
+        QTest::newRow("Merge shares second-level nodes")
+            << false << QList<QByteArray>{"<r><x><a>1</a></x><y/></r>", "<r><x><b>2</b><a>3</a></x><y><c/></y></r>"}
+            << QStringLiteral("<r><x><a>1</a><b>2</b></x><y><c/></y></r>");
+        QTest::newRow("Append of an empty file shows its placeholder")
+            << true << QList<QByteArray>{""} << QStringLiteral("empty file");
+    }
+
+    void joinShowsTheResultsAndHidesTheMainWindow() {
+        QFETCH(bool, append);
+        QFETCH(QList<QByteArray>, inputs);
+        QFETCH(QString, joined);
+        fillList(inputs);
+        chooseMode(append);
+        QVERIFY(resultsWindows().isEmpty()); // loaded by the first hand-off, not before
+
+        clickButton(m_window.get(), "startJoiningButton");
+
+        Form2* results = resultsWindow();
+        QVERIFY(results);
+        QVERIFY(QTest::qWaitForWindowExposed(results));
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!results->parentWidget());
+        compareJoined(results->resultsText(), joined, append);
+        QCOMPARE(text2(results)->firstVisibleRow(), 0);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(workingFolderEntries(), QStringList());
+    }
+
+    // The working file is read and deleted before the results window shows, and the main window is hidden only
+    // once the results window is on screen, so there is never a moment without a window.
+    void handOffRunsInItsOrder() {
+        fillList({"<a/>"});
+        chooseMode(true);
+        HandOffWatch watch(m_window.get(), m_workTemp->path());
+        qApp->installEventFilter(&watch);
+
+        clickButton(m_window.get(), "startJoiningButton");
+        qApp->removeEventFilter(&watch);
+
+        QCOMPARE(watch.notes, (QStringList{u"Form2 shown; text <a/>; working file gone; Form1 visible"_qs,
+                                           u"Form1 hidden; Form2 visible"_qs}));
+    }
+
+    void joinThatStopsLoadsNoResultsWindow_data() {
+        QTest::addColumn<bool>("emptyList");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty list") << true << QStringLiteral("No files added.");
+        QTest::newRow("no working file") << false << QStringLiteral("Join Fail.");
+    }
+
+    void joinThatStopsLoadsNoResultsWindow() {
+        QFETCH(bool, emptyList);
+        QFETCH(QString, message);
+        if (!emptyList) {
+            fillList({"<a/>"});
+            chooseMode(true);
+            qputenv("TEMP", QFile::encodeName(m_files->filePath(u"no/such/folder"_qs)));
+        }
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickButton(m_window.get(), "startJoiningButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{message});
+        QVERIFY(resultsWindows().isEmpty());
+        QVERIFY(m_window->isVisible());
+    }
+
+    void backShowsTheSameListOptionsAndTab_data() {
+        QTest::addColumn<int>("tab");
+        QTest::newRow("joined from the Options tab") << 1;
+        QTest::newRow("joined from the Files tab") << 0;
+    }
+
+    void backShowsTheSameListOptionsAndTab() {
+        QFETCH(int, tab);
+        const QStringList paths = fillList({"<a/>", "<b/>", "<c/>"});
+        chooseMode(true);
+        clickTab(tab);
+        const QRect geometry = m_window->geometry();
+
+        clickButton(m_window.get(), "startJoiningButton");
+        Form2* results = resultsWindow();
+        QVERIFY(results && results->isVisible());
+        clickButton(results, "backAction");
+
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!results->isVisible());
+        QCOMPARE(resultsWindow(), results); // hidden, not gone
+        QCOMPARE(m_window->fileList().itemTexts(), paths);
+        QVERIFY(radio("Option1")->isChecked());
+        QVERIFY(!radio("Option2")->isChecked());
+        QCOMPARE(tabs()->currentIndex(), tab);
+        QCOMPARE(m_window->geometry(), geometry);
+        QCOMPARE(m_window->findChild<QProgressBar*>(u"ProgressBar1"_qs)->value(), 0);
+        QCOMPARE(results->resultsText(), QStringLiteral("<a/><b/><c/>"));
+    }
+
+    void secondJoinReplacesTheText_data() {
+        QTest::addColumn<bool>("append");
+        QTest::addColumn<QList<QByteArray>>("inputs");
+        QTest::addColumn<QString>("joined");
+        QTest::newRow("Append again") << true << QList<QByteArray>{"<second/>"} << QStringLiteral("<second/>");
+        QTest::newRow("then Merge") << false << QList<QByteArray>{"<r><x><a/></x></r>", "<r><x><b/></x></r>"}
+                                    << QStringLiteral("<r><x><a/><b/></x></r>");
+    }
+
+    // The second join's text replaces the first one's whole, in the same window, which stays where it was moved.
+    void secondJoinReplacesTheText() {
+        QFETCH(bool, append);
+        QFETCH(QList<QByteArray>, inputs);
+        QFETCH(QString, joined);
+        QByteArray longText;
+        for (int line = 0; line < 2000; ++line)
+            longText += "  <item n=\"" + QByteArray::number(line) + "\">" + QByteArray(150, 'x') + "</item>\n";
+        fillList({longText});
+        chooseMode(true);
+        clickButton(m_window.get(), "startJoiningButton");
+        Form2* results = resultsWindow();
+        QVERIFY(results);
+        text2(results)->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+        results->move(results->pos() + QPoint(17, 11));
+        const QPoint moved = results->pos();
+        clickButton(results, "backAction");
+
+        clickButton(m_window.get(), "clearListButton");
+        fillList(inputs);
+        chooseMode(append);
+        clickButton(m_window.get(), "startJoiningButton");
+
+        QCOMPARE(resultsWindow(), results);
+        QVERIFY(results->isVisible());
+        QVERIFY(!m_window->isVisible());
+        compareJoined(results->resultsText(), joined, append);
+        QVERIFY(!results->resultsText().contains(u"item"_qs));
+        QCOMPARE(text2(results)->firstVisibleRow(), 0);
+        QCOMPARE(results->pos(), moved);
+        QCOMPARE(workingFolderEntries(), QStringList());
+    }
+
+    void savingAfterARealJoinWritesTheJoinedText_data() {
+        QTest::addColumn<bool>("append");
+        QTest::addColumn<QList<QByteArray>>("inputs");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("Append, byte for byte")
+            << true << QList<QByteArray>{"<?xml version=\"1.0\"?>\r\n<a>caf\xc3\xa9</a>\r\n", "<b>\xf0\x9f\x98\x80</b>"}
+            << QByteArray("<?xml version=\"1.0\"?>\r\n<a>caf\xc3\xa9</a>\r\n<b>\xf0\x9f\x98\x80</b>");
+        QTest::newRow("Merge") << false
+                               << QList<QByteArray>{"<r><s><x>caf\xc3\xa9</x></s></r>",
+                                                    "<r><s><y>\xf0\x9f\x98\x80</y></s></r>"}
+                               << QByteArray("<r><s><x>caf\xc3\xa9</x><y>\xf0\x9f\x98\x80</y></s></r>");
+    }
+
+    void savingAfterARealJoinWritesTheJoinedText() {
+        QFETCH(bool, append);
+        QFETCH(QList<QByteArray>, inputs);
+        QFETCH(QByteArray, saved);
+        fillList(inputs);
+        chooseMode(append);
+        clickButton(m_window.get(), "startJoiningButton");
+        Form2* results = resultsWindow();
+        QVERIFY(results);
+        const QString output = m_files->filePath(u"joined.xml"_qs);
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([output](QFileDialog* dialog) {
+            dialog->findChild<QLineEdit*>(u"fileNameEdit"_qs)->setText(output);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickButton(results, "saveResultsAction");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
+        if (append)
+            QCOMPARE(readFile(output), saved);
+        else
+            QCOMPARE(canonicalXml(readFile(output)), canonicalXml(saved));
+        QVERIFY(results->isVisible());
+    }
+
+    void clipboardHoldsTheJoinedText() {
+        fillList({"<a>\tcaf\xc3\xa9</a>\r\n", "<b/>"});
+        chooseMode(true);
+        clickButton(m_window.get(), "startJoiningButton");
+        Form2* results = resultsWindow();
+        QVERIFY(results);
+        QGuiApplication::clipboard()->clear();
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickButton(results, "saveClipboardAction");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{u"Results have been copied to the clipboard.\n\nClick a text area where "
+                                               "you normally type and press Ctrl+V to paste the clipboard."_qs});
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("<a>\tcaf\u00e9</a>\r\n<b/>"));
+    }
+
+    // Closing the results window ends the program; the main window's close procedure does not run, so its geometry
+    // is not stored, neither then nor when the windows are destroyed.
+    void closingTheResultsWindowEndsTheProgramWithoutStoringGeometry() {
+        fillList({"<a/>"});
+        chooseMode(true);
+        clickButton(m_window.get(), "startJoiningButton");
+        Form2* results = resultsWindow();
+        QVERIFY(results);
+        CloseCounter mainCloses;
+        m_window->installEventFilter(&mainCloses);
+
+        const int exitCode = runProgramUntilItEnds([results] { results->close(); });
+
+        QCOMPARE(exitCode, 0);
+        QVERIFY(!results->isVisible());
+        QVERIFY(!m_window->isVisible());
+        QCOMPARE(mainCloses.closes, 0);
+        m_window.reset();
+        QCOMPARE(storedGeometry(), QStringList());
+    }
+
+    void closingTheMainWindowEndsTheProgramWithTheResultsWindow_data() {
+        QTest::addColumn<bool>("byExitItem");
+        QTest::newRow("title bar") << false;
+        QTest::newRow("Exit") << true;
+    }
+
+    void closingTheMainWindowEndsTheProgramWithTheResultsWindow() {
+        QFETCH(bool, byExitItem);
+        fillList({"<a/>"});
+        chooseMode(true);
+        clickButton(m_window.get(), "startJoiningButton");
+        Form2* results = resultsWindow();
+        QVERIFY(results);
+        clickButton(results, "backAction");
+        CloseCounter resultsCloses;
+        results->installEventFilter(&resultsCloses);
+
+        const int exitCode = runProgramUntilItEnds([this, byExitItem] {
+            if (byExitItem)
+                chooseExit();
+            else
+                m_window->close();
+        });
+
+        QCOMPARE(exitCode, 0);
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!results->isVisible());
+        QCOMPARE(resultsCloses.closes, 0);
+        QCOMPARE(storedGeometry(), (QStringList{u"Left"_qs, u"Top"_qs, u"Width"_qs, u"Height"_qs}));
+    }
+
+private:
+    // Append passes the text through as it is; a Merge result is compared as XML.
+    static void compareJoined(const QString& actual, const QString& expected, bool append) {
+        if (append)
+            QCOMPARE(actual, expected);
+        else
+            QCOMPARE(canonicalXml(actual.toUtf8()), canonicalXml(expected.toUtf8()));
+    }
+
+    // Writes one input file per text and puts the files on the list in that order.
+    QStringList fillList(const QList<QByteArray>& texts) {
+        QStringList paths;
+        for (const QByteArray& text : texts) {
+            const QString path = m_files->filePath(QStringLiteral("input%1.xml").arg(++m_inputCount));
+            writeFile(path, text);
+            m_window->fileList().appendItem(path);
+            paths << path;
+        }
+        return paths;
+    }
+
+    void chooseMode(bool append) {
+        clickTab(1);
+        QTest::mouseClick(radio(append ? "Option1" : "Option2"), Qt::LeftButton);
+        QVERIFY(radio(append ? "Option1" : "Option2")->isChecked());
+    }
+
+    TabControl* tabs() const { return m_window->findChild<TabControl*>(u"TabControl1"_qs); }
+
+    QRadioButton* radio(const char* name) const { return m_window->findChild<QRadioButton*>(QLatin1String(name)); }
+
+    void clickTab(int index) {
+        QTabBar* bar = tabs()->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+        QCOMPARE(tabs()->currentIndex(), index);
+    }
+
+    // Clicks the toolbar button \a name of \a window: a button's object name on the main window, an action's on the
+    // results window.
+    static void clickButton(QWidget* window, const char* name) {
+        auto* button = window->findChild<QToolButton*>(QLatin1String(name));
+        if (!button) {
+            auto* bar = window->findChild<QToolBar*>(u"Standard"_qs);
+            auto* action = window->findChild<QAction*>(QLatin1String(name));
+            button = bar && action ? qobject_cast<QToolButton*>(bar->widgetForAction(action)) : nullptr;
+        }
+        QVERIFY2(button && button->isVisible() && button->isEnabled(), name);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    void chooseExit() {
+        QMenuBar* bar = m_window->menuBar();
+        auto* menu = m_window->findChild<QMenu*>(u"m1"_qs);
+        auto* item = m_window->findChild<QAction*>(u"m8"_qs);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+        QTRY_VERIFY(menu->isVisible());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    }
+
+    static ResultsView* text2(Form2* results) { return results->findChild<ResultsView*>(u"Text2"_qs); }
+
+    QStringList workingFolderEntries() const {
+        return QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_files;
+    std::unique_ptr<QTemporaryDir> m_workTemp;
+    std::unique_ptr<Form1> m_window;
+    int m_inputCount = 0;
+};
+
+QTEST_MAIN(TestJoinFlow)
+#include "tst_joinflow.moc"
