@@ -8,6 +8,7 @@ class QRadioButton;
 
 namespace corvanta {
 
+class BusyPointer;
 class FileListView;
 
 /// The results window as a finished join sees it: it takes the joined text and shows itself. The results window
@@ -25,7 +26,8 @@ public:
 /// message boxes and the hand-off into the results window.
 class MainJoinHost final : public JoinHost {
 public:
-    MainJoinHost(QMainWindow& window, FileListView& list, QRadioButton& appendButton, QProgressBar& progressBar);
+    MainJoinHost(QMainWindow& window, BusyPointer& busyPointer, FileListView& list, QRadioButton& appendButton,
+                 QProgressBar& progressBar);
 
     /// Where finished joins go; without one (\a port null) a finished join leaves the main window as it is.
     void setResultsWindow(ResultsWindowPort* port);
@@ -46,6 +48,7 @@ public:
 
 private:
     QMainWindow& m_window;
+    BusyPointer& m_busyPointer;
     FileListView& m_list;
     QRadioButton& m_appendButton;
     QProgressBar& m_progressBar;

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "busypointer.h"
+#include "folderscan.h"
 #include "settingsstore.h"
 
 #include <QMainWindow>
 #include <memory>
 
 class QAction;
+class QDragMoveEvent;
+class QDropEvent;
 class QGroupBox;
 class QMenu;
 class QProgressBar;
@@ -49,6 +53,8 @@ public slots:
     /// Runs the command \a id of the toolbar or menus; unknown ids do nothing.
     void CommandBars_Execute(int id);
     void AddFiles();
+    /// Appends the XML files of a chosen folder and of every folder below it, level by level, while the window
+    /// stays usable.
     void AddFolder();
     void ClearList();
     void ClearSelected();
@@ -84,11 +90,16 @@ private:
     void Option1_Click();
     void Option2_Click();
     void TabControl1_SelectedChanged(int index);
+    void ListView1_OLEDragOver(QDragMoveEvent* event);
+    void ListView1_OLEDragDrop(QDropEvent* event);
+    void appendDropped(const QStringList& paths);
+    void walk(const std::function<void(const PendingEvents&)>& scan);
     void showFilesTab();
     void showOptionsTab();
     void resetPointer();
 
     SettingsStore m_settings;
+    BusyPointer m_busyPointer{*this};
     TabControl* m_tabControl = nullptr;         // TabControl1
     FileListView* m_fileList = nullptr;         // ListView1
     QGroupBox* m_optionsFrame = nullptr;        // Frame1
@@ -99,6 +110,7 @@ private:
     QToolBar* m_standardBar = nullptr;
     std::unique_ptr<MainJoinHost> m_joinHost;
     bool m_centredWithFrame = false;
+    bool m_closed = false; // folder walks stop once the window has closed
 };
 
 } // namespace corvanta
