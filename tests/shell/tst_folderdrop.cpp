@@ -341,27 +341,38 @@ private slots:
 
     void walkEventsAreThrottled() {
         int handled = 0;
-        const auto post = [&] {
+        const auto post = [&](int sleepMs) {
             QMetaObject::invokeMethod(
-                this, [&] { ++handled; }, Qt::QueuedConnection);
+                this,
+                [&handled, sleepMs] {
+                    QTest::qSleep(sleepMs);
+                    ++handled;
+                },
+                Qt::QueuedConnection);
         };
 
         const PendingEvents hourly = throttledEvents(std::chrono::hours(1));
-        post();
+        post(0);
         hourly();
         QCOMPARE(handled, 1); // the first call handles what is pending
-        post();
+        post(0);
         PendingEvents copy = hourly;
         copy();
         hourly();
         QCOMPARE(handled, 1); // copies share one clock
+        QCoreApplication::processEvents();
 
-        const PendingEvents always = throttledEvents(std::chrono::milliseconds(0));
-        always();
-        QCOMPARE(handled, 2);
-        post();
-        always();
+        // Without a fixed interval the walk still gets twice the time the window took, up to a tenth of a second.
+        const PendingEvents paced = throttledEvents(std::chrono::milliseconds(0));
+        post(200);
+        paced();
         QCOMPARE(handled, 3);
+        post(0);
+        paced();
+        QCOMPARE(handled, 3);
+        QTest::qSleep(150);
+        paced();
+        QCOMPARE(handled, 4);
     }
 
 private:
