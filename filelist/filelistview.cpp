@@ -41,6 +41,11 @@ void FileListView::appendItem(const QString& path) {
     new QTreeWidgetItem(this, QStringList{path}); // the list owns and appends it
 }
 
+void FileListView::appendItems(const QStringList& paths) {
+    for (const QString& path : paths)
+        appendItem(path);
+}
+
 int FileListView::itemCount() const {
     return topLevelItemCount();
 }

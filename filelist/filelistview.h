@@ -17,6 +17,8 @@ public:
 
     /// Appends \a path as the last item; nothing is checked or compared.
     void appendItem(const QString& path);
+    /// Appends \a paths as the last items, in order.
+    void appendItems(const QStringList& paths);
     /// Number of items.
     int itemCount() const;
     /// Text of item \a index, 1-based.

@@ -1,5 +1,6 @@
 #include "mainjoinhost.h"
 
+#include "busypointer.h"
 #include "filelistview.h"
 #include "form2.h"
 #include "mainwindow.h"
@@ -11,8 +12,10 @@
 
 namespace corvanta {
 
-MainJoinHost::MainJoinHost(Form1& window, FileListView& list, QRadioButton& appendButton, QProgressBar& progressBar)
+MainJoinHost::MainJoinHost(Form1& window, BusyPointer& busyPointer, FileListView& list, QRadioButton& appendButton,
+                           QProgressBar& progressBar)
     : m_window(window)
+    , m_busyPointer(busyPointer)
     , m_list(list)
     , m_appendButton(appendButton)
     , m_progressBar(progressBar) {}
@@ -30,10 +33,7 @@ bool MainJoinHost::appendSelected() const {
 }
 
 void MainJoinHost::setBusyPointer(bool busy) {
-    if (busy)
-        m_window.setCursor(Qt::WaitCursor);
-    else
-        m_window.unsetCursor();
+    m_busyPointer.setBusy(busy);
 }
 
 void MainJoinHost::setProgress(double percent) {

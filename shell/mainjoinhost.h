@@ -7,6 +7,7 @@ class QRadioButton;
 
 namespace corvanta {
 
+class BusyPointer;
 class FileListView;
 class Form1;
 
@@ -14,7 +15,8 @@ class Form1;
 /// message boxes and the hand-off into the results window, which the main window loads on first use.
 class MainJoinHost final : public JoinHost {
 public:
-    MainJoinHost(Form1& window, FileListView& list, QRadioButton& appendButton, QProgressBar& progressBar);
+    MainJoinHost(Form1& window, BusyPointer& busyPointer, FileListView& list, QRadioButton& appendButton,
+                 QProgressBar& progressBar);
 
     int itemCount() const override;
     QString itemText(int index) const override;
@@ -32,6 +34,7 @@ public:
 
 private:
     Form1& m_window;
+    BusyPointer& m_busyPointer;
     FileListView& m_list;
     QRadioButton& m_appendButton;
     QProgressBar& m_progressBar;

@@ -1,11 +1,14 @@
 #include "mainwindow.h"
 
 #include "addfilesdialog.h"
+#include "browseforfolder.h"
 #include "filelistview.h"
 #include "form2.h"
 #include "helplinks.h"
 #include "joincommand.h"
 #include "mainjoinhost.h"
+#include "scanevents.h"
+#include "shelldrop.h"
 #include "tabcontrol.h"
 #include "windowkit.h"
 
@@ -13,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QMenu>
@@ -27,6 +31,12 @@
 namespace corvanta {
 
 namespace {
+
+// How often a folder walk lets the window handle its events: often enough to repaint smoothly.
+constexpr std::chrono::milliseconds scanEventInterval{10};
+
+// Ends a folder walk from inside its event hook once the window has closed.
+struct WalkStopped {};
 
 // The tab captions, the list, the frame, the option buttons and the progress bar; the bars use a slightly smaller size.
 constexpr double formFontPoints = 11.25;
@@ -98,7 +108,7 @@ Form1::Form1(Form1Options options, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     buildControls();
     buildMenus();
-    m_joinHost = std::make_unique<MainJoinHost>(*this, *m_fileList, *m_appendButton, *m_progressBar);
+    m_joinHost = std::make_unique<MainJoinHost>(*this, m_busyPointer, *m_fileList, *m_appendButton, *m_progressBar);
 
     // Start-up, in this order; the caller shows the window after the last step.
     ApplySkin();
@@ -151,6 +161,9 @@ void Form1::buildControls() {
     m_fileList->setFont(calibri(formFontPoints, true));
     m_fileList->resize(twipsToPixels(7920 - 480), twipsToPixels(3855 - 630));
     m_tabControl->placeInside(m_fileList, twipsPoint(240, 480));
+    // Files and folders dropped from the file manager land on the viewport; eventFilter() takes them.
+    m_fileList->viewport()->setAcceptDrops(true);
+    m_fileList->viewport()->installEventFilter(this);
 
     auto* optionsPage = new QWidget(m_tabControl);
     optionsPage->setObjectName(QStringLiteral("optionsPage"));
@@ -290,7 +303,45 @@ void Form1::AddFiles() {
 }
 
 void Form1::AddFolder() {
-    // Comes with the folder scan.
+    m_settings.write(settings::Extension, QStringLiteral("xml"));
+    const QString folder = BrowseForFolder(this, QStringLiteral("Please select folder:"));
+    if (folder.isEmpty())
+        return;
+    BusyPointer::Hold busy(m_busyPointer);
+    walk([&](const PendingEvents& events) {
+        scanFolderForXmlFiles(folder, events, [this](const QStringList& paths) { m_fileList->appendItems(paths); });
+    });
+}
+
+void Form1::ListView1_OLEDragOver(QDragMoveEvent* event) {
+    acceptFileDrop(*event);
+}
+
+void Form1::ListView1_OLEDragDrop(QDropEvent* event) {
+    if (!acceptFileDrop(*event))
+        return;
+    // The file manager waits until the drop event returns: let it go on before the folders are walked.
+    QMetaObject::invokeMethod(
+        this, [this, paths = droppedPaths(*event->mimeData())] { appendDropped(paths); }, Qt::QueuedConnection);
+}
+
+void Form1::appendDropped(const QStringList& paths) {
+    walk([&](const PendingEvents& events) { appendDroppedPaths(*m_fileList, paths, events); });
+}
+
+void Form1::walk(const std::function<void(const PendingEvents&)>& scan) {
+    // Any command may run from the walk's events, another walk included; they all append to the list as it is
+    // then. Closing the window ends the program, so the walks end with it.
+    const PendingEvents events = [this, pending = throttledEvents(scanEventInterval)] {
+        pending();
+        if (m_closed)
+            throw WalkStopped{};
+    };
+    try {
+        scan(events);
+    } catch (const WalkStopped&) {
+        // What was found before the window closed stays in the list.
+    }
 }
 
 void Form1::ClearList() {
@@ -359,6 +410,7 @@ void Form1::restoreTab() {
 
 void Form1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    m_closed = false;
     // The frame around the window is known only once it is shown: centre it again on its real outer size.
     if (!m_centredWithFrame && !event->spontaneous()) {
         m_centredWithFrame = true;
@@ -405,6 +457,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::Form_Unload() {
+    m_closed = true;
     SaveWindowPosition(this, m_settings);
     // The results window goes with this one: hidden, not closed, so that its own close procedure does not run.
     if (m_resultsWindow)
@@ -438,6 +491,19 @@ void Form1::showOptionsTab() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (m_fileList && watched == m_fileList->viewport()) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+            ListView1_OLEDragOver(static_cast<QDragMoveEvent*>(event));
+            return true;
+        case QEvent::Drop:
+            ListView1_OLEDragDrop(static_cast<QDropEvent*>(event));
+            return true;
+        default:
+            break;
+        }
+    }
     if (event->type() == QEvent::MouseMove && (watched == centralWidget() || watched == m_optionsFrame))
         resetPointer();
     return QMainWindow::eventFilter(watched, event);

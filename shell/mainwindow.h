@@ -1,5 +1,7 @@
 #pragma once
 
+#include "busypointer.h"
+#include "folderscan.h"
 #include "settingsstore.h"
 #include "shellopener.h"
 #include "startupdraw.h"
@@ -9,6 +11,8 @@
 #include <memory>
 
 class QAction;
+class QDragMoveEvent;
+class QDropEvent;
 class QGroupBox;
 class QMenu;
 class QProgressBar;
@@ -63,6 +67,8 @@ public slots:
     /// Runs the command \a id of the toolbar or menus; unknown ids do nothing.
     void CommandBars_Execute(int id);
     void AddFiles();
+    /// Appends the XML files of a chosen folder and of every folder below it, level by level, while the window
+    /// stays usable.
     void AddFolder();
     void ClearList();
     void ClearSelected();
@@ -101,12 +107,17 @@ private:
     void Option1_Click();
     void Option2_Click();
     void TabControl1_SelectedChanged(int index);
+    void ListView1_OLEDragOver(QDragMoveEvent* event);
+    void ListView1_OLEDragDrop(QDropEvent* event);
+    void appendDropped(const QStringList& paths);
+    void walk(const std::function<void(const PendingEvents&)>& scan);
     void showFilesTab();
     void showOptionsTab();
     void resetPointer();
 
     Form1Options m_options;
     SettingsStore m_settings;
+    BusyPointer m_busyPointer{*this};
     TabControl* m_tabControl = nullptr;         // TabControl1
     FileListView* m_fileList = nullptr;         // ListView1
     QGroupBox* m_optionsFrame = nullptr;        // Frame1
@@ -119,6 +130,7 @@ private:
     // A window of its own, without a Qt parent; it goes with this one.
     std::unique_ptr<Form2> m_resultsWindow;
     bool m_centredWithFrame = false;
+    bool m_closed = false; // folder walks stop once the window has closed
 };
 
 } // namespace corvanta

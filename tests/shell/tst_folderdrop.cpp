@@ -1,0 +1,501 @@
+// Add Folder and drops from the file manager, through the main window.
+#include "filelistview.h"
+#include "mainwindow.h"
+#include "modalhelper.h"
+#include "scanevents.h"
+#include "testfiles.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+#include <memory>
+
+using namespace corvanta;
+
+Q_DECLARE_METATYPE(Qt::DropActions)
+Q_DECLARE_METATYPE(Qt::DropAction)
+
+namespace {
+
+QSettings rawSettings() {
+    return QSettings(QStringLiteral("Tavrino"), QStringLiteral("Corvanta"));
+}
+
+/// Records every pointer the watched window takes, and the paints of a widget while the window is busy.
+class PointerLog : public QObject {
+public:
+    PointerLog(QWidget* window, QWidget* painted)
+        : m_window(window)
+        , m_painted(painted) {
+        window->installEventFilter(this);
+        painted->installEventFilter(this);
+    }
+
+    QList<Qt::CursorShape> changes;
+    int busyPaints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // The platform window reports each change once more; a change is a new shape.
+        if (watched == m_window && event->type() == QEvent::CursorChange &&
+            (changes.isEmpty() || changes.last() != m_window->cursor().shape()))
+            changes << m_window->cursor().shape();
+        if (watched == m_painted && event->type() == QEvent::Paint && m_window->cursor().shape() == Qt::WaitCursor)
+            ++busyPaints;
+        return false;
+    }
+
+private:
+    QWidget* m_window;
+    QWidget* m_painted;
+};
+
+/// What the folder chooser showed, read before it was answered.
+struct SeenChooser {
+    QString title;
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    bool dirsOnly = false;
+    bool qtDialog = false;
+    bool modal = false;
+    QWidget* owner = nullptr;
+    QString storedExtension;
+};
+
+} // namespace
+
+class TestFolderDrop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init() {
+        QSettings raw = rawSettings();
+        raw.clear();
+        raw.sync();
+        m_files = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_files->isValid());
+        m_window = std::make_unique<Form1>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_pointers = std::make_unique<PointerLog>(m_window.get(), list()->viewport());
+        m_firstAppendSeen = false;
+    }
+
+    void cleanup() {
+        m_pointers.reset();
+        m_window.reset();
+    }
+
+    // --- Add Folder ---
+
+    void addFolderAppendsTheTreeLevelByLevel_data() {
+        QTest::addColumn<bool>("fromMenu");
+        QTest::newRow("toolbar Add Folder") << false;
+        QTest::newRow("File menu Add Folder") << true;
+    }
+
+    void addFolderAppendsTheTreeLevelByLevel() {
+        QFETCH(bool, fromMenu);
+        makeTree(
+            {"R/a.xml", "R/~b.xml", "R/S1/T/x.xml", "R/S2/y.xml", "R/notes.txt", "R/.hid/h.xml", "R/S1/T/up -> R"});
+        list()->appendItem("/already.xml");
+        QList<Qt::CursorShape> pointersWhileAppending;
+        connect(list()->model(), &QAbstractItemModel::rowsInserted, this,
+                [&] { pointersWhileAppending << m_window->cursor().shape(); });
+        SeenChooser seen;
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            seen = {dialog->windowTitle(),
+                    dialog->fileMode(),
+                    dialog->testOption(QFileDialog::ShowDirsOnly),
+                    dialog->testOption(QFileDialog::DontUseNativeDialog),
+                    dialog->isModal(),
+                    dialog->parentWidget(),
+                    rawSettings().value("Extension").toString()};
+            chooseFolder(dialog, "R");
+        });
+
+        if (fromMenu)
+            chooseMenuItem("m1", "m3");
+        else
+            clickToolButton("addFolderButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(seen.title, QStringLiteral("Please select folder:"));
+        QCOMPARE(seen.mode, QFileDialog::Directory);
+        QVERIFY(seen.dirsOnly && seen.qtDialog && seen.modal);
+        QCOMPARE(seen.owner, m_window.get());
+        QCOMPARE(seen.storedExtension, QStringLiteral("xml")); // written before the chooser shows
+        QCOMPARE(list()->itemTexts(),
+                 (QStringList{"/already.xml", path("R/a.xml"), path("R/S2/y.xml"), path("R/S1/T/x.xml")}));
+        QCOMPARE(pointersWhileAppending, QList<Qt::CursorShape>(3, Qt::WaitCursor));
+        QCOMPARE(m_pointers->changes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor}));
+        QVERIFY(m_pointers->busyPaints > 0); // the list repaints during the walk
+    }
+
+    void addFolderCancelledStillStoresTheExtension() {
+        makeTree({"R/a.xml"});
+        list()->appendItem("/x.xml");
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) {
+            dialog->setDirectory(m_files->path());
+            fileNameEdit(dialog)->setText("R");
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+
+        clickToolButton("addFolderButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(list()->itemTexts(), QStringList{"/x.xml"});
+        QCOMPARE(m_pointers->changes, QList<Qt::CursorShape>{});
+        QCOMPARE(rawSettings().value("Extension").toString(), QStringLiteral("xml"));
+    }
+
+    void folderWithoutXmlFilesAppendsNothing() {
+        makeTree({"E/e.txt", "E/sub/", "E/.h.xml/"});
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "E"); });
+
+        clickToolButton("addFolderButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(list()->itemCount(), 0);
+        QCOMPARE(m_pointers->changes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor}));
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // --- drops ---
+
+    void dropsAppendAtTheEnd_data() {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<Qt::DropActions>("offered");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<Qt::DropAction>("action");
+        const Qt::DropActions all = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+
+        QTest::newRow("two files as they are") << QStringList{"a.txt", "b.xml"} << QStringList{"a.txt", "b.xml"} << all
+                                               << QStringList{"a.txt", "b.xml"} << Qt::CopyAction;
+        QTest::newRow("folder: every file but tilde names, level by level")
+            << QStringList{"D/a.xml", "D/b.txt", "D/~c.xml", "D/sub/d.json"} << QStringList{"D"} << all
+            << QStringList{"D/a.xml", "D/b.txt", "D/sub/d.json"} << Qt::CopyAction;
+        QTest::newRow("two folders, each file once")
+            << QStringList{"A/a.xml", "A/sub/s.txt", "B/b.xml"} << QStringList{"A", "B"} << all
+            << QStringList{"A/a.xml", "A/sub/s.txt", "B/b.xml"} << Qt::CopyAction;
+        QTest::newRow("tilde file dropped directly") << QStringList{"~notes.xml"} << QStringList{"~notes.xml"} << all
+                                                     << QStringList{"~notes.xml"} << Qt::CopyAction;
+        QTest::newRow("hidden folder as one item")
+            << QStringList{".hid/x.xml"} << QStringList{".hid"} << all << QStringList{".hid"} << Qt::CopyAction;
+        QTest::newRow("files and folders in the order dragged")
+            << QStringList{"f.xml", "D/a.xml", "g.txt"} << QStringList{"f.xml", "D", "g.txt"} << all
+            << QStringList{"f.xml", "D/a.xml", "g.txt"} << Qt::CopyAction;
+        QTest::newRow("folder with a trailing separator")
+            << QStringList{"D/a.xml"} << QStringList{"D/"} << all << QStringList{"D/a.xml"} << Qt::CopyAction;
+        QTest::newRow("path that is gone")
+            << QStringList{} << QStringList{"gone.xml"} << all << QStringList{"gone.xml"} << Qt::CopyAction;
+        QTest::newRow("link cycle inside a folder") << QStringList{"L/x.xml", "L/in/up -> L"} << QStringList{"L"} << all
+                                                    << QStringList{"L/x.xml"} << Qt::CopyAction;
+        QTest::newRow("a link where no copy is offered")
+            << QStringList{"a.xml"} << QStringList{"a.xml"} << Qt::DropActions(Qt::MoveAction | Qt::LinkAction)
+            << QStringList{"a.xml"} << Qt::LinkAction;
+    }
+
+    void dropsAppendAtTheEnd() {
+        QFETCH(QStringList, entries);
+        QFETCH(QStringList, dropped);
+        QFETCH(Qt::DropActions, offered);
+        QFETCH(QStringList, expected);
+        QFETCH(Qt::DropAction, action);
+        makeTree(entries);
+        list()->appendItem("/already.xml");
+        list()->appendItem("/second.xml");
+        QMimeData data;
+        data.setUrls(fileUrls(dropped));
+
+        // Dropped over the first row: the position does not matter.
+        const QList<Qt::DropAction> answers = dragAndDrop(data, offered, rowPoint(0));
+
+        QCOMPARE(answers, (QList<Qt::DropAction>{action, action, action}));
+        QTRY_COMPARE(list()->itemTexts(), QStringList({"/already.xml", "/second.xml"}) + paths(expected));
+        QCOMPARE(m_pointers->changes, QList<Qt::CursorShape>{}); // a drop leaves the pointer alone
+    }
+
+    void dragsWithoutLocalFilesAreRefused_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<Qt::DropActions>("offered");
+        const Qt::DropActions all = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QTest::newRow("text from an editor") << "text" << all;
+        QTest::newRow("web link") << "web" << all;
+        QTest::newRow("file and web link together") << "mixed" << all;
+        QTest::newRow("empty file list") << "empty" << all;
+        QTest::newRow("files offered only as a move") << "file" << Qt::DropActions(Qt::MoveAction);
+    }
+
+    void dragsWithoutLocalFilesAreRefused() {
+        QFETCH(QString, kind);
+        QFETCH(Qt::DropActions, offered);
+        makeTree({"a.xml"});
+        list()->appendItem("/already.xml");
+        QMimeData data;
+        const QUrl file = QUrl::fromLocalFile(path("a.xml"));
+        const QUrl web(QStringLiteral("http://www.tavrino.example/a.xml"));
+        if (kind == "text")
+            data.setText(path("a.xml"));
+        else if (kind == "web")
+            data.setUrls({web});
+        else if (kind == "mixed")
+            data.setUrls({file, web});
+        else if (kind == "empty")
+            data.setUrls({});
+        else
+            data.setUrls({file});
+
+        const QList<Qt::DropAction> answers = dragAndDrop(data, offered, rowPoint(0));
+
+        QCOMPARE(answers, QList<Qt::DropAction>{Qt::IgnoreAction});
+        QCoreApplication::processEvents();
+        QCOMPARE(list()->itemTexts(), QStringList{"/already.xml"});
+    }
+
+    // --- the window during a walk ---
+
+    // The list is cleared from the walk's events; the walk goes on appending to the emptied list.
+    void clearListDuringAWalk_data() { startedBy_data(); }
+
+    void clearListDuringAWalk() {
+        QFETCH(bool, byDrop);
+        makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml"});
+        list()->appendItem("/already.xml");
+        onFirstAppend([this] { clickToolButton("clearListButton"); });
+
+        walkR(byDrop);
+
+        QCOMPARE(list()->itemTexts(), (QStringList{path("R/S2/y.xml"), path("R/S1/T/x.xml")}));
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // A second Add Folder runs from the first walk's events; its files come in between, the pointer stays busy.
+    void secondAddFolderDuringAWalk() {
+        makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml", "Q/q.xml", "Q/sub/r.xml"});
+        QList<Qt::CursorShape> pointersWhileAppending;
+        connect(list()->model(), &QAbstractItemModel::rowsInserted, this,
+                [&] { pointersWhileAppending << m_window->cursor().shape(); });
+        ModalAnswerer answerer;
+        answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "R"); });
+        answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "Q"); });
+        onFirstAppend([this] { clickToolButton("addFolderButton"); });
+
+        clickToolButton("addFolderButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(list()->itemTexts(), paths({"R/a.xml", "Q/q.xml", "Q/sub/r.xml", "R/S2/y.xml", "R/S1/T/x.xml"}));
+        QCOMPARE(pointersWhileAppending, QList<Qt::CursorShape>(5, Qt::WaitCursor));
+        QCOMPARE(m_pointers->changes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor}));
+    }
+
+    // A drop during Add Folder: both walks finish, each in its own order. The dropped folder's walk starts at the
+    // next event processing, during the first walk or after it.
+    void dropDuringAWalk() {
+        makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml", "Q/q.txt", "Q/sub/r.txt"});
+        QMimeData data;
+        data.setUrls(fileUrls({"Q"}));
+        onFirstAppend([&] { dragAndDrop(data, Qt::CopyAction, rowPoint(0)); });
+
+        walkR(false);
+
+        QTRY_COMPARE(list()->itemCount(), 5);
+        QStringList fromR, fromQ;
+        for (const QString& item : list()->itemTexts())
+            (item.startsWith(path("R/")) ? fromR : fromQ) << item;
+        QCOMPARE(fromR, paths({"R/a.xml", "R/S2/y.xml", "R/S1/T/x.xml"}));
+        QCOMPARE(fromQ, paths({"Q/q.txt", "Q/sub/r.txt"}));
+    }
+
+    // Closing the window ends the program: the walk stops, and what it found stays.
+    void closingTheWindowStopsAWalk_data() { startedBy_data(); }
+
+    void closingTheWindowStopsAWalk() {
+        QFETCH(bool, byDrop);
+        makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml"});
+        onFirstAppend([this] { QVERIFY(m_window->close()); });
+
+        walkR(byDrop);
+
+        QVERIFY(!m_window->isVisible());
+        QCOMPARE(list()->itemTexts(), QStringList{path("R/a.xml")});
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // --- the walk's event processing ---
+
+    void walkEventsAreThrottled() {
+        int handled = 0;
+        const auto post = [&](int sleepMs) {
+            QMetaObject::invokeMethod(
+                this,
+                [&handled, sleepMs] {
+                    QTest::qSleep(sleepMs);
+                    ++handled;
+                },
+                Qt::QueuedConnection);
+        };
+
+        const PendingEvents hourly = throttledEvents(std::chrono::hours(1));
+        post(0);
+        hourly();
+        QCOMPARE(handled, 1); // the first call handles what is pending
+        post(0);
+        PendingEvents copy = hourly;
+        copy();
+        hourly();
+        QCOMPARE(handled, 1); // copies share one clock
+        QCoreApplication::processEvents();
+
+        // Without a fixed interval the walk still gets twice the time the window took, up to a tenth of a second.
+        const PendingEvents paced = throttledEvents(std::chrono::milliseconds(0));
+        post(200);
+        paced();
+        QCOMPARE(handled, 3);
+        post(0);
+        paced();
+        QCOMPARE(handled, 3);
+        QTest::qSleep(150);
+        paced();
+        QCOMPARE(handled, 4);
+    }
+
+private:
+    FileListView* list() const { return &m_window->fileList(); }
+    QString path(const QString& name) const { return m_files->filePath(name); }
+
+    QStringList paths(const QStringList& names) const {
+        QStringList result;
+        for (const QString& name : names)
+            result << path(name);
+        return result;
+    }
+
+    QList<QUrl> fileUrls(const QStringList& names) const {
+        QList<QUrl> urls;
+        for (const QString& name : names)
+            urls << QUrl::fromLocalFile(path(name));
+        return urls;
+    }
+
+    // Entries relative to the temporary folder: "dir/" makes a folder, "name -> target" a symbolic link to target,
+    // anything else a small file.
+    void makeTree(const QStringList& entries) {
+        for (const QString& entry : entries) {
+            const QStringList link = entry.split(" -> ");
+            if (link.size() == 2) {
+                QVERIFY(QDir().mkpath(QFileInfo(path(link.first())).path()));
+                QVERIFY(QFile::link(path(link.last()), path(link.first())));
+            } else if (entry.endsWith('/')) {
+                QVERIFY(QDir().mkpath(path(entry)));
+            } else {
+                writeFile(path(entry), "<r/>");
+            }
+        }
+    }
+
+    QPoint rowPoint(int row) const {
+        QTreeWidgetItem* item = list()->topLevelItem(row);
+        return item ? list()->visualItemRect(item).center() : QPoint(10, 10);
+    }
+
+    // A drag over the list and its drop, as the file manager sends them; returns the action the list answered to
+    // the enter, the move and the drop (none where it refused the event). Once the enter is refused, Qt sends the
+    // list neither moves nor the drop.
+    QList<Qt::DropAction> dragAndDrop(const QMimeData& data, Qt::DropActions offered, QPoint at) {
+        QWidget* target = list()->viewport();
+        QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragMoveEvent move(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QList<Qt::DropAction> answers;
+        for (QDropEvent* event : std::initializer_list<QDropEvent*>{&enter, &move, &drop}) {
+            event->accept(); // the list must say no itself
+            QApplication::sendEvent(target, event);
+            answers << (event->isAccepted() ? event->dropAction() : Qt::IgnoreAction);
+            if (!event->isAccepted())
+                break;
+        }
+        return answers;
+    }
+
+    static void startedBy_data() {
+        QTest::addColumn<bool>("byDrop");
+        QTest::newRow("Add Folder") << false;
+        QTest::newRow("drop") << true;
+    }
+
+    // Walks R by Add Folder or by a drop and returns when the walk is over.
+    void walkR(bool byDrop) {
+        if (byDrop) {
+            QMimeData data;
+            data.setUrls(fileUrls({"R"}));
+            dragAndDrop(data, Qt::CopyAction, rowPoint(0));
+            QCoreApplication::processEvents(); // the walk the drop queued runs to its end in here
+        } else {
+            ModalAnswerer answerer;
+            answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "R"); });
+            clickToolButton("addFolderButton");
+            QVERIFY(answerer.allAnswered());
+        }
+    }
+
+    // Runs \a action from the event processing that follows the first append, that is inside the walk.
+    void onFirstAppend(std::function<void()> action) {
+        connect(list()->model(), &QAbstractItemModel::rowsInserted, this, [this, action = std::move(action)] {
+            if (std::exchange(m_firstAppendSeen, true))
+                return;
+            QMetaObject::invokeMethod(this, action, Qt::QueuedConnection);
+        });
+    }
+
+    void chooseFolder(QFileDialog* dialog, const QString& name) {
+        dialog->setDirectory(m_files->path());
+        fileNameEdit(dialog)->setText(name);
+        QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
+    }
+
+    static QLineEdit* fileNameEdit(QFileDialog* dialog) {
+        return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    }
+
+    void clickToolButton(const char* name) {
+        auto* button = m_window->findChild<QToolButton*>(QLatin1String(name));
+        QVERIFY2(button && button->isVisible() && button->isEnabled(), name);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    // Opens the menu with a click on its title, then clicks the item, as a person does.
+    void chooseMenuItem(const char* menuName, const char* itemName) {
+        QMenuBar* bar = m_window->menuBar();
+        auto* menu = m_window->findChild<QMenu*>(QLatin1String(menuName));
+        auto* item = m_window->findChild<QAction*>(QLatin1String(itemName));
+        QVERIFY2(menu && item && item->isEnabled() && menu->actions().contains(item), itemName);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+        QTRY_VERIFY(menu->isVisible());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+        QTRY_VERIFY(!menu->isVisible());
+    }
+
+    std::unique_ptr<QTemporaryDir> m_files;
+    std::unique_ptr<Form1> m_window;
+    std::unique_ptr<PointerLog> m_pointers;
+    bool m_firstAppendSeen = false;
+};
+
+QTEST_MAIN(TestFolderDrop)
+#include "tst_folderdrop.moc"
