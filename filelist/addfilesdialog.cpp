@@ -3,6 +3,7 @@
 #include "filelistview.h"
 
 #include <QAbstractItemView>
+#include <QCompleter>
 #include <QFileSystemModel>
 #include <QLineEdit>
 
@@ -29,12 +30,18 @@ AddFilesDialog::AddFilesDialog(QWidget* parent)
 QStringList AddFilesDialog::choose() {
     // Nothing preselected: the dialog keeps the last choice otherwise, and selectFile() ignores an empty name.
     // The name goes first, as emptying it selects the folder itself in the view.
-    if (auto* nameEdit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+    auto* nameEdit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (nameEdit)
         nameEdit->clear();
     if (auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView")))
         view->clearSelection();
     selectNameFilter(xmlFilesFilter);
-    if (exec() != QDialog::Accepted)
+    const int result = exec();
+    // A path typed and confirmed with Enter can leave the name completer's list open after this dialog has gone,
+    // where it would swallow the next click in the main window; this dialog is kept, so its list is too.
+    if (nameEdit && nameEdit->completer() && nameEdit->completer()->popup())
+        nameEdit->completer()->popup()->hide();
+    if (result != QDialog::Accepted)
         return {};
     return selectedFiles();
 }
