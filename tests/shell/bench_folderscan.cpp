@@ -7,6 +7,7 @@
 #include "folderscan.h"
 #include "mainwindow.h"
 #include "modalhelper.h"
+#include "windowdriver.h"
 
 #include <QApplication>
 #include <QDir>
@@ -101,7 +102,7 @@ int main(int argc, char* argv[]) {
     std::printf("tree: %d XML files in %d folders below %s (ready in %lld ms)\n", expected,
                 topFolders * (1 + foldersBelowEach), qPrintable(root), clock.elapsed());
 
-    Form1 window;
+    Form1 window(DesktopFreeOptions{}.form1Options()); // never opens the browser at start-up
     window.show();
     FileListView& list = window.fileList();
     WalkWatch watch(list.viewport());

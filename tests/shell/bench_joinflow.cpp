@@ -5,6 +5,7 @@
 #include "form2.h"
 #include "mainwindow.h"
 #include "resultsview.h"
+#include "windowdriver.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -198,7 +199,7 @@ int main(int argc, char** argv) {
         {"5 MB single line", {singleLine(2'500'000), singleLine(2'500'000)}},
     };
 
-    Form1 window;
+    Form1 window(DesktopFreeOptions{}.form1Options()); // never opens the browser at start-up
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         qFatal("the main window is not shown");

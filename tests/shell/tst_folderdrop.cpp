@@ -4,19 +4,17 @@
 #include "modalhelper.h"
 #include "scanevents.h"
 #include "testfiles.h"
+#include "windowdriver.h"
 
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMimeData>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
 #include <QUrl>
 #include <memory>
 
@@ -26,10 +24,6 @@ Q_DECLARE_METATYPE(Qt::DropActions)
 Q_DECLARE_METATYPE(Qt::DropAction)
 
 namespace {
-
-QSettings rawSettings() {
-    return QSettings(QStringLiteral("Tavrino"), QStringLiteral("Corvanta"));
-}
 
 /// Records every pointer the watched window takes, and the paints of a widget while the window is busy.
 class PointerLog : public QObject {
@@ -80,14 +74,10 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void init() {
-        QSettings raw = rawSettings();
-        raw.clear();
-        raw.sync();
+        clearProgramSettings();
         m_files = std::make_unique<QTemporaryDir>();
         QVERIFY(m_files->isValid());
-        m_window = std::make_unique<Form1>();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        openMainWindow(m_window);
         m_pointers = std::make_unique<PointerLog>(m_window.get(), list()->viewport());
         m_firstAppendSeen = false;
     }
@@ -122,14 +112,14 @@ private slots:
                     dialog->testOption(QFileDialog::DontUseNativeDialog),
                     dialog->isModal(),
                     dialog->parentWidget(),
-                    rawSettings().value("Extension").toString()};
+                    programSettings().value("Extension").toString()};
             chooseFolder(dialog, "R");
         });
 
         if (fromMenu)
-            chooseMenuItem("m1", "m3");
+            chooseMenuItem(m_window.get(), "m1", "m3");
         else
-            clickToolButton("addFolderButton");
+            clickToolButton(m_window.get(), "addFolderButton");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(seen.title, QStringLiteral("Please select folder:"));
@@ -154,12 +144,12 @@ private slots:
             QTest::keyClick(dialog, Qt::Key_Escape);
         });
 
-        clickToolButton("addFolderButton");
+        clickToolButton(m_window.get(), "addFolderButton");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(list()->itemTexts(), QStringList{"/x.xml"});
         QCOMPARE(m_pointers->changes, QList<Qt::CursorShape>{});
-        QCOMPARE(rawSettings().value("Extension").toString(), QStringLiteral("xml"));
+        QCOMPARE(programSettings().value("Extension").toString(), QStringLiteral("xml"));
     }
 
     void folderWithoutXmlFilesAppendsNothing() {
@@ -167,7 +157,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "E"); });
 
-        clickToolButton("addFolderButton");
+        clickToolButton(m_window.get(), "addFolderButton");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(list()->itemCount(), 0);
@@ -277,7 +267,7 @@ private slots:
         QFETCH(bool, byDrop);
         makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml"});
         list()->appendItem("/already.xml");
-        onFirstAppend([this] { clickToolButton("clearListButton"); });
+        onFirstAppend([this] { clickToolButton(m_window.get(), "clearListButton"); });
 
         walkR(byDrop);
 
@@ -294,9 +284,9 @@ private slots:
         ModalAnswerer answerer;
         answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "R"); });
         answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "Q"); });
-        onFirstAppend([this] { clickToolButton("addFolderButton"); });
+        onFirstAppend([this] { clickToolButton(m_window.get(), "addFolderButton"); });
 
-        clickToolButton("addFolderButton");
+        clickToolButton(m_window.get(), "addFolderButton");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(list()->itemTexts(), paths({"R/a.xml", "Q/q.xml", "Q/sub/r.xml", "R/S2/y.xml", "R/S1/T/x.xml"}));
@@ -409,10 +399,7 @@ private:
         }
     }
 
-    QPoint rowPoint(int row) const {
-        QTreeWidgetItem* item = list()->topLevelItem(row);
-        return item ? list()->visualItemRect(item).center() : QPoint(10, 10);
-    }
+    QPoint rowPoint(int row) const { return ::rowPoint(*list(), row); }
 
     // A drag over the list and its drop, as the file manager sends them; returns the action the list answered to
     // the enter, the move and the drop (none where it refused the event). Once the enter is refused, Qt sends the
@@ -449,7 +436,7 @@ private:
         } else {
             ModalAnswerer answerer;
             answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "R"); });
-            clickToolButton("addFolderButton");
+            clickToolButton(m_window.get(), "addFolderButton");
             QVERIFY(answerer.allAnswered());
         }
     }
@@ -464,31 +451,8 @@ private:
     }
 
     void chooseFolder(QFileDialog* dialog, const QString& name) {
-        dialog->setDirectory(m_files->path());
-        fileNameEdit(dialog)->setText(name);
+        typeFileNames(dialog, m_files->path(), {name});
         QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
-    }
-
-    static QLineEdit* fileNameEdit(QFileDialog* dialog) {
-        return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    }
-
-    void clickToolButton(const char* name) {
-        auto* button = m_window->findChild<QToolButton*>(QLatin1String(name));
-        QVERIFY2(button && button->isVisible() && button->isEnabled(), name);
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-
-    // Opens the menu with a click on its title, then clicks the item, as a person does.
-    void chooseMenuItem(const char* menuName, const char* itemName) {
-        QMenuBar* bar = m_window->menuBar();
-        auto* menu = m_window->findChild<QMenu*>(QLatin1String(menuName));
-        auto* item = m_window->findChild<QAction*>(QLatin1String(itemName));
-        QVERIFY2(menu && item && item->isEnabled() && menu->actions().contains(item), itemName);
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
-        QTRY_VERIFY(menu->isVisible());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
-        QTRY_VERIFY(!menu->isVisible());
     }
 
     std::unique_ptr<QTemporaryDir> m_files;

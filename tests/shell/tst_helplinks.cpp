@@ -7,13 +7,11 @@
 #include "recordinghost.h"
 #include "recordingshell.h"
 #include "testfiles.h"
+#include "windowdriver.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QMenu>
-#include <QMenuBar>
 #include <QRadioButton>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -54,7 +52,7 @@ private slots:
 
     // Every program folder here has spaces in its path.
     void init() {
-        QSettings(QStringLiteral("Tavrino"), QStringLiteral("Corvanta")).clear();
+        clearProgramSettings();
         m_temp = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvanta help XXXXXX"));
         QVERIFY(m_temp->isValid());
         m_programFolder = m_temp->filePath(QStringLiteral("program folder"));
@@ -356,35 +354,21 @@ private slots:
 
 private:
     void openWindow(std::shared_ptr<StartupDraw> draw = std::make_shared<FixedDraw>(1)) {
-        Form1Options options;
-        options.programFolder = m_programFolder;
-        options.shell = m_shell;
-        options.startupDraw = std::move(draw);
-        m_window = std::make_unique<Form1>(std::move(options));
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        openMainWindow(m_window, {.shell = m_shell, .startupDraw = std::move(draw), .programFolder = m_programFolder});
     }
 
     FileListView* list() const {
         return &m_window->fileList();
     }
     QRadioButton* option(const char* name) const {
-        return m_window->findChild<QRadioButton*>(QLatin1String(name));
+        return optionButton(m_window.get(), name);
     }
     QString samples(const QString& name) const {
         return m_programFolder + QStringLiteral("/Samples/") + name;
     }
 
-    // Opens the Help menu with a click on its title, then clicks the item, as a person does.
     void chooseHelpItem(const char* itemName) {
-        QMenuBar* bar = m_window->menuBar();
-        auto* menu = m_window->findChild<QMenu*>(QStringLiteral("m12"));
-        auto* item = m_window->findChild<QAction*>(QLatin1String(itemName));
-        QVERIFY2(menu && item && item->isEnabled() && menu->actions().contains(item), itemName);
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
-        QTRY_VERIFY(menu->isVisible());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
-        QTRY_VERIFY(!menu->isVisible());
+        chooseMenuItem(m_window.get(), "m12", itemName);
     }
 
     std::unique_ptr<QTemporaryDir> m_temp;

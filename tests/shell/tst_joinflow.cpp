@@ -6,51 +6,33 @@
 #include "resultsview.h"
 #include "tabcontrol.h"
 #include "testfiles.h"
+#include "windowdriver.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QToolBar>
-#include <QToolButton>
 #include <memory>
 
 using namespace corvanta;
 
 namespace {
 
-QSettings rawSettings() {
-    return QSettings(QStringLiteral("Tavrino"), QStringLiteral("Corvanta"));
-}
-
 QStringList storedGeometry() {
     QStringList keys;
     for (const char* key : {"Left", "Top", "Width", "Height"})
-        if (rawSettings().contains(QLatin1String(key)))
+        if (programSettings().contains(QLatin1String(key)))
             keys << QLatin1String(key);
     return keys;
-}
-
-// Every results window there is; it is a window of its own, not a child of the main window.
-QList<Form2*> resultsWindows() {
-    QList<Form2*> found;
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget* window : windows)
-        if (auto* form = qobject_cast<Form2*>(window))
-            found << form;
-    return found;
 }
 
 Form2* resultsWindow() {
@@ -125,16 +107,12 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void init() {
-        QSettings raw = rawSettings();
-        raw.clear();
-        raw.sync();
+        clearProgramSettings();
         m_files = std::make_unique<QTemporaryDir>();
         m_workTemp = std::make_unique<QTemporaryDir>();
         QVERIFY(m_files->isValid() && m_workTemp->isValid());
         qputenv("TEMP", QFile::encodeName(m_workTemp->path()));
-        m_window = std::make_unique<Form1>();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        openMainWindow(m_window);
     }
 
     void cleanup() {
@@ -164,7 +142,7 @@ private slots:
         chooseMode(append);
         QVERIFY(resultsWindows().isEmpty()); // loaded by the first hand-off, not before
 
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
 
         Form2* results = resultsWindow();
         QVERIFY(results);
@@ -185,7 +163,7 @@ private slots:
         HandOffWatch watch(m_window.get(), m_workTemp->path());
         qApp->installEventFilter(&watch);
 
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
         qApp->removeEventFilter(&watch);
 
         QCOMPARE(watch.notes, (QStringList{u"Form2 shown; text <a/>; working file gone; Form1 visible"_qs,
@@ -210,7 +188,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{message});
@@ -228,13 +206,13 @@ private slots:
         QFETCH(int, tab);
         const QStringList paths = fillList({"<a/>", "<b/>", "<c/>"});
         chooseMode(true);
-        clickTab(tab);
+        clickTab(m_window.get(), tab);
         const QRect geometry = m_window->geometry();
 
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
         Form2* results = resultsWindow();
         QVERIFY(results && results->isVisible());
-        clickButton(results, "backAction");
+        clickToolButton(results, "backAction");
 
         QVERIFY(m_window->isVisible());
         QVERIFY(!results->isVisible());
@@ -242,7 +220,7 @@ private slots:
         QCOMPARE(m_window->fileList().itemTexts(), paths);
         QVERIFY(radio("Option1")->isChecked());
         QVERIFY(!radio("Option2")->isChecked());
-        QCOMPARE(tabs()->currentIndex(), tab);
+        QCOMPARE(tabControl(m_window.get())->currentIndex(), tab);
         QCOMPARE(m_window->geometry(), geometry);
         QCOMPARE(m_window->findChild<QProgressBar*>(u"ProgressBar1"_qs)->value(), 0);
         QCOMPARE(results->resultsText(), QStringLiteral("<a/><b/><c/>"));
@@ -267,18 +245,18 @@ private slots:
             longText += "  <item n=\"" + QByteArray::number(line) + "\">" + QByteArray(150, 'x') + "</item>\n";
         fillList({longText});
         chooseMode(true);
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
         Form2* results = resultsWindow();
         QVERIFY(results);
         text2(results)->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
         results->move(results->pos() + QPoint(17, 11));
         const QPoint moved = results->pos();
-        clickButton(results, "backAction");
+        clickToolButton(results, "backAction");
 
-        clickButton(m_window.get(), "clearListButton");
+        clickToolButton(m_window.get(), "clearListButton");
         fillList(inputs);
         chooseMode(append);
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
 
         QCOMPARE(resultsWindow(), results);
         QVERIFY(results->isVisible());
@@ -309,18 +287,18 @@ private slots:
         QFETCH(QByteArray, saved);
         fillList(inputs);
         chooseMode(append);
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
         Form2* results = resultsWindow();
         QVERIFY(results);
         const QString output = m_files->filePath(u"joined.xml"_qs);
         ModalAnswerer answerer;
         answerer.handleFileDialog([output](QFileDialog* dialog) {
-            dialog->findChild<QLineEdit*>(u"fileNameEdit"_qs)->setText(output);
+            fileNameEdit(dialog)->setText(output);
             static_cast<QDialog*>(dialog)->accept();
         });
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickButton(results, "saveResultsAction");
+        clickToolButton(results, "saveResultsAction");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
@@ -334,14 +312,14 @@ private slots:
     void clipboardHoldsTheJoinedText() {
         fillList({"<a>\tcaf\xc3\xa9</a>\r\n", "<b/>"});
         chooseMode(true);
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
         Form2* results = resultsWindow();
         QVERIFY(results);
         QGuiApplication::clipboard()->clear();
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickButton(results, "saveClipboardAction");
+        clickToolButton(results, "saveClipboardAction");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{u"Results have been copied to the clipboard.\n\nClick a text area where "
@@ -354,7 +332,7 @@ private slots:
     void closingTheResultsWindowEndsTheProgramWithoutStoringGeometry() {
         fillList({"<a/>"});
         chooseMode(true);
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
         Form2* results = resultsWindow();
         QVERIFY(results);
         CloseCounter mainCloses;
@@ -380,16 +358,16 @@ private slots:
         QFETCH(bool, byExitItem);
         fillList({"<a/>"});
         chooseMode(true);
-        clickButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
         Form2* results = resultsWindow();
         QVERIFY(results);
-        clickButton(results, "backAction");
+        clickToolButton(results, "backAction");
         CloseCounter resultsCloses;
         results->installEventFilter(&resultsCloses);
 
         const int exitCode = runProgramUntilItEnds([this, byExitItem] {
             if (byExitItem)
-                chooseExit();
+                chooseMenuItem(m_window.get(), "m1", "m8");
             else
                 m_window->close();
         });
@@ -423,42 +401,12 @@ private:
     }
 
     void chooseMode(bool append) {
-        clickTab(1);
+        clickTab(m_window.get(), 1);
         QTest::mouseClick(radio(append ? "Option1" : "Option2"), Qt::LeftButton);
         QVERIFY(radio(append ? "Option1" : "Option2")->isChecked());
     }
 
-    TabControl* tabs() const { return m_window->findChild<TabControl*>(u"TabControl1"_qs); }
-
-    QRadioButton* radio(const char* name) const { return m_window->findChild<QRadioButton*>(QLatin1String(name)); }
-
-    void clickTab(int index) {
-        QTabBar* bar = tabs()->tabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
-        QCOMPARE(tabs()->currentIndex(), index);
-    }
-
-    // Clicks the toolbar button \a name of \a window: a button's object name on the main window, an action's on the
-    // results window.
-    static void clickButton(QWidget* window, const char* name) {
-        auto* button = window->findChild<QToolButton*>(QLatin1String(name));
-        if (!button) {
-            auto* bar = window->findChild<QToolBar*>(u"Standard"_qs);
-            auto* action = window->findChild<QAction*>(QLatin1String(name));
-            button = bar && action ? qobject_cast<QToolButton*>(bar->widgetForAction(action)) : nullptr;
-        }
-        QVERIFY2(button && button->isVisible() && button->isEnabled(), name);
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-
-    void chooseExit() {
-        QMenuBar* bar = m_window->menuBar();
-        auto* menu = m_window->findChild<QMenu*>(u"m1"_qs);
-        auto* item = m_window->findChild<QAction*>(u"m8"_qs);
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
-        QTRY_VERIFY(menu->isVisible());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
-    }
+    QRadioButton* radio(const char* name) const { return optionButton(m_window.get(), name); }
 
     static ResultsView* text2(Form2* results) { return results->findChild<ResultsView*>(u"Text2"_qs); }
 

@@ -6,9 +6,9 @@
 #include "mainwindow.h"
 #include "modalhelper.h"
 #include "recordinghost.h"
-#include "recordingshell.h"
 #include "tabcontrol.h"
 #include "testfiles.h"
+#include "windowdriver.h"
 #include "windowkit.h"
 
 #include <QApplication>
@@ -27,7 +27,6 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -39,25 +38,17 @@ using namespace corvanta;
 
 namespace {
 
-// The results window once a join has loaded it; it is a window of its own, not a child of the main window.
+// The results window once a join has loaded it.
 Form2* loadedResultsWindow() {
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget* window : windows)
-        if (auto* form = qobject_cast<Form2*>(window))
-            return form;
-    return nullptr;
-}
-
-QSettings rawSettings() {
-    return QSettings(QStringLiteral("Tavrino"), QStringLiteral("Corvanta"));
+    return resultsWindows().value(0);
 }
 
 QString stored(const char* key) {
-    return rawSettings().value(QLatin1String(key)).toString();
+    return programSettings().value(QLatin1String(key)).toString();
 }
 
 void store(const char* key, const QString& value) {
-    QSettings raw = rawSettings();
+    QSettings raw = programSettings();
     raw.setValue(QLatin1String(key), value);
     raw.sync();
 }
@@ -71,14 +62,12 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void init() {
-        QSettings raw = rawSettings();
-        raw.clear();
-        raw.sync();
+        clearProgramSettings();
         m_files = std::make_unique<QTemporaryDir>();
         m_workTemp = std::make_unique<QTemporaryDir>();
         QVERIFY(m_files->isValid() && m_workTemp->isValid());
         qputenv("TEMP", m_workTemp->path().toLocal8Bit());
-        openWindow();
+        openMainWindow(m_window);
     }
 
     void cleanup() { m_window.reset(); }
@@ -100,7 +89,7 @@ private slots:
         QVERIFY(qAbs(m_window->frameGeometry().center().x() - screen.center().x()) <= 1);
         QVERIFY(qAbs(m_window->frameGeometry().center().y() - screen.center().y()) <= 1);
         // Nothing is written at start-up.
-        QVERIFY(rawSettings().allKeys().isEmpty());
+        QVERIFY(programSettings().allKeys().isEmpty());
     }
 
     void storedGeometryIsNeverReadBack() {
@@ -176,7 +165,7 @@ private slots:
     }
 
     void optionsTabHoldsTheFrameWithMergeAboveAppend() {
-        clickTab(1);
+        clickTab(m_window.get(), 1);
         QVERIFY(frame()->isVisible());
         QCOMPARE(frame()->title(), QStringLiteral("Options"));
         QCOMPARE(mergeButton()->text(), QStringLiteral("Merge files so that nodes are shared"));
@@ -187,7 +176,7 @@ private slots:
         QCOMPARE(frame()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
         QCOMPARE(frame()->height(), twipsToPixels(1050));
         QVERIFY(!list()->isVisible());
-        clickTab(0);
+        clickTab(m_window.get(), 0);
         QCOMPARE(list()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
         QCOMPARE(list()->toolTip(), QStringLiteral("Drag and drop files here. Drag files up and down to change "
                                                    "order. Double-click item to remove it."));
@@ -261,9 +250,9 @@ private slots:
         list()->appendItem("/a.xml");
         list()->appendItem("/b.xml");
         if (fromMenu)
-            chooseMenuItem("m1", "m6");
+            chooseMenuItem(m_window.get(), "m1", "m6");
         else
-            clickToolButton("clearListButton");
+            clickToolButton(m_window.get(), "clearListButton");
         QCOMPARE(list()->itemCount(), 0);
     }
 
@@ -282,7 +271,7 @@ private slots:
             list()->appendItem(QString::fromLatin1(path));
         for (int row : selected)
             QTest::mouseClick(list()->viewport(), Qt::LeftButton, Qt::ControlModifier, rowPoint(row));
-        chooseMenuItem("m1", "m5");
+        chooseMenuItem(m_window.get(), "m1", "m5");
         QCOMPARE(list()->itemTexts(), expected);
     }
 
@@ -325,7 +314,7 @@ private slots:
             dialogOrder = dialog->selectedFiles();
             QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
         });
-        clickToolButton("addFilesButton");
+        clickToolButton(m_window.get(), "addFilesButton");
         QVERIFY(answerer.allAnswered());
 
         QCOMPARE(title, QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
@@ -349,7 +338,7 @@ private slots:
                 typeFileNames(dialog, {"a.xml"});
                 QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
             });
-            chooseMenuItem("m1", "m2");
+            chooseMenuItem(m_window.get(), "m1", "m2");
             QVERIFY(answerer.allAnswered());
         }
         QCOMPARE(list()->itemTexts(), (QStringList{path("a.xml"), path("a.xml")}));
@@ -365,7 +354,7 @@ private slots:
             auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
             QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
         });
-        clickToolButton("addFilesButton");
+        clickToolButton(m_window.get(), "addFilesButton");
         QVERIFY(answerer.allAnswered());
         QCOMPARE(list()->itemTexts(), QStringList{"/x.xml"});
     }
@@ -386,7 +375,7 @@ private slots:
             typeFileNames(dialog, {"README", "notes.txt"});
             QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
         });
-        clickToolButton("addFilesButton");
+        clickToolButton(m_window.get(), "addFilesButton");
         QVERIFY(answerer.allAnswered());
         QCOMPARE(shownWithXml, QStringList{"a.xml"});
         QCOMPARE(activeFilter, QStringLiteral("All Files (*.*)"));
@@ -435,9 +424,9 @@ private slots:
         QFETCH(QStringList, storedOption1Option2Tab);
         for (const QString& click : clicks) {
             if (click.startsWith("tab "))
-                clickTab(click.mid(4).toInt());
+                clickTab(m_window.get(), click.mid(4).toInt());
             else if (click.startsWith("menu "))
-                chooseMenuItem("m9", qPrintable(click.mid(5)));
+                chooseMenuItem(m_window.get(), "m9", qPrintable(click.mid(5)));
             else
                 QTest::mouseClick(m_window->findChild<QRadioButton*>(click), Qt::LeftButton);
         }
@@ -490,7 +479,7 @@ private slots:
         const QRect frame = m_window->frameGeometry();
 
         if (byExitItem)
-            chooseMenuItem("m1", "m8");
+            chooseMenuItem(m_window.get(), "m1", "m8");
         else
             QVERIFY(m_window->close());
 
@@ -503,7 +492,7 @@ private slots:
     }
 
     void exitEndsTheProgram() {
-        QTimer::singleShot(0, this, [this] { chooseMenuItem("m1", "m8"); });
+        QTimer::singleShot(0, this, [this] { chooseMenuItem(m_window.get(), "m1", "m8"); });
         QTimer::singleShot(10000, [] { QCoreApplication::exit(99); }); // a guard, should the exit not happen
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(!m_window->isVisible());
@@ -522,7 +511,7 @@ private slots:
     void movesOverTheBackgroundResetThePointerUnlessBusy() {
         QFETCH(QString, over);
         if (over == "Frame1")
-            clickTab(1);
+            clickTab(m_window.get(), 1);
         auto* target = m_window->findChild<QWidget*>(over);
         QWidget* receiver = over == "ListView1" ? list()->viewport() : target;
         const QPoint inside(receiver->width() / 2, receiver->height() - 4);
@@ -541,7 +530,7 @@ private slots:
     void joinOfAnEmptyListSaysNoFilesAdded() {
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
-        clickToolButton("startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
         checkBox(answerer.seen().at(0), "Corvanta", "No files added.", QMessageBox::NoIcon);
@@ -551,7 +540,7 @@ private slots:
     void appendJoinShowsFractionalProgressAndTheBusyPointer() {
         writeFiles({"a.xml", "b.xml", "c.xml"});
         addFilesThroughDialog({"a.xml", "b.xml", "c.xml"});
-        clickTab(1);
+        clickTab(m_window.get(), 1);
         QTest::mouseClick(appendButton(), Qt::LeftButton);
         QList<int> values;
         QList<Qt::CursorShape> pointers;
@@ -560,7 +549,7 @@ private slots:
             pointers << m_window->cursor().shape();
         });
 
-        clickToolButton("startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
 
         QCOMPARE(values, (QList<int>{3333, 6667, 10000, 0}));
         QCOMPARE(pointers, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor, Qt::ArrowCursor}));
@@ -577,12 +566,12 @@ private slots:
         QDir().mkpath(path("folder.xml"));
         list()->appendItem(path("folder.xml"));
         addFilesThroughDialog({"b.xml"});
-        clickTab(1);
+        clickTab(m_window.get(), 1);
         QTest::mouseClick(appendButton(), Qt::LeftButton);
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton("startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -602,13 +591,13 @@ private slots:
     void missingTempFolderSaysJoinFail() {
         writeFiles({"a.xml"});
         addFilesThroughDialog({"a.xml"});
-        clickTab(1);
+        clickTab(m_window.get(), 1);
         QTest::mouseClick(appendButton(), Qt::LeftButton);
         qputenv("TEMP", path("no/such/folder").toLocal8Bit());
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton("startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -653,7 +642,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton("startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -671,7 +660,7 @@ private slots:
         for (int box = 0; box < 4; ++box)
             answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton("startJoiningButton");
+        clickToolButton(m_window.get(), "startJoiningButton");
 
         QVERIFY(answerer.allAnswered());
         const QList<SeenBox> seen = answerer.seen();
@@ -693,26 +682,13 @@ private slots:
     }
 
 private:
-    // The desktop is never reached, and the start-up draw never visits the main page.
-    void openWindow() {
-        Form1Options options;
-        options.shell = std::make_shared<RecordingShell>();
-        options.startupDraw = std::make_shared<FixedDraw>(1);
-        m_window = std::make_unique<Form1>(std::move(options));
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    }
+    void reopenWindow() { openMainWindow(m_window); }
 
-    void reopenWindow() {
-        m_window.reset();
-        openWindow();
-    }
-
-    TabControl* tabs() const { return m_window->findChild<TabControl*>(QStringLiteral("TabControl1")); }
+    TabControl* tabs() const { return tabControl(m_window.get()); }
     FileListView* list() const { return &m_window->fileList(); }
     QGroupBox* frame() const { return m_window->findChild<QGroupBox*>(QStringLiteral("Frame1")); }
-    QRadioButton* appendButton() const { return m_window->findChild<QRadioButton*>(QStringLiteral("Option1")); }
-    QRadioButton* mergeButton() const { return m_window->findChild<QRadioButton*>(QStringLiteral("Option2")); }
+    QRadioButton* appendButton() const { return optionButton(m_window.get(), "Option1"); }
+    QRadioButton* mergeButton() const { return optionButton(m_window.get(), "Option2"); }
     QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
 
     QString path(const QString& name) const { return m_files->filePath(name); }
@@ -725,42 +701,10 @@ private:
             writeFile(path(name), "<" + QFileInfo(name).baseName().toUtf8() + "/>\n");
     }
 
-    QPoint rowPoint(int row) const { return list()->visualItemRect(list()->topLevelItem(row)).center(); }
-
-    void clickToolButton(const char* name) {
-        auto* button = m_window->findChild<QToolButton*>(QLatin1String(name));
-        QVERIFY2(button && button->isVisible() && button->isEnabled(), name);
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-
-    void clickTab(int index) {
-        QTabBar* bar = tabs()->tabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
-        QCOMPARE(tabs()->currentIndex(), index);
-    }
-
-    // Opens the menu with a click on its title, then clicks the item, as a person does.
-    void chooseMenuItem(const char* menuName, const char* itemName) {
-        QMenuBar* bar = m_window->menuBar();
-        auto* menu = m_window->findChild<QMenu*>(QLatin1String(menuName));
-        auto* item = m_window->findChild<QAction*>(QLatin1String(itemName));
-        QVERIFY2(menu && item && item->isEnabled() && menu->actions().contains(item), itemName);
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
-        QTRY_VERIFY(menu->isVisible());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
-        QTRY_VERIFY(!menu->isVisible());
-    }
-
-    static QLineEdit* fileNameEdit(QFileDialog* dialog) {
-        return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    }
+    QPoint rowPoint(int row) const { return ::rowPoint(*list(), row); }
 
     void typeFileNames(QFileDialog* dialog, const QStringList& names) {
-        dialog->setDirectory(m_files->path());
-        QStringList quoted;
-        for (const QString& name : names)
-            quoted << (names.size() > 1 ? '"' + name + '"' : name);
-        fileNameEdit(dialog)->setText(quoted.join(' '));
+        ::typeFileNames(dialog, m_files->path(), names);
     }
 
     static QStringList visibleNames(QFileDialog* dialog) {
@@ -782,7 +726,7 @@ private:
             typeFileNames(dialog, names);
             QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
         });
-        clickToolButton("addFilesButton");
+        clickToolButton(m_window.get(), "addFilesButton");
         QVERIFY(answerer.allAnswered());
     }
 
