@@ -74,10 +74,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void init() {
-        clearProgramSettings();
-        m_files = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_files->isValid());
-        openMainWindow(m_window);
+        startOnFirstRun(m_files, m_window);
         m_pointers = std::make_unique<PointerLog>(m_window.get(), list()->viewport());
         m_firstAppendSeen = false;
     }

@@ -62,12 +62,8 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void init() {
-        clearProgramSettings();
-        m_files = std::make_unique<QTemporaryDir>();
-        m_workTemp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_files->isValid() && m_workTemp->isValid());
-        qputenv("TEMP", m_workTemp->path().toLocal8Bit());
-        openMainWindow(m_window);
+        useFreshWorkingFolder(m_workTemp);
+        startOnFirstRun(m_files, m_window);
     }
 
     void cleanup() { m_window.reset(); }

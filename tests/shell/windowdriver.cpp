@@ -5,12 +5,14 @@
 #include "tabcontrol.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -33,6 +35,19 @@ void clearProgramSettings() {
     QSettings settings = programSettings();
     settings.clear();
     settings.sync();
+}
+
+void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<Form1>& window) {
+    clearProgramSettings();
+    files = std::make_unique<QTemporaryDir>();
+    QVERIFY(files->isValid());
+    openMainWindow(window);
+}
+
+void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder) {
+    folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder->isValid());
+    qputenv("TEMP", QFile::encodeName(folder->path()));
 }
 
 void openMainWindow(std::unique_ptr<Form1>& window, const DesktopFreeOptions& options) {
