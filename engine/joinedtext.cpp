@@ -11,12 +11,6 @@ JoinedText JoinedText::fromFile(const QString& path) {
     return joined;
 }
 
-JoinedText JoinedText::fromText(const QString& text) {
-    JoinedText joined;
-    joined.m_fileBytes = encodeSystemCodePage(text);
-    return joined;
-}
-
 QString JoinedText::text() const {
     return decodeFileText(m_fileBytes);
 }

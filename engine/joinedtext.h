@@ -13,8 +13,6 @@ public:
 
     /// What ReadTextFile() returns for the file at \a path (throws Failure when it cannot be read).
     static JoinedText fromFile(const QString& path);
-    /// Wraps a text that is already decoded.
-    static JoinedText fromText(const QString& text);
 
     /// The text, as ReadTextFile() makes it of the file.
     QString text() const;
