@@ -1,6 +1,5 @@
 #include "joinedtext.h"
 
-#include "codepage.h"
 #include "textfile.h"
 
 namespace corvanta {
