@@ -16,9 +16,8 @@ class TestJoin : public QObject {
 private slots:
     void init() {
         m_temp = std::make_unique<QTemporaryDir>();
-        m_workTemp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid() && m_workTemp->isValid());
-        qputenv("TEMP", m_workTemp->path().toLocal8Bit());
+        QVERIFY(m_temp->isValid());
+        useFreshWorkingFolder(m_workTemp);
     }
 
     void emptyListSaysNoFilesAdded() {

@@ -1,3 +1,4 @@
+#include "closecounter.h"
 #include "errorreport.h"
 #include "form2.h"
 #include "joincommand.h"
@@ -46,18 +47,6 @@ std::function<void(QFileDialog*)> choose(const QString& path) {
 std::function<void(QFileDialog*)> cancel() {
     return [](QFileDialog* dialog) { dialog->reject(); };
 }
-
-// Counts close events, to show that a window's close procedure did not run.
-class CloseCounter : public QObject {
-public:
-    int closes = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        closes += event->type() == QEvent::Close;
-        return false;
-    }
-};
 
 // The main window's side of a join: the stand-in main window and a results window made on first use.
 class WindowHost final : public JoinHost {

@@ -1,4 +1,5 @@
 // A join driven from the main window through to the results window and back, with both real windows.
+#include "closecounter.h"
 #include "filelistview.h"
 #include "form2.h"
 #include "mainwindow.h"
@@ -39,18 +40,6 @@ Form2* resultsWindow() {
     const QList<Form2*> found = resultsWindows();
     return found.size() == 1 ? found.first() : nullptr;
 }
-
-// Counts close events, to show that a window's close procedure did not run.
-class CloseCounter : public QObject {
-public:
-    int closes = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        closes += event->type() == QEvent::Close;
-        return false;
-    }
-};
 
 // Notes, as the two windows are shown and hidden, what the other window and the working folder look like then.
 class HandOffWatch : public QObject {

@@ -44,12 +44,6 @@ void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<Form
     openMainWindow(window);
 }
 
-void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder) {
-    folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(folder->isValid());
-    qputenv("TEMP", QFile::encodeName(folder->path()));
-}
-
 void openMainWindow(std::unique_ptr<Form1>& window, const DesktopFreeOptions& options) {
     window.reset();
     window = std::make_unique<Form1>(options.form1Options());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testfiles.h"
+
 // Drives the real main window in tests as a person would, on options that never reach the desktop.
 #include "mainwindow.h"
 #include "recordingshell.h"
@@ -45,7 +47,6 @@ void clearProgramSettings();
 /// test's files and opens a fresh main window in \a window.
 void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<corvanta::Form1>& window);
 /// Makes \a folder a fresh temporary folder and points TEMP at it, so that a join's working files land there.
-void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder);
 
 /// Replaces \a window (the old one goes first) with a fresh, shown main window on \a options and waits until it
 /// is exposed.

@@ -17,6 +17,12 @@ void writeFile(const QString& path, const QByteArray& bytes) {
         QFAIL(qPrintable(QStringLiteral("cannot write %1: %2").arg(path, file.errorString())));
 }
 
+void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder) {
+    folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder->isValid());
+    qputenv("TEMP", QFile::encodeName(folder->path()));
+}
+
 QByteArray readFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
+#include <memory>
 
 /// Writes \a bytes to \a path (creating folders on the way); fails the current test when it cannot.
 void writeFile(const QString& path, const QByteArray& bytes);
@@ -10,3 +12,5 @@ QByteArray readFile(const QString& path);
 /// Canonical XML (C14N 1.0, without comments unless \a withComments) of a document text, whitespace-only text
 /// dropped except under xml:space="preserve" (indentation does not count, as in Merge).
 QByteArray canonicalXml(const QByteArray& xml, bool withComments = false);
+/// Makes \a folder a fresh temporary folder and points TEMP at it, so a join's working folder can be watched.
+void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder);
