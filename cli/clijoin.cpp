@@ -118,7 +118,7 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         return usageError(err, QStringLiteral("no PATH given"));
 
     ConsoleHost host(expandInputs(parser.positionalArguments()), parser.isSet(appendOption), err);
-    Start(host);
+    joinFiles(host);
 
     const std::optional<JoinedText> result = host.result();
     if (!result)

@@ -47,7 +47,7 @@ private:
             m_steps.step(114, [&] { m_currentPath = m_host.itemText(i); });
             m_steps.step(116, [&] { m_host.setProgress(double(i) / m_host.itemCount() * 100.0); });
             QByteArray text; // nothing is appended for an input that could not be read
-            m_steps.step(118, [&] { text = ReadTextFileEncoded(m_currentPath); });
+            m_steps.step(118, [&] { text = readTextFileEncoded(m_currentPath); });
             m_steps.step(120, [&] { appendBytes(m_workingPath, text); });
         }
         m_steps.step(124, [&] { m_host.setBusyPointer(false); });
@@ -57,7 +57,7 @@ private:
     void handOff() {
         if (m_steps.test(172, [&] { return QFileInfo(m_workingPath).isFile(); })) {
             m_steps.step(176, [&] { m_host.setResultsText(JoinedText::fromFile(m_workingPath)); });
-            m_steps.step(178, [&] { KillFile(m_workingPath); });
+            m_steps.step(178, [&] { removeFile(m_workingPath); });
             m_steps.step(180, [&] { m_host.showResults(); });
             m_steps.step(182, [&] { m_host.hideMain(); });
         } else {
@@ -74,7 +74,7 @@ private:
 
 } // namespace
 
-void Start(JoinHost& host) {
+void joinFiles(JoinHost& host) {
     JoinRun(host).run();
 }
 

@@ -11,10 +11,10 @@ class JoinedText {
 public:
     JoinedText() = default;
 
-    /// What ReadTextFile() returns for the file at \a path (throws Failure when it cannot be read).
+    /// What readTextFile() returns for the file at \a path (throws Failure when it cannot be read).
     static JoinedText fromFile(const QString& path);
 
-    /// The text, as ReadTextFile() makes it of the file.
+    /// The text, as readTextFile() makes it of the file.
     QString text() const;
     /// The text in the system code page.
     QByteArray encoded() const;

@@ -149,7 +149,7 @@ public:
             QByteArray text; // stays empty when the input cannot be read: the parser then reports it
             m_steps.step(132, [&] {
                 path = m_host.itemText(i);
-                text = ReadTextFileEncoded(path);
+                text = readTextFileEncoded(path);
             });
             const bool parsed = m_steps.test(134, [&] {
                 current = parseXml(std::move(text), path);

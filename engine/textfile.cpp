@@ -50,7 +50,7 @@ QString decodeUtf16(const QByteArray& bytes) {
 
 } // namespace
 
-bool FileExists(const QString& path) {
+bool fileExists(const QString& path) {
     return !path.isEmpty() && QFileInfo::exists(path);
 }
 
@@ -63,7 +63,7 @@ QByteArray encodeFileText(const QByteArray& bytes) {
 }
 
 QByteArray readTextFileBytes(const QString& path) {
-    if (!FileExists(path))
+    if (!fileExists(path))
         return {};
     QByteArray bytes = readAll(path);
     if (bytes.isEmpty())
@@ -71,11 +71,11 @@ QByteArray readTextFileBytes(const QString& path) {
     return bytes;
 }
 
-QString ReadTextFile(const QString& path) {
+QString readTextFile(const QString& path) {
     return decodeFileText(readTextFileBytes(path));
 }
 
-QByteArray ReadTextFileEncoded(const QString& path) {
+QByteArray readTextFileEncoded(const QString& path) {
     return encodeFileText(readTextFileBytes(path));
 }
 
@@ -92,36 +92,12 @@ int appendBytes(const QString& path, const QByteArray& bytes) {
     return QFileDevice::NoError;
 }
 
-int FileIO(const QString& path, QString& data, FileIOMode mode) {
-    switch (mode) {
-    case FileIOMode::Read: {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return file.error();
-        data = decodeSystemCodePage(file.readAll());
-        return file.error();
-    }
-    case FileIOMode::Overwrite: {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return file.error();
-        const QByteArray bytes = encodeSystemCodePage(data);
-        if (file.write(bytes) != bytes.size())
-            return QFileDevice::WriteError;
-        return file.flush() ? QFileDevice::NoError : file.error();
-    }
-    case FileIOMode::Append:
-        return appendBytes(path, encodeSystemCodePage(data));
-    }
-    return QFileDevice::NoError;
-}
-
-void KillFile(const QString& path) {
+void removeFile(const QString& path) {
     if (!QFileInfo(path).isDir())
         QFile::remove(path);
 }
 
-void WriteTextFile(const QString& text, const QString& path) {
+void writeTextFile(const QString& text, const QString& path) {
     writeFileAtomically(encodeSystemCodePage(text), path);
 }
 

@@ -129,13 +129,13 @@ void Form2::SaveResults() {
     steps.step(112, [&] { chosen = dialog.exec() == QDialog::Accepted; });
     steps.step(114, [&] { path = chosen ? dialog.selectedFiles().value(0) : QString(); });
     if (steps.test(116, [&] { return !path.isEmpty(); })) {
-        if (steps.test(118, [&] { return FileExists(path); })) {
+        if (steps.test(118, [&] { return fileExists(path); })) {
             steps.step(120, [&] {
                 answer = showProgramMessage(
                     this, QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"),
                     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
             });
-            // 122, 124: nothing is deleted beforehand; WriteTextFile replaces the old file only once the new
+            // 122, 124: nothing is deleted beforehand; writeTextFile replaces the old file only once the new
             // text is wholly written, so a failed save keeps it.
         } else {
             steps.step(126, [&] { answer = QMessageBox::Yes; });
@@ -143,7 +143,7 @@ void Form2::SaveResults() {
     }
     bool written = true;
     if (steps.test(128, [&] { return answer == QMessageBox::Yes; })) {
-        written = steps.step(130, [&] { WriteTextFile(m_text2->text(), path); });
+        written = steps.step(130, [&] { writeTextFile(m_text2->text(), path); });
         if (written)
             m_saveFolder = QFileInfo(path).absolutePath();
     }

@@ -353,7 +353,7 @@ void Form1::ClearSelected() {
 }
 
 void Form1::Start() {
-    corvanta::Start(*m_joinHost);
+    corvanta::joinFiles(*m_joinHost);
 }
 
 void Form1::Help() {

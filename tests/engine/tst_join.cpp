@@ -23,7 +23,7 @@ private slots:
     void emptyListSaysNoFilesAdded() {
         for (bool append : {true, false}) {
             RecordingHost host({}, append);
-            Start(host);
+            joinFiles(host);
             QCOMPARE(host.events, QStringList{"message:No files added."});
             QVERIFY(workFolderIsEmpty());
         }
@@ -36,14 +36,14 @@ private slots:
         writeFile(c, "<?xml version=\"1.0\"?>\n<r>1</r>\n");
 
         RecordingHost host({a, b, c}, true);
-        Start(host);
+        joinFiles(host);
         QCOMPARE(host.messages(), QStringList());
         QCOMPARE(host.resultsText, QStringLiteral("<?xml version=\"1.0\"?>\n<r>1</r>\nnot xml at all \u00e9"
                                                   "<?xml version=\"1.0\"?>\n<r>1</r>\n"));
         QVERIFY(host.resultsShown && host.mainHidden);
 
         host.items = {c, b};
-        Start(host);
+        joinFiles(host);
         QCOMPARE(host.resultsText, QStringLiteral("<?xml version=\"1.0\"?>\n<r>1</r>\nnot xml at all \u00e9"));
     }
 
@@ -54,11 +54,11 @@ private slots:
             writeFile(items.last(), "x");
         }
         RecordingHost host(items, true);
-        Start(host);
+        joinFiles(host);
         QCOMPARE(host.events, (QStringList{"busy", "progress 25", "progress 50", "progress 75", "progress 100", "idle",
                                            "progress 0", "text", "results", "hide"}));
         RecordingHost three({items[0], items[1], items[2]}, true);
-        Start(three);
+        joinFiles(three);
         QCOMPARE(three.progress.front(), 100.0 / 3.0); // fractional, unrounded
     }
 
@@ -68,7 +68,7 @@ private slots:
         writeFile(wide, QByteArray("\xff\xfe<\0r\0/\0>\0", 10));
         writeFile(latin, "caf\xe9");
         RecordingHost host({path("missing.xml"), empty, wide, latin}, true);
-        Start(host);
+        joinFiles(host);
         QCOMPARE(host.messages(), QStringList());
         QCOMPARE(host.resultsText, QStringLiteral("empty file\ufeff<r/>caf\u00e9"));
     }
@@ -79,7 +79,7 @@ private slots:
         const QString b = path("b.xml");
         writeFile(b, "<b/>");
         RecordingHost host({folder, b}, true);
-        Start(host);
+        joinFiles(host);
         const QStringList reports = host.reports();
         QCOMPARE(reports.size(), 1);
         QVERIFY(reports[0].contains(QStringLiteral("\r\nin Quorvel5/20/2014.Form1.Start at line 118\r\r")));
@@ -93,8 +93,8 @@ private slots:
         const QString a = path("a.xml");
         writeFile(a, "A");
         RecordingHost host({a}, true);
-        Start(host);
-        Start(host);
+        joinFiles(host);
+        joinFiles(host);
         QCOMPARE(host.resultsText, QStringLiteral("A"));
         QCOMPARE(readFile(m_workTemp->filePath("temp.xml")), QByteArray("planted"));
         QCOMPARE(QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
@@ -106,7 +106,7 @@ private slots:
         const QString a = path("a.xml");
         writeFile(a, "A");
         RecordingHost host({a}, true);
-        Start(host);
+        joinFiles(host);
         QCOMPARE(host.messages(), QStringList{"warning:Join Fail."});
         QVERIFY(!host.resultsShown && !host.mainHidden);
     }
@@ -115,7 +115,7 @@ private slots:
         const QString a = path("a.xml");
         writeFile(a, "");
         RecordingHost host({a}, true);
-        Start(host);
+        joinFiles(host);
         QCOMPARE(host.events.mid(host.events.indexOf("text")), (QStringList{"text", "results", "hide"}));
         QCOMPARE(host.resultsText, QStringLiteral("empty file"));
         QVERIFY(workFolderIsEmpty());

@@ -553,7 +553,7 @@ private:
         for (const QString& input : host.items)
             if (QFileInfo(input).isFile())
                 before.insert(input, readFile(input));
-        Start(host);
+        joinFiles(host);
         for (auto it = before.cbegin(); it != before.cend(); ++it)
             QVERIFY2(readFile(it.key()) == it.value(), qPrintable(it.key() + " changed"));
     }

@@ -76,8 +76,8 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
     auto* text2 = form.findChild<ResultsView*>(QStringLiteral("Text2"));
     PaintWatch watch;
     text2->viewport()->installEventFilter(&watch);
-    form.setResultsText(ReadTextFile(working));
-    KillFile(working);
+    form.setResultsText(readTextFile(working));
+    removeFile(working);
     form.showResults();
     mainWindow.hide();
     waitForPaint(watch, 0);
@@ -95,7 +95,7 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
     const double copy = ms(timer);
 
     timer.restart();
-    WriteTextFile(form.resultsText(), output);
+    writeTextFile(form.resultsText(), output);
     const double save = ms(timer);
 
     if (QFileInfo(output).size() != encodeSystemCodePage(joined).size())

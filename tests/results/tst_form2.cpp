@@ -208,7 +208,7 @@ private slots:
         std::unique_ptr<Form2> made;
         WindowHost host(*m_main, made, {m_temp->filePath(u"a.xml"_qs), m_temp->filePath(u"b.xml"_qs)});
 
-        Start(host);
+        joinFiles(host);
         qputenv("TEMP", oldTemp);
 
         QVERIFY(made);

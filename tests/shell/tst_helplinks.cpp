@@ -166,7 +166,7 @@ private slots:
         QCOMPARE(paths.size(), 4);
         RecordingHost host(paths, false);
 
-        corvanta::Start(host);
+        corvanta::joinFiles(host);
 
         QCOMPARE(host.messages(), QStringList());
         QVERIFY(host.handedOff());
