@@ -7,9 +7,9 @@ namespace corvanta {
 
 /// Location texts of the three procedures that report their failures.
 namespace location {
-inline constexpr auto Start = "in Quorvel5/20/2014.Form1.Start ";
+inline constexpr auto JoinFiles = "in Quorvel5/20/2014.Form1.Start ";
 inline constexpr auto SaveResults = "in Quorvel5/20/2014.Form2.SaveResults ";
-inline constexpr auto Back = "in Quorvel5/20/2014.Form2.Back ";
+inline constexpr auto GoBack = "in Quorvel5/20/2014.Form2.Back ";
 } // namespace location
 
 /// The address users are asked to mail a screenshot to (a build setting).

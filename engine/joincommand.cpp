@@ -19,7 +19,7 @@ public:
     explicit JoinRun(JoinHost& host)
         : m_host(host)
         , m_steps([this](int step, const QString& description) {
-            m_host.showErrorReport(applicationErrorReport(description, location::Start, step, m_currentPath));
+            m_host.showErrorReport(applicationErrorReport(description, location::JoinFiles, step, m_currentPath));
         }) {}
 
     void run() {

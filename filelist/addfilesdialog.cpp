@@ -55,7 +55,7 @@ void AddFilesDialog::widenAllFilesFilter(const QString& filter) {
         model->setNameFilters({QStringLiteral("*")});
 }
 
-void AddFiles(AddFilesDialog& dialog, FileListView& list) {
+void addChosenFiles(AddFilesDialog& dialog, FileListView& list) {
     const QStringList paths = dialog.choose();
     for (const QString& path : paths)
         list.appendItem(path);

@@ -24,6 +24,6 @@ private:
 };
 
 /// Shows \a dialog and appends every chosen file to \a list, in the dialog's order.
-void AddFiles(AddFilesDialog& dialog, FileListView& list);
+void addChosenFiles(AddFilesDialog& dialog, FileListView& list);
 
 } // namespace corvanta

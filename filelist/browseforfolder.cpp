@@ -4,7 +4,7 @@
 
 namespace corvanta {
 
-QString BrowseForFolder(QWidget* owner, const QString& title) {
+QString chooseFolder(QWidget* owner, const QString& title) {
     QFileDialog dialog(owner, title);
     dialog.setObjectName(QStringLiteral("folderBrowser"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);

@@ -70,17 +70,17 @@ QString FileListView::dragIconFile() const {
     return m_dragIconFile;
 }
 
-void FileListView::ClearList() {
+void FileListView::removeAllItems() {
     clear();
 }
 
-void FileListView::ClearSelected() {
+void FileListView::removeSelectedItems() {
     for (int row = topLevelItemCount() - 1; row >= 0; --row)
         if (topLevelItem(row)->isSelected())
             delete takeTopLevelItem(row);
 }
 
-void FileListView::RemoveSelectedItem() {
+void FileListView::removeOneSelectedItem() {
     if (QTreeWidgetItem* item = selectedItem())
         delete takeTopLevelItem(indexOfTopLevelItem(item));
 }
@@ -90,7 +90,7 @@ void FileListView::mousePressEvent(QMouseEvent* event) {
     QTreeWidget::mousePressEvent(event);
     // The item click comes with the press, so that the item under the button is the one dragged.
     if (QTreeWidgetItem* item = itemAt(event->position().toPoint()))
-        ItemClick(item);
+        beginItemDrag(item);
 }
 
 void FileListView::mouseMoveEvent(QMouseEvent* event) {
@@ -118,18 +118,18 @@ void FileListView::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double-click arrives as this event; it counts as a press like any other.
     m_mouseIsDown = true;
     QTreeWidget::mouseDoubleClickEvent(event);
-    RemoveSelectedItem();
+    removeOneSelectedItem();
 }
 
 void FileListView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Delete) {
-        RemoveSelectedItem();
+        removeOneSelectedItem();
         return;
     }
     QTreeWidget::keyPressEvent(event);
 }
 
-void FileListView::ItemClick(QTreeWidgetItem* item) {
+void FileListView::beginItemDrag(QTreeWidgetItem* item) {
     viewport()->setCursor(dragCursor());
     m_dragItem = indexFromItem(item);
 }

@@ -32,11 +32,11 @@ public:
 
 public slots:
     /// Removes every item.
-    void ClearList();
+    void removeAllItems();
     /// Removes every selected item.
-    void ClearSelected();
+    void removeSelectedItems();
     /// Removes the list's selected item only (the current one when it is selected); nothing when none is.
-    void RemoveSelectedItem();
+    void removeOneSelectedItem();
 
 signals:
     /// The mouse moved over the list, dragging or not.
@@ -50,7 +50,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void ItemClick(QTreeWidgetItem* item);
+    void beginItemDrag(QTreeWidgetItem* item);
     void swapStep(QTreeWidgetItem* dragItem, QTreeWidgetItem* hitItem, int cursorY);
     void autoScroll(int hitRow, int cursorY);
     QTreeWidgetItem* selectedItem() const;

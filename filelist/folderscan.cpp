@@ -89,7 +89,7 @@ private:
 void reportFiles(const QString& folder, const QString& pattern, const FoundFiles& found) {
     const QString path = folder.chopped(1);
     QStringList paths;
-    for (const QString& name : ListFiles(path, pattern))
+    for (const QString& name : listFiles(path, pattern))
         if (!name.startsWith(u'~'))
             paths.append(path + kSeparator + name);
     if (!paths.isEmpty())
@@ -110,7 +110,7 @@ void scanTree(const QString& folder, const QString& pattern, const PendingEvents
 
 } // namespace
 
-void CollectSubfolders(QStringList& folders, bool recurse, const PendingEvents& processEvents) {
+void collectSubfolders(QStringList& folders, bool recurse, const PendingEvents& processEvents) {
     FolderWalk walk(folders, recurse, processEvents);
     QStringList below;
     while (std::optional<QString> folder = walk.next())
@@ -121,7 +121,7 @@ void CollectSubfolders(QStringList& folders, bool recurse, const PendingEvents& 
     }
 }
 
-QStringList ListFiles(const QString& folder, const QString& pattern) {
+QStringList listFiles(const QString& folder, const QString& pattern) {
     QDir dir(folder);
     dir.setNameFilters({pattern});
     dir.setFilter(QDir::Files | QDir::Hidden);

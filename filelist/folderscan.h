@@ -22,15 +22,15 @@ using FoundFiles = std::function<void(const QStringList& paths)>;
 /// contains "?" is skipped with everything below it. A folder reached again through a symbolic link is not
 /// entered a second time, and one that cannot be listed or has vanished is skipped silently.
 /// \a processEvents runs before each folder's entries, before each entry and before each folder appended.
-void CollectSubfolders(QStringList& folders, bool recurse, const PendingEvents& processEvents = {});
+void collectSubfolders(QStringList& folders, bool recurse, const PendingEvents& processEvents = {});
 
 /// Names (without a path) of the files in \a folder that match the wildcard \a pattern, compared without
 /// regard to case; hidden files included, folders excluded, in name order. Empty when nothing matches or the
 /// folder cannot be listed. Names beginning with "~" or containing "?" are returned: the callers decide.
-QStringList ListFiles(const QString& folder, const QString& pattern);
+QStringList listFiles(const QString& folder, const QString& pattern);
 
 /// The Add Folder scan: the XML files ("*.xml", any case) of \a folder and of every folder below it, in the
-/// order of CollectSubfolders(), skipping names that begin with "~". A doubled separator right after
+/// order of collectSubfolders(), skipping names that begin with "~". A doubled separator right after
 /// \a folder (as for the root "/") is written once. Hands each folder's files to \a found as it goes.
 void scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
 

@@ -23,7 +23,7 @@ QString samplesFolder(const QString& programFolder) {
 QStringList samplePaths(const QString& programFolder) {
     const QString folder = samplesFolder(programFolder);
     QStringList paths;
-    for (const QString& name : ListFiles(programFolder + QStringLiteral("/Samples"), QStringLiteral("*")))
+    for (const QString& name : listFiles(programFolder + QStringLiteral("/Samples"), QStringLiteral("*")))
         paths.append(folder + name);
     return paths;
 }
@@ -44,7 +44,7 @@ QString mainPage() {
     return QStringLiteral(CORVANTA_SITE "/");
 }
 
-void RandomMainPageVisit(StartupDraw& draw, ShellOpener& shell) {
+void maybeVisitMainPage(StartupDraw& draw, ShellOpener& shell) {
     if (draw.draw() == mainPageDraw)
         shell.open(mainPage());
 }

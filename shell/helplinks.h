@@ -34,7 +34,7 @@ inline constexpr int mainPageDraw = 7;
 
 /// The occasional start-up visit: draws once from \a draw and opens the main page through \a shell when the
 /// number is mainPageDraw.
-void RandomMainPageVisit(StartupDraw& draw, ShellOpener& shell);
+void maybeVisitMainPage(StartupDraw& draw, ShellOpener& shell);
 
 /// The optional skin, a Qt style sheet: the text of x/o.cjs in the program folder when that is an ordinary file
 /// that can be read (decoded as every text file of the program); nothing otherwise.

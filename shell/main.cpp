@@ -5,7 +5,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvanta"));
-    corvanta::Form1 window;
+    corvanta::MainWindow window;
     window.show();
     return QApplication::exec();
 }

@@ -2,8 +2,8 @@
 
 #include "busypointer.h"
 #include "filelistview.h"
-#include "form2.h"
 #include "mainwindow.h"
+#include "resultswindow.h"
 #include "windowkit.h"
 
 #include <QProgressBar>
@@ -12,7 +12,7 @@
 
 namespace corvanta {
 
-MainJoinHost::MainJoinHost(Form1& window, BusyPointer& busyPointer, FileListView& list, QRadioButton& appendButton,
+MainJoinHost::MainJoinHost(MainWindow& window, BusyPointer& busyPointer, FileListView& list, QRadioButton& appendButton,
                            QProgressBar& progressBar)
     : m_window(window)
     , m_busyPointer(busyPointer)

@@ -9,13 +9,13 @@ namespace corvanta {
 
 class BusyPointer;
 class FileListView;
-class Form1;
+class MainWindow;
 
 /// The main window as the join's host: the file list, the Append button, the busy pointer, the progress bar, the
 /// message boxes and the hand-off into the results window, which the main window loads on first use.
 class MainJoinHost final : public JoinHost {
 public:
-    MainJoinHost(Form1& window, BusyPointer& busyPointer, FileListView& list, QRadioButton& appendButton,
+    MainJoinHost(MainWindow& window, BusyPointer& busyPointer, FileListView& list, QRadioButton& appendButton,
                  QProgressBar& progressBar);
 
     int itemCount() const override;
@@ -33,7 +33,7 @@ public:
     static constexpr int progressScale = 100;
 
 private:
-    Form1& m_window;
+    MainWindow& m_window;
     BusyPointer& m_busyPointer;
     FileListView& m_list;
     QRadioButton& m_appendButton;

@@ -3,10 +3,10 @@
 #include "addfilesdialog.h"
 #include "browseforfolder.h"
 #include "filelistview.h"
-#include "form2.h"
 #include "helplinks.h"
 #include "joincommand.h"
 #include "mainjoinhost.h"
+#include "resultswindow.h"
 #include "scanevents.h"
 #include "shelldrop.h"
 #include "tabcontrol.h"
@@ -99,10 +99,10 @@ const QString samplesQuestion =
 
 } // namespace
 
-Form1::Form1(QWidget* parent)
-    : Form1(Form1Options(), parent) {}
+MainWindow::MainWindow(QWidget* parent)
+    : MainWindow(MainWindowOptions(), parent) {}
 
-Form1::Form1(Form1Options options, QWidget* parent)
+MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     : QMainWindow(parent)
     , m_options(std::move(options)) {
     setObjectName(QStringLiteral("Form1"));
@@ -111,38 +111,38 @@ Form1::Form1(Form1Options options, QWidget* parent)
     m_joinHost = std::make_unique<MainJoinHost>(*this, m_busyPointer, *m_fileList, *m_appendButton, *m_progressBar);
 
     // Start-up, in this order; the caller shows the window after the last step.
-    ApplySkin();
+    applySkin();
     resize(twipsToPixels(8160), twipsToPixels(8040));
-    CenterForm(this);
+    centerWindow(this);
     setWindowTitle(QStringLiteral("Corvanta"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/corvanta.png")));
-    RandomMainPageVisit();
+    maybeVisitMainPage(*m_options.startupDraw, *m_options.shell);
     restoreJoinMode();
     m_fileList->setHeaderLabels({QStringLiteral("XML Files")});
     m_fileList->setColumnWidth(0, twipsToPixels(4500));
-    CreateStaticBar();
+    buildToolBar();
     restoreTab();
 
     // Connected after the restore, which is not a change of the user's.
-    connect(m_tabControl, &QTabWidget::currentChanged, this, &Form1::TabControl1_SelectedChanged);
-    connect(m_appendButton, &QRadioButton::clicked, this, &Form1::Option1_Click);
-    connect(m_mergeButton, &QRadioButton::clicked, this, &Form1::Option2_Click);
-    connect(m_fileList, &FileListView::pointerMoved, this, &Form1::resetPointer);
+    connect(m_tabControl, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
+    connect(m_appendButton, &QRadioButton::clicked, this, &MainWindow::onAppendChosen);
+    connect(m_mergeButton, &QRadioButton::clicked, this, &MainWindow::onMergeChosen);
+    connect(m_fileList, &FileListView::pointerMoved, this, &MainWindow::resetPointer);
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-Form2& Form1::resultsWindow() {
+ResultsWindow& MainWindow::resultsWindow() {
     if (!m_resultsWindow)
-        m_resultsWindow = std::make_unique<Form2>(this);
+        m_resultsWindow = std::make_unique<ResultsWindow>(this);
     return *m_resultsWindow;
 }
 
-FileListView& Form1::fileList() const {
+FileListView& MainWindow::fileList() const {
     return *m_fileList;
 }
 
-void Form1::buildControls() {
+void MainWindow::buildControls() {
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
     central->setMouseTracking(true);
@@ -195,7 +195,7 @@ void Form1::buildControls() {
     m_addFilesDialog = new AddFilesDialog(this);
 }
 
-void Form1::buildMenus() {
+void MainWindow::buildMenus() {
     menuBar()->setFont(calibri(barFontPoints, false));
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
@@ -203,7 +203,7 @@ void Form1::buildMenus() {
     addCommand(fileMenu, "m2", QStringLiteral("A&dd Files"), command::AddFiles);
     addCommand(fileMenu, "m3", QStringLiteral("Add &Folder"), command::AddFolder);
     fileMenu->addSeparator();
-    addItem(fileMenu, "m5", QStringLiteral("Clear Selected Files"), &Form1::ClearSelected);
+    addItem(fileMenu, "m5", QStringLiteral("Clear Selected Files"), &MainWindow::removeSelectedItems);
     addCommand(fileMenu, "m6", QStringLiteral("Clear All Files"), command::ClearList);
     fileMenu->addSeparator();
     QAction* exitItem = addItem(fileMenu, "m8", QStringLiteral("&Exit"), nullptr);
@@ -211,27 +211,27 @@ void Form1::buildMenus() {
 
     QMenu* optionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
     optionsMenu->setObjectName(QStringLiteral("m9"));
-    addItem(optionsMenu, "m10", QStringLiteral("Show Files Tab"), &Form1::showFilesTab);
-    addItem(optionsMenu, "m11", QStringLiteral("Show Options Tab"), &Form1::showOptionsTab);
+    addItem(optionsMenu, "m10", QStringLiteral("Show Files Tab"), &MainWindow::showFilesTab);
+    addItem(optionsMenu, "m11", QStringLiteral("Show Options Tab"), &MainWindow::showOptionsTab);
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("m12"));
     addCommand(helpMenu, "m13", QStringLiteral("Help"), command::Help);
-    addItem(helpMenu, "m14", QStringLiteral("Load Sample/Example Files"), &Form1::LoadSamples);
-    addItem(helpMenu, "m15", QStringLiteral("Watch Old Demo Video"), &Form1::WatchDemoVideo);
+    addItem(helpMenu, "m14", QStringLiteral("Load Sample/Example Files"), &MainWindow::loadSamples);
+    addItem(helpMenu, "m15", QStringLiteral("Watch Old Demo Video"), &MainWindow::watchDemoVideo);
     helpMenu->addSeparator();
-    addItem(helpMenu, "m17", QStringLiteral("FAQ"), &Form1::OpenFaq);
-    addItem(helpMenu, "m18", QStringLiteral("Visit Tavrino Main Page"), &Form1::VisitMainPage);
+    addItem(helpMenu, "m17", QStringLiteral("FAQ"), &MainWindow::openFaq);
+    addItem(helpMenu, "m18", QStringLiteral("Visit Tavrino Main Page"), &MainWindow::visitMainPage);
 }
 
-QAction* Form1::addCommand(QMenu* menu, const char* objectName, const QString& text, int id) {
+QAction* MainWindow::addCommand(QMenu* menu, const char* objectName, const QString& text, int id) {
     QAction* action = addItem(menu, objectName, text, nullptr);
     action->setData(id);
-    connect(action, &QAction::triggered, this, [this, id] { CommandBars_Execute(id); });
+    connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
     return action;
 }
 
-QAction* Form1::addItem(QMenu* menu, const char* objectName, const QString& text, void (Form1::*slot)()) {
+QAction* MainWindow::addItem(QMenu* menu, const char* objectName, const QString& text, void (MainWindow::*slot)()) {
     QAction* action = menu->addAction(text);
     action->setObjectName(QLatin1String(objectName));
     menu->setFont(menuBar()->font());
@@ -240,16 +240,16 @@ QAction* Form1::addItem(QMenu* menu, const char* objectName, const QString& text
     return action;
 }
 
-void Form1::CreateStaticBar() {
-    m_standardBar = new QToolBar(QStringLiteral("Standard"), this);
-    m_standardBar->setObjectName(QStringLiteral("Standard"));
-    m_standardBar->setMovable(false);
-    m_standardBar->setFloatable(false);
-    m_standardBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    m_standardBar->setFont(calibri(barFontPoints, false));
-    m_standardBar->setIconSize(QSize(48, 48));
-    m_standardBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    addToolBar(Qt::TopToolBarArea, m_standardBar);
+void MainWindow::buildToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("Standard"), this);
+    m_toolBar->setObjectName(QStringLiteral("Standard"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    m_toolBar->setFont(calibri(barFontPoints, false));
+    m_toolBar->setIconSize(QSize(48, 48));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
 
     struct Button {
         int id;
@@ -262,49 +262,49 @@ void Form1::CreateStaticBar() {
         {command::AddFiles, "Add Files", ":/icons/add-files.png", "addFilesButton"},
         {command::AddFolder, "Add Folder", ":/icons/add-folder.png", "addFolderButton"},
         {command::ClearList, "Clear List", ":/icons/clear-list.png", "clearListButton"},
-        {command::Start, "Start Joining", ":/icons/start-joining.png", "startJoiningButton"},
+        {command::StartJoining, "Start Joining", ":/icons/start-joining.png", "startJoiningButton"},
     };
     for (const Button& button : buttons) {
         QAction* action =
-            m_standardBar->addAction(QIcon(QString::fromLatin1(button.icon)), QString::fromLatin1(button.caption));
+            m_toolBar->addAction(QIcon(QString::fromLatin1(button.icon)), QString::fromLatin1(button.caption));
         action->setData(button.id);
-        QWidget* widget = m_standardBar->widgetForAction(action);
+        QWidget* widget = m_toolBar->widgetForAction(action);
         widget->setObjectName(QLatin1String(button.objectName));
         widget->setFixedWidth(100);
     }
-    connect(m_standardBar, &QToolBar::actionTriggered, this,
-            [this](QAction* action) { CommandBars_Execute(action->data().toInt()); });
+    connect(m_toolBar, &QToolBar::actionTriggered, this,
+            [this](QAction* action) { runCommand(action->data().toInt()); });
 }
 
-void Form1::CommandBars_Execute(int id) {
+void MainWindow::runCommand(int id) {
     switch (id) {
     case command::AddFiles:
-        AddFiles();
+        addFiles();
         break;
     case command::AddFolder:
-        AddFolder();
+        addFolder();
         break;
-    case command::Start:
-        Start();
+    case command::StartJoining:
+        startJoining();
         break;
     case command::ClearList:
-        ClearList();
+        clearList();
         break;
     case command::Help:
-        Help();
+        showHelp();
         break;
     default:
         break;
     }
 }
 
-void Form1::AddFiles() {
-    corvanta::AddFiles(*m_addFilesDialog, *m_fileList);
+void MainWindow::addFiles() {
+    addChosenFiles(*m_addFilesDialog, *m_fileList);
 }
 
-void Form1::AddFolder() {
+void MainWindow::addFolder() {
     m_settings.write(settings::Extension, QStringLiteral("xml"));
-    const QString folder = BrowseForFolder(this, QStringLiteral("Please select folder:"));
+    const QString folder = chooseFolder(this, QStringLiteral("Please select folder:"));
     if (folder.isEmpty())
         return;
     BusyPointer::Hold busy(m_busyPointer);
@@ -313,11 +313,11 @@ void Form1::AddFolder() {
     });
 }
 
-void Form1::ListView1_OLEDragOver(QDragMoveEvent* event) {
+void MainWindow::onFileDragOver(QDragMoveEvent* event) {
     acceptFileDrop(*event);
 }
 
-void Form1::ListView1_OLEDragDrop(QDropEvent* event) {
+void MainWindow::onFileDrop(QDropEvent* event) {
     if (!acceptFileDrop(*event))
         return;
     // The file manager waits until the drop event returns: let it go on before the folders are walked.
@@ -325,11 +325,11 @@ void Form1::ListView1_OLEDragDrop(QDropEvent* event) {
         this, [this, paths = droppedPaths(*event->mimeData())] { appendDropped(paths); }, Qt::QueuedConnection);
 }
 
-void Form1::appendDropped(const QStringList& paths) {
+void MainWindow::appendDropped(const QStringList& paths) {
     walk([&](const PendingEvents& events) { appendDroppedPaths(*m_fileList, paths, events); });
 }
 
-void Form1::walk(const std::function<void(const PendingEvents&)>& scan) {
+void MainWindow::walk(const std::function<void(const PendingEvents&)>& scan) {
     // Any command may run from the walk's events, another walk included; they all append to the list as it is
     // then. Closing the window ends the program, so the walks end with it.
     const PendingEvents events = [this, pending = throttledEvents(scanEventInterval)] {
@@ -344,93 +344,89 @@ void Form1::walk(const std::function<void(const PendingEvents&)>& scan) {
     }
 }
 
-void Form1::ClearList() {
-    m_fileList->ClearList();
+void MainWindow::clearList() {
+    m_fileList->removeAllItems();
 }
 
-void Form1::ClearSelected() {
-    m_fileList->ClearSelected();
+void MainWindow::removeSelectedItems() {
+    m_fileList->removeSelectedItems();
 }
 
-void Form1::Start() {
+void MainWindow::startJoining() {
     corvanta::joinFiles(*m_joinHost);
 }
 
-void Form1::Help() {
+void MainWindow::showHelp() {
     if (askYesNo(helpHint))
         m_options.shell->open(badXmlPicture(m_options.programFolder));
 }
 
-void Form1::LoadSamples() {
+void MainWindow::loadSamples() {
     for (const QString& path : samplePaths(m_options.programFolder))
         m_fileList->appendItem(path);
     if (askYesNo(samplesQuestion))
         m_options.shell->open(samplesFolder(m_options.programFolder));
 }
 
-void Form1::WatchDemoVideo() {
+void MainWindow::watchDemoVideo() {
     m_options.shell->open(demoVideo(m_options.programFolder));
 }
 
-void Form1::OpenFaq() {
+void MainWindow::openFaq() {
     m_options.shell->open(faqPage());
 }
 
-void Form1::VisitMainPage() {
+void MainWindow::visitMainPage() {
     m_options.shell->open(mainPage());
 }
 
-bool Form1::askYesNo(const QString& question) {
+bool MainWindow::askYesNo(const QString& question) {
     return showProgramMessage(this, question, QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::Yes) == QMessageBox::Yes;
 }
 
-void Form1::ApplySkin() {
+void MainWindow::applySkin() {
     const std::optional<QString> skin = readSkin(m_options.programFolder);
     if (!skin)
         return;
-    ApplyFaceColor(this);
+    applyFaceColor(this);
     // The application takes the sheet rather than this window alone, so that the results window and every box
     // and dialog wear the same skin.
     qApp->setStyleSheet(*skin);
 }
 
-void Form1::RandomMainPageVisit() {
-    corvanta::RandomMainPageVisit(*m_options.startupDraw, *m_options.shell);
+void MainWindow::restoreJoinMode() {
+    m_appendButton->setChecked(m_settings.read(settings::AppendMode));
+    m_mergeButton->setChecked(m_settings.read(settings::MergeMode));
 }
 
-void Form1::restoreJoinMode() {
-    m_appendButton->setChecked(m_settings.read(settings::Option1));
-    m_mergeButton->setChecked(m_settings.read(settings::Option2));
+void MainWindow::restoreTab() {
+    m_tabControl->setCurrentIndex(m_settings.read(settings::SelectedTab));
 }
 
-void Form1::restoreTab() {
-    m_tabControl->setCurrentIndex(m_settings.read(settings::TabControl1));
-}
-
-void Form1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     m_closed = false;
     // The frame around the window is known only once it is shown: centre it again on its real outer size.
     if (!m_centredWithFrame && !event->spontaneous()) {
         m_centredWithFrame = true;
-        CenterForm(this);
+        centerWindow(this);
     }
 }
 
-void Form1::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    Form_Resize();
+    layOutControls();
 }
 
-void Form1::changeEvent(QEvent* event) {
+void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     // A window restored from the taskbar may keep its size, so no resize event would lay it out again.
     if (event->type() == QEvent::WindowStateChange)
-        Form_Resize();
+        layOutControls();
 }
 
-void Form1::Form_Resize() {
+void MainWindow::layOutControls() {
     if (isMinimized())
         return;
     // Positions and sizes in twips of the window's inner area, where the bars take the top. Bars that need more
@@ -451,14 +447,14 @@ void Form1::Form_Resize() {
     assignWidth(m_progressBar, widthOf(m_tabControl));
 }
 
-void Form1::closeEvent(QCloseEvent* event) {
-    Form_Unload();
+void MainWindow::closeEvent(QCloseEvent* event) {
+    endProgram();
     event->accept();
 }
 
-void Form1::Form_Unload() {
+void MainWindow::endProgram() {
     m_closed = true;
-    SaveWindowPosition(this, m_settings);
+    saveWindowPosition(this, m_settings);
     // The results window goes with this one: hidden, not closed, so that its own close procedure does not run.
     if (m_resultsWindow)
         m_resultsWindow->hide();
@@ -468,37 +464,37 @@ void Form1::Form_Unload() {
         QCoreApplication::exit(0);
 }
 
-void Form1::Option1_Click() {
-    m_settings.write(settings::Option2, false);
-    m_settings.write(settings::Option1, true);
+void MainWindow::onAppendChosen() {
+    m_settings.write(settings::MergeMode, false);
+    m_settings.write(settings::AppendMode, true);
 }
 
-void Form1::Option2_Click() {
-    m_settings.write(settings::Option2, true);
-    m_settings.write(settings::Option1, false);
+void MainWindow::onMergeChosen() {
+    m_settings.write(settings::MergeMode, true);
+    m_settings.write(settings::AppendMode, false);
 }
 
-void Form1::TabControl1_SelectedChanged(int index) {
-    m_settings.write(settings::TabControl1, index);
+void MainWindow::onTabChanged(int index) {
+    m_settings.write(settings::SelectedTab, index);
 }
 
-void Form1::showFilesTab() {
+void MainWindow::showFilesTab() {
     m_tabControl->setCurrentIndex(0);
 }
 
-void Form1::showOptionsTab() {
+void MainWindow::showOptionsTab() {
     m_tabControl->setCurrentIndex(1);
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (m_fileList && watched == m_fileList->viewport()) {
         switch (event->type()) {
         case QEvent::DragEnter:
         case QEvent::DragMove:
-            ListView1_OLEDragOver(static_cast<QDragMoveEvent*>(event));
+            onFileDragOver(static_cast<QDragMoveEvent*>(event));
             return true;
         case QEvent::Drop:
-            ListView1_OLEDragDrop(static_cast<QDropEvent*>(event));
+            onFileDrop(static_cast<QDropEvent*>(event));
             return true;
         default:
             break;
@@ -509,7 +505,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::resetPointer() {
+void MainWindow::resetPointer() {
     if (cursor().shape() != Qt::WaitCursor)
         unsetCursor();
 }

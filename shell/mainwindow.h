@@ -23,7 +23,7 @@ namespace corvanta {
 
 class AddFilesDialog;
 class FileListView;
-class Form2;
+class ResultsWindow;
 class MainJoinHost;
 class TabControl;
 
@@ -31,13 +31,13 @@ class TabControl;
 namespace command {
 inline constexpr int AddFiles = 1000;
 inline constexpr int AddFolder = 1001;
-inline constexpr int Start = 1002;
+inline constexpr int StartJoining = 1002;
 inline constexpr int ClearList = 1003;
 inline constexpr int Help = 1004;
 } // namespace command
 
 /// What the main window reaches outside itself. Each part has the program's own default; tests replace them.
-struct Form1Options {
+struct MainWindowOptions {
     /// The folder of the side files (badxml.jpg, Samples, Video, x/o.cjs), without a trailing separator.
     QString programFolder = QCoreApplication::applicationDirPath();
     /// Opens documents, folders and web pages.
@@ -49,38 +49,38 @@ struct Form1Options {
 /// The main window (`Form1`): the file list and the join options on two tabs, the toolbar "Standard" and the
 /// menu bar that start every command, and the progress bar of the join. Restores the join mode and tab at start,
 /// owns the results window that a finished join shows, and ends the program when closed.
-class Form1 : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit Form1(QWidget* parent = nullptr);
-    explicit Form1(Form1Options options, QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(MainWindowOptions options, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     /// The results window (`Form2`), loaded on first use and kept, hidden or shown, until the program ends.
-    Form2& resultsWindow();
+    ResultsWindow& resultsWindow();
 
     /// The file list, for commands that fill it.
     FileListView& fileList() const;
 
 public slots:
     /// Runs the command \a id of the toolbar or menus; unknown ids do nothing.
-    void CommandBars_Execute(int id);
-    void AddFiles();
+    void runCommand(int id);
+    void addFiles();
     /// Appends the XML files of a chosen folder and of every folder below it, level by level, while the window
     /// stays usable.
-    void AddFolder();
-    void ClearList();
-    void ClearSelected();
+    void addFolder();
+    void clearList();
+    void removeSelectedItems();
     /// The join over the file list, in the mode of the option buttons.
-    void Start();
+    void startJoining();
     /// The usage hint; on Yes, opens the picture of a bad XML file.
-    void Help();
+    void showHelp();
     /// Appends the sample files to the list; on Yes, opens their folder.
-    void LoadSamples();
-    void WatchDemoVideo();
-    void OpenFaq();
-    void VisitMainPage();
+    void loadSamples();
+    void watchDemoVideo();
+    void openFaq();
+    void visitMainPage();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -92,30 +92,29 @@ protected:
 private:
     void buildControls();
     void buildMenus();
-    void CreateStaticBar();
+    void buildToolBar();
     QAction* addCommand(QMenu* menu, const char* objectName, const QString& text, int id);
-    QAction* addItem(QMenu* menu, const char* objectName, const QString& text, void (Form1::*slot)());
+    QAction* addItem(QMenu* menu, const char* objectName, const QString& text, void (MainWindow::*slot)());
 
     bool askYesNo(const QString& question);
-    void ApplySkin();
-    void RandomMainPageVisit();
+    void applySkin();
     void restoreJoinMode();
     void restoreTab();
 
-    void Form_Resize();
-    void Form_Unload();
-    void Option1_Click();
-    void Option2_Click();
-    void TabControl1_SelectedChanged(int index);
-    void ListView1_OLEDragOver(QDragMoveEvent* event);
-    void ListView1_OLEDragDrop(QDropEvent* event);
+    void layOutControls();
+    void endProgram();
+    void onAppendChosen();
+    void onMergeChosen();
+    void onTabChanged(int index);
+    void onFileDragOver(QDragMoveEvent* event);
+    void onFileDrop(QDropEvent* event);
     void appendDropped(const QStringList& paths);
     void walk(const std::function<void(const PendingEvents&)>& scan);
     void showFilesTab();
     void showOptionsTab();
     void resetPointer();
 
-    Form1Options m_options;
+    MainWindowOptions m_options;
     SettingsStore m_settings;
     BusyPointer m_busyPointer{*this};
     TabControl* m_tabControl = nullptr;         // TabControl1
@@ -125,10 +124,10 @@ private:
     QRadioButton* m_appendButton = nullptr;     // Option1
     QProgressBar* m_progressBar = nullptr;      // ProgressBar1
     AddFilesDialog* m_addFilesDialog = nullptr; // CommonDialog1
-    QToolBar* m_standardBar = nullptr;
+    QToolBar* m_toolBar = nullptr;
     std::unique_ptr<MainJoinHost> m_joinHost;
     // A window of its own, without a Qt parent; it goes with this one.
-    std::unique_ptr<Form2> m_resultsWindow;
+    std::unique_ptr<ResultsWindow> m_resultsWindow;
     bool m_centredWithFrame = false;
     bool m_closed = false; // folder walks stop once the window has closed
 };

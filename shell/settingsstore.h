@@ -16,11 +16,11 @@ template <typename T> struct SettingKey {
 /// Every key the program keeps, each defined once.
 namespace settings {
 /// "1" when the join mode is Append.
-inline constexpr SettingKey<bool> Option1{"Option1", false};
+inline constexpr SettingKey<bool> AppendMode{"Option1", false};
 /// "1" when the join mode is Merge; a new user starts in Merge.
-inline constexpr SettingKey<bool> Option2{"Option2", true};
+inline constexpr SettingKey<bool> MergeMode{"Option2", true};
 /// Index of the main window's selected tab: 0 "Files", 1 "Options".
-inline constexpr SettingKey<int> TabControl1{"TabControl1", 0};
+inline constexpr SettingKey<int> SelectedTab{"TabControl1", 0};
 /// The main window's last normal geometry in twips; written at exit, never read back.
 inline constexpr SettingKey<int> Left{"Left", 0};
 inline constexpr SettingKey<int> Top{"Top", 0};

@@ -38,7 +38,7 @@ double pixelsToTwips(int pixels) {
     return pixels * 1440.0 / logicalDpi();
 }
 
-void CenterForm(QWidget* window) {
+void centerWindow(QWidget* window) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!window || !screen)
         return;
@@ -48,7 +48,7 @@ void CenterForm(QWidget* window) {
                  available.y() + (available.height() - frame.height()) / 2);
 }
 
-void SaveWindowPosition(QWidget* window, SettingsStore& store) {
+void saveWindowPosition(QWidget* window, SettingsStore& store) {
     if (window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
     const QRect frame = window->frameGeometry();
@@ -59,7 +59,7 @@ void SaveWindowPosition(QWidget* window, SettingsStore& store) {
     store.write(settings::Height, twips(frame.height()));
 }
 
-void ApplyFaceColor(QWidget* window) {
+void applyFaceColor(QWidget* window) {
     const QColor face = QApplication::palette().color(QPalette::Button);
     auto paint = [&face](QWidget* widget) {
         QPalette palette = widget->palette();

@@ -16,14 +16,14 @@ double pixelsToTwips(int pixels);
 
 /// Centres \a window's frame on the primary screen, keeping its size; a window larger than the screen overhangs
 /// both edges equally.
-void CenterForm(QWidget* window);
+void centerWindow(QWidget* window);
 
 /// Stores \a window's left and top edge, outer width and height in twips under Left, Top, Width and Height,
 /// each only while the window is in the normal state (neither minimized, maximized nor full screen).
-void SaveWindowPosition(QWidget* window, SettingsStore& store);
+void saveWindowPosition(QWidget* window, SettingsStore& store);
 
 /// Gives \a window and its option buttons, check boxes, frames and labels the system button-face colour.
-void ApplyFaceColor(QWidget* window);
+void applyFaceColor(QWidget* window);
 
 /// A modal box titled "Corvanta" (every box of the program that names no title of its own). Line breaks written
 /// as CR LF or CR show as lines. Returns the button pressed.

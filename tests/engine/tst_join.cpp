@@ -126,7 +126,7 @@ private slots:
                  QStringLiteral("Disk full\r\nin Quorvel5/20/2014.Form2.SaveResults at line 130\r\r"
                                 "Please email screenshot of this message to ") +
                      supportAddress());
-        QCOMPARE(applicationErrorReport(QStringLiteral("x"), location::Start, 132, QString()),
+        QCOMPARE(applicationErrorReport(QStringLiteral("x"), location::JoinFiles, 132, QString()),
                  QStringLiteral("x\r\nin Quorvel5/20/2014.Form1.Start at line 132\r\r"
                                 "Please email screenshot of this message to ") +
                      supportAddress() + QStringLiteral("\r\nfile1: "));

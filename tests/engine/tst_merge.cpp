@@ -30,7 +30,7 @@ QString parseErrorMessage(const QString& path, const QString& reason, int line, 
 }
 
 QString report(const QString& description, int step) {
-    return QStringLiteral("report:") + applicationErrorReport(description, location::Start, step, QString());
+    return QStringLiteral("report:") + applicationErrorReport(description, location::JoinFiles, step, QString());
 }
 
 // Every element and attribute of a document as "{uri}local", in document order; "error: ..." when the text is not
@@ -234,7 +234,7 @@ private slots:
                               parseErrorMessage(folder, "Document is empty", 1, 1), "warning:Join Fail."}));
     }
 
-    void textDecodesAsReadTextFileSays_data() {
+    void textDecodesAsEveryTextFileRead_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("expected");
         const QString declared = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>caf\u00e9</r>\n");
@@ -250,7 +250,7 @@ private slots:
             << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xc3\xa9</r>") << declared;
     }
 
-    void textDecodesAsReadTextFileSays() {
+    void textDecodesAsEveryTextFileRead() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, expected);
         RecordingHost host(writeInputs({bytes}));

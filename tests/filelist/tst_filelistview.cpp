@@ -113,9 +113,9 @@ private slots:
         } else if (removal == "double-click") {
             QTest::mouseDClick(m_list->viewport(), Qt::LeftButton, {}, rowPoint(1));
         } else if (removal == "clear selected") {
-            m_list->ClearSelected();
+            m_list->removeSelectedItems();
         } else {
-            m_list->ClearList();
+            m_list->removeAllItems();
             fill({"A", "C", "D"});
         }
         QCOMPARE(m_list->itemTexts(), (QStringList{"A", "C", "D"}));
@@ -137,7 +137,7 @@ private slots:
         QTest::mouseClick(m_list->viewport(), Qt::LeftButton, {}, rowPoint(2)); // C
         m_list->topLevelItem(0)->setSelected(true);
         m_list->topLevelItem(2)->setSelected(false);
-        m_list->ClearSelected(); // removes A; C moves up to row 1
+        m_list->removeSelectedItems(); // removes A; C moves up to row 1
         QTest::mousePress(m_list->viewport(), Qt::LeftButton, {}, emptySpace());
         QTest::mouseMove(m_list->viewport(), rowPoint(2));
         QTest::mouseRelease(m_list->viewport(), Qt::LeftButton, {}, rowPoint(2));
@@ -252,7 +252,7 @@ private slots:
             QTest::mouseClick(m_list->viewport(), Qt::LeftButton, Qt::ControlModifier, rowPoint(row));
         QCOMPARE(selectedRows(), selected);
 
-        m_list->ClearSelected();
+        m_list->removeSelectedItems();
 
         QCOMPARE(m_list->itemTexts(), expected);
     }

@@ -123,7 +123,7 @@ private slots:
         QCOMPARE(log, (QStringList{"a.xml", "events", "S2/y.xml", "events", "S1/T/x.xml"}));
     }
 
-    void collectSubfolders_data() {
+    void subfoldersComeLevelByLevel_data() {
         QTest::addColumn<QStringList>("folders");
         QTest::addColumn<bool>("recurse");
         QTest::addColumn<QStringList>("expected");
@@ -136,7 +136,7 @@ private slots:
             << QStringList{"S1/", "S1/"} << true << QStringList{"S1/", "S1/", "S1/T/", "S1/T/U/"};
     }
 
-    void collectSubfolders() {
+    void subfoldersComeLevelByLevel() {
         QFETCH(QStringList, folders);
         QFETCH(bool, recurse);
         QFETCH(QStringList, expected);
@@ -145,22 +145,22 @@ private slots:
             folder.prepend(root() + '/');
 
         int events = 0;
-        CollectSubfolders(folders, recurse, [&] { ++events; });
+        collectSubfolders(folders, recurse, [&] { ++events; });
 
         QCOMPARE(relative(folders), expected);
         QVERIFY(events >= folders.size());
     }
 
-    void listFiles() {
+    void listedFilesMatchWithoutRegardToCase() {
         QStringList many;
         for (int i = 1; i <= 120; ++i)
             many += QStringLiteral("f%1.xml").arg(i, 3, 10, QLatin1Char('0'));
         makeTree(many + QStringList{".h.xml", "~t.xml", "dir.xml/", "B.TXT"});
 
-        QCOMPARE(ListFiles(root(), "*.xml"), QStringList{".h.xml"} + many + QStringList{"~t.xml"});
-        QCOMPARE(ListFiles(root(), "*.TXT"), QStringList{"B.TXT"});
-        QCOMPARE(ListFiles(root(), "*.json"), QStringList());
-        QCOMPARE(ListFiles(m_temp->filePath("missing"), "*"), QStringList());
+        QCOMPARE(listFiles(root(), "*.xml"), QStringList{".h.xml"} + many + QStringList{"~t.xml"});
+        QCOMPARE(listFiles(root(), "*.TXT"), QStringList{"B.TXT"});
+        QCOMPARE(listFiles(root(), "*.json"), QStringList());
+        QCOMPARE(listFiles(m_temp->filePath("missing"), "*"), QStringList());
     }
 
     void isDroppedFolder_data() {

@@ -1,8 +1,8 @@
 // Times the results window on large results: the hand-off from the working file to the painted window, scrolling
 // to the end, copying and saving. Run by hand (best from an optimised build); it asserts nothing.
 #include "codepage.h"
-#include "form2.h"
 #include "resultsview.h"
+#include "resultswindow.h"
 #include "textfile.h"
 
 #include <QApplication>
@@ -71,38 +71,38 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
     // From the join's end: steps 176 to 182 of the hand-off, then the first paint of the results.
     QElapsedTimer timer;
     timer.start();
-    Form2 form(&mainWindow);
-    form.setProgramEnd([] {});
-    auto* text2 = form.findChild<ResultsView*>(QStringLiteral("Text2"));
+    ResultsWindow window(&mainWindow);
+    window.setProgramEnd([] {});
+    auto* view = window.findChild<ResultsView*>(QStringLiteral("Text2"));
     PaintWatch watch;
-    text2->viewport()->installEventFilter(&watch);
-    form.setResultsText(readTextFile(working));
+    view->viewport()->installEventFilter(&watch);
+    window.setResultsText(readTextFile(working));
     removeFile(working);
-    form.showResults();
+    window.showResults();
     mainWindow.hide();
     waitForPaint(watch, 0);
     const double handOff = ms(timer);
 
     timer.restart();
     const int painted = watch.paints;
-    text2->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+    view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
     waitForPaint(watch, painted);
     const double toEnd = ms(timer);
 
     timer.restart();
-    text2->selectAll();
-    text2->copy();
+    view->selectAll();
+    view->copy();
     const double copy = ms(timer);
 
     timer.restart();
-    writeTextFile(form.resultsText(), output);
+    writeTextFile(window.resultsText(), output);
     const double save = ms(timer);
 
     if (QFileInfo(output).size() != encodeSystemCodePage(joined).size())
         qFatal("the saved file differs");
     std::printf("%-28s %6.1f MB %8lld rows   hand-off to painted %7.1f ms   to the end %6.1f ms   copy %6.1f ms   "
                 "save %6.1f ms\n",
-                name, double(joined.size()) / 1e6, static_cast<long long>(text2->rows().count()), handOff, toEnd, copy,
+                name, double(joined.size()) / 1e6, static_cast<long long>(view->rows().count()), handOff, toEnd, copy,
                 save);
     std::fflush(stdout);
 }

@@ -102,7 +102,7 @@ int main(int argc, char* argv[]) {
     std::printf("tree: %d XML files in %d folders below %s (ready in %lld ms)\n", expected,
                 topFolders * (1 + foldersBelowEach), qPrintable(root), clock.elapsed());
 
-    Form1 window(DesktopFreeOptions{}.form1Options()); // never opens the browser at start-up
+    MainWindow window(DesktopFreeOptions{}.mainWindowOptions()); // never opens the browser at start-up
     window.show();
     FileListView& list = window.fileList();
     WalkWatch watch(list.viewport());
@@ -114,19 +114,19 @@ int main(int argc, char* argv[]) {
         std::printf("%-34s %8.0f ms  %6d files\n", "walk only", double(clock.nsecsElapsed()) / 1e6, found);
 
         // Add Folder through its chooser; the clock starts when the folder is chosen.
-        list.ClearList();
+        list.removeAllItems();
         ModalAnswerer answerer;
         answerer.handleFileDialog([&](QFileDialog* dialog) {
             dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(root);
             watch.start();
             QMetaObject::invokeMethod(dialog, "accept");
         });
-        window.AddFolder();
+        window.addFolder();
         watch.stop();
         report("Add Folder", watch, list.itemCount(), expected);
 
         // A drop of the tree's folder; the clock starts with the drop event and stops when the walk is over.
-        list.ClearList();
+        list.removeAllItems();
         QCoreApplication::processEvents();
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(root)});
@@ -144,7 +144,7 @@ int main(int argc, char* argv[]) {
         if (!compare)
             continue;
         // For comparison: the window's events handled at every hook call, as the walk offers them.
-        list.ClearList();
+        list.removeAllItems();
         watch.start();
         scanFolderForXmlFiles(
             root, [] { QCoreApplication::processEvents(); },

@@ -2,9 +2,9 @@
 // window shown and painted, then saving and copying from the results window and going back. Run by hand (best from
 // an optimised build, offscreen or under an X server); it asserts nothing and is not part of the test suite.
 #include "filelistview.h"
-#include "form2.h"
 #include "mainwindow.h"
 #include "resultsview.h"
+#include "resultswindow.h"
 #include "windowdriver.h"
 
 #include <QAbstractButton>
@@ -74,7 +74,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show && qobject_cast<Form2*>(watched) && resultsShown < 0) {
+        if (event->type() == QEvent::Show && qobject_cast<ResultsWindow*>(watched) && resultsShown < 0) {
             resultsShown = now();
         } else if (event->type() == QEvent::Paint && resultsShown >= 0 && resultsPainted < 0 && watched->parent() &&
                    watched->parent()->objectName() == QLatin1String("Text2")) {
@@ -114,7 +114,8 @@ void click(QWidget* window, const QString& name) {
 
 bool resultsLoaded() {
     const auto windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.begin(), windows.end(), [](QWidget* window) { return qobject_cast<Form2*>(window); });
+    return std::any_of(windows.begin(), windows.end(),
+                       [](QWidget* window) { return qobject_cast<ResultsWindow*>(window); });
 }
 
 void waitUntil(const std::function<bool()>& done) {
@@ -127,8 +128,8 @@ struct Case {
     QList<QByteArray> inputs;
 };
 
-void run(const Case& test, Form1& window, Stopwatch& watch, const QTemporaryDir& dir) {
-    window.fileList().ClearList();
+void run(const Case& test, MainWindow& window, Stopwatch& watch, const QTemporaryDir& dir) {
+    window.fileList().removeAllItems();
     for (int i = 0; i < test.inputs.size(); ++i) {
         const QString path = dir.filePath(QStringLiteral("input%1.xml").arg(i));
         QFile file(path);
@@ -155,7 +156,7 @@ void run(const Case& test, Form1& window, Stopwatch& watch, const QTemporaryDir&
     QObject::disconnect(connection);
     const qint64 resultsShown = watch.resultsShown;
     const qint64 resultsPainted = watch.resultsPainted;
-    Form2& results = window.resultsWindow();
+    ResultsWindow& results = window.resultsWindow();
     if (results.resultsText().size() < joinedBytes / 2)
         qFatal("the results window does not hold the joined text");
 
@@ -199,7 +200,7 @@ int main(int argc, char** argv) {
         {"5 MB single line", {singleLine(2'500'000), singleLine(2'500'000)}},
     };
 
-    Form1 window(DesktopFreeOptions{}.form1Options()); // never opens the browser at start-up
+    MainWindow window(DesktopFreeOptions{}.mainWindowOptions()); // never opens the browser at start-up
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         qFatal("the main window is not shown");

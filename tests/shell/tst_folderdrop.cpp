@@ -453,7 +453,7 @@ private:
     }
 
     std::unique_ptr<QTemporaryDir> m_files;
-    std::unique_ptr<Form1> m_window;
+    std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<PointerLog> m_pointers;
     bool m_firstAppendSeen = false;
 };

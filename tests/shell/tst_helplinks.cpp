@@ -89,7 +89,7 @@ private slots:
         if (fromMenu)
             chooseHelpItem("m13");
         else
-            m_window->CommandBars_Execute(command::Help);
+            m_window->runCommand(command::Help);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -275,7 +275,7 @@ private slots:
         for (int start = 0; start < starts; ++start) {
             RandomStartupDraw draw(quint32(start) * 8639u); // a start every 8.6 s over one day
             RecordingShell shell;
-            RandomMainPageVisit(draw, shell);
+            maybeVisitMainPage(draw, shell);
             QVERIFY(shell.opened.size() <= 1);
             if (!shell.opened.isEmpty()) {
                 QCOMPARE(shell.opened.at(0), mainPage());
@@ -374,7 +374,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_temp;
     QString m_programFolder;
     std::shared_ptr<RecordingShell> m_shell;
-    std::unique_ptr<Form1> m_window;
+    std::unique_ptr<MainWindow> m_window;
 };
 
 QTEST_MAIN(TestHelpLinks)

@@ -1,10 +1,10 @@
 // A join driven from the main window through to the results window and back, with both real windows.
 #include "closecounter.h"
 #include "filelistview.h"
-#include "form2.h"
 #include "mainwindow.h"
 #include "modalhelper.h"
 #include "resultsview.h"
+#include "resultswindow.h"
 #include "tabcontrol.h"
 #include "testfiles.h"
 #include "windowdriver.h"
@@ -36,8 +36,8 @@ QStringList storedGeometry() {
     return keys;
 }
 
-Form2* resultsWindow() {
-    const QList<Form2*> found = resultsWindows();
+ResultsWindow* resultsWindow() {
+    const QList<ResultsWindow*> found = resultsWindows();
     return found.size() == 1 ? found.first() : nullptr;
 }
 
@@ -52,10 +52,10 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* form2 = qobject_cast<Form2*>(watched);
-        if (form2 && event->type() == QEvent::Show)
+        auto* shown = qobject_cast<ResultsWindow*>(watched);
+        if (shown && event->type() == QEvent::Show)
             notes << QStringLiteral("Form2 shown; text %1; working file %2; Form1 %3")
-                         .arg(form2->resultsText(), workingFileThere() ? u"there"_qs : u"gone"_qs,
+                         .arg(shown->resultsText(), workingFileThere() ? u"there"_qs : u"gone"_qs,
                               visibility(m_mainWindow));
         else if (watched == m_mainWindow && event->type() == QEvent::Hide)
             notes << QStringLiteral("Form1 hidden; Form2 %1").arg(visibility(resultsWindow()));
@@ -129,13 +129,13 @@ private slots:
 
         clickToolButton(m_window.get(), "startJoiningButton");
 
-        Form2* results = resultsWindow();
+        ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         QVERIFY(QTest::qWaitForWindowExposed(results));
         QVERIFY(!m_window->isVisible());
         QVERIFY(!results->parentWidget());
         compareJoined(results->resultsText(), joined, append);
-        QCOMPARE(text2(results)->firstVisibleRow(), 0);
+        QCOMPARE(resultsView(results)->firstVisibleRow(), 0);
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(workingFolderEntries(), QStringList());
     }
@@ -195,7 +195,7 @@ private slots:
         const QRect geometry = m_window->geometry();
 
         clickToolButton(m_window.get(), "startJoiningButton");
-        Form2* results = resultsWindow();
+        ResultsWindow* results = resultsWindow();
         QVERIFY(results && results->isVisible());
         clickToolButton(results, "backAction");
 
@@ -231,9 +231,9 @@ private slots:
         fillList({longText});
         chooseMode(true);
         clickToolButton(m_window.get(), "startJoiningButton");
-        Form2* results = resultsWindow();
+        ResultsWindow* results = resultsWindow();
         QVERIFY(results);
-        text2(results)->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+        resultsView(results)->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
         results->move(results->pos() + QPoint(17, 11));
         const QPoint moved = results->pos();
         clickToolButton(results, "backAction");
@@ -248,7 +248,7 @@ private slots:
         QVERIFY(!m_window->isVisible());
         compareJoined(results->resultsText(), joined, append);
         QVERIFY(!results->resultsText().contains(u"item"_qs));
-        QCOMPARE(text2(results)->firstVisibleRow(), 0);
+        QCOMPARE(resultsView(results)->firstVisibleRow(), 0);
         QCOMPARE(results->pos(), moved);
         QCOMPARE(workingFolderEntries(), QStringList());
     }
@@ -273,7 +273,7 @@ private slots:
         fillList(inputs);
         chooseMode(append);
         clickToolButton(m_window.get(), "startJoiningButton");
-        Form2* results = resultsWindow();
+        ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         const QString output = m_files->filePath(u"joined.xml"_qs);
         ModalAnswerer answerer;
@@ -298,7 +298,7 @@ private slots:
         fillList({"<a>\tcaf\xc3\xa9</a>\r\n", "<b/>"});
         chooseMode(true);
         clickToolButton(m_window.get(), "startJoiningButton");
-        Form2* results = resultsWindow();
+        ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         QGuiApplication::clipboard()->clear();
         ModalAnswerer answerer;
@@ -318,7 +318,7 @@ private slots:
         fillList({"<a/>"});
         chooseMode(true);
         clickToolButton(m_window.get(), "startJoiningButton");
-        Form2* results = resultsWindow();
+        ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         CloseCounter mainCloses;
         m_window->installEventFilter(&mainCloses);
@@ -344,7 +344,7 @@ private slots:
         fillList({"<a/>"});
         chooseMode(true);
         clickToolButton(m_window.get(), "startJoiningButton");
-        Form2* results = resultsWindow();
+        ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         clickToolButton(results, "backAction");
         CloseCounter resultsCloses;
@@ -393,7 +393,7 @@ private:
 
     QRadioButton* radio(const char* name) const { return optionButton(m_window.get(), name); }
 
-    static ResultsView* text2(Form2* results) { return results->findChild<ResultsView*>(u"Text2"_qs); }
+    static ResultsView* resultsView(ResultsWindow* results) { return results->findChild<ResultsView*>(u"Text2"_qs); }
 
     QStringList workingFolderEntries() const {
         return QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -401,7 +401,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_files;
     std::unique_ptr<QTemporaryDir> m_workTemp;
-    std::unique_ptr<Form1> m_window;
+    std::unique_ptr<MainWindow> m_window;
     int m_inputCount = 0;
 };
 

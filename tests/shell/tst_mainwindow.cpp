@@ -1,11 +1,11 @@
 #include "errorreport.h"
 #include "filelistview.h"
-#include "form2.h"
 #include "joincommand.h"
 #include "mainjoinhost.h"
 #include "mainwindow.h"
 #include "modalhelper.h"
 #include "recordinghost.h"
+#include "resultswindow.h"
 #include "tabcontrol.h"
 #include "testfiles.h"
 #include "windowdriver.h"
@@ -39,7 +39,7 @@ using namespace corvanta;
 namespace {
 
 // The results window once a join has loaded it.
-Form2* loadedResultsWindow() {
+ResultsWindow* loadedResultsWindow() {
     return resultsWindows().value(0);
 }
 
@@ -284,7 +284,7 @@ private slots:
     void unknownCommandIdsDoNothing() {
         list()->appendItem("/a.xml");
         for (int id : {999, 0})
-            m_window->CommandBars_Execute(id);
+            m_window->runCommand(id);
         QCOMPARE(list()->itemTexts(), QStringList{"/a.xml"});
         QVERIFY(m_window->isVisible());
         QVERIFY(!QApplication::activeModalWidget());
@@ -550,7 +550,7 @@ private slots:
         QCOMPARE(values, (QList<int>{3333, 6667, 10000, 0}));
         QCOMPARE(pointers, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor, Qt::ArrowCursor}));
         QCOMPARE(progressBar()->text(), QStringLiteral("0%"));
-        Form2* results = loadedResultsWindow();
+        ResultsWindow* results = loadedResultsWindow();
         QVERIFY(results && results->isVisible());
         QCOMPARE(results->resultsText(), QStringLiteral("<a/>\n<b/>\n<c/>\n"));
         QVERIFY(!m_window->isVisible());
@@ -735,7 +735,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_files;
     std::unique_ptr<QTemporaryDir> m_workTemp;
-    std::unique_ptr<Form1> m_window;
+    std::unique_ptr<MainWindow> m_window;
 };
 
 QTEST_MAIN(TestMainWindow)

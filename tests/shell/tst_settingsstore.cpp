@@ -21,9 +21,9 @@ private slots:
 
     void absentKeysReadAsTheirDefaults() {
         SettingsStore store;
-        QCOMPARE(store.read(settings::Option1), false);
-        QCOMPARE(store.read(settings::Option2), true);
-        QCOMPARE(store.read(settings::TabControl1), 0);
+        QCOMPARE(store.read(settings::AppendMode), false);
+        QCOMPARE(store.read(settings::MergeMode), true);
+        QCOMPARE(store.read(settings::SelectedTab), 0);
         QCOMPARE(store.read(settings::Extension), QStringLiteral("xml"));
     }
 
@@ -57,16 +57,16 @@ private slots:
         raw.sync();
 
         SettingsStore store;
-        QCOMPARE(store.read(settings::Option1), asOption1);
-        QCOMPARE(store.read(settings::Option2), asOption2);
-        QCOMPARE(store.read(settings::TabControl1), asTab);
+        QCOMPARE(store.read(settings::AppendMode), asOption1);
+        QCOMPARE(store.read(settings::MergeMode), asOption2);
+        QCOMPARE(store.read(settings::SelectedTab), asTab);
     }
 
     void writesAreTextsOnDiskAtOnce() {
         SettingsStore store;
-        store.write(settings::Option2, false);
-        store.write(settings::Option1, true);
-        store.write(settings::TabControl1, 1);
+        store.write(settings::MergeMode, false);
+        store.write(settings::AppendMode, true);
+        store.write(settings::SelectedTab, 1);
         store.write(settings::Extension, QStringLiteral("xml"));
 
         const QString file = QSettings(QStringLiteral("Tavrino"), QStringLiteral("Corvanta")).fileName();

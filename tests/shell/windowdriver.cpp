@@ -1,7 +1,7 @@
 #include "windowdriver.h"
 
 #include "filelistview.h"
-#include "form2.h"
+#include "resultswindow.h"
 #include "tabcontrol.h"
 
 #include <QApplication>
@@ -19,8 +19,8 @@
 
 using namespace corvanta;
 
-Form1Options DesktopFreeOptions::form1Options() const {
-    Form1Options options;
+MainWindowOptions DesktopFreeOptions::mainWindowOptions() const {
+    MainWindowOptions options;
     options.programFolder = programFolder;
     options.shell = shell;
     options.startupDraw = startupDraw;
@@ -37,16 +37,16 @@ void clearProgramSettings() {
     settings.sync();
 }
 
-void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<Form1>& window) {
+void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<MainWindow>& window) {
     clearProgramSettings();
     files = std::make_unique<QTemporaryDir>();
     QVERIFY(files->isValid());
     openMainWindow(window);
 }
 
-void openMainWindow(std::unique_ptr<Form1>& window, const DesktopFreeOptions& options) {
+void openMainWindow(std::unique_ptr<MainWindow>& window, const DesktopFreeOptions& options) {
     window.reset();
-    window = std::make_unique<Form1>(options.form1Options());
+    window = std::make_unique<MainWindow>(options.mainWindowOptions());
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
@@ -62,7 +62,7 @@ void clickToolButton(QWidget* window, const char* name) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-void chooseMenuItem(Form1* window, const char* menuName, const char* itemName) {
+void chooseMenuItem(MainWindow* window, const char* menuName, const char* itemName) {
     QMenuBar* bar = window->menuBar();
     auto* menu = window->findChild<QMenu*>(QLatin1String(menuName));
     auto* item = window->findChild<QAction*>(QLatin1String(itemName));
@@ -73,7 +73,7 @@ void chooseMenuItem(Form1* window, const char* menuName, const char* itemName) {
     QTRY_VERIFY(!menu->isVisible());
 }
 
-void clickTab(Form1* window, int index) {
+void clickTab(MainWindow* window, int index) {
     TabControl* tabs = tabControl(window);
     QVERIFY(tabs);
     QTabBar* bar = tabs->tabBar();
@@ -81,11 +81,11 @@ void clickTab(Form1* window, int index) {
     QCOMPARE(tabs->currentIndex(), index);
 }
 
-TabControl* tabControl(const Form1* window) {
+TabControl* tabControl(const MainWindow* window) {
     return window->findChild<TabControl*>(QStringLiteral("TabControl1"));
 }
 
-QRadioButton* optionButton(const Form1* window, const char* name) {
+QRadioButton* optionButton(const MainWindow* window, const char* name) {
     return window->findChild<QRadioButton*>(QLatin1String(name));
 }
 
@@ -94,12 +94,12 @@ QPoint rowPoint(const FileListView& list, int row) {
     return item ? list.visualItemRect(item).center() : QPoint(10, 10);
 }
 
-QList<Form2*> resultsWindows() {
-    QList<Form2*> found;
+QList<ResultsWindow*> resultsWindows() {
+    QList<ResultsWindow*> found;
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows)
-        if (auto* form = qobject_cast<Form2*>(window))
-            found << form;
+        if (auto* results = qobject_cast<ResultsWindow*>(window))
+            found << results;
     return found;
 }
 

@@ -22,7 +22,7 @@ class QWidget;
 
 namespace corvanta {
 class FileListView;
-class Form2;
+class ResultsWindow;
 class TabControl;
 } // namespace corvanta
 
@@ -35,7 +35,7 @@ struct DesktopFreeOptions {
     QString programFolder = QCoreApplication::applicationDirPath();
 
     /// The window's options made of these parts.
-    corvanta::Form1Options form1Options() const;
+    corvanta::MainWindowOptions mainWindowOptions() const;
 };
 
 /// The program's settings store as the program itself opens it, to read or write keys by their stored names.
@@ -45,30 +45,30 @@ void clearProgramSettings();
 
 /// Starts a test as on a first run: empties the settings store, makes \a files a fresh temporary folder for the
 /// test's files and opens a fresh main window in \a window.
-void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<corvanta::Form1>& window);
+void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<corvanta::MainWindow>& window);
 /// Makes \a folder a fresh temporary folder and points TEMP at it, so that a join's working files land there.
 
 /// Replaces \a window (the old one goes first) with a fresh, shown main window on \a options and waits until it
 /// is exposed.
-void openMainWindow(std::unique_ptr<corvanta::Form1>& window, const DesktopFreeOptions& options = {});
+void openMainWindow(std::unique_ptr<corvanta::MainWindow>& window, const DesktopFreeOptions& options = {});
 
 /// Clicks the toolbar button \a name of \a window: a button's object name on the main window, an action's on the
 /// results window. Fails when the button is missing, hidden or disabled.
 void clickToolButton(QWidget* window, const char* name);
 /// Opens the menu \a menuName with a click on its title, then clicks its item \a itemName, as a person does.
 /// Fails when either is missing or the item is disabled or belongs to another menu.
-void chooseMenuItem(corvanta::Form1* window, const char* menuName, const char* itemName);
+void chooseMenuItem(corvanta::MainWindow* window, const char* menuName, const char* itemName);
 /// Clicks the tab at \a index of the main window and checks that it is then the current one.
-void clickTab(corvanta::Form1* window, int index);
+void clickTab(corvanta::MainWindow* window, int index);
 
 /// The main window's tab control (`TabControl1`).
-corvanta::TabControl* tabControl(const corvanta::Form1* window);
+corvanta::TabControl* tabControl(const corvanta::MainWindow* window);
 /// The option button \a name (`Option1` Append, `Option2` Merge) of the main window.
-QRadioButton* optionButton(const corvanta::Form1* window, const char* name);
+QRadioButton* optionButton(const corvanta::MainWindow* window, const char* name);
 /// The middle of row \a row of \a list, or a point near its top left when there is no such row.
 QPoint rowPoint(const corvanta::FileListView& list, int row);
 /// Every results window there is; each is a window of its own, not a child of the main window.
-QList<corvanta::Form2*> resultsWindows();
+QList<corvanta::ResultsWindow*> resultsWindows();
 
 /// The file name box of a Qt file dialog.
 QLineEdit* fileNameEdit(QFileDialog* dialog);

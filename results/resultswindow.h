@@ -13,7 +13,7 @@ class ResultsView;
 
 /// The results window: shows the joined text and saves it to a file or the clipboard; Back returns to the main
 /// window. It is created once, on first use, and afterwards only hidden and shown. Closing it ends the program.
-class Form2 : public QWidget {
+class ResultsWindow : public QWidget {
     Q_OBJECT
 
 public:
@@ -22,8 +22,8 @@ public:
 
     /// Builds and loads the window (face colour, centred on the screen, caption, icon, toolbar); \a mainWindow is
     /// the window that Back shows again.
-    explicit Form2(QWidget* mainWindow);
-    ~Form2() override;
+    explicit ResultsWindow(QWidget* mainWindow);
+    ~ResultsWindow() override;
 
     /// Hand-off: replaces the results text whole.
     void setResultsText(const QString& text);
@@ -33,13 +33,13 @@ public:
     void showResults();
 
     /// Runs the command of a toolbar button; ids this window does not know do nothing.
-    void CommandBars_Execute(int id);
+    void runCommand(int id);
     /// Shows the main window again and hides this one.
-    void Back();
+    void goBack();
     /// Asks for a file and writes the results text to it.
-    void SaveResults();
+    void saveResults();
     /// Copies the whole results text to the clipboard.
-    void SaveClipboard();
+    void copyToClipboard();
 
     /// What closing this window does; ends the program at once by default, without any close procedure of the
     /// main window running. Tests replace it.
@@ -49,12 +49,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void Form_Load();
-    void CreateStaticBar();
+    void setUpWindow();
+    void buildToolBar();
 
     QPointer<QWidget> m_mainWindow;
-    ResultsView* m_text2;
-    QToolBar* m_standard = nullptr;
+    ResultsView* m_resultsView;
+    QToolBar* m_toolBar = nullptr;
     QString m_saveFolder; // the save dialog opens where the last file was saved
     std::function<void()> m_programEnd;
 };

@@ -1,9 +1,9 @@
 #include "closecounter.h"
 #include "errorreport.h"
-#include "form2.h"
 #include "joincommand.h"
 #include "modalhelper.h"
 #include "resultsview.h"
+#include "resultswindow.h"
 #include "testfiles.h"
 #include "windowkit.h"
 
@@ -51,7 +51,7 @@ std::function<void(QFileDialog*)> cancel() {
 // The main window's side of a join: the stand-in main window and a results window made on first use.
 class WindowHost final : public JoinHost {
 public:
-    WindowHost(QWidget& main, std::unique_ptr<Form2>& results, QStringList paths)
+    WindowHost(QWidget& main, std::unique_ptr<ResultsWindow>& results, QStringList paths)
         : m_main(main)
         , m_results(results)
         , m_paths(std::move(paths)) {}
@@ -63,27 +63,27 @@ public:
     void setProgress(double) override {}
     void showMessage(const QString& text, Icon) override { messages << text; }
     void showErrorReport(const QString& text) override { messages << text; }
-    void setResultsText(const JoinedText& text) override { form().setResultsText(text.text()); }
-    void showResults() override { form().showResults(); }
+    void setResultsText(const JoinedText& text) override { window().setResultsText(text.text()); }
+    void showResults() override { window().showResults(); }
     void hideMain() override { m_main.hide(); }
 
     QStringList messages;
 
 private:
-    Form2& form() {
+    ResultsWindow& window() {
         if (!m_results)
-            m_results = std::make_unique<Form2>(&m_main);
+            m_results = std::make_unique<ResultsWindow>(&m_main);
         return *m_results;
     }
 
     QWidget& m_main;
-    std::unique_ptr<Form2>& m_results;
+    std::unique_ptr<ResultsWindow>& m_results;
     QStringList m_paths;
 };
 
 } // namespace
 
-class TestForm2 : public QObject {
+class TestResultsWindow : public QObject {
     Q_OBJECT
 
 private slots:
@@ -95,46 +95,46 @@ private slots:
         m_main->resize(300, 200);
         m_main->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
-        m_form = std::make_unique<Form2>(m_main.get());
+        m_window = std::make_unique<ResultsWindow>(m_main.get());
         m_ends = 0;
-        m_form->setProgramEnd([this] { ++m_ends; });
+        m_window->setProgramEnd([this] { ++m_ends; });
     }
 
     void cleanup() {
-        m_form.reset();
+        m_window.reset();
         m_main.reset();
         m_temp.reset();
     }
 
     void loadsAsDescribed() {
-        QCOMPARE(m_form->objectName(), QStringLiteral("Form2"));
-        QCOMPARE(m_form->windowTitle(), QStringLiteral("Corvanta"));
-        QVERIFY(m_form->isWindow());
-        QVERIFY(!m_form->isVisible());
+        QCOMPARE(m_window->objectName(), QStringLiteral("Form2"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Corvanta"));
+        QVERIFY(m_window->isWindow());
+        QVERIFY(!m_window->isVisible());
         const QSize client(twipsToPixels(8040), twipsToPixels(10125));
-        QCOMPARE(m_form->size(), client);
-        QCOMPARE(m_form->minimumSize(), client);
-        QCOMPARE(m_form->maximumSize(), client);
-        QVERIFY(!m_form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-        QVERIFY(m_form->findChildren<QMenuBar*>().isEmpty());
+        QCOMPARE(m_window->size(), client);
+        QCOMPARE(m_window->minimumSize(), client);
+        QCOMPARE(m_window->maximumSize(), client);
+        QVERIFY(!m_window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(m_window->findChildren<QMenuBar*>().isEmpty());
 
-        auto* text2 = text();
-        QCOMPARE(text2->geometry(),
+        auto* view = text();
+        QCOMPARE(view->geometry(),
                  QRect(twipsToPixels(120), twipsToPixels(1260), twipsToPixels(7800), twipsToPixels(8775)));
-        QCOMPARE(text2->font().family(), QStringLiteral("Calibri"));
-        QCOMPARE(text2->font().pointSizeF(), 11.25);
-        QVERIFY(text2->font().bold());
-        QCOMPARE(text2->text(), QStringLiteral("RichTextBox1"));
+        QCOMPARE(view->font().family(), QStringLiteral("Calibri"));
+        QCOMPARE(view->font().pointSizeF(), 11.25);
+        QVERIFY(view->font().bold());
+        QCOMPARE(view->text(), QStringLiteral("RichTextBox1"));
     }
 
     void toolbarAsDescribed() {
         handOff(QStringLiteral("<a/>"));
-        auto* bar = m_form->findChild<QToolBar*>(QStringLiteral("Standard"));
+        auto* bar = m_window->findChild<QToolBar*>(QStringLiteral("Standard"));
         QVERIFY(bar);
 
         QCOMPARE(bar->windowTitle(), QStringLiteral("Standard"));
         QCOMPARE(bar->geometry().topLeft(), QPoint(0, 0));
-        QCOMPARE(bar->width(), m_form->width());
+        QCOMPARE(bar->width(), m_window->width());
         QCOMPARE(bar->iconSize(), QSize(48, 48));
         QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
         QCOMPARE(bar->font().family(), QStringLiteral("Calibri"));
@@ -158,40 +158,40 @@ private slots:
     void centredAtFirstLoadOnly() {
         // Loading centres the window as far as its frame is known then; showing keeps that place.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        const QPoint loaded = m_form->pos();
-        QVERIFY(qAbs(m_form->frameGeometry().center().x() - screen.center().x()) <= 1);
-        QVERIFY(qAbs(m_form->frameGeometry().center().y() - screen.center().y()) <= 1);
+        const QPoint loaded = m_window->pos();
+        QVERIFY(qAbs(m_window->frameGeometry().center().x() - screen.center().x()) <= 1);
+        QVERIFY(qAbs(m_window->frameGeometry().center().y() - screen.center().y()) <= 1);
         handOff(QStringLiteral("first"));
-        QCOMPARE(m_form->pos(), loaded);
+        QCOMPARE(m_window->pos(), loaded);
 
-        m_form->move(40, 30);
-        clickToolbar(Form2::BackCommand);
+        m_window->move(40, 30);
+        clickToolbar(ResultsWindow::BackCommand);
         handOff(QStringLiteral("second"));
 
-        QCOMPARE(m_form->pos(), QPoint(40, 30));
+        QCOMPARE(m_window->pos(), QPoint(40, 30));
     }
 
     void handOffShowsTextAndBackReturns() {
         const QString joined = QStringLiteral("<root>\r\n  <a>1</a>\r\n</root>");
         handOff(joined);
-        QVERIFY(m_form->isVisible());
+        QVERIFY(m_window->isVisible());
         QVERIFY(!m_main->isVisible());
         QCOMPARE(text()->text(), joined);
 
-        clickToolbar(Form2::BackCommand);
+        clickToolbar(ResultsWindow::BackCommand);
 
         QVERIFY(m_main->isVisible());
-        QVERIFY(!m_form->isVisible());
+        QVERIFY(!m_window->isVisible());
         QCOMPARE(text()->text(), joined);
     }
 
     void secondHandOffReplacesText() {
         handOff(QStringLiteral("<long>") + QString(5000, u'x') + QStringLiteral("</long>\n"));
-        clickToolbar(Form2::BackCommand);
+        clickToolbar(ResultsWindow::BackCommand);
 
         handOff(QStringLiteral("<b/>"));
 
-        QCOMPARE(m_form->resultsText(), QStringLiteral("<b/>"));
+        QCOMPARE(m_window->resultsText(), QStringLiteral("<b/>"));
         QCOMPARE(text()->rows().count(), 1);
     }
 
@@ -204,8 +204,8 @@ private slots:
         qputenv("TEMP", QFile::encodeName(tempRoot));
         writeFile(m_temp->filePath(u"a.xml"_qs), "<a>caf\xc3\xa9</a>\n");
         writeFile(m_temp->filePath(u"b.xml"_qs), "<b/>");
-        m_form.reset();
-        std::unique_ptr<Form2> made;
+        m_window.reset();
+        std::unique_ptr<ResultsWindow> made;
         WindowHost host(*m_main, made, {m_temp->filePath(u"a.xml"_qs), m_temp->filePath(u"b.xml"_qs)});
 
         joinFiles(host);
@@ -241,12 +241,12 @@ private slots:
         });
         watchdog.start(1000);
 
-        m_form->CommandBars_Execute(id);
+        m_window->runCommand(id);
 
         QCOMPARE(opened, QString());
-        QVERIFY(m_form->isVisible());
+        QVERIFY(m_window->isVisible());
         QVERIFY(!m_main->isVisible());
-        QCOMPARE(m_form->resultsText(), QStringLiteral("<a/>"));
+        QCOMPARE(m_window->resultsText(), QStringLiteral("<a/>"));
     }
 
     void saveDialogAsDescribed() {
@@ -268,7 +268,7 @@ private slots:
         });
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(title, QStringLiteral("Output File"));
@@ -298,7 +298,7 @@ private slots:
         answerer.handleFileDialog(choose(path));
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
@@ -306,7 +306,7 @@ private slots:
         QCOMPARE(answerer.seen().at(0).icon, QMessageBox::NoIcon);
         QCOMPARE(answerer.seen().at(0).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(readFile(path), bytes);
-        QCOMPARE(m_form->resultsText(), text);
+        QCOMPARE(m_window->resultsText(), text);
     }
 
     void overwriteQuestion_data() {
@@ -327,7 +327,7 @@ private slots:
         answerer.answerMessage(answer);
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), (QStringList{overwriteText(path), u"Done."_qs}));
@@ -346,7 +346,7 @@ private slots:
         answerer.handleFileDialog(cancel());
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
@@ -359,7 +359,7 @@ private slots:
         answerer.handleFileDialog(choose(m_temp->filePath(u"result"_qs)));
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"result"_qs});
@@ -383,8 +383,8 @@ private slots:
         answerer.answerMessage(QMessageBox::Yes);
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveResultsCommand);
-        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), (QStringList{u"Done."_qs, overwriteText(path), u"Done."_qs}));
@@ -399,7 +399,7 @@ private slots:
         answerer.handleFileDialog(choose(path));
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -419,7 +419,7 @@ private slots:
         answerer.answerMessage(QMessageBox::Yes);
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveResultsCommand);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 2);
@@ -443,7 +443,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(Form2::SaveClipboardCommand);
+        clickToolbar(ResultsWindow::SaveClipboardCommand);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{kCopied});
@@ -453,7 +453,7 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), joined);
         QCOMPARE(text()->selectionStart(), 0);
         QCOMPARE(text()->selectionLength(), joined.size());
-        QCOMPARE(m_form->resultsText(), joined);
+        QCOMPARE(m_window->resultsText(), joined);
     }
 
     void closingEndsProgramWithoutMainWindowClosing() {
@@ -461,7 +461,7 @@ private slots:
         m_main->installEventFilter(&counter);
         handOff(QStringLiteral("<a/>"));
 
-        QVERIFY(m_form->close());
+        QVERIFY(m_window->close());
 
         QCOMPARE(m_ends, 1);
         QCOMPARE(counter.closes, 0);
@@ -474,31 +474,31 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        m_form->Back();
+        m_window->goBack();
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
-        expectReport(answerer.seen().at(0), location::Back, 106);
-        QVERIFY(!m_form->isVisible());
+        expectReport(answerer.seen().at(0), location::GoBack, 106);
+        QVERIFY(!m_window->isVisible());
     }
 
 private:
     ResultsView* text() const {
-        auto* text2 = m_form->findChild<ResultsView*>(QStringLiteral("Text2"));
-        Q_ASSERT(text2);
-        return text2;
+        auto* view = m_window->findChild<ResultsView*>(QStringLiteral("Text2"));
+        Q_ASSERT(view);
+        return view;
     }
 
     // Steps 176 to 182 of the join, as the main window runs them.
     void handOff(const QString& joined) {
-        m_form->setResultsText(joined);
-        m_form->showResults();
+        m_window->setResultsText(joined);
+        m_window->showResults();
         m_main->hide();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
 
     void clickToolbar(int id) {
-        auto* bar = m_form->findChild<QToolBar*>(QStringLiteral("Standard"));
+        auto* bar = m_window->findChild<QToolBar*>(QStringLiteral("Standard"));
         QVERIFY(bar);
         for (QAction* action : bar->actions()) {
             if (action->data().toInt() == id) {
@@ -525,9 +525,9 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<QWidget> m_main;
-    std::unique_ptr<Form2> m_form;
+    std::unique_ptr<ResultsWindow> m_window;
     int m_ends = 0;
 };
 
-QTEST_MAIN(TestForm2)
-#include "tst_form2.moc"
+QTEST_MAIN(TestResultsWindow)
+#include "tst_resultswindow.moc"

@@ -1,4 +1,4 @@
-#include "form2.h"
+#include "resultswindow.h"
 
 #include "errorreport.h"
 #include "failure.h"
@@ -23,11 +23,11 @@ namespace {
 // The window's icon store, keyed by command id as the toolbar buttons are.
 QIcon imageManagerIcon(int id) {
     switch (id) {
-    case Form2::SaveResultsCommand:
+    case ResultsWindow::SaveResultsCommand:
         return QIcon(QStringLiteral(":/icons/save-results.png"));
-    case Form2::SaveClipboardCommand:
+    case ResultsWindow::SaveClipboardCommand:
         return QIcon(QStringLiteral(":/icons/save-clipboard.png"));
-    case Form2::BackCommand:
+    case ResultsWindow::BackCommand:
         return QIcon(QStringLiteral(":/icons/back.png"));
     default:
         return {};
@@ -40,7 +40,7 @@ StepRunner::Reporter errorReporter(QWidget* window, const char* location) {
     };
 }
 
-QFont text2Font() {
+QFont resultsFont() {
     QFont font(QStringLiteral("Calibri"));
     font.setPointSizeF(11.25);
     font.setBold(true);
@@ -49,56 +49,56 @@ QFont text2Font() {
 
 } // namespace
 
-Form2::Form2(QWidget* mainWindow)
+ResultsWindow::ResultsWindow(QWidget* mainWindow)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_mainWindow(mainWindow)
-    , m_text2(new ResultsView(this))
+    , m_resultsView(new ResultsView(this))
     , m_programEnd([] { QCoreApplication::exit(0); }) {
     setObjectName(QStringLiteral("Form2"));
     setFixedSize(twipsToPixels(8040), twipsToPixels(10125));
-    m_text2->setObjectName(QStringLiteral("Text2"));
-    m_text2->setGeometry(twipsToPixels(120), twipsToPixels(1260), twipsToPixels(7800), twipsToPixels(8775));
-    m_text2->setFont(text2Font());
-    m_text2->setText(QStringLiteral("RichTextBox1"));
-    Form_Load();
+    m_resultsView->setObjectName(QStringLiteral("Text2"));
+    m_resultsView->setGeometry(twipsToPixels(120), twipsToPixels(1260), twipsToPixels(7800), twipsToPixels(8775));
+    m_resultsView->setFont(resultsFont());
+    m_resultsView->setText(QStringLiteral("RichTextBox1"));
+    setUpWindow();
 }
 
-Form2::~Form2() = default;
+ResultsWindow::~ResultsWindow() = default;
 
-void Form2::setResultsText(const QString& text) {
-    m_text2->setText(text);
+void ResultsWindow::setResultsText(const QString& text) {
+    m_resultsView->setText(text);
 }
 
-const QString& Form2::resultsText() const {
-    return m_text2->text();
+const QString& ResultsWindow::resultsText() const {
+    return m_resultsView->text();
 }
 
-void Form2::showResults() {
+void ResultsWindow::showResults() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
 }
 
-void Form2::CommandBars_Execute(int id) {
+void ResultsWindow::runCommand(int id) {
     switch (id) {
     case SaveResultsCommand:
-        SaveResults();
+        saveResults();
         break;
     case SaveClipboardCommand:
-        SaveClipboard();
+        copyToClipboard();
         break;
     case BackCommand:
-        Back();
+        goBack();
         break;
     default:
         break;
     }
 }
 
-void Form2::Back() {
-    StepRunner steps(errorReporter(this, location::Back));
+void ResultsWindow::goBack() {
+    StepRunner steps(errorReporter(this, location::GoBack));
     steps.step(106, [this] {
         if (!m_mainWindow)
             throw Failure(QStringLiteral("The main window is no longer there."));
@@ -109,7 +109,7 @@ void Form2::Back() {
     steps.step(108, [this] { hide(); });
 }
 
-void Form2::SaveResults() {
+void ResultsWindow::saveResults() {
     StepRunner steps(errorReporter(this, location::SaveResults));
     // 106: a dialog made for this run opens with an empty file name (a kept one would remember the last).
     QFileDialog dialog(this);
@@ -143,7 +143,7 @@ void Form2::SaveResults() {
     }
     bool written = true;
     if (steps.test(128, [&] { return answer == QMessageBox::Yes; })) {
-        written = steps.step(130, [&] { writeTextFile(m_text2->text(), path); });
+        written = steps.step(130, [&] { writeTextFile(m_resultsView->text(), path); });
         if (written)
             m_saveFolder = QFileInfo(path).absolutePath();
     }
@@ -152,39 +152,39 @@ void Form2::SaveResults() {
         steps.step(132, [&] { showProgramMessage(this, QStringLiteral("Done.")); });
 }
 
-void Form2::SaveClipboard() {
-    m_text2->selectAll();
-    m_text2->copy();
+void ResultsWindow::copyToClipboard() {
+    m_resultsView->selectAll();
+    m_resultsView->copy();
     showProgramMessage(this, QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area where "
                                             "you normally type and press Ctrl+V to paste the clipboard."));
 }
 
-void Form2::setProgramEnd(std::function<void()> end) {
+void ResultsWindow::setProgramEnd(std::function<void()> end) {
     m_programEnd = std::move(end);
 }
 
-void Form2::closeEvent(QCloseEvent* event) {
+void ResultsWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     if (m_programEnd)
         m_programEnd();
 }
 
-void Form2::Form_Load() {
-    ApplyFaceColor(this);
-    CenterForm(this);
+void ResultsWindow::setUpWindow() {
+    applyFaceColor(this);
+    centerWindow(this);
     setWindowTitle(QStringLiteral("Corvanta"));
     // A missing picture keeps the icon the application gave every window.
     const QIcon icon(QStringLiteral(":/icons/corvanta.png"));
     if (!icon.isNull())
         setWindowIcon(icon);
-    CreateStaticBar();
+    buildToolBar();
 }
 
-void Form2::CreateStaticBar() {
-    m_standard = new QToolBar(QStringLiteral("Standard"), this);
-    m_standard->setObjectName(QStringLiteral("Standard"));
-    m_standard->setMovable(false);
-    m_standard->setFloatable(false);
+void ResultsWindow::buildToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("Standard"), this);
+    m_toolBar->setObjectName(QStringLiteral("Standard"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
 
     struct Button {
         int id;
@@ -198,23 +198,23 @@ void Form2::CreateStaticBar() {
         {SaveClipboardCommand, QStringLiteral("Save Results To Clipboard"), 180, QStringLiteral("saveClipboardAction")},
     };
     for (const Button& button : buttons) {
-        QAction* action = m_standard->addAction(button.caption);
+        QAction* action = m_toolBar->addAction(button.caption);
         action->setData(button.id);
         action->setObjectName(button.objectName);
-        m_standard->widgetForAction(action)->setFixedWidth(button.width);
+        m_toolBar->widgetForAction(action)->setFixedWidth(button.width);
     }
-    m_standard->setFont(QFont(QStringLiteral("Calibri"), 11));
-    m_standard->setIconSize(QSize(48, 48));
-    m_standard->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_toolBar->setFont(QFont(QStringLiteral("Calibri"), 11));
+    m_toolBar->setIconSize(QSize(48, 48));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     // A plain window has no menu bar, so there is none to hide.
-    const auto actions = m_standard->actions();
+    const auto actions = m_toolBar->actions();
     for (QAction* action : actions)
         action->setIcon(imageManagerIcon(action->data().toInt()));
     // Docked at the top across the whole width, and no lower than the text box below it; the window has a fixed
     // size, so this holds.
-    m_standard->setGeometry(0, 0, width(), std::min(m_standard->sizeHint().height(), m_text2->y()));
-    connect(m_standard, &QToolBar::actionTriggered, this,
-            [this](QAction* action) { CommandBars_Execute(action->data().toInt()); });
+    m_toolBar->setGeometry(0, 0, width(), std::min(m_toolBar->sizeHint().height(), m_resultsView->y()));
+    connect(m_toolBar, &QToolBar::actionTriggered, this,
+            [this](QAction* action) { runCommand(action->data().toInt()); });
 }
 
 } // namespace corvanta
