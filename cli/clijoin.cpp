@@ -3,16 +3,12 @@
 #include "codepage.h"
 #include "errorreport.h"
 #include "failure.h"
+#include "folderscan.h"
 #include "joincommand.h"
 #include "joinhost.h"
 #include "textfile.h"
 
 #include <QCommandLineParser>
-
-#ifdef CORVANTA_HAVE_FOLDERSCAN
-#include "folderscan.h"
-#endif
-
 #include <QFileInfo>
 #include <optional>
 
@@ -82,12 +78,10 @@ int usageError(std::FILE* err, const QString& problem) {
 QStringList expandInputs(const QStringList& paths) {
     QStringList inputs;
     for (const QString& path : paths) {
-#ifdef CORVANTA_HAVE_FOLDERSCAN
         if (QFileInfo(path).isDir()) {
             inputs += scanFolderForXmlFiles(path);
             continue;
         }
-#endif
         inputs += path;
     }
     return inputs;

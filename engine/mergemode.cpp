@@ -168,7 +168,7 @@ public:
                     return stopOnDifference();
             }
             m_previous = shape;
-            // 168: a merged document is released at once; only the base document stays.
+            // A merged document is released here, at once; only the base document stays.
         }
         m_steps.step(170, [&] {
             if (m_base)

@@ -20,7 +20,6 @@ public:
 
     /// Runs \a body as step \a number; returns false when it failed (the failure has been reported).
     template <typename Body> bool step(int number, Body&& body) {
-        m_current = number;
         try {
             body();
             return true;
@@ -32,7 +31,6 @@ public:
 
     /// Evaluates the test of step \a number. A test that fails counts as held, so the steps it guards run.
     template <typename Test> bool test(int number, Test&& condition) {
-        m_current = number;
         try {
             return condition();
         } catch (...) {
@@ -40,9 +38,6 @@ public:
             return true;
         }
     }
-
-    /// Number of the step that ran last.
-    int current() const { return m_current; }
 
 private:
     void report(int number, std::exception_ptr error) {
@@ -60,7 +55,6 @@ private:
     }
 
     Reporter m_reporter;
-    int m_current = 0;
 };
 
 } // namespace corvanta

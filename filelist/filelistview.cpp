@@ -66,10 +66,6 @@ void FileListView::setDragIconFile(const QString& path) {
     m_dragIconFile = path;
 }
 
-QString FileListView::dragIconFile() const {
-    return m_dragIconFile;
-}
-
 void FileListView::removeAllItems() {
     clear();
 }

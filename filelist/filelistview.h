@@ -28,7 +28,6 @@ public:
 
     /// The icon file the pointer shows while an item is dragged; "drag.ico" in the program folder by default.
     void setDragIconFile(const QString& path);
-    QString dragIconFile() const;
 
 public slots:
     /// Removes every item.

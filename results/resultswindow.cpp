@@ -7,7 +7,6 @@
 #include "textfile.h"
 #include "windowkit.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -20,31 +19,10 @@ namespace corvanta {
 
 namespace {
 
-// The window's icon store, keyed by command id as the toolbar buttons are.
-QIcon imageManagerIcon(int id) {
-    switch (id) {
-    case ResultsWindow::SaveResultsCommand:
-        return QIcon(QStringLiteral(":/icons/save-results.png"));
-    case ResultsWindow::SaveClipboardCommand:
-        return QIcon(QStringLiteral(":/icons/save-clipboard.png"));
-    case ResultsWindow::BackCommand:
-        return QIcon(QStringLiteral(":/icons/back.png"));
-    default:
-        return {};
-    }
-}
-
 StepRunner::Reporter errorReporter(QWidget* window, const char* location) {
     return [window, location](int step, const QString& description) {
         showApplicationErrorReport(window, applicationErrorReport(description, QString::fromLatin1(location), step));
     };
-}
-
-QFont resultsFont() {
-    QFont font(QStringLiteral("Calibri"));
-    font.setPointSizeF(11.25);
-    font.setBold(true);
-    return font;
 }
 
 } // namespace
@@ -59,7 +37,7 @@ ResultsWindow::ResultsWindow(QWidget* mainWindow)
     setFixedSize(twipsToPixels(8040), twipsToPixels(10125));
     m_resultsView->setObjectName(QStringLiteral("Text2"));
     m_resultsView->setGeometry(twipsToPixels(120), twipsToPixels(1260), twipsToPixels(7800), twipsToPixels(8775));
-    m_resultsView->setFont(resultsFont());
+    m_resultsView->setFont(controlFont());
     m_resultsView->setText(QStringLiteral("RichTextBox1"));
     setUpWindow();
 }
@@ -111,7 +89,7 @@ void ResultsWindow::goBack() {
 
 void ResultsWindow::saveResults() {
     StepRunner steps(errorReporter(this, location::SaveResults));
-    // 106: a dialog made for this run opens with an empty file name (a kept one would remember the last).
+    // A dialog made for this run opens with an empty file name (a kept one would remember the last).
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
     // The overwrite question is this window's own; no default suffix, so a name is used exactly as typed.
@@ -135,7 +113,7 @@ void ResultsWindow::saveResults() {
                     this, QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"),
                     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
             });
-            // 122, 124: nothing is deleted beforehand; writeTextFile replaces the old file only once the new
+            // Nothing is deleted beforehand: writeTextFile replaces the old file only once the new
             // text is wholly written, so a failed save keeps it.
         } else {
             steps.step(126, [&] { answer = QMessageBox::Yes; });
@@ -181,40 +159,17 @@ void ResultsWindow::setUpWindow() {
 }
 
 void ResultsWindow::buildToolBar() {
-    m_toolBar = new QToolBar(QStringLiteral("Standard"), this);
-    m_toolBar->setObjectName(QStringLiteral("Standard"));
-    m_toolBar->setMovable(false);
-    m_toolBar->setFloatable(false);
-
-    struct Button {
-        int id;
-        QString caption;
-        int width;
-        QString objectName;
+    const QList<ToolBarButton> buttons{
+        {BackCommand, QStringLiteral("Back"), QStringLiteral(":/icons/back.png"), QStringLiteral("back"), 100},
+        {SaveResultsCommand, QStringLiteral("Save Results"), QStringLiteral(":/icons/save-results.png"),
+         QStringLiteral("saveResults"), 100},
+        {SaveClipboardCommand, QStringLiteral("Save Results To Clipboard"),
+         QStringLiteral(":/icons/save-clipboard.png"), QStringLiteral("saveClipboard"), 180},
     };
-    const Button buttons[] = {
-        {BackCommand, QStringLiteral("Back"), 100, QStringLiteral("backAction")},
-        {SaveResultsCommand, QStringLiteral("Save Results"), 100, QStringLiteral("saveResultsAction")},
-        {SaveClipboardCommand, QStringLiteral("Save Results To Clipboard"), 180, QStringLiteral("saveClipboardAction")},
-    };
-    for (const Button& button : buttons) {
-        QAction* action = m_toolBar->addAction(button.caption);
-        action->setData(button.id);
-        action->setObjectName(button.objectName);
-        m_toolBar->widgetForAction(action)->setFixedWidth(button.width);
-    }
-    m_toolBar->setFont(QFont(QStringLiteral("Calibri"), 11));
-    m_toolBar->setIconSize(QSize(48, 48));
-    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    // A plain window has no menu bar, so there is none to hide.
-    const auto actions = m_toolBar->actions();
-    for (QAction* action : actions)
-        action->setIcon(imageManagerIcon(action->data().toInt()));
-    // Docked at the top across the whole width, and no lower than the text box below it; the window has a fixed
-    // size, so this holds.
-    m_toolBar->setGeometry(0, 0, width(), std::min(m_toolBar->sizeHint().height(), m_resultsView->y()));
-    connect(m_toolBar, &QToolBar::actionTriggered, this,
-            [this](QAction* action) { runCommand(action->data().toInt()); });
+    QToolBar* bar = buildStandardToolBar(this, buttons, [this](int id) { runCommand(id); });
+    // A plain window has no tool bar area: docked at the top across the whole width by hand, and no lower than the
+    // text box below it; the window has a fixed size, so this holds.
+    bar->setGeometry(0, 0, width(), std::min(bar->sizeHint().height(), m_resultsView->y()));
 }
 
 } // namespace corvanta

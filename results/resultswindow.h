@@ -5,8 +5,6 @@
 #include <QWidget>
 #include <functional>
 
-class QToolBar;
-
 namespace corvanta {
 
 class ResultsView;
@@ -54,7 +52,6 @@ private:
 
     QPointer<QWidget> m_mainWindow;
     ResultsView* m_resultsView;
-    QToolBar* m_toolBar = nullptr;
     QString m_saveFolder; // the save dialog opens where the last file was saved
     std::function<void()> m_programEnd;
 };

@@ -16,10 +16,6 @@ void BusyPointer::setBusy(bool busy) {
     }
 }
 
-bool BusyPointer::isBusy() const {
-    return m_holders > 0;
-}
-
 BusyPointer::Hold::Hold(BusyPointer& pointer)
     : m_pointer(pointer) {
     m_pointer.setBusy(true);

@@ -13,8 +13,6 @@ public:
 
     /// Takes the pointer when \a busy, lets go of it otherwise; a release without a hold does nothing.
     void setBusy(bool busy);
-    /// Whether anyone holds the pointer.
-    bool isBusy() const;
 
     /// Holds the pointer for its own lifetime, however the work in between ends.
     class Hold {

@@ -26,7 +26,6 @@
 #include <QShowEvent>
 #include <QThread>
 #include <QToolBar>
-#include <QToolButton>
 
 namespace corvanta {
 
@@ -38,14 +37,9 @@ constexpr std::chrono::milliseconds scanEventInterval{10};
 // Ends a folder walk from inside its event hook once the window has closed.
 struct WalkStopped {};
 
-// The tab captions, the list, the frame, the option buttons and the progress bar; the bars use a slightly smaller size.
-constexpr double formFontPoints = 11.25;
-constexpr double barFontPoints = 11;
-
-QFont calibri(double points, bool bold) {
-    QFont font(QStringLiteral("Calibri"));
-    font.setPointSizeF(points);
-    font.setBold(bold);
+QFont tabCaptionFont() {
+    QFont font = controlFont();
+    font.setBold(false);
     return font;
 }
 
@@ -151,14 +145,14 @@ void MainWindow::buildControls() {
 
     m_tabControl = new TabControl(central);
     m_tabControl->setObjectName(QStringLiteral("TabControl1"));
-    m_tabControl->tabBar()->setFont(calibri(formFontPoints, false));
+    m_tabControl->tabBar()->setFont(tabCaptionFont());
     m_tabControl->setGeometry(QRect(twipsPoint(120, 1620), QSize(twipsToPixels(7920), twipsToPixels(3855))));
 
     auto* filesPage = new QWidget(m_tabControl);
     filesPage->setObjectName(QStringLiteral("filesPage"));
     m_tabControl->addTab(filesPage, QStringLiteral("Files"));
     m_fileList = new FileListView(filesPage);
-    m_fileList->setFont(calibri(formFontPoints, true));
+    m_fileList->setFont(controlFont());
     m_fileList->resize(twipsToPixels(7920 - 480), twipsToPixels(3855 - 630));
     m_tabControl->placeInside(m_fileList, twipsPoint(240, 480));
     // Files and folders dropped from the file manager land on the viewport; eventFilter() takes them.
@@ -170,7 +164,7 @@ void MainWindow::buildControls() {
     m_tabControl->addTab(optionsPage, QStringLiteral("Options"));
     m_optionsFrame = new QGroupBox(QStringLiteral("Options"), optionsPage);
     m_optionsFrame->setObjectName(QStringLiteral("Frame1"));
-    m_optionsFrame->setFont(calibri(formFontPoints, true));
+    m_optionsFrame->setFont(controlFont());
     m_optionsFrame->setMouseTracking(true);
     m_optionsFrame->installEventFilter(this);
     m_optionsFrame->resize(twipsToPixels(6360), twipsToPixels(1050));
@@ -178,16 +172,16 @@ void MainWindow::buildControls() {
 
     m_mergeButton = new QRadioButton(QStringLiteral("Merge files so that nodes are shared"), m_optionsFrame);
     m_mergeButton->setObjectName(QStringLiteral("Option2"));
-    m_mergeButton->setFont(calibri(formFontPoints, true));
+    m_mergeButton->setFont(controlFont());
     placeOption(m_mergeButton, m_optionsFrame, 240, 300, 5295, 255);
     m_appendButton = new QRadioButton(QStringLiteral("Append files one after another"), m_optionsFrame);
     m_appendButton->setObjectName(QStringLiteral("Option1"));
-    m_appendButton->setFont(calibri(formFontPoints, true));
+    m_appendButton->setFont(controlFont());
     placeOption(m_appendButton, m_optionsFrame, 240, 650, 4455, 225);
 
     m_progressBar = new QProgressBar(central);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
-    m_progressBar->setFont(calibri(formFontPoints, true));
+    m_progressBar->setFont(controlFont());
     m_progressBar->setRange(0, 100 * MainJoinHost::progressScale);
     m_progressBar->setValue(0);
     m_progressBar->setGeometry(QRect(twipsPoint(120, 5760), QSize(twipsToPixels(6360), twipsToPixels(405))));
@@ -196,7 +190,7 @@ void MainWindow::buildControls() {
 }
 
 void MainWindow::buildMenus() {
-    menuBar()->setFont(calibri(barFontPoints, false));
+    menuBar()->setFont(barFont());
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("m1"));
@@ -241,39 +235,18 @@ QAction* MainWindow::addItem(QMenu* menu, const char* objectName, const QString&
 }
 
 void MainWindow::buildToolBar() {
-    m_toolBar = new QToolBar(QStringLiteral("Standard"), this);
-    m_toolBar->setObjectName(QStringLiteral("Standard"));
-    m_toolBar->setMovable(false);
-    m_toolBar->setFloatable(false);
-    m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    m_toolBar->setFont(calibri(barFontPoints, false));
-    m_toolBar->setIconSize(QSize(48, 48));
-    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    addToolBar(Qt::TopToolBarArea, m_toolBar);
-
-    struct Button {
-        int id;
-        const char* caption;
-        const char* icon;
-        const char* objectName;
-    };
     // The ids are not in ascending order on the bar: "Clear List" comes before "Start Joining".
-    const Button buttons[] = {
-        {command::AddFiles, "Add Files", ":/icons/add-files.png", "addFilesButton"},
-        {command::AddFolder, "Add Folder", ":/icons/add-folder.png", "addFolderButton"},
-        {command::ClearList, "Clear List", ":/icons/clear-list.png", "clearListButton"},
-        {command::StartJoining, "Start Joining", ":/icons/start-joining.png", "startJoiningButton"},
+    const QList<ToolBarButton> buttons{
+        {command::AddFiles, QStringLiteral("Add Files"), QStringLiteral(":/icons/add-files.png"),
+         QStringLiteral("addFiles"), 100},
+        {command::AddFolder, QStringLiteral("Add Folder"), QStringLiteral(":/icons/add-folder.png"),
+         QStringLiteral("addFolder"), 100},
+        {command::ClearList, QStringLiteral("Clear List"), QStringLiteral(":/icons/clear-list.png"),
+         QStringLiteral("clearList"), 100},
+        {command::StartJoining, QStringLiteral("Start Joining"), QStringLiteral(":/icons/start-joining.png"),
+         QStringLiteral("startJoining"), 100},
     };
-    for (const Button& button : buttons) {
-        QAction* action =
-            m_toolBar->addAction(QIcon(QString::fromLatin1(button.icon)), QString::fromLatin1(button.caption));
-        action->setData(button.id);
-        QWidget* widget = m_toolBar->widgetForAction(action);
-        widget->setObjectName(QLatin1String(button.objectName));
-        widget->setFixedWidth(100);
-    }
-    connect(m_toolBar, &QToolBar::actionTriggered, this,
-            [this](QAction* action) { runCommand(action->data().toInt()); });
+    addToolBar(Qt::TopToolBarArea, buildStandardToolBar(this, buttons, [this](int id) { runCommand(id); }));
 }
 
 void MainWindow::runCommand(int id) {

@@ -17,7 +17,6 @@ class QGroupBox;
 class QMenu;
 class QProgressBar;
 class QRadioButton;
-class QToolBar;
 
 namespace corvanta {
 
@@ -124,7 +123,6 @@ private:
     QRadioButton* m_appendButton = nullptr;     // Option1
     QProgressBar* m_progressBar = nullptr;      // ProgressBar1
     AddFilesDialog* m_addFilesDialog = nullptr; // CommonDialog1
-    QToolBar* m_toolBar = nullptr;
     std::unique_ptr<MainJoinHost> m_joinHost;
     // A window of its own, without a Qt parent; it goes with this one.
     std::unique_ptr<ResultsWindow> m_resultsWindow;

@@ -12,6 +12,7 @@
 #include <QPalette>
 #include <QRadioButton>
 #include <QScreen>
+#include <QToolBar>
 #include <QWidget>
 #include <cmath>
 
@@ -28,7 +29,45 @@ QString programTitle() {
     return QStringLiteral("Corvanta");
 }
 
+QFont calibri(double points) {
+    QFont font(QStringLiteral("Calibri"));
+    font.setPointSizeF(points);
+    return font;
+}
+
 } // namespace
+
+QFont controlFont() {
+    QFont font = calibri(11.25);
+    font.setBold(true);
+    return font;
+}
+
+QFont barFont() {
+    return calibri(11);
+}
+
+QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& buttons, std::function<void(int)> run) {
+    auto* bar = new QToolBar(QStringLiteral("Standard"), window);
+    bar->setObjectName(QStringLiteral("Standard"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setContextMenuPolicy(Qt::PreventContextMenu);
+    bar->setFont(barFont());
+    bar->setIconSize(QSize(48, 48));
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    for (const ToolBarButton& button : buttons) {
+        QAction* action = bar->addAction(QIcon(button.icon), button.caption);
+        action->setData(button.id);
+        action->setObjectName(button.name + QStringLiteral("Action"));
+        QWidget* widget = bar->widgetForAction(action);
+        widget->setObjectName(button.name + QStringLiteral("Button"));
+        widget->setFixedWidth(button.width);
+    }
+    QObject::connect(bar, &QToolBar::actionTriggered, window,
+                     [run = std::move(run)](QAction* action) { run(action->data().toInt()); });
+    return bar;
+}
 
 int twipsToPixels(double twips) {
     return int(std::lround(twips * logicalDpi() / 1440.0));

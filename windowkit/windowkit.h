@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QFont>
+#include <QList>
 #include <QMessageBox>
 #include <QString>
+#include <functional>
 
+class QToolBar;
 class QWidget;
 
 namespace corvanta {
@@ -13,6 +17,25 @@ class SettingsStore;
 int twipsToPixels(double twips);
 /// Twips for \a pixels at the primary screen's logical DPI.
 double pixelsToTwips(int pixels);
+
+/// The font of the windows' controls: Calibri 11.25 pt, bold.
+QFont controlFont();
+/// The font of the menu and tool bars: Calibri 11 pt.
+QFont barFont();
+
+/// One button of a window's tool bar. Its action is named \a name + "Action" and its button \a name + "Button".
+struct ToolBarButton {
+    int id;
+    QString caption;
+    QString icon;
+    QString name;
+    int width;
+};
+
+/// A window's tool bar "Standard": fixed in place, in the bar font, 48-pixel icons with the caption below, one
+/// button of the given width for each of \a buttons in order. A click calls \a run with the button's id. The
+/// caller places the bar.
+QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& buttons, std::function<void(int)> run);
 
 /// Centres \a window's frame on the primary screen, keeping its size; a window larger than the screen overhangs
 /// both edges equally.

@@ -68,7 +68,7 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
     mainWindow.show();
     QCoreApplication::processEvents();
 
-    // From the join's end: steps 176 to 182 of the hand-off, then the first paint of the results.
+    // From the join's end: the hand-off, then the first paint of the results.
     QElapsedTimer timer;
     timer.start();
     ResultsWindow window(&mainWindow);

@@ -489,7 +489,7 @@ private:
         return view;
     }
 
-    // Steps 176 to 182 of the join, as the main window runs them.
+    // The join's hand-off, as the main window runs it.
     void handOff(const QString& joined) {
         m_window->setResultsText(joined);
         m_window->showResults();
