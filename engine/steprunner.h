@@ -40,7 +40,7 @@ public:
     }
 
 private:
-    void report(int number, std::exception_ptr error) {
+    void report(int number, const std::exception_ptr& error) {
         QString description;
         try {
             std::rethrow_exception(error);
