@@ -1,10 +1,19 @@
+#include "buildconfig.h"
+#include "informationoptions.h"
 #include "mainwindow.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments += QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> status = corvanta::answerInformationOptions(arguments, stdout))
+        return *status;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvanta"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
     corvanta::MainWindow window;
     window.show();
     return QApplication::exec();

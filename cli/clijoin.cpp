@@ -1,16 +1,19 @@
 #include "clijoin.h"
 
+#include "buildconfig.h"
 #include "codepage.h"
 #include "errorreport.h"
 #include "failure.h"
 #include "folderscan.h"
 #include "joincommand.h"
 #include "joinhost.h"
+#include "progressline.h"
 #include "textfile.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <optional>
+#include <vector>
 
 namespace corvanta {
 
@@ -23,6 +26,7 @@ constexpr auto kUsage = "Usage: corvanta-join [--append | --merge] [-o FILE] PAT
                         "  --append   append the whole text of every file, one after another\n"
                         "  -o FILE    write the result to FILE (replaced whole) instead of standard output\n"
                         "  --help     show this text\n"
+                        "  --version  show the version\n"
                         "\n"
                         "A PATH that is a folder adds the XML files of it and of every folder below it.\n"
                         "Messages go to standard error. Exit status: 0 when the result was produced without any\n"
@@ -32,16 +36,38 @@ void write(std::FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, bytes.size(), stream);
 }
 
-/// The join's host on a console: the list is the command line, boxes become lines on standard error.
+/// Sizes of the inputs added up: entry i is the size of the first i inputs.
+std::vector<qint64> runningSizes(const QStringList& inputs) {
+    std::vector<qint64> sums{0};
+    sums.reserve(inputs.size() + 1);
+    for (const QString& input : inputs) {
+        const QFileInfo info(input);
+        sums.push_back(sums.back() + (info.isFile() ? info.size() : 0));
+    }
+    return sums;
+}
+
+/// The join's host on a console: the list is the command line, boxes become lines on standard error, and on a
+/// terminal a long join shows how far it has come.
 class ConsoleHost final : public JoinHost {
 public:
-    ConsoleHost(QStringList inputs, bool append, std::FILE* err)
+    ConsoleHost(QStringList inputs, bool append, std::FILE* err, ProgressLine& progress)
         : m_inputs(std::move(inputs))
         , m_append(append)
-        , m_err(err) {}
+        , m_err(err)
+        , m_progress(&progress) {
+        if (m_progress->enabled())
+            m_runningSizes = runningSizes(m_inputs);
+    }
 
     int itemCount() const override { return int(m_inputs.size()); }
-    QString itemText(int index) const override { return m_inputs.at(index - 1); }
+    QString itemText(int index) const override {
+        // Both modes ask for input i just before reading it, and Merge mode reports no progress of its own: the
+        // request is the one sign of progress common to both.
+        if (m_progress->enabled() && index >= 1 && index <= itemCount())
+            m_progress->update(index - 1, itemCount(), m_runningSizes.at(index - 1));
+        return m_inputs.at(index - 1);
+    }
     bool appendSelected() const override { return m_append; }
     void setBusyPointer(bool) override {}
     void setProgress(double) override {}
@@ -56,6 +82,7 @@ public:
 
 private:
     void tell(const QString& text) {
+        m_progress->clear();
         m_messageShown = true;
         write(m_err, encodeSystemCodePage(QString(displayLines(text) + QLatin1Char('\n'))));
         std::fflush(m_err);
@@ -64,6 +91,8 @@ private:
     QStringList m_inputs;
     bool m_append;
     std::FILE* m_err;
+    ProgressLine* m_progress; // a pointer: the list queries are const, the line they advance is not
+    std::vector<qint64> m_runningSizes;
     std::optional<JoinedText> m_result;
     bool m_shown = false;
     bool m_messageShown = false;
@@ -89,19 +118,24 @@ QStringList expandInputs(const QStringList& paths) {
 
 } // namespace
 
-int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* err) {
+int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* err, ProgressTiming progressTiming) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption appendOption(QStringLiteral("append"));
     const QCommandLineOption mergeOption(QStringLiteral("merge"));
     const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption helpOption(QStringLiteral("help"));
-    parser.addOptions({appendOption, mergeOption, outputOption, helpOption});
+    const QCommandLineOption versionOption(QStringLiteral("version"));
+    parser.addOptions({appendOption, mergeOption, outputOption, helpOption, versionOption});
 
     if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
         return usageError(err, parser.errorText());
     if (parser.isSet(helpOption)) {
         write(out, kUsage);
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        write(out, "corvanta-join " CORVANTA_VERSION "\n");
         return 0;
     }
     if (parser.isSet(appendOption) && parser.isSet(mergeOption))
@@ -111,8 +145,10 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     if (parser.positionalArguments().isEmpty())
         return usageError(err, QStringLiteral("no PATH given"));
 
-    ConsoleHost host(expandInputs(parser.positionalArguments()), parser.isSet(appendOption), err);
+    ProgressLine progress(err, progressTiming);
+    ConsoleHost host(expandInputs(parser.positionalArguments()), parser.isSet(appendOption), err, progress);
     joinFiles(host);
+    progress.clear();
 
     const std::optional<JoinedText> result = host.result();
     if (!result)

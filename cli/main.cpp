@@ -1,3 +1,4 @@
+#include "buildconfig.h"
 #include "clijoin.h"
 
 #include <QCoreApplication>
@@ -5,5 +6,6 @@
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvanta-join"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
     return corvanta::runCommandLineJoin(QCoreApplication::arguments().mid(1), stdout, stderr);
 }
