@@ -1,9 +1,11 @@
 #include "clijoin.h"
+#include "workingfolder.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvanta-join"));
+    corvanta::removeWorkingFoldersOnTermination();
     return corvanta::runCommandLineJoin(QCoreApplication::arguments().mid(1), stdout, stderr);
 }
