@@ -105,7 +105,7 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
 
         RecordingHost host({a, b, c, folder}, true);
-        Start(host);
+        joinFiles(host);
 
         const QStringList reports = host.reports();
         QCOMPARE(reports.size(), 2);
@@ -131,7 +131,7 @@ private slots:
         writeFile(b, "<b/>");
 
         RecordingHost host({pipe, zero, b}, true);
-        Start(host);
+        joinFiles(host);
 
         const QStringList reports = host.reports();
         QCOMPARE(reports.size(), 2);
