@@ -288,7 +288,7 @@ private slots:
     void signalsRemoveTheWorkingFolder() {
         QFETCH(int, signal);
         writeFile(path("a.xml"), "<a/>");
-        QVERIFY(::mkfifo(QFile::encodeName(path("pipe.xml")).constData(), 0600) == 0); // reported at 118
+        QVERIFY(::mkfifo(QFile::encodeName(path("pipe.xml")).constData(), 0600) == 0); // refused with a report
         const QTemporaryDir workTemp;
         int errors[2];
         QVERIFY(::pipe(errors) == 0);
