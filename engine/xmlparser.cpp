@@ -72,6 +72,16 @@ xmlEntity* countingParameterEntity(void* context, const xmlChar* name) {
     return entity;
 }
 
+// Called at the end of a document type declaration while validating. An external subset is never read, so the
+// validation cannot be had: stop here and parse again without it, rather than parse the whole document twice.
+void stopAtExternalSubset(void* context, const xmlChar* /*name*/, const xmlChar* externalId, const xmlChar* systemId) {
+    if (!externalId && !systemId)
+        return;
+    if (t_activeRun)
+        t_activeRun->externalRefused = true;
+    xmlStopParser(static_cast<xmlParserCtxt*>(context));
+}
+
 void setUpLibxml2() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -137,6 +147,8 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
         throw std::bad_alloc();
     context->sax->serror = &captureError;
     context->sax->getParameterEntity = &countingParameterEntity;
+    if (validate)
+        context->sax->externalSubset = &stopAtExternalSubset;
     run.context = context.get();
     const ActiveRun active(run);
     // Never XML_PARSE_NOENT (entities stay references) nor XML_PARSE_HUGE (keeps the depth and expansion
