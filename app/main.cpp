@@ -1,6 +1,7 @@
 #include "buildconfig.h"
 #include "informationoptions.h"
 #include "mainwindow.h"
+#include "workingfolder.h"
 
 #include <QApplication>
 
@@ -14,6 +15,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvanta"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
+    // A session that ends, or a kill, while a join runs must not leave its working folder behind.
+    corvanta::removeWorkingFoldersOnTermination();
     corvanta::MainWindow window;
     window.show();
     return QApplication::exec();

@@ -11,7 +11,9 @@
 #include "textfile.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -45,6 +47,36 @@ std::vector<qint64> runningSizes(const QStringList& inputs) {
         sums.push_back(sums.back() + (info.isFile() ? info.size() : 0));
     }
     return sums;
+}
+
+/// Writes \a bytes to \a stream and flushes it; throws Failure naming \a name with the system's reason when a
+/// write fails or falls short (a full disk, /dev/full, a closed pipe whose signal is ignored).
+void writeChecked(std::FILE* stream, const QByteArray& bytes, const QString& name) {
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()) ||
+        std::fflush(stream) != 0) {
+        const int error = errno;
+        throw Failure(QStringLiteral("%1: %2").arg(
+            name, error != 0 ? qt_error_string(error) : QStringLiteral("The output could not be written.")));
+    }
+}
+
+/// Writes the result to \a path as Save Results would: a regular file (or a new one) is replaced whole once the
+/// text is completely written. Anything else that exists there (a device, a named pipe) is written into, as a
+/// shell redirection would, and stays what it is. Throws Failure.
+void writeOutputFile(const QByteArray& bytes, const QString& path) {
+    const QFileInfo target(path);
+    if (!target.exists() || target.isFile()) {
+        writeFileAtomically(bytes, path);
+        return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
+        throw Failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw Failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
 }
 
 /// The join's host on a console: the list is the command line, boxes become lines on standard error, and on a
@@ -131,7 +163,12 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
         return usageError(err, parser.errorText());
     if (parser.isSet(helpOption)) {
-        write(out, kUsage);
+        try {
+            writeChecked(out, kUsage, QStringLiteral("standard output"));
+        } catch (const Failure& failure) {
+            write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
+            return 1;
+        }
         return 0;
     }
     if (parser.isSet(versionOption)) {
@@ -142,6 +179,8 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         return usageError(err, QStringLiteral("--append and --merge exclude each other"));
     if (parser.values(outputOption).size() > 1)
         return usageError(err, QStringLiteral("-o given more than once"));
+    if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty())
+        return usageError(err, QStringLiteral("-o needs a file name"));
     if (parser.positionalArguments().isEmpty())
         return usageError(err, QStringLiteral("no PATH given"));
 
@@ -153,16 +192,14 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     const std::optional<JoinedText> result = host.result();
     if (!result)
         return 1;
-    if (parser.isSet(outputOption)) {
-        try {
-            writeFileAtomically(result->encoded(), parser.value(outputOption));
-        } catch (const Failure& failure) {
-            write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
-            return 1;
-        }
-    } else {
-        write(out, result->encoded());
-        std::fflush(out);
+    try {
+        if (parser.isSet(outputOption))
+            writeOutputFile(result->encoded(), parser.value(outputOption));
+        else
+            writeChecked(out, result->encoded(), QStringLiteral("standard output"));
+    } catch (const Failure& failure) {
+        write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
+        return 1;
     }
     return host.messageShown() ? 1 : 0;
 }

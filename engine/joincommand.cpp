@@ -31,10 +31,14 @@ public:
             m_folder.emplace();
             m_workingPath = m_folder->workingPath();
         });
-        if (m_steps.test(108, [&] { return m_host.appendSelected(); }))
+        if (m_steps.test(108, [&] { return m_host.appendSelected(); })) {
             runAppendMode();
-        else if (!runMergeMode(m_host, m_steps, m_workingPath))
-            return;
+        } else {
+            const MergeOutcome outcome = runMergeMode(m_host, m_steps, m_workingPath);
+            if (outcome == MergeOutcome::Stopped)
+                return;
+            m_workingFileIncomplete = outcome == MergeOutcome::NotSaved;
+        }
         handOff();
     }
 
@@ -48,14 +52,17 @@ private:
             m_steps.step(116, [&] { m_host.setProgress(double(i) / m_host.itemCount() * 100.0); });
             QByteArray text; // nothing is appended for an input that could not be read
             m_steps.step(118, [&] { text = readTextFileEncoded(m_currentPath); });
-            m_steps.step(120, [&] { appendBytes(m_workingPath, text); });
+            // Without a working folder there is nothing to write to, and the hand-off says "Join Fail.". After a
+            // failed write the file is known to be incomplete: it is never handed off, so nothing more goes in.
+            if (!m_workingPath.isEmpty() && !m_workingFileIncomplete)
+                m_workingFileIncomplete = !m_steps.step(120, [&] { appendToFile(m_workingPath, text); });
         }
         m_steps.step(124, [&] { m_host.setBusyPointer(false); });
         m_steps.step(126, [&] { m_host.setProgress(0); });
     }
 
     void handOff() {
-        if (m_steps.test(172, [&] { return QFileInfo(m_workingPath).isFile(); })) {
+        if (m_steps.test(172, [&] { return !m_workingFileIncomplete && QFileInfo(m_workingPath).isFile(); })) {
             m_steps.step(176, [&] { m_host.setResultsText(JoinedText::fromFile(m_workingPath)); });
             m_steps.step(178, [&] { removeFile(m_workingPath); });
             m_steps.step(180, [&] { m_host.showResults(); });
@@ -70,6 +77,7 @@ private:
     StepRunner m_steps;
     std::optional<WorkingFolder> m_folder; // removed, with the working file, when the run ends
     QString m_workingPath;
+    bool m_workingFileIncomplete = false;
 };
 
 } // namespace

@@ -140,7 +140,7 @@ public:
         : m_host(host)
         , m_steps(steps) {}
 
-    bool run(const QString& workingPath) {
+    MergeOutcome run(const QString& workingPath) {
         int count = 0;
         m_steps.step(128, [&] { count = m_host.itemCount(); });
         for (int i = 1; i <= count; ++i) {
@@ -170,11 +170,11 @@ public:
             m_previous = shape;
             // A merged document is released here, at once; only the base document stays.
         }
-        m_steps.step(170, [&] {
+        const bool saved = m_steps.step(170, [&] {
             if (m_base)
                 m_base->save(workingPath);
         });
-        return true;
+        return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
     }
 
 private:
@@ -193,14 +193,14 @@ private:
         return !m_steps.test(146, [&] { return differ; });
     }
 
-    bool stopOnDifference() {
+    MergeOutcome stopOnDifference() {
         m_steps.step(148, [&] { m_host.setBusyPointer(false); });
         m_steps.step(150, [&] { m_host.setProgress(0); });
         m_steps.step(152, [&] {
             m_host.showMessage(QStringLiteral("XML files do not have same structure, join aborted."),
                                JoinHost::Icon::None);
         });
-        return false;
+        return MergeOutcome::Stopped;
     }
 
     void mergeIntoBase(xmlDoc* current) {
@@ -243,10 +243,10 @@ void returnFreedMemory() {
 
 } // namespace
 
-bool runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath) {
-    const bool saved = MergeRun(host, steps).run(workingPath);
+MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath) {
+    const MergeOutcome outcome = MergeRun(host, steps).run(workingPath);
     returnFreedMemory();
-    return saved;
+    return outcome;
 }
 
 } // namespace corvanta

@@ -21,8 +21,12 @@ QString describe(const QFileDevice& file, const QString& path) {
 // The whole content of an existing path; throws when it cannot be read (a folder, no access, an I/O error).
 QByteArray readAll(const QString& path) {
     QFile file(path);
-    if (QFileInfo(path).isDir())
+    const QFileInfo info(path);
+    if (info.isDir())
         throw Failure(QStringLiteral("%1: Is a directory").arg(path));
+    // Checked before opening: a named pipe would block the open for ever, a device like /dev/zero never ends.
+    if (!info.isFile())
+        throw Failure(QStringLiteral("%1: not a regular file").arg(path));
     if (!file.open(QIODevice::ReadOnly))
         throw Failure(describe(file, path));
     QByteArray bytes = file.readAll();
@@ -79,17 +83,51 @@ QByteArray readTextFileEncoded(const QString& path) {
     return encodeFileText(readTextFileBytes(path));
 }
 
-int appendBytes(const QString& path, const QByteArray& bytes) {
+namespace {
+
+struct AppendOutcome {
+    QFileDevice::FileError error = QFileDevice::NoError;
+    QString reason;
+};
+
+AppendOutcome appendChecked(const QString& path, const QByteArray& bytes) {
     if (path.isEmpty())
-        return QFileDevice::OpenError;
+        return {QFileDevice::OpenError, QStringLiteral("No file name given")};
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return file.error();
-    if (file.write(bytes) != bytes.size())
-        return file.error() != QFileDevice::NoError ? file.error() : QFileDevice::WriteError;
-    if (!file.flush())
-        return file.error();
-    return QFileDevice::NoError;
+    const auto failed = [&](QFileDevice::FileError fallback) {
+        const QFileDevice::FileError error = file.error() != QFileDevice::NoError ? file.error() : fallback;
+        return AppendOutcome{error, file.errorString()};
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return failed(QFileDevice::OpenError);
+    if (!writeWhole(file, bytes))
+        return failed(QFileDevice::WriteError);
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return failed(QFileDevice::WriteError);
+    return {};
+}
+
+} // namespace
+
+bool writeWhole(QFileDevice& file, QByteArrayView bytes) {
+    while (!bytes.isEmpty()) {
+        const qint64 written = file.write(bytes.data(), bytes.size());
+        if (written <= 0)
+            return false;
+        bytes = bytes.sliced(written);
+    }
+    return true;
+}
+
+int appendBytes(const QString& path, const QByteArray& bytes) {
+    return appendChecked(path, bytes).error;
+}
+
+void appendToFile(const QString& path, const QByteArray& bytes) {
+    const AppendOutcome outcome = appendChecked(path, bytes);
+    if (outcome.error != QFileDevice::NoError)
+        throw Failure(QStringLiteral("%1: %2").arg(path, outcome.reason));
 }
 
 void removeFile(const QString& path) {
@@ -105,9 +143,9 @@ void writeFileAtomically(const QByteArray& bytes, const QString& path) {
     QSaveFile file(path);
     // Writing through the existing file would lose it on failure; the rename keeps the old one until the end.
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw Failure(describe(file, path));
-    if (file.write(bytes) != bytes.size()) {
+    if (!writeWhole(file, bytes)) {
         const QString reason = describe(file, path);
         file.cancelWriting();
         throw Failure(reason);

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+
+class QFileDevice;
 
 namespace corvanta {
 
@@ -10,7 +13,8 @@ bool fileExists(const QString& path);
 
 /// The whole text of a file: empty for a missing path, "empty file" for a zero-length file, UTF-16 when the
 /// first byte is 0xFF (little-endian) or 0xFE (big-endian when the second byte is 0xFF, else little-endian),
-/// the system code page otherwise. Throws Failure when the file exists but cannot be read.
+/// the system code page otherwise. Throws Failure when the file exists but cannot be read, and without opening it
+/// when it is not a regular file once links are followed (a folder, a named pipe, a device).
 QString readTextFile(const QString& path);
 
 /// readTextFile() already encoded in the system code page, for callers that write it straight out again.
@@ -29,6 +33,15 @@ QByteArray encodeFileText(const QByteArray& bytes);
 /// Appends \a bytes, already in the system code page, to a file, creating it when missing; nothing is added after
 /// them. Returns 0 on success, otherwise a non-zero error number (a QFileDevice::FileError). Never fails.
 int appendBytes(const QString& path, const QByteArray& bytes);
+
+/// Writes all of \a bytes to \a file, going on after a short write (a disk that fills up on the way): Qt leaves
+/// its reason empty, the next write tells it. Returns false, with the system's reason in file.errorString(), when
+/// not all of them could be written. For a file opened Unbuffered, so that no byte waits for a later flush.
+bool writeWhole(QFileDevice& file, QByteArrayView bytes);
+
+/// Appends \a bytes to \a path, creating the file. Throws Failure with the system's reason when any of them could
+/// not be written; the file may then hold part of them.
+void appendToFile(const QString& path, const QByteArray& bytes);
 
 /// Deletes a file, ignoring every failure.
 void removeFile(const QString& path);

@@ -1,6 +1,7 @@
 #include "xmldocument.h"
 
 #include "failure.h"
+#include "textfile.h"
 
 #include <QFile>
 #include <vector>
@@ -32,12 +33,32 @@ struct SaveTarget {
 
 int writeToSaveFile(void* context, const char* buffer, int length) {
     auto* target = static_cast<SaveTarget*>(context);
-    if (target->failed || target->file.write(buffer, length) != length) {
+    if (target->failed || !writeWhole(target->file, QByteArrayView(buffer, length))) {
         target->failed = true;
         return -1;
     }
     return length;
 }
+
+// libxml2 would also print a failed write to standard error, where the command-line joiner shows only messages;
+// the failure reaches the user as a Failure instead.
+class QuietIoErrors {
+public:
+    QuietIoErrors()
+        : m_previous(xmlStructuredError)
+        , m_previousContext(xmlStructuredErrorContext) {
+        xmlSetStructuredErrorFunc(nullptr, &ignore);
+    }
+    ~QuietIoErrors() { xmlSetStructuredErrorFunc(m_previousContext, m_previous); }
+    QuietIoErrors(const QuietIoErrors&) = delete;
+    QuietIoErrors& operator=(const QuietIoErrors&) = delete;
+
+private:
+    static void ignore(void* /*context*/, xmlError* /*error*/) {}
+
+    xmlStructuredErrorFunc m_previous;
+    void* m_previousContext;
+};
 
 } // namespace
 
@@ -98,12 +119,14 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration) {
     // A plain file, not QSaveFile: the working file is new in a private folder, and syncing a large result to
     // disk would only cost time. A failed save removes what it wrote.
     SaveTarget target(path);
-    if (!target.file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Unbuffered: libxml2 hands over blocks of its own, and a failed write is then seen with its reason at once.
+    if (!target.file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         throw Failure(QStringLiteral("%1: %2").arg(path, target.file.errorString()));
     // XML_SAVE_NO_XHTML: an XHTML document type must not switch the output to XHTML rules.
     const int options = XML_SAVE_FORMAT | XML_SAVE_NO_XHTML | (withDeclaration ? 0 : XML_SAVE_NO_DECL);
     int written = -1;
     {
+        const QuietIoErrors quiet;
         const XmlSaveContext save(xmlSaveToIO(&writeToSaveFile, nullptr, &target, "UTF-8", options));
         if (save && xmlSaveDoc(save.get(), doc) == 0)
             written = xmlSaveFlush(save.get());

@@ -1,10 +1,11 @@
 #include "xmlparser.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 #include <algorithm>
 #include <cstring>
+#include <libxml/SAX2.h>
+#include <libxml/catalog.h>
 #include <libxml/parserInternals.h>
 #include <mutex>
 #include <new>
@@ -51,33 +52,45 @@ void captureError(void* userData, xmlError* error) {
     run->firstError = {QString::fromUtf8(error->message).trimmed(), error->line, error->int2};
 }
 
-QString localPath(const char* url) {
-    if (!url)
-        return {};
-    const QByteArray raw(url);
-    const QUrl parsed = QUrl::fromEncoded(raw);
-    if (parsed.isLocalFile())
-        return parsed.toLocalFile();
-    if (raw.startsWith('/'))
-        return QFile::decodeName(raw);
-    return {};
+// Installed for the whole process: nothing outside a document's own text is ever read, whatever the path or
+// scheme, so an external DTD subset or entity can neither copy a local file into a result nor into a message. The
+// run that asked (libxml2 asks through a context of its own for an external entity) learns that its DTD is not
+// wholly internal.
+xmlParserInputPtr refuseExternalEntity(const char* /*url*/, const char* /*publicId*/, xmlParserCtxtPtr /*context*/) {
+    if (t_activeRun)
+        t_activeRun->externalRefused = true;
+    return nullptr;
 }
 
-// Installed for the whole process: only ordinary local files are ever read as external entities or DTDs.
-xmlParserInputPtr loadLocalEntity(const char* url, const char* /*publicId*/, xmlParserCtxtPtr context) {
-    const QString path = localPath(url);
-    if (!path.isEmpty() && QFileInfo(path).isFile())
-        return xmlNewInputFromFile(context, url);
-    if (ParseRun* run = runOf(context))
-        run->externalRefused = true;
-    return nullptr;
+// libxml2 does not count a reference to an external parameter entity that it leaves unread. The XML rules do: an
+// entity that such a reference might have declared is then no well-formedness error where it is used, as with an
+// unread external subset.
+xmlEntity* countingParameterEntity(void* context, const xmlChar* name) {
+    xmlEntity* entity = xmlSAX2GetParameterEntity(context, name);
+    if (entity && entity->etype == XML_EXTERNAL_PARAMETER_ENTITY)
+        static_cast<xmlParserCtxt*>(context)->hasPErefs = 1;
+    return entity;
+}
+
+// Called at the end of a document type declaration while validating. An external subset is never read, so the
+// validation cannot be had: stop here and parse again without it, rather than parse the whole document twice.
+void stopAtExternalSubset(void* context, const xmlChar* /*name*/, const xmlChar* externalId, const xmlChar* systemId) {
+    if (!externalId && !systemId)
+        return;
+    if (t_activeRun)
+        t_activeRun->externalRefused = true;
+    xmlStopParser(static_cast<xmlParserCtxt*>(context));
 }
 
 void setUpLibxml2() {
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
-        xmlSetExternalEntityLoader(&loadLocalEntity);
+        xmlSetExternalEntityLoader(&refuseExternalEntity);
+#ifdef LIBXML_CATALOG_ENABLED
+        // Catalogs would map identifiers to files on this machine; the loader refuses those anyway.
+        xmlCatalogSetDefaults(XML_CATA_ALLOW_NONE);
+#endif
     });
 }
 
@@ -133,10 +146,13 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
     if (!context)
         throw std::bad_alloc();
     context->sax->serror = &captureError;
+    context->sax->getParameterEntity = &countingParameterEntity;
+    if (validate)
+        context->sax->externalSubset = &stopAtExternalSubset;
     run.context = context.get();
     const ActiveRun active(run);
     // Never XML_PARSE_NOENT (entities stay references) nor XML_PARSE_HUGE (keeps the depth and expansion
-    // limits). NOBLANKS only spares memory; dropBlankText() decides.
+    // limits), never XML_PARSE_XINCLUDE. NOBLANKS only spares memory; dropBlankText() decides.
     const int options = XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT |
                         (validate ? XML_PARSE_DTDVALID : 0);
     XmlDocument doc = readUtf8(context.get(), text, url, options);

@@ -25,11 +25,12 @@ struct ParsedXml {
 };
 
 /// Parses \a text (UTF-8, a leading byte-order mark ignored; the declaration's encoding does not change the
-/// decoding) as the document at \a path, which relative DTD references resolve against.
-/// Nothing is ever fetched from the network, entity references stay references and libxml2's limits on depth,
-/// sizes and entity expansion stay in force. A document with a document type declaration is validated when its
-/// whole DTD is at hand locally; one that does not conform fails. When a part of the DTD cannot be had, the
-/// document is parsed without validation. Whitespace-only text is dropped as dropBlankText() says.
+/// decoding) as the document at \a path, which only names it.
+/// Nothing outside the text is ever read: no external DTD subset, no external parameter or general entity, no
+/// XInclude, whatever the path or scheme. Entity references stay references and libxml2's limits on depth, sizes
+/// and entity expansion stay in force. A document whose internal subset is its whole DTD is validated, and one
+/// that does not conform fails; one whose DTD reaches outside the text is parsed without validation.
+/// Whitespace-only text is dropped as dropBlankText() says.
 /// Each document gets its own dictionary: libxml2 2.9's dictionary slows down once it holds a few hundred
 /// thousand names, so one dictionary shared by all inputs would make a merge of many distinct names quadratic.
 ParsedXml parseXml(QByteArray text, const QString& path);

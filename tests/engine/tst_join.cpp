@@ -1,12 +1,17 @@
 #include "errorreport.h"
 #include "joincommand.h"
 #include "recordinghost.h"
+#include "smallfilesystem.h"
 #include "testfiles.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace corvanta;
 
@@ -87,6 +92,61 @@ private slots:
         QCOMPARE(host.resultsText, QStringLiteral("<b/>"));
     }
 
+    // One report for the write that failed, with the system's reason; later inputs are still read (and reported
+    // when they cannot be) but not written to a file known to be incomplete, which is never handed off.
+    void appendToAFullWorkingFolderIsReportedAndNeverHandedOff() {
+        const SmallFileSystem small(64);
+        if (!small.isMounted())
+            QSKIP(qPrintable(small.whyNot()));
+        qputenv("TEMP", QFile::encodeName(small.path()));
+        const QString a = path("a.xml"), b = path("b.xml"), c = path("c.xml"), folder = path("folder.xml");
+        for (const QString& input : {a, b, c})
+            writeFile(input, QByteArray(40 * 1024, 'x'));
+        QVERIFY(QDir().mkpath(folder));
+
+        RecordingHost host({a, b, c, folder}, true);
+        joinFiles(host);
+
+        const QStringList reports = host.reports();
+        QCOMPARE(reports.size(), 2);
+        QVERIFY2(QRegularExpression(QStringLiteral("^%1/corvanta-\\w{6}/temp\\.xml: No space left on device\r\nin "
+                                                   "Quorvel5/20/2014\\.Form1\\.Start at line 120\r\r")
+                                        .arg(QRegularExpression::escape(small.path())))
+                     .match(reports[0])
+                     .hasMatch(),
+                 qPrintable(reports[0]));
+        QVERIFY(reports[0].endsWith("\r\nfile1: " + b));
+        QVERIFY(reports[1].startsWith(folder + ": Is a directory\r\nin Quorvel5/20/2014.Form1.Start at line 118"));
+        QCOMPARE(host.messages().last(), QStringLiteral("warning:Join Fail."));
+        QVERIFY(!host.resultsShown && !host.mainHidden);
+        QCOMPARE(host.events.mid(host.events.size() - 3, 2), (QStringList{"idle", "progress 0"}));
+        QVERIFY(small.isEmpty()); // the incomplete working file went with its folder
+    }
+
+    void appendRefusesInputsThatAreNoRegularFiles() {
+#ifdef Q_OS_UNIX
+        const QString pipe = path("pipe.xml"), zero = path("zero.xml"), b = path("b.xml");
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        QVERIFY(QFile::link("/dev/zero", zero));
+        writeFile(b, "<b/>");
+
+        RecordingHost host({pipe, zero, b}, true);
+        joinFiles(host);
+
+        const QStringList reports = host.reports();
+        QCOMPARE(reports.size(), 2);
+        for (const QString& input : {pipe, zero}) {
+            const QString report = reports[input == pipe ? 0 : 1];
+            QVERIFY(report.startsWith(input + ": not a regular file\r\nin Quorvel5/20/2014.Form1.Start at line 118"));
+            QVERIFY(report.endsWith("\r\nfile1: " + input));
+        }
+        QVERIFY(host.resultsShown);
+        QCOMPARE(host.resultsText, QStringLiteral("<b/>"));
+#else
+        QSKIP("named pipes and devices are a Unix matter");
+#endif
+    }
+
     void eachRunUsesAFreshPrivateWorkingFile() {
         // A file planted where an older program kept its working file is never picked up.
         writeFile(m_workTemp->filePath("temp.xml"), "planted");
@@ -134,7 +194,9 @@ private slots:
     }
 
 private:
-    QString path(const QString& name) const { return m_temp->filePath(name); }
+    QString path(const QString& name) const {
+        return m_temp->filePath(name);
+    }
     bool workFolderIsEmpty() const {
         return QDir(m_workTemp->path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     }

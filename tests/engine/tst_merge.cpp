@@ -1,6 +1,7 @@
 #include "errorreport.h"
 #include "joincommand.h"
 #include "recordinghost.h"
+#include "smallfilesystem.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -16,6 +17,8 @@
 #endif
 
 using namespace corvanta;
+
+using Files = QHash<QString, QByteArray>;
 
 namespace {
 
@@ -353,21 +356,24 @@ private slots:
             << "<!DOCTYPE r [" + subset + "]><r><a><x/></a></r>" << QString() << QByteArray() << QString();
         QTest::newRow("invalid internal subset") << "<!DOCTYPE r [" + subset + "]>\n<r><a><y/></a></r>" << QString()
                                                  << QByteArray() << "No declaration for element y|2|11";
-        QTest::newRow("valid local external DTD")
-            << QByteArray("<!DOCTYPE r SYSTEM \"dtd/r.dtd\"><r><a><x/></a></r>") << "dtd/r.dtd" << subset << QString();
-        QTest::newRow("invalid local external DTD")
-            << QByteArray("<!DOCTYPE r SYSTEM \"dtd/r.dtd\"><r><a/><a/></r>") << "dtd/r.dtd" << subset
-            << "Element r content does not follow the DTD, expecting (a), "
-               "got (a a)|1|47";
+        // Nothing outside the input is read: a DTD that reaches outside is neither loaded nor validated.
+        QTest::newRow("local external DTD: not read, not validated")
+            << QByteArray("<!DOCTYPE r SYSTEM \"dtd/r.dtd\"><r><a/><a/></r>") << "dtd/r.dtd" << subset << QString();
+        QTest::newRow("local external DTD by absolute file URL: not read, not validated")
+            << QByteArray("<!DOCTYPE r SYSTEM \"file://%DIR%/dtd/r.dtd\"><r><a/><a/></r>") << "dtd/r.dtd" << subset
+            << QString();
         QTest::newRow("missing external DTD: not validated")
             << QByteArray("<!DOCTYPE r SYSTEM \"none.dtd\"><r><a><y/></a></r>") << QString() << QByteArray()
             << QString();
         QTest::newRow("DTD on the web: not fetched, not validated")
             << QByteArray("<!DOCTYPE r PUBLIC \"-//X//DTD R//EN\" \"http://192.0.2.1/r.dtd\"><r><a><y/></a></r>")
             << QString() << QByteArray() << QString();
-        QTest::newRow("part of the DTD on the web: not validated")
-            << QByteArray("<!DOCTYPE r SYSTEM \"r.dtd\"><r><a><y/></a></r>") << "r.dtd"
-            << "<!ENTITY % web SYSTEM \"http://192.0.2.1/more.ent\">%web;" + subset << QString();
+        QTest::newRow("internal subset that uses an external parameter entity: not validated")
+            << "<!DOCTYPE r [<!ENTITY % more SYSTEM \"more.ent\">%more;" + subset + "]><r><a><y/></a></r>"
+            << "more.ent" << QByteArray("<!ELEMENT y EMPTY>") << QString();
+        QTest::newRow("internal subset with an unused external parameter entity: validated")
+            << "<!DOCTYPE r [<!ENTITY % more SYSTEM \"more.ent\">" + subset + "]>\n<r><a><y/></a></r>"
+            << "more.ent" << QByteArray("<!ELEMENT y EMPTY>") << "No declaration for element y|2|11";
         QTest::newRow("document type declared, element not declared")
             << QByteArray("<!DOCTYPE r [<!ENTITY e \"v\">]><r><a/></r>") << QString() << QByteArray()
             << "No declaration for element a|1|38";
@@ -380,7 +386,7 @@ private slots:
         QFETCH(QString, error);
         if (!dtdFile.isEmpty())
             writeFile(path(dtdFile), dtd);
-        const QStringList paths = writeInputs({input});
+        const QStringList paths = writeInputs({QByteArray(input).replace("%DIR%", QFile::encodeName(m_temp->path()))});
 
         RecordingHost host(paths);
         join(host);
@@ -423,38 +429,181 @@ private slots:
         QVERIFY(!host.resultsText.contains("SECRET"));
     }
 
+    // Documents that try to copy a local file into the result or into a message. %DIR% stands for the folder of
+    // the input and of the files beside it, %SECRET% for the secret file there.
+    void hostileDocumentsReadNothingOutsideTheirText_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<Files>("files");  // written beside the input
+        QTest::addColumn<QString>("kept"); // in the result; empty: the input fails to parse
+
+        // Declares the elements too, so that a program that read it would validate the document and take it.
+        const QByteArray declareLeak =
+            "<!ENTITY % all \"<!ENTITY leak '%file;'>\">%all;<!ELEMENT r ANY><!ELEMENT a ANY>";
+        const QByteArray errorLeak = "<!ENTITY % eval \"<!ENTITY &#x25; error SYSTEM "
+                                     "'file:///nonexistent/%file;'>\">%eval;%error;";
+        for (const auto& [kind, prefix] : {std::pair{"file URL", "file://%DIR%/"}, std::pair{"absolute path", "%DIR%/"},
+                                           std::pair{"relative path", ""}}) {
+            const QByteArray file = "<!ENTITY % file SYSTEM \"" + QByteArray(prefix) + "secret.txt\">";
+            QTest::addRow("parameter entities declare an entity with a file's text, %s", kind)
+                << "<!DOCTYPE r [" + file + "<!ENTITY % dtd SYSTEM \"" + prefix +
+                       "declare.dtd\">%dtd;]>"
+                       "<r><a>&leak;</a></r>"
+                << Files{{"declare.dtd", declareLeak}} << "<a>&leak;</a>";
+            // The secret makes an invalid address, which libxml2 names in its first error.
+            QTest::addRow("error message carries a file's text, %s", kind)
+                << "<!DOCTYPE r [" + file + "<!ENTITY % dtd SYSTEM \"" + prefix + "error.dtd\">%dtd;]><r>"
+                << Files{{"error.dtd", errorLeak}} << QString();
+        }
+        QTest::newRow("error that would carry a file's text, in a document that parses")
+            << QByteArray("<!DOCTYPE r [<!ENTITY % file SYSTEM \"secret.txt\"><!ENTITY % dtd SYSTEM \"error.dtd\">"
+                          "%dtd;]><r/>")
+            << Files{{"error.dtd", errorLeak}} << "<r/>";
+        QTest::newRow("external subset declares an entity with a file's text")
+            << QByteArray("<!DOCTYPE r SYSTEM \"declare.dtd\"><r><a>&leak;</a></r>")
+            << Files{{"declare.dtd", "<!ENTITY % file SYSTEM \"secret.txt\">" + declareLeak}} << "<a>&leak;</a>";
+        QTest::newRow("external subset puts a file's text into an error message")
+            << QByteArray("<!DOCTYPE r SYSTEM \"error.dtd\"><r/>")
+            << Files{{"error.dtd", "<!ENTITY % file SYSTEM \"secret.txt\">" + errorLeak}} << "<r/>";
+        QTest::newRow("external general entity")
+            << QByteArray("<!DOCTYPE r [<!ENTITY s SYSTEM \"file://%DIR%/secret.txt\">]><r><a>&s;</a></r>") << Files{}
+            << "<a>&s;</a>";
+        QTest::newRow("external general entity in a validated document")
+            << QByteArray("<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a (#PCDATA)><!ENTITY s SYSTEM \"secret.txt\">]>"
+                          "<r><a>&s;</a></r>")
+            << Files{} << "<a>&s;</a>";
+        QTest::newRow("unparsed entity")
+            << QByteArray("<!DOCTYPE r [<!ELEMENT r EMPTY><!NOTATION n SYSTEM \"n\"><!ENTITY u SYSTEM "
+                          "\"secret.txt\" NDATA n><!ATTLIST r f ENTITY #IMPLIED>]><r f=\"u\"/>")
+            << Files{} << "<r f=\"u\"/>";
+        QTest::newRow("XInclude")
+            << QByteArray("<r xmlns:xi=\"http://www.w3.org/2001/XInclude\"><a><xi:include href=\"secret.txt\" "
+                          "parse=\"text\"/></a></r>")
+            << Files{} << "<xi:include href=\"secret.txt\" parse=\"text\"/>";
+        QTest::newRow("entity bomb in a local external DTD")
+            << QByteArray("<!DOCTYPE lolz SYSTEM \"bomb.dtd\"><lolz>&lol9;</lolz>")
+            << Files{{"bomb.dtd", billionLaughsDeclarations()}} << "<lolz>&lol9;</lolz>";
+        QTest::newRow("catalog instruction")
+            << QByteArray("<?oasis-xml-catalog catalog=\"file://%DIR%/catalog.xml\"?>"
+                          "<!DOCTYPE r PUBLIC \"-//X//R//EN\" \"none.dtd\"><r><a>&leak;</a></r>")
+            << Files{{"catalog.xml", "<catalog xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\"><public "
+                                     "publicId=\"-//X//R//EN\" uri=\"declare.dtd\"/></catalog>"},
+                     {"declare.dtd", "<!ENTITY % file SYSTEM \"secret.txt\">" + declareLeak}}
+            << "<a>&leak;</a>";
+    }
+
+    void hostileDocumentsReadNothingOutsideTheirText() {
+        QFETCH(QByteArray, input);
+        QFETCH(Files, files);
+        QFETCH(QString, kept);
+        const QByteArray secret = "SECRET-7f3a";
+        writeFile(path("secret.txt"), secret + " of two\nlines");
+        const QByteArray dir = QFile::encodeName(m_temp->path());
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            writeFile(path(it.key()), QByteArray(it.value()).replace("%DIR%", dir));
+        const QStringList paths = writeInputs({input.replace("%DIR%", dir)});
+
+        RecordingHost host(paths);
+        join(host);
+
+        for (const QString& shown : host.events + QStringList{host.resultsText})
+            QVERIFY2(!shown.contains(QLatin1String(secret)), qPrintable(shown));
+        if (kept.isEmpty()) {
+            QCOMPARE(host.messages().size(), 2);
+            QVERIFY(host.messages()[0].startsWith("message:Error reading " + paths[0]));
+            QVERIFY(!host.resultsShown);
+        } else {
+            QVERIFY2(host.events == kHandedOff, qPrintable(host.events.join(u'|')));
+            QVERIFY2(host.resultsText.contains(kept), qPrintable(host.resultsText));
+        }
+    }
+
+    // The first document's type declaration is saved as it was written: its external identifier and internal
+    // subset, nothing of the external DTD (which exists here), nothing of the later inputs' declarations.
+    void savedDocumentTypeIsTheFirstDocumentsAsWritten() {
+        writeFile(path("r.dtd"), "<!ENTITY fromfile \"FROM-FILE\"><!ATTLIST a d CDATA \"DEFAULTED\">");
+        RecordingHost host(writeInputs({"<!DOCTYPE r PUBLIC \"-//X//DTD R//EN\" \"r.dtd\" [<!ENTITY e \"v\">]>"
+                                        "<r><a>&e;&fromfile;</a></r>",
+                                        "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY later \"w\">]><r><a><x/></a></r>"}));
+        join(host);
+        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.resultsText, QStringLiteral("<!DOCTYPE r PUBLIC \"-//X//DTD R//EN\" \"r.dtd\" [\n"
+                                                  "<!ENTITY e \"v\">\n]>\n<r>\n  <a>&e;&fromfile;<x/></a>\n</r>\n"));
+    }
+
+    // Refused at its read step without being opened: a named pipe would hang the join, a device never ends.
+    void inputThatIsNoRegularFileIsRefusedAt132_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("named pipe") << "fifo";
+        QTest::newRow("link to /dev/zero") << "/dev/zero";
+        QTest::newRow("link to /dev/urandom") << "/dev/urandom";
+    }
+
+    void inputThatIsNoRegularFileIsRefusedAt132() {
+#ifdef Q_OS_UNIX
+        QFETCH(QString, kind);
+        const QString input = path("in.xml");
+        if (kind == "fifo")
+            QVERIFY(::mkfifo(QFile::encodeName(input).constData(), 0600) == 0);
+        else
+            QVERIFY(QFile::link(kind, input));
+        const QStringList good = writeInputs({"<r><a><x/></a></r>"});
+
+        RecordingHost host({good[0], input});
+        join(host);
+
+        QCOMPARE(host.messages(),
+                 (QStringList{report(input + ": not a regular file", 132),
+                              parseErrorMessage(input, "Document is empty", 1, 1),
+                              report(input + " has no root element to compare.", 142),
+                              report(input + " has no root element to compare.", 144), kStructureMessage}));
+#else
+        QSKIP("named pipes and devices are a Unix matter");
+#endif
+    }
+
+    void fullWorkingFolderFailsTheSaveAt170() {
+        const SmallFileSystem small(64);
+        if (!small.isMounted())
+            QSKIP(qPrintable(small.whyNot()));
+        qputenv("TEMP", QFile::encodeName(small.path()));
+        QByteArray big = "<r><a>";
+        for (int i = 0; i < 4000; ++i)
+            big += "<item n=\"" + QByteArray::number(i) + "\">some text to fill the disk</item>";
+        RecordingHost host(writeInputs({big + "</a></r>", "<r><a><more/></a></r>"}));
+
+        join(host);
+
+        const QStringList messages = host.messages();
+        QCOMPARE(messages.size(), 2);
+        QVERIFY2(messages[0].startsWith("report:" + small.path()), qPrintable(messages[0]));
+        QVERIFY2(messages[0].contains("/temp.xml: No space left on device\r\nin Quorvel5/20/2014.Form1.Start at line "
+                                      "170\r\r"),
+                 qPrintable(messages[0]));
+        QCOMPARE(messages[1], QStringLiteral("warning:Join Fail."));
+        QVERIFY(!host.resultsShown);
+        QVERIFY(small.isEmpty());
+    }
+
     void entityBombsFailFast_data() {
         QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QByteArray>("dtd"); // written as bomb.dtd next to the input
 
         const QByteArray entities = billionLaughsDeclarations();
         const QByteArray element = "<!ELEMENT lolz (#PCDATA)><!ATTLIST lolz a CDATA #IMPLIED>";
-        QTest::newRow("in text") << "<!DOCTYPE lolz [" + entities + element + "]><lolz>&lol9;</lolz>" << QByteArray();
-        QTest::newRow("in an attribute") << "<!DOCTYPE lolz [" + entities + element + "]><lolz a=\"&lol9;\"/>"
-                                         << QByteArray();
-        QTest::newRow("in text, entities in a local DTD")
-            << QByteArray("<!DOCTYPE lolz SYSTEM \"bomb.dtd\"><lolz>&lol9;</lolz>") << entities + element;
-        QTest::newRow("in an attribute, entities in a local DTD")
-            << QByteArray("<!DOCTYPE lolz SYSTEM \"bomb.dtd\"><lolz a=\"&lol9;\"/>") << entities + element;
+        QTest::newRow("in text") << "<!DOCTYPE lolz [" + entities + element + "]><lolz>&lol9;</lolz>";
+        QTest::newRow("in an attribute") << "<!DOCTYPE lolz [" + entities + element + "]><lolz a=\"&lol9;\"/>";
         QTest::newRow("in text, external DTD on the web (parsed without validation)")
-            << "<!DOCTYPE lolz SYSTEM \"http://192.0.2.1/lolz.dtd\" [" + entities + "]><lolz>&lol9;</lolz>"
-            << QByteArray();
+            << "<!DOCTYPE lolz SYSTEM \"http://192.0.2.1/lolz.dtd\" [" + entities + "]><lolz>&lol9;</lolz>";
         QTest::newRow("in an attribute, external DTD on the web (parsed without validation)")
-            << "<!DOCTYPE lolz SYSTEM \"http://192.0.2.1/lolz.dtd\" [" + entities + "]><lolz a=\"&lol9;\"/>"
-            << QByteArray();
+            << "<!DOCTYPE lolz SYSTEM \"http://192.0.2.1/lolz.dtd\" [" + entities + "]><lolz a=\"&lol9;\"/>";
         QTest::newRow("in an attribute, no element declarations")
-            << "<!DOCTYPE lolz [" + entities + "]><lolz a=\"&lol9;\"/>" << QByteArray();
-        QTest::newRow("long entity repeated in an attribute")
-            << "<!DOCTYPE r [<!ENTITY e \"" + QByteArray(100000, 'x') + "\">]><r a=\"" +
-                   QByteArray("&e;").repeated(20000) + "\"/>"
-            << QByteArray();
+            << "<!DOCTYPE lolz [" + entities + "]><lolz a=\"&lol9;\"/>";
+        QTest::newRow("long entity repeated in an attribute") << "<!DOCTYPE r [<!ENTITY e \"" +
+                                                                     QByteArray(100000, 'x') + "\">]><r a=\"" +
+                                                                     QByteArray("&e;").repeated(20000) + "\"/>";
     }
 
     void entityBombsFailFast() {
         QFETCH(QByteArray, input);
-        QFETCH(QByteArray, dtd);
-        if (!dtd.isEmpty())
-            writeFile(path("bomb.dtd"), dtd);
         const QStringList paths = writeInputs({input});
         RecordingHost host(paths);
         join(host);

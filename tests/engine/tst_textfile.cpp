@@ -1,5 +1,6 @@
 #include "codepage.h"
 #include "failure.h"
+#include "smallfilesystem.h"
 #include "testfiles.h"
 #include "textfile.h"
 
@@ -8,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace corvanta;
 
@@ -71,6 +75,38 @@ private slots:
     void readTextFileOfFolderThrows() {
         QVERIFY_THROWS_EXCEPTION(Failure, readTextFile(m_temp->path()));
         QVERIFY_THROWS_EXCEPTION(Failure, readTextFileEncoded(m_temp->path()));
+    }
+
+    // Refused before it is opened: opening a named pipe blocks until a writer comes, a device reads for ever.
+    void readRefusesWhatIsNoRegularFile_data() {
+        QTest::addColumn<QString>("target"); // "fifo": a named pipe made for the test
+        QTest::addColumn<bool>("throughLink");
+        QTest::newRow("named pipe") << "fifo" << false;
+        QTest::newRow("link to a named pipe") << "fifo" << true;
+        QTest::newRow("character device") << "/dev/zero" << false;
+        QTest::newRow("link to a character device") << "/dev/urandom" << true;
+    }
+
+    void readRefusesWhatIsNoRegularFile() {
+#ifdef Q_OS_UNIX
+        QFETCH(QString, target);
+        QFETCH(bool, throughLink);
+        if (target == "fifo") {
+            target = m_temp->filePath("pipe");
+            QVERIFY(::mkfifo(QFile::encodeName(target).constData(), 0600) == 0);
+        }
+        QString path = target;
+        if (throughLink) {
+            path = m_temp->filePath("link.xml");
+            QVERIFY(QFile::link(target, path));
+        }
+
+        QCOMPARE(failureOf([&] { readTextFile(path); }), path + ": not a regular file");
+        QCOMPARE(failureOf([&] { readTextFileEncoded(path); }), path + ": not a regular file");
+        QCOMPARE(failureOf([&] { readTextFileBytes(path); }), path + ": not a regular file");
+#else
+        QSKIP("named pipes and devices are a Unix matter");
+#endif
     }
 
     void utf8AndAsciiRoundTripByteForByte() {
@@ -139,7 +175,46 @@ private slots:
         }
     }
 
+    // A disk that fills up part-way through a write: the failure carries the system's reason, not Qt's "Unknown
+    // error" of a short write.
+    void appendToAFullDiskFailsWithTheReason() {
+        const SmallFileSystem small(64);
+        if (!small.isMounted())
+            QSKIP(qPrintable(small.whyNot()));
+        const QString path = small.filePath("out.txt");
+        const QByteArray block(40 * 1024, 'x');
+
+        appendToFile(path, block);
+        QCOMPARE(failureOf([&] { appendToFile(path, block); }), path + ": No space left on device");
+        QVERIFY(appendBytes(path, block) != 0);
+        QCOMPARE(readFile(path).left(block.size()), block); // what was there stays
+    }
+
+    void writeTextFileOnAFullDiskKeepsTheTargetAndLeavesNothing() {
+        const SmallFileSystem small(64);
+        if (!small.isMounted())
+            QSKIP(qPrintable(small.whyNot()));
+        const QString path = small.filePath("save.xml");
+        writeFile(path, "old");
+
+        QCOMPARE(failureOf([&] { writeTextFile(QStringLiteral("z").repeated(100 * 1024), path); }),
+                 path + ": No space left on device");
+        QCOMPARE(readFile(path), QByteArray("old"));
+        QCOMPARE(QDir(small.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"save.xml"});
+    }
+
 private:
+    // The description of the Failure that \a action throws; "no failure" when it throws none.
+    template <typename Action> static QString failureOf(Action&& action) {
+        try {
+            action();
+        } catch (const Failure& failure) {
+            return failure.description();
+        }
+        return QStringLiteral("no failure");
+    }
+
     std::unique_ptr<QTemporaryDir> m_temp; // fresh for every test
 };
 

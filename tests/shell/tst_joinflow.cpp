@@ -8,13 +8,16 @@
 #include "tabcontrol.h"
 #include "testfiles.h"
 #include "windowdriver.h"
+#include "workingfolder.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSettings>
@@ -23,6 +26,12 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 using namespace corvanta;
 
@@ -364,7 +373,92 @@ private slots:
         QCOMPARE(storedGeometry(), (QStringList{u"Left"_qs, u"Top"_qs, u"Width"_qs, u"Height"_qs}));
     }
 
+    // Told to quit (as a session that ends tells it) while a join shows a report: the join ends at once and its
+    // working folder goes with it.
+    void quittingDuringAJoinRemovesItsWorkingFolder() {
+        fillListWithAnInputThatIsReported();
+        chooseMode(true);
+        QString during;
+
+        const int exitCode = runProgramUntilItEnds([&] {
+            joinAnsweringEveryBox([&] {
+                during = workingFolderHoldsAWorkingFile();
+                QCoreApplication::quit();
+            });
+        });
+
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(during, u"working file there"_qs);
+        QCOMPARE(workingFolderEntries(), QStringList());
+    }
+
+#ifdef Q_OS_UNIX
+    // Ended by a signal (a session's SIGHUP or SIGTERM, a kill) while a join runs: a copy of this very process,
+    // caught in the middle of the join, is ended by SIGTERM and must leave no working folder behind.
+    void terminationSignalDuringAJoinRemovesItsWorkingFolder() {
+        removeWorkingFoldersOnTermination(); // as main() does
+        fillListWithAnInputThatIsReported();
+        chooseMode(true);
+        int status = 0;
+        QString during;
+
+        const QStringList seen = joinAnsweringEveryBox([&] {
+            during = workingFolderHoldsAWorkingFile();
+            const pid_t copy = ::fork();
+            if (copy == 0) {
+                ::raise(SIGTERM);
+                ::_exit(0);
+            }
+            ::waitpid(copy, &status, 0);
+        });
+
+        QCOMPARE(during, u"working file there"_qs);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+        QCOMPARE(workingFolderEntries(), QStringList());
+        QCOMPARE(seen.last(), u"Join Fail."_qs); // this process's working file went with the copy's end
+    }
+#endif
+
 private:
+    // A readable input, then a named pipe: the join writes its working file and then stops on a report.
+    void fillListWithAnInputThatIsReported() {
+        fillList({"<a/>"});
+#ifdef Q_OS_UNIX
+        const QString pipe = m_files->filePath(u"pipe.xml"_qs);
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        m_window->fileList().appendItem(pipe);
+#else
+        QVERIFY(QDir().mkpath(m_files->filePath(u"folder.xml"_qs)));
+        m_window->fileList().appendItem(m_files->filePath(u"folder.xml"_qs));
+#endif
+    }
+
+    QString workingFolderHoldsAWorkingFile() const {
+        QDirIterator files(m_workTemp->path(), {u"temp.xml"_qs}, QDir::Files, QDirIterator::Subdirectories);
+        return files.hasNext() ? u"working file there"_qs : u"no working file"_qs;
+    }
+
+    // Starts Joining; \a atFirstBox runs when the first message box is up. Every box is answered with a click on
+    // its OK button; returns their texts.
+    QStringList joinAnsweringEveryBox(const std::function<void()>& atFirstBox) {
+        QStringList texts;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || (!texts.isEmpty() && texts.last() == box->text()))
+                return;
+            texts << box->text();
+            if (texts.size() == 1)
+                atFirstBox();
+            if (QApplication::activeModalWidget() == box)
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        poll.start();
+        clickToolButton(m_window.get(), "startJoiningButton");
+        return texts;
+    }
+
     // Append passes the text through as it is; a Merge result is compared as XML.
     static void compareJoined(const QString& actual, const QString& expected, bool append) {
         if (append)
@@ -391,9 +485,13 @@ private:
         QVERIFY(radio(append ? "Option1" : "Option2")->isChecked());
     }
 
-    QRadioButton* radio(const char* name) const { return optionButton(m_window.get(), name); }
+    QRadioButton* radio(const char* name) const {
+        return optionButton(m_window.get(), name);
+    }
 
-    static ResultsView* resultsView(ResultsWindow* results) { return results->findChild<ResultsView*>(u"Text2"_qs); }
+    static ResultsView* resultsView(ResultsWindow* results) {
+        return results->findChild<ResultsView*>(u"Text2"_qs);
+    }
 
     QStringList workingFolderEntries() const {
         return QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
