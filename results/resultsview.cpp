@@ -58,6 +58,7 @@ void ResultsView::setText(const QString& text) {
     restartBlinking();
     viewport()->update();
     QAccessibleTextUpdateEvent changed(this, 0, old, m_text);
+    changed.setCursorPosition(0);
     QAccessible::updateAccessibility(&changed);
     if (hadSelection) {
         QAccessibleTextSelectionEvent cleared(this, 0, 0);
@@ -182,6 +183,7 @@ QRect ResultsView::characterRect(qsizetype offset) const {
     ensureRows();
     if (offset < 0 || offset >= m_text.size())
         return {};
+    offset = spanAt(m_text, offset, TextUnit::Character).start; // the whole cluster, as a surrogate pair or CR LF
     const qsizetype row = m_rows.rowOf(offset);
     const TextRow& current = m_rows.at(row);
     const qsizetype inRow = std::min(offset, current.start + current.length) - current.start;

@@ -41,7 +41,7 @@ QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& butt
 /// both edges equally.
 void centerWindow(QWidget* window);
 
-/// Centres \a window again when it is first shown, once the desktop has given it its frame, whose size CenterForm
+/// Centres \a window again when it is first shown, once the desktop has given it its frame, whose size centerWindow
 /// could only guess before; later showings leave the window where it is.
 void centerWhenFramed(QWidget* window);
 
