@@ -159,9 +159,10 @@ bool hasSurrogate(QStringView text) {
 template <bool Backward> qsizetype search(QStringView haystack, QStringView needle, Qt::CaseSensitivity cs) {
     if (needle.isEmpty())
         return -1;
-    // Folding a character outside the Basic Multilingual Plane needs both of its units: leave those rare needles
-    // to QString.
-    if (cs == Qt::CaseInsensitive && hasSurrogate(needle))
+    // The tables cost about as much as scanning 100,000 units, so short texts are left to QString. So are needles
+    // with a character outside the Basic Multilingual Plane, which folds only with both of its units.
+    constexpr qsizetype worthTables = 0x10000;
+    if (haystack.size() < worthTables || (cs == Qt::CaseInsensitive && hasSurrogate(needle)))
         return Backward ? haystack.lastIndexOf(needle, -1, cs) : haystack.indexOf(needle, 0, cs);
     if (needle.size() == 1)
         return Backward ? lastUnitOf(haystack, needle.front().unicode(), cs)
