@@ -1,14 +1,20 @@
 #include "resultsview.h"
 
+#include "resultsaccessible.h"
+#include "selectionmime.h"
+
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleHints>
 #include <QTextLayout>
 #include <algorithm>
 #include <cmath>
@@ -19,10 +25,12 @@ ResultsView::ResultsView(QWidget* parent)
     : QAbstractScrollArea(parent)
     , m_copyAction(new QAction(tr("&Copy"), this))
     , m_selectAllAction(new QAction(tr("Select &All"), this)) {
+    installResultsAccessibility();
     // Rows are always as wide as the view: a scroll bar that came and went would change that width.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(tr("Results"));
     setBackgroundRole(QPalette::Base);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -38,6 +46,8 @@ ResultsView::ResultsView(QWidget* parent)
 ResultsView::~ResultsView() = default;
 
 void ResultsView::setText(const QString& text) {
+    const QString old = m_text; // shared, not copied
+    const bool hadSelection = selectionLength() > 0;
     m_text = text;
     m_anchor = m_cursor = 0;
     m_rowsWidth = -1;
@@ -45,18 +55,50 @@ void ResultsView::setText(const QString& text) {
     // Before the view has its size the rows would be built for a width it never shows.
     if (m_sized)
         updateScrollBar();
+    restartBlinking();
     viewport()->update();
+    QAccessibleTextUpdateEvent changed(this, 0, old, m_text);
+    changed.setCursorPosition(0);
+    QAccessible::updateAccessibility(&changed);
+    if (hadSelection) {
+        QAccessibleTextSelectionEvent cleared(this, 0, 0);
+        QAccessible::updateAccessibility(&cleared);
+    }
+    // Offsets of the old text mean nothing in the new one: the caret is announced at the start even if it was there.
+    QAccessibleTextCursorEvent moved(this, 0);
+    QAccessible::updateAccessibility(&moved);
 }
 
 void ResultsView::setSelection(qsizetype start, qsizetype length) {
+    const qsizetype from = std::clamp<qsizetype>(start, 0, m_text.size());
+    select(from, from + std::max<qsizetype>(length, 0));
+}
+
+void ResultsView::select(qsizetype anchor, qsizetype cursor) {
     const qsizetype size = m_text.size();
-    m_anchor = std::clamp<qsizetype>(start, 0, size);
-    m_cursor = std::clamp<qsizetype>(m_anchor + std::max<qsizetype>(length, 0), 0, size);
+    anchor = std::clamp<qsizetype>(anchor, 0, size);
+    cursor = std::clamp<qsizetype>(cursor, 0, size);
+    const bool hadSelection = m_anchor != m_cursor;
+    const bool selectionMoved = (anchor != cursor || hadSelection) && (std::min(anchor, cursor) != selectionStart() ||
+                                                                       std::abs(cursor - anchor) != selectionLength());
+    const bool cursorMoved = cursor != m_cursor;
+    m_anchor = anchor;
+    m_cursor = cursor;
+    restartBlinking();
     viewport()->update();
+    if (selectionMoved) {
+        QAccessibleTextSelectionEvent event(this, int(selectionStart()), int(selectionStart() + selectionLength()));
+        event.setCursorPosition(int(m_cursor));
+        QAccessible::updateAccessibility(&event);
+    }
+    if (cursorMoved) {
+        QAccessibleTextCursorEvent event(this, int(m_cursor));
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void ResultsView::selectAll() {
-    setSelection(0, m_text.size());
+    select(0, m_text.size());
 }
 
 QString ResultsView::selectedText() const {
@@ -66,6 +108,25 @@ QString ResultsView::selectedText() const {
 void ResultsView::copy() const {
     if (selectionLength() > 0)
         QGuiApplication::clipboard()->setText(selectedText());
+}
+
+void ResultsView::setCursorPosition(qsizetype offset) {
+    select(offset, offset);
+    ensureVisible(m_cursor, m_cursor);
+}
+
+void ResultsView::ensureVisible(qsizetype start, qsizetype end) {
+    ensureRows();
+    const qsizetype size = m_text.size();
+    const qsizetype first = m_rows.rowOf(std::clamp<qsizetype>(start, 0, size));
+    const qsizetype last = std::max(first, m_rows.rowOf(std::clamp<qsizetype>(end, 0, size)));
+    const qsizetype visible = visibleRowCount();
+    QScrollBar* bar = verticalScrollBar();
+    const qsizetype top = firstVisibleRow();
+    if (first < top)
+        bar->setValue(int(first));
+    else if (last >= top + visible)
+        bar->setValue(int(std::min(first, last - visible + 1)));
 }
 
 const TextRows& ResultsView::rows() const {
@@ -85,9 +146,13 @@ QRect ResultsView::rowRect(qsizetype row) const {
     return QRect(m_margin, m_margin + int(row - firstVisibleRow()) * m_lineHeight, int(wrapWidth()), m_lineHeight);
 }
 
+qsizetype ResultsView::rowAt(int y) const {
+    return firstVisibleRow() + qsizetype(std::floor(double(y - m_margin) / m_lineHeight));
+}
+
 qsizetype ResultsView::offsetAt(const QPoint& pos) const {
     ensureRows();
-    const qsizetype row = firstVisibleRow() + qsizetype(std::floor(double(pos.y() - m_margin) / m_lineHeight));
+    const qsizetype row = rowAt(pos.y());
     if (row < 0)
         return 0;
     if (row >= m_rows.count())
@@ -95,6 +160,52 @@ qsizetype ResultsView::offsetAt(const QPoint& pos) const {
     QTextLayout layout;
     layOutRow(layout, row);
     return m_rows.at(row).start + layout.lineAt(0).xToCursor(pos.x() - m_margin);
+}
+
+qsizetype ResultsView::characterAt(const QPoint& pos) const {
+    ensureRows();
+    const qsizetype row = rowAt(pos.y());
+    if (!viewport()->rect().contains(pos) || row < 0 || row >= m_rows.count())
+        return -1;
+    const TextRow& current = m_rows.at(row);
+    const qsizetype rowEnd = current.start + current.length;
+    QTextLayout layout;
+    layOutRow(layout, row);
+    const QTextLine line = layout.lineAt(0);
+    if (pos.x() - m_margin < line.naturalTextWidth())
+        return current.start + line.xToCursor(pos.x() - m_margin, QTextLine::CursorOnCharacter);
+    // Right of the text: the line break, where the row ends with one.
+    const bool brokenHere = rowEnd < m_text.size() && (row + 1 == m_rows.count() || m_rows.at(row + 1).start > rowEnd);
+    return brokenHere ? rowEnd : -1;
+}
+
+QRect ResultsView::characterRect(qsizetype offset) const {
+    ensureRows();
+    if (offset < 0 || offset >= m_text.size())
+        return {};
+    offset = spanAt(m_text, offset, TextUnit::Character).start; // the whole cluster, as a surrogate pair or CR LF
+    const qsizetype row = m_rows.rowOf(offset);
+    const TextRow& current = m_rows.at(row);
+    const qsizetype inRow = std::min(offset, current.start + current.length) - current.start;
+    QTextLayout layout;
+    layOutRow(layout, row);
+    const QTextLine line = layout.lineAt(0);
+    const qreal left = line.cursorToX(int(inRow));
+    qreal right = left + QFontMetricsF(m_layoutFont).horizontalAdvance(QLatin1Char(' '));
+    if (inRow < current.length)
+        right = line.cursorToX(
+            int(std::min(nextCharacter(m_text, offset), current.start + current.length) - current.start));
+    const QRect place = rowRect(row);
+    return QRect(m_margin + int(std::floor(left)), place.y(), std::max(1, int(std::ceil(right - left))), m_lineHeight);
+}
+
+TextSpan ResultsView::rowSpan(qsizetype offset) const {
+    ensureRows();
+    if (offset < 0 || offset > m_text.size())
+        return {};
+    const qsizetype row = m_rows.rowOf(offset);
+    const qsizetype end = row + 1 < m_rows.count() ? m_rows.at(row + 1).start : m_text.size();
+    return {m_rows.at(row).start, end};
 }
 
 void ResultsView::paintEvent(QPaintEvent*) {
@@ -131,6 +242,8 @@ void ResultsView::paintEvent(QPaintEvent*) {
                 QRectF(origin.x() + layout.lineAt(0).naturalTextWidth(), origin.y(), breakWidth, m_lineHeight),
                 selected.background());
     }
+    if (hasFocus() && m_caretShown)
+        painter.fillRect(caretRect(), colours.brush(QPalette::Text));
 }
 
 void ResultsView::resizeEvent(QResizeEvent* event) {
@@ -147,17 +260,38 @@ void ResultsView::changeEvent(QEvent* event) {
         fontChanged();
 }
 
+void ResultsView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    restartBlinking();
+    viewport()->update();
+}
+
+void ResultsView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    m_blinkTimer.stop();
+    viewport()->update();
+}
+
+void ResultsView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != m_blinkTimer.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    m_caretShown = !m_caretShown;
+    viewport()->update(caretRect());
+}
+
 void ResultsView::keyPressEvent(QKeyEvent* event) {
-    if (event == QKeySequence::Copy)
+    if (event == QKeySequence::Copy) {
         copy();
-    else if (event == QKeySequence::SelectAll)
+    } else if (event == QKeySequence::SelectAll) {
         selectAll();
-    else if (event == QKeySequence::MoveToStartOfDocument)
-        verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
-    else if (event == QKeySequence::MoveToEndOfDocument)
-        verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
-    else
+        offerPrimarySelection();
+    } else if (event == QKeySequence::Deselect) {
+        select(m_cursor, m_cursor);
+    } else if (!moveCursor(event)) {
         QAbstractScrollArea::keyPressEvent(event);
+    }
 }
 
 void ResultsView::mousePressEvent(QMouseEvent* event) {
@@ -165,11 +299,51 @@ void ResultsView::mousePressEvent(QMouseEvent* event) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    setCursorOffset(offsetAt(event->position().toPoint()), event->modifiers().testFlag(Qt::ShiftModifier));
+    const QPoint pos = event->position().toPoint();
+    m_goalX = -1;
+    m_dragging = true;
+    const bool tripleClick = m_sinceDoubleClick.isValid() &&
+                             m_sinceDoubleClick.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval() &&
+                             (pos - m_doubleClickPos).manhattanLength() < QApplication::startDragDistance();
+    m_sinceDoubleClick.invalidate();
+    if (tripleClick) {
+        m_dragUnit = DragUnit::Line;
+        m_dragOrigin = spanAt(m_text, offsetAt(pos), TextUnit::Paragraph);
+        select(m_dragOrigin.start, m_dragOrigin.end);
+        return;
+    }
+    m_dragUnit = DragUnit::Character;
+    const qsizetype offset = offsetAt(pos);
+    select(event->modifiers().testFlag(Qt::ShiftModifier) ? m_anchor : offset, offset);
+}
+
+void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    const QPoint pos = event->position().toPoint();
+    m_dragging = true;
+    m_sinceDoubleClick.start();
+    m_doubleClickPos = pos;
+    // The character under the pointer; right of a line's text, the last one before it.
+    const qsizetype offset = offsetAt(pos);
+    qsizetype character = characterAt(pos);
+    if (character < 0 || endsLine(m_text[character].unicode())) {
+        if (offset <= rowSpan(offset).start)
+            return; // an empty line has no word
+        character = previousCharacter(m_text, offset);
+    }
+    const TextSpan word = spanAt(m_text, character, TextUnit::Word);
+    if (!word.isValid())
+        return;
+    m_dragUnit = DragUnit::Word;
+    m_dragOrigin = word;
+    select(word.start, word.end);
 }
 
 void ResultsView::mouseMoveEvent(QMouseEvent* event) {
-    if (!event->buttons().testFlag(Qt::LeftButton)) {
+    if (!m_dragging || !event->buttons().testFlag(Qt::LeftButton)) {
         QAbstractScrollArea::mouseMoveEvent(event);
         return;
     }
@@ -179,7 +353,16 @@ void ResultsView::mouseMoveEvent(QMouseEvent* event) {
         verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
     else if (pos.y() >= viewport()->height())
         verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    setCursorOffset(offsetAt(pos), true);
+    dragTo(pos);
+}
+
+void ResultsView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_dragging) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    m_dragging = false;
+    offerPrimarySelection();
 }
 
 void ResultsView::contextMenuEvent(QContextMenuEvent* event) {
@@ -249,11 +432,165 @@ void ResultsView::layOutRow(QTextLayout& layout, qsizetype row) const {
     layout.endLayout();
 }
 
-void ResultsView::setCursorOffset(qsizetype offset, bool keepAnchor) {
-    m_cursor = offset;
-    if (!keepAnchor)
-        m_anchor = offset;
-    viewport()->update();
+// The last caret place that shows in \a row. Where a long line wraps, the offset at the row's end is the one at
+// the next row's start, and a caret there would show on the next row, so it stops one character earlier.
+qsizetype ResultsView::caretEndOfRow(qsizetype row) const {
+    const TextRow& current = m_rows.at(row);
+    const qsizetype end = current.start + current.length;
+    const bool wraps = row + 1 < m_rows.count() && m_rows.at(row + 1).start == end && current.length > 0;
+    return wraps ? std::max(current.start, previousCharacter(m_text, end)) : end;
+}
+
+qreal ResultsView::caretX(qsizetype offset) const {
+    const qsizetype row = m_rows.rowOf(offset);
+    QTextLayout layout;
+    layOutRow(layout, row);
+    const TextRow& current = m_rows.at(row);
+    return layout.lineAt(0).cursorToX(int(std::min(offset, current.start + current.length) - current.start));
+}
+
+qsizetype ResultsView::offsetInRow(qsizetype row, qreal x) const {
+    QTextLayout layout;
+    layOutRow(layout, row);
+    return std::min(m_rows.at(row).start + layout.lineAt(0).xToCursor(x), caretEndOfRow(row));
+}
+
+QRect ResultsView::caretRect() const {
+    ensureRows();
+    const qsizetype row = m_rows.rowOf(m_cursor);
+    const int width = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
+    return QRect(m_margin + int(std::floor(caretX(m_cursor))), rowRect(row).y(), width, m_lineHeight);
+}
+
+bool ResultsView::moveCursor(const QKeyEvent* event) {
+    struct Binding {
+        QKeySequence::StandardKey key;
+        Move move;
+        bool extends;
+    };
+    static constexpr Binding bindings[] = {
+        {QKeySequence::MoveToNextChar, Move::NextCharacter, false},
+        {QKeySequence::SelectNextChar, Move::NextCharacter, true},
+        {QKeySequence::MoveToPreviousChar, Move::PreviousCharacter, false},
+        {QKeySequence::SelectPreviousChar, Move::PreviousCharacter, true},
+        {QKeySequence::MoveToNextWord, Move::NextWord, false},
+        {QKeySequence::SelectNextWord, Move::NextWord, true},
+        {QKeySequence::MoveToPreviousWord, Move::PreviousWord, false},
+        {QKeySequence::SelectPreviousWord, Move::PreviousWord, true},
+        {QKeySequence::MoveToNextLine, Move::NextRow, false},
+        {QKeySequence::SelectNextLine, Move::NextRow, true},
+        {QKeySequence::MoveToPreviousLine, Move::PreviousRow, false},
+        {QKeySequence::SelectPreviousLine, Move::PreviousRow, true},
+        {QKeySequence::MoveToNextPage, Move::NextPage, false},
+        {QKeySequence::SelectNextPage, Move::NextPage, true},
+        {QKeySequence::MoveToPreviousPage, Move::PreviousPage, false},
+        {QKeySequence::SelectPreviousPage, Move::PreviousPage, true},
+        {QKeySequence::MoveToStartOfLine, Move::StartOfRow, false},
+        {QKeySequence::SelectStartOfLine, Move::StartOfRow, true},
+        {QKeySequence::MoveToEndOfLine, Move::EndOfRow, false},
+        {QKeySequence::SelectEndOfLine, Move::EndOfRow, true},
+        {QKeySequence::MoveToStartOfDocument, Move::StartOfText, false},
+        {QKeySequence::SelectStartOfDocument, Move::StartOfText, true},
+        {QKeySequence::MoveToEndOfDocument, Move::EndOfText, false},
+        {QKeySequence::SelectEndOfDocument, Move::EndOfText, true},
+    };
+    const auto found = std::find_if(std::begin(bindings), std::end(bindings),
+                                    [event](const Binding& binding) { return event->matches(binding.key); });
+    if (found == std::end(bindings))
+        return false;
+
+    ensureRows();
+    const bool vertical = found->move == Move::NextRow || found->move == Move::PreviousRow ||
+                          found->move == Move::NextPage || found->move == Move::PreviousPage;
+    if (!vertical)
+        m_goalX = -1;
+    else if (m_goalX < 0)
+        m_goalX = caretX(m_cursor);
+    // Without Shift, Left and Right first collapse a selection to its edge, as in Qt's editors.
+    const bool collapses = !found->extends && selectionLength() > 0 &&
+                           (found->move == Move::NextCharacter || found->move == Move::PreviousCharacter);
+    qsizetype target = 0;
+    if (collapses)
+        target = found->move == Move::NextCharacter ? selectionStart() + selectionLength() : selectionStart();
+    else
+        target = movedCursor(found->move);
+    select(found->extends ? m_anchor : target, target);
+    ensureVisible(m_cursor, m_cursor);
+    if (found->extends)
+        offerPrimarySelection();
+    return true;
+}
+
+qsizetype ResultsView::movedCursor(Move move) {
+    const qsizetype row = m_rows.rowOf(m_cursor);
+    const qsizetype lastRow = m_rows.count() - 1;
+    const qsizetype page = visibleRowCount();
+    switch (move) {
+    case Move::NextCharacter:
+        return nextCharacter(m_text, m_cursor);
+    case Move::PreviousCharacter:
+        return previousCharacter(m_text, m_cursor);
+    case Move::NextWord:
+        return nextWord(m_text, m_cursor);
+    case Move::PreviousWord:
+        return previousWord(m_text, m_cursor);
+    case Move::NextRow:
+        return row < lastRow ? offsetInRow(row + 1, m_goalX) : m_text.size();
+    case Move::PreviousRow:
+        return row > 0 ? offsetInRow(row - 1, m_goalX) : 0;
+    case Move::NextPage:
+        // The text moves up by a page and the caret with it, so it stays where it was on screen.
+        verticalScrollBar()->setValue(int(firstVisibleRow() + page));
+        return row < lastRow ? offsetInRow(std::min(lastRow, row + page), m_goalX) : m_text.size();
+    case Move::PreviousPage:
+        verticalScrollBar()->setValue(int(firstVisibleRow() - page));
+        return row > 0 ? offsetInRow(std::max<qsizetype>(0, row - page), m_goalX) : 0;
+    case Move::StartOfRow:
+        return m_rows.at(row).start;
+    case Move::EndOfRow:
+        return caretEndOfRow(row);
+    case Move::StartOfText:
+        return 0;
+    case Move::EndOfText:
+        return m_text.size();
+    }
+    return m_cursor;
+}
+
+void ResultsView::dragTo(const QPoint& pos) {
+    const qsizetype offset = offsetAt(pos);
+    if (m_dragUnit == DragUnit::Character) {
+        select(m_anchor, offset);
+        return;
+    }
+    // After a double or triple click the selection grows by whole words or lines, and always keeps the first one.
+    const TextUnit unit = m_dragUnit == DragUnit::Word ? TextUnit::Word : TextUnit::Paragraph;
+    if (offset < m_dragOrigin.start) {
+        const TextSpan piece = spanAt(m_text, offset, unit);
+        select(m_dragOrigin.end, piece.isValid() ? piece.start : offset);
+    } else if (offset > m_dragOrigin.end) {
+        const TextSpan piece = spanAt(m_text, offset - 1, unit);
+        select(m_dragOrigin.start, piece.isValid() ? piece.end : offset);
+    } else {
+        select(m_dragOrigin.start, m_dragOrigin.end);
+    }
+}
+
+void ResultsView::restartBlinking() {
+    m_caretShown = true;
+    const int flash = QGuiApplication::styleHints()->cursorFlashTime();
+    if (hasFocus() && flash > 0)
+        m_blinkTimer.start(flash / 2, this);
+    else
+        m_blinkTimer.stop();
+}
+
+void ResultsView::offerPrimarySelection() const {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (selectionLength() == 0 || !clipboard->supportsSelection())
+        return;
+    auto offered = std::make_unique<SelectionMimeData>(m_text, selectionStart(), selectionLength());
+    clipboard->setMimeData(offered.release(), QClipboard::Selection); // the clipboard owns it from here
 }
 
 } // namespace corvanta

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "textrows.h"
+#include "textsegments.h"
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QString>
 #include <QTextOption>
@@ -17,8 +20,10 @@ namespace corvanta {
 
 /// A read-only view of one plain text that may run to many megabytes, or hold a single line of several. It keeps
 /// the text as set, wraps it into rows cheaply (one table look-up per character) and lays out and paints only the
-/// rows on screen, so neither a long text nor a long line makes it slow. The text can be selected with the mouse
-/// or Ctrl+A and copied with Ctrl+C or the context menu.
+/// rows on screen, so neither a long text nor a long line makes it slow. A caret moves with the keyboard and
+/// selects with Shift; the mouse selects by dragging, by word (double click) and by line (triple click); the
+/// selection is copied with Ctrl+C or the context menu and offered as the primary selection where the desktop has
+/// one. Assistive technology reads it through the accessibility interfaces Qt's own text views provide.
 class ResultsView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -31,14 +36,24 @@ public:
     /// The text exactly as set, line breaks included.
     const QString& text() const { return m_text; }
 
-    /// Selects \a length characters from \a start, clamped to the text.
+    /// Selects \a length characters from \a start, clamped to the text; the caret goes to the end.
     void setSelection(qsizetype start, qsizetype length);
+    /// Selects from \a anchor to \a cursor (either may come first), clamped to the text; the caret goes to
+    /// \a cursor.
+    void select(qsizetype anchor, qsizetype cursor);
     void selectAll();
     qsizetype selectionStart() const { return std::min(m_anchor, m_cursor); }
     qsizetype selectionLength() const { return std::abs(m_cursor - m_anchor); }
     QString selectedText() const;
     /// Puts the selected text on the clipboard as plain text; does nothing when nothing is selected.
     void copy() const;
+
+    /// The caret's offset in the text.
+    qsizetype cursorPosition() const { return m_cursor; }
+    /// Moves the caret to \a offset, clamped, without a selection, and scrolls it into view.
+    void setCursorPosition(qsizetype offset);
+    /// Scrolls as little as needed to show the row of \a start, and the row of \a end as well when both fit.
+    void ensureVisible(qsizetype start, qsizetype end);
 
     /// The display rows for the current width.
     const TextRows& rows() const;
@@ -50,24 +65,62 @@ public:
     QRect rowRect(qsizetype row) const;
     /// Text offset under \a pos (viewport coordinates): the character boundary nearest to it in the row there.
     qsizetype offsetAt(const QPoint& pos) const;
+    /// The character drawn at \a pos (viewport coordinates), or -1 when there is none; right of a line's text
+    /// that is its line break.
+    qsizetype characterAt(const QPoint& pos) const;
+    /// Where the character at \a offset is drawn, in viewport coordinates; a line break is as wide as a space.
+    QRect characterRect(qsizetype offset) const;
+    /// The display row that holds \a offset as a text span, line break included.
+    TextSpan rowSpan(qsizetype offset) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    enum class Move {
+        NextCharacter,
+        PreviousCharacter,
+        NextWord,
+        PreviousWord,
+        NextRow,
+        PreviousRow,
+        NextPage,
+        PreviousPage,
+        StartOfRow,
+        EndOfRow,
+        StartOfText,
+        EndOfText
+    };
+    // What a drag extends the selection by: what the press that started it selected.
+    enum class DragUnit { Character, Word, Line };
+
     void fontChanged();
     void ensureRows() const;
     void updateScrollBar();
     qreal wrapWidth() const;
     void layOutRow(QTextLayout& layout, qsizetype row) const;
-    void setCursorOffset(qsizetype offset, bool keepAnchor);
+    qsizetype rowAt(int y) const;
+    qsizetype caretEndOfRow(qsizetype row) const;
+    qreal caretX(qsizetype offset) const;
+    qsizetype offsetInRow(qsizetype row, qreal x) const;
+    QRect caretRect() const;
+    bool moveCursor(const QKeyEvent* event);
+    qsizetype movedCursor(Move move);
+    void dragTo(const QPoint& pos);
+    void restartBlinking();
+    void offerPrimarySelection() const;
 
     QAction* m_copyAction;
     QAction* m_selectAllAction;
@@ -82,6 +135,14 @@ private:
     mutable qreal m_rowsWidth = -1; // width the rows were built for; negative when they must be rebuilt
     qsizetype m_anchor = 0;
     qsizetype m_cursor = 0;
+    qreal m_goalX = -1; // where Up, Down and the page keys aim in each row; negative when it follows the caret
+    bool m_caretShown = true;
+    QBasicTimer m_blinkTimer;
+    DragUnit m_dragUnit = DragUnit::Character;
+    TextSpan m_dragOrigin;            // the word or line a double or triple click selected
+    bool m_dragging = false;          // the left button went down on the text and is still down
+    QElapsedTimer m_sinceDoubleClick; // a press soon after a double click at the same place is a triple click
+    QPoint m_doubleClickPos;
 };
 
 } // namespace corvanta

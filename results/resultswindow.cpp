@@ -2,6 +2,7 @@
 
 #include "errorreport.h"
 #include "failure.h"
+#include "findbar.h"
 #include "resultsview.h"
 #include "steprunner.h"
 #include "textfile.h"
@@ -39,6 +40,7 @@ ResultsWindow::ResultsWindow(QWidget* mainWindow)
     m_resultsView->setGeometry(twipsToPixels(120), twipsToPixels(1260), twipsToPixels(7800), twipsToPixels(8775));
     m_resultsView->setFont(controlFont());
     m_resultsView->setText(QStringLiteral("RichTextBox1"));
+    new FindBar(m_resultsView, this); // owned by the window
     setUpWindow();
 }
 
@@ -150,6 +152,7 @@ void ResultsWindow::closeEvent(QCloseEvent* event) {
 void ResultsWindow::setUpWindow() {
     applyFaceColor(this);
     centerWindow(this);
+    centerWhenFramed(this);
     setWindowTitle(QStringLiteral("Corvanta"));
     // A missing picture keeps the icon the application gave every window.
     const QIcon icon(QStringLiteral(":/icons/corvanta.png"));

@@ -6,15 +6,6 @@
 
 namespace corvanta {
 
-namespace {
-
-// Text layout ends a line at the two Unicode separators as well, so a row never holds one.
-bool endsLine(char16_t c) {
-    return c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
-}
-
-} // namespace
-
 CharWidths::CharWidths(Measure measure, qreal tabStop)
     : m_measure(std::move(measure))
     , m_tabStop(tabStop > 0 ? tabStop : 1)

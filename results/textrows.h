@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QChar>
 #include <QHash>
 #include <QString>
 #include <QStringView>
@@ -36,6 +37,13 @@ private:
     std::vector<float> m_basic; // negative: not measured yet
     QHash<char32_t, qreal> m_supplementary;
 };
+
+/// Whether \a c ends a line: LF, CR (alone or before LF) and the Unicode line and paragraph separators; text
+/// layout ends a line at the two separators as well, so a row never holds one. Inline: wrapping calls it for every
+/// character.
+inline bool endsLine(char16_t c) {
+    return c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
 
 /// One display row: a piece of one line of the text, without its line break.
 struct TextRow {

@@ -108,6 +108,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     applySkin();
     resize(twipsToPixels(8160), twipsToPixels(8040));
     centerWindow(this);
+    centerWhenFramed(this);
     setWindowTitle(QStringLiteral("Corvanta"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/corvanta.png")));
     maybeVisitMainPage(*m_options.startupDraw, *m_options.shell);
@@ -380,11 +381,6 @@ void MainWindow::restoreTab() {
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     m_closed = false;
-    // The frame around the window is known only once it is shown: centre it again on its real outer size.
-    if (!m_centredWithFrame && !event->spontaneous()) {
-        m_centredWithFrame = true;
-        centerWindow(this);
-    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

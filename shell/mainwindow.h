@@ -126,7 +126,6 @@ private:
     std::unique_ptr<MainJoinHost> m_joinHost;
     // A window of its own, without a Qt parent; it goes with this one.
     std::unique_ptr<ResultsWindow> m_resultsWindow;
-    bool m_centredWithFrame = false;
     bool m_closed = false; // folder walks stop once the window has closed
 };
 

@@ -35,6 +35,26 @@ QFont calibri(double points) {
     return font;
 }
 
+// Lives as a child of its window until the window's first own showing.
+class FirstShowCentring : public QObject {
+public:
+    explicit FirstShowCentring(QWidget* window)
+        : QObject(window) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // A spontaneous show is the desktop restoring the window, not the program showing it.
+        if (event->type() == QEvent::Show && !event->spontaneous()) {
+            centerWindow(static_cast<QWidget*>(watched));
+            deleteLater();
+            watched->removeEventFilter(this);
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 QFont controlFont() {
@@ -85,6 +105,10 @@ void centerWindow(QWidget* window) {
     const QSize frame = window->frameGeometry().size();
     window->move(available.x() + (available.width() - frame.width()) / 2,
                  available.y() + (available.height() - frame.height()) / 2);
+}
+
+void centerWhenFramed(QWidget* window) {
+    new FirstShowCentring(window); // owned by the window
 }
 
 void saveWindowPosition(QWidget* window, SettingsStore& store) {

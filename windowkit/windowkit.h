@@ -41,6 +41,10 @@ QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& butt
 /// both edges equally.
 void centerWindow(QWidget* window);
 
+/// Centres \a window again when it is first shown, once the desktop has given it its frame, whose size centerWindow
+/// could only guess before; later showings leave the window where it is.
+void centerWhenFramed(QWidget* window);
+
 /// Stores \a window's left and top edge, outer width and height in twips under Left, Top, Width and Height,
 /// each only while the window is in the normal state (neither minimized, maximized nor full screen).
 void saveWindowPosition(QWidget* window, SettingsStore& store);

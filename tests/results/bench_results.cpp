@@ -1,14 +1,18 @@
 // Times the results window on large results: the hand-off from the working file to the painted window, scrolling
-// to the end, copying and saving. Run by hand (best from an optimised build); it asserts nothing.
+// to the end, copying and saving, what assistive technology reads, and find steps. Run by hand (best from an
+// optimised build); it asserts nothing.
 #include "codepage.h"
+#include "findbar.h"
 #include "resultsview.h"
 #include "resultswindow.h"
 #include "textfile.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -100,10 +104,59 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
 
     if (QFileInfo(output).size() != encodeSystemCodePage(joined).size())
         qFatal("the saved file differs");
+
+    // What assistive technology asks for: the whole text, and a line, a word and a character's place anywhere.
+    QAccessibleTextInterface* accessible = QAccessible::queryAccessibleInterface(view)->textInterface();
+    timer.restart();
+    const QString read = accessible->text(0, accessible->characterCount());
+    const double readAll = ms(timer);
+    if (read != joined)
+        qFatal("the accessible text differs");
+    constexpr int lookups = 1000;
+    int start = 0;
+    int end = 0;
+    timer.restart();
+    for (int i = 0; i < lookups; ++i) {
+        const int offset = int(qsizetype(i) * joined.size() / lookups);
+        accessible->textAtOffset(offset, QAccessible::LineBoundary, &start, &end);
+        accessible->textAtOffset(offset, QAccessible::WordBoundary, &start, &end);
+        accessible->characterRect(offset);
+    }
+    const double lookup = ms(timer) / lookups;
+
+    // Find steps as Enter in the find field runs them, from the start: a match nine tenths into the text, in
+    // another case; and a text that is nowhere, so the whole text is searched.
+    auto* find = window.findChild<FindBar*>();
+    auto* field = window.findChild<QLineEdit*>(QStringLiteral("findEdit"));
+    find->open();
+    const qsizetype idAt = joined.indexOf(QStringLiteral("id=\""), joined.size() * 9 / 10) + 4;
+    const QString id = joined.mid(idAt, joined.indexOf(u'"', idAt) - idAt);
+    const auto prepareFind = [&](const QString& needle) {
+        field->setText(needle);
+        view->setCursorPosition(0);
+        QCoreApplication::processEvents();
+    };
+    prepareFind(QStringLiteral("ITEM NUMBER ") + id + QStringLiteral("<"));
+    const int before = watch.paints;
+    timer.restart();
+    find->findNext();
+    const double hit = ms(timer);
+    waitForPaint(watch, before);
+    const double hitPainted = ms(timer);
+    if (view->selectionStart() < joined.size() * 9 / 10)
+        qFatal("the find step found the wrong place");
+    prepareFind(QStringLiteral("item number x"));
+    timer.restart();
+    find->findNext();
+    const double miss = ms(timer);
+
     std::printf("%-28s %6.1f MB %8lld rows   hand-off to painted %7.1f ms   to the end %6.1f ms   copy %6.1f ms   "
                 "save %6.1f ms\n",
                 name, double(joined.size()) / 1e6, static_cast<long long>(view->rows().count()), handOff, toEnd, copy,
                 save);
+    std::printf("%-28s accessible text(0, count) %7.3f ms   line + word + character box %7.3f ms   find step %6.1f ms "
+                "(painted %6.1f)   not found %6.1f ms\n",
+                "", readAll, lookup, hit, hitPainted, miss);
     std::fflush(stdout);
 }
 

@@ -1,10 +1,15 @@
 #include "resultsview.h"
+#include "selectionmime.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QLineEdit>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QTest>
+#include <QVBoxLayout>
 #include <memory>
 
 using namespace corvanta;
@@ -27,7 +32,14 @@ QString longWord(int length) {
     return text;
 }
 
+struct Keys {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Keys)
 
 class TestResultsView : public QObject {
     Q_OBJECT
@@ -242,6 +254,246 @@ private slots:
 
         const TextRows& rows = m_view->rows();
         QCOMPARE(rows.at(m_view->firstVisibleRow()).start, topOffset);
+    }
+
+    // --- caret and keyboard ---
+
+    void arrowsStepOverWholeCharacters() {
+        m_view->setText(QStringLiteral("a\r\n\U0001F600e\u0301"));
+
+        QList<qsizetype> forward;
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(m_view.get(), Qt::Key_Right);
+            forward << m_view->cursorPosition();
+        }
+        QList<qsizetype> backward;
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(m_view.get(), Qt::Key_Left);
+            backward << m_view->cursorPosition();
+        }
+
+        QCOMPARE(forward, (QList<qsizetype>{1, 3, 5, 7, 7}));
+        QCOMPARE(backward, (QList<qsizetype>{5, 3, 1, 0, 0}));
+        QCOMPARE(m_view->selectionLength(), 0);
+    }
+
+    // Shift with any caret key selects from where the caret was to where it goes.
+    void shiftExtendsEveryMove_data() {
+        QTest::addColumn<Keys>("keys");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        const int line = 20;             // "<item>abcdef</item>\n"
+        const int middle = 3 * line + 7; // the "b" of the fourth line
+        QTest::newRow("right") << Keys{Qt::Key_Right, Qt::ShiftModifier} << middle << middle + 1;
+        QTest::newRow("left") << Keys{Qt::Key_Left, Qt::ShiftModifier} << middle << middle - 1;
+        QTest::newRow("word right") << Keys{Qt::Key_Right, Qt::ShiftModifier | Qt::ControlModifier} << middle
+                                    << middle + 5;
+        QTest::newRow("word left") << Keys{Qt::Key_Left, Qt::ShiftModifier | Qt::ControlModifier} << middle
+                                   << middle - 1;
+        QTest::newRow("down") << Keys{Qt::Key_Down, Qt::ShiftModifier} << middle << middle + line;
+        QTest::newRow("up") << Keys{Qt::Key_Up, Qt::ShiftModifier} << middle << middle - line;
+        QTest::newRow("home") << Keys{Qt::Key_Home, Qt::ShiftModifier} << middle << 3 * line;
+        QTest::newRow("end") << Keys{Qt::Key_End, Qt::ShiftModifier} << middle << 4 * line - 1;
+        QTest::newRow("start of text") << Keys{Qt::Key_Home, Qt::ShiftModifier | Qt::ControlModifier} << middle << 0;
+        QTest::newRow("end of text") << Keys{Qt::Key_End, Qt::ShiftModifier | Qt::ControlModifier} << middle
+                                     << 100 * line - 1;
+        QTest::newRow("page down") << Keys{Qt::Key_PageDown, Qt::ShiftModifier} << middle << -1;
+        QTest::newRow("page up") << Keys{Qt::Key_PageUp, Qt::ShiftModifier} << 50 * line + 7 << -2;
+    }
+
+    void shiftExtendsEveryMove() {
+        QFETCH(Keys, keys);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QString text = QStringLiteral("<item>abcdef</item>\n").repeated(100);
+        text.chop(1);
+        m_view->setText(text);
+        // The page keys move by as many rows as the view shows, and keep the column.
+        if (to == -1)
+            to = from + m_view->visibleRowCount() * 20;
+        else if (to == -2)
+            to = from - m_view->visibleRowCount() * 20;
+        m_view->setCursorPosition(from);
+
+        QTest::keyClick(m_view.get(), keys.key, keys.modifiers);
+
+        QCOMPARE(m_view->cursorPosition(), to);
+        QCOMPARE(m_view->selectionStart(), std::min(from, to));
+        QCOMPARE(m_view->selectionLength(), std::abs(to - from));
+        QCOMPARE(m_view->selectedText(), text.mid(std::min(from, to), std::abs(to - from)));
+    }
+
+    void movingWithoutShiftCollapsesTheSelection() {
+        m_view->setText(QStringLiteral("abcdefgh"));
+
+        m_view->setSelection(2, 4);
+        QTest::keyClick(m_view.get(), Qt::Key_Left);
+        QCOMPARE(m_view->cursorPosition(), 2);
+        QCOMPARE(m_view->selectionLength(), 0);
+
+        m_view->setSelection(2, 4);
+        QTest::keyClick(m_view.get(), Qt::Key_Right);
+        QCOMPARE(m_view->cursorPosition(), 6);
+        QCOMPARE(m_view->selectionLength(), 0);
+
+        m_view->setSelection(2, 4);
+        QTest::keyClick(m_view.get(), Qt::Key_End);
+        QCOMPARE(m_view->cursorPosition(), 8);
+        QCOMPARE(m_view->selectionLength(), 0);
+    }
+
+    void upAndDownKeepTheirColumnAcrossShortLines() {
+        m_view->setText(QStringLiteral("0123456789\nab\n0123456789"));
+        m_view->setCursorPosition(8);
+
+        QList<qsizetype> stops;
+        for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Up, Qt::Key_Up}) {
+            QTest::keyClick(m_view.get(), key);
+            stops << m_view->cursorPosition();
+        }
+
+        // Past the last row Down goes to the end, past the first Up to the start.
+        QCOMPARE(stops, (QList<qsizetype>{13, 22, 24, 13, 8, 0}));
+    }
+
+    // On a long line wrapped into rows, Home and End keep to the row the caret shows on.
+    void homeAndEndKeepToTheDisplayRow() {
+        m_view->setText(longWord(3000));
+        const TextRows& rows = m_view->rows();
+        m_view->setCursorPosition(rows.at(1).start + 3);
+
+        QTest::keyClick(m_view.get(), Qt::Key_End);
+        const qsizetype end = m_view->cursorPosition();
+        QTest::keyClick(m_view.get(), Qt::Key_Home);
+
+        QCOMPARE(end, rows.at(2).start - 1);
+        QCOMPARE(m_view->rows().rowOf(end), 1);
+        QCOMPARE(m_view->cursorPosition(), rows.at(1).start);
+    }
+
+    void pageKeysMoveCaretWithTheText() {
+        m_view->setText(numberedLines(300));
+        const int page = m_view->visibleRowCount();
+
+        QTest::keyClick(m_view.get(), Qt::Key_PageDown);
+        QCOMPARE(m_view->firstVisibleRow(), page);
+        QCOMPARE(m_view->rows().rowOf(m_view->cursorPosition()), page);
+
+        QTest::keyClick(m_view.get(), Qt::Key_PageUp);
+        QCOMPARE(m_view->firstVisibleRow(), 0);
+        QCOMPARE(m_view->cursorPosition(), 0);
+    }
+
+    void caretKeysScrollItIntoView() {
+        m_view->setText(numberedLines(300));
+
+        for (int i = 0; i < 40; ++i)
+            QTest::keyClick(m_view.get(), Qt::Key_Down);
+
+        const qsizetype row = m_view->rows().rowOf(m_view->cursorPosition());
+        QCOMPARE(row, 40);
+        QCOMPARE(m_view->firstVisibleRow() + m_view->visibleRowCount() - 1, row);
+    }
+
+    // Tab reaches the view from the control before it, and only then is its caret drawn.
+    void caretShowsWhenTabReachesTheView() {
+        const int flashTime = QGuiApplication::styleHints()->cursorFlashTime();
+        QGuiApplication::styleHints()->setCursorFlashTime(0); // no blinking, so every picture has the caret
+        const auto restore = qScopeGuard([flashTime] { QGuiApplication::styleHints()->setCursorFlashTime(flashTime); });
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* before = new QLineEdit(&window);
+        auto* view = new ResultsView(&window);
+        layout->addWidget(before);
+        layout->addWidget(view);
+        window.resize(300, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        view->setText(QStringLiteral("    text"));
+        before->setFocus();
+        QTRY_VERIFY(before->hasFocus());
+        const QImage unfocused = view->viewport()->grab().toImage();
+
+        QTest::keyClick(before, Qt::Key_Tab);
+
+        QTRY_VERIFY(view->hasFocus());
+        const QImage focused = view->viewport()->grab().toImage();
+        QVERIFY(focused != unfocused);
+        // The difference is the caret at the start of the first row, where the text has blanks.
+        QRect changed;
+        for (int y = 0; y < focused.height(); ++y)
+            for (int x = 0; x < focused.width(); ++x)
+                if (focused.pixel(x, y) != unfocused.pixel(x, y))
+                    changed |= QRect(x, y, 1, 1);
+        QVERIFY2(changed.right() < 6 && changed.top() < view->rowRect(0).bottom(),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(changed.x())
+                                .arg(changed.y())
+                                .arg(changed.width())
+                                .arg(changed.height())));
+    }
+
+    // --- mouse ---
+
+    void doubleClickSelectsWordAndTripleClickItsLine() {
+        const QString first = QStringLiteral("<name>Cr\u00e8me br\u00fbl\u00e9e</name>\n");
+        m_view->setText(first + QStringLiteral("next line"));
+        QWidget* viewport = m_view->viewport();
+        const QPoint onE = m_view->characterRect(8).center();
+
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, onE);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, onE);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, onE);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, onE);
+        QCOMPARE(m_view->selectedText(), QStringLiteral("Cr\u00e8me"));
+
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, onE);
+        QCOMPARE(m_view->selectedText(), first);
+
+        // A fourth click is a plain one again.
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, onE);
+        QCOMPARE(m_view->selectionLength(), 0);
+    }
+
+    void dragAfterDoubleClickGrowsByWholeWords() {
+        m_view->setText(QStringLiteral("<name>Cr\u00e8me br\u00fbl\u00e9e</name>"));
+        QWidget* viewport = m_view->viewport();
+        const QPoint onE = m_view->characterRect(8).center();
+
+        QTest::mousePress(viewport, Qt::LeftButton, {}, onE);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, onE);
+        QTest::mouseMove(viewport, m_view->characterRect(14).center());
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, m_view->characterRect(14).center());
+        QCOMPARE(m_view->selectedText(), QStringLiteral("Cr\u00e8me br\u00fbl\u00e9e"));
+
+        QTest::mousePress(viewport, Qt::LeftButton, {}, m_view->characterRect(14).center());
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, m_view->characterRect(14).center());
+        QTest::mouseMove(viewport, m_view->characterRect(3).center());
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, m_view->characterRect(3).center());
+        QCOMPARE(m_view->selectedText(), QStringLiteral("name>Cr\u00e8me br\u00fbl\u00e9e"));
+        QCOMPARE(m_view->cursorPosition(), 1);
+    }
+
+    // The primary selection shares the text instead of copying it, and keeps what was selected even after the
+    // view shows another text.
+    void primarySelectionOffersTheSelectedText() {
+        QString text = QStringLiteral("one two three");
+        const SelectionMimeData offered(text, 4, 3);
+        text = QStringLiteral("replaced");
+
+        QCOMPARE(offered.formats(), QStringList{QStringLiteral("text/plain")});
+        QVERIFY(offered.hasText());
+        QCOMPARE(offered.text(), QStringLiteral("two"));
+        QCOMPARE(offered.data(QStringLiteral("text/plain")), QByteArray("two"));
+        QCOMPARE(SelectionMimeData(text, 5, 100).text(), QStringLiteral("ced"));
+
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (clipboard->supportsSelection()) { // an X11 desktop; the offscreen platform has no primary selection
+            m_view->setText(QStringLiteral("pick this word"));
+            QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, {}, m_view->characterRect(6).center());
+            QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, m_view->characterRect(6).center());
+            QCOMPARE(clipboard->text(QClipboard::Selection), QStringLiteral("this"));
+        }
     }
 
 private:

@@ -155,20 +155,46 @@ private slots:
         }
     }
 
-    void centredAtFirstLoadOnly() {
-        // Loading centres the window as far as its frame is known then; showing keeps that place.
+    void centredOnceFramedAtFirstShowingOnly() {
+        // Loading centres the window as far as its frame is known; the first showing, when the frame is there,
+        // centres it on the real outer size. Later showings keep the place the user left it at.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        const QPoint loaded = m_window->pos();
+        handOff(QStringLiteral("first"));
+        QVERIFY(m_window->frameGeometry().size() != m_window->size());
         QVERIFY(qAbs(m_window->frameGeometry().center().x() - screen.center().x()) <= 1);
         QVERIFY(qAbs(m_window->frameGeometry().center().y() - screen.center().y()) <= 1);
-        handOff(QStringLiteral("first"));
-        QCOMPARE(m_window->pos(), loaded);
 
         m_window->move(40, 30);
         clickToolbar(ResultsWindow::BackCommand);
         handOff(QStringLiteral("second"));
 
         QCOMPARE(m_window->pos(), QPoint(40, 30));
+    }
+
+    // The keyboard starts in the text, and Ctrl+F finds in it without the window changing its size.
+    void ctrlFFindsInsideTheWindow() {
+        handOff(QStringLiteral("<a>\n  <needle/>\n</a>"));
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTRY_VERIFY(text()->hasFocus());
+        const QSize size = m_window->size();
+        const QRect textPlace = text()->geometry();
+
+        QTest::keyClick(text(), Qt::Key_F, Qt::ControlModifier);
+        auto* bar = m_window->findChild<QWidget*>(QStringLiteral("findBar"));
+        QVERIFY(bar && bar->isVisible());
+        auto* field = bar->findChild<QLineEdit*>(QStringLiteral("findEdit"));
+        QVERIFY(field);
+        QTRY_VERIFY(field->hasFocus());
+        QVERIFY(textPlace.contains(bar->geometry()));
+        QTest::keyClicks(field, QStringLiteral("NEEDLE"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QTest::keyClick(field, Qt::Key_Escape);
+
+        QCOMPARE(text()->selectedText(), QStringLiteral("needle"));
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(text()->geometry(), textPlace);
+        QCOMPARE(m_window->size(), size);
+        QTRY_VERIFY(text()->hasFocus());
     }
 
     void handOffShowsTextAndBackReturns() {
