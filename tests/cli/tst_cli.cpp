@@ -118,7 +118,6 @@ private slots:
         QTest::newRow("both modes") << QStringList{"--append", "--merge", "a.xml"};
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "a.xml"};
         QTest::newRow("-o without file") << QStringList{"a.xml", "-o"};
-        QTest::newRow("-o with an empty file name") << QStringList{"-o", "", "a.xml"};
     }
 
     void usageErrors() {
@@ -258,274 +257,273 @@ private slots:
         QCOMPARE(run.status, 0);
         QCOMPARE(run.out, QByteArray("AB"));
         QCOMPARE(terminal.readAll(), QByteArray());
-        void failedWriteToStandardOutputIsReported_data() {
-            QTest::addColumn<QStringList>("arguments");
-            QTest::addColumn<int>("kilobytesFree"); // 0: standard output is /dev/full
-            QTest::newRow("result to /dev/full") << QStringList{"--append", "a.xml"} << 0;
-            QTest::newRow("usage to /dev/full") << QStringList{"--help"} << 0;
-            QTest::newRow("result to a full disk, written in part") << QStringList{"--append", "big.xml"} << 64;
+    }
+
+    void failedWriteToStandardOutputIsReported_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("kilobytesFree"); // 0: standard output is /dev/full
+        QTest::newRow("result to /dev/full") << QStringList{"--append", "a.xml"} << 0;
+        QTest::newRow("usage to /dev/full") << QStringList{"--help"} << 0;
+        QTest::newRow("result to a full disk, written in part") << QStringList{"--append", "big.xml"} << 64;
+    }
+
+    void failedWriteToStandardOutputIsReported() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, kilobytesFree);
+        writeFile(path("a.xml"), "A");
+        writeFile(path("big.xml"), QByteArray(200 * 1024, 'b'));
+        std::optional<SmallFileSystem> small;
+        QString output = QStringLiteral("/dev/full");
+        if (kilobytesFree > 0) {
+            small.emplace(kilobytesFree);
+            if (!small->isMounted())
+                QSKIP(qPrintable(small->whyNot()));
+            output = small->filePath("out.xml");
         }
 
-        void failedWriteToStandardOutputIsReported() {
-            QFETCH(QStringList, arguments);
-            QFETCH(int, kilobytesFree);
-            writeFile(path("a.xml"), "A");
-            writeFile(path("big.xml"), QByteArray(200 * 1024, 'b'));
-            std::optional<SmallFileSystem> small;
-            QString output = QStringLiteral("/dev/full");
-            if (kilobytesFree > 0) {
-                small.emplace(kilobytesFree);
-                if (!small->isMounted())
-                    QSKIP(qPrintable(small->whyNot()));
-                output = small->filePath("out.xml");
-            }
+        const Run run = join(arguments, {}, output);
 
-            const Run run = join(arguments, {}, output);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, QByteArray("standard output: No space left on device\n"));
+    }
 
-            QCOMPARE(run.status, 1);
-            QCOMPARE(run.err, QByteArray("standard output: No space left on device\n"));
+    // Only a regular file is replaced; a device or a named pipe is written into, as a shell redirection would, and
+    // stays what it is.
+    void outputOntoWhatIsNoRegularFileWritesIntoIt_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("throughLink");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("null device") << "null" << false << 0 << QByteArray();
+        QTest::newRow("link to a null device") << "null" << true << 0 << QByteArray();
+        QTest::newRow("full device") << "full" << false << 1 << QByteArray("out: No space left on device\n");
+        QTest::newRow("named pipe") << "fifo" << false << 0 << QByteArray();
+    }
+
+    void outputOntoWhatIsNoRegularFileWritesIntoIt() {
+        QFETCH(QString, kind);
+        QFETCH(bool, throughLink);
+        QFETCH(int, status);
+        QFETCH(QByteArray, err);
+        writeFile(path("a.xml"), "<r><a/></r>");
+        const QString node = path(throughLink ? "node" : "out");
+        const QByteArray native = QFile::encodeName(node);
+        // The test's own nodes, never the system's: a program that replaced them would do no harm.
+        if (kind == "fifo") {
+            QVERIFY(::mkfifo(native.constData(), 0600) == 0);
+        } else if (::mknod(native.constData(), S_IFCHR | 0600, makedev(1, kind == "null" ? 3 : 7)) != 0) {
+            QSKIP("cannot make a device node here");
+        }
+        if (throughLink)
+            QVERIFY(QFile::link(node, path("out")));
+        QProcess reader; // a named pipe's other end
+        if (kind == "fifo") {
+            reader.start("cat", {node});
+            QVERIFY(reader.waitForStarted());
         }
 
-        // Only a regular file is replaced; a device or a named pipe is written into, as a shell redirection would, and
-        // stays what it is.
-        void outputOntoWhatIsNoRegularFileWritesIntoIt_data() {
-            QTest::addColumn<QString>("kind");
-            QTest::addColumn<bool>("throughLink");
-            QTest::addColumn<int>("status");
-            QTest::addColumn<QByteArray>("err");
-            QTest::newRow("null device") << "null" << false << 0 << QByteArray();
-            QTest::newRow("link to a null device") << "null" << true << 0 << QByteArray();
-            QTest::newRow("full device") << "full" << false << 1 << QByteArray("out: No space left on device\n");
-            QTest::newRow("named pipe") << "fifo" << false << 0 << QByteArray();
+        const Run run = join({"--append", "-o", "out", "a.xml"});
+
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.err, err);
+        QVERIFY(run.out.isEmpty());
+        struct stat info {};
+        QVERIFY(::lstat(native.constData(), &info) == 0);
+        QCOMPARE(info.st_mode & S_IFMT, mode_t(kind == "fifo" ? S_IFIFO : S_IFCHR));
+        QCOMPARE(QFileInfo(path("out")).isSymLink(), throughLink);
+        if (kind == "fifo") {
+            QVERIFY(reader.waitForFinished(10000));
+            QCOMPARE(reader.readAllStandardOutput(), QByteArray("<r><a/></r>"));
         }
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
+                 throughLink ? 3 : 2); // nothing left beside them
+    }
 
-        void outputOntoWhatIsNoRegularFileWritesIntoIt() {
-            QFETCH(QString, kind);
-            QFETCH(bool, throughLink);
-            QFETCH(int, status);
-            QFETCH(QByteArray, err);
-            writeFile(path("a.xml"), "<r><a/></r>");
-            const QString node = path(throughLink ? "node" : "out");
-            const QByteArray native = QFile::encodeName(node);
-            // The test's own nodes, never the system's: a program that replaced them would do no harm.
-            if (kind == "fifo") {
-                QVERIFY(::mkfifo(native.constData(), 0600) == 0);
-            } else if (::mknod(native.constData(), S_IFCHR | 0600, makedev(1, kind == "null" ? 3 : 7)) != 0) {
-                QSKIP("cannot make a device node here");
-            }
-            if (throughLink)
-                QVERIFY(QFile::link(node, path("out")));
-            QProcess reader; // a named pipe's other end
-            if (kind == "fifo") {
-                reader.start("cat", {node});
-                QVERIFY(reader.waitForStarted());
-            }
+    // A working file cut short by a full disk is never handed off: -o's file stays as it was.
+    void fullWorkingFolderLeavesTheOutputFileAlone_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("step");
+        QTest::newRow("append") << "--append" << 120;
+        QTest::newRow("merge") << "--merge" << 170;
+    }
 
-            const Run run = join({"--append", "-o", "out", "a.xml"});
+    void fullWorkingFolderLeavesTheOutputFileAlone() {
+        QFETCH(QString, mode);
+        QFETCH(int, step);
+        const SmallFileSystem small(64);
+        if (!small.isMounted())
+            QSKIP(qPrintable(small.whyNot()));
+        QByteArray big = "<r><a>";
+        for (int i = 0; i < 3000; ++i)
+            big += "<item n=\"" + QByteArray::number(i) + "\">some text to fill the disk</item>";
+        writeFile(path("a.xml"), big + "</a></r>");
+        writeFile(path("b.xml"), big + "</a></r>");
+        writeFile(path("out.xml"), "keep me");
 
-            QCOMPARE(run.status, status);
-            QCOMPARE(run.err, err);
-            QVERIFY(run.out.isEmpty());
-            struct stat info {};
-            QVERIFY(::lstat(native.constData(), &info) == 0);
-            QCOMPARE(info.st_mode & S_IFMT, mode_t(kind == "fifo" ? S_IFIFO : S_IFCHR));
-            QCOMPARE(QFileInfo(path("out")).isSymLink(), throughLink);
-            if (kind == "fifo") {
-                QVERIFY(reader.waitForFinished(10000));
-                QCOMPARE(reader.readAllStandardOutput(), QByteArray("<r><a/></r>"));
-            }
-            QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
-                     throughLink ? 3 : 2); // nothing left beside them
+        const Run run = join({mode, "-o", "out.xml", "a.xml", "b.xml"}, {{"TEMP", small.path()}});
+
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains("/temp.xml: No space left on device\nin Quorvel5/20/2014.Form1.Start at line " +
+                                  QByteArray::number(step) + "\n"),
+                 run.err.constData());
+        QVERIFY(run.err.endsWith("\nJoin Fail.\n"));
+        QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
+        QVERIFY(small.isEmpty());
+    }
+
+    // Refused at once at the read step, without being opened: a named pipe would hang the join, a device would
+    // eat memory without end.
+    void inputsThatAreNoRegularFilesAreRefused_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("given");   // the PATH on the command line
+        QTest::addColumn<QString>("refused"); // the input the report names
+        QTest::addColumn<int>("step");
+        for (const auto& [mode, step] : {std::pair{"--append", 118}, std::pair{"--merge", 132}}) {
+            QTest::addRow("named pipe, %s", mode) << mode << "pipe.xml"
+                                                  << "pipe.xml" << step;
+            QTest::addRow("/dev/zero, %s", mode) << mode << "/dev/zero"
+                                                 << "/dev/zero" << step;
+            QTest::addRow("link to /dev/urandom, %s", mode) << mode << "random.xml"
+                                                            << "random.xml" << step;
+            QTest::addRow("link to /dev/zero met in a folder scan, %s", mode) << mode << "folder"
+                                                                              << "folder/zero.xml" << step;
         }
+    }
 
-        // A working file cut short by a full disk is never handed off: -o's file stays as it was.
-        void fullWorkingFolderLeavesTheOutputFileAlone_data() {
-            QTest::addColumn<QString>("mode");
-            QTest::addColumn<int>("step");
-            QTest::newRow("append") << "--append" << 120;
-            QTest::newRow("merge") << "--merge" << 170;
-        }
+    void inputsThatAreNoRegularFilesAreRefused() {
+        QFETCH(QString, mode);
+        QFETCH(QString, given);
+        QFETCH(QString, refused);
+        QFETCH(int, step);
+        QVERIFY(::mkfifo(QFile::encodeName(path("pipe.xml")).constData(), 0600) == 0);
+        QVERIFY(QFile::link("/dev/urandom", path("random.xml")));
+        writeFile(path("folder/a.xml"), "<r><a/></r>");
+        QVERIFY(QFile::link("/dev/zero", path("folder/zero.xml")));
 
-        void fullWorkingFolderLeavesTheOutputFileAlone() {
-            QFETCH(QString, mode);
-            QFETCH(int, step);
-            const SmallFileSystem small(64);
-            if (!small.isMounted())
-                QSKIP(qPrintable(small.whyNot()));
-            QByteArray big = "<r><a>";
-            for (int i = 0; i < 3000; ++i)
-                big += "<item n=\"" + QByteArray::number(i) + "\">some text to fill the disk</item>";
-            writeFile(path("a.xml"), big + "</a></r>");
-            writeFile(path("b.xml"), big + "</a></r>");
-            writeFile(path("out.xml"), "keep me");
+        const Run run = join({mode, given});
 
-            const Run run = join({mode, "-o", "out.xml", "a.xml", "b.xml"}, {{"TEMP", small.path()}});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.startsWith(QFile::encodeName(refused) +
+                                    ": not a regular file\nin Quorvel5/20/2014.Form1.Start "
+                                    "at line " +
+                                    QByteArray::number(step) + "\n"),
+                 run.err.constData());
+    }
 
-            QCOMPARE(run.status, 1);
-            QVERIFY2(run.err.contains("/temp.xml: No space left on device\nin Quorvel5/20/2014.Form1.Start at line " +
-                                      QByteArray::number(step) + "\n"),
-                     run.err.constData());
-            QVERIFY(run.err.endsWith("\nJoin Fail.\n"));
-            QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
-            QVERIFY(small.isEmpty());
-        }
+    // Each signal removes the private working folder and ends the joiner with that signal's usual status. The join
+    // is held in the middle, its working file written, by a report it cannot get out: its standard error is a
+    // pipe that is already full.
+    void signalsRemoveTheWorkingFolder_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGPIPE, standard error closed by its reader") << SIGPIPE;
+    }
 
-        // Refused at once at the read step, without being opened: a named pipe would hang the join, a device would
-        // eat memory without end.
-        void inputsThatAreNoRegularFilesAreRefused_data() {
-            QTest::addColumn<QString>("mode");
-            QTest::addColumn<QString>("given");   // the PATH on the command line
-            QTest::addColumn<QString>("refused"); // the input the report names
-            QTest::addColumn<int>("step");
-            for (const auto& [mode, step] : {std::pair{"--append", 118}, std::pair{"--merge", 132}}) {
-                QTest::addRow("named pipe, %s", mode) << mode << "pipe.xml"
-                                                      << "pipe.xml" << step;
-                QTest::addRow("/dev/zero, %s", mode) << mode << "/dev/zero"
-                                                     << "/dev/zero" << step;
-                QTest::addRow("link to /dev/urandom, %s", mode) << mode << "random.xml"
-                                                                << "random.xml" << step;
-                QTest::addRow("link to /dev/zero met in a folder scan, %s", mode) << mode << "folder"
-                                                                                  << "folder/zero.xml" << step;
-            }
-        }
+    void signalsRemoveTheWorkingFolder() {
+        QFETCH(int, signal);
+        writeFile(path("a.xml"), "<a/>");
+        QVERIFY(::mkfifo(QFile::encodeName(path("pipe.xml")).constData(), 0600) == 0); // refused with a report
+        const QTemporaryDir workTemp;
+        int errors[2];
+        QVERIFY(::pipe(errors) == 0);
+        fillPipe(errors[1]);
 
-        void inputsThatAreNoRegularFilesAreRefused() {
-            QFETCH(QString, mode);
-            QFETCH(QString, given);
-            QFETCH(QString, refused);
-            QFETCH(int, step);
-            QVERIFY(::mkfifo(QFile::encodeName(path("pipe.xml")).constData(), 0600) == 0);
-            QVERIFY(QFile::link("/dev/urandom", path("random.xml")));
-            writeFile(path("folder/a.xml"), "<r><a/></r>");
-            QVERIFY(QFile::link("/dev/zero", path("folder/zero.xml")));
-
-            const Run run = join({mode, given});
-
-            QCOMPARE(run.status, 1);
-            QVERIFY2(run.err.startsWith(QFile::encodeName(refused) +
-                                        ": not a regular file\nin Quorvel5/20/2014.Form1.Start "
-                                        "at line " +
-                                        QByteArray::number(step) + "\n"),
-                     run.err.constData());
-        }
-
-        // Each signal removes the private working folder and ends the joiner with that signal's usual status. The join
-        // is held in the middle, its working file written, by a report it cannot get out: its standard error is a
-        // pipe that is already full.
-        void signalsRemoveTheWorkingFolder_data() {
-            QTest::addColumn<int>("signal");
-            QTest::newRow("SIGINT") << SIGINT;
-            QTest::newRow("SIGTERM") << SIGTERM;
-            QTest::newRow("SIGHUP") << SIGHUP;
-            QTest::newRow("SIGPIPE, standard error closed by its reader") << SIGPIPE;
-        }
-
-        void signalsRemoveTheWorkingFolder() {
-            QFETCH(int, signal);
-            writeFile(path("a.xml"), "<a/>");
-            QVERIFY(::mkfifo(QFile::encodeName(path("pipe.xml")).constData(), 0600) == 0); // refused with a report
-            const QTemporaryDir workTemp;
-            int errors[2];
-            QVERIFY(::pipe(errors) == 0);
-            fillPipe(errors[1]);
-
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                ::dup2(errors[1], STDERR_FILENO);
-                ::close(errors[0]);
-                ::close(errors[1]);
-                for (const int each : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-                    std::signal(each, SIG_DFL);
-                ::setenv("TEMP", QFile::encodeName(workTemp.path()).constData(), 1);
-                if (::chdir(QFile::encodeName(m_temp->path()).constData()) == 0) {
-                    const QByteArray program =
-                        QFile::encodeName(QCoreApplication::applicationDirPath() + "/corvanta-join");
-                    ::execl(program.constData(), program.constData(), "--append", "a.xml", "pipe.xml", nullptr);
-                }
-                ::_exit(127);
-            }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(errors[1], STDERR_FILENO);
+            ::close(errors[0]);
             ::close(errors[1]);
-            const bool held = waitForWorkingFile(workTemp.path());
-            if (signal == SIGPIPE)
-                ::close(errors[0]);
-            else
-                ::kill(pid, signal);
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            if (signal != SIGPIPE)
-                ::close(errors[0]);
-
-            QVERIFY(held);
-            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
-            QCOMPARE(QDir(workTemp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                     QStringList());
-        }
-
-    private:
-        QString path(const QString& name) const {
-            return m_temp->filePath(name);
-        }
-
-        /// Three inputs of 0.3, 1.2 and 0.5 MB that Merge accepts, padded after their root element.
-        QStringList writeSizedInputs() const {
-            QStringList inputs;
-            const QList<int> sizes{300000, 1200000, 500000};
-            for (int i = 0; i < sizes.size(); ++i) {
-                QByteArray text = QByteArray("<r><a><n") + QByteArray::number(i) + "/></a></r>";
-                text.append(sizes[i] - text.size(), '\n');
-                inputs += path(QStringLiteral("in%1.xml").arg(i));
-                writeFile(inputs.last(), text);
+            for (const int each : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+                std::signal(each, SIG_DFL);
+            ::setenv("TEMP", QFile::encodeName(workTemp.path()).constData(), 1);
+            if (::chdir(QFile::encodeName(m_temp->path()).constData()) == 0) {
+                const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + "/corvanta-join");
+                ::execl(program.constData(), program.constData(), "--append", "a.xml", "pipe.xml", nullptr);
             }
-            return inputs;
+            ::_exit(127);
         }
+        ::close(errors[1]);
+        const bool held = waitForWorkingFile(workTemp.path());
+        if (signal == SIGPIPE)
+            ::close(errors[0]);
+        else
+            ::kill(pid, signal);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (signal != SIGPIPE)
+            ::close(errors[0]);
 
-        Run join(const QStringList& arguments, const QList<QPair<QString, QString>>& environment = {},
-                 const QString& standardOutput = {}, const QString& errorFile = {}) const {
-            QProcess process;
-            if (!errorFile.isEmpty())
-                process.setStandardErrorFile(errorFile);
-            process.setWorkingDirectory(m_temp->path());
-            if (!standardOutput.isEmpty())
-                process.setStandardOutputFile(standardOutput);
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            for (const auto& [name, value] : environment)
-                env.insert(name, value);
-            process.setProcessEnvironment(env);
-            process.start(QCoreApplication::applicationDirPath() + "/corvanta-join", arguments);
-            process.closeWriteChannel();
-            Run run;
-            if (!process.waitForFinished(60000))
-                return run;
-            run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-            run.out = process.readAllStandardOutput();
-            run.err = process.readAllStandardError();
+        QVERIFY(held);
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
+        QCOMPARE(QDir(workTemp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
+    }
+
+private:
+    QString path(const QString& name) const { return m_temp->filePath(name); }
+
+    /// Three inputs of 0.3, 1.2 and 0.5 MB that Merge accepts, padded after their root element.
+    QStringList writeSizedInputs() const {
+        QStringList inputs;
+        const QList<int> sizes{300000, 1200000, 500000};
+        for (int i = 0; i < sizes.size(); ++i) {
+            QByteArray text = QByteArray("<r><a><n") + QByteArray::number(i) + "/></a></r>";
+            text.append(sizes[i] - text.size(), '\n');
+            inputs += path(QStringLiteral("in%1.xml").arg(i));
+            writeFile(inputs.last(), text);
+        }
+        return inputs;
+    }
+
+    Run join(const QStringList& arguments, const QList<QPair<QString, QString>>& environment = {},
+             const QString& standardOutput = {}, const QString& errorFile = {}) const {
+        QProcess process;
+        if (!standardOutput.isEmpty())
+            process.setStandardOutputFile(standardOutput);
+        if (!errorFile.isEmpty())
+            process.setStandardErrorFile(errorFile);
+        process.setWorkingDirectory(m_temp->path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const auto& [name, value] : environment)
+            env.insert(name, value);
+        process.setProcessEnvironment(env);
+        process.start(QCoreApplication::applicationDirPath() + "/corvanta-join", arguments);
+        process.closeWriteChannel();
+        Run run;
+        if (!process.waitForFinished(60000))
             return run;
+        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = process.readAllStandardOutput();
+        run.err = process.readAllStandardError();
+        return run;
+    }
+
+    // Fills a pipe up to its capacity, so that the next write into it waits for a reader.
+    static void fillPipe(int writeEnd) {
+        const int flags = ::fcntl(writeEnd, F_GETFL);
+        ::fcntl(writeEnd, F_SETFL, flags | O_NONBLOCK);
+        const QByteArray block(4096, '.');
+        while (::write(writeEnd, block.constData(), size_t(block.size())) > 0) {
         }
+        ::fcntl(writeEnd, F_SETFL, flags);
+    }
 
-        // Fills a pipe up to its capacity, so that the next write into it waits for a reader.
-        static void fillPipe(int writeEnd) {
-            const int flags = ::fcntl(writeEnd, F_GETFL);
-            ::fcntl(writeEnd, F_SETFL, flags | O_NONBLOCK);
-            const QByteArray block(4096, '.');
-            while (::write(writeEnd, block.constData(), size_t(block.size())) > 0) {
-            }
-            ::fcntl(writeEnd, F_SETFL, flags);
-        }
+    // Waits until a working folder below \a root holds its working file.
+    static bool waitForWorkingFile(const QString& root) {
+        return QTest::qWaitFor(
+            [&] {
+                for (const QString& folder : QDir(root).entryList({"corvanta-*"}, QDir::Dirs))
+                    if (QFileInfo::exists(root + "/" + folder + "/temp.xml"))
+                        return true;
+                return false;
+            },
+            20000);
+    }
 
-        // Waits until a working folder below \a root holds its working file.
-        static bool waitForWorkingFile(const QString& root) {
-            return QTest::qWaitFor(
-                [&] {
-                    for (const QString& folder : QDir(root).entryList({"corvanta-*"}, QDir::Dirs))
-                        if (QFileInfo::exists(root + "/" + folder + "/temp.xml"))
-                            return true;
-                    return false;
-                },
-                20000);
-        }
+    std::unique_ptr<QTemporaryDir> m_temp;
+};
 
-        std::unique_ptr<QTemporaryDir> m_temp;
-    };
-
-    QTEST_GUILESS_MAIN(TestCommandLine)
+QTEST_GUILESS_MAIN(TestCommandLine)
 #include "tst_cli.moc"
