@@ -271,7 +271,7 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, kilobytesFree);
         writeFile(path("a.xml"), "A");
-        writeFile(path("big.xml"), QByteArray(200 * 1024, 'b'));
+        writeFile(path("big.xml"), QByteArray(200 * qsizetype(1024), 'b'));
         std::optional<SmallFileSystem> small;
         QString output = QStringLiteral("/dev/full");
         if (kilobytesFree > 0) {
