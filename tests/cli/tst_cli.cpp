@@ -118,6 +118,7 @@ private slots:
         QTest::newRow("both modes") << QStringList{"--append", "--merge", "a.xml"};
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "a.xml"};
         QTest::newRow("-o without file") << QStringList{"a.xml", "-o"};
+        QTest::newRow("-o with an empty file name") << QStringList{"-o", "", "a.xml"};
     }
 
     void usageErrors() {
