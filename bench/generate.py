@@ -9,6 +9,7 @@ Datasets (sizes at --scale 1):
   many-small  2,000 files of about 10 KB, one structure, mostly shared second-level names
   few-large   4 pretty-printed files of about 50 MB, 100,000 second-level elements each
   namespaces  6 files of about 3 MB with a default and prefixed namespaces on the root
+  large-text  3 files of about 100 MB, an XML log each (for Append; --scale 10 gives 3 GB)
 """
 import argparse
 import os
@@ -136,7 +137,43 @@ def namespaces(rng, scale):
         yield f"ns-{index}.xml", parts
 
 
-DATASETS = {"many-small": many_small, "few-large": few_large, "namespaces": namespaces}
+# --- large-text ---------------------------------------------------------------------------------
+
+TEXT_FILES = 3
+TEXT_BYTES = 100_000_000
+TEXT_CHUNKS = 16           # distinct blocks of about 1 MB; a file is a random sequence of them
+TEXT_CHUNK_BYTES = 1 << 20
+
+
+def text_chunk(rng):
+    lines, size = [], 0
+    while size < TEXT_CHUNK_BYTES:
+        line = (f'  <entry at="{timestamp(rng)}" level="{rng.choice(("info", "warn", "error"))}">'
+                f"{words(rng, 6, 24)} &amp; {rng.randint(0, 10**6)}</entry>\n").encode("utf-8")
+        lines.append(line)
+        size += len(line)
+    return b"".join(lines)
+
+
+def large_text(rng, scale):
+    # Built from repeated blocks so that gigabytes are written at disk speed, not at Python's.
+    chunks = [text_chunk(rng) for _ in range(TEXT_CHUNKS)]
+    target = max(TEXT_CHUNK_BYTES, round(TEXT_BYTES * scale))
+
+    def parts(index):
+        yield f'<?xml version="1.0" encoding="UTF-8"?>\n<log file="{index}">\n'.encode("utf-8")
+        written = 0
+        while written < target:
+            chunk = rng.choice(chunks)
+            written += len(chunk)
+            yield chunk
+        yield b"</log>\n"
+
+    for index in range(TEXT_FILES):
+        yield f"text-{index}.xml", parts(index)
+
+
+DATASETS = {"many-small": many_small, "few-large": few_large, "namespaces": namespaces, "large-text": large_text}
 
 
 def stamp_text(seed, scale):
@@ -163,11 +200,12 @@ def generate(name, seed, scale, force):
     rng = random.Random(f"{seed}/{name}")
     files = total = 0
     for file_name, parts in DATASETS[name](rng, scale):
-        data = "".join(parts).encode("utf-8")
         with open(os.path.join(folder, file_name), "wb") as f:
-            f.write(data)
+            for part in parts:
+                data = part if isinstance(part, bytes) else part.encode("utf-8")
+                f.write(data)
+                total += len(data)
         files += 1
-        total += len(data)
     with open(os.path.join(folder, STAMP), "w", encoding="utf-8") as f:
         f.write(stamp)
     print(f"{name}: {files} files, {total / 1e6:.1f} MB in {folder}")

@@ -1,17 +1,16 @@
 #!/usr/bin/env bash
-# Times corvanta-join against its peers on generated inputs: Merge against the lxml script, Append against cat.
-# Run by hand on a quiet machine, never in CI. bench/README.md explains the figures.
+# Times corvanta-join against its peers on generated inputs: Merge against an lxml script, Expat's and libxml2's
+# parsers; Append against cat. Run by hand on a quiet machine, never in CI. bench/README.md explains the figures.
 set -euo pipefail
 export LC_ALL=C
 
 usage() {
     cat <<'EOF'
-Usage: bench/run.sh [--scale S] [--only DATASET]... [--runs N] [--peer PATH] [--no-build] [--keep]
+Usage: bench/run.sh [--scale S] [--only DATASET]... [--runs N] [--join PATH] [--no-build] [--keep]
 
   --scale S       size factor of the generated inputs (default 1: the full datasets)
-  --only DATASET  many-small, few-large or namespaces (repeatable; default all three)
+  --only DATASET  many-small, few-large, namespaces or large-text (repeatable; default all four)
   --runs N        timed runs per tool, the median is shown (default 3)
-  --peer PATH     the lxml Merge script (default ../shared/bench/ref_merge_lxml.py from the repository root)
   --join PATH     the corvanta-join to time (default build/release/bin/corvanta-join)
   --no-build      use the built corvanta-join as it is instead of building the release preset first
   --keep          keep the joined outputs in bench/out/ (they are removed after their checks otherwise)
@@ -23,7 +22,6 @@ runs=3
 build=1
 keep=0
 only=()
-peer=../shared/bench/ref_merge_lxml.py
 join=build/release/bin/corvanta-join
 python=${PYTHON:-/usr/bin/python3} # Debian's interpreter: python3-lxml is installed for it
 
@@ -32,7 +30,6 @@ while [ $# -gt 0 ]; do
         --scale) scale=${2:?--scale needs a value}; shift 2 ;;
         --only) only+=(--only "${2:?--only needs a dataset}"); shift 2 ;;
         --runs) runs=${2:?--runs needs a value}; shift 2 ;;
-        --peer) peer=$(realpath -m -- "${2:?--peer needs a path}"); shift 2 ;;
         --join) join=$(realpath -m -- "${2:?--join needs a path}"); shift 2 ;;
         --no-build) build=0; shift ;;
         --keep) keep=1; shift ;;
@@ -46,7 +43,8 @@ cd "$(dirname "$0")/.."
 out=bench/out
 mkdir -p "$out"
 
-[ -f "$peer" ] || { echo "run.sh: lxml peer not found at $(realpath -m "$peer"); give --peer PATH" >&2; exit 2; }
+# The build's packages plus the peers: time (peak memory), python3-lxml, expat (xmlwf), libxml2-utils (xmllint).
+tools/install-deps.sh expat libxml2-utils
 "$python" -c 'import lxml.etree' 2>/dev/null ||
     { echo "run.sh: $python cannot import lxml (apt-get install python3-lxml, or set PYTHON)" >&2; exit 2; }
 
@@ -58,7 +56,7 @@ fi
 
 "$python" bench/generate.py --scale "$scale" "${only[@]}"
 if [ ${#only[@]} -eq 0 ]; then
-    datasets=(many-small few-large namespaces)
+    datasets=(many-small few-large namespaces large-text)
 else
     datasets=()
     for ((i = 1; i < ${#only[@]}; i += 2)); do datasets+=("${only[i]}"); done
@@ -67,7 +65,7 @@ fi
 # measure STDOUT CMD...: runs CMD $runs times (fewer when it fails) with its standard output in STDOUT and its
 # standard error in $out/stderr.txt. Sets rc (the last exit status), secs and peak_kb (medians).
 # Wall time comes from the shell's microsecond clock around /usr/bin/time, whose own %e has only 10 ms steps;
-# peak memory is the %M (maximum resident set, KB) of /usr/bin/time.
+# peak memory is the %M (maximum resident set, KB) of /usr/bin/time: the largest of the command and its children.
 measure() {
     local stdout=$1
     shift
@@ -89,7 +87,7 @@ median() {
     printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 
-# failure OUTPUT: why a run that produced OUTPUT cannot be trusted, or nothing.
+# failure OUTPUT: why a run that should have written OUTPUT cannot be trusted, or nothing.
 failure() {
     if [ "$rc" != 0 ]; then
         echo "exit $rc: $(head -n 1 "$out/stderr.txt")"
@@ -98,46 +96,51 @@ failure() {
     fi
 }
 
-printf '%-11s %-6s %-9s %5s %9s %8s %8s %8s %7s %6s  %s\n' \
-    dataset mode tool files "input MB" seconds "MB/s" "peak MB" "time/p" "mem/p" check
-failed=0
-
-# row DATASET MODE TOOL PROBLEM [PEER_SECS PEER_KB]: one line of the table from the last measure.
-row() {
-    local problem=$4 check=ok ratios="- -" ok=1
-    if [ -n "$problem" ]; then
-        check="FAIL: $problem"
-        failed=1
-        ok=0
-    elif [ $# -ge 6 ]; then
-        ratios=$(awk -v s="$secs" -v k="$peak_kb" -v ps="$5" -v pk="$6" \
-            'BEGIN { printf "%.2f %.2f", (ps > 0 ? s / ps : 0), (pk > 0 ? k / pk : 0) }')
+# quiet_failure STDOUT: the same for a checker that writes nothing when every input is well-formed.
+quiet_failure() {
+    if [ "$rc" != 0 ]; then
+        echo "exit $rc: $(head -n 1 "$1" "$out/stderr.txt" | grep -v '^==>' | grep -m 1 .)"
+    elif [ -s "$1" ] || [ -s "$out/stderr.txt" ]; then
+        echo "reported: $(cat "$1" "$out/stderr.txt" | head -n 1)"
     fi
-    read -r time_ratio mem_ratio <<<"$ratios"
-    awk -v d="$1" -v m="$2" -v t="$3" -v n="${#files[@]}" -v b="$input_bytes" -v s="$secs" -v k="$peak_kb" \
-        -v tr="$time_ratio" -v mr="$mem_ratio" -v c="$check" -v ok="$ok" 'BEGIN {
-            # A failed run gets no throughput: a join that did nothing must not look fast.
-            rate = (ok && s > 0) ? sprintf("%.1f", b / 1e6 / s) : "-"
-            printf "%-11s %-6s %-9s %5d %9.1f %8.3f %8s %8.1f %7s %6s  %s\n",
-                d, m, t, n, b / 1e6, s, rate, k * 1024 / 1e6, tr, mr, c }'
 }
 
-for dataset in "${datasets[@]}"; do
-    files=(bench/data/"$dataset"/*.xml)
-    input_bytes=$(stat -c %s "${files[@]}" | awk '{ s += $1 } END { print s }')
-    cat "${files[@]}" >/dev/null # every tool meets the inputs in the page cache
-    rm -f "$out/$dataset"-*.xml  # a stale output must not pass for a new one
+printf '%-11s %-6s %-12s %5s %9s %8s %8s %8s  %s\n' dataset mode tool files "input MB" seconds "MB/s" "peak MB" check
+failed=0
+declare -A seconds_of peak_of
 
-    ours="$out/$dataset-merge-corvanta.xml"
-    theirs="$out/$dataset-merge-lxml.xml"
-    measure /dev/null "$python" "$peer" -o "$theirs" "${files[@]}"
+# row DATASET MODE TOOL PROBLEM: one line of the table from the last measure; a sound run is kept for the ratios.
+row() {
+    local check=ok ok=1
+    if [ -n "$4" ]; then
+        check="FAIL: $4"
+        failed=1
+        ok=0
+    else
+        seconds_of[$1/$2/$3]=$secs
+        peak_of[$1/$2/$3]=$peak_kb
+    fi
+    awk -v d="$1" -v m="$2" -v t="$3" -v n="${#files[@]}" -v b="$input_bytes" -v s="$secs" -v k="$peak_kb" \
+        -v c="$check" -v ok="$ok" 'BEGIN {
+            # A failed run gets no throughput: a join that did nothing must not look fast.
+            rate = (ok && s > 0) ? sprintf("%.1f", b / 1e6 / s) : "-"
+            printf "%-11s %-6s %-12s %5d %9.1f %8.3f %8s %8.1f  %s\n", d, m, t, n, b / 1e6, s, rate, k * 1024 / 1e6, c }'
+}
+
+merge_rows() {
+    local dataset=$1 ours="$out/$1-merge-corvanta.xml" theirs="$out/$1-merge-lxml.xml" problem peer_summary summary
+    measure /dev/null "$python" bench/merge_lxml.py -o "$theirs" "${files[@]}"
     problem=$(failure "$theirs")
     if [ -z "$problem" ] && ! peer_summary=$("$python" bench/second_level.py "$theirs" 2>&1); then
         problem="output is not XML: $peer_summary"
     fi
-    peer_ok=$([ -z "$problem" ] && echo 1 || echo 0)
-    peer_secs=$secs peer_kb=$peak_kb
+    local peer_ok=$([ -z "$problem" ] && echo 1 || echo 0)
     row "$dataset" merge lxml "$problem"
+
+    measure "$out/stdout.txt" xmlwf "${files[@]}"
+    row "$dataset" merge xmlwf "$(quiet_failure "$out/stdout.txt")"
+    measure "$out/stdout.txt" xmllint --noout "${files[@]}"
+    row "$dataset" merge "xmllint" "$(quiet_failure "$out/stdout.txt")"
 
     measure "$out/stdout.txt" "$join" --merge -o "$ours" "${files[@]}"
     problem=$(failure "$ours")
@@ -152,33 +155,84 @@ for dataset in "${datasets[@]}"; do
             problem="second-level elements differ from the peer's in name, namespace or place"
         fi
     fi
-    row "$dataset" merge corvanta "$problem" "$peer_secs" "$peer_kb"
+    row "$dataset" merge corvanta "$problem"
+}
 
-    ours="$out/$dataset-append-corvanta.xml"
-    theirs="$out/$dataset-append-cat.xml"
+# same_as_cat OUTPUT: why OUTPUT of a sound run is not cat's, or nothing (the inputs are UTF-8, which Append passes
+# through unchanged).
+same_as_cat() {
+    if [ "$cat_ok" = 0 ]; then
+        echo "nothing to compare with, cat failed"
+    elif ! cmp -s "$1" "$theirs"; then
+        echo "output differs from cat's"
+    fi
+}
+
+append_rows() {
+    local dataset=$1 ours="$out/$1-append-corvanta.xml" problem
+    theirs="$out/$1-append-cat.xml"
     measure "$theirs" cat "${files[@]}"
     problem=$(failure "$theirs")
     cat_ok=$([ -z "$problem" ] && echo 1 || echo 0)
-    peer_secs=$secs peer_kb=$peak_kb
-    row "$dataset" append cat "$problem"
+    row "$dataset" append "cat >F" "$problem"
 
+    # sync FILE: fsync of that file only, as a save that survives a power cut needs.
+    measure /dev/null sh -c 'out=$1; shift; cat "$@" >"$out" && sync "$out"' sh "$out/$dataset-append-sync.xml" \
+        "${files[@]}"
+    problem=$(failure "$out/$dataset-append-sync.xml")
+    row "$dataset" append "cat+sync" "$problem"
+
+    measure "$ours" "$join" --append "${files[@]}"
+    problem=$(failure "$ours")
+    [ -n "$problem" ] || problem=$(same_as_cat "$ours")
+    row "$dataset" append "corvanta >F" "$problem"
+
+    rm -f "$ours"
     measure "$out/stdout.txt" "$join" --append -o "$ours" "${files[@]}"
     problem=$(failure "$ours")
-    if [ -z "$problem" ]; then
-        if [ "$cat_ok" = 0 ]; then
-            problem="nothing to compare with, cat failed"
-        elif ! cmp -s "$ours" "$theirs"; then
-            problem="output differs from cat's"
-        fi
-    fi
-    row "$dataset" append corvanta "$problem" "$peer_secs" "$peer_kb"
+    [ -n "$problem" ] || problem=$(same_as_cat "$ours")
+    row "$dataset" append "corvanta -o" "$problem"
+}
 
+for dataset in "${datasets[@]}"; do
+    files=(bench/data/"$dataset"/*.xml)
+    input_bytes=$(stat -c %s "${files[@]}" | awk '{ s += $1 } END { print s }')
+    cat "${files[@]}" >/dev/null # every tool meets the inputs in the page cache
+    rm -f "$out/$dataset"-*.xml  # a stale output must not pass for a new one
+    # large-text is Append's: merging it would only measure memory.
+    [ "$dataset" = large-text ] || merge_rows "$dataset"
+    append_rows "$dataset"
     [ "$keep" = 1 ] || rm -f "$out/$dataset"-*.xml
 done
 
+# ratio DATASET MODE TOOL PEER LIMIT [memory]: one line of the targets (time, or peak memory), from sound runs only.
+ratio() {
+    local -n of=seconds_of
+    [ "${6:-}" != memory ] || local -n of=peak_of
+    local mine=${of[$1/$2/$3]:-} theirs=${of[$1/$2/$4]:-}
+    [ -n "$mine" ] && [ -n "$theirs" ] || return 0
+    awk -v d="$1" -v m="$2" -v w="${6:-time}" -v r="$3 / $4" -v a="$mine" -v b="$theirs" -v limit="$5" 'BEGIN {
+        v = b > 0 ? a / b : 0
+        printf "%-11s %-6s %-6s %-24s %6.2f  at most %-5s %s\n", d, m, w, r, v, limit, (v <= limit ? "met" : "MISSED") }'
+}
+
 echo
-echo "time/p and mem/p: corvanta-join's median wall time and peak memory divided by the peer's on the line above"
-echo "(the lxml script for merge, cat for append); below 1 is faster or smaller. MB = 10^6 bytes."
+echo "Targets: corvanta-join's median time or peak memory divided by its peer's (below 1: faster or smaller)."
+for dataset in "${datasets[@]}"; do
+    ratio "$dataset" merge corvanta lxml 0.5
+    ratio "$dataset" merge corvanta lxml "$([ "$dataset" = few-large ] && echo 0.5 || echo 1)" memory
+    if [ "$dataset" = few-large ]; then
+        ratio "$dataset" merge corvanta xmlwf 2
+        ratio "$dataset" merge corvanta xmllint 0.67
+    fi
+    ratio "$dataset" append "corvanta >F" "cat >F" 2
+    ratio "$dataset" append "corvanta -o" "cat+sync" 1.5
+    peak=${peak_of[$dataset/append/corvanta -o]:-}
+    [ -z "$peak" ] || awk -v d="$dataset" -v k="$peak" 'BEGIN { v = k * 1024 / 1e6
+        printf "%-11s %-6s %-6s %-24s %6.1f  at most %-5s %s\n", d, "append", "MB", "corvanta -o peak memory", v, 64,
+            (v <= 64 ? "met" : "MISSED") }'
+done
+echo "MB = 10^6 bytes."
 if [ "$failed" = 1 ]; then
     echo "Some checks FAILED: their figures are not comparable."
     exit 1

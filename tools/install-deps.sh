@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Corvanta need; skips apt when all are there.
+# Installs the Debian 12 packages that building, running and testing Corvanta need, and any packages named as
+# arguments (bench/run.sh adds its peers); skips apt when all are there.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev
           libxml2-dev fonts-crosextra-carlito clang-format clang-tidy time python3 python3-lxml)
 # The manual pages (scdoc: a small C program, where pandoc would bring a Haskell runtime), the Debian package
 # (dpkg-dev and file for its Depends) and its checks.
-packages+=(scdoc dpkg-dev file man-db lintian desktop-file-utils appstream)
+packages+=(scdoc dpkg-dev file man-db lintian desktop-file-utils appstream "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
