@@ -9,12 +9,12 @@
 #include "joinhost.h"
 #include "progressline.h"
 #include "textfile.h"
+#include "xmlwrap.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include <optional>
 #include <vector>
 
 namespace corvanta {
@@ -24,11 +24,12 @@ namespace {
 constexpr auto kUsage = "Usage: corvanta-join [--append | --merge] [-o FILE] PATH...\n"
                         "Joins XML files into one, as Corvanta's Start Joining does.\n"
                         "\n"
-                        "  --merge    share second-level nodes of later files with the first (default)\n"
-                        "  --append   append the whole text of every file, one after another\n"
-                        "  -o FILE    write the result to FILE (replaced whole) instead of standard output\n"
-                        "  --help     show this text\n"
-                        "  --version  show the version\n"
+                        "  --merge      share second-level nodes of later files with the first (default)\n"
+                        "  --append     append the whole text of every file, one after another\n"
+                        "  --wrap NAME  with --append: one XML document, every file's root inside a root NAME\n"
+                        "  -o FILE      write the result to FILE (replaced whole) instead of standard output\n"
+                        "  --help       show this text\n"
+                        "  --version    show the version\n"
                         "\n"
                         "A PATH that is a folder adds the XML files of it and of every folder below it.\n"
                         "Messages go to standard error. Exit status: 0 when the result was produced without any\n"
@@ -63,29 +64,44 @@ void writeChecked(std::FILE* stream, const QByteArray& bytes, const QString& nam
 
 /// Writes the result to \a path as Save Results would: a regular file (or a new one) is replaced whole once the
 /// text is completely written. Anything else that exists there (a device, a named pipe) is written into, as a
-/// shell redirection would, and stays what it is. Throws Failure.
-void writeOutputFile(const QByteArray& bytes, const QString& path) {
+/// shell redirection would, and stays what it is. Throws WriteFailure, or Failure when the text cannot be read.
+void writeOutputFile(const JoinedText& text, const QString& path) {
     const QFileInfo target(path);
     if (!target.exists() || target.isFile()) {
-        writeFileAtomically(bytes, path);
+        text.saveAs(path);
         return;
     }
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
-        throw Failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw WriteFailure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    FileSink sink(file, path);
+    text.writeTo(sink);
     file.close();
     if (file.error() != QFileDevice::NoError)
-        throw Failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        throw WriteFailure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+}
+
+/// Streams the result to \a out. Throws WriteFailure naming it "standard output", or Failure when the text cannot
+/// be read.
+void writeStandardOutput(const JoinedText& text, std::FILE* out) {
+    const QString name = QStringLiteral("standard output");
+    if (std::fflush(out) != 0)
+        throw WriteFailure(QStringLiteral("%1: %2").arg(name, qt_error_string(errno)));
+    QFile file;
+    if (!file.open(fileno(out), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+        throw WriteFailure(QStringLiteral("%1: %2").arg(name, file.errorString()));
+    FileSink sink(file, name);
+    text.writeTo(sink);
 }
 
 /// The join's host on a console: the list is the command line, boxes become lines on standard error, and on a
 /// terminal a long join shows how far it has come.
 class ConsoleHost final : public JoinHost {
 public:
-    ConsoleHost(QStringList inputs, bool append, std::FILE* err, ProgressLine& progress)
+    ConsoleHost(QStringList inputs, bool append, QString wrapRoot, std::FILE* err, ProgressLine& progress)
         : m_inputs(std::move(inputs))
         , m_append(append)
+        , m_wrapRoot(std::move(wrapRoot))
         , m_err(err)
         , m_progress(&progress) {
         if (m_progress->enabled())
@@ -101,16 +117,26 @@ public:
         return m_inputs.at(index - 1);
     }
     bool appendSelected() const override { return m_append; }
+    QString wrapRootName() const override { return m_wrapRoot; }
     void setBusyPointer(bool) override {}
     void setProgress(double) override {}
     void showMessage(const QString& text, Icon) override { tell(text); }
     void showErrorReport(const QString& text) override { tell(text); }
-    void setResultsText(const JoinedText& text) override { m_result = text; }
+    void setResultsText(const JoinedText& text) override;
     void showResults() override { m_shown = true; }
     void hideMain() override {}
 
+    /// Where the text goes: \a out, or the file \a outputPath when it is not empty.
+    void setOutput(std::FILE* out, const QString& outputPath) {
+        m_out = out;
+        m_outputPath = outputPath;
+    }
+
     bool messageShown() const { return m_messageShown; }
-    std::optional<JoinedText> result() const { return m_shown ? m_result : std::nullopt; }
+    /// True when the text was written out whole and the join reached its results.
+    bool resultWritten() const { return m_written && m_shown; }
+    /// Why the text could not be written out; empty when it could.
+    const QString& outputError() const { return m_outputError; }
 
 private:
     void tell(const QString& text) {
@@ -122,13 +148,32 @@ private:
 
     QStringList m_inputs;
     bool m_append;
+    QString m_wrapRoot;
     std::FILE* m_err;
     ProgressLine* m_progress; // a pointer: the list queries are const, the line they advance is not
     std::vector<qint64> m_runningSizes;
-    std::optional<JoinedText> m_result;
+    std::FILE* m_out = nullptr;
+    QString m_outputPath;
+    bool m_written = false;
+    QString m_outputError;
     bool m_shown = false;
     bool m_messageShown = false;
 };
+
+void ConsoleHost::setResultsText(const JoinedText& text) {
+    // The working file goes right after this step, so the text is streamed out now. A failure to read it is the
+    // join's to report (this step's); one to write it is told after the join, as a save's failure is.
+    m_progress->clear();
+    try {
+        if (m_outputPath.isEmpty())
+            writeStandardOutput(text, m_out);
+        else
+            writeOutputFile(text, m_outputPath);
+        m_written = true;
+    } catch (const WriteFailure& failure) {
+        m_outputError = failure.description();
+    }
+}
 
 int usageError(std::FILE* err, const QString& problem) {
     write(err, encodeSystemCodePage(QString(QStringLiteral("corvanta-join: ") + problem + QLatin1Char('\n'))));
@@ -156,9 +201,10 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     const QCommandLineOption appendOption(QStringLiteral("append"));
     const QCommandLineOption mergeOption(QStringLiteral("merge"));
     const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption wrapOption(QStringLiteral("wrap"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption helpOption(QStringLiteral("help"));
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({appendOption, mergeOption, outputOption, helpOption, versionOption});
+    parser.addOptions({appendOption, mergeOption, outputOption, wrapOption, helpOption, versionOption});
 
     if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
         return usageError(err, parser.errorText());
@@ -181,26 +227,30 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         return usageError(err, QStringLiteral("-o given more than once"));
     if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty())
         return usageError(err, QStringLiteral("-o needs a file name"));
+    const QStringList wrapRoots = parser.values(wrapOption);
+    if (wrapRoots.size() > 1)
+        return usageError(err, QStringLiteral("--wrap given more than once"));
+    if (!wrapRoots.isEmpty() && !parser.isSet(appendOption))
+        return usageError(err, QStringLiteral("--wrap needs --append"));
+    if (!wrapRoots.isEmpty() && !isWrapRootName(wrapRoots.first()))
+        return usageError(
+            err, QStringLiteral("--wrap needs an XML name without a colon, not \"%1\"").arg(wrapRoots.first()));
     if (parser.positionalArguments().isEmpty())
         return usageError(err, QStringLiteral("no PATH given"));
 
     ProgressLine progress(err, progressTiming);
-    ConsoleHost host(expandInputs(parser.positionalArguments()), parser.isSet(appendOption), err, progress);
+    ConsoleHost host(expandInputs(parser.positionalArguments()), parser.isSet(appendOption), wrapRoots.value(0), err,
+                     progress);
+    host.setOutput(out, parser.value(outputOption));
     joinFiles(host);
     progress.clear();
 
-    const std::optional<JoinedText> result = host.result();
-    if (!result)
-        return 1;
-    try {
-        if (parser.isSet(outputOption))
-            writeOutputFile(result->encoded(), parser.value(outputOption));
-        else
-            writeChecked(out, result->encoded(), QStringLiteral("standard output"));
-    } catch (const Failure& failure) {
-        write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
+    if (!host.outputError().isEmpty()) {
+        write(err, encodeSystemCodePage(QString(host.outputError() + QLatin1Char('\n'))));
         return 1;
     }
+    if (!host.resultWritten())
+        return 1;
     return host.messageShown() ? 1 : 0;
 }
 

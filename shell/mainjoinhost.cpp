@@ -32,6 +32,10 @@ bool MainJoinHost::appendSelected() const {
     return m_appendButton.isChecked();
 }
 
+QString MainJoinHost::wrapRootName() const {
+    return {};
+}
+
 void MainJoinHost::setBusyPointer(bool busy) {
     m_busyPointer.setBusy(busy);
 }

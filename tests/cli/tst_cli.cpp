@@ -191,6 +191,46 @@ private slots:
         QVERIFY(!QFileInfo::exists(path("missing")));
     }
 
+    void appendStreamsLargeInputsByteForByte() {
+        const QByteArray utf8 = QByteArray("<a>caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80</a>\n").repeated(30000);
+        const QByteArray wide = QByteArray("\xff\xfe") + QByteArray("<\0\x3d\xd8\x00\xde\xe9\0>\0", 10).repeated(50000);
+        writeFile(path("a.xml"), utf8);
+        writeFile(path("b.xml"), wide);
+        writeFile(path("c.xml"), "caf\xe9");
+        const QByteArray expected =
+            utf8 + "\xef\xbb\xbf" + QByteArray("<\xf0\x9f\x98\x80\xc3\xa9>").repeated(50000) + "caf\xc3\xa9";
+
+        Run run = join({"--append", "a.xml", "b.xml", "c.xml"});
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out == expected);
+
+        // Into one of the inputs, which is read whole before it is replaced.
+        run = join({"--append", "-o", "a.xml", "a.xml", "b.xml", "c.xml"});
+        QCOMPARE(run.status, 0);
+        QVERIFY(readFile(path("a.xml")) == expected);
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.xml", "b.xml", "c.xml"}));
+    }
+
+    void replacedOutputFileKeepsItsPermissions() {
+        writeFile(path("a.xml"), "A");
+        writeFile(path("out.xml"), "old");
+        const auto ownerOnly =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+        QVERIFY(QFile::setPermissions(path("out.xml"), ownerOnly));
+        const Run run = join({"--append", "-o", "out.xml", "a.xml"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(readFile(path("out.xml")), QByteArray("A"));
+        QCOMPARE(QFile::permissions(path("out.xml")), ownerOnly);
+    }
+
+    void standardOutputOpenedForAppendingKeepsWhatWasThere() {
+        writeFile(path("a.xml"), QByteArray("<a/>\n").repeated(100000));
+        writeFile(path("log.txt"), "before\n");
+        const Run run = join({"--append", "a.xml"}, {}, path("log.txt"), {}, QIODevice::Append);
+        QCOMPARE(run.status, 0);
+        QVERIFY(readFile(path("log.txt")) == "before\n" + QByteArray("<a/>\n").repeated(100000));
+    }
+
     void progressShowsOnATerminalOnly_data() {
         QTest::addColumn<QString>("mode");
         QTest::newRow("append") << "--append";
@@ -477,11 +517,13 @@ private:
         return inputs;
     }
 
+    /// Runs corvanta-join; \a outputMode says how \a standardOutput is opened (truncated or appended to).
     Run join(const QStringList& arguments, const QList<QPair<QString, QString>>& environment = {},
-             const QString& standardOutput = {}, const QString& errorFile = {}) const {
+             const QString& standardOutput = {}, const QString& errorFile = {},
+             QIODevice::OpenMode outputMode = QIODevice::Truncate) const {
         QProcess process;
         if (!standardOutput.isEmpty())
-            process.setStandardOutputFile(standardOutput);
+            process.setStandardOutputFile(standardOutput, outputMode);
         if (!errorFile.isEmpty())
             process.setStandardErrorFile(errorFile);
         process.setWorkingDirectory(m_temp->path());

@@ -3,6 +3,7 @@
 #include "recordinghost.h"
 #include "smallfilesystem.h"
 #include "testfiles.h"
+#include "textfile.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -76,6 +77,19 @@ private slots:
         joinFiles(host);
         QCOMPARE(host.messages(), QStringList());
         QCOMPARE(host.resultsText, QStringLiteral("empty file\ufeff<r/>caf\u00e9"));
+    }
+
+    void appendStreamsInputsLargerThanABlock() {
+        // Each input spans several blocks, with characters across the block boundaries.
+        const QString utf8 = path("utf8.xml"), wide = path("wide.xml"), legacy = path("legacy.xml");
+        writeFile(utf8, QByteArray("<a>caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80</a>\n").repeated(30000));
+        writeFile(wide, QByteArray("\xff\xfe") + QByteArray("<\0\x3d\xd8\x00\xde\xe9\0>\0", 10).repeated(50000));
+        writeFile(legacy, QByteArray("caf\xe9 \x80 ").repeated(60000));
+        RecordingHost host({utf8, wide, legacy}, true);
+        joinFiles(host);
+        QCOMPARE(host.messages(), QStringList());
+        QVERIFY(host.resultsText ==
+                decodeFileText(readFile(utf8)) + decodeFileText(readFile(wide)) + decodeFileText(readFile(legacy)));
     }
 
     void appendOfUnreadableInputReportsItAndGoesOn() {

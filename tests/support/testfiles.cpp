@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
+#include <csignal>
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
 #include <memory>
+#include <sys/resource.h>
 #include <utility>
 #include <vector>
 
@@ -77,4 +79,22 @@ QByteArray canonicalXml(const QByteArray& xml, bool withComments) {
     QByteArray canonical(reinterpret_cast<const char*>(out), size < 0 ? 0 : size);
     xmlFree(out);
     return canonical;
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes) {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_previous = qint64(limit.rlim_cur);
+    limit.rlim_cur = rlim_t(bytes);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        qFatal("cannot limit the file size");
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_previous);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, m_previousHandler);
 }

@@ -14,3 +14,17 @@ QByteArray readFile(const QString& path);
 QByteArray canonicalXml(const QByteArray& xml, bool withComments = false);
 /// Makes \a folder a fresh temporary folder and points TEMP at it, so a join's working folder can be watched.
 void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder);
+
+/// While it lives, no file this process writes may grow past \a bytes: writes beyond fail as on a full disk
+/// (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    qint64 m_previous;
+    void (*m_previousHandler)(int);
+};
