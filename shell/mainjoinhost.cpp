@@ -33,7 +33,7 @@ bool MainJoinHost::appendSelected() const {
 }
 
 QString MainJoinHost::wrapRootName() const {
-    return {};
+    return m_window.wrapRootName();
 }
 
 void MainJoinHost::setBusyPointer(bool busy) {

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -118,6 +120,13 @@ private slots:
         QTest::newRow("both modes") << QStringList{"--append", "--merge", "a.xml"};
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "a.xml"};
         QTest::newRow("-o without file") << QStringList{"a.xml", "-o"};
+        QTest::newRow("--wrap with --merge") << QStringList{"--merge", "--wrap", "r", "a.xml"};
+        QTest::newRow("--wrap without a mode") << QStringList{"--wrap", "r", "a.xml"};
+        QTest::newRow("--wrap without name") << QStringList{"--append", "a.xml", "--wrap"};
+        QTest::newRow("--wrap twice") << QStringList{"--append", "--wrap", "a", "--wrap", "b", "a.xml"};
+        QTest::newRow("root name with a colon") << QStringList{"--append", "--wrap", "x:r", "a.xml"};
+        QTest::newRow("root name beginning with a digit") << QStringList{"--append", "--wrap", "1r", "a.xml"};
+        QTest::newRow("empty root name") << QStringList{"--append", "--wrap", "", "a.xml"};
     }
 
     void usageErrors() {
@@ -229,6 +238,39 @@ private slots:
         const Run run = join({"--append", "a.xml"}, {}, path("log.txt"), {}, QIODevice::Append);
         QCOMPARE(run.status, 0);
         QVERIFY(readFile(path("log.txt")) == "before\n" + QByteArray("<a/>\n").repeated(100000));
+    }
+
+    void wrapOfTheSamplesIsOneDocumentWithTheirRootsInOrder() {
+        const QString samples = QCoreApplication::applicationDirPath() + "/Samples";
+        const QStringList names = QDir(samples).entryList(QDir::Files, QDir::Name);
+        QVERIFY(names.size() >= 2);
+        QStringList arguments{"--append", "--wrap", "files", "-o", "out.xml"};
+        QStringList roots{"files"};
+        for (const QString& name : names) {
+            arguments << samples + '/' + name;
+            roots << rootNames(readFile(samples + '/' + name)).first();
+        }
+        Run run = join(arguments);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.err, QByteArray());
+        const QByteArray wrapped = readFile(path("out.xml"));
+        QVERIFY(wrapped.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<files>\n"));
+        QCOMPARE(rootNames(wrapped), roots);
+
+        arguments.remove(3, 2); // the same to standard output
+        run = join(arguments);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, wrapped);
+    }
+
+    void wrapTellsOfDroppedEntitiesAndStillWrites() {
+        writeFile(path("a.xml"), "<!DOCTYPE a [<!ENTITY e \"x\">]>\n<a>&e;</a>");
+        const Run run = join({"--append", "--wrap", "all", "-o", "out.xml", "a.xml"});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, QByteArray("The document type declaration of a.xml declares entities. Wrapping leaves the "
+                                     "declaration out, so references to them in the joined document are undefined.\n"));
+        QCOMPARE(readFile(path("out.xml")),
+                 QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<all>\n<a>&e;</a>\n</all>\n"));
     }
 
     void progressShowsOnATerminalOnly_data() {
@@ -515,6 +557,22 @@ private:
             writeFile(inputs.last(), text);
         }
         return inputs;
+    }
+
+    /// The root's name, then the names of its element children, of a document libxml2 parses; nothing when it
+    /// does not parse.
+    static QStringList rootNames(const QByteArray& xml) {
+        std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> doc(
+            xmlReadMemory(xml.constData(), int(xml.size()), nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR),
+            xmlFreeDoc);
+        const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+        if (!root)
+            return {};
+        QStringList names{QString::fromUtf8(reinterpret_cast<const char*>(root->name))};
+        for (const xmlNode* child = root->children; child; child = child->next)
+            if (child->type == XML_ELEMENT_NODE)
+                names << QString::fromUtf8(reinterpret_cast<const char*>(child->name));
+        return names;
     }
 
     /// Runs corvanta-join; \a outputMode says how \a standardOutput is opened (truncated or appended to).
