@@ -16,11 +16,13 @@ namespace {
 
 class JoinRun {
 public:
-    explicit JoinRun(JoinHost& host)
+    JoinRun(JoinHost& host, std::stop_token stop)
         : m_host(host)
-        , m_steps([this](int step, const QString& description) {
-            m_host.showErrorReport(applicationErrorReport(description, location::JoinFiles, step, m_currentPath));
-        }) {}
+        , m_steps(
+              [this](int step, const QString& description) {
+                  m_host.showErrorReport(applicationErrorReport(description, location::JoinFiles, step, m_currentPath));
+              },
+              std::move(stop)) {}
 
     void run() {
         if (!m_steps.test(102, [&] { return m_host.itemCount() >= 1; })) {
@@ -82,8 +84,12 @@ private:
 
 } // namespace
 
-void joinFiles(JoinHost& host) {
-    JoinRun(host).run();
+void joinFiles(JoinHost& host, std::stop_token stop) {
+    try {
+        JoinRun(host, std::move(stop)).run();
+    } catch (const StepsStopped&) {
+        // The run's documents and working folder went as the exception passed.
+    }
 }
 
 } // namespace corvanta

@@ -141,9 +141,12 @@ public:
         , m_steps(steps) {}
 
     MergeOutcome run(const QString& workingPath) {
+        // The hourglass and the progress bar as in Append mode, under the numbers of the steps they go with.
+        m_steps.step(128, [&] { m_host.setBusyPointer(true); });
         int count = 0;
         m_steps.step(128, [&] { count = m_host.itemCount(); });
         for (int i = 1; i <= count; ++i) {
+            m_steps.step(130, [&] { m_host.setProgress(double(i) / m_host.itemCount() * 100.0); });
             ParsedXml current;
             QString path;
             QByteArray text; // stays empty when the input cannot be read: the parser then reports it
@@ -174,6 +177,8 @@ public:
             if (m_base)
                 m_base->save(workingPath);
         });
+        m_steps.step(170, [&] { m_host.setBusyPointer(false); });
+        m_steps.step(170, [&] { m_host.setProgress(0); });
         return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
     }
 

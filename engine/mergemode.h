@@ -17,8 +17,9 @@ enum class MergeOutcome {
     NotSaved,
 };
 
-/// Merge mode: parses every listed input, checks each against the one before it and moves
-/// second-level nodes of later inputs into the first document, which is saved to \a workingPath.
+/// Merge mode: parses every listed input, checks each against the one before it and moves second-level nodes of
+/// later inputs into the first document, which is saved to \a workingPath. Holds the host's busy pointer and moves
+/// its progress before each input is read, as Append mode does.
 MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath);
 
 } // namespace corvanta
