@@ -1,6 +1,7 @@
 #pragma once
 
 #include "joinhost.h"
+#include "joinreport.h"
 
 class QProgressBar;
 class QRadioButton;
@@ -28,6 +29,10 @@ public:
     void setResultsText(const JoinedText& text) override;
     void showResults() override;
     void hideMain() override;
+    JoinObserver& joinObserver() override;
+
+    /// Runs the join, telling \a report what it does; true when it reached the results window.
+    bool joinFilesReporting(JoinReport& report);
 
     /// Steps of the progress bar per percent: the bar counts in hundredths, so fractional progress shows.
     static constexpr int progressScale = 100;
@@ -38,6 +43,8 @@ private:
     FileListView& m_list;
     QRadioButton& m_appendButton;
     QProgressBar& m_progressBar;
+    JoinReport* m_report = nullptr; // only while joinFilesReporting() runs
+    bool m_resultsShown = false;
 };
 
 } // namespace corvanta

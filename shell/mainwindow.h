@@ -22,6 +22,7 @@ namespace corvanta {
 
 class AddFilesDialog;
 class FileListView;
+class JoinReport;
 class ResultsWindow;
 class MainJoinHost;
 class TabControl;
@@ -71,8 +72,11 @@ public slots:
     void addFolder();
     void clearList();
     void removeSelectedItems();
-    /// The join over the file list, in the mode of the option buttons.
+    /// The join over the file list, in the mode of the option buttons. Afterwards each item tells what it
+    /// contributed; when the join stopped on an item, that item alone is selected and marked.
     void startJoining();
+    /// Reads and parses every listed file as Merge would, marks each item and says how many would stop a Merge.
+    void checkFiles();
     /// The usage hint; on Yes, opens the picture of a bad XML file.
     void showHelp();
     /// Appends the sample files to the list; on Yes, opens their folder.
@@ -109,6 +113,7 @@ private:
     void onFileDrop(QDropEvent* event);
     void appendDropped(const QStringList& paths);
     void walk(const std::function<void(const PendingEvents&)>& scan);
+    void markJoinedItems(const JoinReport& report);
     void showFilesTab();
     void showOptionsTab();
     void resetPointer();
