@@ -2,6 +2,7 @@
 
 #include "xmldocument.h"
 
+#include <string_view>
 #include <unordered_map>
 
 namespace corvanta {
@@ -24,7 +25,11 @@ public:
     /// strings may belong to either dictionary).
     void move(xmlNode* node, xmlNode* parent);
 
+    /// The declarations in scope at \a element of the target, by prefix ("" for the default namespace).
+    using NamespaceScope = std::unordered_map<std::string_view, xmlNs*>;
+
 private:
+    const NamespaceScope& scopeAt(const xmlNode* element);
     void takeLeaf(xmlNode* leaf);
     void rehome(const xmlChar*& text);
     void rehome(xmlChar*& text);
@@ -33,6 +38,10 @@ private:
     xmlDict* m_sourceDict = nullptr;
     // Strings of the current source's dictionary met so far, with their shared copy in the target's once met again.
     std::unordered_map<const xmlChar*, const xmlChar*> m_strings;
+    // Declarations are only ever added to moved nodes, never to the parents they move under or above, so a
+    // parent's scope is gathered once; looking a prefix up along the ancestors for every moved node would make a
+    // merge under many declarations quadratic.
+    std::unordered_map<const xmlNode*, NamespaceScope> m_scopes;
 };
 
 } // namespace corvanta
