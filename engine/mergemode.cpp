@@ -138,7 +138,8 @@ class MergeRun {
 public:
     MergeRun(JoinHost& host, StepRunner& steps)
         : m_host(host)
-        , m_steps(steps) {}
+        , m_steps(steps)
+        , m_observer(host.joinObserver()) {}
 
     MergeOutcome run(const QString& workingPath) {
         // The hourglass and the progress bar as in Append mode, under the numbers of the steps they go with.
@@ -163,12 +164,15 @@ public:
                              [&] { m_host.showMessage(parseErrorMessage(path, current.error), JoinHost::Icon::None); });
             const RootShape shape = RootShape::of(path, current.doc.get());
             if (i == 1) {
+                m_observer.mergeBase(i, path, QString::fromStdString(shape.name),
+                                     childBaseNames(rootElement(current.doc.get())));
                 m_steps.step(166, [&] { m_base.emplace(std::move(current)); });
+            } else if (sameStructure(shape)) {
+                m_observer.mergeInput(i, path);
+                mergeIntoBase(current.doc.get());
             } else {
-                if (sameStructure(shape))
-                    mergeIntoBase(current.doc.get());
-                else
-                    return stopOnDifference();
+                m_observer.mergeStopped(i, path);
+                return stopOnDifference();
             }
             m_previous = shape;
             // A merged document is released here, at once; only the base document stays.
@@ -225,15 +229,19 @@ private:
                 if (name.empty())
                     continue;
                 // A failing lookup counts as "not there": the node is appended.
-                if (!m_steps.test(162, [&] { return !m_base->nodeExists(j, name); }))
+                if (!m_steps.test(162, [&] { return !m_base->nodeExists(j, name); })) {
+                    m_observer.nodeSkipped(j, name);
                     continue;
-                m_steps.step(164, [&] { m_base->append(j, candidate); });
+                }
+                if (m_steps.step(164, [&] { m_base->append(j, candidate); }))
+                    m_observer.nodeAdded(j, baseName(candidate)); // as it lives now, in the base document
             }
         }
     }
 
     JoinHost& m_host;
     StepRunner& m_steps;
+    JoinObserver& m_observer;
     std::optional<BaseDocument> m_base;
     RootShape m_previous;
 };

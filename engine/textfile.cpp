@@ -40,11 +40,14 @@ bool isUtf16(const QByteArray& bytes) {
     return first == 0xFF || first == 0xFE;
 }
 
+bool isUtf16BigEndian(const QByteArray& bytes) {
+    return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+           static_cast<unsigned char>(bytes[1]) == 0xFF;
+}
+
 QString decodeUtf16(const QByteArray& bytes) {
-    const bool bigEndian = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
-                           static_cast<unsigned char>(bytes[1]) == 0xFF;
     // By default Qt drops the byte-order mark; the text keeps it as U+FEFF.
-    QStringDecoder decoder(bigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+    QStringDecoder decoder(isUtf16BigEndian(bytes) ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
                            QStringConverter::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (bytes.size() % 2 != 0)
@@ -80,7 +83,28 @@ QString readTextFile(const QString& path) {
 }
 
 QByteArray readTextFileEncoded(const QString& path) {
-    return encodeFileText(readTextFileBytes(path));
+    std::optional<TextReading> reading;
+    return readTextFileEncoded(path, reading);
+}
+
+QByteArray readTextFileEncoded(const QString& path, std::optional<TextReading>& reading) {
+    if (!fileExists(path)) {
+        reading = TextReading::Missing;
+        return {};
+    }
+    const QByteArray bytes = readAll(path);
+    if (bytes.isEmpty()) {
+        reading = TextReading::Empty;
+        return kEmptyFileText.toLatin1();
+    }
+    QByteArray encoded = encodeFileText(bytes);
+    if (isUtf16(bytes))
+        reading = isUtf16BigEndian(bytes) ? TextReading::Utf16BE : TextReading::Utf16LE;
+    else
+        // Valid sequences come out as they went in and every other byte grows to two or three bytes, so the
+        // sizes tell without a second pass over the text.
+        reading = encoded.size() == bytes.size() ? TextReading::Utf8 : TextReading::Windows1252;
+    return encoded;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
@@ -40,6 +41,9 @@ std::string_view baseName(const xmlNode* node);
 
 /// Number of child nodes of \a node, of every type.
 qsizetype childCount(const xmlNode* node);
+
+/// baseName() of every child node of \a node, in document order; none for a null \a node.
+QStringList childBaseNames(const xmlNode* node);
 
 /// Removes every text node that holds only white space (space, tab, CR, LF) below \a root, except under an
 /// element whose xml:space is "preserve"; indentation then never counts as a node.
