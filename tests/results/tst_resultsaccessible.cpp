@@ -1,12 +1,12 @@
 #include "resultsview.h"
 
 #include <QAccessible>
-#include <private/qguiapplication_p.h>
-#include <qpa/qplatformaccessibility.h>
-#include <qpa/qplatformintegration.h>
 #include <QScrollBar>
 #include <QTest>
 #include <memory>
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 using namespace corvanta;
 
@@ -122,8 +122,8 @@ private slots:
         QTest::newRow("character: surrogate pair")
             << 6 << QAccessible::CharBoundary << u" "_qs << u"\U0001F600"_qs << u" "_qs;
         QTest::newRow("character: cr lf") << 26 << QAccessible::CharBoundary << u"!"_qs << u"\r\n"_qs << u"<"_qs;
-        QTest::newRow("word with an accent")
-            << 2 << QAccessible::WordBoundary << QString() << u"Caf\u00e9"_qs << u" \U0001F600 "_qs; // a picture is no word
+        QTest::newRow("word with an accent") << 2 << QAccessible::WordBoundary << QString() << u"Caf\u00e9"_qs
+                                             << u" \U0001F600 "_qs; // a picture is no word
         QTest::newRow("word after punctuation")
             << 39 << QAccessible::WordBoundary << u"\">"_qs << u"na\u00efve"_qs << u"</"_qs;
         QTest::newRow("sentence") << 20 << QAccessible::SentenceBoundary << u"Caf\u00e9 \U0001F600 cr\u00e8me. "_qs
