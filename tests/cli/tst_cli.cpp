@@ -130,6 +130,7 @@ private slots:
         QTest::newRow("--check with -o") << QStringList{"--check", "-o", "out.xml", "a.xml"};
         QTest::newRow("--check with --report") << QStringList{"--check", "--report", "r.json", "a.xml"};
         QTest::newRow("--check without path") << QStringList{"--check", "--json"};
+        QTest::newRow("-o with an empty file name") << QStringList{"-o", "", "a.xml"};
     }
 
     void usageErrors() {
@@ -283,7 +284,7 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, kilobytesFree);
         writeFile(path("a.xml"), "A");
-        writeFile(path("big.xml"), QByteArray(200 * 1024, 'b'));
+        writeFile(path("big.xml"), QByteArray(200 * qsizetype(1024), 'b'));
         std::optional<SmallFileSystem> small;
         QString output = QStringLiteral("/dev/full");
         if (kilobytesFree > 0) {

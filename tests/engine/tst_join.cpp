@@ -154,7 +154,7 @@ private slots:
         qputenv("TEMP", QFile::encodeName(small.path()));
         const QString a = path("a.xml"), b = path("b.xml"), c = path("c.xml"), folder = path("folder.xml");
         for (const QString& input : {a, b, c})
-            writeFile(input, QByteArray(40 * 1024, 'x'));
+            writeFile(input, QByteArray(40 * qsizetype(1024), 'x'));
         QVERIFY(QDir().mkpath(folder));
 
         RecordingHost host({a, b, c, folder}, true);
@@ -189,7 +189,7 @@ private slots:
         const QStringList reports = host.reports();
         QCOMPARE(reports.size(), 2);
         for (const QString& input : {pipe, zero}) {
-            const QString report = reports[input == pipe ? 0 : 1];
+            const QString& report = reports[input == pipe ? 0 : 1];
             QVERIFY(report.startsWith(input + ": not a regular file\r\nin Quorvel5/20/2014.Form1.Start at line 118"));
             QVERIFY(report.endsWith("\r\nfile1: " + input));
         }

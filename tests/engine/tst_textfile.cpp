@@ -205,7 +205,7 @@ private slots:
         if (!small.isMounted())
             QSKIP(qPrintable(small.whyNot()));
         const QString path = small.filePath("out.txt");
-        const QByteArray block(40 * 1024, 'x');
+        const QByteArray block(40 * qsizetype(1024), 'x');
 
         appendToFile(path, block);
         QCOMPARE(failureOf([&] { appendToFile(path, block); }), path + ": No space left on device");
@@ -220,7 +220,7 @@ private slots:
         const QString path = small.filePath("save.xml");
         writeFile(path, "old");
 
-        QCOMPARE(failureOf([&] { writeTextFile(QStringLiteral("z").repeated(100 * 1024), path); }),
+        QCOMPARE(failureOf([&] { writeTextFile(QStringLiteral("z").repeated(100 * qsizetype(1024)), path); }),
                  path + ": No space left on device");
         QCOMPARE(readFile(path), QByteArray("old"));
         QCOMPARE(QDir(small.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
