@@ -1,5 +1,6 @@
 #include "findbar.h"
 
+#include "resultsaccessible.h"
 #include "resultsview.h"
 
 #include <QAction>
@@ -19,7 +20,9 @@ FindBar::FindBar(ResultsView* view, QWidget* window)
     , m_field(new QLineEdit(this))
     , m_matchCase(new QCheckBox(tr("Match &case"), this))
     , m_status(new QLabel(this)) {
+    installResultsAccessibility();
     setObjectName(QStringLiteral("findBar"));
+    setAccessibleName(tr("Find"));
     setFrameShape(QFrame::StyledPanel);
     hide();
 

@@ -1,5 +1,6 @@
 #include "resultsaccessible.h"
 
+#include "findbar.h"
 #include "resultsview.h"
 
 #include <QFontInfo>
@@ -54,12 +55,16 @@ QString rgb(const QColor& colour) {
     return QStringLiteral("rgb(%1,%2,%3)").arg(colour.red()).arg(colour.green()).arg(colour.blue());
 }
 
+// QAccessible keeps the interfaces in its cache and deletes each when its widget goes.
 QAccessibleInterface* createResultsAccessible(const QString& className, QObject* object) {
-    if (className != QLatin1String(ResultsView::staticMetaObject.className()))
-        return nullptr;
-    auto* view = qobject_cast<ResultsView*>(object);
-    // QAccessible keeps the interface in its cache and deletes it when the view goes.
-    return view ? new ResultsAccessible(view) : nullptr;
+    if (className == QLatin1String(ResultsView::staticMetaObject.className()))
+        if (auto* view = qobject_cast<ResultsView*>(object))
+            return new ResultsAccessible(view);
+    // As a QFrame the find bar would be announced as a window frame; it is a tool bar, as in web browsers.
+    if (className == QLatin1String(FindBar::staticMetaObject.className()))
+        if (auto* bar = qobject_cast<FindBar*>(object))
+            return new QAccessibleWidget(bar, QAccessible::ToolBar);
+    return nullptr;
 }
 
 } // namespace

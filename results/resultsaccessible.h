@@ -48,7 +48,8 @@ private:
     QString spanText(qsizetype start, qsizetype end, int* startOffset, int* endOffset) const;
 };
 
-/// Makes QAccessible answer for every ResultsView with a ResultsAccessible; installing it again does nothing.
+/// Makes QAccessible answer for every ResultsView with a ResultsAccessible, and for every FindBar as for a tool bar;
+/// installing it again does nothing.
 void installResultsAccessibility();
 
 } // namespace corvanta

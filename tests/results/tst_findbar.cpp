@@ -1,6 +1,7 @@
 #include "findbar.h"
 #include "resultsview.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -100,6 +101,7 @@ private slots:
         QTest::keyClick(field(), Qt::Key_Return);
 
         QCOMPARE(status(), QStringLiteral("Not found"));
+        QCOMPARE(field()->accessibleDescription(), QStringLiteral("Not found"));
         QCOMPARE(m_view->selectionStart(), 6);
         QCOMPARE(m_view->selectionLength(), 4);
 
@@ -134,6 +136,19 @@ private slots:
         QCOMPARE(m_view->selectedText(), QStringLiteral("n=\"1500\""));
         QVERIFY(row >= m_view->firstVisibleRow());
         QVERIFY(row < m_view->firstVisibleRow() + m_view->visibleRowCount());
+    }
+
+    void announcedAsAFindToolBar() {
+        QTest::keyClick(m_view, Qt::Key_F, Qt::ControlModifier);
+
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(m_bar);
+        QVERIFY(bar);
+        QCOMPARE(bar->role(), QAccessible::ToolBar);
+        QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Find"));
+        QAccessibleInterface* edit = QAccessible::queryAccessibleInterface(field());
+        QCOMPARE(edit->role(), QAccessible::EditableText);
+        QCOMPARE(edit->text(QAccessible::Name), QStringLiteral("Find"));
+        QVERIFY(edit->state().focused);
     }
 
     // F3 from the text with the bar closed opens it; with an empty field there is nothing to find yet.
