@@ -9,12 +9,16 @@ QString supportAddress() {
 }
 
 QString applicationErrorReport(const QString& description, const QString& location, int step,
-                               const std::optional<QString>& fileLine) {
+                               const std::optional<QString>& fileLine, qsizetype moreFailures) {
     QString text = description + QStringLiteral("\r\n") + location + QStringLiteral("at line ") +
                    QString::number(step) + QStringLiteral("\r\rPlease email screenshot of this message to ") +
                    supportAddress();
     if (fileLine)
         text += QStringLiteral("\r\nfile1: ") + *fileLine;
+    if (moreFailures > 0)
+        text += QStringLiteral("\r\nThis step failed for %1 more %2 under the same top-level node.")
+                    .arg(moreFailures)
+                    .arg(moreFailures == 1 ? QStringLiteral("node") : QStringLiteral("nodes"));
     return text;
 }
 

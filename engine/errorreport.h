@@ -15,9 +15,10 @@ inline constexpr auto GoBack = "in Quorvel5/20/2014.Form2.Back ";
 /// The address users are asked to mail a screenshot to (a build setting).
 QString supportAddress();
 
-/// Text of the application error report. \a fileLine is given by the join only.
+/// Text of the application error report. \a fileLine is given by the join only. When the same step failed
+/// \a moreFailures more times under one top-level node of a merge, one more line says how often.
 QString applicationErrorReport(const QString& description, const QString& location, int step,
-                               const std::optional<QString>& fileLine = std::nullopt);
+                               const std::optional<QString>& fileLine = std::nullopt, qsizetype moreFailures = 0);
 
 /// \a text with every CR LF and lone CR turned into LF, as message boxes and the console show lines.
 QString displayLines(QString text);

@@ -7,6 +7,7 @@
 #include "textfile.h"
 #include "workingfolder.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <optional>
 
@@ -18,8 +19,9 @@ class JoinRun {
 public:
     explicit JoinRun(JoinHost& host)
         : m_host(host)
-        , m_steps([this](int step, const QString& description) {
-            m_host.showErrorReport(applicationErrorReport(description, location::JoinFiles, step, m_currentPath));
+        , m_steps([this](int step, const QString& description, qsizetype moreFailures) {
+            m_host.showErrorReport(
+                applicationErrorReport(description, location::JoinFiles, step, m_currentPath, moreFailures));
         }) {}
 
     void run() {
@@ -30,6 +32,10 @@ public:
         m_steps.step(104, [&] {
             m_folder.emplace();
             m_workingPath = m_folder->workingPath();
+            if (m_workingPath.isEmpty())
+                throw Failure(
+                    QStringLiteral("Cannot make a working folder in %1: %2")
+                        .arg(QDir::toNativeSeparators(WorkingFolder::temporaryRoot()), m_folder->errorString()));
         });
         if (m_steps.test(108, [&] { return m_host.appendSelected(); })) {
             runAppendMode();

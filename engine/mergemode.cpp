@@ -81,10 +81,14 @@ public:
     /// NodeExists: true when top-level node \a j already has a child of base name \a name.
     bool nodeExists(qsizetype j, std::string_view name) { return names(j).count(name) != 0; }
 
-    void takeNodesFrom(xmlDoc* source) {
+    /// Nodes come from \a source, whose text was \a sourceSize bytes long, from now on.
+    void takeNodesFrom(xmlDoc* source, qsizetype sourceSize) {
         if (m_mover)
-            m_mover->setSource(source);
+            m_mover->setSource(source, sourceSize);
     }
+
+    /// The entities that the nodes taken from the current source refer to and that keep an unresolved reference.
+    QStringList unresolvedEntities() const { return m_mover ? m_mover->unresolvedEntities() : QStringList(); }
 
     /// Moves \a node to the end of top-level node \a j.
     void append(qsizetype j, xmlNode* node) {
@@ -96,8 +100,7 @@ public:
                               .arg(j + 1)
                               .arg(describeNodeType(top)));
         std::unordered_set<std::string_view>& present = names(j);
-        m_mover->move(node, top);
-        present.insert(baseName(node)); // the name as it lives now in this document
+        present.insert(m_mover->move(node, top)); // the name as it lives now in this document
     }
 
     /// Writes the document to \a path; a document without a root writes nothing.
@@ -151,6 +154,7 @@ public:
                 path = m_host.itemText(i);
                 text = readTextFileEncoded(path);
             });
+            const qsizetype textSize = text.size();
             const bool parsed = m_steps.test(134, [&] {
                 current = parseXml(std::move(text), path);
                 return bool(current.doc);
@@ -163,7 +167,7 @@ public:
                 m_steps.step(166, [&] { m_base.emplace(std::move(current)); });
             } else {
                 if (sameStructure(shape))
-                    mergeIntoBase(current.doc.get());
+                    mergeIntoBase(current.doc.get(), textSize, path);
                 else
                     return stopOnDifference();
             }
@@ -171,7 +175,8 @@ public:
             // A merged document is released here, at once; only the base document stays.
         }
         const bool saved = m_steps.step(170, [&] {
-            if (m_base)
+            // Without a working file (step 104 said why) there is nothing to save to.
+            if (m_base && !workingPath.isEmpty())
                 m_base->save(workingPath);
         });
         return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
@@ -203,15 +208,18 @@ private:
         return MergeOutcome::Stopped;
     }
 
-    void mergeIntoBase(xmlDoc* current) {
+    void mergeIntoBase(xmlDoc* current, qsizetype textSize, const QString& path) {
         if (!m_base)
             return;
-        m_base->takeNodesFrom(current);
+        m_base->takeNodesFrom(current, textSize);
         qsizetype j = 0;
         for (xmlNode* top = rootElement(current)->children; top; top = top->next, ++j) {
             // Only an element has child nodes; an entity reference's children are its declaration.
             if (top->type != XML_ELEMENT_NODE)
                 continue;
+            // A step that fails for one node often fails for all its siblings (a first document whose top-level
+            // node cannot hold children): one report per step and top-level node, saying how often.
+            FailureTally failures;
             // The next sibling is taken before a node moves, so none is skipped or repeated.
             xmlNode* next = nullptr;
             for (xmlNode* candidate = top->children; candidate; candidate = next) {
@@ -220,11 +228,20 @@ private:
                 if (name.empty())
                     continue;
                 // A failing lookup counts as "not there": the node is appended.
-                if (!m_steps.test(162, [&] { return !m_base->nodeExists(j, name); }))
+                if (!m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); }))
                     continue;
-                m_steps.step(164, [&] { m_base->append(j, candidate); });
+                m_steps.step(164, &failures, [&] { m_base->append(j, candidate); });
             }
+            m_steps.report(failures);
         }
+        for (const QString& entity : m_base->unresolvedEntities())
+            m_steps.step(164, [&] {
+                m_host.showMessage(QStringLiteral("%1 refers to the external entity \"%2\", which the first document "
+                                                  "does not declare the same way. External entities are never read: "
+                                                  "the moved nodes keep the reference \"&%2;\".")
+                                       .arg(path, entity),
+                                   JoinHost::Icon::Warning);
+            });
     }
 
     JoinHost& m_host;

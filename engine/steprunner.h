@@ -6,41 +6,87 @@
 #include <exception>
 #include <functional>
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace corvanta {
+
+/// Failures held back while a step runs once per node: the first failure of each step, in the order they came,
+/// and how many more times that step failed.
+class FailureTally {
+public:
+    struct Entry {
+        int step;
+        QString description;
+        qsizetype more;
+    };
+
+    void add(int step, const QString& description) {
+        for (Entry& entry : m_entries)
+            if (entry.step == step) {
+                ++entry.more;
+                return;
+            }
+        m_entries.push_back({step, description, 0});
+    }
+
+    /// Hands over the entries and starts afresh.
+    std::vector<Entry> take() { return std::exchange(m_entries, {}); }
+
+private:
+    std::vector<Entry> m_entries;
+};
 
 /// Runs numbered steps of a reporting procedure: a step that fails is reported with its number and the procedure
 /// goes on with the next step, as the caller decides.
 class StepRunner {
 public:
     using Reporter = std::function<void(int step, const QString& description)>;
+    /// Also told how many more times the same step failed, for failures held back in a FailureTally.
+    using TallyReporter = std::function<void(int step, const QString& description, qsizetype moreFailures)>;
 
     explicit StepRunner(Reporter reporter)
+        : m_reporter([plain = std::move(reporter)](int step, const QString& description, qsizetype) {
+            plain(step, description);
+        }) {}
+    explicit StepRunner(TallyReporter reporter)
         : m_reporter(std::move(reporter)) {}
 
     /// Runs \a body as step \a number; returns false when it failed (the failure has been reported).
-    template <typename Body> bool step(int number, Body&& body) {
+    template <typename Body> bool step(int number, Body&& body) { return step(number, nullptr, body); }
+
+    /// As step(), but a failure goes to \a tally, to be reported by report(tally).
+    template <typename Body> bool step(int number, FailureTally* tally, Body&& body) {
         try {
             body();
             return true;
         } catch (...) {
-            report(number, std::current_exception());
+            fail(number, std::current_exception(), tally);
             return false;
         }
     }
 
     /// Evaluates the test of step \a number. A test that fails counts as held, so the steps it guards run.
-    template <typename Test> bool test(int number, Test&& condition) {
+    template <typename Test> bool test(int number, Test&& condition) { return test(number, nullptr, condition); }
+
+    /// As test(), but a failure goes to \a tally.
+    template <typename Test> bool test(int number, FailureTally* tally, Test&& condition) {
         try {
             return condition();
         } catch (...) {
-            report(number, std::current_exception());
+            fail(number, std::current_exception(), tally);
             return true;
         }
     }
 
+    /// Reports what \a tally holds, one report per step, and empties it.
+    void report(FailureTally& tally) {
+        for (const FailureTally::Entry& entry : tally.take())
+            m_reporter(entry.step, entry.description, entry.more);
+    }
+
 private:
-    void report(int number, const std::exception_ptr& error) {
+    void fail(int number, const std::exception_ptr& error, FailureTally* tally) {
         QString description;
         try {
             std::rethrow_exception(error);
@@ -51,10 +97,13 @@ private:
         } catch (const std::exception& other) {
             description = QString::fromLocal8Bit(other.what());
         }
-        m_reporter(number, description);
+        if (tally)
+            tally->add(number, description);
+        else
+            m_reporter(number, description, 0);
     }
 
-    Reporter m_reporter;
+    TallyReporter m_reporter;
 };
 
 } // namespace corvanta

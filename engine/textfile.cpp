@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QtEndian>
 
 namespace corvanta {
 
@@ -18,31 +19,41 @@ QString describe(const QFileDevice& file, const QString& path) {
     return QStringLiteral("%1: %2").arg(path, file.errorString());
 }
 
-// The whole content of an existing path; throws when it cannot be read (a folder, no access, an I/O error).
+// The whole content of an existing path; throws when it cannot be read (a folder, no access, an I/O error). The
+// description is the system's reason alone: the report names the file on a line of its own.
 QByteArray readAll(const QString& path) {
     QFile file(path);
     const QFileInfo info(path);
     if (info.isDir())
-        throw Failure(QStringLiteral("%1: Is a directory").arg(path));
+        throw Failure(QStringLiteral("Is a directory"));
     // Checked before opening: a named pipe would block the open for ever, a device like /dev/zero never ends.
     if (!info.isFile())
-        throw Failure(QStringLiteral("%1: not a regular file").arg(path));
+        throw Failure(QStringLiteral("not a regular file"));
     if (!file.open(QIODevice::ReadOnly))
-        throw Failure(describe(file, path));
+        throw Failure(file.errorString());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw Failure(describe(file, path));
+        throw Failure(file.errorString());
     return bytes;
 }
 
-bool isUtf16(const QByteArray& bytes) {
-    const auto first = static_cast<unsigned char>(bytes.front());
-    return first == 0xFF || first == 0xFE;
+enum class Wide { None, Utf16LE, Utf16BE, Utf32LE, Utf32BE };
+
+// UTF-32 by its byte-order mark; UTF-16 for any other first byte 0xFF or 0xFE (big-endian only with its mark).
+Wide wideEncoding(QByteArrayView bytes) {
+    if (bytes.startsWith(QByteArrayView("\xFF\xFE\0\0", 4)))
+        return Wide::Utf32LE;
+    if (bytes.startsWith(QByteArrayView("\0\0\xFE\xFF", 4)))
+        return Wide::Utf32BE;
+    if (bytes.startsWith("\xFE\xFF"))
+        return Wide::Utf16BE;
+    if (!bytes.isEmpty() &&
+        (static_cast<unsigned char>(bytes.front()) == 0xFF || static_cast<unsigned char>(bytes.front()) == 0xFE))
+        return Wide::Utf16LE;
+    return Wide::None;
 }
 
-QString decodeUtf16(const QByteArray& bytes) {
-    const bool bigEndian = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
-                           static_cast<unsigned char>(bytes[1]) == 0xFF;
+QString decodeUtf16(QByteArrayView bytes, bool bigEndian) {
     // By default Qt drops the byte-order mark; the text keeps it as U+FEFF.
     QStringDecoder decoder(bigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
                            QStringConverter::Flag::ConvertInitialBom);
@@ -52,6 +63,37 @@ QString decodeUtf16(const QByteArray& bytes) {
     return text;
 }
 
+// By hand: Qt's UTF-32 decoder passes surrogates and values past U+10FFFF on as broken UTF-16.
+QString decodeUtf32(QByteArrayView bytes, bool bigEndian) {
+    QString text;
+    text.reserve(bytes.size() / 4 + 1);
+    for (qsizetype i = 0; i + 4 <= bytes.size(); i += 4) {
+        const char32_t unit =
+            bigEndian ? qFromBigEndian<quint32>(bytes.data() + i) : qFromLittleEndian<quint32>(bytes.data() + i);
+        if (unit > 0x10FFFF || (unit >= 0xD800 && unit <= 0xDFFF))
+            text.append(QChar::ReplacementCharacter);
+        else
+            text.append(QChar::fromUcs4(unit));
+    }
+    if (bytes.size() % 4 != 0)
+        text.append(QChar::ReplacementCharacter); // the final incomplete unit
+    return text;
+}
+
+QString decodeWide(QByteArrayView bytes, Wide encoding) {
+    switch (encoding) {
+    case Wide::Utf16LE:
+    case Wide::Utf16BE:
+        return decodeUtf16(bytes, encoding == Wide::Utf16BE);
+    case Wide::Utf32LE:
+    case Wide::Utf32BE:
+        return decodeUtf32(bytes, encoding == Wide::Utf32BE);
+    case Wide::None:
+        break;
+    }
+    return decodeSystemCodePage(bytes);
+}
+
 } // namespace
 
 bool fileExists(const QString& path) {
@@ -59,11 +101,12 @@ bool fileExists(const QString& path) {
 }
 
 QString decodeFileText(const QByteArray& bytes) {
-    return !bytes.isEmpty() && isUtf16(bytes) ? decodeUtf16(bytes) : decodeSystemCodePage(bytes);
+    return decodeWide(bytes, wideEncoding(bytes));
 }
 
 QByteArray encodeFileText(const QByteArray& bytes) {
-    return !bytes.isEmpty() && isUtf16(bytes) ? encodeSystemCodePage(decodeUtf16(bytes)) : recodeSystemCodePage(bytes);
+    const Wide encoding = wideEncoding(bytes);
+    return encoding == Wide::None ? recodeSystemCodePage(bytes) : encodeSystemCodePage(decodeWide(bytes, encoding));
 }
 
 QByteArray readTextFileBytes(const QString& path) {
@@ -138,6 +181,7 @@ void removeFile(const QString& path) {
 void writeTextFile(const QString& text, const QString& path) {
     writeFileAtomically(encodeSystemCodePage(text), path);
 }
+
 
 void writeFileAtomically(const QByteArray& bytes, const QString& path) {
     QSaveFile file(path);

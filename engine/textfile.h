@@ -11,10 +11,12 @@ namespace corvanta {
 /// True when \a path names an existing file or folder; never fails.
 bool fileExists(const QString& path);
 
-/// The whole text of a file: empty for a missing path, "empty file" for a zero-length file, UTF-16 when the
-/// first byte is 0xFF (little-endian) or 0xFE (big-endian when the second byte is 0xFF, else little-endian),
-/// the system code page otherwise. Throws Failure when the file exists but cannot be read, and without opening it
-/// when it is not a regular file once links are followed (a folder, a named pipe, a device).
+/// The whole text of a file: empty for a missing path, "empty file" for a zero-length file, UTF-32 when it starts
+/// with FF FE 00 00 (little-endian) or 00 00 FE FF (big-endian), else UTF-16 when the first byte is 0xFF
+/// (little-endian) or 0xFE (big-endian when the second byte is 0xFF, else little-endian), the system code page
+/// otherwise. A byte-order mark stays as U+FEFF. Throws Failure, with the system's reason alone, when the file
+/// exists but cannot be read, and without opening it when it is not a regular file once links are followed (a
+/// folder, a named pipe, a device).
 QString readTextFile(const QString& path);
 
 /// readTextFile() already encoded in the system code page, for callers that write it straight out again.

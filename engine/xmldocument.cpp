@@ -4,6 +4,8 @@
 #include "textfile.h"
 
 #include <QFile>
+#include <cstddef>
+#include <new>
 #include <vector>
 
 namespace corvanta {
@@ -40,27 +42,69 @@ int writeToSaveFile(void* context, const char* buffer, int length) {
     return length;
 }
 
-// libxml2 would also print a failed write to standard error, where the command-line joiner shows only messages;
-// the failure reaches the user as a Failure instead.
-class QuietIoErrors {
+// libxml2's formatter writes no indentation anywhere below an element that has a text, CDATA or entity
+// reference child, but knows nothing of xml:space. An empty text node at the top of each preserve scope
+// therefore keeps the whole scope as it is; it writes nothing itself, and goes again after the save.
+class PreserveMarkers {
 public:
-    QuietIoErrors()
-        : m_previous(xmlStructuredError)
-        , m_previousContext(xmlStructuredErrorContext) {
-        xmlSetStructuredErrorFunc(nullptr, &ignore);
+    explicit PreserveMarkers(xmlDoc* doc) {
+        std::vector<xmlNode*> pending;
+        if (xmlNode* root = rootElement(doc))
+            pending.push_back(root);
+        while (!pending.empty()) {
+            xmlNode* element = pending.back();
+            pending.pop_back();
+            if (hasTextChild(element))
+                continue; // written as it is already
+            if (isSpacePreserve(element, false)) {
+                if (element->children)
+                    mark(element);
+                continue;
+            }
+            for (xmlNode* child = element->children; child; child = child->next)
+                if (child->type == XML_ELEMENT_NODE)
+                    pending.push_back(child);
+        }
     }
-    ~QuietIoErrors() { xmlSetStructuredErrorFunc(m_previousContext, m_previous); }
-    QuietIoErrors(const QuietIoErrors&) = delete;
-    QuietIoErrors& operator=(const QuietIoErrors&) = delete;
+    ~PreserveMarkers() {
+        for (xmlNode* marker : m_markers) {
+            xmlUnlinkNode(marker);
+            xmlFreeNode(marker);
+        }
+    }
+    PreserveMarkers(const PreserveMarkers&) = delete;
+    PreserveMarkers& operator=(const PreserveMarkers&) = delete;
 
 private:
-    static void ignore(void* /*context*/, xmlError* /*error*/) {}
+    static bool hasTextChild(const xmlNode* element) {
+        for (const xmlNode* child = element->children; child; child = child->next)
+            if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE ||
+                child->type == XML_ENTITY_REF_NODE)
+                return true;
+        return false;
+    }
 
-    xmlStructuredErrorFunc m_previous;
-    void* m_previousContext;
+    void mark(xmlNode* element) {
+        XmlNodeList marker(xmlNewDocText(element->doc, xmlChars("")));
+        if (!marker)
+            throw std::bad_alloc();
+        m_markers.push_back(marker.get());
+        xmlAddChild(element, marker.release()); // never merged: the element has no text child
+    }
+
+    std::vector<xmlNode*> m_markers;
 };
 
 } // namespace
+
+bool holdsText(const xmlNode* element) {
+    for (const xmlNode* child = element->children; child; child = child->next) {
+        if ((child->type == XML_TEXT_NODE && !xmlIsBlankNode(child)) || child->type == XML_CDATA_SECTION_NODE ||
+            child->type == XML_ENTITY_REF_NODE)
+            return true;
+    }
+    return false;
+}
 
 xmlNode* rootElement(const xmlDoc* doc) {
     return doc ? xmlDocGetRootElement(doc) : nullptr;
@@ -90,8 +134,7 @@ qsizetype childCount(const xmlNode* node) {
 void dropBlankText(xmlNode* root) {
     if (!root || root->type != XML_ELEMENT_NODE)
         return;
-    // libxml2's NOBLANKS keeps some blanks (mixed content, "<a> </a>"), so every element is visited. A work list
-    // instead of recursion: depth is bounded only by the parser.
+    // A work list instead of recursion: depth is bounded only by the parser.
     struct Pending {
         xmlNode* element;
         bool preserve;
@@ -100,10 +143,11 @@ void dropBlankText(xmlNode* root) {
     while (!pending.empty()) {
         const Pending current = pending.back();
         pending.pop_back();
+        const bool dropBlanks = !current.preserve && !holdsText(current.element);
         xmlNode* next = nullptr;
         for (xmlNode* child = current.element->children; child; child = next) {
             next = child->next;
-            if (child->type == XML_TEXT_NODE && !current.preserve && xmlIsBlankNode(child)) {
+            if (dropBlanks && child->type == XML_TEXT_NODE && xmlIsBlankNode(child)) {
                 xmlUnlinkNode(child);
                 xmlFreeNode(child);
             } else if (child->type == XML_ELEMENT_NODE) {
@@ -111,6 +155,16 @@ void dropBlankText(xmlNode* root) {
             }
         }
     }
+}
+
+QuietLibxml2::QuietLibxml2()
+    : m_handler(xmlStructuredError)
+    , m_context(xmlStructuredErrorContext) {
+    xmlSetStructuredErrorFunc(nullptr, [](void*, xmlError*) {});
+}
+
+QuietLibxml2::~QuietLibxml2() {
+    xmlSetStructuredErrorFunc(m_context, m_handler);
 }
 
 void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration) {
@@ -122,11 +176,12 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration) {
     // Unbuffered: libxml2 hands over blocks of its own, and a failed write is then seen with its reason at once.
     if (!target.file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         throw Failure(QStringLiteral("%1: %2").arg(path, target.file.errorString()));
+    const PreserveMarkers markers(doc);
     // XML_SAVE_NO_XHTML: an XHTML document type must not switch the output to XHTML rules.
     const int options = XML_SAVE_FORMAT | XML_SAVE_NO_XHTML | (withDeclaration ? 0 : XML_SAVE_NO_DECL);
     int written = -1;
     {
-        const QuietIoErrors quiet;
+        const QuietLibxml2 quiet; // a failed write reaches the user as a Failure, not on standard error
         const XmlSaveContext save(xmlSaveToIO(&writeToSaveFile, nullptr, &target, "UTF-8", options));
         if (save && xmlSaveDoc(save.get(), doc) == 0)
             written = xmlSaveFlush(save.get());

@@ -3,6 +3,7 @@
 #include <QString>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xmlsave.h>
 #include <memory>
 #include <string_view>
@@ -15,6 +16,7 @@ struct XmlDeleter {
     void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
     void operator()(xmlSaveCtxt* context) const { xmlSaveClose(context); }
     void operator()(xmlChar* text) const { xmlFree(text); }
+    void operator()(xmlNode* node) const { xmlFreeNodeList(node); }
 };
 
 /// An owned XML document; null stands for a document that has no nodes (a failed parse).
@@ -23,6 +25,8 @@ using XmlDocument = std::unique_ptr<xmlDoc, XmlDeleter>;
 using XmlParserContext = std::unique_ptr<xmlParserCtxt, XmlDeleter>;
 /// An owned save context.
 using XmlSaveContext = std::unique_ptr<xmlSaveCtxt, XmlDeleter>;
+/// Owned nodes that are in no tree: the first of a list of siblings, freed with the rest of the list.
+using XmlNodeList = std::unique_ptr<xmlNode, XmlDeleter>;
 /// An owned string that libxml2 allocated.
 using XmlString = std::unique_ptr<xmlChar, XmlDeleter>;
 
@@ -41,13 +45,30 @@ std::string_view baseName(const xmlNode* node);
 /// Number of child nodes of \a node, of every type.
 qsizetype childCount(const xmlNode* node);
 
-/// Removes every text node that holds only white space (space, tab, CR, LF) below \a root, except under an
-/// element whose xml:space is "preserve"; indentation then never counts as a node.
+/// Removes the text nodes that hold only white space (space, tab, CR, LF) from every element at or below \a root
+/// that holds no text of its own (text that is not only white space, a CDATA section or an entity reference),
+/// except in the scope of xml:space="preserve". Indentation between elements then never counts as a node, while
+/// the spaces of mixed content stay.
 void dropBlankText(xmlNode* root);
 
-/// Saves \a doc to \a path as UTF-8, indented two spaces per level (mixed content is left as it is), with every
-/// node outside the root; with an XML declaration (saying UTF-8) only when \a withDeclaration. A save that fails
-/// leaves no file behind. Throws Failure.
+/// Saves \a doc to \a path as UTF-8, indented two spaces per level, with every node outside the root; with an XML
+/// declaration (saying UTF-8) only when \a withDeclaration. Nothing is added below an element that has text of
+/// any kind or in the scope of xml:space="preserve". A save that fails leaves no file behind. Throws Failure with
+/// the system's reason.
 void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration);
+
+/// Keeps libxml2 from printing errors on standard error while it lives (for this thread), for calls whose
+/// failures the caller reports itself.
+class QuietLibxml2 {
+public:
+    QuietLibxml2();
+    ~QuietLibxml2();
+    QuietLibxml2(const QuietLibxml2&) = delete;
+    QuietLibxml2& operator=(const QuietLibxml2&) = delete;
+
+private:
+    xmlStructuredErrorFunc m_handler;
+    void* m_context;
+};
 
 } // namespace corvanta

@@ -1,5 +1,8 @@
 #include "xmlmove.h"
 
+#include "failure.h"
+
+#include <algorithm>
 #include <libxml/entities.h>
 #include <libxml/valid.h>
 #include <new>
@@ -79,6 +82,47 @@ private:
     std::vector<std::pair<const xmlNs*, xmlNs*>> m_outer;
 };
 
+bool sameDeclaration(const xmlEntity* one, const xmlEntity* other) {
+    if (one->etype != other->etype)
+        return false;
+    if (one->etype == XML_INTERNAL_GENERAL_ENTITY)
+        return xmlStrEqual(one->content, other->content);
+    return xmlStrEqual(one->SystemID, other->SystemID) && xmlStrEqual(one->ExternalID, other->ExternalID);
+}
+
+// Puts list (nodes in no tree) where node stands and frees node; nothing is merged, so no node of the list goes.
+void replaceNode(xmlNode* node, XmlNodeList list) {
+    xmlNode* parent = node->parent; // an element, or an attribute for a value's node: both link children alike
+    xmlNode* first = list.release();
+    if (!first) {
+        xmlUnlinkNode(node);
+        xmlFreeNode(node);
+        return;
+    }
+    xmlNode* last = first;
+    for (xmlNode* piece = first;; piece = piece->next) {
+        piece->parent = parent;
+        last = piece;
+        if (!piece->next)
+            break;
+    }
+    first->prev = node->prev;
+    last->next = node->next;
+    (node->prev ? node->prev->next : parent->children) = first;
+    (node->next ? node->next->prev : parent->last) = last;
+    node->prev = node->next = node->parent = nullptr;
+    xmlFreeNode(node);
+}
+
+// An attribute value's white space is normalised to spaces, also where it comes from an entity's text.
+void normaliseSpace(xmlNode* list) {
+    for (xmlNode* piece = list; piece; piece = piece->next)
+        if (piece->type == XML_TEXT_NODE && piece->content)
+            for (xmlChar* c = piece->content; *c; ++c)
+                if (*c == '\t' || *c == '\n' || *c == '\r')
+                    *c = ' ';
+}
+
 } // namespace
 
 NodeMover::NodeMover(xmlDoc* target)
@@ -89,9 +133,111 @@ NodeMover::NodeMover(xmlDoc* target)
         xmlDictSetLimit(m_target->dict, 0);
 }
 
-void NodeMover::setSource(xmlDoc* source) {
+void NodeMover::setSource(xmlDoc* source, qsizetype sourceSize) {
     m_sourceDict = source ? source->dict : nullptr;
     m_strings.clear();
+    // The bound that newer libxml2 puts on its own entity expansion: a million bytes, or five times the input.
+    m_expansionLeft = std::max<qsizetype>(1'000'000, 5 * sourceSize);
+    m_unresolved.clear();
+}
+
+const xmlEntity* NodeMover::entityToExpand(const xmlNode* reference) {
+    const xmlEntity* own = xmlGetDocEntity(reference->doc, reference->name);
+    const xmlEntity* target = xmlGetDocEntity(m_target, reference->name);
+    if (own && target && sameDeclaration(own, target))
+        return nullptr;
+    if (own && own->etype == XML_INTERNAL_GENERAL_ENTITY)
+        return own;
+    const QString name = QString::fromUtf8(reinterpret_cast<const char*>(reference->name));
+    if (!m_unresolved.contains(name))
+        m_unresolved.append(name);
+    return nullptr;
+}
+
+xmlNode* NodeMover::expand(xmlNode* reference, const xmlEntity* entity, bool inAttribute) {
+    m_expansionLeft -= entity->length;
+    if (m_expansionLeft < 0)
+        throw Failure(QStringLiteral("Cannot write out entity \"%1\" in a moved node: its text would grow past five "
+                                     "times the size of its document.")
+                          .arg(QString::fromUtf8(reinterpret_cast<const char*>(entity->name))));
+    XmlNodeList text;
+    const xmlChar* content = entity->content;
+    if (!content || !*content) {
+        // expands to nothing
+    } else if (inAttribute) {
+        // No markup can be in it (libxml2 refused the document otherwise), only text and references.
+        text.reset(xmlStringGetNodeList(reference->doc, content));
+        if (!text)
+            throw std::bad_alloc();
+        normaliseSpace(text.get());
+    } else if (!xmlStrchr(content, '<') && !xmlStrchr(content, '&')) {
+        text.reset(xmlNewDocTextLen(reference->doc, content, entity->length));
+        if (!text)
+            throw std::bad_alloc();
+    } else {
+        // Parsed where the reference stands, so that its elements see the namespaces in scope there.
+        xmlNode* list = nullptr;
+        const QuietLibxml2 quiet;
+        const xmlParserErrors result = xmlParseInNodeContext(reference->parent, reinterpret_cast<const char*>(content),
+                                                             entity->length, XML_PARSE_NONET, &list);
+        text.reset(list);
+        if (result != XML_ERR_OK)
+            throw Failure(QStringLiteral("Cannot write out entity \"%1\" in a moved node: its text does not parse "
+                                         "there.")
+                              .arg(QString::fromUtf8(reinterpret_cast<const char*>(entity->name))));
+    }
+    xmlNode* next = reference->next;
+    xmlNode* first = text.get();
+    replaceNode(reference, std::move(text));
+    return first ? first : next;
+}
+
+void NodeMover::expandIn(xmlNode* first, bool inAttribute, std::vector<xmlNode*>& elements, const xmlNode* end) {
+    for (xmlNode* node = first; node && node != end;) {
+        if (node->type == XML_ENTITY_REF_NODE) {
+            if (const xmlEntity* entity = entityToExpand(node)) {
+                node = expand(node, entity, inAttribute); // the entity's text may hold references in turn
+                continue;
+            }
+        } else if (node->type == XML_ELEMENT_NODE) {
+            elements.push_back(node);
+        }
+        node = node->next;
+    }
+}
+
+// Replaces the entity references at and below node that cannot stay as they are (see the class). Returns the
+// nodes that now stand where node stood: node itself unless it was such a reference.
+std::vector<xmlNode*> NodeMover::expandEntities(xmlNode* node) {
+    xmlNode* parent = node->parent;
+    xmlNode* before = node->prev;
+    const xmlNode* end = node->next;
+    std::vector<xmlNode*> elements;
+    expandIn(node, false, elements, end);
+    while (!elements.empty()) {
+        xmlNode* element = elements.back();
+        elements.pop_back();
+        for (xmlAttr* attr = element->properties; attr; attr = attr->next)
+            expandIn(attr->children, true, elements);
+        expandIn(element->children, false, elements);
+    }
+    std::vector<xmlNode*> pieces;
+    for (xmlNode* piece = before ? before->next : parent->children; piece != end; piece = piece->next)
+        pieces.push_back(piece);
+    return pieces;
+}
+
+const xmlChar* NodeMover::keepName(const xmlChar* name) {
+    if (m_target->dict) {
+        const xmlChar* kept = xmlDictLookup(m_target->dict, name, -1);
+        if (!kept)
+            throw std::bad_alloc();
+        return kept;
+    }
+    m_names.emplace_back(xmlStrdup(name));
+    if (!m_names.back())
+        throw std::bad_alloc();
+    return m_names.back().get();
 }
 
 void NodeMover::rehome(const xmlChar*& text) {
@@ -132,8 +278,21 @@ void NodeMover::takeLeaf(xmlNode* leaf) {
     }
 }
 
-void NodeMover::move(xmlNode* node, xmlNode* parent) {
+std::string_view NodeMover::move(xmlNode* node, xmlNode* parent) {
+    const bool replaced = node->type == XML_ENTITY_REF_NODE && entityToExpand(node);
+    const xmlChar* name = replaced ? keepName(node->name) : nullptr;
+    for (xmlNode* piece : expandEntities(node))
+        moveExpanded(piece, parent);
+    if (!replaced)
+        name = node->name; // as the target holds it now
+    return name ? std::string_view(reinterpret_cast<const char*>(name)) : std::string_view();
+}
+
+void NodeMover::moveExpanded(xmlNode* node, xmlNode* parent) {
     xmlDoc* source = node->doc;
+    // White space kept in an xml:space="preserve" scope stays significant at a place outside such a scope.
+    const bool keepsSpace =
+        node->type == XML_ELEMENT_NODE && xmlNodeGetSpacePreserve(node) == 1 && xmlNodeGetSpacePreserve(parent) != 1;
     xmlUnlinkNode(node);
     NamespaceFixer namespaces(m_target, node, parent);
 
@@ -178,6 +337,8 @@ void NodeMover::move(xmlNode* node, xmlNode* parent) {
     namespaces.finish();
     // Every node already belongs to the target, so libxml2 only links it.
     xmlAddChild(parent, node);
+    if (keepsSpace)
+        xmlNodeSetSpacePreserve(node, 1);
 }
 
 } // namespace corvanta

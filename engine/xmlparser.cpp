@@ -43,13 +43,25 @@ private:
     ParseRun* m_previous;
 };
 
+// libxml2's words, but for its limits, which it explains with an option that no user can set.
+QString describe(const xmlError& error) {
+    const QString message = QString::fromUtf8(error.message).trimmed();
+    if (!message.contains(QLatin1String("XML_PARSE_HUGE")))
+        return message;
+    if (error.code == XML_ERR_ELEMCONTENT_NOT_FINISHED) // int1 is the depth reached, one past the limit
+        return QStringLiteral("Element content declaration nested deeper than %1 levels").arg(error.int1 - 1);
+    if (message.startsWith(QLatin1String("Excessive depth in document"))) // int1 is the limit
+        return QStringLiteral("Excessive depth in document: nesting deeper than %1 levels").arg(error.int1);
+    return message;
+}
+
 void captureError(void* userData, xmlError* error) {
     ParseRun* run = runOf(userData);
     // A document without a DTD fails validation by libxml2's rules; that is no error here.
     if (!run || run->haveError || error->level < XML_ERR_ERROR || error->code == XML_DTD_NO_DTD)
         return;
     run->haveError = true;
-    run->firstError = {QString::fromUtf8(error->message).trimmed(), error->line, error->int2};
+    run->firstError = {describe(*error), error->line, error->int2};
 }
 
 // Installed for the whole process: nothing outside a document's own text is ever read, whatever the path or
@@ -152,9 +164,10 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
     run.context = context.get();
     const ActiveRun active(run);
     // Never XML_PARSE_NOENT (entities stay references) nor XML_PARSE_HUGE (keeps the depth and expansion
-    // limits), never XML_PARSE_XINCLUDE. NOBLANKS only spares memory; dropBlankText() decides.
-    const int options = XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT |
-                        (validate ? XML_PARSE_DTDVALID : 0);
+    // limits), never XML_PARSE_XINCLUDE. Not XML_PARSE_NOBLANKS either: it guesses from the first and last child
+    // and so drops spaces of mixed content; dropBlankText() decides.
+    const int options =
+        XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT | (validate ? XML_PARSE_DTDVALID : 0);
     XmlDocument doc = readUtf8(context.get(), text, url, options);
     if (!doc)
         return doc;

@@ -78,6 +78,16 @@ private slots:
         QCOMPARE(host.resultsText, QStringLiteral("empty file\ufeff<r/>caf\u00e9"));
     }
 
+    void appendOfUtf32Inputs() {
+        const QString little = path("le.xml"), big = path("be.xml");
+        writeFile(little, QByteArray("\xff\xfe\0\0<\0\0\0r\0\0\0>\0\0\0\xe9\0\0\0\x00\xf6\x01\0", 24));
+        writeFile(big, QByteArray("\0\0\xfe\xff\0\0\0<\0\0\0/\0\0\0r\0\0\0>", 20));
+        RecordingHost host({little, big}, true);
+        joinFiles(host);
+        QCOMPARE(host.messages(), QStringList());
+        QCOMPARE(host.resultsText, QStringLiteral("\ufeff<r>\u00e9\U0001F600\ufeff</r>"));
+    }
+
     void appendOfUnreadableInputReportsItAndGoesOn() {
         const QString folder = path("sub");
         QDir().mkpath(folder);
@@ -87,6 +97,7 @@ private slots:
         joinFiles(host);
         const QStringList reports = host.reports();
         QCOMPARE(reports.size(), 1);
+        QVERIFY(reports[0].startsWith(QStringLiteral("Is a directory\r\n"))); // the path is on the file1 line only
         QVERIFY(reports[0].contains(QStringLiteral("\r\nin Quorvel5/20/2014.Form1.Start at line 118\r\r")));
         QVERIFY(reports[0].endsWith(QStringLiteral("\r\nfile1: ") + folder));
         QCOMPARE(host.resultsText, QStringLiteral("<b/>"));
@@ -161,13 +172,19 @@ private slots:
                  QStringList{"temp.xml"});
     }
 
-    void missingTempFolderGivesJoinFail() {
+    void missingTempFolderIsReportedAt104ThenJoinFail() {
         qputenv("TEMP", path("no/such/folder").toLocal8Bit());
         const QString a = path("a.xml");
         writeFile(a, "A");
         RecordingHost host({a}, true);
         joinFiles(host);
-        QCOMPARE(host.messages(), QStringList{"warning:Join Fail."});
+        QCOMPARE(host.messages(),
+                 (QStringList{QStringLiteral("report:") +
+                                  applicationErrorReport(QStringLiteral("Cannot make a working folder in %1: No such "
+                                                                        "file or directory")
+                                                             .arg(path("no/such/folder")),
+                                                         location::JoinFiles, 104, QString()),
+                              "warning:Join Fail."}));
         QVERIFY(!host.resultsShown && !host.mainHidden);
     }
 
@@ -190,6 +207,11 @@ private slots:
                  QStringLiteral("x\r\nin Quorvel5/20/2014.Form1.Start at line 132\r\r"
                                 "Please email screenshot of this message to ") +
                      supportAddress() + QStringLiteral("\r\nfile1: "));
+        QCOMPARE(applicationErrorReport(QStringLiteral("x"), location::JoinFiles, 164, QString(), 2),
+                 QStringLiteral("x\r\nin Quorvel5/20/2014.Form1.Start at line 164\r\r"
+                                "Please email screenshot of this message to ") +
+                     supportAddress() +
+                     QStringLiteral("\r\nfile1: \r\nThis step failed for 2 more nodes under the same top-level node."));
         QCOMPARE(displayLines(QStringLiteral("a\r\nb\r\rc")), QStringLiteral("a\nb\n\nc"));
     }
 

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -63,6 +64,83 @@ QByteArray billionLaughsDeclarations() {
     }
     return declarations;
 }
+
+/// Seeded random inputs of one shape for Merge: the same root and number of top-level nodes, second-level nodes
+/// with namespaces, mixed content, xml:space scopes, CDATA, comments and instructions, some inputs indented.
+class RandomInputs {
+public:
+    explicit RandomInputs(quint32 seed)
+        : m_random(seed) {}
+
+    QByteArrayList next() {
+        const int tops = bounded(1, 4);
+        const bool preserveRoot = chance(4);
+        QByteArrayList inputs;
+        for (int count = bounded(2, 5); inputs.size() < count;) {
+            const bool indent = !preserveRoot && chance(2);
+            QByteArray input = "<r" + pick({"", " xmlns=\"urn:d\""}) + " xmlns:p=\"" + pick({"urn:p", "urn:q"}) + "\"" +
+                               (preserveRoot ? " xml:space=\"preserve\"" : "") + ">";
+            for (int t = 0; t < tops; ++t)
+                input += (indent ? "\n  " : "") + topLevel(indent);
+            inputs << input + (indent ? "\n" : "") + "</r>";
+        }
+        return inputs;
+    }
+
+private:
+    QByteArray topLevel(bool indent) {
+        const bool preserve = chance(4);
+        QByteArray node = "<t" + QByteArray(preserve ? " xml:space=\"preserve\"" : "") + ">";
+        for (int i = bounded(0, 4); i > 0; --i)
+            node += QByteArray(indent && !preserve ? "\n    " : preserve && chance(2) ? " " : "") + secondLevel();
+        return node + (indent && !preserve ? "\n  " : "") + "</t>";
+    }
+
+    QByteArray secondLevel() {
+        const QByteArray name = "n" + QByteArray::number(bounded(0, 6));
+        switch (bounded(0, 8)) {
+        case 0:
+            return "<?" + name + " data?>";
+        case 1:
+            return "<!--c" + name + "-->";
+        case 2:
+            return "<p:" + name + " p:k=\"1\"/>";
+        default:
+            return "<" + name + attributes() + ">" + content() + "</" + name + ">";
+        }
+    }
+
+    QByteArray attributes() { return chance(3) ? " k=\"a &amp; b\"" : QByteArray(); }
+
+    QByteArray content() {
+        switch (bounded(0, 8)) {
+        case 0:
+            return "Hello <b>big</b> <i>world</i>";
+        case 1:
+            return "<b>x</b> <i>y</i> end";
+        case 2:
+            return "\n      <c>\n        <d/>\n      </c>\n    ";
+        case 3:
+            return "<![CDATA[a < b]]> <e/>";
+        case 4:
+            return "<w xml:space=\"preserve\">  <d/> </w>";
+        case 5:
+            return "<e xmlns=\"\"><f/></e>";
+        case 6:
+            return "<p:g xmlns:p=\"urn:g\"><p:h/></p:g>";
+        default:
+            return {};
+        }
+    }
+
+    QByteArray pick(std::initializer_list<const char*> choices) {
+        return *(choices.begin() + bounded(0, int(choices.size())));
+    }
+    int bounded(int lowest, int highest) { return int(m_random.bounded(lowest, highest)); }
+    bool chance(int oneIn) { return m_random.bounded(oneIn) == 0; }
+
+    QRandomGenerator m_random;
+};
 
 } // namespace
 
@@ -127,9 +205,14 @@ private slots:
             << QByteArray("<r xml:space=\"preserve\"> <a><x/></a> </r>") << false;
         QTest::newRow("blank-only content is no node")
             << QByteArrayList{"<r/>", "<r> </r>"} << QByteArray("<r/>") << false;
-        QTest::newRow("blanks between elements in mixed content are no nodes")
-            << QByteArrayList{"<r>t<a/><b/></r>", "<r>t<a><x/></a> <b> <y/> </b></r>"}
+        QTest::newRow("blanks in element-only content under a mixed root are no nodes")
+            << QByteArrayList{"<r>t<a/><b/></r>", "<r>t<a>\n <x/>\n</a><b> <y/> </b></r>"}
             << QByteArray("<r>t<a><x/></a><b><y/></b></r>") << false;
+        QTest::newRow("spaces of mixed content move with their node")
+            << QByteArrayList{"<r><a/></r>",
+                              "<r><a><p>Hello <b>big</b> <i>world</i></p><q><b>x</b> <i>y</i> z</q></a></r>"}
+            << QByteArray("<r><a><p>Hello <b>big</b> <i>world</i></p><q><b>x</b> <i>y</i> z</q></a></r>") << false;
+
         QTest::newRow("whitespace-only text in a later input is no node")
             << QByteArrayList{"<r><a/></r>", "<r>\n\t<a>  <x/>\r\n </a>\n</r>"} << QByteArray("<r><a><x/></a></r>")
             << false;
@@ -155,6 +238,10 @@ private slots:
         QTest::newRow("a comment is a top-level node") << QByteArrayList{"<r><a/></r>", "<r><a/><!--c--></r>"};
         QTest::newRow("third differs from second")
             << QByteArrayList{"<r><a/></r>", "<r><a><x/></a></r>", "<r><a/><b/></r>"};
+        QTest::newRow("a space between elements of mixed content is a node")
+            << QByteArrayList{"<r>t<a/><b/></r>", "<r>t<a/> <b/></r>"};
+        QTest::newRow("indentation inside xml:space preserve is a node")
+            << QByteArrayList{"<r xml:space=\"preserve\"><a/></r>", "<r xml:space=\"preserve\">\n  <a/>\n</r>"};
     }
 
     void structureDifferenceStopsTheRun() {
@@ -205,7 +292,12 @@ private slots:
             << "file" << QByteArray("\xff\xfe<\0r\0>\0<\0a\0/\0>\0<\0/\0r\0>", 23) << "expected '>'" << 1 << 12;
         QTest::newRow("100,000 levels deep")
             << "file" << QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000)
-            << "Excessive depth in document: 256 use XML_PARSE_HUGE option" << 1 << 772;
+            << "Excessive depth in document: nesting deeper than 256 levels" << 1 << 772;
+        QTest::newRow("content model 130 levels deep")
+            << "file"
+            << "<!DOCTYPE r [<!ELEMENT r " + QByteArray("(").repeated(130) + "a" + QByteArray(")").repeated(130) +
+                   ">]><r/>"
+            << "Element content declaration nested deeper than 128 levels" << 1 << 155;
         QTest::newRow("undeclared prefix")
             << "file" << QByteArray("<r><p:a/></r>") << "Namespace prefix p on a is not defined" << 1 << 8;
     }
@@ -233,8 +325,8 @@ private slots:
         RecordingHost host({folder});
         join(host);
         QCOMPARE(host.messages(),
-                 (QStringList{report(folder + ": Is a directory", 132),
-                              parseErrorMessage(folder, "Document is empty", 1, 1), "warning:Join Fail."}));
+                 (QStringList{report("Is a directory", 132), parseErrorMessage(folder, "Document is empty", 1, 1),
+                              "warning:Join Fail."}));
     }
 
     void textDecodesAsEveryTextFileRead_data() {
@@ -245,6 +337,11 @@ private slots:
         QTest::newRow("UTF-16LE with its declaration")
             << QByteArray("\xff\xfe") + QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2)
             << declared;
+        const QString wide32 = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-32\"?><r>caf\u00e9</r>");
+        QByteArray utf32be("\0\0\xfe\xff", 4);
+        for (const char32_t c : wide32.toUcs4())
+            utf32be += QByteArray(1, '\0') + char(c >> 16) + char(c >> 8) + char(c);
+        QTest::newRow("UTF-32BE with its declaration") << utf32be << declared;
         QTest::newRow("UTF-8 with byte-order mark")
             << QByteArray("\xef\xbb\xbf<r>caf\xc3\xa9</r>") << QStringLiteral("<r>caf\u00e9</r>\n");
         QTest::newRow("invalid UTF-8 falls back to Windows-1252")
@@ -280,6 +377,31 @@ private slots:
         QTest::newRow("mixed content left as it is")
             << QByteArrayList{"<r><a>one <b>two</b> three</a></r>", "<r><a><c/></a></r>"}
             << QStringLiteral("<r>\n  <a>one <b>two</b> three<c/></a>\n</r>\n");
+        QTest::newRow("spaces between elements of mixed content stay")
+            << QByteArrayList{"<p>Hello <b>big</b> <i>world</i></p>"}
+            << QStringLiteral("<p>Hello <b>big</b> <i>world</i></p>\n");
+        QTest::newRow("mixed content whose text comes last")
+            << QByteArrayList{"<r><p><b>big</b> <i>world</i> end</p></r>"}
+            << QStringLiteral("<r>\n  <p><b>big</b> <i>world</i> end</p>\n</r>\n");
+        QTest::newRow("an entity reference makes content mixed")
+            << QByteArrayList{"<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT a ANY><!ELEMENT b ANY><!ENTITY e \"v\">]>"
+                              "<r><a><b/> &e; <b/></a></r>",
+                              "<r><a/></r>"}
+            << QStringLiteral("<!DOCTYPE r [\n<!ELEMENT r ANY>\n<!ELEMENT a ANY>\n<!ELEMENT b ANY>\n"
+                              "<!ENTITY e \"v\">\n]>\n<r>\n  <a><b/> &e; <b/></a>\n</r>\n");
+        QTest::newRow("nothing added in an xml:space preserve root")
+            << QByteArrayList{"<r xml:space=\"preserve\"><a><x/></a><b/></r>",
+                              "<r xml:space=\"preserve\"><a><y/></a><b><z/></b></r>"}
+            << QStringLiteral("<r xml:space=\"preserve\"><a><x/><y/></a><b><z/></b></r>\n");
+        QTest::newRow("nothing added in a preserve scope below the root")
+            << QByteArrayList{"<r><a xml:space=\"preserve\"><x><z/></x></a><b/></r>", "<r><a><y/></a><b><w/></b></r>"}
+            << QStringLiteral("<r>\n  <a xml:space=\"preserve\"><x><z/></x><y/></a>\n  <b>\n    <w/>\n  </b>\n</r>\n");
+        QTest::newRow("a moved node that declares preserve keeps its content as it is")
+            << QByteArrayList{"<r><a/></r>", "<r><a><y xml:space=\"preserve\"><z><w/></z></y></a></r>"}
+            << QStringLiteral("<r>\n  <a>\n    <y xml:space=\"preserve\"><z><w/></z></y>\n  </a>\n</r>\n");
+        QTest::newRow("xml:space default inside preserve adds nothing either")
+            << QByteArrayList{"<r xml:space=\"preserve\"><a xml:space=\"default\"><x/></a></r>"}
+            << QStringLiteral("<r xml:space=\"preserve\"><a xml:space=\"default\"><x/></a></r>\n");
     }
 
     void savedLayout() {
@@ -614,6 +736,99 @@ private slots:
         QCOMPARE(host.messages()[1], QStringLiteral("warning:Join Fail."));
     }
 
+    void entityReferencesKeepTheirMeaning_data() {
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QStringList>("unread"); // external entities the second input's message names
+
+        const QByteArray elements = "<!ELEMENT r ANY><!ELEMENT a ANY><!ELEMENT n ANY><!ELEMENT m ANY><!ELEMENT x ANY>"
+                                    "<!ATTLIST n k CDATA #IMPLIED>";
+        const auto later = [&](const QByteArray& entities, const QByteArray& body) {
+            return "<!DOCTYPE r [" + elements + entities + "]>" + body;
+        };
+        const QByteArray co = "<!ENTITY co \"ACME Corp\">";
+
+        QTest::newRow("first declares nothing: the text replaces the reference")
+            << QByteArrayList{"<r><a/></r>", later(co, "<r><a><n>&co; Ltd</n></a></r>")}
+            << QStringLiteral("<r>\n  <a>\n    <n>ACME Corp Ltd</n>\n  </a>\n</r>\n") << QStringList();
+        QTest::newRow("first declares another text: the text replaces the reference")
+            << QByteArrayList{later("<!ENTITY co \"Different Inc\">", "<r><a><n>&co;</n></a></r>"),
+                              later(co, "<r><a><m>&co;</m></a></r>")}
+            << QString("<!DOCTYPE r [\n" + elementsText() +
+                       "<!ENTITY co \"Different Inc\">\n]>\n<r>\n  <a>\n    <n>&co;</n>\n"
+                       "    <m>ACME Corp</m>\n  </a>\n</r>\n")
+            << QStringList();
+        QTest::newRow("first declares the same text: the reference stays")
+            << QByteArrayList{later(co, "<r><a/></r>"), later(co, "<r><a><m>&co;</m></a></r>")}
+            << QString("<!DOCTYPE r [\n" + elementsText() +
+                       "<!ENTITY co \"ACME Corp\">\n]>\n<r>\n  <a>\n    <m>&co;</m>\n  </a>\n</r>\n")
+            << QStringList();
+        QTest::newRow("markup and references in the entity's text")
+            << QByteArrayList{"<r xmlns:b=\"urn:other\"><a/></r>",
+                              later(co + "<!ELEMENT b ANY><!ENTITY sig \"<b>by &co;</b>!\">",
+                                    "<r><a><n>&sig;</n></a></r>")}
+            << QStringLiteral("<r xmlns:b=\"urn:other\">\n  <a>\n    <n><b>by ACME Corp</b>!</n>\n  </a>\n</r>\n")
+            << QStringList();
+        QTest::newRow("in an attribute, white space of the text becomes spaces")
+            << QByteArrayList{"<r><a/></r>",
+                              later(co + "<!ENTITY ws \"a&#9;b&#10;c\">", "<r><a><n k=\"&co; &amp; &ws;\"/></a></r>")}
+            << QStringLiteral("<r>\n  <a>\n    <n k=\"ACME Corp &amp; a b c\"/>\n  </a>\n</r>\n") << QStringList();
+        QTest::newRow("a second-level reference gives its text")
+            << QByteArrayList{"<r><a><x/></a></r>", later(co, "<r><a>&co;</a></r>")}
+            << QStringLiteral("<r>\n  <a><x/>ACME Corp</a>\n</r>\n") << QStringList();
+        QTest::newRow("an empty entity leaves nothing")
+            << QByteArrayList{"<r><a/></r>", later("<!ENTITY nil \"\">", "<r><a><n>[&nil;]</n></a></r>")}
+            << QStringLiteral("<r>\n  <a>\n    <n>[]</n>\n  </a>\n</r>\n") << QStringList();
+        QTest::newRow("external entity: named once in a message, the node still moves")
+            << QByteArrayList{"<r><a/></r>", later("<!ENTITY ext SYSTEM \"ext.txt\">",
+                                                   "<r><a><n k=\"1\">&ext;</n><m>&ext;</m></a></r>")}
+            << QStringLiteral("<r>\n  <a>\n    <n k=\"1\">&ext;</n>\n    <m>&ext;</m>\n  </a>\n</r>\n")
+            << QStringList{"ext"};
+        QTest::newRow("external entity declared the same way: no message")
+            << QByteArrayList{later("<!ENTITY ext SYSTEM \"ext.txt\">", "<r><a/></r>"),
+                              later("<!ENTITY ext SYSTEM \"ext.txt\">", "<r><a><n>&ext;</n></a></r>")}
+            << QString("<!DOCTYPE r [\n" + elementsText() +
+                       "<!ENTITY ext SYSTEM \"ext.txt\">\n]>\n<r>\n  <a>\n    <n>&ext;</n>\n  </a>\n</r>\n")
+            << QStringList();
+    }
+
+    void entityReferencesKeepTheirMeaning() {
+        QFETCH(QByteArrayList, inputs);
+        QFETCH(QString, expected);
+        QFETCH(QStringList, unread);
+        const QStringList paths = writeInputs(inputs);
+        RecordingHost host(paths);
+        join(host);
+
+        QStringList messages;
+        for (const QString& entity : unread)
+            messages << QStringLiteral("warning:%1 refers to the external entity \"%2\", which the first document does "
+                                       "not declare the same way. External entities are never read: the moved nodes "
+                                       "keep the reference \"&%2;\".")
+                            .arg(paths[1], entity);
+        QCOMPARE(host.messages().join("\n---\n"), messages.join("\n---\n"));
+        QVERIFY(host.handedOff());
+        QCOMPARE(host.resultsText, expected);
+    }
+
+    // Entity text that would multiply a document's size many times over is not written out: the nodes that would
+    // go past the bound stay where they are. Each document has its own bound.
+    void entityExpansionIsBounded() {
+        const QByteArray declarations = "<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT a ANY><!ELEMENT n ANY><!ELEMENT m ANY>"
+                                        "<!ELEMENT w ANY><!ENTITY big \"" +
+                                        QByteArray(200000, 'x') + "\">]>";
+        RecordingHost host(writeInputs(
+            {"<r><a/></r>", declarations + "<r><a><n>" + QByteArray("&big;").repeated(100) + "</n><m>&big;</m></a></r>",
+             declarations + "<r><a><w>&big;</w></a></r>"}));
+        join(host);
+        QCOMPARE(host.messages(),
+                 QStringList{report("Cannot write out entity \"big\" in a moved node: its text would grow past five "
+                                    "times the size of its document.",
+                                    164) +
+                             "\r\nThis step failed for 1 more node under the same top-level node."});
+        QCOMPARE(host.resultsText, "<r>\n  <a>\n    <w>" + QString(200000, 'x') + "</w>\n  </a>\n</r>\n");
+    }
+
     void idAttributesMoveBetweenValidatedDocuments() {
         const QByteArray subset = "<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a (x|y)*><!ELEMENT x EMPTY>"
                                   "<!ELEMENT y EMPTY><!ATTLIST x id ID #REQUIRED><!ATTLIST y id ID #REQUIRED>]>";
@@ -625,13 +840,37 @@ private slots:
         QCOMPARE(canonicalXml(host.resultsText.toUtf8()), canonicalXml("<r><a><x id=\"i1\"/><y id=\"i3\"/></a></r>"));
     }
 
-    void failingSaveIsReportedAt170() {
-        qputenv("TEMP", path("no/such/folder").toLocal8Bit());
+    void workingFolderThatCannotBeMadeIsReportedAt104_data() {
+        QTest::addColumn<QString>("temp");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "no/such/folder"
+                                 << "No such file or directory";
+        QTest::newRow("a file") << "in1.xml"
+                                << "Not a directory";
+    }
+
+    void workingFolderThatCannotBeMadeIsReportedAt104() {
+        QFETCH(QString, temp);
+        QFETCH(QString, reason);
         RecordingHost host(writeInputs({"<r/>"}));
+        qputenv("TEMP", QFile::encodeName(path(temp)));
         join(host);
-        QCOMPARE(host.messages(),
-                 (QStringList{report("There is no working file to save the result to.", 170), "warning:Join Fail."}));
+        QCOMPARE(
+            host.messages(),
+            (QStringList{report(QStringLiteral("Cannot make a working folder in %1: %2").arg(path(temp), reason), 104),
+                         "warning:Join Fail."}));
         QVERIFY(!host.resultsShown);
+    }
+
+    void failingSaveIsReportedAt170WithTheSystemsReason() {
+        const QByteArray big = "<r><a>" + QByteArray("<x>text</x>").repeated(100000) + "</a></r>";
+        RecordingHost host(writeInputs({big}));
+        {
+            const FileSizeLimit limit(64 * 1024); // the working file fails as on a full disk
+            join(host);
+        }
+        QCOMPARE(host.messages(), (QStringList{report("File too large", 170), "warning:Join Fail."}));
+        QVERIFY(workFolderIsEmpty());
     }
 
     void topLevelNodeThatCannotHoldChildren() {
@@ -639,9 +878,74 @@ private slots:
         join(host);
         const QString cannot = QStringLiteral("Cannot add \"%1\" to top-level node 1 of the first document: a "
                                               "comment cannot hold child nodes.");
-        QCOMPARE(host.events,
-                 (QStringList{report(cannot.arg("x"), 164), report(cannot.arg("y"), 164), "text", "results", "hide"}));
+        QCOMPARE(host.events, (QStringList{report(cannot.arg("x"), 164) +
+                                               "\r\nThis step failed for 1 more node under the same top-level node.",
+                                           "text", "results", "hide"}));
         QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml("<r><!--c--><b><z/></b></r>", true));
+    }
+
+    // One report per top-level node whose children all fail, however many they are, each with its count.
+    void repeatedFailuresUnderOneTopLevelNodeGiveOneReport() {
+        QByteArray many;
+        for (int i = 0; i < 100000; ++i)
+            many += "<n" + QByteArray::number(i) + "/>";
+        RecordingHost host(
+            writeInputs({"<r><!--c-->text<b/></r>", "<r><a>" + many + "</a><t><u/><v/><w/></t><b><z/></b></r>"}));
+        join(host);
+        const QString line = QStringLiteral("\r\nThis step failed for %1 more nodes under the same top-level node.");
+        QCOMPARE(host.messages(),
+                 (QStringList{report("Cannot add \"n0\" to top-level node 1 of the first document: a comment cannot "
+                                     "hold child nodes.",
+                                     164) +
+                                  line.arg(99999),
+                              report("Cannot add \"u\" to top-level node 2 of the first document: a text node cannot "
+                                     "hold child nodes.",
+                                     164) +
+                                  line.arg(2)}));
+        QVERIFY(host.handedOff());
+        QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml("<r><!--c-->text<b><z/></b></r>", true));
+    }
+
+    // The saved result, listed first before the inputs it came from, merges to itself: nothing of the inputs is
+    // missing from it, and its layout reads back as the same nodes.
+    void savedResultMergesAgainWithItsInputs_data() {
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::newRow("namespaces") << QByteArrayList{
+            "<r xmlns=\"urn:d\" xmlns:p=\"urn:p\"><a><x/></a><p:b/></r>",
+            "<r><a><y><z/></y></a><b><p:q xmlns:p=\"urn:q\"/></b></r>",
+            "<r xmlns:p=\"urn:p\"><a><p:w p:k=\"1\"/></a><b xmlns=\"urn:e\"><v/></b></r>"};
+        QTest::newRow("mixed content") << QByteArrayList{
+            "<r><a>one <b>two</b> three</a><c/></r>",
+            "<r><a><p>Hello <b>big</b> <i>world</i></p></a><c><q><b>x</b> <i>y</i> z</q></c></r>"};
+        QTest::newRow("xml:space preserve root") << QByteArrayList{
+            "<r xml:space=\"preserve\"><a><x/></a><b/></r>", "<r xml:space=\"preserve\"><a><y> <z/> </y></a><b/></r>"};
+        QTest::newRow("xml:space scopes below the root and in moved nodes")
+            << QByteArrayList{"<r><a xml:space=\"preserve\">\n <x/>\n</a><b/></r>",
+                              "<r><a><y/></a><b><z xml:space=\"preserve\"><w> </w></z></b></r>",
+                              "<r xml:space=\"preserve\"><a/><b><v> <u/> </v></b></r>"};
+        QTest::newRow("entities of later inputs") << QByteArrayList{
+            "<r><a/></r>", "<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT a ANY><!ELEMENT n ANY>"
+                           "<!ELEMENT b ANY><!ATTLIST n k CDATA #IMPLIED><!ENTITY co \"ACME\">"
+                           "<!ENTITY m \"<b>&co;</b> Corp\">]><r><a><n k=\"&co;\">&m; &co;</n></a></r>"};
+        QTest::newRow("prolog, comments, instructions and CDATA") << QByteArrayList{
+            "<?xml version=\"1.0\"?>\n<!--head--><?pi x?><r><a><!--c--><x><![CDATA[<raw>]]></x></a></r>",
+            "<r><a><?y data?><z>t<![CDATA[ ]]></z></a></r>"};
+    }
+
+    void savedResultMergesAgainWithItsInputs() {
+        QFETCH(QByteArrayList, inputs);
+        mergesAgain(inputs);
+    }
+
+    void savedResultOfRandomInputsMergesAgain() {
+        RandomInputs random(20240612);
+        for (int round = 0; round < 40; ++round) {
+            const QByteArrayList inputs = random.next();
+            mergesAgain(inputs);
+            if (QTest::currentTestFailed())
+                qWarning().noquote() << "inputs:" << inputs.join("\n---\n");
+            QVERIFY(!QTest::currentTestFailed());
+        }
     }
 
     void hundredThousandDistinctNames() {
@@ -679,6 +983,12 @@ private slots:
     }
 
 private:
+    // The element declarations of entityReferencesKeepTheirMeaning() as libxml2 writes them.
+    static QString elementsText() {
+        return QStringLiteral("<!ELEMENT r ANY>\n<!ELEMENT a ANY>\n<!ELEMENT n ANY>\n<!ELEMENT m ANY>\n"
+                              "<!ELEMENT x ANY>\n<!ATTLIST n k CDATA #IMPLIED>\n");
+    }
+
     QString path(const QString& name) const {
         return m_temp->filePath(name);
     }
@@ -690,6 +1000,23 @@ private:
             writeFile(paths.last(), input);
         }
         return paths;
+    }
+
+    // Merges inputs, then the saved result followed by the same inputs; both without a message, the second result
+    // the same as the first, byte for byte.
+    void mergesAgain(const QByteArrayList& inputs) {
+        const QStringList paths = writeInputs(inputs);
+        RecordingHost first(paths);
+        join(first);
+        QCOMPARE(first.messages(), QStringList());
+        QVERIFY(first.handedOff());
+        const QString saved = path("saved.xml");
+        writeFile(saved, first.resultsText.toUtf8());
+
+        RecordingHost again(QStringList{saved} + paths);
+        join(again);
+        QCOMPARE(again.messages(), QStringList());
+        QCOMPARE(again.resultsText, first.resultsText);
     }
 
     bool workFolderIsEmpty() const {

@@ -55,6 +55,18 @@ private slots:
             << QByteArray("\xff\xfe\x41\0\x42", 5) << QStringLiteral("\ufeffA\ufffd");
         QTest::newRow("utf-16 surrogate pair")
             << QByteArray("\xff\xfe\x3d\xd8\x00\xde", 6) << QStringLiteral("\ufeff\U0001F600");
+        QTest::newRow("utf-32le bom kept") << QByteArray("\xff\xfe\0\0<\0\0\0\xe9\0\0\0\x00\xf6\x01\0", 16)
+                                           << QStringLiteral("\ufeff<\u00e9\U0001F600");
+        QTest::newRow("utf-32be") << QByteArray("\0\0\xfe\xff\0\0\0<\0\x01\xf6\x00", 12)
+                                  << QStringLiteral("\ufeff<\U0001F600");
+        QTest::newRow("utf-32 surrogates and values past U+10FFFF become replacements")
+            << QByteArray("\xff\xfe\0\0\x00\xd8\0\0\0\0\x11\0a\0\0\0", 16) << QStringLiteral("\ufeff\ufffd\ufffda");
+        QTest::newRow("utf-32 incomplete last unit becomes one replacement")
+            << QByteArray("\0\0\xfe\xff\0\0\0a\0\0", 10) << QStringLiteral("\ufeffa\ufffd");
+        QTest::newRow("utf-16le text starting with U+0000 reads as utf-32")
+            << QByteArray("\xff\xfe\0\0a\0\0\0", 8) << QStringLiteral("\ufeffa");
+        QTest::newRow("two zero bytes without the mark are not utf-32")
+            << QByteArray("\0\0\0a", 4) << QString(QChar(0)) + QChar(0) + QChar(0) + QStringLiteral("a");
     }
 
     void readsEveryEncoding() {
@@ -171,7 +183,8 @@ private slots:
             writeTextFile(QStringLiteral("text"), m_temp->filePath("missing/folder/out.xml"));
             QFAIL("expected a failure");
         } catch (const Failure& failure) {
-            QVERIFY(!failure.description().isEmpty());
+            QCOMPARE(failure.description(),
+                     m_temp->filePath("missing/folder/out.xml") + QStringLiteral(": No such file or directory"));
         }
     }
 
@@ -202,6 +215,32 @@ private slots:
         QCOMPARE(readFile(path), QByteArray("old"));
         QCOMPARE(QDir(small.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{"save.xml"});
+    }
+
+    // A disk that fills up during the write: the system's reason, the old file kept, nothing left behind. The
+    // small size would sit in a write buffer until the commit, which would then keep the cut-off file.
+    void writeThatRunsOutOfSpaceKeepsTheTarget_data() {
+        QTest::addColumn<int>("size");
+        QTest::newRow("smaller than a write buffer") << 10000;
+        QTest::newRow("larger than a write buffer") << 300000;
+    }
+
+    void writeThatRunsOutOfSpaceKeepsTheTarget() {
+        QFETCH(int, size);
+        const QString target = m_temp->filePath("save.xml");
+        writeFile(target, "old");
+        QString description;
+        {
+            const FileSizeLimit limit(8192);
+            try {
+                writeFileAtomically(QByteArray(size, 'x'), target);
+            } catch (const Failure& failure) {
+                description = failure.description();
+            }
+        }
+        QCOMPARE(description, target + ": File too large");
+        QCOMPARE(readFile(target), QByteArray("old"));
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"save.xml"});
     }
 
 private:

@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
+#include <csignal>
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
 #include <memory>
+#include <sys/resource.h>
 #include <utility>
 #include <vector>
 
@@ -32,6 +34,24 @@ QByteArray readFile(const QString& path) {
     return file.readAll();
 }
 
+FileSizeLimit::FileSizeLimit(qint64 bytes) {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_previous = limit.rlim_cur;
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = rlim_t(bytes);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        qWarning("cannot limit the file size");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_previous);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, m_previousHandler);
+}
+
 namespace {
 
 bool preservesSpace(const xmlNode* element, bool inherited) {
@@ -45,16 +65,25 @@ bool preservesSpace(const xmlNode* element, bool inherited) {
     return preserve;
 }
 
-// Whitespace-only text is indentation for these comparisons (as Merge treats it), wherever it stands, except
-// under xml:space="preserve".
+bool holdsText(const xmlNode* element) {
+    for (const xmlNode* child = element->children; child; child = child->next)
+        if ((child->type == XML_TEXT_NODE && !xmlIsBlankNode(child)) || child->type == XML_CDATA_SECTION_NODE ||
+            child->type == XML_ENTITY_REF_NODE)
+            return true;
+    return false;
+}
+
+// Whitespace-only text is indentation for these comparisons where Merge treats it so: in elements without text of
+// their own, outside xml:space="preserve". In mixed content it counts.
 void dropIndentation(xmlNode* root) {
     std::vector<std::pair<xmlNode*, bool>> pending{{root, preservesSpace(root, false)}};
     while (!pending.empty()) {
         const auto [element, preserve] = pending.back();
         pending.pop_back();
+        const bool drop = !preserve && !holdsText(element);
         for (xmlNode *child = element->children, *next = nullptr; child; child = next) {
             next = child->next;
-            if (child->type == XML_TEXT_NODE && !preserve && xmlIsBlankNode(child)) {
+            if (child->type == XML_TEXT_NODE && drop && xmlIsBlankNode(child)) {
                 xmlUnlinkNode(child);
                 xmlFreeNode(child);
             } else if (child->type == XML_ELEMENT_NODE) {

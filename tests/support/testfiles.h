@@ -10,7 +10,21 @@ void writeFile(const QString& path, const QByteArray& bytes);
 /// The bytes of \a path; fails the current test when it cannot be read.
 QByteArray readFile(const QString& path);
 /// Canonical XML (C14N 1.0, without comments unless \a withComments) of a document text, whitespace-only text
-/// dropped except under xml:space="preserve" (indentation does not count, as in Merge).
+/// dropped where Merge drops it: in elements without text of their own, outside xml:space="preserve".
 QByteArray canonicalXml(const QByteArray& xml, bool withComments = false);
 /// Makes \a folder a fresh temporary folder and points TEMP at it, so a join's working folder can be watched.
 void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder);
+
+/// While it lives, no file of this process may grow past \a bytes: a write beyond fails as on a full disk, with
+/// the system's reason "File too large" (the signal the system would send instead is ignored).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long long m_previous = 0;
+    void (*m_previousHandler)(int) = nullptr;
+};
