@@ -136,11 +136,12 @@ int usageError(std::FILE* err, const QString& problem) {
     return 2;
 }
 
-QStringList expandInputs(const QStringList& paths) {
+/// The inputs that \a paths name; \a unreadableNames counts what folder scans left out.
+QStringList expandInputs(const QStringList& paths, int& unreadableNames) {
     QStringList inputs;
     for (const QString& path : paths) {
         if (QFileInfo(path).isDir()) {
-            inputs += scanFolderForXmlFiles(path);
+            inputs += scanFolderForXmlFiles(path, &unreadableNames);
             continue;
         }
         inputs += path;
@@ -185,7 +186,15 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         return usageError(err, QStringLiteral("no PATH given"));
 
     ProgressLine progress(err, progressTiming);
-    ConsoleHost host(expandInputs(parser.positionalArguments()), parser.isSet(appendOption), err, progress);
+    int unreadableNames = 0;
+    ConsoleHost host(expandInputs(parser.positionalArguments(), unreadableNames), parser.isSet(appendOption), err,
+                     progress);
+    if (unreadableNames > 0)
+        write(err, encodeSystemCodePage(
+                       QStringLiteral("corvanta-join: skipped %1 %2 whose names are not valid in the file-name encoding\n")
+                           .arg(unreadableNames)
+                           .arg(unreadableNames == 1 ? QStringLiteral("file or folder")
+                                                     : QStringLiteral("files or folders"))));
     joinFiles(host);
     progress.clear();
 

@@ -1,10 +1,19 @@
 #include "folderscan.h"
 
+#include <QCollator>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 #include <deque>
 #include <optional>
+#include <vector>
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
 
 namespace corvanta {
 
@@ -20,6 +29,82 @@ void process(const PendingEvents& processEvents) {
 bool isHiddenName(const QString& name) {
     return name.startsWith(u'.');
 }
+
+/// The file manager's order: case-insensitive, numbers by value. Names the collator holds equal keep code-unit
+/// order, so that a listing comes out the same every time.
+class NaturalOrder {
+public:
+    NaturalOrder() {
+        // In the C locale Qt's collator compares code units and ignores the numeric mode.
+        QLocale locale;
+        if (locale.language() == QLocale::C)
+            locale = QLocale(QLocale::English);
+        m_collator = QCollator(locale);
+        m_collator.setNumericMode(true);
+        m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    }
+
+    /// \a entries sorted by the name that \a nameOf gives; sort keys make large folders cheap to sort.
+    template <typename Entry, typename NameOf> void sort(QList<Entry>& entries, NameOf nameOf) const {
+        std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
+        keys.reserve(entries.size());
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            keys.emplace_back(m_collator.sortKey(nameOf(entries[i])), i);
+        std::sort(keys.begin(), keys.end(), [&](const auto& one, const auto& other) {
+            if (const int order = one.first.compare(other.first))
+                return order < 0;
+            return nameOf(entries[one.second]) < nameOf(entries[other.second]);
+        });
+        QList<Entry> sorted;
+        sorted.reserve(entries.size());
+        for (const auto& key : keys)
+            sorted.append(std::move(entries[key.second]));
+        entries = std::move(sorted);
+    }
+
+private:
+    QCollator m_collator;
+};
+
+const NaturalOrder& naturalOrder() {
+    static const NaturalOrder order;
+    return order;
+}
+
+#ifdef Q_OS_UNIX
+/// Entries of \a folder that Qt leaves out without a word because their names are not valid in the file-name
+/// encoding: folders that would be entered and files that match \a pattern. Counting them takes the system's own
+/// listing, as Qt gives no name it cannot decode.
+int countUnreadableNames(const QString& folder, const QString& pattern) {
+    const QByteArray native = QFile::encodeName(folder);
+    DIR* dir = ::opendir(native.constData());
+    if (!dir)
+        return 0;
+    const QRegularExpression match(QRegularExpression::wildcardToRegularExpression(pattern),
+                                   QRegularExpression::CaseInsensitiveOption);
+    int count = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        const QString decoded = QFile::decodeName(name);
+        if (QFile::encodeName(decoded) == name)
+            continue;
+        struct stat info {};
+        if (::stat(QByteArray(native + '/' + name).constData(), &info) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode)
+                ? !isHiddenName(decoded)
+                : S_ISREG(info.st_mode) && !decoded.startsWith(u'~') && match.match(decoded).hasMatch())
+            ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+#else
+// Elsewhere file names are UTF-16 as Qt's are.
+int countUnreadableNames(const QString&, const QString&) {
+    return 0;
+}
+#endif
 
 /// Breadth-first walk below a set of folders, yielding each folder below them once, level by level.
 /// Level order is breadth-first order, so a queue gives the same sequence as collecting a whole level before
@@ -56,11 +141,12 @@ private:
     // Without QDir::Hidden and QDir::System the listing leaves out hidden entries, broken links, devices, pipes
     // and sockets. Files stay in it so that events are still processed before every entry.
     void enqueueSubfolders(const QString& folder) {
-        const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+        QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Unsorted);
+        naturalOrder().sort(entries, [](const QFileInfo& entry) { return entry.fileName(); });
         process(m_processEvents);
         for (const QFileInfo& entry : entries) {
             process(m_processEvents);
-            if (entry.fileName().contains(u'?') || !entry.isDir())
+            if (!entry.isDir())
                 continue;
             const QString path = folder + entry.fileName();
             if (firstVisit(path))
@@ -85,8 +171,8 @@ private:
 };
 
 /// Hands \a found the paths of the files of \a folder (ending in "/") that match \a pattern, but for names
-/// beginning with "~".
-void reportFiles(const QString& folder, const QString& pattern, const FoundFiles& found) {
+/// beginning with "~". Returns how many files and folders in it were left out for their names.
+int reportFiles(const QString& folder, const QString& pattern, const FoundFiles& found) {
     const QString path = folder.chopped(1);
     QStringList paths;
     for (const QString& name : listFiles(path, pattern))
@@ -94,18 +180,21 @@ void reportFiles(const QString& folder, const QString& pattern, const FoundFiles
             paths.append(path + kSeparator + name);
     if (!paths.isEmpty())
         found(paths);
+    return countUnreadableNames(path, pattern);
 }
 
-/// The files matching \a pattern in \a folder and below it, folder by folder, level by level.
-void scanTree(const QString& folder, const QString& pattern, const PendingEvents& processEvents,
-              const FoundFiles& found) {
+/// The files matching \a pattern in \a folder and below it, folder by folder, level by level. Returns how many
+/// files and folders were left out because their names are not valid in the file-name encoding.
+int scanTree(const QString& folder, const QString& pattern, const PendingEvents& processEvents,
+             const FoundFiles& found) {
     if (folder.isEmpty()) // names no folder; QDir would take it for the current one
-        return;
+        return 0;
     const QString top = folder + kSeparator;
     FolderWalk walk({top}, true, processEvents);
-    reportFiles(top, pattern, found);
+    int unreadable = reportFiles(top, pattern, found);
     while (const std::optional<QString> below = walk.next())
-        reportFiles(*below, pattern, found);
+        unreadable += reportFiles(*below, pattern, found);
+    return unreadable;
 }
 
 } // namespace
@@ -125,14 +214,16 @@ QStringList listFiles(const QString& folder, const QString& pattern) {
     QDir dir(folder);
     dir.setNameFilters({pattern});
     dir.setFilter(QDir::Files | QDir::Hidden);
-    dir.setSorting(QDir::Name);
-    return dir.entryList();
+    dir.setSorting(QDir::Unsorted);
+    QStringList names = dir.entryList();
+    naturalOrder().sort(names, [](const QString& name) -> const QString& { return name; });
+    return names;
 }
 
-void scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found) {
+int scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found) {
     // Every path starts with folder + "/"; when the folder already ends in one (the root "/"), drop the second.
     const bool doubled = folder.endsWith(kSeparator);
-    scanTree(folder, QStringLiteral("*.xml"), processEvents, [&](const QStringList& paths) {
+    return scanTree(folder, QStringLiteral("*.xml"), processEvents, [&](const QStringList& paths) {
         if (!doubled)
             return found(paths);
         QStringList repaired = paths;
@@ -142,14 +233,16 @@ void scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEv
     });
 }
 
-QStringList scanFolderForXmlFiles(const QString& folder) {
+QStringList scanFolderForXmlFiles(const QString& folder, int* unreadableNames) {
     QStringList all;
-    scanFolderForXmlFiles(folder, {}, [&](const QStringList& paths) { all += paths; });
+    const int unreadable = scanFolderForXmlFiles(folder, {}, [&](const QStringList& paths) { all += paths; });
+    if (unreadableNames)
+        *unreadableNames += unreadable;
     return all;
 }
 
-void scanDroppedFolder(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found) {
-    scanTree(folder, QStringLiteral("*"), processEvents, found);
+int scanDroppedFolder(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found) {
+    return scanTree(folder, QStringLiteral("*"), processEvents, found);
 }
 
 bool isDroppedFolder(const QString& path) {

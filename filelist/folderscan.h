@@ -17,29 +17,34 @@ using FoundFiles = std::function<void(const QStringList& paths)>;
 
 /// Appends to \a folders (paths ending in "/") every folder below its elements, level by level: all folders
 /// one level down (grouped by parent, parents in collection order), then two levels down, and so on; with
-/// \a recurse false only the first level. Each folder's entries are taken in name order (case-sensitive,
-/// code unit by code unit). Hidden folders (name beginning with ".") are not entered; a folder whose name
-/// contains "?" is skipped with everything below it. A folder reached again through a symbolic link is not
-/// entered a second time, and one that cannot be listed or has vanished is skipped silently.
+/// \a recurse false only the first level. Each folder's entries are taken in the file manager's natural order
+/// (case-insensitive, numbers by value). Hidden folders (name beginning with ".") are not entered; a folder whose
+/// name is not valid in the file-name encoding is skipped with everything below it. A folder reached again
+/// through a symbolic link is not entered a second time, and one that cannot be listed or has vanished is
+/// skipped silently.
 /// \a processEvents runs before each folder's entries, before each entry and before each folder appended.
 void collectSubfolders(QStringList& folders, bool recurse, const PendingEvents& processEvents = {});
 
 /// Names (without a path) of the files in \a folder that match the wildcard \a pattern, compared without
-/// regard to case; hidden files included, folders excluded, in name order. Empty when nothing matches or the
-/// folder cannot be listed. Names beginning with "~" or containing "?" are returned: the callers decide.
+/// regard to case; hidden files included, folders excluded, in natural order. Empty when nothing matches or the
+/// folder cannot be listed. Names beginning with "~" are returned: the callers decide. Names that are not valid
+/// in the file-name encoding are left out.
 QStringList listFiles(const QString& folder, const QString& pattern);
 
 /// The Add Folder scan: the XML files ("*.xml", any case) of \a folder and of every folder below it, in the
 /// order of collectSubfolders(), skipping names that begin with "~". A doubled separator right after
-/// \a folder (as for the root "/") is written once. Hands each folder's files to \a found as it goes.
-void scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
+/// \a folder (as for the root "/") is written once. Hands each folder's files to \a found as it goes. Returns the
+/// number of files and folders left out because their names are not valid in the file-name encoding.
+int scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
 
-/// The Add Folder scan without event processing, all paths at once (for corvanta-join).
-QStringList scanFolderForXmlFiles(const QString& folder);
+/// The Add Folder scan without event processing, all paths at once (for corvanta-join). Adds the number of names
+/// left out to \a unreadableNames when given.
+QStringList scanFolderForXmlFiles(const QString& folder, int* unreadableNames = nullptr);
 
 /// The scan of a folder dropped on the list: every file of \a folder and of the folders below it, except
-/// names beginning with "~", formed as folder + "/" + name with no separator repair.
-void scanDroppedFolder(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
+/// names beginning with "~", formed as folder + "/" + name with no separator repair. Returns the number of names
+/// left out, as scanFolderForXmlFiles() does.
+int scanDroppedFolder(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
 
 /// Whether a dropped \a path is scanned as a folder: an existing, not hidden folder. Anything else (a file, a
 /// hidden folder, a path that is gone) is appended as one item.

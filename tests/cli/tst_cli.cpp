@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -158,7 +159,12 @@ private slots:
         writeFile(path("out.xml"), "keep me");
         const Run run = join({"--append", "-o", "out.xml", "a.xml"}, {{"TEMP", path("no/such/folder")}});
         QCOMPARE(run.status, 1);
-        QCOMPARE(run.err, QByteArray("Join Fail.\n"));
+        const QList<QByteArray> lines = run.err.split('\n');
+        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines[0], "Cannot make a working folder in " + QFile::encodeName(path("no/such/folder")) +
+                               ": No such file or directory");
+        QCOMPARE(lines[1], QByteArray("in Quorvel5/20/2014.Form1.Start at line 104"));
+        QCOMPARE(lines[5], QByteArray("Join Fail."));
         QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
 
         const Run fresh = join({"--append", "-o", "new.xml", "a.xml"}, {{"TEMP", path("no/such/folder")}});
@@ -177,6 +183,7 @@ private slots:
         QVERIFY(!run.err.contains('\r'));
         const QList<QByteArray> lines = run.err.split('\n');
         QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines[0], QByteArray("Input/output error")); // the file is named once, on the file1 line
         QCOMPARE(lines[1], QByteArray("in Quorvel5/20/2014.Form1.Start at line 118"));
         QCOMPARE(lines[2], QByteArray());
         QVERIFY(lines[3].startsWith("Please email screenshot of this message to "));
@@ -188,8 +195,38 @@ private slots:
         writeFile(path("a.xml"), "A");
         const Run run = join({"--append", "-o", "missing/out.xml", "a.xml"});
         QCOMPARE(run.status, 1);
-        QVERIFY(run.err.contains("missing/out.xml"));
+        QCOMPARE(run.err, QByteArray("missing/out.xml: No such file or directory\n"));
         QVERIFY(!QFileInfo::exists(path("missing")));
+    }
+
+    // A working file that fills the disk (a file-size limit, where no small file system can be mounted): the
+    // system's reason in the report, and nothing that libxml2 would print on its own.
+    void fullDiskDuringMergeGivesTheSystemsReason() {
+        writeFile(path("big.xml"), "<r><a>" + QByteArray("<x>text</x>").repeated(100000) + "</a></r>");
+        writeFile(path("out.xml"), "keep me");
+        const Run run = join({"-o", "out.xml", "big.xml"}, {}, {}, {}, 64 * 1024);
+        QCOMPARE(run.status, 1);
+        const QList<QByteArray> lines = run.err.split('\n');
+        QCOMPARE(lines.size(), 7);
+        QVERIFY2(lines[0].endsWith("/temp.xml: File too large"), lines[0].constData());
+        QCOMPARE(lines[1], QByteArray("in Quorvel5/20/2014.Form1.Start at line 170"));
+        QCOMPARE(lines[5], QByteArray("Join Fail."));
+        QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
+    }
+
+    // Every child of a top-level node fails at the same step: one report, its last line saying how many more.
+    void repeatedFailuresAreCountedInOneReport() {
+        writeFile(path("a.xml"), "<r><!--c--></r>");
+        writeFile(path("b.xml"), "<r><a>" + QByteArray("<x/><y/><z/>").repeated(2000) + "</a></r>");
+        const Run run = join({"a.xml", "b.xml"});
+        QCOMPARE(run.status, 1);
+        const QList<QByteArray> lines = run.err.split('\n');
+        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines[0], QByteArray("Cannot add \"x\" to top-level node 1 of the first document: a comment cannot "
+                                      "hold child nodes."));
+        QCOMPARE(lines[1], QByteArray("in Quorvel5/20/2014.Form1.Start at line 164"));
+        QCOMPARE(lines[5], QByteArray("This step failed for 5999 more nodes under the same top-level node."));
+        QCOMPARE(run.out, QByteArray("<r>\n  <!--c-->\n</r>\n"));
     }
 
     void progressShowsOnATerminalOnly_data() {
@@ -478,9 +515,16 @@ private:
         return inputs;
     }
 
+    // With fileSizeLimit, no file that corvanta-join writes may grow past that many bytes.
     Run join(const QStringList& arguments, const QList<QPair<QString, QString>>& environment = {},
-             const QString& standardOutput = {}, const QString& errorFile = {}) const {
+             const QString& standardOutput = {}, const QString& errorFile = {}, qint64 fileSizeLimit = 0) const {
         QProcess process;
+        if (fileSizeLimit > 0)
+            process.setChildProcessModifier([fileSizeLimit] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            });
         if (!standardOutput.isEmpty())
             process.setStandardOutputFile(standardOutput);
         if (!errorFile.isEmpty())
