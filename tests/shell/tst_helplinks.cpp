@@ -106,11 +106,13 @@ private slots:
         QTest::newRow("No") << QMessageBox::No << false;
     }
 
-    // Every file directly in Samples, whatever its type, hidden ones too; subfolders are not entered.
+    // Every file directly in Samples, whatever its type, hidden ones too, in the file manager's natural order;
+    // subfolders are not entered.
     void samplesAreAppendedThenTheFolderOpensOnYes() {
         QFETCH(QMessageBox::StandardButton, answer);
         QFETCH(bool, opens);
-        for (const char* name : {"b tea.xml", "a.xml", "notes.txt", ".hidden.xml", "sub/c.xml"})
+        for (const char* name :
+             {"b tea.xml", "tea10.xml", "a.xml", "Tea9.xml", "notes.txt", ".hidden.xml", "sub/c.xml"})
             writeFile(samples(name), "<teashop/>");
         openWindow();
         list()->appendItem(QStringLiteral("/first.xml"));
@@ -121,8 +123,9 @@ private slots:
 
         QVERIFY(answerer.allAnswered());
         checkYesNoBox(answerer.seen().at(0), samplesQuestion);
-        QCOMPARE(list()->itemTexts(), (QStringList{"/first.xml", samples(".hidden.xml"), samples("a.xml"),
-                                                   samples("b tea.xml"), samples("notes.txt")}));
+        QCOMPARE(list()->itemTexts(),
+                 (QStringList{"/first.xml", samples(".hidden.xml"), samples("a.xml"), samples("b tea.xml"),
+                              samples("notes.txt"), samples("Tea9.xml"), samples("tea10.xml")}));
         QCOMPARE(m_shell->opened, opens ? QStringList{m_programFolder + "/Samples/"} : QStringList());
     }
 

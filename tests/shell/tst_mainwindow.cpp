@@ -584,7 +584,8 @@ private slots:
         QCOMPARE(loadedResultsWindow()->resultsText(), QStringLiteral("<b/>\n"));
     }
 
-    void missingTempFolderSaysJoinFail() {
+    // The report says why the working folder could not be made, then the join fails.
+    void missingTempFolderIsReportedThenJoinFail() {
         writeFiles({"a.xml"});
         addFilesThroughDialog({"a.xml"});
         clickTab(m_window.get(), 1);
@@ -592,12 +593,20 @@ private slots:
         qputenv("TEMP", path("no/such/folder").toLocal8Bit());
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
+        answerer.answerMessage(QMessageBox::Ok);
 
         clickToolButton(m_window.get(), "startJoiningButton");
 
         QVERIFY(answerer.allAnswered());
-        QCOMPARE(answerer.seen().size(), 1);
-        checkBox(answerer.seen().at(0), "Corvanta", "Join Fail.", QMessageBox::Warning);
+        QCOMPARE(answerer.seen().size(), 2);
+        const SeenBox& report = answerer.seen().at(0);
+        QCOMPARE(report.title, QStringLiteral("Application Error"));
+        QCOMPARE(report.icon, QMessageBox::Warning);
+        QVERIFY2(report.text.startsWith(QStringLiteral("Cannot make a working folder in %1: No such file or "
+                                                       "directory\nin Quorvel5/20/2014.Form1.Start at line 104\n")
+                                            .arg(path("no/such/folder"))),
+                 qPrintable(report.text));
+        checkBox(answerer.seen().at(1), "Corvanta", "Join Fail.", QMessageBox::Warning);
         QVERIFY(!loadedResultsWindow());
         QVERIFY(m_window->isVisible());
         QCOMPARE(list()->itemTexts(), QStringList{path("a.xml")});
