@@ -14,8 +14,8 @@ namespace {
 
 bool isSpacePreserve(const xmlNode* element, bool inherited) {
     for (const xmlAttr* attr = element->properties; attr; attr = attr->next) {
-        if (attr->ns && xmlStrEqual(attr->ns->href, xmlChars("http://www.w3.org/XML/1998/namespace")) &&
-            xmlStrEqual(attr->name, xmlChars("space"))) {
+        if (xmlStrEqual(attr->name, xmlChars("space")) && attr->ns &&
+            xmlStrEqual(attr->ns->href, xmlChars("http://www.w3.org/XML/1998/namespace"))) {
             const XmlString value(xmlNodeListGetString(element->doc, attr->children, 1));
             if (xmlStrEqual(value.get(), xmlChars("preserve")))
                 return true;
@@ -54,16 +54,20 @@ public:
         while (!pending.empty()) {
             xmlNode* element = pending.back();
             pending.pop_back();
-            if (hasTextChild(element))
-                continue; // written as it is already
-            if (isSpacePreserve(element, false)) {
-                if (element->children)
-                    mark(element);
-                continue;
-            }
-            for (xmlNode* child = element->children; child; child = child->next)
-                if (child->type == XML_ELEMENT_NODE)
+            const bool preserve = isSpacePreserve(element, false);
+            const std::size_t below = pending.size();
+            bool asItIs = false; // below an element with a text child nothing is added already
+            for (xmlNode* child = element->children; child && !asItIs; child = child->next) {
+                if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE ||
+                    child->type == XML_ENTITY_REF_NODE)
+                    asItIs = true;
+                else if (child->type == XML_ELEMENT_NODE && !preserve)
                     pending.push_back(child);
+            }
+            if (asItIs)
+                pending.resize(below);
+            else if (preserve && element->children)
+                mark(element);
         }
     }
     ~PreserveMarkers() {
@@ -76,14 +80,6 @@ public:
     PreserveMarkers& operator=(const PreserveMarkers&) = delete;
 
 private:
-    static bool hasTextChild(const xmlNode* element) {
-        for (const xmlNode* child = element->children; child; child = child->next)
-            if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE ||
-                child->type == XML_ENTITY_REF_NODE)
-                return true;
-        return false;
-    }
-
     void mark(xmlNode* element) {
         XmlNodeList marker(xmlNewDocText(element->doc, xmlChars("")));
         if (!marker)
@@ -143,15 +139,24 @@ void dropBlankText(xmlNode* root) {
     while (!pending.empty()) {
         const Pending current = pending.back();
         pending.pop_back();
-        const bool dropBlanks = !current.preserve && !holdsText(current.element);
+        bool blanks = false;
+        bool text = false;
+        for (xmlNode* child = current.element->children; child; child = child->next) {
+            if (child->type == XML_ELEMENT_NODE)
+                pending.push_back({child, isSpacePreserve(child, current.preserve)});
+            else if (child->type == XML_TEXT_NODE)
+                (xmlIsBlankNode(child) ? blanks : text) = true;
+            else if (child->type == XML_CDATA_SECTION_NODE || child->type == XML_ENTITY_REF_NODE)
+                text = true;
+        }
+        if (!blanks || text || current.preserve)
+            continue;
         xmlNode* next = nullptr;
         for (xmlNode* child = current.element->children; child; child = next) {
             next = child->next;
-            if (dropBlanks && child->type == XML_TEXT_NODE && xmlIsBlankNode(child)) {
+            if (child->type == XML_TEXT_NODE) {
                 xmlUnlinkNode(child);
                 xmlFreeNode(child);
-            } else if (child->type == XML_ELEMENT_NODE) {
-                pending.push_back({child, isSpacePreserve(child, current.preserve)});
             }
         }
     }

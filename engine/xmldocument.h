@@ -45,6 +45,10 @@ std::string_view baseName(const xmlNode* node);
 /// Number of child nodes of \a node, of every type.
 qsizetype childCount(const xmlNode* node);
 
+/// True when \a element holds text of its own: text that is not only white space, a CDATA section or an entity
+/// reference. White space between the element children of such mixed content is part of the text.
+bool holdsText(const xmlNode* element);
+
 /// Removes the text nodes that hold only white space (space, tab, CR, LF) from every element at or below \a root
 /// that holds no text of its own (text that is not only white space, a CDATA section or an entity reference),
 /// except in the scope of xml:space="preserve". Indentation between elements then never counts as a node, while

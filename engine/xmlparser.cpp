@@ -4,22 +4,36 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <libxml/SAX2.h>
 #include <libxml/catalog.h>
 #include <libxml/parserInternals.h>
 #include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 namespace corvanta {
 
 namespace {
+
+/// White space that libxml2 left out as indentation, kept aside until its element ends.
+struct PendingBlank {
+    xmlNode* parent;
+    xmlNode* after; // the child it followed; null when it came first
+    std::size_t offset;
+    std::size_t length;
+};
 
 /// What one parser run learns besides its document.
 struct ParseRun {
     xmlParserCtxt* context = nullptr;
     bool externalRefused = false;
     bool haveError = false;
+    bool outOfMemory = false;
     XmlParseError firstError;
+    std::vector<PendingBlank> blanks;
+    std::string blankText;
 };
 
 // The entity loader and the error handler are plain callbacks; this finds the run they belong to.
@@ -106,6 +120,54 @@ void setUpLibxml2() {
     });
 }
 
+// XML_PARSE_NOBLANKS spares making a node of every indentation, but it guesses from the children so far and so
+// also leaves out spaces between the elements of mixed content whose text comes later. The space it leaves out
+// waits here until its element ends, and goes back in when the element turned out to hold text.
+void keepBlankAside(void* userData, const xmlChar* text, int length) {
+    ParseRun* run = runOf(userData);
+    xmlNode* parent = run ? run->context->node : nullptr;
+    if (!parent)
+        return; // outside the document's own elements (an entity's text being checked): left out as before
+    if (!run->blanks.empty() && run->blanks.back().parent == parent && run->blanks.back().after == parent->last)
+        run->blanks.back().length += std::size_t(length); // one run of space, handed over in pieces
+    else
+        run->blanks.push_back({parent, parent->last, run->blankText.size(), std::size_t(length)});
+    run->blankText.append(reinterpret_cast<const char*>(text), std::size_t(length));
+}
+
+void restoreBlanks(ParseRun& run, xmlNode* element) {
+    auto first = run.blanks.end();
+    while (first != run.blanks.begin() && std::prev(first)->parent == element)
+        --first;
+    if (first == run.blanks.end())
+        return;
+    if (holdsText(element)) {
+        for (auto blank = first; blank != run.blanks.end(); ++blank) {
+            xmlNode* node =
+                xmlNewDocTextLen(element->doc, xmlChars(run.blankText.data() + blank->offset), int(blank->length));
+            if (!node) {
+                run.outOfMemory = true;
+                xmlStopParser(run.context);
+                break;
+            }
+            // Linked by hand: the neighbours are never text (libxml2 keeps space next to text), so nothing merges.
+            node->parent = element;
+            node->prev = blank->after;
+            node->next = blank->after ? blank->after->next : element->children;
+            (node->prev ? node->prev->next : element->children) = node;
+            (node->next ? node->next->prev : element->last) = node;
+        }
+    }
+    run.blankText.resize(first->offset);
+    run.blanks.erase(first, run.blanks.end());
+}
+
+void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
+    if (ParseRun* run = runOf(userData); run && run->context->node)
+        restoreBlanks(*run, run->context->node);
+    xmlSAX2EndElementNs(userData, localName, prefix, uri);
+}
+
 bool startsWithDeclaration(QByteArrayView text) {
     return text.size() > 5 && text.startsWith("<?xml") &&
            (text[5] == ' ' || text[5] == '\t' || text[5] == '\r' || text[5] == '\n');
@@ -144,6 +206,8 @@ XmlDocument readUtf8(xmlParserCtxt* context, QByteArrayView text, const QByteArr
     if (inputPush(context, input) < 0) // frees the input when it fails
         throw std::bad_alloc();
     xmlCtxtUseOptions(context, options);
+    context->sax->ignorableWhitespace = &keepBlankAside;
+    context->sax->endElementNs = &endElement;
     context->encoding = xmlStrdup(xmlChars("UTF-8"));
     xmlParseDocument(context);
     XmlDocument doc(context->myDoc);
@@ -164,11 +228,13 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
     run.context = context.get();
     const ActiveRun active(run);
     // Never XML_PARSE_NOENT (entities stay references) nor XML_PARSE_HUGE (keeps the depth and expansion
-    // limits), never XML_PARSE_XINCLUDE. Not XML_PARSE_NOBLANKS either: it guesses from the first and last child
-    // and so drops spaces of mixed content; dropBlankText() decides.
-    const int options =
-        XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT | (validate ? XML_PARSE_DTDVALID : 0);
+    // limits), never XML_PARSE_XINCLUDE. With NOBLANKS, keepBlankAside() puts back the space of mixed content;
+    // dropBlankText() decides about the rest.
+    const int options = XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT |
+                        (validate ? XML_PARSE_DTDVALID : 0);
     XmlDocument doc = readUtf8(context.get(), text, url, options);
+    if (run.outOfMemory)
+        throw std::bad_alloc();
     if (!doc)
         return doc;
     const bool conforms = !validate || !doc->intSubset || context->valid;
