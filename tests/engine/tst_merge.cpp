@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -674,8 +675,7 @@ private slots:
         join(host);
 
         QCOMPARE(host.messages(),
-                 (QStringList{report(input + ": not a regular file", 132),
-                              parseErrorMessage(input, "Document is empty", 1, 1),
+                 (QStringList{report("not a regular file", 132), parseErrorMessage(input, "Document is empty", 1, 1),
                               report(input + " has no root element to compare.", 142),
                               report(input + " has no root element to compare.", 144), kStructureMessage}));
 #else
@@ -869,7 +869,15 @@ private slots:
             const FileSizeLimit limit(64 * 1024); // the working file fails as on a full disk
             join(host);
         }
-        QCOMPARE(host.messages(), (QStringList{report("File too large", 170), "warning:Join Fail."}));
+        const QStringList messages = host.messages();
+        QCOMPARE(messages.size(), 2);
+        QVERIFY2(QRegularExpression(QStringLiteral("^report:%1/corvanta-[^/]+/temp\\.xml: File too large\r\nin "
+                                                   "Quorvel5/20/2014\\.Form1\\.Start at line 170\r\r")
+                                        .arg(QRegularExpression::escape(m_workTemp->path())))
+                     .match(messages[0])
+                     .hasMatch(),
+                 qPrintable(messages[0]));
+        QCOMPARE(messages[1], QStringLiteral("warning:Join Fail."));
         QVERIFY(workFolderIsEmpty());
     }
 
