@@ -190,11 +190,12 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     ConsoleHost host(expandInputs(parser.positionalArguments(), unreadableNames), parser.isSet(appendOption), err,
                      progress);
     if (unreadableNames > 0)
-        write(err, encodeSystemCodePage(
-                       QStringLiteral("corvanta-join: skipped %1 %2 whose names are not valid in the file-name encoding\n")
-                           .arg(unreadableNames)
-                           .arg(unreadableNames == 1 ? QStringLiteral("file or folder")
-                                                     : QStringLiteral("files or folders"))));
+        write(err,
+              encodeSystemCodePage(
+                  QStringLiteral("corvanta-join: skipped %1 %2 whose names are not valid in the file-name encoding\n")
+                      .arg(unreadableNames)
+                      .arg(unreadableNames == 1 ? QStringLiteral("file or folder")
+                                                : QStringLiteral("files or folders"))));
     joinFiles(host);
     progress.clear();
 

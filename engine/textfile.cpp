@@ -182,7 +182,6 @@ void writeTextFile(const QString& text, const QString& path) {
     writeFileAtomically(encodeSystemCodePage(text), path);
 }
 
-
 void writeFileAtomically(const QByteArray& bytes, const QString& path) {
     QSaveFile file(path);
     // Writing through the existing file would lose it on failure; the rename keeps the old one until the end.
