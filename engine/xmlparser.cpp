@@ -59,7 +59,7 @@ private:
 
 // libxml2's words, but for its limits, which it explains with an option that no user can set.
 QString describe(const xmlError& error) {
-    const QString message = QString::fromUtf8(error.message).trimmed();
+    QString message = QString::fromUtf8(error.message).trimmed();
     if (!message.contains(QLatin1String("XML_PARSE_HUGE")))
         return message;
     if (error.code == XML_ERR_ELEMCONTENT_NOT_FINISHED) // int1 is the depth reached, one past the limit

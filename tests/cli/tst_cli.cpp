@@ -204,7 +204,7 @@ private slots:
     void fullDiskDuringMergeGivesTheSystemsReason() {
         writeFile(path("big.xml"), "<r><a>" + QByteArray("<x>text</x>").repeated(100000) + "</a></r>");
         writeFile(path("out.xml"), "keep me");
-        const Run run = join({"-o", "out.xml", "big.xml"}, {}, {}, {}, 64 * 1024);
+        const Run run = join({"-o", "out.xml", "big.xml"}, {}, {}, {}, qint64{64} * 1024);
         QCOMPARE(run.status, 1);
         const QList<QByteArray> lines = run.err.split('\n');
         QCOMPARE(lines.size(), 7);

@@ -866,7 +866,7 @@ private slots:
         const QByteArray big = "<r><a>" + QByteArray("<x>text</x>").repeated(100000) + "</a></r>";
         RecordingHost host(writeInputs({big}));
         {
-            const FileSizeLimit limit(64 * 1024); // the working file fails as on a full disk
+            const FileSizeLimit limit(qint64{64} * 1024); // the working file fails as on a full disk
             join(host);
         }
         const QStringList messages = host.messages();
