@@ -1,6 +1,7 @@
 #include "mergemode.h"
 
 #include "failure.h"
+#include "inputprefetcher.h"
 #include "textfile.h"
 #include "xmldocument.h"
 #include "xmlmove.h"
@@ -9,6 +10,8 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <algorithm>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -143,20 +146,33 @@ public:
         : m_host(host)
         , m_steps(steps) {}
 
-    MergeOutcome run(const QString& workingPath) {
+    MergeOutcome run(const QString& workingPath, int parseAhead) {
         int count = 0;
         m_steps.step(128, [&] { count = m_host.itemCount(); });
+        // The list is fixed while the join runs, so every path is known before the first input is read ahead.
+        QStringList paths;
+        std::vector<std::exception_ptr> pathFailures(size_t(std::max(count, 0)));
         for (int i = 1; i <= count; ++i) {
-            ParsedXml current;
-            QString path;
-            QByteArray text; // stays empty when the input cannot be read: the parser then reports it
+            try {
+                paths << m_host.itemText(i);
+            } catch (...) {
+                paths << QString();
+                pathFailures[size_t(i - 1)] = std::current_exception();
+            }
+        }
+        m_inputs.emplace(paths, parseAhead);
+        for (int i = 1; i <= count; ++i) {
+            PreparedInput input = m_inputs->takeNext();
+            const QString path = paths.at(i - 1);
             m_steps.step(132, [&] {
-                path = m_host.itemText(i);
-                text = readTextFileEncoded(path);
+                for (const std::exception_ptr& failure : {pathFailures[size_t(i - 1)], input.readFailure})
+                    if (failure)
+                        std::rethrow_exception(failure);
             });
-            const qsizetype textSize = text.size();
+            ParsedXml& current = input.parsed;
             const bool parsed = m_steps.test(134, [&] {
-                current = parseXml(std::move(text), path);
+                if (input.parseFailure)
+                    std::rethrow_exception(input.parseFailure);
                 return bool(current.doc);
             });
             if (!parsed)
@@ -167,7 +183,7 @@ public:
                 m_steps.step(166, [&] { m_base.emplace(std::move(current)); });
             } else {
                 if (sameStructure(shape))
-                    mergeIntoBase(current.doc.get(), textSize, path);
+                    mergeIntoBase(current.doc.get(), input.textSize, path);
                 else
                     return stopOnDifference();
             }
@@ -199,6 +215,7 @@ private:
     }
 
     MergeOutcome stopOnDifference() {
+        m_inputs->cancel(); // nothing after this input is ever reported
         m_steps.step(148, [&] { m_host.setBusyPointer(false); });
         m_steps.step(150, [&] { m_host.setProgress(0); });
         m_steps.step(152, [&] {
@@ -248,6 +265,7 @@ private:
     StepRunner& m_steps;
     std::optional<BaseDocument> m_base;
     RootShape m_previous;
+    std::optional<InputPrefetcher> m_inputs; // last: its thread stops before the rest goes
 };
 
 // The documents came as millions of small blocks that the C library keeps after they are freed; hand them back
@@ -260,8 +278,8 @@ void returnFreedMemory() {
 
 } // namespace
 
-MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath) {
-    const MergeOutcome outcome = MergeRun(host, steps).run(workingPath);
+MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead) {
+    const MergeOutcome outcome = MergeRun(host, steps).run(workingPath, parseAhead);
     returnFreedMemory();
     return outcome;
 }

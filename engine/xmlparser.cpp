@@ -176,9 +176,12 @@ bool startsWithDeclaration(QByteArrayView text) {
 /// Hands the text to libxml2 piece by piece, as a file would be read, so that it never holds a copy of it all.
 struct TextSource {
     QByteArrayView rest;
+    std::stop_token stop;
 
     static int read(void* context, char* buffer, int length) {
         auto* source = static_cast<TextSource*>(context);
+        if (source->stop.stop_requested())
+            return -1;
         const qsizetype count = std::min<qsizetype>(length, source->rest.size());
         if (count > 0) {
             std::memcpy(buffer, source->rest.data(), size_t(count));
@@ -191,8 +194,9 @@ struct TextSource {
 // Like xmlCtxtReadMemory, but the text is streamed and declared UTF-8 up front: forcing the encoding there would
 // run a UTF-8 to UTF-8 conversion, and leaving it open would let libxml2 guess another encoding from the first
 // bytes.
-XmlDocument readUtf8(xmlParserCtxt* context, QByteArrayView text, const QByteArray& url, int options) {
-    TextSource source{text};
+XmlDocument readUtf8(xmlParserCtxt* context, QByteArrayView text, const QByteArray& url, int options,
+                     const std::stop_token& stop) {
+    TextSource source{text, stop};
     xmlParserInputBuffer* buffer =
         xmlParserInputBufferCreateIO(&TextSource::read, nullptr, &source, XML_CHAR_ENCODING_NONE);
     if (!buffer)
@@ -217,7 +221,8 @@ XmlDocument readUtf8(xmlParserCtxt* context, QByteArrayView text, const QByteArr
     return doc;
 }
 
-XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate, ParseRun& run) {
+XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate, ParseRun& run,
+                      const std::stop_token& stop) {
     const XmlParserContext context(xmlNewParserCtxt());
     if (!context)
         throw std::bad_alloc();
@@ -232,7 +237,7 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
     // dropBlankText() decides about the rest.
     const int options = XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT |
                         (validate ? XML_PARSE_DTDVALID : 0);
-    XmlDocument doc = readUtf8(context.get(), text, url, options);
+    XmlDocument doc = readUtf8(context.get(), text, url, options, stop);
     if (run.outOfMemory)
         throw std::bad_alloc();
     if (!doc)
@@ -247,7 +252,7 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
 
 // The text is taken, not borrowed: a caller that moves it in has its copy freed as soon as the parse ends.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
-ParsedXml parseXml(QByteArray text, const QString& path) {
+ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop) {
     setUpLibxml2();
     QByteArrayView view(text);
     if (view.startsWith("\xEF\xBB\xBF"))
@@ -257,10 +262,10 @@ ParsedXml parseXml(QByteArray text, const QString& path) {
     parsed.hasDeclaration = startsWithDeclaration(view);
     const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     ParseRun run;
-    parsed.doc = parseOnce(view, url, true, run);
+    parsed.doc = parseOnce(view, url, true, run, stop);
     if (run.externalRefused) {
         run = ParseRun();
-        parsed.doc = parseOnce(view, url, false, run);
+        parsed.doc = parseOnce(view, url, false, run, stop);
     }
     if (parsed.doc) {
         dropBlankText(rootElement(parsed.doc.get()));

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <stop_token>
 
 namespace corvanta {
 
@@ -33,6 +34,7 @@ struct ParsedXml {
 /// Whitespace-only text is dropped as dropBlankText() says.
 /// Each document gets its own dictionary: libxml2 2.9's dictionary slows down once it holds a few hundred
 /// thousand names, so one dictionary shared by all inputs would make a merge of many distinct names quadratic.
-ParsedXml parseXml(QByteArray text, const QString& path);
+/// Once \a stop is requested, a parse in progress ends at its next block of text as if the text ended there.
+ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop = {});
 
 } // namespace corvanta

@@ -1,0 +1,77 @@
+#include "inputprefetcher.h"
+
+#include "textfile.h"
+
+#include <utility>
+
+namespace corvanta {
+
+InputPrefetcher::InputPrefetcher(QStringList paths, int depth)
+    : m_paths(std::move(paths))
+    , m_depth(depth) {
+    if (m_depth > 0 && m_paths.size() > 1)
+        m_worker = std::jthread([this](const std::stop_token& stop) { work(stop); });
+}
+
+InputPrefetcher::~InputPrefetcher() {
+    cancel();
+}
+
+void InputPrefetcher::cancel() {
+    if (!m_worker.joinable())
+        return;
+    m_worker.request_stop(); // wakes the wait in work() and ends a parse in progress
+    m_worker.join();
+    m_ready.clear();
+}
+
+PreparedInput InputPrefetcher::takeNext() {
+    if (!m_worker.joinable())
+        return prepare(m_paths.value(m_taken++));
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return !m_ready.empty(); });
+    PreparedInput input = std::move(m_ready.front());
+    m_ready.pop_front();
+    ++m_taken;
+    lock.unlock();
+    m_changed.notify_all();
+    return input;
+}
+
+void InputPrefetcher::work(const std::stop_token& stop) {
+    for (qsizetype next = 0; next < m_paths.size(); ++next) {
+        {
+            // Input next may be prepared while the join holds input m_taken - 1: depth inputs ahead of it.
+            std::unique_lock lock(m_mutex);
+            if (!m_changed.wait(lock, stop, [&] { return next < m_taken + m_depth; }))
+                return;
+        }
+        PreparedInput input = prepare(m_paths.at(next), stop);
+        if (stop.stop_requested())
+            return;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_ready.push_back(std::move(input));
+        }
+        m_changed.notify_all();
+    }
+}
+
+PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_token& stop) {
+    PreparedInput input;
+    QByteArray text; // stays empty when the input cannot be read: the parser then reports it
+    try {
+        text = readTextFileEncoded(path);
+    } catch (...) {
+        input.readFailure = std::current_exception();
+    }
+    input.textSize = text.size();
+    try {
+        input.parsed = parseXml(std::move(text), path, stop);
+    } catch (...) {
+        input.parseFailure = std::current_exception();
+    }
+    return input;
+}
+
+} // namespace corvanta
