@@ -1,0 +1,228 @@
+#include "inputprefetcher.h"
+#include "mergemode.h"
+#include "recordinghost.h"
+#include "steprunner.h"
+#include "testfiles.h"
+#include "xmlparser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace corvanta;
+
+namespace {
+
+const QString kStructureMessage = QStringLiteral("message:XML files do not have same structure, join aborted.");
+
+/// What one Merge run showed and wrote.
+struct MergeResult {
+    QStringList events;
+    MergeOutcome outcome = MergeOutcome::NotSaved;
+    QByteArray output;
+};
+
+/// A document of the shape \a shape (root name and top-level count) whose second-level names, namespaces, node
+/// kinds and texts are drawn from \a random, so that runs meet both new and repeated names.
+QByteArray randomDocument(QRandomGenerator& random, int topLevelCount) {
+    static const char* const prefixes[] = {"", "a:", "b:"};
+    QByteArray xml = random.bounded(2) ? "<?xml version=\"1.0\"?>\n" : "";
+    xml += "<root xmlns:a=\"urn:test:a\" xmlns:b=\"urn:test:b\"";
+    if (random.bounded(2))
+        xml += " xmlns=\"urn:test:default\"";
+    xml += ">\n";
+    for (int top = 0; top < topLevelCount; ++top) {
+        xml += "  <section n=\"" + QByteArray::number(top) + "\">\n";
+        const int children = int(random.bounded(12));
+        for (int child = 0; child < children; ++child) {
+            const QByteArray name =
+                prefixes[random.bounded(3)] + QByteArray("item") + QByteArray::number(random.bounded(30));
+            switch (random.bounded(8)) {
+            case 0:
+                xml += "    <!-- note " + QByteArray::number(child) + " -->\n";
+                break;
+            case 1:
+                xml += "    <?" + name.sliced(name.indexOf(':') + 1) + " data?>\n";
+                break;
+            case 2:
+                xml += "    <" + name + " xmlns:c=\"urn:test:c" + QByteArray::number(random.bounded(3)) +
+                       "\" c:at=\"v\"><c:inner>caf\xC3\xA9 &amp; text</c:inner></" + name + ">\n";
+                break;
+            default:
+                xml += "    <" + name + " b:attr=\"" + QByteArray::number(random.generate()) +
+                       "\">text <em>mixed</em>" + "</" + name + ">\n";
+            }
+        }
+        xml += "  </section>\n";
+    }
+    return xml + "</root>\n";
+}
+
+} // namespace
+
+class TestParseAhead : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_temp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_temp->isValid());
+    }
+
+    void resultIsTheSequentialOneByteForByte_data() {
+        QTest::addColumn<quint32>("seed");
+        QTest::addColumn<int>("inputCount");
+        for (quint32 seed = 1; seed <= 8; ++seed)
+            QTest::addRow("seed %u", seed) << seed << int(2 + seed * 3);
+    }
+
+    // Generated inputs, some of them not well-formed, merged with each look-ahead: the same messages in the same
+    // order and the same bytes in the working file.
+    void resultIsTheSequentialOneByteForByte() {
+        QFETCH(quint32, seed);
+        QFETCH(int, inputCount);
+        QRandomGenerator random(seed);
+        // Odd seeds cut one input short, so that its parse error and the stop after it come from the pipeline too.
+        const int cut = seed % 2 ? int(random.bounded(1, inputCount)) : -1;
+        QStringList paths;
+        for (int i = 0; i < inputCount; ++i) {
+            QByteArray xml = randomDocument(random, 3);
+            if (i == cut)
+                xml.chop(12); // inside the end tags
+            paths << path(QStringLiteral("in%1.xml").arg(i + 1));
+            writeFile(paths.last(), xml);
+        }
+
+        const MergeResult sequential = merge(paths, 0);
+        QCOMPARE(sequential.output.isEmpty(), cut >= 0);
+        for (int ahead : {1, 2, 5}) {
+            const MergeResult pipelined = merge(paths, ahead);
+            QCOMPARE(pipelined.events, sequential.events);
+            QCOMPARE(pipelined.outcome, sequential.outcome);
+            QVERIFY2(pipelined.output == sequential.output, qPrintable(QStringLiteral("look-ahead %1").arg(ahead)));
+        }
+    }
+
+    void parseErrorInAnInputIsShownWhenTheJoinReachesIt() {
+        const QStringList paths = writeInputs(
+            {"<r><a><x/></a></r>", "<r><a><y/></a></r>", "<r><a></r>", "<r><a><z/></a></r>", "<r><a><y/><w/></a></r>"});
+        const QString noRoot = paths[2] + " has no root element to compare.";
+        const QString parseError = QStringLiteral("message:Error reading %1\r\nerror:Opening and ending tag mismatch: "
+                                                  "a line 1 and r\r\nLine:1\r\nposition:11")
+                                       .arg(paths[2]);
+
+        for (int ahead : {0, 1, 3}) {
+            const MergeResult result = merge(paths, ahead);
+            // The third input fails the comparison with its neighbours, so the run stops on the fourth.
+            QCOMPARE(result.events, (QStringList{parseError, reportEvent(142, noRoot), reportEvent(144, noRoot), "idle",
+                                                 "progress 0", kStructureMessage}));
+            QCOMPARE(result.outcome, MergeOutcome::Stopped);
+        }
+    }
+
+    void structureStopNeverReportsTheInputsAfterIt() {
+        QStringList paths = writeInputs({"<r><a/></r>", "<r><a/><b/></r>", "<r><broken", "<r><a/></r>"});
+        paths << path("missing.xml");
+        QVERIFY(QDir().mkpath(path("folder.xml")));
+        paths << path("folder.xml");
+
+        for (int ahead : {0, 1, 4}) {
+            const MergeResult result = merge(paths, ahead);
+            QCOMPARE(result.events, (QStringList{"idle", "progress 0", kStructureMessage}));
+            QCOMPARE(result.outcome, MergeOutcome::Stopped);
+        }
+    }
+
+    void inputThatVanishedAfterTheListWasMadeIsReportedInItsTurn() {
+        const QStringList paths = writeInputs({"<r><a><x/></a></r>", "<r><a><y/></a></r>", "<r><a><z/></a></r>"});
+        QVERIFY(QFile::remove(paths[1]));
+        QVERIFY(QDir().mkpath(paths[1])); // now a folder: the read fails at step 132
+        const QString noRoot = paths[1] + " has no root element to compare.";
+
+        for (int ahead : {0, 1, 2}) {
+            const MergeResult result = merge(paths, ahead);
+            QCOMPARE(result.events,
+                     (QStringList{reportEvent(132, paths[1] + ": Is a directory"),
+                                  QStringLiteral("message:Error reading %1\r\nerror:Document is empty\r\nLine:1\r\n"
+                                                 "position:1")
+                                      .arg(paths[1]),
+                                  reportEvent(142, noRoot), reportEvent(144, noRoot), "idle", "progress 0",
+                                  kStructureMessage}));
+        }
+    }
+
+    // With one input ahead, the input after next is read only once the join has taken the next one: a file
+    // removed before that is missed, whatever the worker's pace.
+    void lookAheadStaysWithinItsDepth() {
+        const QStringList paths = writeInputs({"<r><a/></r>", "<r><b/></r>", "<r><c/></r>"});
+        InputPrefetcher inputs(paths, 1);
+
+        const PreparedInput first = inputs.takeNext();
+        QVERIFY(first.parsed.doc);
+        QVERIFY(QFile::remove(paths[2]));
+        const PreparedInput second = inputs.takeNext();
+        QVERIFY(second.parsed.doc);
+        QCOMPARE(second.textSize, qsizetype(11));
+        const PreparedInput third = inputs.takeNext();
+        QVERIFY(!third.parsed.doc);
+        QCOMPARE(third.parsed.error.reason, QStringLiteral("Document is empty"));
+    }
+
+    void cancelledPrefetcherStopsWithoutTakingEverything() {
+        QByteArray large = "<r><a>";
+        for (int i = 0; i < 200000; ++i)
+            large += "<n" + QByteArray::number(i) + "/>";
+        large += "</a></r>";
+        const QStringList paths = writeInputs({"<r><a/></r>", large, large, large});
+        InputPrefetcher inputs(paths, 2);
+        QVERIFY(inputs.takeNext().parsed.doc);
+        inputs.cancel(); // must return, and not wait for the rest to be parsed; the destructor follows
+    }
+
+    void stoppedParseEndsWithoutADocument() {
+        std::stop_source stop;
+        stop.request_stop();
+        const ParsedXml parsed = parseXml("<r><a/></r>", path("in.xml"), stop.get_token());
+        QVERIFY(!parsed.doc);
+        QVERIFY(parseXml("<r><a/></r>", path("in.xml")).doc);
+    }
+
+private:
+    QString path(const QString& name) const { return m_temp->filePath(name); }
+
+    QStringList writeInputs(const QByteArrayList& inputs) const {
+        QStringList paths;
+        for (const QByteArray& input : inputs) {
+            paths << path(QStringLiteral("in%1.xml").arg(paths.size() + 1));
+            writeFile(paths.last(), input);
+        }
+        return paths;
+    }
+
+    static QString reportEvent(int step, const QString& description) {
+        return QStringLiteral("report:%1 at %2").arg(description).arg(step);
+    }
+
+    MergeResult merge(const QStringList& paths, int parseAhead) const {
+        RecordingHost host(paths);
+        StepRunner steps([&](int step, const QString& description) {
+            host.showErrorReport(QStringLiteral("%1 at %2").arg(description).arg(step));
+        });
+        const QString working = path(QStringLiteral("working-%1.xml").arg(parseAhead));
+        QFile::remove(working);
+        MergeResult result;
+        result.outcome = runMergeMode(host, steps, working, parseAhead);
+        result.events = host.events;
+        QFile file(working);
+        if (file.open(QIODevice::ReadOnly))
+            result.output = file.readAll();
+        return result;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_temp;
+};
+
+QTEST_GUILESS_MAIN(TestParseAhead)
+#include "tst_parseahead.moc"
