@@ -6,6 +6,8 @@
 #include <libxml/entities.h>
 #include <libxml/valid.h>
 #include <new>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -37,11 +39,12 @@ xmlNs* declare(xmlNode* element, const xmlChar* href, const xmlChar* prefix) {
 /// xmlns="", so the mapping is done here.
 class NamespaceFixer {
 public:
-    NamespaceFixer(xmlDoc* target, xmlNode* node, xmlNode* parent)
+    NamespaceFixer(xmlDoc* target, xmlNode* node, xmlNode* parent, const NodeMover::NamespaceScope& scope)
         : m_target(target)
         , m_node(node)
-        , m_parent(parent) {
-        const xmlNs* targetDefault = xmlSearchNs(target, parent, nullptr);
+        , m_parent(parent)
+        , m_scope(scope) {
+        const xmlNs* targetDefault = search(nullptr);
         m_targetHasDefault = targetDefault && targetDefault->href && *targetDefault->href;
     }
 
@@ -54,13 +57,12 @@ public:
     xmlNs* resolve(xmlNs* ns) {
         if (!ns || m_inner.count(ns))
             return ns;
-        for (const auto& [from, to] : m_outer)
-            if (from == ns)
-                return to;
-        xmlNs* found = xmlSearchNs(m_target, m_parent, ns->prefix);
+        if (const auto known = m_outer.find(ns); known != m_outer.end())
+            return known->second;
+        xmlNs* found = search(ns->prefix);
         if (!found || !xmlStrEqual(found->href, ns->href))
             found = declare(m_node, ns->href, ns->prefix);
-        m_outer.emplace_back(ns, found);
+        m_outer.emplace(ns, found);
         return found;
     }
 
@@ -73,13 +75,23 @@ public:
     }
 
 private:
+    // The declaration of prefix in scope at the new place, as xmlSearchNs would find it.
+    xmlNs* search(const xmlChar* prefix) const {
+        const auto found = m_scope.find(prefix ? std::string_view(reinterpret_cast<const char*>(prefix)) : "");
+        if (found != m_scope.end())
+            return found->second;
+        // The xml prefix is bound without a declaration; libxml2 supplies one.
+        return xmlStrEqual(prefix, xmlChars("xml")) ? xmlSearchNs(m_target, m_parent, prefix) : nullptr;
+    }
+
     xmlDoc* m_target;
     xmlNode* m_node;
     xmlNode* m_parent;
+    const NodeMover::NamespaceScope& m_scope;
     bool m_targetHasDefault = false;
     bool m_needsEmptyDefault = false;
     std::unordered_set<const xmlNs*> m_inner;
-    std::vector<std::pair<const xmlNs*, xmlNs*>> m_outer;
+    std::unordered_map<const xmlNs*, xmlNs*> m_outer;
 };
 
 bool sameDeclaration(const xmlEntity* one, const xmlEntity* other) {
@@ -240,6 +252,18 @@ const xmlChar* NodeMover::keepName(const xmlChar* name) {
     return m_names.back().get();
 }
 
+const NodeMover::NamespaceScope& NodeMover::scopeAt(const xmlNode* element) {
+    auto [entry, fresh] = m_scopes.try_emplace(element);
+    if (fresh) {
+        // Innermost first: a declaration shadows those of the same prefix further out.
+        for (const xmlNode* at = element; at && at->type == XML_ELEMENT_NODE; at = at->parent)
+            for (xmlNs* ns = at->nsDef; ns; ns = ns->next)
+                entry->second.try_emplace(ns->prefix ? std::string_view(reinterpret_cast<const char*>(ns->prefix)) : "",
+                                          ns);
+    }
+    return entry->second;
+}
+
 void NodeMover::rehome(const xmlChar*& text) {
     if (!text || !m_sourceDict || xmlDictOwns(m_sourceDict, text) != 1)
         return;
@@ -294,7 +318,7 @@ void NodeMover::moveExpanded(xmlNode* node, xmlNode* parent) {
     const bool keepsSpace =
         node->type == XML_ELEMENT_NODE && xmlNodeGetSpacePreserve(node) == 1 && xmlNodeGetSpacePreserve(parent) != 1;
     xmlUnlinkNode(node);
-    NamespaceFixer namespaces(m_target, node, parent);
+    NamespaceFixer namespaces(m_target, node, parent, scopeAt(parent));
 
     // A work list instead of recursion; the inherited flag tells whether a default namespace is declared
     // inside the subtree above the element.

@@ -38,6 +38,9 @@ public:
     /// each once, in the order met.
     const QStringList& unresolvedEntities() const { return m_unresolved; }
 
+    /// The declarations in scope at \a element of the target, by prefix ("" for the default namespace).
+    using NamespaceScope = std::unordered_map<std::string_view, xmlNs*>;
+
 private:
     const xmlEntity* entityToExpand(const xmlNode* reference);
     std::vector<xmlNode*> expandEntities(xmlNode* node);
@@ -45,6 +48,7 @@ private:
     xmlNode* expand(xmlNode* reference, const xmlEntity* entity, bool inAttribute);
     const xmlChar* keepName(const xmlChar* name);
     void moveExpanded(xmlNode* node, xmlNode* parent);
+    const NamespaceScope& scopeAt(const xmlNode* element);
     void takeLeaf(xmlNode* leaf);
     void rehome(const xmlChar*& text);
     void rehome(xmlChar*& text);
@@ -56,6 +60,10 @@ private:
     qsizetype m_expansionLeft = 0;
     QStringList m_unresolved;
     std::vector<XmlString> m_names; // names of replaced references when the target has no dictionary
+    // Declarations are only ever added to moved nodes, never to the parents they move under or above, so a
+    // parent's scope is gathered once; looking a prefix up along the ancestors for every moved node would make a
+    // merge under many declarations quadratic.
+    std::unordered_map<const xmlNode*, NamespaceScope> m_scopes;
 };
 
 } // namespace corvanta

@@ -453,6 +453,13 @@ private slots:
             << QByteArrayList{"<r xmlns=\"urn:d\"><a/></r>",
                               "<r><a><y xmlns=\"urn:y\"><z xmlns=\"\"><q:w xmlns:q=\"urn:q\"/></z></y></a></r>"}
             << QStringList{"{urn:d}r", "{urn:d}a", "{urn:y}y", "{}z", "{urn:q}w"};
+        QTest::newRow("a top-level node's prefix shadows the root's")
+            << QByteArrayList{"<r xmlns:p=\"urn:2\"><a xmlns:p=\"urn:1\"/></r>",
+                              "<r xmlns:p=\"urn:2\"><a><p:y/></a></r>"}
+            << QStringList{"{}r", "{}a", "{urn:2}y"};
+        QTest::newRow("a top-level node's default namespace")
+            << QByteArrayList{"<r><a xmlns=\"urn:d\"/></r>", "<r><a><y/></a></r>"}
+            << QStringList{"{}r", "{urn:d}a", "{}y"};
         QTest::newRow("xml:lang keeps the XML namespace")
             << QByteArrayList{"<r><a/></r>", "<r><a><y xml:lang=\"en\"/></a></r>"}
             << QStringList{"{}r", "{}a", "{}y", "@{http://www.w3.org/XML/1998/namespace}lang"};
