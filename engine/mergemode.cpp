@@ -163,7 +163,7 @@ public:
         m_inputs.emplace(paths, parseAhead);
         for (int i = 1; i <= count; ++i) {
             PreparedInput input = m_inputs->takeNext();
-            const QString path = paths.at(i - 1);
+            const QString& path = paths.at(i - 1);
             m_steps.step(132, [&] {
                 for (const std::exception_ptr& failure : {pathFailures[size_t(i - 1)], input.readFailure})
                     if (failure)
