@@ -242,11 +242,14 @@ private:
             for (xmlNode* candidate = top->children; candidate; candidate = next) {
                 next = candidate->next;
                 const std::string_view name = baseName(candidate);
-                if (name.empty())
-                    continue;
                 // A failing lookup counts as "not there": the node is appended.
-                if (!m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); }))
+                if (!m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); })) {
+                    // A node that stays behind is freed at once, so that the next input, parsed meanwhile, reuses
+                    // its memory. Its name lives in the document's dictionary, which outlives it.
+                    xmlUnlinkNode(candidate);
+                    xmlFreeNode(candidate);
                     continue;
+                }
                 m_steps.step(164, &failures, [&] { m_base->append(j, candidate); });
             }
             m_steps.report(failures);
