@@ -243,7 +243,7 @@ private:
                 next = candidate->next;
                 const std::string_view name = baseName(candidate);
                 // A failing lookup counts as "not there": the node is appended.
-                if (!m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); })) {
+                if (name.empty() || !m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); })) {
                     // A node that stays behind is freed at once, so that the next input, parsed meanwhile, reuses
                     // its memory. Its name lives in the document's dictionary, which outlives it.
                     xmlUnlinkNode(candidate);

@@ -144,7 +144,7 @@ private slots:
         for (int ahead : {0, 1, 2}) {
             const MergeResult result = merge(paths, ahead);
             QCOMPARE(result.events,
-                     (QStringList{reportEvent(132, paths[1] + ": Is a directory"),
+                     (QStringList{reportEvent(132, QStringLiteral("Is a directory")),
                                   QStringLiteral("message:Error reading %1\r\nerror:Document is empty\r\nLine:1\r\n"
                                                  "position:1")
                                       .arg(paths[1]),
