@@ -10,6 +10,7 @@ Datasets (sizes at --scale 1):
   few-large   4 pretty-printed files of about 50 MB, 100,000 second-level elements each
   namespaces  6 files of about 3 MB with a default and prefixed namespaces on the root
   large-text  3 files of about 100 MB, an XML log each (for Append; --scale 10 gives 3 GB)
+  declarations 2 files of about 2.8 MB, 40,000 namespace declarations each (half on the root)
 """
 import argparse
 import os
@@ -137,6 +138,28 @@ def namespaces(rng, scale):
         yield f"ns-{index}.xml", parts
 
 
+# --- declarations -------------------------------------------------------------------------------
+
+DECL_FILES = 2
+DECL_ITEMS = 20_000     # second-level elements per file; each declares a namespace, and so does the root per item
+
+
+def declarations(rng, scale):
+    # 40,000 declarations per file at full scale: half on the root, one on every second-level element. A merge
+    # that looks up a prefix along every declaration in scope grows with the square of this.
+    count = max(10, round(DECL_ITEMS * scale))
+    for index in range(DECL_FILES):
+        first = index * count // 2
+        root = "".join(f' xmlns:p{k}="urn:example:bench:p{k}"' for k in range(count))
+        parts = ['<?xml version="1.0" encoding="UTF-8"?>\n', f"<root{root}>\n  <items>\n"]
+        for k in range(count):
+            number = first + k
+            parts.append(f'    <p{number % count}:item{number:06d} xmlns:q="urn:example:bench:q{number}"'
+                         f' q:n="{rng.randint(0, 999)}">{words(rng, 1, 4)}</p{number % count}:item{number:06d}>\n')
+        parts.append("  </items>\n</root>\n")
+        yield f"decl-{index}.xml", parts
+
+
 # --- large-text ---------------------------------------------------------------------------------
 
 TEXT_FILES = 3
@@ -173,7 +196,8 @@ def large_text(rng, scale):
         yield f"text-{index}.xml", parts(index)
 
 
-DATASETS = {"many-small": many_small, "few-large": few_large, "namespaces": namespaces, "large-text": large_text}
+DATASETS = {"many-small": many_small, "few-large": few_large, "namespaces": namespaces, "large-text": large_text,
+            "declarations": declarations}
 
 
 def stamp_text(seed, scale):

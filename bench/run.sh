@@ -9,7 +9,7 @@ usage() {
 Usage: bench/run.sh [--scale S] [--only DATASET]... [--runs N] [--join PATH] [--no-build] [--keep]
 
   --scale S       size factor of the generated inputs (default 1: the full datasets)
-  --only DATASET  many-small, few-large, namespaces or large-text (repeatable; default all four)
+  --only DATASET  many-small, few-large, namespaces, declarations or large-text (repeatable; default all five)
   --runs N        timed runs per tool, the median is shown (default 3)
   --join PATH     the corvanta-join to time (default build/release/bin/corvanta-join)
   --no-build      use the built corvanta-join as it is instead of building the release preset first
@@ -56,7 +56,7 @@ fi
 
 "$python" bench/generate.py --scale "$scale" "${only[@]}"
 if [ ${#only[@]} -eq 0 ]; then
-    datasets=(many-small few-large namespaces large-text)
+    datasets=(many-small few-large namespaces declarations large-text)
 else
     datasets=()
     for ((i = 1; i < ${#only[@]}; i += 2)); do datasets+=("${only[i]}"); done
