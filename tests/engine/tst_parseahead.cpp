@@ -5,11 +5,13 @@
 #include "testfiles.h"
 #include "xmlparser.h"
 
+#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using namespace corvanta;
 
@@ -181,6 +183,50 @@ private slots:
         inputs.cancel(); // must return, and not wait for the rest to be parsed; the destructor follows
     }
 
+    // Kept results of varied inputs (namespaces, xml:space, mixed content, entities, markup, document types,
+    // many declarations, non-ASCII text), written by an earlier, plainly sequential Merge: every look-ahead gives
+    // the same bytes and the same messages.
+    void resultIsTheKeptOneByteForByte_data() {
+        QTest::addColumn<QString>("folder");
+        const QDir golden(QStringLiteral(CORVANTA_GOLDEN_DIR));
+        const QStringList cases = golden.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QVERIFY(cases.size() >= 8);
+        for (const QString& name : cases)
+            QTest::newRow(qPrintable(name)) << golden.filePath(name);
+    }
+
+    void resultIsTheKeptOneByteForByte() {
+        QFETCH(QString, folder);
+        const QDir dir(folder);
+        QStringList names = dir.entryList({QStringLiteral("in*.xml")}, QDir::Files);
+        QCollator natural;
+        natural.setNumericMode(true);
+        std::sort(names.begin(), names.end(), natural);
+        QStringList paths;
+        for (const QString& name : names)
+            paths << dir.filePath(name);
+        const QByteArray expected = readFile(dir.filePath(QStringLiteral("expected.xml")));
+        QVERIFY(!expected.isEmpty());
+        QFile messageFile(dir.filePath(QStringLiteral("messages.txt")));
+        const QString expectedMessages =
+            messageFile.open(QIODevice::ReadOnly) ? QString::fromUtf8(messageFile.readAll()) : QString();
+
+        for (int ahead : {0, 1, 2}) {
+            const MergeResult result = merge(paths, ahead);
+            QVERIFY2(result.output == expected,
+                     qPrintable(QStringLiteral("look-ahead %1:\n%2").arg(ahead).arg(QString::fromUtf8(result.output))));
+            // The kept messages name the inputs relative to their folder, as the joiner was given them.
+            QString messages;
+            for (const QString& event : result.events)
+                if (event.startsWith(QLatin1String("message:")) || event.startsWith(QLatin1String("warning:")))
+                    messages += event.section(QLatin1Char(':'), 1)
+                                    .replace(dir.path() + QLatin1Char('/'), QString())
+                                    .replace(QLatin1String("\r\n"), QLatin1String("\n")) +
+                                QLatin1Char('\n');
+            QCOMPARE(messages, expectedMessages);
+        }
+    }
+
     void stoppedParseEndsWithoutADocument() {
         std::stop_source stop;
         stop.request_stop();
@@ -199,6 +245,11 @@ private:
             writeFile(paths.last(), input);
         }
         return paths;
+    }
+
+    static QByteArray readFile(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     static QString reportEvent(int step, const QString& description) {
