@@ -6,9 +6,10 @@
 
 namespace corvanta {
 
-InputPrefetcher::InputPrefetcher(QStringList paths, int depth)
+InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable)
     : m_paths(std::move(paths))
-    , m_depth(depth) {
+    , m_depth(depth)
+    , m_skippable(skippable) {
     if (m_depth > 0 && m_paths.size() > 1)
         m_worker = std::jthread([this](const std::stop_token& stop) { work(stop); });
 }
@@ -26,8 +27,10 @@ void InputPrefetcher::cancel() {
 }
 
 PreparedInput InputPrefetcher::takeNext() {
-    if (!m_worker.joinable())
-        return prepare(m_paths.value(m_taken++));
+    if (!m_worker.joinable()) {
+        const qsizetype index = m_taken++;
+        return prepare(m_paths.value(index), {}, index > 0 ? m_skippable : nullptr);
+    }
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [&] { return !m_ready.empty(); });
     PreparedInput input = std::move(m_ready.front());
@@ -46,7 +49,7 @@ void InputPrefetcher::work(const std::stop_token& stop) {
             if (!m_changed.wait(lock, stop, [&] { return next < m_taken + m_depth; }))
                 return;
         }
-        PreparedInput input = prepare(m_paths.at(next), stop);
+        PreparedInput input = prepare(m_paths.at(next), stop, next > 0 ? m_skippable : nullptr);
         if (stop.stop_requested())
             return;
         {
@@ -57,7 +60,8 @@ void InputPrefetcher::work(const std::stop_token& stop) {
     }
 }
 
-PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_token& stop) {
+PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_token& stop,
+                                       const SkippableNames* skippable) {
     PreparedInput input;
     QByteArray text; // stays empty when the input cannot be read: the parser then reports it
     try {
@@ -67,7 +71,7 @@ PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_toke
     }
     input.textSize = text.size();
     try {
-        input.parsed = parseXml(std::move(text), path, stop);
+        input.parsed = parseXml(std::move(text), path, stop, skippable);
     } catch (...) {
         input.parseFailure = std::current_exception();
     }

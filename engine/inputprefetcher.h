@@ -27,9 +27,10 @@ struct PreparedInput {
 /// the one the join has taken last, so that parsing the next input overlaps merging the current one while memory
 /// stays bounded. With a depth of 0 nothing runs ahead: each input is read and parsed when taken.
 /// Destroying the prefetcher (or cancel()) drops the work ahead: a parse in progress ends at its next block.
+/// Inputs after the first are parsed without the second-level elements that \a skippable names at that time.
 class InputPrefetcher {
 public:
-    InputPrefetcher(QStringList paths, int depth);
+    InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr);
     ~InputPrefetcher();
     InputPrefetcher(const InputPrefetcher&) = delete;
     InputPrefetcher& operator=(const InputPrefetcher&) = delete;
@@ -41,13 +42,15 @@ public:
     void cancel();
 
     /// Reads and parses the input at \a path as Merge does.
-    static PreparedInput prepare(const QString& path, const std::stop_token& stop = {});
+    static PreparedInput prepare(const QString& path, const std::stop_token& stop = {},
+                                 const SkippableNames* skippable = nullptr);
 
 private:
     void work(const std::stop_token& stop);
 
     const QStringList m_paths;
     const qsizetype m_depth;
+    const SkippableNames* m_skippable;
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::deque<PreparedInput> m_ready; // the inputs after the last one taken, in order

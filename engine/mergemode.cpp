@@ -12,7 +12,9 @@
 #endif
 #include <algorithm>
 #include <exception>
+#include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -66,18 +68,66 @@ QString describeNodeType(const xmlNode* node) {
     }
 }
 
+/// The base names under each top-level node of the merged document. The merging thread builds and adds to them
+/// and asks NodeExists; the parser of the inputs ahead asks at the same time from its own thread.
+class MergedNames final : public SkippableNames {
+public:
+    bool contains(qsizetype j, std::string_view name) const override {
+        const std::shared_lock lock(m_mutex);
+        return j >= 0 && j < qsizetype(m_sets.size()) && m_sets[size_t(j)] && m_sets[size_t(j)]->count(name) != 0;
+    }
+
+    // The rest is for the merging thread, the only one that changes anything: its reads need no lock.
+    void resize(qsizetype count) {
+        const std::unique_lock lock(m_mutex);
+        m_sets.resize(size_t(count));
+    }
+
+    /// The names under top-level node \a j, gathered by \a gather the first time they are needed.
+    template <typename Gather> const std::unordered_set<std::string_view>& at(qsizetype j, Gather gather) {
+        const std::optional<std::unordered_set<std::string_view>>& set = m_sets.at(size_t(j));
+        if (!set) {
+            std::unordered_set<std::string_view> names = gather();
+            const std::unique_lock lock(m_mutex);
+            m_sets[size_t(j)] = std::move(names);
+        }
+        return *set;
+    }
+
+    void insert(qsizetype j, std::string_view name) {
+        const std::unique_lock lock(m_mutex);
+        m_sets.at(size_t(j))->insert(name);
+    }
+
+private:
+    mutable std::shared_mutex m_mutex;
+    // Views of names owned by the base document (its nodes or its dictionary), which lives longer than the sets.
+    std::vector<std::optional<std::unordered_set<std::string_view>>> m_sets;
+};
+
 /// The first input's document: receives every merged node and answers NodeExists from a set of the base names
 /// under each top-level node, built when first asked.
 class BaseDocument {
 public:
-    explicit BaseDocument(ParsedXml parsed)
+    BaseDocument(ParsedXml parsed, MergedNames& names)
         : m_doc(std::move(parsed.doc))
-        , m_hasDeclaration(parsed.hasDeclaration) {
+        , m_hasDeclaration(parsed.hasDeclaration)
+        , m_names(names) {
         if (xmlNode* root = rootElement(m_doc.get())) {
             for (xmlNode* top = root->children; top; top = top->next)
                 m_tops.push_back(top);
-            m_names.resize(m_tops.size());
+            m_names.resize(qsizetype(m_tops.size()));
             m_mover.emplace(m_doc.get());
+        }
+    }
+
+    /// Gathers the names now that the inputs ahead can use them; one that fails is gathered again when asked.
+    void gatherNames() {
+        for (qsizetype j = 0; j < qsizetype(m_tops.size()); ++j) {
+            try {
+                names(j);
+            } catch (const std::bad_alloc&) {
+            }
         }
     }
 
@@ -102,8 +152,8 @@ public:
                               .arg(QString::fromUtf8(baseName(node)))
                               .arg(j + 1)
                               .arg(describeNodeType(top)));
-        std::unordered_set<std::string_view>& present = names(j);
-        present.insert(m_mover->move(node, top)); // the name as it lives now in this document
+        names(j);
+        m_names.insert(j, m_mover->move(node, top)); // the name as it lives now in this document
     }
 
     /// Writes the document to \a path; a document without a root writes nothing.
@@ -113,24 +163,22 @@ public:
     }
 
 private:
-    std::unordered_set<std::string_view>& names(qsizetype j) {
-        std::optional<std::unordered_set<std::string_view>>& set = m_names.at(j);
-        if (!set) {
-            set.emplace();
+    const std::unordered_set<std::string_view>& names(qsizetype j) {
+        return m_names.at(j, [&] {
+            std::unordered_set<std::string_view> set;
             const xmlNode* top = m_tops.at(j);
             if (top->type == XML_ELEMENT_NODE)
                 for (const xmlNode* child = top->children; child; child = child->next)
                     if (const std::string_view name = baseName(child); !name.empty())
-                        set->insert(name);
-        }
-        return *set;
+                        set.insert(name);
+            return set;
+        });
     }
 
     XmlDocument m_doc;
     bool m_hasDeclaration;
+    MergedNames& m_names;
     std::vector<xmlNode*> m_tops;
-    // Views of names owned by this document (its nodes or its dictionary), which lives longer than the sets.
-    std::vector<std::optional<std::unordered_set<std::string_view>>> m_names;
     std::optional<NodeMover> m_mover;
 };
 
@@ -160,7 +208,7 @@ public:
                 pathFailures[size_t(i - 1)] = std::current_exception();
             }
         }
-        m_inputs.emplace(paths, parseAhead);
+        m_inputs.emplace(paths, parseAhead, &m_names);
         for (int i = 1; i <= count; ++i) {
             PreparedInput input = m_inputs->takeNext();
             const QString& path = paths.at(i - 1);
@@ -180,7 +228,8 @@ public:
                              [&] { m_host.showMessage(parseErrorMessage(path, current.error), JoinHost::Icon::None); });
             const RootShape shape = RootShape::of(path, current.doc.get());
             if (i == 1) {
-                m_steps.step(166, [&] { m_base.emplace(std::move(current)); });
+                if (m_steps.step(166, [&] { m_base.emplace(std::move(current), m_names); }))
+                    m_base->gatherNames();
             } else {
                 if (sameStructure(shape))
                     mergeIntoBase(current.doc.get(), input.textSize, path);
@@ -266,6 +315,7 @@ private:
 
     JoinHost& m_host;
     StepRunner& m_steps;
+    MergedNames m_names;
     std::optional<BaseDocument> m_base;
     RootShape m_previous;
     std::optional<InputPrefetcher> m_inputs; // last: its thread stops before the rest goes

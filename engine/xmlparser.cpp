@@ -34,6 +34,13 @@ struct ParseRun {
     XmlParseError firstError;
     std::vector<PendingBlank> blanks;
     std::string blankText;
+    // Leaving out second-level elements (see parseXml()).
+    const SkippableNames* skippable = nullptr;
+    int skipDepth = 0;                                              // > 0 inside an element left out
+    xmlNode* top = nullptr;                                         // the top-level element being parsed
+    qsizetype topIndex = -1;                                        // its place among the root's children
+    xmlNode* counted = nullptr;                                     // the root's last child counted so far
+    std::vector<std::pair<const xmlNode*, qsizetype>> skippedUnder; // top-level elements that lost children
 };
 
 // The entity loader and the error handler are plain callbacks; this finds the run they belong to.
@@ -125,6 +132,8 @@ void setUpLibxml2() {
 // waits here until its element ends, and goes back in when the element turned out to hold text.
 void keepBlankAside(void* userData, const xmlChar* text, int length) {
     ParseRun* run = runOf(userData);
+    if (run && run->skipDepth > 0)
+        return;
     xmlNode* parent = run ? run->context->node : nullptr;
     if (!parent)
         return; // outside the document's own elements (an entity's text being checked): left out as before
@@ -162,10 +171,103 @@ void restoreBlanks(ParseRun& run, xmlNode* element) {
     run.blanks.erase(first, run.blanks.end());
 }
 
+bool isSkipping(void* userData) {
+    const ParseRun* run = runOf(userData);
+    return run && run->skipDepth > 0;
+}
+
+// The place of a new top-level element among the root's children. Children are only ever appended while the
+// root is open, so counting goes on from the last child counted.
+qsizetype countRootChildren(ParseRun& run, const xmlNode* root) {
+    for (xmlNode* child = run.counted ? run.counted->next : root->children; child; child = child->next) {
+        run.counted = child;
+        ++run.topIndex;
+    }
+    return run.topIndex;
+}
+
+void startElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
+                  int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaultedCount,
+                  const xmlChar** attributes) {
+    ParseRun* run = runOf(userData);
+    xmlNode* parent = run ? run->context->node : nullptr;
+    if (run && run->skippable) {
+        if (run->skipDepth > 0) {
+            ++run->skipDepth;
+            return;
+        }
+        if (parent && parent == run->top &&
+            run->skippable->contains(run->topIndex, reinterpret_cast<const char*>(localName))) {
+            run->skipDepth = 1;
+            if (run->skippedUnder.empty() || run->skippedUnder.back().first != parent)
+                run->skippedUnder.emplace_back(parent, run->topIndex);
+            return;
+        }
+    }
+    xmlSAX2StartElementNs(userData, localName, prefix, uri, namespaceCount, namespaces, attributeCount, defaultedCount,
+                          attributes);
+    if (!run || !run->skippable)
+        return;
+    xmlNode* element = run->context->node;
+    if (!parent) {
+        // A document type brings validation and IDs that every element takes part in: nothing is left out then.
+        if (run->context->myDoc && run->context->myDoc->intSubset)
+            run->skippable = nullptr;
+    } else if (element != parent && parent->parent && parent->parent->type == XML_DOCUMENT_NODE) {
+        run->top = element;
+        countRootChildren(*run, parent);
+    }
+}
+
 void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
-    if (ParseRun* run = runOf(userData); run && run->context->node)
+    ParseRun* run = runOf(userData);
+    if (run && run->skipDepth > 0) {
+        --run->skipDepth;
+        return;
+    }
+    if (run && run->context->node)
         restoreBlanks(*run, run->context->node);
     xmlSAX2EndElementNs(userData, localName, prefix, uri);
+}
+
+// The content of an element left out is left out too.
+void characters(void* userData, const xmlChar* text, int length) {
+    if (!isSkipping(userData))
+        xmlSAX2Characters(userData, text, length);
+}
+
+void cdataBlock(void* userData, const xmlChar* text, int length) {
+    if (!isSkipping(userData))
+        xmlSAX2CDataBlock(userData, text, length);
+}
+
+void comment(void* userData, const xmlChar* text) {
+    if (!isSkipping(userData))
+        xmlSAX2Comment(userData, text);
+}
+
+void processingInstruction(void* userData, const xmlChar* target, const xmlChar* data) {
+    if (!isSkipping(userData))
+        xmlSAX2ProcessingInstruction(userData, target, data);
+}
+
+void reference(void* userData, const xmlChar* name) {
+    if (!isSkipping(userData))
+        xmlSAX2Reference(userData, name);
+}
+
+// Blank text is dropped or put back only when the root closes, and that may move the top-level nodes: elements
+// were left out under the right nodes only if each still stands where it stood when its children were parsed.
+bool skipsStillHold(const xmlNode* root, const std::vector<std::pair<const xmlNode*, qsizetype>>& skippedUnder) {
+    auto expected = skippedUnder.begin();
+    qsizetype index = 0;
+    for (const xmlNode* child = root->children; child && expected != skippedUnder.end(); child = child->next, ++index)
+        if (child == expected->first) {
+            if (index != expected->second)
+                return false;
+            ++expected;
+        }
+    return expected == skippedUnder.end();
 }
 
 bool startsWithDeclaration(QByteArrayView text) {
@@ -211,7 +313,13 @@ XmlDocument readUtf8(xmlParserCtxt* context, QByteArrayView text, const QByteArr
         throw std::bad_alloc();
     xmlCtxtUseOptions(context, options);
     context->sax->ignorableWhitespace = &keepBlankAside;
+    context->sax->startElementNs = &startElement;
     context->sax->endElementNs = &endElement;
+    context->sax->characters = &characters;
+    context->sax->cdataBlock = &cdataBlock;
+    context->sax->comment = &comment;
+    context->sax->processingInstruction = &processingInstruction;
+    context->sax->reference = &reference;
     context->encoding = xmlStrdup(xmlChars("UTF-8"));
     xmlParseDocument(context);
     XmlDocument doc(context->myDoc);
@@ -248,11 +356,25 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
     return doc;
 }
 
+// Parses as parseXml() says, validating where the document type allows it, and drops blank text.
+XmlDocument parseTree(QByteArrayView text, const QByteArray& url, ParseRun& run, const std::stop_token& stop) {
+    XmlDocument doc = parseOnce(text, url, true, run, stop);
+    if (run.externalRefused) {
+        const SkippableNames* skippable = run.skippable;
+        run = ParseRun();
+        run.skippable = skippable;
+        doc = parseOnce(text, url, false, run, stop);
+    }
+    if (doc)
+        dropBlankText(rootElement(doc.get()));
+    return doc;
+}
+
 } // namespace
 
 // The text is taken, not borrowed: a caller that moves it in has its copy freed as soon as the parse ends.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
-ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop) {
+ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop, const SkippableNames* skippable) {
     setUpLibxml2();
     QByteArrayView view(text);
     if (view.startsWith("\xEF\xBB\xBF"))
@@ -262,14 +384,16 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
     parsed.hasDeclaration = startsWithDeclaration(view);
     const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     ParseRun run;
-    parsed.doc = parseOnce(view, url, true, run, stop);
-    if (run.externalRefused) {
+    run.skippable = skippable;
+    parsed.doc = parseTree(view, url, run, stop);
+    // Rare: a document that failed (its first error may lie in what was left out) or whose top-level nodes moved.
+    if (!run.skippedUnder.empty() &&
+        (!parsed.doc || !skipsStillHold(rootElement(parsed.doc.get()), run.skippedUnder))) {
+        parsed.doc.reset();
         run = ParseRun();
-        parsed.doc = parseOnce(view, url, false, run, stop);
+        parsed.doc = parseTree(view, url, run, stop);
     }
-    if (parsed.doc) {
-        dropBlankText(rootElement(parsed.doc.get()));
-    } else {
+    if (!parsed.doc) {
         parsed.error = run.firstError;
         if (!run.haveError)
             parsed.error.reason = QStringLiteral("The document could not be parsed.");

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <stop_token>
+#include <string_view>
 
 namespace corvanta {
 
@@ -25,6 +26,16 @@ struct ParsedXml {
     XmlParseError error;
 };
 
+/// Second-level element names that a merge would leave behind; the parser of a later input need not build them.
+/// Asked from the thread that parses, while the merge may add names: an answer may only ever change to true.
+class SkippableNames {
+public:
+    virtual ~SkippableNames() = default;
+    /// True when an element of local name \a name under top-level node \a topIndex (counting every kind of
+    /// node) would stay behind.
+    virtual bool contains(qsizetype topIndex, std::string_view name) const = 0;
+};
+
 /// Parses \a text (UTF-8, a leading byte-order mark ignored; the declaration's encoding does not change the
 /// decoding) as the document at \a path, which only names it.
 /// Nothing outside the text is ever read: no external DTD subset, no external parameter or general entity, no
@@ -35,6 +46,9 @@ struct ParsedXml {
 /// Each document gets its own dictionary: libxml2 2.9's dictionary slows down once it holds a few hundred
 /// thousand names, so one dictionary shared by all inputs would make a merge of many distinct names quadratic.
 /// Once \a stop is requested, a parse in progress ends at its next block of text as if the text ended there.
-ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop = {});
+/// Second-level elements that \a skippable names are left out of a document without a document type: the result
+/// then holds every other node as it would, and the same messages.
+ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop = {},
+                   const SkippableNames* skippable = nullptr);
 
 } // namespace corvanta
