@@ -11,6 +11,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace corvanta {
@@ -41,6 +43,12 @@ struct ParseRun {
     qsizetype topIndex = -1;                                        // its place among the root's children
     xmlNode* counted = nullptr;                                     // the root's last child counted so far
     std::vector<std::pair<const xmlNode*, qsizetype>> skippedUnder; // top-level elements that lost children
+    // The namespace declarations in scope, innermost last per prefix ("" for the default namespace); kept only
+    // in a document without a document type (see startElement()).
+    bool ownScopes = false;
+    std::unordered_map<std::string_view, std::vector<xmlNs*>> scopes;
+    std::vector<std::string_view> declared;                     // prefixes declared, in order
+    std::vector<std::pair<const xmlNode*, std::size_t>> opened; // open elements with declared's size before them
 };
 
 // The entity loader and the error handler are plain callbacks; this finds the run they belong to.
@@ -186,6 +194,83 @@ qsizetype countRootChildren(ParseRun& run, const xmlNode* root) {
     return run.topIndex;
 }
 
+std::string_view prefixKey(const xmlChar* prefix) {
+    return prefix ? std::string_view(reinterpret_cast<const char*>(prefix)) : std::string_view();
+}
+
+bool declaresPrefix(int namespaceCount, const xmlChar** namespaces, const xmlChar* prefix) {
+    for (int i = 0; i < namespaceCount; ++i)
+        if (xmlStrEqual(namespaces[2 * i], prefix))
+            return true;
+    return false;
+}
+
+// The declaration in scope for prefix above the element being started, or null when the lookup is libxml2's.
+xmlNs* inScope(const ParseRun& run, const xmlChar* prefix, int namespaceCount, const xmlChar** namespaces) {
+    if (xmlStrEqual(prefix, xmlChars("xml")) || declaresPrefix(namespaceCount, namespaces, prefix))
+        return nullptr; // libxml2 finds these at once
+    const auto found = run.scopes.find(prefixKey(prefix));
+    return found != run.scopes.end() && !found->second.empty() ? found->second.back() : nullptr;
+}
+
+// libxml2 finds the namespace of every prefixed element and attribute by walking all declarations on the way to
+// the root, which grows with the square of their number. Where the declaration in scope comes from the table
+// instead, libxml2 gets the name without prefix and the namespace is set afterwards.
+xmlNode* buildElement(ParseRun* run, void* userData, const xmlChar* localName, const xmlChar* prefix,
+                      const xmlChar* uri, int namespaceCount, const xmlChar** namespaces, int attributeCount,
+                      int defaultedCount, const xmlChar** attributes) {
+    xmlNode* parent = run ? run->context->node : nullptr;
+    if (!run || !run->ownScopes || !parent) {
+        xmlSAX2StartElementNs(userData, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                              defaultedCount, attributes);
+        xmlNode* element = run ? run->context->node : nullptr;
+        return element != parent ? element : nullptr;
+    }
+    xmlNs* elementNs = uri ? inScope(*run, prefix, namespaceCount, namespaces) : nullptr;
+    std::vector<const xmlChar*> ownAttributes;
+    std::vector<xmlNs*> attributeNs;
+    for (int i = 0; i < attributeCount; ++i) {
+        xmlNs* ns = attributes[5 * i + 1] ? inScope(*run, attributes[5 * i + 1], namespaceCount, namespaces) : nullptr;
+        if (ns && ownAttributes.empty())
+            ownAttributes.assign(attributes, attributes + 5 * attributeCount);
+        if (ns)
+            ownAttributes[std::size_t(5 * i + 1)] = nullptr;
+        attributeNs.push_back(ns);
+    }
+    xmlSAX2StartElementNs(userData, localName, elementNs ? nullptr : prefix, elementNs ? nullptr : uri, namespaceCount,
+                          namespaces, attributeCount, defaultedCount,
+                          ownAttributes.empty() ? attributes : ownAttributes.data());
+    xmlNode* element = run->context->node;
+    if (element == parent)
+        return nullptr;
+    if (elementNs)
+        element->ns = elementNs;
+    if (!ownAttributes.empty()) {
+        auto ns = attributeNs.begin();
+        for (xmlAttr* attr = element->properties; attr && ns != attributeNs.end(); attr = attr->next, ++ns)
+            if (*ns)
+                attr->ns = *ns;
+    }
+    return element;
+}
+
+void openScope(ParseRun& run, const xmlNode* element) {
+    run.opened.emplace_back(element, run.declared.size());
+    for (xmlNs* ns = element->nsDef; ns; ns = ns->next) {
+        run.declared.push_back(prefixKey(ns->prefix));
+        run.scopes[run.declared.back()].push_back(ns);
+    }
+}
+
+void closeScope(ParseRun& run, const xmlNode* element) {
+    if (run.opened.empty() || run.opened.back().first != element)
+        return;
+    for (std::size_t i = run.declared.size(); i > run.opened.back().second; --i)
+        run.scopes[run.declared[i - 1]].pop_back();
+    run.declared.resize(run.opened.back().second);
+    run.opened.pop_back();
+}
+
 void startElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
                   int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaultedCount,
                   const xmlChar** attributes) {
@@ -204,19 +289,23 @@ void startElement(void* userData, const xmlChar* localName, const xmlChar* prefi
             return;
         }
     }
-    xmlSAX2StartElementNs(userData, localName, prefix, uri, namespaceCount, namespaces, attributeCount, defaultedCount,
-                          attributes);
-    if (!run || !run->skippable)
+    xmlNode* element = buildElement(run, userData, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                                    defaultedCount, attributes);
+    if (!run || !element)
         return;
-    xmlNode* element = run->context->node;
     if (!parent) {
-        // A document type brings validation and IDs that every element takes part in: nothing is left out then.
-        if (run->context->myDoc && run->context->myDoc->intSubset)
+        // A document type brings validation and IDs that every element takes part in: nothing is left out then,
+        // and libxml2 looks namespaces up itself.
+        const bool typed = run->context->myDoc && run->context->myDoc->intSubset;
+        if (typed)
             run->skippable = nullptr;
-    } else if (element != parent && parent->parent && parent->parent->type == XML_DOCUMENT_NODE) {
+        run->ownScopes = !typed;
+    } else if (run->skippable && parent->parent && parent->parent->type == XML_DOCUMENT_NODE) {
         run->top = element;
         countRootChildren(*run, parent);
     }
+    if (run->ownScopes)
+        openScope(*run, element);
 }
 
 void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
@@ -225,8 +314,10 @@ void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix,
         --run->skipDepth;
         return;
     }
-    if (run && run->context->node)
+    if (run && run->context->node) {
         restoreBlanks(*run, run->context->node);
+        closeScope(*run, run->context->node);
+    }
     xmlSAX2EndElementNs(userData, localName, prefix, uri);
 }
 
