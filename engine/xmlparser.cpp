@@ -199,7 +199,7 @@ std::string_view prefixKey(const xmlChar* prefix) {
 }
 
 bool declaresPrefix(int namespaceCount, const xmlChar** namespaces, const xmlChar* prefix) {
-    for (int i = 0; i < namespaceCount; ++i)
+    for (std::size_t i = 0; i < std::size_t(std::max(namespaceCount, 0)); ++i)
         if (xmlStrEqual(namespaces[2 * i], prefix))
             return true;
     return false;
@@ -229,12 +229,13 @@ xmlNode* buildElement(ParseRun* run, void* userData, const xmlChar* localName, c
     xmlNs* elementNs = uri ? inScope(*run, prefix, namespaceCount, namespaces) : nullptr;
     std::vector<const xmlChar*> ownAttributes;
     std::vector<xmlNs*> attributeNs;
-    for (int i = 0; i < attributeCount; ++i) {
+    const std::size_t count = std::size_t(std::max(attributeCount, 0));
+    for (std::size_t i = 0; i < count; ++i) {
         xmlNs* ns = attributes[5 * i + 1] ? inScope(*run, attributes[5 * i + 1], namespaceCount, namespaces) : nullptr;
         if (ns && ownAttributes.empty())
-            ownAttributes.assign(attributes, attributes + 5 * attributeCount);
+            ownAttributes.assign(attributes, attributes + 5 * count); // five pointers per attribute
         if (ns)
-            ownAttributes[std::size_t(5 * i + 1)] = nullptr;
+            ownAttributes[5 * i + 1] = nullptr;
         attributeNs.push_back(ns);
     }
     xmlSAX2StartElementNs(userData, localName, elementNs ? nullptr : prefix, elementNs ? nullptr : uri, namespaceCount,
