@@ -49,6 +49,8 @@ struct ParseRun {
     std::unordered_map<std::string_view, std::vector<xmlNs*>> scopes;
     std::vector<std::string_view> declared;                     // prefixes declared, in order
     std::vector<std::pair<const xmlNode*, std::size_t>> opened; // open elements with declared's size before them
+    std::vector<const xmlChar*> attributes;                     // scratch of startElement(), kept for its memory
+    std::vector<xmlNs*> attributeNs;
 };
 
 // The entity loader and the error handler are plain callbacks; this finds the run they belong to.
@@ -227,8 +229,10 @@ xmlNode* buildElement(ParseRun* run, void* userData, const xmlChar* localName, c
         return element != parent ? element : nullptr;
     }
     xmlNs* elementNs = uri ? inScope(*run, prefix, namespaceCount, namespaces) : nullptr;
-    std::vector<const xmlChar*> ownAttributes;
-    std::vector<xmlNs*> attributeNs;
+    std::vector<const xmlChar*>& ownAttributes = run->attributes;
+    std::vector<xmlNs*>& attributeNs = run->attributeNs;
+    ownAttributes.clear();
+    attributeNs.clear();
     const std::size_t count = std::size_t(std::max(attributeCount, 0));
     for (std::size_t i = 0; i < count; ++i) {
         xmlNs* ns = attributes[5 * i + 1] ? inScope(*run, attributes[5 * i + 1], namespaceCount, namespaces) : nullptr;
