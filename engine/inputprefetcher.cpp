@@ -32,6 +32,13 @@ PreparedInput InputPrefetcher::takeNext() {
         return prepare(m_paths.value(index), {}, index > 0 ? m_skippable : nullptr);
     }
     std::unique_lock lock(m_mutex);
+    if (m_taken == 0) {
+        // The first input is read here while the worker reads the second, so that both cores work from the start.
+        m_taken = 1;
+        lock.unlock();
+        m_changed.notify_all();
+        return prepare(m_paths.at(0));
+    }
     m_changed.wait(lock, [&] { return !m_ready.empty(); });
     PreparedInput input = std::move(m_ready.front());
     m_ready.pop_front();
@@ -42,14 +49,14 @@ PreparedInput InputPrefetcher::takeNext() {
 }
 
 void InputPrefetcher::work(const std::stop_token& stop) {
-    for (qsizetype next = 0; next < m_paths.size(); ++next) {
+    for (qsizetype next = 1; next < m_paths.size(); ++next) {
         {
             // Input next may be prepared while the join holds input m_taken - 1: depth inputs ahead of it.
             std::unique_lock lock(m_mutex);
             if (!m_changed.wait(lock, stop, [&] { return next < m_taken + m_depth; }))
                 return;
         }
-        PreparedInput input = prepare(m_paths.at(next), stop, next > 0 ? m_skippable : nullptr);
+        PreparedInput input = prepare(m_paths.at(next), stop, m_skippable);
         if (stop.stop_requested())
             return;
         {

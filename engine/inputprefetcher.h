@@ -25,9 +25,10 @@ struct PreparedInput {
 
 /// Reads and parses the inputs of a Merge in list order on a thread of its own, at most \a depth inputs ahead of
 /// the one the join has taken last, so that parsing the next input overlaps merging the current one while memory
-/// stays bounded. With a depth of 0 nothing runs ahead: each input is read and parsed when taken.
-/// Destroying the prefetcher (or cancel()) drops the work ahead: a parse in progress ends at its next block.
-/// Inputs after the first are parsed without the second-level elements that \a skippable names at that time.
+/// stays bounded. The first input is read on the thread that takes it, while the second is read ahead. With a depth of
+/// 0 nothing runs ahead: each input is read and parsed when taken. Destroying the prefetcher (or cancel()) drops the
+/// work ahead: a parse in progress ends at its next block. Inputs after the first are parsed without the second-level
+/// elements that \a skippable names at that time.
 class InputPrefetcher {
 public:
     InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr);
