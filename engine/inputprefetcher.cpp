@@ -42,18 +42,26 @@ PreparedInput InputPrefetcher::takeNext() {
     m_changed.wait(lock, [&] { return !m_ready.empty(); });
     PreparedInput input = std::move(m_ready.front());
     m_ready.pop_front();
+    m_readyBytes -= input.textSize;
     ++m_taken;
+    // The worker is woken once half the inputs ahead are gone, not for each one: small inputs would otherwise
+    // cost a switch between the threads apiece.
+    const bool wake = m_ready.size() <= std::size_t(m_depth / 2) || m_readyBytes < kAheadBytes / 2;
     lock.unlock();
-    m_changed.notify_all();
+    if (wake)
+        m_changed.notify_all();
     return input;
 }
 
 void InputPrefetcher::work(const std::stop_token& stop) {
     for (qsizetype next = 1; next < m_paths.size(); ++next) {
         {
-            // Input next may be prepared while the join holds input m_taken - 1: depth inputs ahead of it.
+            // Input next may be prepared while the join holds input m_taken - 1: the one after it always, more up
+            // to depth inputs ahead of it while their text stays within the budget.
             std::unique_lock lock(m_mutex);
-            if (!m_changed.wait(lock, stop, [&] { return next < m_taken + m_depth; }))
+            if (!m_changed.wait(lock, stop, [&] {
+                    return next <= m_taken || (next < m_taken + m_depth && m_readyBytes < kAheadBytes);
+                }))
                 return;
         }
         PreparedInput input = prepare(m_paths.at(next), stop, m_skippable);
@@ -61,6 +69,7 @@ void InputPrefetcher::work(const std::stop_token& stop) {
             return;
         {
             const std::lock_guard lock(m_mutex);
+            m_readyBytes += input.textSize;
             m_ready.push_back(std::move(input));
         }
         m_changed.notify_all();

@@ -25,12 +25,17 @@ struct PreparedInput {
 
 /// Reads and parses the inputs of a Merge in list order on a thread of its own, at most \a depth inputs ahead of
 /// the one the join has taken last, so that parsing the next input overlaps merging the current one while memory
-/// stays bounded. The first input is read on the thread that takes it, while the second is read ahead. With a depth of
+/// stays bounded. Beyond the next input, inputs are read ahead only while the texts waiting stay under
+/// kAheadBytes: large inputs are read one ahead, small ones many. The first input is read on the thread that
+/// takes it, while the second is read ahead. With a depth of
 /// 0 nothing runs ahead: each input is read and parsed when taken. Destroying the prefetcher (or cancel()) drops the
 /// work ahead: a parse in progress ends at its next block. Inputs after the first are parsed without the second-level
 /// elements that \a skippable names at that time.
 class InputPrefetcher {
 public:
+    /// How much text may wait, read and parsed, beyond the next input.
+    static constexpr qsizetype kAheadBytes = 8 * 1024 * 1024;
+
     InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr);
     ~InputPrefetcher();
     InputPrefetcher(const InputPrefetcher&) = delete;
@@ -55,6 +60,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::deque<PreparedInput> m_ready; // the inputs after the last one taken, in order
+    qsizetype m_readyBytes = 0;        // the size of their texts
     qsizetype m_taken = 0;             // how many inputs the join has taken
     std::jthread m_worker;             // last: it starts once every member above exists
 };

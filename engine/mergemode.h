@@ -20,7 +20,8 @@ enum class MergeOutcome {
 /// Merge mode: parses every listed input, checks each against the one before it and moves
 /// second-level nodes of later inputs into the first document, which is saved to \a workingPath.
 /// The next inputs are read and parsed on another thread, at most \a parseAhead inputs ahead of the one being
-/// merged; 0 does everything on the calling thread. Messages and reports come in the same order either way.
-MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 1);
+/// merged (fewer when their text is large, see InputPrefetcher); 0 does everything on the calling thread.
+/// Messages and reports come in the same order either way.
+MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 8);
 
 } // namespace corvanta
