@@ -34,7 +34,7 @@ struct PreparedInput {
 class InputPrefetcher {
 public:
     /// How much text may wait, read and parsed, beyond the next input.
-    static constexpr qsizetype kAheadBytes = 8 * 1024 * 1024;
+    static constexpr qsizetype kAheadBytes = qsizetype(8) << 20;
 
     InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr);
     ~InputPrefetcher();
