@@ -99,7 +99,7 @@ private slots:
 
         const MergeResult sequential = merge(paths, 0);
         QCOMPARE(sequential.output.isEmpty(), cut >= 0);
-        for (int ahead : {1, 2, 5}) {
+        for (int ahead : {1, 2, 5, 8}) {
             const MergeResult pipelined = merge(paths, ahead);
             QCOMPARE(pipelined.events, sequential.events);
             QCOMPARE(pipelined.outcome, sequential.outcome);
@@ -212,7 +212,7 @@ private slots:
         const QString expectedMessages =
             messageFile.open(QIODevice::ReadOnly) ? QString::fromUtf8(messageFile.readAll()) : QString();
 
-        for (int ahead : {0, 1, 2}) {
+        for (int ahead : {0, 1, 2, 8}) {
             const MergeResult result = merge(paths, ahead);
             QVERIFY2(result.output == expected,
                      qPrintable(QStringLiteral("look-ahead %1:\n%2").arg(ahead).arg(QString::fromUtf8(result.output))));
