@@ -1,6 +1,8 @@
 // Times large Append joins as a user meets them: from a click on "Start Joining" in the main window to the results
-// window shown and painted, then saving and copying from the results window and going back. Run by hand (best from
-// an optimised build, offscreen or under an X server); it asserts nothing and is not part of the test suite.
+// window shown and painted, then saving and copying from the results window and going back. With --merge FOLDER it
+// merges the XML files of FOLDER instead and notes how long the window goes without handling its events meanwhile.
+// Run by hand (best from an optimised build, offscreen or under an X server); it asserts nothing and is not part of
+// the test suite.
 #include "filelistview.h"
 #include "mainwindow.h"
 #include "resultsview.h"
@@ -9,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -26,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 using namespace corvanta;
 
@@ -183,6 +187,89 @@ void run(const Case& test, MainWindow& window, Stopwatch& watch, const QTemporar
     std::fflush(stdout);
 }
 
+// Notes every turn of the event loop through a fast timer: the longest time between two turns is the longest the
+// window went without answering the desktop.
+class Heartbeat : public QObject {
+public:
+    explicit Heartbeat(const Stopwatch& watch)
+        : m_watch(watch) {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(2);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { beat(); });
+    }
+
+    void start() {
+        longestGap = 0;
+        m_last = m_watch.now();
+        m_timer.start();
+    }
+
+    void stop() {
+        beat();
+        m_timer.stop();
+    }
+
+    qint64 longestGap = 0;
+
+private:
+    void beat() {
+        const qint64 now = m_watch.now();
+        longestGap = std::max(longestGap, now - m_last);
+        m_last = now;
+    }
+
+    const Stopwatch& m_watch;
+    QTimer m_timer;
+    qint64 m_last = 0;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Merges the XML files of \a folder in name order, \a rounds times, and prints for each run: how long the click's
+// handler took to return, the longest time the window went without handling events until the results window was
+// shown, and the join's own time from the click to the results window shown.
+void runMerge(const QString& folder, int rounds, MainWindow& window, Stopwatch& watch) {
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name);
+    if (names.isEmpty())
+        qFatal("no XML files in %s", qPrintable(folder));
+    window.fileList().removeAllItems();
+    qint64 bytes = 0;
+    for (const QString& name : names) {
+        window.fileList().appendItem(QDir(folder).filePath(name));
+        bytes += QFileInfo(QDir(folder).filePath(name)).size();
+    }
+    QTest::mouseClick(window.findChild<QRadioButton*>(QStringLiteral("Option2")), Qt::LeftButton);
+
+    Heartbeat heartbeat(watch);
+    std::vector<double> handlers, gaps, joins;
+    for (int round = 1; round <= rounds; ++round) {
+        watch.reset();
+        heartbeat.start();
+        const qint64 start = watch.now();
+        click(&window, QStringLiteral("startJoiningButton"));
+        const qint64 handlerEnd = watch.now();
+        waitUntil([&] { return watch.resultsShown >= 0; });
+        heartbeat.stop();
+        const qint64 gap = std::max(heartbeat.longestGap, handlerEnd - start);
+        handlers.push_back(ms(handlerEnd - start));
+        gaps.push_back(ms(gap));
+        joins.push_back(ms(watch.resultsShown - start));
+        std::printf("merge %d files, %6.1f MB: handler %8.1f ms | longest without events %8.1f ms | click to "
+                    "results shown %8.1f ms\\n",
+                    int(names.size()), double(bytes) / 1e6, handlers.back(), gaps.back(), joins.back());
+        std::fflush(stdout);
+
+        waitUntil([&] { return watch.resultsPainted >= 0; });
+        click(&window.resultsWindow(), QStringLiteral("backAction"));
+        QCoreApplication::processEvents();
+    }
+    std::printf("medians of %d: handler %.1f ms | longest without events %.1f ms | click to results shown %.1f ms\\n",
+                rounds, median(handlers), median(gaps), median(joins));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -210,6 +297,14 @@ int main(int argc, char** argv) {
 
     Stopwatch watch(dir.filePath(QStringLiteral("out.xml")));
     app.installEventFilter(&watch);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (const qsizetype merge = arguments.indexOf(QStringLiteral("--merge")); merge > 0) {
+        if (merge + 1 >= arguments.size())
+            qFatal("usage: bench_joinflow [--merge FOLDER [ROUNDS]]");
+        runMerge(arguments.at(merge + 1), merge + 2 < arguments.size() ? arguments.at(merge + 2).toInt() : 3, window,
+                 watch);
+        return 0;
+    }
     for (int round = 1; round <= 3; ++round)
         for (const Case& test : cases)
             run(test, window, watch, dir);
