@@ -17,12 +17,14 @@ namespace {
 
 class JoinRun {
 public:
-    explicit JoinRun(JoinHost& host)
+    JoinRun(JoinHost& host, std::stop_token stop)
         : m_host(host)
-        , m_steps([this](int step, const QString& description, qsizetype moreFailures) {
-            m_host.showErrorReport(
-                applicationErrorReport(description, location::JoinFiles, step, m_currentPath, moreFailures));
-        }) {}
+        , m_steps(
+              [this](int step, const QString& description, qsizetype moreFailures) {
+                  m_host.showErrorReport(
+                      applicationErrorReport(description, location::JoinFiles, step, m_currentPath, moreFailures));
+              },
+              std::move(stop)) {}
 
     void run() {
         if (!m_steps.test(102, [&] { return m_host.itemCount() >= 1; })) {
@@ -88,8 +90,12 @@ private:
 
 } // namespace
 
-void joinFiles(JoinHost& host) {
-    JoinRun(host).run();
+void joinFiles(JoinHost& host, std::stop_token stop) {
+    try {
+        JoinRun(host, std::move(stop)).run();
+    } catch (const StepsStopped&) {
+        // The run's documents and working folder went as the exception passed.
+    }
 }
 
 } // namespace corvanta

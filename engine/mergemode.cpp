@@ -195,6 +195,8 @@ public:
         , m_steps(steps) {}
 
     MergeOutcome run(const QString& workingPath, int parseAhead) {
+        // The hourglass and the progress bar as in Append mode, under the numbers of the steps they go with.
+        m_steps.step(128, [&] { m_host.setBusyPointer(true); });
         int count = 0;
         m_steps.step(128, [&] { count = m_host.itemCount(); });
         // The list is fixed while the join runs, so every path is known before the first input is read ahead.
@@ -210,6 +212,7 @@ public:
         }
         m_inputs.emplace(paths, parseAhead, &m_names);
         for (int i = 1; i <= count; ++i) {
+            m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             PreparedInput input = m_inputs->takeNext();
             const QString& path = paths.at(i - 1);
             m_steps.step(132, [&] {
@@ -244,6 +247,8 @@ public:
             if (m_base && !workingPath.isEmpty())
                 m_base->save(workingPath);
         });
+        m_steps.step(170, [&] { m_host.setBusyPointer(false); });
+        m_steps.step(170, [&] { m_host.setProgress(0); });
         return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
     }
 

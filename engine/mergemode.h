@@ -21,7 +21,8 @@ enum class MergeOutcome {
 /// second-level nodes of later inputs into the first document, which is saved to \a workingPath.
 /// The next inputs are read and parsed on another thread, at most \a parseAhead inputs ahead of the one being
 /// merged (fewer when their text is large, see InputPrefetcher); 0 does everything on the calling thread.
-/// Messages and reports come in the same order either way.
+/// Messages and reports come in the same order either way. Holds the host's busy pointer and moves its progress
+/// before each input is taken, as Append mode does.
 MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 8);
 
 } // namespace corvanta

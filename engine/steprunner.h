@@ -6,10 +6,14 @@
 #include <exception>
 #include <functional>
 #include <new>
+#include <stop_token>
 #include <utility>
 #include <vector>
 
 namespace corvanta {
+
+/// Thrown by a step or test of a StepRunner that was asked to stop; the procedure ends where it is.
+struct StepsStopped {};
 
 /// Failures held back while a step runs once per node: the first failure of each step, in the order they came,
 /// and how many more times that step failed.
@@ -45,18 +49,23 @@ public:
     /// Also told how many more times the same step failed, for failures held back in a FailureTally.
     using TallyReporter = std::function<void(int step, const QString& description, qsizetype moreFailures)>;
 
-    explicit StepRunner(Reporter reporter)
+    /// Once \a stop is requested, the next step or test throws StepsStopped instead of running; the one running
+    /// then ends first.
+    explicit StepRunner(Reporter reporter, std::stop_token stop = {})
         : m_reporter([plain = std::move(reporter)](int step, const QString& description, qsizetype) {
             plain(step, description);
-        }) {}
-    explicit StepRunner(TallyReporter reporter)
-        : m_reporter(std::move(reporter)) {}
+        })
+        , m_stop(std::move(stop)) {}
+    explicit StepRunner(TallyReporter reporter, std::stop_token stop = {})
+        : m_reporter(std::move(reporter))
+        , m_stop(std::move(stop)) {}
 
     /// Runs \a body as step \a number; returns false when it failed (the failure has been reported).
     template <typename Body> bool step(int number, Body&& body) { return step(number, nullptr, body); }
 
     /// As step(), but a failure goes to \a tally, to be reported by report(tally).
     template <typename Body> bool step(int number, FailureTally* tally, Body&& body) {
+        stopWhenAsked();
         try {
             body();
             return true;
@@ -71,6 +80,7 @@ public:
 
     /// As test(), but a failure goes to \a tally.
     template <typename Test> bool test(int number, FailureTally* tally, Test&& condition) {
+        stopWhenAsked();
         try {
             return condition();
         } catch (...) {
@@ -86,6 +96,12 @@ public:
     }
 
 private:
+    // Outside the step's try block, so that no step reports the stop as its failure.
+    void stopWhenAsked() const {
+        if (m_stop.stop_requested())
+            throw StepsStopped{};
+    }
+
     void fail(int number, const std::exception_ptr& error, FailureTally* tally) {
         QString description;
         try {
@@ -104,6 +120,7 @@ private:
     }
 
     TallyReporter m_reporter;
+    std::stop_token m_stop;
 };
 
 } // namespace corvanta

@@ -2,6 +2,7 @@
 #include "joincommand.h"
 #include "recordinghost.h"
 #include "smallfilesystem.h"
+#include "steprunner.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -9,11 +10,63 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <stop_token>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
 
 using namespace corvanta;
+
+namespace {
+
+/// Passes every call on to a RecordingHost and asks the join to stop as soon as that host records an event that
+/// begins with \a trigger.
+class StoppingHost final : public JoinHost {
+public:
+    StoppingHost(RecordingHost& record, QString trigger)
+        : m_record(record)
+        , m_trigger(std::move(trigger)) {}
+
+    std::stop_token token() const { return m_stop.get_token(); }
+
+    int itemCount() const override { return m_record.itemCount(); }
+    QString itemText(int index) const override { return m_record.itemText(index); }
+    bool appendSelected() const override { return m_record.appendSelected(); }
+    void setBusyPointer(bool busy) override {
+        watch([&] { m_record.setBusyPointer(busy); });
+    }
+    void setProgress(double percent) override {
+        watch([&] { m_record.setProgress(percent); });
+    }
+    void showMessage(const QString& text, Icon icon) override {
+        watch([&] { m_record.showMessage(text, icon); });
+    }
+    void showErrorReport(const QString& text) override {
+        watch([&] { m_record.showErrorReport(text); });
+    }
+    void setResultsText(const JoinedText& text) override {
+        watch([&] { m_record.setResultsText(text); });
+    }
+    void showResults() override {
+        watch([&] { m_record.showResults(); });
+    }
+    void hideMain() override {
+        watch([&] { m_record.hideMain(); });
+    }
+
+private:
+    template <typename Call> void watch(Call&& call) {
+        call();
+        if (m_record.events.last().startsWith(m_trigger))
+            m_stop.request_stop();
+    }
+
+    RecordingHost& m_record;
+    QString m_trigger;
+    std::stop_source m_stop;
+};
+
+} // namespace
 
 class TestJoin : public QObject {
     Q_OBJECT
@@ -196,6 +249,76 @@ private slots:
         QCOMPARE(host.events.mid(host.events.indexOf("text")), (QStringList{"text", "results", "hide"}));
         QCOMPARE(host.resultsText, QStringLiteral("empty file"));
         QVERIFY(workFolderIsEmpty());
+    }
+
+    void stepsStopOnceAsked() {
+        std::stop_source stop;
+        QList<int> reported;
+        StepRunner steps([&](int step, const QString&) { reported << step; }, stop.get_token());
+        bool secondRan = false;
+
+        // The step that asks ends as usual; the next step or test does not begin.
+        QVERIFY(steps.step(1, [&] { stop.request_stop(); }));
+        QVERIFY_THROWS_EXCEPTION(StepsStopped, steps.step(2, [&] { secondRan = true; }));
+        QVERIFY_THROWS_EXCEPTION(StepsStopped, steps.test(3, [&] { return secondRan = true; }));
+
+        QVERIFY(!secondRan);
+        QCOMPARE(reported, QList<int>());
+    }
+
+    void stopEndsTheRunAfterTheCurrentStep_data() {
+        QTest::addColumn<bool>("append");
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::addColumn<QString>("trigger"); // the stop is asked for at the first event that begins so
+        QTest::addColumn<QStringList>("events");
+        const QByteArrayList four{"<r><a/></r>", "<r><b/></r>", "<r><c/></r>", "<r><d/></r>"};
+        QTest::newRow("Append, at the second input's progress")
+            << true << four << "progress 50" << QStringList{"busy", "progress 25", "progress 50"};
+        QTest::newRow("Merge, at the second input's progress")
+            << false << four << "progress 50" << QStringList{"busy", "progress 25", "progress 50"};
+        QTest::newRow("Merge, at a parse error")
+            << false << QByteArrayList{"<r><a/></r>", "<r><a>", "<r><a/></r>"} << "message:Error reading"
+            << QStringList{"busy", "progress 33.3333", "progress 66.6667", "message:Error reading in2.xml"};
+        QTest::newRow("Append, at the hand-off's text")
+            << true << four.mid(0, 1) << "text" << QStringList{"busy", "progress 100", "idle", "progress 0", "text"};
+    }
+
+    // Nothing more reaches the host, no results are shown and the working folder goes, whatever the run had
+    // written to it.
+    void stopEndsTheRunAfterTheCurrentStep() {
+        QFETCH(bool, append);
+        QFETCH(QByteArrayList, inputs);
+        QFETCH(QString, trigger);
+        QFETCH(QStringList, events);
+        QStringList items;
+        for (const QByteArray& input : inputs) {
+            items << path(QStringLiteral("in%1.xml").arg(items.size() + 1));
+            writeFile(items.last(), input);
+        }
+        RecordingHost record(items, append);
+        StoppingHost host(record, trigger);
+
+        joinFiles(host, host.token());
+
+        QStringList seen = record.events;
+        for (QString& event : seen) // a parse error's first line, with the input's name alone
+            event = event.section(QStringLiteral("\r\n"), 0, 0).replace(m_temp->path() + QLatin1Char('/'), QString());
+        QCOMPARE(seen, events);
+        QVERIFY(!record.resultsShown && !record.mainHidden);
+        QVERIFY(workFolderIsEmpty());
+    }
+
+    void stopAskedBeforeTheRunDoesNothing() {
+        const QString a = path("a.xml");
+        writeFile(a, "<a/>");
+        for (bool append : {true, false}) {
+            RecordingHost host({a}, append);
+            std::stop_source stop;
+            stop.request_stop();
+            joinFiles(host, stop.get_token());
+            QCOMPARE(host.events, QStringList());
+            QVERIFY(workFolderIsEmpty());
+        }
     }
 
     void errorReportText() {

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QXmlStreamReader>
 #include <memory>
+#include <vector>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
@@ -24,7 +25,20 @@ using Files = QHash<QString, QByteArray>;
 
 namespace {
 
-const QStringList kHandedOff{"text", "results", "hide"};
+// What a Merge of \a count inputs shows while it reads them: the busy pointer, then the progress before each input.
+QStringList reading(qsizetype count) {
+    QStringList events{"busy"};
+    for (qsizetype i = 1; i <= count; ++i)
+        events << QStringLiteral("progress %1").arg(double(i) / double(count) * 100.0);
+    return events;
+}
+
+const QStringList kIdle{"idle", "progress 0"};
+const QStringList kResults{"text", "results", "hide"};
+
+QStringList handedOff(qsizetype count) {
+    return reading(count) + kIdle + kResults;
+}
 const QString kStructureMessage = QStringLiteral("message:XML files do not have same structure, join aborted.");
 
 QString parseErrorMessage(const QString& path, const QString& reason, int line, int column) {
@@ -227,7 +241,7 @@ private slots:
         RecordingHost host(writeInputs(inputs));
         join(host);
 
-        QCOMPARE(host.events, kHandedOff); // no pointer, no progress, no message
+        QCOMPARE(host.events, handedOff(inputs.size())); // no message
         QCOMPARE(canonicalXml(host.resultsText.toUtf8(), withComments), canonicalXml(expected, withComments));
     }
 
@@ -249,9 +263,25 @@ private slots:
         QFETCH(QByteArrayList, inputs);
         RecordingHost host(writeInputs(inputs));
         join(host);
-        QCOMPARE(host.events, (QStringList{"idle", "progress 0", kStructureMessage}));
+        QCOMPARE(host.events, reading(inputs.size()) + kIdle + QStringList(kStructureMessage));
         QVERIFY(!host.resultsShown && !host.mainHidden);
         QVERIFY(workFolderIsEmpty());
+    }
+
+    // The pointer and the progress bar move as in Append mode: the progress before each input is read, both back
+    // once the result is saved.
+    void showsPointerAndProgressAsAppendDoes() {
+        RecordingHost four(writeInputs({"<r><a/></r>", "<r><a><x/></a></r>", "<r><a><y/></a></r>", "<r><a/></r>"}));
+        join(four);
+        QCOMPARE(four.events, (QStringList{"busy", "progress 25", "progress 50", "progress 75", "progress 100", "idle",
+                                           "progress 0", "text", "results", "hide"}));
+
+        RecordingHost three(four.items.mid(0, 3));
+        join(three);
+        const std::vector<double> expected{100.0 / 3.0, 200.0 / 3.0, 100.0, 0.0}; // fractional, unrounded
+        QCOMPARE(three.progress.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i)
+            QCOMPARE(three.progress[i], expected[i]);
     }
 
     void malformedSecondInputIsReportedThenStops() {
@@ -259,9 +289,9 @@ private slots:
         RecordingHost host(paths);
         join(host);
         const QString noRoot = paths[1] + QStringLiteral(" has no root element to compare.");
-        QCOMPARE(host.events,
-                 (QStringList{parseErrorMessage(paths[1], "Opening and ending tag mismatch: a line 1 and r", 1, 11),
-                              report(noRoot, 142), report(noRoot, 144), "idle", "progress 0", kStructureMessage}));
+        const QStringList shown{parseErrorMessage(paths[1], "Opening and ending tag mismatch: a line 1 and r", 1, 11),
+                                report(noRoot, 142), report(noRoot, 144)};
+        QCOMPARE(host.events, reading(2) + shown + kIdle + QStringList(kStructureMessage));
     }
 
     void malformedFirstInputStopsAtTheSecond() {
@@ -356,7 +386,7 @@ private slots:
         QFETCH(QString, expected);
         RecordingHost host(writeInputs({bytes}));
         join(host);
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(host.resultsText, expected);
     }
 
@@ -410,7 +440,7 @@ private slots:
         QFETCH(QString, expected);
         RecordingHost host(writeInputs(inputs));
         join(host);
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(host.resultsText, expected);
     }
 
@@ -420,7 +450,7 @@ private slots:
                                  "  <b xml:space=\"preserve\">  </b>\n  <p:c><!--inner--></p:c>\n</r>\n";
         RecordingHost host(writeInputs({input}));
         join(host);
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml(input, true));
     }
 
@@ -470,7 +500,7 @@ private slots:
         QFETCH(QStringList, names);
         RecordingHost host(writeInputs(inputs));
         join(host);
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(expandedNames(host.resultsText), names);
         QVERIFY2(canonicalXml(host.resultsText.toUtf8()) != "<not well-formed>", qPrintable(host.resultsText));
     }
@@ -522,7 +552,7 @@ private slots:
         join(host);
 
         if (error.isEmpty()) {
-            QCOMPARE(host.events, kHandedOff);
+            QCOMPARE(host.events, handedOff(host.items.size()));
             QVERIFY2(host.resultsText.startsWith("<!DOCTYPE r "), qPrintable(host.resultsText));
         } else {
             const QStringList parts = error.split('|');
@@ -538,7 +568,7 @@ private slots:
         QVERIFY(::mkfifo(QFile::encodeName(path("pipe.dtd")).constData(), 0600) == 0);
         RecordingHost host(writeInputs({"<!DOCTYPE r SYSTEM \"pipe.dtd\"><r><a><y/></a></r>"}));
         join(host);
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
 #else
         QSKIP("named pipes are a Unix matter");
 #endif
@@ -554,7 +584,7 @@ private slots:
         RecordingHost host(paths);
         join(host);
         QCOMPARE(host.messages(), QStringList());
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
         QVERIFY2(host.resultsText.contains("<a>&s;&e;<x/></a>"), qPrintable(host.resultsText));
         QVERIFY(!host.resultsText.contains("SECRET"));
     }
@@ -843,7 +873,7 @@ private slots:
             writeInputs({subset + "<r><a><x id=\"i1\"/></a></r>", subset + "<r><a><x id=\"i2\"/><y id=\"i3\"/></a></r>",
                          subset + "<r><a><y id=\"i4\"/></a></r>"}));
         join(host);
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(canonicalXml(host.resultsText.toUtf8()), canonicalXml("<r><a><x id=\"i1\"/><y id=\"i3\"/></a></r>"));
     }
 
@@ -893,10 +923,9 @@ private slots:
         join(host);
         const QString cannot = QStringLiteral("Cannot add \"%1\" to top-level node 1 of the first document: a "
                                               "comment cannot hold child nodes.");
-        QCOMPARE(host.events, (QStringList{report(cannot.arg("x"), 164) +
-                                               "\r\nThis step failed for 1 more node under the same top-level node.",
-                                           "text", "results", "hide"}));
-        QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml("<r><!--c--><b><z/></b></r>", true));
+        const QStringList reports{report(cannot.arg("x"), 164) +
+                                  "\r\nThis step failed for 1 more node under the same top-level node."};
+        QCOMPARE(host.events, reading(2) + reports + kIdle + kResults);        QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml("<r><!--c--><b><z/></b></r>", true));
     }
 
     // One report per top-level node whose children all fail, however many they are, each with its count.
@@ -974,7 +1003,7 @@ private slots:
         }
         RecordingHost host(writeInputs({first + "</a></r>", second + "<n0/><n1/></a></r>"}));
         join(host);
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
 
         QXmlStreamReader reader(host.resultsText);
         QStringList names;
@@ -993,7 +1022,7 @@ private slots:
         const QByteArray line = "<r><a>" + QByteArray("<x k=\"v\">text</x>").repeated(400000) + "<y/></a></r>";
         RecordingHost host(writeInputs({"<r><a/></r>", line}));
         join(host);
-        QCOMPARE(host.events, kHandedOff);
+        QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(canonicalXml(host.resultsText.toUtf8()), canonicalXml("<r><a><x k=\"v\">text</x><y/></a></r>"));
     }
 
