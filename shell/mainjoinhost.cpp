@@ -33,13 +33,19 @@ bool MainJoinHost::appendSelected() const {
 }
 
 void MainJoinHost::setBusyPointer(bool busy) {
+    if (!busy && m_busyHolds == 0)
+        return;
+    m_busyHolds += busy ? 1 : -1;
     m_busyPointer.setBusy(busy);
+}
+
+void MainJoinHost::releaseBusyPointer() {
+    while (m_busyHolds > 0)
+        setBusyPointer(false);
 }
 
 void MainJoinHost::setProgress(double percent) {
     m_progressBar.setValue(int(std::lround(percent * progressScale)));
-    // The join does not return to the event loop until it ends; paint now so the progress is seen.
-    m_progressBar.repaint();
 }
 
 void MainJoinHost::showMessage(const QString& text, Icon icon) {
@@ -51,7 +57,11 @@ void MainJoinHost::showErrorReport(const QString& text) {
 }
 
 void MainJoinHost::setResultsText(const JoinedText& text) {
-    m_window.resultsWindow().setResultsText(text.text());
+    setResultsText(text.text());
+}
+
+void MainJoinHost::setResultsText(const QString& text) {
+    m_window.resultsWindow().setResultsText(text);
 }
 
 void MainJoinHost::showResults() {

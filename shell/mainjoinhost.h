@@ -12,7 +12,8 @@ class FileListView;
 class MainWindow;
 
 /// The main window as the join's host: the file list, the Append button, the busy pointer, the progress bar, the
-/// message boxes and the hand-off into the results window, which the main window loads on first use.
+/// message boxes and the hand-off into the results window, which the main window loads on first use. Used on the
+/// window's thread only.
 class MainJoinHost final : public JoinHost {
 public:
     MainJoinHost(MainWindow& window, BusyPointer& busyPointer, FileListView& list, QRadioButton& appendButton,
@@ -26,8 +27,13 @@ public:
     void showMessage(const QString& text, Icon icon) override;
     void showErrorReport(const QString& text) override;
     void setResultsText(const JoinedText& text) override;
+    /// Hand-off of a text decoded beforehand.
+    void setResultsText(const QString& text);
     void showResults() override;
     void hideMain() override;
+
+    /// Lets go of the busy pointer as often as the join took it and did not let go (a join that was stopped).
+    void releaseBusyPointer();
 
     /// Steps of the progress bar per percent: the bar counts in hundredths, so fractional progress shows.
     static constexpr int progressScale = 100;
@@ -38,6 +44,7 @@ private:
     FileListView& m_list;
     QRadioButton& m_appendButton;
     QProgressBar& m_progressBar;
+    int m_busyHolds = 0; // only the join's own: other work may hold the pointer as well
 };
 
 } // namespace corvanta

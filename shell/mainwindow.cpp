@@ -1,10 +1,10 @@
 #include "mainwindow.h"
 
 #include "addfilesdialog.h"
+#include "backgroundjoin.h"
 #include "browseforfolder.h"
 #include "filelistview.h"
 #include "helplinks.h"
-#include "joincommand.h"
 #include "mainjoinhost.h"
 #include "resultswindow.h"
 #include "scanevents.h"
@@ -103,6 +103,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     buildControls();
     buildMenus();
     m_joinHost = std::make_unique<MainJoinHost>(*this, m_busyPointer, *m_fileList, *m_appendButton, *m_progressBar);
+    m_join = std::make_unique<BackgroundJoin>(*this, *m_joinHost);
 
     // Start-up, in this order; the caller shows the window after the last step.
     applySkin();
@@ -135,6 +136,10 @@ ResultsWindow& MainWindow::resultsWindow() {
 
 FileListView& MainWindow::fileList() const {
     return *m_fileList;
+}
+
+bool MainWindow::isJoining() const {
+    return m_join->isRunning();
 }
 
 void MainWindow::buildControls() {
@@ -231,7 +236,10 @@ QAction* MainWindow::addItem(QMenu* menu, const char* objectName, const QString&
     action->setObjectName(QLatin1String(objectName));
     menu->setFont(menuBar()->font());
     if (slot)
-        connect(action, &QAction::triggered, this, slot);
+        connect(action, &QAction::triggered, this, [this, slot] {
+            if (!isJoining())
+                (this->*slot)();
+        });
     return action;
 }
 
@@ -251,6 +259,9 @@ void MainWindow::buildToolBar() {
 }
 
 void MainWindow::runCommand(int id) {
+    // Input is dropped during a join; this stops what reaches a command some other way, an accessibility action.
+    if (isJoining())
+        return;
     switch (id) {
     case command::AddFiles:
         addFiles();
@@ -327,7 +338,7 @@ void MainWindow::removeSelectedItems() {
 }
 
 void MainWindow::startJoining() {
-    corvanta::joinFiles(*m_joinHost);
+    m_join->start();
 }
 
 void MainWindow::showHelp() {
@@ -423,6 +434,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::endProgram() {
     m_closed = true;
+    // The join ends after its current step, without another word to the window; its thread is waited for, and its
+    // working folder removed, when the window goes.
+    m_join->requestStop();
     saveWindowPosition(this, m_settings);
     // The results window goes with this one: hidden, not closed, so that its own close procedure does not run.
     if (m_resultsWindow)

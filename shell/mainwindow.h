@@ -21,6 +21,7 @@ class QRadioButton;
 namespace corvanta {
 
 class AddFilesDialog;
+class BackgroundJoin;
 class FileListView;
 class ResultsWindow;
 class MainJoinHost;
@@ -62,6 +63,9 @@ public:
     /// The file list, for commands that fill it.
     FileListView& fileList() const;
 
+    /// True while a join started here runs; the window then takes no input and runs no command.
+    bool isJoining() const;
+
 public slots:
     /// Runs the command \a id of the toolbar or menus; unknown ids do nothing.
     void runCommand(int id);
@@ -71,7 +75,8 @@ public slots:
     void addFolder();
     void clearList();
     void removeSelectedItems();
-    /// The join over the file list, in the mode of the option buttons.
+    /// Starts the join over the file list, in the mode of the option buttons, and returns at once: the join runs
+    /// on a thread of its own. Does nothing while a join runs.
     void startJoining();
     /// The usage hint; on Yes, opens the picture of a bad XML file.
     void showHelp();
@@ -126,6 +131,8 @@ private:
     std::unique_ptr<MainJoinHost> m_joinHost;
     // A window of its own, without a Qt parent; it goes with this one.
     std::unique_ptr<ResultsWindow> m_resultsWindow;
+    // After the host and the windows it calls, so that a running join stops before they go.
+    std::unique_ptr<BackgroundJoin> m_join;
     bool m_closed = false; // folder walks stop once the window has closed
 };
 

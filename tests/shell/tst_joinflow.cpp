@@ -136,7 +136,7 @@ private slots:
         chooseMode(append);
         QVERIFY(resultsWindows().isEmpty()); // loaded by the first hand-off, not before
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
@@ -157,7 +157,7 @@ private slots:
         HandOffWatch watch(m_window.get(), m_workTemp->path());
         qApp->installEventFilter(&watch);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         qApp->removeEventFilter(&watch);
 
         QCOMPARE(watch.notes, (QStringList{u"Form2 shown; text <a/>; working file gone; Form1 visible"_qs,
@@ -184,7 +184,7 @@ private slots:
         if (!emptyList)
             answerer.answerMessage(QMessageBox::Ok); // the report of why there is no working folder comes first
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts().size(), emptyList ? 1 : 2);
@@ -206,7 +206,7 @@ private slots:
         clickTab(m_window.get(), tab);
         const QRect geometry = m_window->geometry();
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         ResultsWindow* results = resultsWindow();
         QVERIFY(results && results->isVisible());
         clickToolButton(results, "backAction");
@@ -242,7 +242,7 @@ private slots:
             longText += "  <item n=\"" + QByteArray::number(line) + "\">" + QByteArray(150, 'x') + "</item>\n";
         fillList({longText});
         chooseMode(true);
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         resultsView(results)->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
@@ -253,7 +253,7 @@ private slots:
         clickToolButton(m_window.get(), "clearListButton");
         fillList(inputs);
         chooseMode(append);
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QCOMPARE(resultsWindow(), results);
         QVERIFY(results->isVisible());
@@ -284,7 +284,7 @@ private slots:
         QFETCH(QByteArray, saved);
         fillList(inputs);
         chooseMode(append);
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         const QString output = m_files->filePath(u"joined.xml"_qs);
@@ -309,7 +309,7 @@ private slots:
     void clipboardHoldsTheJoinedText() {
         fillList({"<a>\tcaf\xc3\xa9</a>\r\n", "<b/>"});
         chooseMode(true);
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         QGuiApplication::clipboard()->clear();
@@ -329,7 +329,7 @@ private slots:
     void closingTheResultsWindowEndsTheProgramWithoutStoringGeometry() {
         fillList({"<a/>"});
         chooseMode(true);
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         CloseCounter mainCloses;
@@ -355,7 +355,7 @@ private slots:
         QFETCH(bool, byExitItem);
         fillList({"<a/>"});
         chooseMode(true);
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         clickToolButton(results, "backAction");

@@ -526,7 +526,7 @@ private slots:
     void joinOfAnEmptyListSaysNoFilesAdded() {
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
         checkBox(answerer.seen().at(0), "Corvanta", "No files added.", QMessageBox::NoIcon);
@@ -545,7 +545,7 @@ private slots:
             pointers << m_window->cursor().shape();
         });
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QCOMPARE(values, (QList<int>{3333, 6667, 10000, 0}));
         QCOMPARE(pointers, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor, Qt::ArrowCursor}));
@@ -567,7 +567,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -595,7 +595,7 @@ private slots:
         answerer.answerMessage(QMessageBox::Ok);
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 2);
@@ -647,7 +647,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -665,7 +665,7 @@ private slots:
         for (int box = 0; box < 4; ++box)
             answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QVERIFY(answerer.allAnswered());
         const QList<SeenBox> seen = answerer.seen();

@@ -62,6 +62,11 @@ void clickToolButton(QWidget* window, const char* name) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+void clickStartJoiningAndWait(MainWindow* window) {
+    clickToolButton(window, "startJoiningButton");
+    QVERIFY2(QTest::qWaitFor([window] { return !window->isJoining(); }, 60000), "the join did not end");
+}
+
 void chooseMenuItem(MainWindow* window, const char* menuName, const char* itemName) {
     QMenuBar* bar = window->menuBar();
     auto* menu = window->findChild<QMenu*>(QLatin1String(menuName));

@@ -55,6 +55,8 @@ void openMainWindow(std::unique_ptr<corvanta::MainWindow>& window, const Desktop
 /// Clicks the toolbar button \a name of \a window: a button's object name on the main window, an action's on the
 /// results window. Fails when the button is missing, hidden or disabled.
 void clickToolButton(QWidget* window, const char* name);
+/// Clicks "Start Joining" on \a window, then handles events (boxes are answered meanwhile) until the join has ended.
+void clickStartJoiningAndWait(corvanta::MainWindow* window);
 /// Opens the menu \a menuName with a click on its title, then clicks its item \a itemName, as a person does.
 /// Fails when either is missing or the item is disabled or belongs to another menu.
 void chooseMenuItem(corvanta::MainWindow* window, const char* menuName, const char* itemName);

@@ -1,0 +1,223 @@
+#include "backgroundjoin.h"
+
+#include "joincommand.h"
+#include "mainjoinhost.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QMenu>
+#include <QWidget>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace corvanta {
+
+namespace {
+
+/// The join's host on the join's thread: every call runs on the window's thread, through the window's own host,
+/// while the join's thread waits for it. Once the join is asked to stop, calls that have not begun are dropped
+/// (the window may be going) and a query answers as an empty list would.
+class CarryingHost final : public JoinHost {
+public:
+    CarryingHost(MainJoinHost& target, QObject& windowThread, std::stop_token stop)
+        : m_target(target)
+        , m_windowThread(windowThread)
+        , m_stop(std::move(stop)) {}
+
+    int itemCount() const override {
+        int count = 0;
+        carry([&] { count = m_target.itemCount(); });
+        return count;
+    }
+    QString itemText(int index) const override {
+        QString text;
+        carry([&] { text = m_target.itemText(index); });
+        return text;
+    }
+    bool appendSelected() const override {
+        bool append = false;
+        carry([&] { append = m_target.appendSelected(); });
+        return append;
+    }
+    void setBusyPointer(bool busy) override {
+        carry([&] { m_target.setBusyPointer(busy); });
+    }
+    void setProgress(double percent) override {
+        carry([&] { m_target.setProgress(percent); });
+    }
+    void showMessage(const QString& text, Icon icon) override {
+        carry([&] { m_target.showMessage(text, icon); });
+    }
+    void showErrorReport(const QString& text) override {
+        carry([&] { m_target.showErrorReport(text); });
+    }
+    void setResultsText(const JoinedText& text) override {
+        // Decoded here: a result of many megabytes would hold up the window's thread for a good while.
+        const QString decoded = text.text();
+        carry([&] { m_target.setResultsText(decoded); });
+    }
+    void showResults() override {
+        carry([&] { m_target.showResults(); });
+    }
+    void hideMain() override {
+        carry([&] { m_target.hideMain(); });
+    }
+
+private:
+    void carry(const std::function<void()>& call) const;
+
+    MainJoinHost& m_target;
+    QObject& m_windowThread;
+    std::stop_token m_stop;
+};
+
+void CarryingHost::carry(const std::function<void()>& call) const {
+    if (m_stop.stop_requested())
+        return;
+    enum class State { Queued, Running, Done, Dropped };
+    struct Handover {
+        std::mutex mutex;
+        std::condition_variable_any changed;
+        State state = State::Queued;
+        std::exception_ptr failure;
+    };
+    // Shared: a dropped call's event may still be delivered, or destroyed unseen, after this function returned.
+    const auto handover = std::make_shared<Handover>();
+    // Not a blocking queued connection: that wait could not be given up, and a window that waits for this thread
+    // to stop while this thread waits for the window would never end.
+    QMetaObject::invokeMethod(
+        &m_windowThread,
+        [handover, &call, stop = m_stop] {
+            {
+                const std::lock_guard lock(handover->mutex);
+                // Its caller has gone, or is about to: a window that asked the join to stop hears no more of it.
+                if (handover->state == State::Dropped || stop.stop_requested()) {
+                    handover->state = State::Dropped;
+                    return;
+                }
+                handover->state = State::Running;
+            }
+            std::exception_ptr failure;
+            try {
+                call();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            {
+                const std::lock_guard lock(handover->mutex);
+                handover->failure = failure;
+                handover->state = State::Done;
+            }
+            handover->changed.notify_all();
+        },
+        Qt::QueuedConnection);
+
+    std::unique_lock lock(handover->mutex);
+    if (!handover->changed.wait(lock, m_stop, [&] { return handover->state == State::Done; })) {
+        if (handover->state != State::Running) {
+            handover->state = State::Dropped;
+            return;
+        }
+        // A call under way uses this thread's values: it must end first. It is the window's own, say a box, and
+        // ends with the window's event loop.
+        handover->changed.wait(lock, [&] { return handover->state == State::Done; });
+    }
+    if (handover->failure)
+        std::rethrow_exception(handover->failure);
+}
+
+bool isInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::InputMethod:
+    case QEvent::NativeGesture:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+BackgroundJoin::BackgroundJoin(QWidget& window, MainJoinHost& host)
+    : m_window(window)
+    , m_host(host) {}
+
+BackgroundJoin::~BackgroundJoin() {
+    qApp->removeEventFilter(this);
+}
+
+bool BackgroundJoin::start() {
+    if (isRunning())
+        return false;
+    // Application-wide: an event reaches the application's filters before any widget's, the menu bar's included.
+    qApp->installEventFilter(this);
+    m_thread = std::jthread([this](std::stop_token stop) {
+        CarryingHost host(m_host, *this, stop);
+        joinFiles(host, stop);
+        QMetaObject::invokeMethod(this, &BackgroundJoin::onThreadDone, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+bool BackgroundJoin::isRunning() const {
+    return m_thread.joinable();
+}
+
+void BackgroundJoin::requestStop() {
+    m_thread.request_stop();
+}
+
+void BackgroundJoin::onThreadDone() {
+    if (m_thread.joinable())
+        m_thread.join();
+    qApp->removeEventFilter(this);
+    // A join that was stopped may still hold the pointer.
+    m_host.releaseBusyPointer();
+    emit finished();
+}
+
+bool BackgroundJoin::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && belongsToWindow(watched)) {
+        // Claimed for the focus widget, which then gets the key press itself, dropped below: no shortcut fires.
+        event->accept();
+        return true;
+    }
+    if (isInput(event->type()) && belongsToWindow(watched))
+        return true;
+    return QObject::eventFilter(watched, event);
+}
+
+bool BackgroundJoin::belongsToWindow(QObject* object) const {
+    // Up to the first window on the way: the window itself or one of its menus. Any other window, such as a box
+    // the join shows, keeps its input.
+    for (; object; object = object->parent()) {
+        if (object == &m_window)
+            return true;
+        if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow() && !qobject_cast<QMenu*>(object))
+            return false;
+    }
+    return false;
+}
+
+} // namespace corvanta

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <thread>
+
+class QWidget;
+
+namespace corvanta {
+
+class MainJoinHost;
+
+/// Runs the join on a thread of its own, so that the window keeps painting and answering the desktop meanwhile.
+/// Every call the join makes of the window is carried to the window's thread and waited for: the window sees the
+/// calls in the join's order, and a message box holds the join until it is answered. While a join runs, input to
+/// the window (its menus included) is dropped, not queued.
+class BackgroundJoin : public QObject {
+    Q_OBJECT
+
+public:
+    /// Joins through \a host, whose calls run on the thread of \a window, the window that loses its input.
+    BackgroundJoin(QWidget& window, MainJoinHost& host);
+    /// Stops a running join after its current step and waits for it to end.
+    ~BackgroundJoin() override;
+
+    /// Starts a join over the window's list and returns at once; does nothing while one runs.
+    /// Returns whether it started one.
+    bool start();
+    /// True from start() until the join has ended and the window takes input again.
+    bool isRunning() const;
+    /// Asks a running join to end after its current step, without another call to the window.
+    void requestStop();
+
+signals:
+    /// The join has ended; the window takes input again.
+    void finished();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void onThreadDone();
+    bool belongsToWindow(QObject* object) const;
+
+    QWidget& m_window;
+    MainJoinHost& m_host;
+    std::jthread m_thread; // last: it goes first, stopping and joining the run while the rest is still there
+};
+
+} // namespace corvanta

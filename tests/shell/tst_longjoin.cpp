@@ -1,0 +1,381 @@
+// A join of large files from the real main window: the window keeps handling its events while the join runs on a
+// thread of its own, drops input meanwhile, and a close ends the join and the program.
+#include "filelistview.h"
+#include "mainwindow.h"
+#include "modalhelper.h"
+#include "resultswindow.h"
+#include "tabcontrol.h"
+#include "testfiles.h"
+#include "windowdriver.h"
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <memory>
+
+using namespace corvanta;
+
+namespace {
+
+// Enough for the join to take a good while in a debug build: four inputs of about 4 MB.
+constexpr int recordsPerInput = 20000;
+
+// Input \a part of a set that merges: the same root and top-level nodes in each, and records of distinct names,
+// each part starting half its records past the one before, so half of its names are new.
+QByteArray largeInput(int part) {
+    QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<archive>\n  <meta><source>part " +
+                      QByteArray::number(part) + "</source></meta>\n  <records>\n";
+    text.reserve(recordsPerInput * 220);
+    for (int k = 0; k < recordsPerInput; ++k) {
+        const QByteArray number = QByteArray::number(part * recordsPerInput / 2 + k).rightJustified(7, '0');
+        text += "    <rec" + number + " id=\"" + number + "\" kind=\"caf\xc3\xa9\">\n      <title>Record " + number +
+                " of part " + QByteArray::number(part) +
+                "</title>\n      <amount currency=\"EUR\">12.50</amount>\n      <description>alpha bravo "
+                "charlie &amp; delta echo foxtrot golf hotel india</description>\n    </rec" +
+                number + ">\n";
+    }
+    return text + "  </records>\n</archive>\n";
+}
+
+// What the window shows as the join goes: each progress value with the pointer then, and how many timer ticks and
+// paints the test's event loop had handled by that moment.
+struct ProgressSeen {
+    int value;
+    Qt::CursorShape pointer;
+    int ticks;
+    int paints;
+};
+
+// Counts paint events of one widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// Counts the message boxes and results windows shown anywhere in the application.
+class ShowCounter : public QObject {
+public:
+    int boxes = 0;
+    int results = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            boxes += qobject_cast<QMessageBox*>(watched) != nullptr;
+            results += qobject_cast<ResultsWindow*>(watched) != nullptr;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class TestLongJoin : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_inputs.isValid());
+        for (int part = 0; part < 4; ++part) {
+            m_large << m_inputs.filePath(QStringLiteral("large-%1.xml").arg(part));
+            writeFile(m_large.last(), largeInput(part));
+        }
+        m_malformed = m_inputs.filePath(QStringLiteral("malformed.xml"));
+        writeFile(m_malformed, "<archive><meta></archive>");
+    }
+
+    void init() {
+        useFreshWorkingFolder(m_workTemp);
+        startOnFirstRun(m_files, m_window);
+        m_seen.clear();
+        m_ticks = 0;
+        m_tick.setInterval(10);
+        // Each tick asks the options frame, on the tab a join starts from, to repaint: its paints show that the
+        // window paints while the join runs.
+        QWidget* frame = m_window->findChild<QWidget*>(QStringLiteral("Frame1"));
+        connect(&m_tick, &QTimer::timeout, this, [this, frame] {
+            ++m_ticks;
+            frame->update();
+        });
+        frame->installEventFilter(&m_framePaints);
+        connect(progressBar(), &QProgressBar::valueChanged, this, [this](int value) {
+            m_seen.push_back({value, m_window->cursor().shape(), m_ticks, m_framePaints.paints});
+        });
+        m_tick.start();
+    }
+
+    void cleanup() {
+        m_tick.stop();
+        m_tick.disconnect();
+        m_window.reset();
+        QVERIFY(resultsWindows().isEmpty());
+    }
+
+    void windowKeepsHandlingEventsWhileAMergeRuns() {
+        fillList(m_large);
+        chooseMerge();
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+        QVERIFY(m_window->isJoining()); // the click's handler has returned; the join goes on
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 120000));
+
+        QCOMPARE(values(), (QList<int>{2500, 5000, 7500, 10000, 0}));
+        QCOMPARE(pointers(), (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor,
+                                                     Qt::ArrowCursor}));
+        // Between the first input's progress and the last one's, the test's timers fired and the list repainted.
+        QVERIFY2(m_seen.at(3).ticks > m_seen.at(0).ticks, "no timer fired during the join");
+        QVERIFY2(m_seen.at(3).paints > m_seen.at(0).paints, "the window did not paint during the join");
+
+        ResultsWindow* results = resultsWindows().value(0);
+        QVERIFY(results && results->isVisible());
+        QVERIFY(!m_window->isVisible());
+        const QString joined = results->resultsText();
+        QCOMPARE(joined.count(QStringLiteral("<title>")), recordsPerInput * 5 / 2); // every distinct name once
+        QVERIFY(joined.contains(QStringLiteral("<rec%1 ").arg(recordsPerInput * 5 / 2 - 1, 7, 10, QLatin1Char('0'))));
+        QCOMPARE(workingFolderEntries(), QStringList());
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void startReturnsAtOnceWhicheverWayItComes_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("mouse") << "mouse";
+        QTest::newRow("keyboard") << "keyboard";
+        QTest::newRow("accessibility action") << "accessibility";
+    }
+
+    void startReturnsAtOnceWhicheverWayItComes() {
+        QFETCH(QString, way);
+        fillList(m_large);
+        chooseMerge();
+        QToolButton* start = startButton();
+
+        if (way == "mouse") {
+            QTest::mouseClick(start, Qt::LeftButton);
+        } else if (way == "keyboard") {
+            start->setFocus();
+            QTest::keyClick(start, Qt::Key_Space);
+        } else {
+            QAccessibleInterface* button = QAccessible::queryAccessibleInterface(start);
+            QVERIFY(button && button->actionInterface());
+            button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        }
+
+        // The trigger has returned, and the test's own event loop runs while the join does.
+        QVERIFY(QTest::qWaitFor([this] { return m_window->isJoining(); }, 5000));
+        const int ticks = m_ticks;
+        QVERIFY(QTest::qWaitFor([this, ticks] { return m_ticks > ticks + 2 || !m_window->isJoining(); }, 5000));
+        QVERIFY2(m_window->isJoining(), "the join ended before the event loop turned");
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 120000));
+        QCOMPARE(values(), (QList<int>{2500, 5000, 7500, 10000, 0}));
+        QCOMPARE(resultsWindows().size(), 1);
+        QVERIFY(resultsWindows().at(0)->isVisible());
+    }
+
+    // The parse error of the second input shows on the window's thread and holds the join until it is answered;
+    // then the join goes on with its reports and the structure stop, as it always has.
+    void parseErrorBoxHoldsTheJoinUntilAnswered() {
+        fillList({m_large.at(0), m_malformed, m_large.at(2)});
+        chooseMerge();
+        // The box runs its own event loop: it is watched and answered from a timer, as a person would.
+        ModalAnswerer answerer;
+        QPointer<QMessageBox> box;
+        QString text;
+        QList<int> valuesShown, valuesAnswered;
+        bool joiningAnswered = false, sameBoxAnswered = false;
+        QElapsedTimer shownFor;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            auto* modal = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box && modal) {
+                box = modal;
+                text = modal->text();
+                valuesShown = values();
+                shownFor.start();
+            } else if (box && shownFor.elapsed() >= 200) { // nothing moves on while the box waits
+                watch.stop();
+                sameBoxAnswered = QApplication::activeModalWidget() == box;
+                joiningAnswered = m_window->isJoining();
+                valuesAnswered = values();
+                for (int answer = 0; answer < 3; ++answer)
+                    answerer.answerMessage(QMessageBox::Ok);
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            }
+        });
+        watch.start(10);
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+        QVERIFY(QTest::qWaitFor([&] { return !watch.isActive() && !m_window->isJoining(); }, 120000));
+        QVERIFY(answerer.allAnswered());
+
+        QVERIFY2(text.startsWith(QStringLiteral("Error reading ") + m_malformed + QLatin1Char('\n')), qPrintable(text));
+        QCOMPARE(valuesShown, (QList<int>{3333, 6667}));
+        QVERIFY(sameBoxAnswered);
+        QVERIFY(joiningAnswered);
+        QCOMPARE(valuesAnswered, valuesShown);
+        const QList<SeenBox> seen = answerer.seen();
+        QCOMPARE(seen.size(), 3);
+        for (int i : {0, 1}) {
+            QCOMPARE(seen.at(i).title, QStringLiteral("Application Error"));
+            QVERIFY(seen.at(i).text.contains(QStringLiteral(" at line %1\n").arg(i == 0 ? 142 : 144)));
+        }
+        QCOMPARE(seen.at(2).text, QStringLiteral("XML files do not have same structure, join aborted."));
+        QCOMPARE(values(), (QList<int>{3333, 6667, 0}));
+        QCOMPARE(pointers().first(), Qt::WaitCursor);
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(resultsWindows().isEmpty());
+        QCOMPARE(workingFolderEntries(), QStringList());
+    }
+
+    // The close stops the join after its current step; no box asks anything, no result shows, and once the window
+    // has gone (it waits for the join's thread) nothing of the join is left in the temporary folder.
+    void closingTheWindowDuringAJoinEndsItAndTheProgram() {
+        fillList(m_large);
+        chooseMerge();
+        ShowCounter shown;
+        qApp->installEventFilter(&shown);
+        connect(progressBar(), &QProgressBar::valueChanged, this, [this](int value) {
+            if (value == 5000)
+                QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(120000);
+
+        QTimer::singleShot(0, this, [this] { clickToolButton(m_window.get(), "startJoiningButton"); });
+        const int exitCode = QApplication::exec();
+        QVERIFY(!m_window->isVisible());
+        m_window.reset();
+        qApp->removeEventFilter(&shown);
+
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(values(), (QList<int>{2500, 5000})); // nothing after the stop
+        QCOMPARE(shown.boxes, 0);
+        QCOMPARE(shown.results, 0);
+        QCOMPARE(workingFolderEntries(), QStringList());
+    }
+
+    // Clicks, keys and a second start during a join are dropped, not kept for later: after the join the list,
+    // the tab and the menus are as they were, and the join ran once.
+    void inputDuringAJoinIsDroppedAndASecondStartDoesNothing() {
+        const QStringList paths = fillList(m_large);
+        chooseMerge();
+        QMenu* fileMenu = m_window->findChild<QMenu*>(QStringLiteral("m1"));
+        ShowCounter shown;
+        qApp->installEventFilter(&shown);
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+        QVERIFY(m_window->isJoining());
+        clickToolButton(m_window.get(), "startJoiningButton");
+        QAccessible::queryAccessibleInterface(startButton())
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+        m_window->runCommand(command::StartJoining);
+        clickToolButton(m_window.get(), "clearListButton");
+        QTabBar* tabs = tabControl(m_window.get())->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+        QTest::keyClick(list(), Qt::Key_F, Qt::AltModifier); // the File menu's mnemonic
+        list()->setFocus();
+        list()->setCurrentItem(list()->topLevelItem(0));
+        QTest::keyClick(list(), Qt::Key_Delete);
+        QTest::qWait(100);
+        QVERIFY(m_window->isJoining());
+        QCOMPARE(tabControl(m_window.get())->currentIndex(), 1);
+        QVERIFY(!fileMenu->isVisible());
+        QCOMPARE(list()->itemTexts(), paths);
+
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 120000));
+        QTest::qWait(200);
+        qApp->removeEventFilter(&shown);
+
+        QCOMPARE(values(), (QList<int>{2500, 5000, 7500, 10000, 0}));
+        QCOMPARE(shown.results, 1);
+        QCOMPARE(shown.boxes, 0);
+        QVERIFY(!m_window->isJoining());
+        QCOMPARE(tabControl(m_window.get())->currentIndex(), 1);
+        QCOMPARE(list()->itemTexts(), paths);
+        QVERIFY(!fileMenu->isVisible());
+    }
+
+    // Once the join has ended, the window takes input again.
+    void inputCountsAgainAfterTheJoin() {
+        fillList({m_large.at(0)});
+        chooseMerge();
+        clickStartJoiningAndWait(m_window.get());
+        clickToolButton(resultsWindows().value(0), "backAction");
+
+        clickToolButton(m_window.get(), "clearListButton");
+
+        QCOMPARE(list()->itemCount(), 0);
+    }
+
+private:
+    QStringList fillList(const QStringList& paths) {
+        for (const QString& path : paths)
+            list()->appendItem(path);
+        return paths;
+    }
+
+    void chooseMerge() {
+        clickTab(m_window.get(), 1);
+        QTest::mouseClick(optionButton(m_window.get(), "Option2"), Qt::LeftButton);
+        QVERIFY(optionButton(m_window.get(), "Option2")->isChecked());
+    }
+
+    FileListView* list() const { return &m_window->fileList(); }
+    QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
+    QToolButton* startButton() const { return m_window->findChild<QToolButton*>(QStringLiteral("startJoiningButton")); }
+
+    QList<int> values() const {
+        QList<int> result;
+        for (const ProgressSeen& seen : m_seen)
+            result << seen.value;
+        return result;
+    }
+
+    QList<Qt::CursorShape> pointers() const {
+        QList<Qt::CursorShape> result;
+        for (const ProgressSeen& seen : m_seen)
+            result << seen.pointer;
+        return result;
+    }
+
+    QStringList workingFolderEntries() const {
+        return QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+    QTemporaryDir m_inputs;
+    QStringList m_large;
+    QString m_malformed;
+    std::unique_ptr<QTemporaryDir> m_files;
+    std::unique_ptr<QTemporaryDir> m_workTemp;
+    std::unique_ptr<MainWindow> m_window;
+    QTimer m_tick;
+    int m_ticks = 0;
+    PaintCounter m_framePaints;
+    QList<ProgressSeen> m_seen;
+};
+
+QTEST_MAIN(TestLongJoin)
+#include "tst_longjoin.moc"
