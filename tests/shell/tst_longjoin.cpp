@@ -247,16 +247,32 @@ private slots:
         QCOMPARE(workingFolderEntries(), QStringList());
     }
 
-    // The close stops the join after its current step; no box asks anything, no result shows, and once the window
-    // has gone (it waits for the join's thread) nothing of the join is left in the temporary folder.
+    void closingTheWindowDuringAJoinEndsItAndTheProgram_data() {
+        QTest::addColumn<bool>("append");
+        QTest::addColumn<bool>("windowStays"); // the program goes on handling events with the window still there
+        QTest::newRow("Merge, window destroyed at once") << false << false;
+        QTest::newRow("Merge, window kept") << false << true;
+        QTest::newRow("Append, window destroyed at once") << true << false;
+        QTest::newRow("Append, window kept") << true << true;
+    }
+
+    // The close stops the join after its current step; no box asks anything and no result shows. Once the join's
+    // thread has ended (a window that goes waits for it) nothing of the join is left in the temporary folder, and
+    // the window lets go of the busy pointer.
     void closingTheWindowDuringAJoinEndsItAndTheProgram() {
+        QFETCH(bool, append);
+        QFETCH(bool, windowStays);
         fillList(m_large);
-        chooseMerge();
+        clickTab(m_window.get(), 1);
+        QTest::mouseClick(optionButton(m_window.get(), append ? "Option1" : "Option2"), Qt::LeftButton);
         ShowCounter shown;
         qApp->installEventFilter(&shown);
-        connect(progressBar(), &QProgressBar::valueChanged, this, [this](int value) {
-            if (value == 5000)
-                QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
+        qsizetype foldersAtClose = -1;
+        connect(progressBar(), &QProgressBar::valueChanged, this, [this, &foldersAtClose](int value) {
+            if (value != 5000)
+                return;
+            foldersAtClose = workingFolderEntries().size();
+            QTimer::singleShot(0, m_window.get(), [this] { m_window->close(); });
         });
         QTimer guard;
         guard.setSingleShot(true);
@@ -266,10 +282,16 @@ private slots:
         QTimer::singleShot(0, this, [this] { clickToolButton(m_window.get(), "startJoiningButton"); });
         const int exitCode = QApplication::exec();
         QVERIFY(!m_window->isVisible());
+        if (windowStays) {
+            QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 60000));
+            QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+            QCOMPARE(workingFolderEntries(), QStringList());
+        }
         m_window.reset();
         qApp->removeEventFilter(&shown);
 
         QCOMPARE(exitCode, 0);
+        QCOMPARE(foldersAtClose, 1);                  // the join's working folder was there
         QCOMPARE(values(), (QList<int>{2500, 5000})); // nothing after the stop
         QCOMPARE(shown.boxes, 0);
         QCOMPARE(shown.results, 0);
