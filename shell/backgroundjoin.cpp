@@ -4,8 +4,8 @@
 #include "mainjoinhost.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
-#include <QMenu>
 #include <QWidget>
 #include <condition_variable>
 #include <exception>
@@ -159,9 +159,8 @@ bool isInput(QEvent::Type type) {
 
 } // namespace
 
-BackgroundJoin::BackgroundJoin(QWidget& window, MainJoinHost& host)
-    : m_window(window)
-    , m_host(host) {}
+BackgroundJoin::BackgroundJoin(MainJoinHost& host)
+    : m_host(host) {}
 
 BackgroundJoin::~BackgroundJoin() {
     qApp->removeEventFilter(this);
@@ -198,25 +197,23 @@ void BackgroundJoin::onThreadDone() {
 }
 
 bool BackgroundJoin::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ShortcutOverride && belongsToWindow(watched)) {
+    if (event->type() == QEvent::ShortcutOverride && isHeld(watched)) {
         // Claimed for the focus widget, which then gets the key press itself, dropped below: no shortcut fires.
         event->accept();
         return true;
     }
-    if (isInput(event->type()) && belongsToWindow(watched))
+    if (isInput(event->type()) && isHeld(watched))
         return true;
     return QObject::eventFilter(watched, event);
 }
 
-bool BackgroundJoin::belongsToWindow(QObject* object) const {
-    // Up to the first window on the way: the window itself or one of its menus. Any other window, such as a box
-    // the join shows, keeps its input.
-    for (; object; object = object->parent()) {
-        if (object == &m_window)
-            return true;
-        if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow() && !qobject_cast<QMenu*>(object))
-            return false;
-    }
+bool BackgroundJoin::isHeld(QObject* object) {
+    // Up to the first window on the way. A dialog, such as a box the join shows, keeps its input; the main window,
+    // its menus and the results window lose it. The results window too: shown by the hand-off a moment before the
+    // main window is hidden, a Back in between would leave neither window on the screen.
+    for (; object; object = object->parent())
+        if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow())
+            return !qobject_cast<QDialog*>(object);
     return false;
 }
 

@@ -3,22 +3,20 @@
 #include <QObject>
 #include <thread>
 
-class QWidget;
-
 namespace corvanta {
 
 class MainJoinHost;
 
-/// Runs the join on a thread of its own, so that the window keeps painting and answering the desktop meanwhile.
-/// Every call the join makes of the window is carried to the window's thread and waited for: the window sees the
-/// calls in the join's order, and a message box holds the join until it is answered. While a join runs, input to
-/// the window (its menus included) is dropped, not queued.
+/// Runs the join on a thread of its own, so that the windows keep painting and answering the desktop meanwhile.
+/// Every call the join makes of the main window is carried to the window's thread and waited for: the window sees
+/// the calls in the join's order, and a message box holds the join until it is answered. While a join runs, input
+/// to the program's windows and menus is dropped, not queued; the boxes the join shows take theirs.
 class BackgroundJoin : public QObject {
     Q_OBJECT
 
 public:
-    /// Joins through \a host, whose calls run on the thread of \a window, the window that loses its input.
-    BackgroundJoin(QWidget& window, MainJoinHost& host);
+    /// Joins through \a host, whose calls run on the thread this object lives in.
+    explicit BackgroundJoin(MainJoinHost& host);
     /// Stops a running join after its current step and waits for it to end.
     ~BackgroundJoin() override;
 
@@ -39,9 +37,9 @@ protected:
 
 private:
     void onThreadDone();
-    bool belongsToWindow(QObject* object) const;
+    /// Whether input to \a object is dropped while a join runs.
+    static bool isHeld(QObject* object);
 
-    QWidget& m_window;
     MainJoinHost& m_host;
     std::jthread m_thread; // last: it goes first, stopping and joining the run while the rest is still there
 };

@@ -103,7 +103,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     buildControls();
     buildMenus();
     m_joinHost = std::make_unique<MainJoinHost>(*this, m_busyPointer, *m_fileList, *m_appendButton, *m_progressBar);
-    m_join = std::make_unique<BackgroundJoin>(*this, *m_joinHost);
+    m_join = std::make_unique<BackgroundJoin>(*m_joinHost);
 
     // Start-up, in this order; the caller shows the window after the last step.
     applySkin();

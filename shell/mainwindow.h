@@ -63,7 +63,7 @@ public:
     /// The file list, for commands that fill it.
     FileListView& fileList() const;
 
-    /// True while a join started here runs; the window then takes no input and runs no command.
+    /// True while a join started here runs; the windows then take no input and this one runs no command.
     bool isJoining() const;
 
 public slots:

@@ -160,7 +160,8 @@ void run(const Case& test, MainWindow& window, Stopwatch& watch, const QTemporar
     watch.reset();
     const qint64 start = watch.now();
     click(&window, QStringLiteral("startJoiningButton"));
-    waitUntil([&] { return watch.resultsPainted >= 0; });
+    // The windows take input again once the join has ended, a moment after the results window showed.
+    waitUntil([&] { return watch.resultsPainted >= 0 && !window.isJoining(); });
     QObject::disconnect(connection);
     const qint64 resultsShown = watch.resultsShown;
     const qint64 resultsPainted = watch.resultsPainted;
@@ -290,7 +291,7 @@ void runMerge(const QString& folder, int rounds, bool beating, MainWindow& windo
                     ms(heartbeat.longestGapEnd - watch.resultsShown), stepGaps.back(), joins.back(), processor.back());
         std::fflush(stdout);
 
-        waitUntil([&] { return watch.resultsPainted >= 0; });
+        waitUntil([&] { return watch.resultsPainted >= 0 && !window.isJoining(); });
         click(&window.resultsWindow(), QStringLiteral("backAction"));
         QCoreApplication::processEvents();
     }

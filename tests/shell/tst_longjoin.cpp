@@ -340,6 +340,33 @@ private slots:
         QVERIFY(!fileMenu->isVisible());
     }
 
+    // The hand-off shows the results window a moment before it hides the main window; a Back in between would leave
+    // neither on the screen. The results window therefore takes no input either until the join has ended.
+    void resultsWindowTakesNoInputWhileAJoinRuns() {
+        fillList({m_large.at(0)});
+        chooseMerge();
+        clickStartJoiningAndWait(m_window.get());
+        ResultsWindow* results = resultsWindows().value(0);
+        QVERIFY(results);
+        clickToolButton(results, "backAction");
+        fillList(m_large.mid(1));
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+        results->show(); // as the hand-off does, before the main window goes
+        QVERIFY(QTest::qWaitForWindowExposed(results));
+        clickToolButton(results, "backAction");
+        QVERIFY(m_window->isJoining());
+        QVERIFY(results->isVisible());
+        QVERIFY(m_window->isVisible());
+
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 120000));
+        QVERIFY(results->isVisible());
+        QVERIFY(!m_window->isVisible());
+        clickToolButton(results, "backAction");
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!results->isVisible());
+    }
+
     // Once the join has ended, the window takes input again.
     void inputCountsAgainAfterTheJoin() {
         fillList({m_large.at(0)});
