@@ -441,8 +441,8 @@ private:
         return files.hasNext() ? u"working file there"_qs : u"no working file"_qs;
     }
 
-    // Starts Joining; \a atFirstBox runs when the first message box is up. Every box is answered with a click on
-    // its OK button; returns their texts.
+    // Starts Joining and waits for the join to end; \a atFirstBox runs when the first message box is up. Every box
+    // is answered with a click on its OK button; returns their texts.
     QStringList joinAnsweringEveryBox(const std::function<void()>& atFirstBox) {
         QStringList texts;
         QTimer poll;
@@ -458,7 +458,7 @@ private:
                 QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         });
         poll.start();
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         return texts;
     }
 
