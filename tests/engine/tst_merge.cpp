@@ -925,7 +925,8 @@ private slots:
                                               "comment cannot hold child nodes.");
         const QStringList reports{report(cannot.arg("x"), 164) +
                                   "\r\nThis step failed for 1 more node under the same top-level node."};
-        QCOMPARE(host.events, reading(2) + reports + kIdle + kResults);        QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml("<r><!--c--><b><z/></b></r>", true));
+        QCOMPARE(host.events, reading(2) + reports + kIdle + kResults);
+        QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml("<r><!--c--><b><z/></b></r>", true));
     }
 
     // One report per top-level node whose children all fail, however many they are, each with its count.
