@@ -59,11 +59,16 @@ private:
             m_steps.step(114, [&] { m_currentPath = m_host.itemText(i); });
             m_steps.step(116, [&] { m_host.setProgress(double(i) / m_host.itemCount() * 100.0); });
             QByteArray text; // nothing is appended for an input that could not be read
-            m_steps.step(118, [&] { text = readTextFileEncoded(m_currentPath); });
+            std::optional<TextReading> reading;
+            m_steps.step(118, [&] { text = readTextFileEncoded(m_currentPath, reading); });
             // Without a working folder there is nothing to write to, and the hand-off says "Join Fail.". After a
             // failed write the file is known to be incomplete: it is never handed off, so nothing more goes in.
-            if (!m_workingPath.isEmpty() && !m_workingFileIncomplete)
+            qint64 added = 0;
+            if (!m_workingPath.isEmpty() && !m_workingFileIncomplete) {
                 m_workingFileIncomplete = !m_steps.step(120, [&] { appendToFile(m_workingPath, text); });
+                added = m_workingFileIncomplete ? 0 : text.size();
+            }
+            m_host.joinObserver().appended(i, m_currentPath, added, reading);
         }
         m_steps.step(124, [&] { m_host.setBusyPointer(false); });
         m_steps.step(126, [&] { m_host.setProgress(0); });

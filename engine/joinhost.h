@@ -1,6 +1,7 @@
 #pragma once
 
 #include "joinedtext.h"
+#include "joinobserver.h"
 
 #include <QString>
 
@@ -35,6 +36,12 @@ public:
     virtual void setResultsText(const JoinedText& text) = 0;
     virtual void showResults() = 0;
     virtual void hideMain() = 0;
+
+    /// Told what the join does with each input; by default one that listens to nothing.
+    virtual JoinObserver& joinObserver() {
+        static JoinObserver nobody;
+        return nobody;
+    }
 };
 
 } // namespace corvanta

@@ -192,7 +192,8 @@ class MergeRun {
 public:
     MergeRun(JoinHost& host, StepRunner& steps)
         : m_host(host)
-        , m_steps(steps) {}
+        , m_steps(steps)
+        , m_observer(host.joinObserver()) {}
 
     MergeOutcome run(const QString& workingPath, int parseAhead) {
         // The hourglass and the progress bar as in Append mode, under the numbers of the steps they go with.
@@ -210,7 +211,7 @@ public:
                 pathFailures[size_t(i - 1)] = std::current_exception();
             }
         }
-        m_inputs.emplace(paths, parseAhead, &m_names);
+        m_inputs.emplace(paths, parseAhead, m_observer.countsSkippedNodes() ? nullptr : &m_names);
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             PreparedInput input = m_inputs->takeNext();
@@ -231,13 +232,16 @@ public:
                              [&] { m_host.showMessage(parseErrorMessage(path, current.error), JoinHost::Icon::None); });
             const RootShape shape = RootShape::of(path, current.doc.get());
             if (i == 1) {
+                m_observer.mergeBase(i, path, QString::fromStdString(shape.name),
+                                     childBaseNames(rootElement(current.doc.get())));
                 if (m_steps.step(166, [&] { m_base.emplace(std::move(current), m_names); }))
                     m_base->gatherNames();
+            } else if (sameStructure(shape)) {
+                m_observer.mergeInput(i, path);
+                mergeIntoBase(current.doc.get(), input.textSize, path);
             } else {
-                if (sameStructure(shape))
-                    mergeIntoBase(current.doc.get(), input.textSize, path);
-                else
-                    return stopOnDifference();
+                m_observer.mergeStopped(i, path);
+                return stopOnDifference();
             }
             m_previous = shape;
             // A merged document is released here, at once; only the base document stays.
@@ -297,14 +301,19 @@ private:
                 next = candidate->next;
                 const std::string_view name = baseName(candidate);
                 // A failing lookup counts as "not there": the node is appended.
-                if (name.empty() || !m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); })) {
+                const bool stays =
+                    name.empty() || !m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); });
+                if (stays) {
+                    if (!name.empty())
+                        m_observer.nodeSkipped(j, name);
                     // A node that stays behind is freed at once, so that the next input, parsed meanwhile, reuses
                     // its memory. Its name lives in the document's dictionary, which outlives it.
                     xmlUnlinkNode(candidate);
                     xmlFreeNode(candidate);
                     continue;
                 }
-                m_steps.step(164, &failures, [&] { m_base->append(j, candidate); });
+                if (m_steps.step(164, &failures, [&] { m_base->append(j, candidate); }))
+                    m_observer.nodeAdded(j, baseName(candidate)); // as it lives now, in the base document
             }
             m_steps.report(failures);
         }
@@ -321,6 +330,7 @@ private:
     JoinHost& m_host;
     StepRunner& m_steps;
     MergedNames m_names;
+    JoinObserver& m_observer;
     std::optional<BaseDocument> m_base;
     RootShape m_previous;
     std::optional<InputPrefetcher> m_inputs; // last: its thread stops before the rest goes

@@ -123,7 +123,41 @@ QString readTextFile(const QString& path) {
 }
 
 QByteArray readTextFileEncoded(const QString& path) {
-    return encodeFileText(readTextFileBytes(path));
+    std::optional<TextReading> reading;
+    return readTextFileEncoded(path, reading);
+}
+
+QByteArray readTextFileEncoded(const QString& path, std::optional<TextReading>& reading) {
+    if (!fileExists(path)) {
+        reading = TextReading::Missing;
+        return {};
+    }
+    const QByteArray bytes = readAll(path);
+    if (bytes.isEmpty()) {
+        reading = TextReading::Empty;
+        return kEmptyFileText.toLatin1();
+    }
+    QByteArray encoded = encodeFileText(bytes);
+    switch (wideEncoding(bytes)) {
+    case Wide::Utf16LE:
+        reading = TextReading::Utf16LE;
+        break;
+    case Wide::Utf16BE:
+        reading = TextReading::Utf16BE;
+        break;
+    case Wide::Utf32LE:
+        reading = TextReading::Utf32LE;
+        break;
+    case Wide::Utf32BE:
+        reading = TextReading::Utf32BE;
+        break;
+    case Wide::None:
+        // Valid sequences come out as they went in and every other byte grows to two or three bytes, so the
+        // sizes tell without a second pass over the text.
+        reading = encoded.size() == bytes.size() ? TextReading::Utf8 : TextReading::Windows1252;
+        break;
+    }
+    return encoded;
 }
 
 namespace {

@@ -3,10 +3,23 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <optional>
 
 class QFileDevice;
 
 namespace corvanta {
+
+/// How readTextFile() made text of a file.
+enum class TextReading {
+    Utf8,        ///< valid UTF-8 (ASCII included)
+    Utf16LE,     ///< first byte 0xFF, or 0xFE not followed by 0xFF
+    Utf16BE,     ///< 0xFE 0xFF
+    Utf32LE,     ///< 0xFF 0xFE 0x00 0x00
+    Utf32BE,     ///< 0x00 0x00 0xFE 0xFF
+    Windows1252, ///< some bytes were not valid UTF-8 and were read as Windows-1252
+    Empty,       ///< a zero-length file, read as "empty file"
+    Missing,     ///< no such file, read as empty text
+};
 
 /// True when \a path names an existing file or folder; never fails.
 bool fileExists(const QString& path);
@@ -21,6 +34,9 @@ QString readTextFile(const QString& path);
 
 /// readTextFile() already encoded in the system code page, for callers that write it straight out again.
 QByteArray readTextFileEncoded(const QString& path);
+/// readTextFileEncoded() that also tells in \a reading how the file was read; \a reading stays untouched when
+/// the read fails.
+QByteArray readTextFileEncoded(const QString& path, std::optional<TextReading>& reading);
 
 /// The bytes whose decodeFileText() is readTextFile(\a path): empty for a missing path, "empty file" for a
 /// zero-length file, else the content. Throws Failure when the file exists but cannot be read.

@@ -127,6 +127,16 @@ qsizetype childCount(const xmlNode* node) {
     return count;
 }
 
+QStringList childBaseNames(const xmlNode* node) {
+    QStringList names;
+    if (node && node->type != XML_ENTITY_REF_NODE)
+        for (const xmlNode* child = node->children; child; child = child->next) {
+            const std::string_view name = baseName(child);
+            names.append(QString::fromUtf8(name.data(), qsizetype(name.size())));
+        }
+    return names;
+}
+
 void dropBlankText(xmlNode* root) {
     if (!root || root->type != XML_ELEMENT_NODE)
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -44,6 +45,9 @@ std::string_view baseName(const xmlNode* node);
 
 /// Number of child nodes of \a node, of every type.
 qsizetype childCount(const xmlNode* node);
+
+/// baseName() of every child node of \a node, in document order; none for a null \a node.
+QStringList childBaseNames(const xmlNode* node);
 
 /// True when \a element holds text of its own: text that is not only white space, a CDATA section or an entity
 /// reference. White space between the element children of such mixed content is part of the text.

@@ -15,6 +15,8 @@
 
 using namespace corvanta;
 
+Q_DECLARE_METATYPE(corvanta::TextReading)
+
 class TestTextFile : public QObject {
     Q_OBJECT
 
@@ -35,58 +37,79 @@ private slots:
     void readsEveryEncoding_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
-        QTest::newRow("ascii") << QByteArray("<r>x</r>") << QStringLiteral("<r>x</r>");
-        QTest::newRow("zero length") << QByteArray() << QStringLiteral("empty file");
-        QTest::newRow("utf-8 combined") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
-        QTest::newRow("utf-8 bom kept") << QByteArray("\xef\xbb\xbf<r/>") << QStringLiteral("\ufeff<r/>");
-        QTest::newRow("lone e9 is cp1252") << QByteArray("caf\xe9") << QStringLiteral("caf\u00e9");
-        QTest::newRow("cp1252 euro and quotes") << QByteArray("\x80\x93\x94") << QStringLiteral("\u20ac\u201c\u201d");
-        QTest::newRow("mixed valid and invalid") << QByteArray("\xc3\xa9\xe9") << QStringLiteral("\u00e9\u00e9");
-        QTest::newRow("truncated sequence") << QByteArray("a\xe2\x82") << QStringLiteral("a\u00e2\u201a");
-        QTest::newRow("overlong is not utf-8") << QByteArray("\xc0\xaf") << QStringLiteral("\u00c0\u00af");
+        QTest::addColumn<TextReading>("reading");
+        QTest::newRow("ascii") << QByteArray("<r>x</r>") << QStringLiteral("<r>x</r>") << TextReading::Utf8;
+        QTest::newRow("zero length") << QByteArray() << QStringLiteral("empty file") << TextReading::Empty;
+        QTest::newRow("utf-8 combined") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9")
+                                        << TextReading::Utf8;
+        QTest::newRow("utf-8 bom kept") << QByteArray("\xef\xbb\xbf<r/>") << QStringLiteral("\ufeff<r/>")
+                                        << TextReading::Utf8;
+        QTest::newRow("lone e9 is cp1252")
+            << QByteArray("caf\xe9") << QStringLiteral("caf\u00e9") << TextReading::Windows1252;
+        QTest::newRow("cp1252 euro and quotes")
+            << QByteArray("\x80\x93\x94") << QStringLiteral("\u20ac\u201c\u201d") << TextReading::Windows1252;
+        QTest::newRow("mixed valid and invalid")
+            << QByteArray("\xc3\xa9\xe9") << QStringLiteral("\u00e9\u00e9") << TextReading::Windows1252;
+        QTest::newRow("truncated sequence")
+            << QByteArray("a\xe2\x82") << QStringLiteral("a\u00e2\u201a") << TextReading::Windows1252;
+        QTest::newRow("overlong is not utf-8")
+            << QByteArray("\xc0\xaf") << QStringLiteral("\u00c0\u00af") << TextReading::Windows1252;
         QTest::newRow("encoded surrogate is not utf-8")
-            << QByteArray("\xed\xa0\x80") << QStringLiteral("\u00ed\u00a0\u20ac");
-        QTest::newRow("utf-16le bom kept") << QByteArray("\xff\xfe<\0r\0/\0>\0", 10) << QStringLiteral("\ufeff<r/>");
-        QTest::newRow("utf-16be") << QByteArray("\xfe\xff\0<\0r\0/\0>", 10) << QStringLiteral("\ufeff<r/>");
+            << QByteArray("\xed\xa0\x80") << QStringLiteral("\u00ed\u00a0\u20ac") << TextReading::Windows1252;
+        QTest::newRow("utf-16le bom kept")
+            << QByteArray("\xff\xfe<\0r\0/\0>\0", 10) << QStringLiteral("\ufeff<r/>") << TextReading::Utf16LE;
+        QTest::newRow("utf-16be") << QByteArray("\xfe\xff\0<\0r\0/\0>", 10) << QStringLiteral("\ufeff<r/>")
+                                  << TextReading::Utf16BE;
         QTest::newRow("fe not followed by ff is little-endian")
-            << QByteArray("\xfe\0a\0", 4) << QStringLiteral("\u00fea");
-        QTest::newRow("ff not utf-16 still read as utf-16") << QByteArray("\xff\x41") << QStringLiteral("\u41ff");
+            << QByteArray("\xfe\0a\0", 4) << QStringLiteral("\u00fea") << TextReading::Utf16LE;
+        QTest::newRow("ff not utf-16 still read as utf-16")
+            << QByteArray("\xff\x41") << QStringLiteral("\u41ff") << TextReading::Utf16LE;
         QTest::newRow("odd byte becomes replacement")
-            << QByteArray("\xff\xfe\x41\0\x42", 5) << QStringLiteral("\ufeffA\ufffd");
+            << QByteArray("\xff\xfe\x41\0\x42", 5) << QStringLiteral("\ufeffA\ufffd") << TextReading::Utf16LE;
         QTest::newRow("utf-16 surrogate pair")
-            << QByteArray("\xff\xfe\x3d\xd8\x00\xde", 6) << QStringLiteral("\ufeff\U0001F600");
+            << QByteArray("\xff\xfe\x3d\xd8\x00\xde", 6) << QStringLiteral("\ufeff\U0001F600") << TextReading::Utf16LE;
         QTest::newRow("utf-32le bom kept") << QByteArray("\xff\xfe\0\0<\0\0\0\xe9\0\0\0\x00\xf6\x01\0", 16)
-                                           << QStringLiteral("\ufeff<\u00e9\U0001F600");
+                                           << QStringLiteral("\ufeff<\u00e9\U0001F600") << TextReading::Utf32LE;
         QTest::newRow("utf-32be") << QByteArray("\0\0\xfe\xff\0\0\0<\0\x01\xf6\x00", 12)
-                                  << QStringLiteral("\ufeff<\U0001F600");
+                                  << QStringLiteral("\ufeff<\U0001F600") << TextReading::Utf32BE;
         QTest::newRow("utf-32 surrogates and values past U+10FFFF become replacements")
-            << QByteArray("\xff\xfe\0\0\x00\xd8\0\0\0\0\x11\0a\0\0\0", 16) << QStringLiteral("\ufeff\ufffd\ufffda");
+            << QByteArray("\xff\xfe\0\0\x00\xd8\0\0\0\0\x11\0a\0\0\0", 16) << QStringLiteral("\ufeff\ufffd\ufffda") << TextReading::Utf32LE;
         QTest::newRow("utf-32 incomplete last unit becomes one replacement")
-            << QByteArray("\0\0\xfe\xff\0\0\0a\0\0", 10) << QStringLiteral("\ufeffa\ufffd");
+            << QByteArray("\0\0\xfe\xff\0\0\0a\0\0", 10) << QStringLiteral("\ufeffa\ufffd") << TextReading::Utf32BE;
         QTest::newRow("utf-16le text starting with U+0000 reads as utf-32")
-            << QByteArray("\xff\xfe\0\0a\0\0\0", 8) << QStringLiteral("\ufeffa");
+            << QByteArray("\xff\xfe\0\0a\0\0\0", 8) << QStringLiteral("\ufeffa") << TextReading::Utf32LE;
         QTest::newRow("two zero bytes without the mark are not utf-32")
-            << QByteArray("\0\0\0a", 4) << QString(QChar(0)) + QChar(0) + QChar(0) + QStringLiteral("a");
+            << QByteArray("\0\0\0a", 4) << QString(QChar(0)) + QChar(0) + QChar(0) + QStringLiteral("a") << TextReading::Utf8;
     }
 
     void readsEveryEncoding() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
+        QFETCH(TextReading, reading);
         const QString path = m_temp->filePath("in.xml");
         writeFile(path, bytes);
         QCOMPARE(readTextFile(path), text);
         QCOMPARE(readTextFileEncoded(path), encodeSystemCodePage(text));
+        std::optional<TextReading> told;
+        QCOMPARE(readTextFileEncoded(path, told), encodeSystemCodePage(text));
+        QVERIFY(told == reading);
         QCOMPARE(readFile(path), bytes); // reading never changes the input
     }
 
     void readTextFileOfMissingPathIsEmpty() {
         QCOMPARE(readTextFile(m_temp->filePath("nope.xml")), QString());
         QCOMPARE(readTextFileEncoded(m_temp->filePath("nope.xml")), QByteArray());
+        std::optional<TextReading> told;
+        QCOMPARE(readTextFileEncoded(m_temp->filePath("nope.xml"), told), QByteArray());
+        QVERIFY(told == TextReading::Missing);
     }
 
     void readTextFileOfFolderThrows() {
         QVERIFY_THROWS_EXCEPTION(Failure, readTextFile(m_temp->path()));
         QVERIFY_THROWS_EXCEPTION(Failure, readTextFileEncoded(m_temp->path()));
+        std::optional<TextReading> told;
+        QVERIFY_THROWS_EXCEPTION(Failure, readTextFileEncoded(m_temp->path(), told));
+        QVERIFY(!told); // a failed read says nothing of how it read
     }
 
     // Refused before it is opened: opening a named pipe blocks until a writer comes, a device reads for ever.

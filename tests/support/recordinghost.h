@@ -23,6 +23,7 @@ public:
     void setResultsText(const corvanta::JoinedText& text) override;
     void showResults() override;
     void hideMain() override;
+    corvanta::JoinObserver& joinObserver() override { return observer ? *observer : JoinHost::joinObserver(); }
 
     /// Messages and reports in the order shown; reports start with "report:", warnings with "warning:".
     QStringList messages() const;
@@ -33,6 +34,8 @@ public:
 
     QStringList items;
     bool append;
+    /// Told what the join does, when set.
+    corvanta::JoinObserver* observer = nullptr;
 
     QStringList events; // "busy", "idle", "progress 25", "message ...", "results", "hide", ...
     std::vector<double> progress;

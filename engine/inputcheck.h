@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+namespace corvanta {
+
+/// How a Merge would find one input.
+enum class InputStatus {
+    Ok,
+    Unreadable,     ///< the file is missing or cannot be read
+    NotWellFormed,  ///< the text does not parse
+    DifferentRoot,  ///< the root's base name differs from the first well-formed input's
+    DifferentCount, ///< the root has another number of top-level nodes than the first well-formed input's
+};
+
+/// One input, read and parsed as Merge reads and parses it, and compared with the first well-formed input.
+struct InputCheck {
+    QString path;
+    InputStatus status = InputStatus::Ok;
+    /// Base name of the root and number of its child nodes; for well-formed inputs only.
+    QString root;
+    qsizetype topLevelNodes = 0;
+    /// The system's or libxml2's description, for Unreadable and NotWellFormed.
+    QString reason;
+    /// libxml2's 1-based position of the error, for NotWellFormed.
+    int line = 0;
+    int column = 0;
+    /// The path of the first well-formed input, for DifferentRoot and DifferentCount, with its root's base name
+    /// and number of top-level nodes.
+    QString comparedWith;
+    QString expectedRoot;
+    qsizetype expectedTopLevelNodes = 0;
+
+    bool wellFormed() const { return status != InputStatus::Unreadable && status != InputStatus::NotWellFormed; }
+    /// "PATH: ok (root r, 3 top-level nodes)" or "PATH: " and what is wrong, in words.
+    QString statusLine() const;
+    /// The JSON form: path, status and those of root, topLevelNodes, reason, line, column and comparedWith that
+    /// apply.
+    QJsonObject toJson() const;
+};
+
+/// The name of \a status in the JSON form ("ok", "unreadable", "not-well-formed", ...).
+QString statusName(InputStatus status);
+
+/// Reads and parses \a path exactly as Merge does, keeping only the root's shape; the status is Ok, Unreadable or
+/// NotWellFormed. Never throws.
+InputCheck examineInput(const QString& path);
+
+/// Compares the well-formed \a input with \a first, the first well-formed input of its list, as Merge's
+/// structure check does; sets DifferentRoot or DifferentCount when they differ.
+void compareWithFirst(InputCheck& input, const InputCheck& first);
+
+/// The outcome of checking a whole list.
+struct ListCheck {
+    std::vector<InputCheck> inputs;
+
+    /// Number of inputs that would stop a Merge.
+    int problemCount() const;
+    /// True when a Merge of the list would go through: at least one input, each of them Ok.
+    bool mergeable() const;
+    /// "All N files can be merged.", "K of N files would stop a Merge." or, for no inputs, "No files added.".
+    QString summary() const;
+    /// {"mergeable": bool, "inputs": [...]}.
+    QJsonObject toJson() const;
+};
+
+/// Called with the 0-based list index of each input once it is checked and compared.
+using CheckProgress = std::function<void(int index, const InputCheck& input)>;
+
+/// Checks every input of \a paths, in list order, as examineInput() and compareWithFirst() do. The inputs are
+/// parsed on every core, each worker holding at most one document at a time; \a progress runs on the calling
+/// thread, in list order. When \a progress throws, the workers stop after their current input and the
+/// exception passes on.
+ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress = {});
+
+} // namespace corvanta

@@ -1,0 +1,264 @@
+#include "inputcheck.h"
+#include "joincommand.h"
+#include "recordinghost.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <memory>
+#include <stdexcept>
+
+using namespace corvanta;
+
+Q_DECLARE_METATYPE(corvanta::InputStatus)
+
+namespace {
+
+struct Input {
+    const char* name;
+    QByteArray text;
+};
+
+const QByteArray kFine = "<r><a><x/></a><b/></r>";
+
+QList<InputStatus> statuses(const ListCheck& check) {
+    QList<InputStatus> found;
+    for (const InputCheck& input : check.inputs)
+        found << input.status;
+    return found;
+}
+
+} // namespace
+
+class TestCheck : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_temp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_temp->isValid());
+        useFreshWorkingFolder(m_workTemp);
+    }
+
+    // Every input is reported, not only the first problem; the verdict agrees with what Merge does.
+    void reportsEveryInputAndAgreesWithMerge_data() {
+        QTest::addColumn<QByteArrayList>("texts");
+        QTest::addColumn<QList<InputStatus>>("expected");
+        using S = InputStatus;
+        QTest::newRow("all fine") << QByteArrayList{kFine, kFine, kFine} << QList<S>{S::Ok, S::Ok, S::Ok};
+        QTest::newRow("problem first") << QByteArrayList{"<s><a/><b/></s>", kFine, kFine}
+                                       << QList<S>{S::Ok, S::DifferentRoot, S::DifferentRoot};
+        QTest::newRow("problem in the middle")
+            << QByteArrayList{kFine, "<r><a/></r>", kFine, kFine} << QList<S>{S::Ok, S::DifferentCount, S::Ok, S::Ok};
+        QTest::newRow("problem last") << QByteArrayList{kFine, kFine, "<r><a>"}
+                                      << QList<S>{S::Ok, S::Ok, S::NotWellFormed};
+        QTest::newRow("several problems")
+            << QByteArrayList{kFine, "<r/>", "<q><a/><b/></q>", "<r><a></b></r>", kFine}
+            << QList<S>{S::Ok, S::DifferentCount, S::DifferentRoot, S::NotWellFormed, S::Ok};
+        QTest::newRow("root and count differ: the root is named")
+            << QByteArrayList{kFine, "<s/>"} << QList<S>{S::Ok, S::DifferentRoot};
+        QTest::newRow("root names are case-sensitive")
+            << QByteArrayList{kFine, "<R><a/><b/></R>"} << QList<S>{S::Ok, S::DifferentRoot};
+        QTest::newRow("a single well-formed input") << QByteArrayList{kFine} << QList<S>{S::Ok};
+        QTest::newRow("a single input that does not parse") << QByteArrayList{"<r>"} << QList<S>{S::NotWellFormed};
+        QTest::newRow("an empty file does not parse") << QByteArrayList{kFine, ""} << QList<S>{S::Ok, S::NotWellFormed};
+        QTest::newRow("comments and instructions count as top-level nodes")
+            << QByteArrayList{"<r><a/><!--c--><?p?></r>", "<r><a/><b/><c/></r>", "<r><a/><b/></r>"}
+            << QList<S>{S::Ok, S::Ok, S::DifferentCount};
+        QTest::newRow("indentation does not count")
+            << QByteArrayList{kFine, "<r>\n  <a>\n    <y/>\n  </a>\n  <b/>\n</r>\n"} << QList<S>{S::Ok, S::Ok};
+    }
+
+    void reportsEveryInputAndAgreesWithMerge() {
+        QFETCH(QByteArrayList, texts);
+        QFETCH(QList<InputStatus>, expected);
+        QStringList paths;
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            paths << path(QStringLiteral("in%1.xml").arg(i + 1));
+            writeFile(paths.last(), texts.at(i));
+        }
+
+        const ListCheck check = checkInputs(paths);
+
+        QCOMPARE(statuses(check), expected);
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            QCOMPARE(check.inputs.at(size_t(i)).path, paths.at(i));
+        RecordingHost merge(paths);
+        joinFiles(merge);
+        QCOMPARE(check.mergeable(), merge.handedOff() && merge.messages().isEmpty());
+    }
+
+    void comparisonStartsAtTheFirstWellFormedInput() {
+        writeFile(path("broken.xml"), "<r><a/>");
+        writeFile(path("first.xml"), "<r><a/><b/></r>");
+        writeFile(path("fewer.xml"), "<r><a/></r>");
+        writeFile(path("same.xml"), "<r><c/><d/></r>");
+
+        const ListCheck check = checkInputs(
+            {path("missing.xml"), path("broken.xml"), path("first.xml"), path("fewer.xml"), path("same.xml")});
+
+        QCOMPARE(statuses(check), (QList<InputStatus>{InputStatus::Unreadable, InputStatus::NotWellFormed,
+                                                      InputStatus::Ok, InputStatus::DifferentCount, InputStatus::Ok}));
+        QCOMPARE(check.inputs[3].comparedWith, path("first.xml"));
+        QCOMPARE(check.problemCount(), 2 + 1);
+        QVERIFY(!check.mergeable());
+    }
+
+    void prefixedAndUnprefixedRootsShareTheirBaseName() {
+        writeFile(path("plain.xml"), "<catalog><a/></catalog>");
+        writeFile(path("prefixed.xml"), "<p:catalog xmlns:p=\"urn:p\"><p:a/></p:catalog>");
+        writeFile(path("default.xml"), "<catalog xmlns=\"urn:d\"><a/></catalog>");
+        const ListCheck check = checkInputs({path("plain.xml"), path("prefixed.xml"), path("default.xml")});
+        QCOMPARE(statuses(check), (QList<InputStatus>{InputStatus::Ok, InputStatus::Ok, InputStatus::Ok}));
+        QCOMPARE(check.inputs[1].root, QStringLiteral("catalog"));
+    }
+
+    void statusLinesSayWhatIsWrongNamingTheFirstInput() {
+        writeFile(path("a.xml"), "<r><x/><y/><z/></r>");
+        writeFile(path("one.xml"), "<r><x/></r>");
+        writeFile(path("b.xml"), "<s><x/><y/><z/></s>");
+        writeFile(path("c.xml"), "<r>\n<x></y></r>");
+        QDir().mkpath(path("folder.xml"));
+        writeFile(path("d.xml"), "<r><x/><y/><z/></r>");
+        const ListCheck check =
+            checkInFolder({"a.xml", "one.xml", "b.xml", "c.xml", "folder.xml", "gone.xml", "d.xml"}, m_temp->path());
+
+        QCOMPARE(check.inputs[0].statusLine(), QStringLiteral("a.xml: ok (root r, 3 top-level nodes)"));
+        QCOMPARE(check.inputs[1].statusLine(), QStringLiteral("one.xml: 1 top-level node, but a.xml has 3"));
+        QCOMPARE(check.inputs[2].statusLine(), QStringLiteral("b.xml: root s, but a.xml has root r"));
+        QCOMPARE(check.inputs[3].statusLine(),
+                 QStringLiteral("c.xml: not well-formed at line 2, column 8: Opening and ending tag mismatch: x line 2 "
+                                "and y"));
+        QCOMPARE(check.inputs[4].statusLine(), QStringLiteral("folder.xml: cannot be read: Is a directory"));
+        QCOMPARE(check.inputs[5].statusLine(), QStringLiteral("gone.xml: cannot be read: No such file or directory"));
+        QCOMPARE(check.summary(), QStringLiteral("5 of 7 files would stop a Merge."));
+    }
+
+    void jsonCarriesTheFieldsOfEachStatus() {
+        writeFile(path("a.xml"), "<r><x/></r>");
+        writeFile(path("b.xml"), "<r><x/><y/></r>");
+        writeFile(path("c.xml"), "<r><x>");
+        const ListCheck check = checkInFolder({"a.xml", "b.xml", "c.xml", "gone.xml"}, m_temp->path());
+
+        const QJsonObject json = check.toJson();
+        QCOMPARE(json.value("mergeable"), QJsonValue(false));
+        const QJsonArray inputs = json.value("inputs").toArray();
+        QCOMPARE(inputs.size(), 4);
+        QCOMPARE(inputs[0].toObject(),
+                 (QJsonObject{{"path", "a.xml"}, {"status", "ok"}, {"root", "r"}, {"topLevelNodes", 1}}));
+        QCOMPARE(inputs[1].toObject(), (QJsonObject{{"path", "b.xml"},
+                                                    {"status", "different-count"},
+                                                    {"root", "r"},
+                                                    {"topLevelNodes", 2},
+                                                    {"comparedWith", "a.xml"}}));
+        const QJsonObject broken = inputs[2].toObject();
+        QCOMPARE(broken.keys(), (QStringList{"column", "line", "path", "reason", "status"}));
+        QCOMPARE(broken.value("status"), QJsonValue("not-well-formed"));
+        QCOMPARE(broken.value("line"), QJsonValue(1));
+        QVERIFY(!broken.value("reason").toString().isEmpty());
+        QCOMPARE(
+            inputs[3].toObject(),
+            (QJsonObject{{"path", "gone.xml"}, {"status", "unreadable"}, {"reason", "No such file or directory"}}));
+    }
+
+    // The check decodes as Merge does: a UTF-16 file and Windows-1252 bytes parse.
+    void readsInputsAsMergeDoes() {
+        writeFile(path("utf16.xml"), QByteArray("\xff\xfe<\0r\0>\0<\0a\0/\0>\0<\0/\0r\0>\0", 24));
+        writeFile(path("legacy.xml"), "<?xml version=\"1.0\" encoding=\"windows-1252\"?><r><caf\xe9/></r>");
+        const ListCheck check = checkInputs({path("utf16.xml"), path("legacy.xml")});
+        QCOMPARE(statuses(check), (QList<InputStatus>{InputStatus::Ok, InputStatus::Ok}));
+    }
+
+    void summaries_data() {
+        QTest::addColumn<int>("fine");
+        QTest::addColumn<int>("broken");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("none") << 0 << 0 << "No files added.";
+        QTest::newRow("one fine") << 1 << 0 << "The file can be merged.";
+        QTest::newRow("all fine") << 3 << 0 << "All 3 files can be merged.";
+        QTest::newRow("one of one") << 0 << 1 << "1 of 1 file would stop a Merge.";
+        QTest::newRow("some") << 2 << 2 << "2 of 4 files would stop a Merge.";
+    }
+
+    void summaries() {
+        QFETCH(int, fine);
+        QFETCH(int, broken);
+        QFETCH(QString, summary);
+        writeFile(path("fine.xml"), kFine);
+        QStringList paths;
+        for (int i = 0; i < fine; ++i)
+            paths << path("fine.xml");
+        for (int i = 0; i < broken; ++i)
+            paths << path("missing.xml");
+        const ListCheck check = checkInputs(paths);
+        QCOMPARE(check.summary(), summary);
+        QCOMPARE(check.mergeable(), fine > 0 && broken == 0);
+    }
+
+    // Many inputs on several workers: progress comes on the calling thread, once per input, in list order.
+    void progressComesInListOrderOnTheCallingThread() {
+        QStringList paths;
+        for (int i = 0; i < 60; ++i) {
+            paths << path(QStringLiteral("f%1.xml").arg(i));
+            // Sizes vary so that the workers finish out of order.
+            QByteArray text = "<r>";
+            for (int k = 0; k < (i % 7) * 2000; ++k)
+                text += "<a/>";
+            writeFile(paths.last(), i == 41 ? QByteArray("<r>") : text + "</r>");
+        }
+        QList<int> order;
+        bool onCaller = true;
+        const ListCheck check = checkInputs(paths, [&](int index, const InputCheck& input) {
+            order << index;
+            onCaller = onCaller && QThread::currentThread() == thread();
+            QCOMPARE(input.path, paths.at(index));
+        });
+        QList<int> expected;
+        for (int i = 0; i < 60; ++i)
+            expected << i;
+        QCOMPARE(order, expected);
+        QVERIFY(onCaller);
+        QCOMPARE(check.inputs.size(), size_t(60));
+        QCOMPARE(check.inputs[41].status, InputStatus::NotWellFormed);
+        // The first input has no top-level nodes, and so has every seventh one.
+        QCOMPARE(check.inputs[1].status, InputStatus::DifferentCount);
+        QCOMPARE(check.inputs[7].status, InputStatus::Ok);
+    }
+
+    void failingProgressStopsTheCheck() {
+        QStringList paths;
+        for (int i = 0; i < 40; ++i) {
+            paths << path(QStringLiteral("f%1.xml").arg(i));
+            writeFile(paths.last(), kFine);
+        }
+        int calls = 0;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, checkInputs(paths, [&](int index, const InputCheck&) {
+                                     ++calls;
+                                     if (index == 2)
+                                         throw std::runtime_error("stop");
+                                 }));
+        QCOMPARE(calls, 3);
+    }
+
+private:
+    QString path(const QString& name) const { return m_temp->filePath(name); }
+
+    // Relative paths stay as given in every line; they are read from the working directory.
+    static ListCheck checkInFolder(const QStringList& names, const QString& folder) {
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(folder);
+        ListCheck check = checkInputs(names);
+        QDir::setCurrent(previous);
+        return check;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<QTemporaryDir> m_workTemp;
+};
+
+QTEST_GUILESS_MAIN(TestCheck)
+#include "tst_check.moc"
