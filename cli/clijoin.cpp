@@ -7,12 +7,14 @@
 #include "folderscan.h"
 #include "joincommand.h"
 #include "joinhost.h"
+#include "joinreport.h"
 #include "progressline.h"
 #include "textfile.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <cerrno>
 #include <optional>
 #include <vector>
@@ -21,18 +23,25 @@ namespace corvanta {
 
 namespace {
 
-constexpr auto kUsage = "Usage: corvanta-join [--append | --merge] [-o FILE] PATH...\n"
-                        "Joins XML files into one, as Corvanta's Start Joining does.\n"
-                        "\n"
-                        "  --merge    share second-level nodes of later files with the first (default)\n"
-                        "  --append   append the whole text of every file, one after another\n"
-                        "  -o FILE    write the result to FILE (replaced whole) instead of standard output\n"
-                        "  --help     show this text\n"
-                        "  --version  show the version\n"
-                        "\n"
-                        "A PATH that is a folder adds the XML files of it and of every folder below it.\n"
-                        "Messages go to standard error. Exit status: 0 when the result was produced without any\n"
-                        "message, 1 when the join stopped or showed a message, 2 for a usage error.\n";
+constexpr auto kUsage =
+    "Usage: corvanta-join [--append | --merge] [-o FILE] [--report FILE] PATH...\n"
+    "       corvanta-join --check [--json] PATH...\n"
+    "Joins XML files into one, as Corvanta's Start Joining does, or checks them for a Merge.\n"
+    "\n"
+    "  --merge          share second-level nodes of later files with the first (default)\n"
+    "  --append         append the whole text of every file, one after another\n"
+    "  -o FILE          write the result to FILE (replaced whole) instead of standard output\n"
+    "  --report FILE    after the join, write what each file contributed to FILE as JSON (- for standard error)\n"
+    "  --check          read and parse every file as Merge would and tell for each whether it would stop a\n"
+    "                   Merge; nothing is joined or written\n"
+    "  --json           with --check: one JSON document on standard output instead of lines\n"
+    "  --help           show this text\n"
+    "  --version        show the version\n"
+    "\n"
+    "A PATH that is a folder adds the XML files of it and of every folder below it.\n"
+    "Messages go to standard error. Exit status: 0 when the result was produced without any\n"
+    "message (with --check: when a Merge would go through), 1 when the join stopped or showed a\n"
+    "message (with --check: when it would), 2 for a usage error.\n";
 
 void write(std::FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, bytes.size(), stream);
@@ -83,11 +92,12 @@ void writeOutputFile(const QByteArray& bytes, const QString& path) {
 /// terminal a long join shows how far it has come.
 class ConsoleHost final : public JoinHost {
 public:
-    ConsoleHost(QStringList inputs, bool append, std::FILE* err, ProgressLine& progress)
+    ConsoleHost(QStringList inputs, bool append, std::FILE* err, ProgressLine& progress, JoinReport* report)
         : m_inputs(std::move(inputs))
         , m_append(append)
         , m_err(err)
-        , m_progress(&progress) {
+        , m_progress(&progress)
+        , m_report(report) {
         if (m_progress->enabled())
             m_runningSizes = runningSizes(m_inputs);
     }
@@ -108,6 +118,7 @@ public:
     void setResultsText(const JoinedText& text) override { m_result = text; }
     void showResults() override { m_shown = true; }
     void hideMain() override {}
+    JoinObserver& joinObserver() override { return m_report ? *m_report : JoinHost::joinObserver(); }
 
     bool messageShown() const { return m_messageShown; }
     std::optional<JoinedText> result() const { return m_shown ? m_result : std::nullopt; }
@@ -125,6 +136,7 @@ private:
     std::FILE* m_err;
     ProgressLine* m_progress; // a pointer: the list queries are const, the line they advance is not
     std::vector<qint64> m_runningSizes;
+    JoinReport* m_report;
     std::optional<JoinedText> m_result;
     bool m_shown = false;
     bool m_messageShown = false;
@@ -149,6 +161,45 @@ QStringList expandInputs(const QStringList& paths, int& unreadableNames) {
     return inputs;
 }
 
+void tellFailure(std::FILE* err, const Failure& failure) {
+    write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
+}
+
+/// --check: one status line per input as soon as it is known, then the summary; or the JSON document.
+int checkOnly(const QStringList& inputs, bool json, std::FILE* out, std::FILE* err) {
+    try {
+        const CheckProgress printLine = [out](int, const InputCheck& input) {
+            writeChecked(out, encodeSystemCodePage(QString(input.statusLine() + QLatin1Char('\n'))),
+                         QStringLiteral("standard output"));
+        };
+        const ListCheck check = checkInputs(inputs, json ? CheckProgress() : printLine);
+        writeChecked(out,
+                     json ? QJsonDocument(check.toJson()).toJson(QJsonDocument::Indented)
+                          : encodeSystemCodePage(QString(check.summary() + QLatin1Char('\n'))),
+                     QStringLiteral("standard output"));
+        return check.mergeable() ? 0 : 1;
+    } catch (const Failure& failure) {
+        tellFailure(err, failure);
+        return 1;
+    }
+}
+
+/// Writes \a report to \a target ("-": \a err) as -o writes the result; false, with the reason on \a err, when
+/// it cannot be written.
+bool writeReport(const JoinReport& report, const QString& target, std::FILE* err) {
+    try {
+        if (target == QLatin1String("-"))
+            writeChecked(err, report.toJson(), QStringLiteral("standard error"));
+        else
+            writeOutputFile(report.toJson(), target);
+        return true;
+    } catch (const Failure& failure) {
+        write(err, "corvanta-join: report not written: ");
+        tellFailure(err, failure);
+        return false;
+    }
+}
+
 } // namespace
 
 int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* err, ProgressTiming progressTiming) {
@@ -157,9 +208,13 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     const QCommandLineOption appendOption(QStringLiteral("append"));
     const QCommandLineOption mergeOption(QStringLiteral("merge"));
     const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption reportOption(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption checkOption(QStringLiteral("check"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
     const QCommandLineOption helpOption(QStringLiteral("help"));
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({appendOption, mergeOption, outputOption, helpOption, versionOption});
+    parser.addOptions(
+        {appendOption, mergeOption, outputOption, reportOption, checkOption, jsonOption, helpOption, versionOption});
 
     if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
         return usageError(err, parser.errorText());
@@ -182,13 +237,20 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         return usageError(err, QStringLiteral("-o given more than once"));
     if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty())
         return usageError(err, QStringLiteral("-o needs a file name"));
+    if (parser.values(reportOption).size() > 1)
+        return usageError(err, QStringLiteral("--report given more than once"));
+    if (parser.isSet(reportOption) && parser.value(reportOption).isEmpty())
+        return usageError(err, QStringLiteral("--report needs a file name"));
+    if (parser.isSet(jsonOption) && !parser.isSet(checkOption))
+        return usageError(err, QStringLiteral("--json goes with --check"));
+    if (parser.isSet(checkOption) &&
+        (parser.isSet(appendOption) || parser.isSet(outputOption) || parser.isSet(reportOption)))
+        return usageError(err, QStringLiteral("--check joins nothing: --append, -o and --report do not go with it"));
     if (parser.positionalArguments().isEmpty())
         return usageError(err, QStringLiteral("no PATH given"));
 
-    ProgressLine progress(err, progressTiming);
     int unreadableNames = 0;
-    ConsoleHost host(expandInputs(parser.positionalArguments(), unreadableNames), parser.isSet(appendOption), err,
-                     progress);
+    const QStringList inputs = expandInputs(parser.positionalArguments(), unreadableNames);
     if (unreadableNames > 0)
         write(err,
               encodeSystemCodePage(
@@ -196,22 +258,38 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
                       .arg(unreadableNames)
                       .arg(unreadableNames == 1 ? QStringLiteral("file or folder")
                                                 : QStringLiteral("files or folders"))));
+    if (parser.isSet(checkOption))
+        return checkOnly(inputs, parser.isSet(jsonOption), out, err);
+
+    const bool append = parser.isSet(appendOption);
+    std::optional<JoinReport> report;
+    if (parser.isSet(reportOption))
+        report.emplace(append ? JoinReport::Mode::Append : JoinReport::Mode::Merge);
+    ProgressLine progress(err, progressTiming);
+    ConsoleHost host(inputs, append, err, progress, report ? &*report : nullptr);
     joinFiles(host);
     progress.clear();
 
     const std::optional<JoinedText> result = host.result();
-    if (!result)
-        return 1;
-    try {
-        if (parser.isSet(outputOption))
-            writeOutputFile(result->encoded(), parser.value(outputOption));
-        else
-            writeChecked(out, result->encoded(), QStringLiteral("standard output"));
-    } catch (const Failure& failure) {
-        write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
-        return 1;
+    int status = result && !host.messageShown() ? 0 : 1;
+    if (result) {
+        try {
+            if (parser.isSet(outputOption))
+                writeOutputFile(result->encoded(), parser.value(outputOption));
+            else
+                writeChecked(out, result->encoded(), QStringLiteral("standard output"));
+        } catch (const Failure& failure) {
+            tellFailure(err, failure);
+            status = 1;
+        }
     }
-    return host.messageShown() ? 1 : 0;
+    if (report) {
+        report->finish(result.has_value());
+        // A report that cannot be written must not pass for one that was.
+        if (!writeReport(*report, parser.value(reportOption), err))
+            status = 1;
+    }
+    return status;
 }
 
 } // namespace corvanta

@@ -101,7 +101,8 @@ private slots:
     void helpPrintsUsage() {
         const Run run = join({"--help"});
         QCOMPARE(run.status, 0);
-        QVERIFY(run.out.startsWith("Usage: corvanta-join [--append | --merge] [-o FILE] PATH..."));
+        QVERIFY(run.out.startsWith("Usage: corvanta-join [--append | --merge] [-o FILE] [--report FILE] PATH...\n"
+                                   "       corvanta-join --check [--json] PATH...\n"));
         QVERIFY(run.err.isEmpty());
     }
 
@@ -120,6 +121,14 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "a.xml"};
         QTest::newRow("-o without file") << QStringList{"a.xml", "-o"};
         QTest::newRow("-o with an empty file name") << QStringList{"-o", "", "a.xml"};
+        QTest::newRow("--report without file") << QStringList{"a.xml", "--report"};
+        QTest::newRow("--report with an empty name") << QStringList{"--report", "", "a.xml"};
+        QTest::newRow("--report twice") << QStringList{"--report", "r1", "--report", "r2", "a.xml"};
+        QTest::newRow("--json without --check") << QStringList{"--json", "a.xml"};
+        QTest::newRow("--check with --append") << QStringList{"--check", "--append", "a.xml"};
+        QTest::newRow("--check with -o") << QStringList{"--check", "-o", "out.xml", "a.xml"};
+        QTest::newRow("--check with --report") << QStringList{"--check", "--report", "r.json", "a.xml"};
+        QTest::newRow("--check without path") << QStringList{"--check", "--json"};
     }
 
     void usageErrors() {
@@ -499,6 +508,107 @@ private slots:
         QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
         QCOMPARE(QDir(workTemp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList());
+    }
+
+    void checkTellsEveryInputThenSums_data() {
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("alone") << QStringList{};
+        QTest::newRow("with --merge") << QStringList{"--merge"};
+    }
+
+    void checkTellsEveryInputThenSums() {
+        QFETCH(QStringList, extra);
+        writeFile(path("a.xml"), "<r><x/><y/></r>");
+        writeFile(path("b.xml"), "<r><x/></r>");
+        writeFile(path("c.xml"), "<r><x>");
+        writeFile(path("d.xml"), "<r><z/><w/></r>");
+        const Run run = join(QStringList{"--check"} + extra + QStringList{"a.xml", "b.xml", "c.xml", "d.xml"});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.out,
+                 QByteArray("a.xml: ok (root r, 2 top-level nodes)\n"
+                            "b.xml: 1 top-level node, but a.xml has 2\n"
+                            "c.xml: not well-formed at line 1, column 7: Premature end of data in tag x line 1\n"
+                            "d.xml: ok (root r, 2 top-level nodes)\n"
+                            "2 of 4 files would stop a Merge.\n"));
+        QVERIFY(run.err.isEmpty());
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files), (QStringList{"a.xml", "b.xml", "c.xml", "d.xml"}));
+    }
+
+    void checkOfAMergeableListExitsZero() {
+        writeFile(path("a.xml"), "<r><x/></r>");
+        writeFile(path("b.xml"), "<p:r xmlns:p=\"urn:p\"><y/></p:r>");
+        const Run run = join({"--check", "a.xml", "b.xml"});
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out.endsWith("\nAll 2 files can be merged.\n"));
+        QVERIFY(run.err.isEmpty());
+    }
+
+    void checkAsJsonIsOneDocument_data() {
+        QTest::addColumn<bool>("broken");
+        QTest::newRow("mergeable") << false;
+        QTest::newRow("not mergeable") << true;
+    }
+
+    void checkAsJsonIsOneDocument() {
+        QFETCH(bool, broken);
+        writeFile(path("a.xml"), "<r><x/></r>");
+        writeFile(path("b.xml"), broken ? "<s/>" : "<r><y/></r>");
+        const Run run = join({"--check", "--json", "a.xml", "b.xml"});
+        QCOMPARE(run.status, broken ? 1 : 0);
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(run.out, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(document.object().value("mergeable"), QJsonValue(!broken));
+        const QJsonArray inputs = document.object().value("inputs").toArray();
+        QCOMPARE(inputs.size(), 2);
+        QCOMPARE(inputs[1].toObject().value("status"), QJsonValue(broken ? "different-root" : "ok"));
+        QCOMPARE(inputs[1].toObject().value("path"), QJsonValue("b.xml"));
+        QVERIFY(run.err.isEmpty());
+    }
+
+    // The report adds a JSON document and changes nothing else: not the result, the messages nor the status.
+    void reportAddsOnlyItself_data() {
+        QTest::addColumn<QStringList>("mode");
+        QTest::addColumn<QByteArrayList>("texts");
+        QTest::addColumn<bool>("completed");
+        QTest::newRow("merge") << QStringList{"--merge"}
+                               << QByteArrayList{"<r><x><a/></x></r>", "<r><x><a/><b/></x></r>"} << true;
+        QTest::newRow("merge that stops") << QStringList{} << QByteArrayList{"<r><x/></r>", "<r><x>"} << false;
+        QTest::newRow("append") << QStringList{"--append"} << QByteArrayList{"A", ""} << true;
+    }
+
+    void reportAddsOnlyItself() {
+        QFETCH(QStringList, mode);
+        QFETCH(QByteArrayList, texts);
+        QFETCH(bool, completed);
+        writeFile(path("a.xml"), texts[0]);
+        writeFile(path("b.xml"), texts[1]);
+        const Run plain = join(mode + QStringList{"a.xml", "b.xml"});
+
+        const Run toFile = join(mode + QStringList{"--report", "report.json", "a.xml", "b.xml"});
+        const Run toErr = join(mode + QStringList{"a.xml", "--report", "-", "b.xml"});
+
+        for (const Run* run : {&toFile, &toErr}) {
+            QCOMPARE(run->status, plain.status);
+            QCOMPARE(run->out, plain.out);
+        }
+        QCOMPARE(toFile.err, plain.err);
+        QVERIFY(toErr.err.startsWith(plain.err));
+        const QByteArray reported = readFile(path("report.json"));
+        QCOMPARE(toErr.err.mid(plain.err.size()), reported);
+        const QJsonObject report = QJsonDocument::fromJson(reported).object();
+        QCOMPARE(report.value("mode"), QJsonValue(mode == QStringList{"--append"} ? "append" : "merge"));
+        QCOMPARE(report.value("completed"), QJsonValue(completed));
+        QCOMPARE(report.value("inputs").toArray().size(), 2);
+        QCOMPARE(report.value("inputs").toArray()[0].toObject().value("path"), QJsonValue("a.xml"));
+    }
+
+    void reportThatCannotBeWrittenIsToldAndFailsTheRun() {
+        writeFile(path("a.xml"), "A");
+        const Run run = join({"--append", "--report", "missing/report.json", "a.xml"});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.out, QByteArray("A")); // the result is still written
+        QVERIFY(run.err.startsWith("corvanta-join: report not written: missing/report.json"));
     }
 
 private:
