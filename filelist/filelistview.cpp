@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QScrollBar>
 
@@ -14,6 +15,48 @@ namespace {
 
 // Height of the bands at the top and bottom of the visible area where a swap scrolls the next item into view.
 constexpr int autoScrollBand = 20;
+
+constexpr int markRole = Qt::UserRole;
+
+// Drawn rather than taken from the style, so that both marks look the same, and differ, under every style.
+QIcon drawMarkIcon(ItemMark mark) {
+    constexpr int size = 32;
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(mark == ItemMark::Fine ? QColor(0x2e, 0x9d, 0x4b) : QColor(0xd1, 0x34, 0x38));
+    painter.drawEllipse(QRectF(2, 2, size - 4, size - 4));
+    QPen stroke(Qt::white, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    painter.setPen(stroke);
+    painter.setBrush(Qt::NoBrush);
+    if (mark == ItemMark::Fine) {
+        painter.drawPolyline(QPolygonF{{9, 16.5}, {14, 21.5}, {23, 11}});
+    } else {
+        painter.drawLine(QPointF(16, 8.5), QPointF(16, 17.5));
+        painter.drawPoint(QPointF(16, 23.5));
+    }
+    painter.end();
+    return QIcon(pixmap);
+}
+
+QIcon markIcon(ItemMark mark) {
+    static const QIcon fine = drawMarkIcon(ItemMark::Fine);
+    static const QIcon problem = drawMarkIcon(ItemMark::Problem);
+    switch (mark) {
+    case ItemMark::Fine:
+        return fine;
+    case ItemMark::Problem:
+        return problem;
+    case ItemMark::None:
+        break;
+    }
+    return {};
+}
+
+// What an item shows beside its path; it travels with the path.
+constexpr int statusRoles[] = {Qt::DecorationRole, Qt::ToolTipRole, markRole};
 
 } // namespace
 
@@ -60,6 +103,39 @@ QStringList FileListView::itemTexts() const {
     for (int row = 0; row < topLevelItemCount(); ++row)
         texts << topLevelItem(row)->text(0);
     return texts;
+}
+
+void FileListView::setItemStatus(int index, ItemMark mark, const QString& status) {
+    QTreeWidgetItem* item = topLevelItem(index - 1);
+    if (!item)
+        return;
+    item->setData(0, Qt::DecorationRole, mark == ItemMark::None ? QVariant() : QVariant(markIcon(mark)));
+    item->setData(0, Qt::ToolTipRole, status.isEmpty() ? QVariant() : QVariant(status));
+    item->setData(0, markRole, int(mark));
+}
+
+void FileListView::clearItemStatuses() {
+    for (int row = 0; row < topLevelItemCount(); ++row)
+        for (const int role : statusRoles)
+            topLevelItem(row)->setData(0, role, QVariant());
+}
+
+ItemMark FileListView::itemMark(int index) const {
+    const QTreeWidgetItem* item = topLevelItem(index - 1);
+    return item ? ItemMark(item->data(0, markRole).toInt()) : ItemMark::None;
+}
+
+QString FileListView::itemStatus(int index) const {
+    const QTreeWidgetItem* item = topLevelItem(index - 1);
+    return item ? item->data(0, Qt::ToolTipRole).toString() : QString();
+}
+
+void FileListView::selectOnlyItem(int index) {
+    QTreeWidgetItem* item = topLevelItem(index - 1);
+    if (!item)
+        return;
+    setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect);
+    scrollToItem(item);
 }
 
 void FileListView::setDragIconFile(const QString& path) {
@@ -134,6 +210,11 @@ void FileListView::swapStep(QTreeWidgetItem* dragItem, QTreeWidgetItem* hitItem,
     const QString kept = dragItem->text(0);
     dragItem->setText(0, hitItem->text(0));
     hitItem->setText(0, kept);
+    for (const int role : statusRoles) {
+        const QVariant keptStatus = dragItem->data(0, role);
+        dragItem->setData(0, role, hitItem->data(0, role));
+        hitItem->setData(0, role, keptStatus);
+    }
 
     // The selection moves with the dragged path: its new place becomes selected and current, and its old place
     // takes the selection state of the path that moved in, so a drag leaves no trail of selected items.

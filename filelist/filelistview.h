@@ -7,6 +7,9 @@
 
 namespace corvanta {
 
+/// What a check or a join found of a list item.
+enum class ItemMark { None, Fine, Problem };
+
 /// The ordered list of input files (`ListView1`): one column of absolute paths, several items selectable at once,
 /// removal by double-click and the Delete key, and reordering by dragging an item up and down with the mouse.
 class FileListView : public QTreeWidget {
@@ -25,6 +28,17 @@ public:
     QString itemText(int index) const;
     /// Every item's text in list order.
     QStringList itemTexts() const;
+
+    /// Gives item \a index (1-based) the icon of \a mark and \a status as its tooltip. They belong to the item's
+    /// path: they move with it when it is dragged and go with it when it is removed.
+    void setItemStatus(int index, ItemMark mark, const QString& status);
+    /// Takes every item's mark and tooltip away; the list's own tooltip shows over every item again.
+    void clearItemStatuses();
+    ItemMark itemMark(int index) const;
+    /// The tooltip of item \a index; empty when it has no status.
+    QString itemStatus(int index) const;
+    /// Makes item \a index the only selected item and the current one, and scrolls it into view.
+    void selectOnlyItem(int index);
 
     /// The icon file the pointer shows while an item is dragged; "drag.ico" in the program folder by default.
     void setDragIconFile(const QString& path);

@@ -1,9 +1,12 @@
 #include "filelistview.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 #include <memory>
 
 using namespace corvanta;
@@ -257,6 +260,88 @@ private slots:
         QCOMPARE(m_list->itemTexts(), expected);
     }
 
+    // Marks and tooltips belong to their paths: a drag carries them along, a removal takes them away.
+    void statusesFollowTheDraggedPath() {
+        fill({"A", "B", "C", "D"});
+        m_list->setItemStatus(1, ItemMark::Fine, "A is fine");
+        m_list->setItemStatus(3, ItemMark::Problem, "C is wrong");
+
+        dragAlong({0, 1, 2, 3});
+
+        QCOMPARE(m_list->itemTexts(), (QStringList{"B", "C", "D", "A"}));
+        QCOMPARE(statuses(), (QStringList{"none ", "problem C is wrong", "none ", "fine A is fine"}));
+        QVERIFY(m_list->topLevelItem(0)->icon(0).isNull());
+        QVERIFY(!m_list->topLevelItem(1)->icon(0).isNull());
+        // The two marks look different.
+        QVERIFY(m_list->topLevelItem(1)->icon(0).pixmap(16).toImage() !=
+                m_list->topLevelItem(3)->icon(0).pixmap(16).toImage());
+    }
+
+    void statusesGoWithTheirRemovedItems_data() {
+        QTest::addColumn<QString>("removal");
+        QTest::newRow("Delete key") << "delete";
+        QTest::newRow("double-click") << "double-click";
+        QTest::newRow("Clear Selected Files") << "clear selected";
+    }
+
+    void statusesGoWithTheirRemovedItems() {
+        QFETCH(QString, removal);
+        fill({"A", "B", "C"});
+        m_list->setItemStatus(1, ItemMark::Fine, "A is fine");
+        m_list->setItemStatus(2, ItemMark::Problem, "B is wrong");
+        QTest::mouseClick(m_list->viewport(), Qt::LeftButton, {}, rowPoint(1));
+
+        if (removal == "delete")
+            QTest::keyClick(m_list.get(), Qt::Key_Delete);
+        else if (removal == "double-click")
+            QTest::mouseDClick(m_list->viewport(), Qt::LeftButton, {}, rowPoint(1));
+        else
+            m_list->removeSelectedItems();
+
+        QCOMPARE(m_list->itemTexts(), (QStringList{"A", "C"}));
+        QCOMPARE(statuses(), (QStringList{"fine A is fine", "none "}));
+        m_list->removeAllItems();
+        fill({"B"});
+        QCOMPARE(statuses(), (QStringList{"none "}));
+    }
+
+    void clearingStatusesLeavesPathsAndSelection() {
+        fill({"A", "B"});
+        m_list->setItemStatus(1, ItemMark::Problem, "A is wrong");
+        m_list->setItemStatus(2, ItemMark::Fine, "B is fine");
+        QTest::mouseClick(m_list->viewport(), Qt::LeftButton, {}, rowPoint(1));
+        m_list->clearItemStatuses();
+        QCOMPARE(statuses(), (QStringList{"none ", "none "}));
+        QCOMPARE(m_list->itemTexts(), (QStringList{"A", "B"}));
+        QCOMPARE(selectedRows(), QList<int>{1});
+    }
+
+    // An item's status shows as its tooltip; elsewhere the list's own tooltip still does.
+    void itemTooltipOverTheListTooltip() {
+        fill({"A", "B"});
+        m_list->setItemStatus(1, ItemMark::Problem, "A is wrong");
+        QCOMPARE(tooltipAt(rowPoint(0)), QStringLiteral("A is wrong"));
+        QCOMPARE(tooltipAt(rowPoint(1)), m_list->toolTip());
+        QCOMPARE(tooltipAt(emptySpace()), m_list->toolTip());
+        QVERIFY(m_list->toolTip().startsWith("Drag and drop files here."));
+    }
+
+    void selectOnlyItemSelectsScrollsAndMakesCurrent() {
+        QStringList items;
+        for (int i = 0; i < 80; ++i)
+            items << QStringLiteral("/data/file%1.xml").arg(i);
+        fill(items);
+        QTest::mouseClick(m_list->viewport(), Qt::LeftButton, {}, rowPoint(0));
+        QTest::mouseClick(m_list->viewport(), Qt::LeftButton, Qt::ControlModifier, rowPoint(2));
+        QVERIFY(!fullyVisible(m_list->topLevelItem(70)));
+
+        m_list->selectOnlyItem(71);
+
+        QCOMPARE(selectedRows(), QList<int>{70});
+        QCOMPARE(m_list->currentItem(), m_list->topLevelItem(70));
+        QVERIFY(fullyVisible(m_list->topLevelItem(70)));
+    }
+
     void dragPointerComesFromTheIconFile() {
         QTemporaryDir folder;
         const QString icon = folder.filePath("drag.ico");
@@ -307,6 +392,23 @@ private:
             if (m_list->topLevelItem(row)->isSelected())
                 rows << row;
         return rows;
+    }
+
+    // Each item as "mark tooltip".
+    QStringList statuses() const {
+        static const char* const names[] = {"none", "fine", "problem"};
+        QStringList found;
+        for (int index = 1; index <= m_list->itemCount(); ++index)
+            found << QStringLiteral("%1 %2").arg(QLatin1String(names[int(m_list->itemMark(index))]),
+                                                 m_list->itemStatus(index));
+        return found;
+    }
+
+    QString tooltipAt(const QPoint& point) {
+        QToolTip::hideText();
+        QHelpEvent event(QEvent::ToolTip, point, m_list->viewport()->mapToGlobal(point));
+        QApplication::sendEvent(m_list->viewport(), &event);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
     }
 
     bool fullyVisible(QTreeWidgetItem* item) const {
