@@ -65,6 +65,8 @@ public:
     void hideMain() override {
         carry([&] { m_target.hideMain(); });
     }
+    // Not carried: it is told of every node, and the window reads it only after the join has ended.
+    JoinObserver& joinObserver() override { return m_target.joinObserver(); }
 
 private:
     void carry(const std::function<void()>& call) const;

@@ -2,12 +2,14 @@
 
 #include "busypointer.h"
 #include "filelistview.h"
+#include "joincommand.h"
 #include "mainwindow.h"
 #include "resultswindow.h"
 #include "windowkit.h"
 
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <cmath>
 
 namespace corvanta {
@@ -67,10 +69,25 @@ void MainJoinHost::setResultsText(const QString& text) {
 void MainJoinHost::showResults() {
     // Loads the window here when the text could not be read: it then shows what it holds.
     m_window.resultsWindow().showResults();
+    m_resultsShown = true;
 }
 
 void MainJoinHost::hideMain() {
     m_window.hide();
+}
+
+JoinObserver& MainJoinHost::joinObserver() {
+    return m_report ? *m_report : JoinHost::joinObserver();
+}
+
+void MainJoinHost::startReport(JoinReport& report) {
+    m_report = &report;
+    m_resultsShown = false;
+}
+
+bool MainJoinHost::finishReport() {
+    m_report = nullptr;
+    return m_resultsShown;
 }
 
 } // namespace corvanta

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "joinhost.h"
+#include "joinreport.h"
 
 class QProgressBar;
 class QRadioButton;
@@ -31,6 +32,13 @@ public:
     void setResultsText(const QString& text);
     void showResults() override;
     void hideMain() override;
+    JoinObserver& joinObserver() override;
+
+    /// The next join tells \a report what it does. The join's thread writes it; read it only once the join has
+    /// ended.
+    void startReport(JoinReport& report);
+    /// Ends the report of the join that has ended; true when that join reached the results window.
+    bool finishReport();
 
     /// Lets go of the busy pointer as often as the join took it and did not let go (a join that was stopped).
     void releaseBusyPointer();
@@ -44,7 +52,9 @@ private:
     FileListView& m_list;
     QRadioButton& m_appendButton;
     QProgressBar& m_progressBar;
-    int m_busyHolds = 0; // only the join's own: other work may hold the pointer as well
+    int m_busyHolds = 0;            // only the join's own: other work may hold the pointer as well
+    JoinReport* m_report = nullptr; // only while a reported join runs
+    bool m_resultsShown = false;
 };
 
 } // namespace corvanta

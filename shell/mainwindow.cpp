@@ -5,6 +5,8 @@
 #include "browseforfolder.h"
 #include "filelistview.h"
 #include "helplinks.h"
+#include "inputcheck.h"
+#include "joinreport.h"
 #include "mainjoinhost.h"
 #include "resultswindow.h"
 #include "scanevents.h"
@@ -87,6 +89,23 @@ const QString helpHint =
                    "open the XML file you are working with in Internet Explorer.\r\rWould you like to see an example "
                    "of a bad XML file as seen in Internet Explorer?");
 
+// How many problem lines the box after Check Files shows; the item marks show them all.
+constexpr int shownProblemLines = 5;
+
+QString checkMessage(const ListCheck& check) {
+    QStringList lines{check.summary()};
+    QStringList problems;
+    for (const InputCheck& input : check.inputs)
+        if (input.status != InputStatus::Ok)
+            problems << input.statusLine();
+    if (!problems.isEmpty()) {
+        lines << QString() << problems.mid(0, shownProblemLines);
+        if (problems.size() > shownProblemLines)
+            lines << QStringLiteral("... and %1 more, marked in the list.").arg(problems.size() - shownProblemLines);
+    }
+    return lines.join(QStringLiteral("\r\n"));
+}
+
 const QString samplesQuestion =
     QStringLiteral("Would you like this software to open the folder where these sample files are stored (so that you "
                    "can view them before working with them)?");
@@ -104,6 +123,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     buildMenus();
     m_joinHost = std::make_unique<MainJoinHost>(*this, m_busyPointer, *m_fileList, *m_appendButton, *m_progressBar);
     m_join = std::make_unique<BackgroundJoin>(*m_joinHost);
+    connect(m_join.get(), &BackgroundJoin::finished, this, &MainWindow::onJoinFinished);
 
     // Start-up, in this order; the caller shows the window after the last step.
     applySkin();
@@ -205,6 +225,8 @@ void MainWindow::buildMenus() {
     fileMenu->addSeparator();
     addItem(fileMenu, "m5", QStringLiteral("Clear Selected Files"), &MainWindow::removeSelectedItems);
     addCommand(fileMenu, "m6", QStringLiteral("Clear All Files"), command::ClearList);
+    fileMenu->addSeparator();
+    addItem(fileMenu, "checkFilesAction", QStringLiteral("&Check Files"), &MainWindow::checkFiles);
     fileMenu->addSeparator();
     QAction* exitItem = addItem(fileMenu, "m8", QStringLiteral("&Exit"), nullptr);
     connect(exitItem, &QAction::triggered, this, &QWidget::close);
@@ -338,7 +360,52 @@ void MainWindow::removeSelectedItems() {
 }
 
 void MainWindow::startJoining() {
+    if (m_join->isRunning())
+        return;
+    m_fileList->clearItemStatuses();
+    m_joinReport =
+        std::make_unique<JoinReport>(m_appendButton->isChecked() ? JoinReport::Mode::Append : JoinReport::Mode::Merge);
+    m_joinHost->startReport(*m_joinReport);
     m_join->start();
+}
+
+void MainWindow::onJoinFinished() {
+    if (!m_joinReport)
+        return;
+    m_joinReport->finish(m_joinHost->finishReport());
+    markJoinedItems(*m_joinReport);
+    m_joinReport.reset();
+}
+
+void MainWindow::markJoinedItems(const JoinReport& report) {
+    if (const JoinReport::Input* stopped = report.stoppedInput()) {
+        m_fileList->setItemStatus(stopped->index, ItemMark::Problem, report.contribution(*stopped));
+        m_fileList->selectOnlyItem(stopped->index);
+        return;
+    }
+    // After a join without a result, counts of what would have been added would only mislead.
+    if (!report.completed())
+        return;
+    for (const JoinReport::Input& input : report.inputs())
+        m_fileList->setItemStatus(input.index, report.isProblem(input) ? ItemMark::Problem : ItemMark::Fine,
+                                  report.contribution(input));
+}
+
+void MainWindow::checkFiles() {
+    const QStringList paths = m_fileList->itemTexts();
+    m_fileList->clearItemStatuses();
+    ListCheck check;
+    {
+        BusyPointer::Hold busy(m_busyPointer);
+        check = checkInputs(paths, [&](int index, const InputCheck& input) {
+            m_fileList->setItemStatus(index + 1, input.status == InputStatus::Ok ? ItemMark::Fine : ItemMark::Problem,
+                                      input.statusLine());
+            m_joinHost->setProgress((index + 1) * 100.0 / double(paths.size()));
+        });
+        m_joinHost->setProgress(0);
+    }
+    showProgramMessage(this, checkMessage(check),
+                       check.problemCount() > 0 ? QMessageBox::Warning : QMessageBox::NoIcon);
 }
 
 void MainWindow::showHelp() {

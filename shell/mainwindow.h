@@ -23,6 +23,7 @@ namespace corvanta {
 class AddFilesDialog;
 class BackgroundJoin;
 class FileListView;
+class JoinReport;
 class ResultsWindow;
 class MainJoinHost;
 class TabControl;
@@ -76,8 +77,11 @@ public slots:
     void clearList();
     void removeSelectedItems();
     /// Starts the join over the file list, in the mode of the option buttons, and returns at once: the join runs
-    /// on a thread of its own. Does nothing while a join runs.
+    /// on a thread of its own. Does nothing while a join runs. Once it has ended, each item tells what it
+    /// contributed; when the join stopped on an item, that item alone is selected and marked.
     void startJoining();
+    /// Reads and parses every listed file as Merge would, marks each item and says how many would stop a Merge.
+    void checkFiles();
     /// The usage hint; on Yes, opens the picture of a bad XML file.
     void showHelp();
     /// Appends the sample files to the list; on Yes, opens their folder.
@@ -114,6 +118,8 @@ private:
     void onFileDrop(QDropEvent* event);
     void appendDropped(const QStringList& paths);
     void walk(const std::function<void(const PendingEvents&)>& scan);
+    void onJoinFinished();
+    void markJoinedItems(const JoinReport& report);
     void showFilesTab();
     void showOptionsTab();
     void resetPointer();
@@ -131,6 +137,7 @@ private:
     std::unique_ptr<MainJoinHost> m_joinHost;
     // A window of its own, without a Qt parent; it goes with this one.
     std::unique_ptr<ResultsWindow> m_resultsWindow;
+    std::unique_ptr<JoinReport> m_joinReport; // what the running join does, written by its thread
     // After the host and the windows it calls, so that a running join stops before they go.
     std::unique_ptr<BackgroundJoin> m_join;
     bool m_closed = false; // folder walks stop once the window has closed

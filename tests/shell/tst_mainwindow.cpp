@@ -127,10 +127,11 @@ private slots:
         QTest::addColumn<QString>("menu");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("items");
-        QTest::newRow("File") << "m1"
-                              << "&File"
-                              << QStringList{"A&dd Files",      "Add &Folder", "-",    "Clear Selected Files",
-                                             "Clear All Files", "-",           "&Exit"};
+        QTest::newRow("File")
+            << "m1"
+            << "&File"
+            << QStringList{"A&dd Files",   "Add &Folder", "-",    "Clear Selected Files", "Clear All Files", "-",
+                           "&Check Files", "-",           "&Exit"};
         QTest::newRow("Options") << "m9"
                                  << "&Options" << QStringList{"Show Files Tab", "Show Options Tab"};
         QTest::newRow("Help") << "m12"

@@ -1,0 +1,259 @@
+// Check Files and the item marks a check or a join leaves, driven through the real main window.
+#include "filelistview.h"
+#include "mainwindow.h"
+#include "modalhelper.h"
+#include "resultswindow.h"
+#include "testfiles.h"
+#include "windowdriver.h"
+
+#include <QApplication>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace corvanta;
+
+namespace {
+
+const QByteArray kFine = "<r><a><x/><y/></a><b/></r>";
+
+} // namespace
+
+class TestCheckFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init() {
+        useFreshWorkingFolder(m_workTemp);
+        startOnFirstRun(m_files, m_window);
+        m_inputCount = 0;
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    void checkMarksEveryItemAndNamesTheProblems() {
+        const QStringList paths = fillList({kFine, "<r><a/></r>", kFine, "<r>", "<s><a/><b/></s>"});
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+
+        QVERIFY(answerer.allAnswered());
+        const SeenBox box = answerer.seen().first();
+        QCOMPARE(box.title, QStringLiteral("Corvanta"));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        const QStringList lines{
+            paths[0] + ": ok (root r, 2 top-level nodes)",
+            paths[1] + ": 1 top-level node, but " + paths[0] + " has 2",
+            paths[2] + ": ok (root r, 2 top-level nodes)",
+            paths[3] + ": not well-formed at line 1, column 4: Premature end of data in tag r line 1",
+            paths[4] + ": root s, but " + paths[0] + " has root r",
+        };
+        QCOMPARE(box.text, "3 of 5 files would stop a Merge.\n\n" + lines[1] + "\n" + lines[3] + "\n" + lines[4]);
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Problem, ItemMark::Fine, ItemMark::Problem,
+                                           ItemMark::Problem}));
+        QCOMPARE(statuses(), lines);
+        QCOMPARE(list().itemTexts(), paths);
+        QCOMPARE(progressBar()->value(), 0);
+        QVERIFY(m_window->cursor().shape() != Qt::WaitCursor);
+    }
+
+    void checkSays_data() {
+        QTest::addColumn<QList<QByteArray>>("texts");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QMessageBox::Icon>("icon");
+        QTest::newRow("all fine") << QList<QByteArray>{kFine, kFine, kFine} << "All 3 files can be merged."
+                                  << QMessageBox::NoIcon;
+        QTest::newRow("empty list") << QList<QByteArray>{} << "No files added." << QMessageBox::NoIcon;
+        QList<QByteArray> broken{kFine};
+        for (int i = 0; i < 8; ++i)
+            broken << "<r/>";
+        QTest::newRow("the first few problems") << broken << "" << QMessageBox::Warning;
+    }
+
+    void checkSays() {
+        QFETCH(QList<QByteArray>, texts);
+        QFETCH(QString, text);
+        QFETCH(QMessageBox::Icon, icon);
+        const QStringList paths = fillList(texts);
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+
+        QVERIFY(answerer.allAnswered());
+        if (text.isEmpty()) {
+            QStringList lines{"8 of 9 files would stop a Merge.", ""};
+            for (int i = 1; i <= 5; ++i)
+                lines << paths[i] + ": 0 top-level nodes, but " + paths[0] + " has 2";
+            lines << "... and 3 more, marked in the list.";
+            text = lines.join('\n');
+        }
+        QCOMPARE(answerer.seen().first().text, text);
+        QCOMPARE(answerer.seen().first().icon, icon);
+    }
+
+    // The marks are the items': a drag in the window carries them, the Delete key takes one away.
+    void marksFollowADragAndGoWithARemoval() {
+        fillList({kFine, "<r/>", kFine, kFine});
+        checkFiles();
+        const QStringList lines = statuses();
+
+        QTest::mousePress(list().viewport(), Qt::LeftButton, {}, rowPoint(list(), 1));
+        QTest::mouseMove(list().viewport(), rowPoint(list(), 2));
+        QTest::mouseMove(list().viewport(), rowPoint(list(), 3));
+        QTest::mouseRelease(list().viewport(), Qt::LeftButton, {}, rowPoint(list(), 3));
+
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Fine, ItemMark::Fine, ItemMark::Problem}));
+        QCOMPARE(statuses(), (QStringList{lines[0], lines[2], lines[3], lines[1]}));
+
+        QTest::keyClick(&list(), Qt::Key_Delete); // the dragged item is the selected one
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Fine, ItemMark::Fine}));
+        QCOMPARE(statuses(), (QStringList{lines[0], lines[2], lines[3]}));
+    }
+
+    void mergeThatStopsSelectsAndMarksTheInput() {
+        QList<QByteArray> texts(40, kFine);
+        texts[32] = "<r><a/></r>";
+        const QStringList paths = fillList(texts);
+        list().scrollToTop();
+        QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, rowPoint(list(), 0));
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{"XML files do not have same structure, join aborted."});
+        QCOMPARE(selectedRows(), QList<int>{32});
+        QCOMPARE(list().currentItem(), list().topLevelItem(32));
+        QVERIFY(list().viewport()->rect().contains(list().visualItemRect(list().topLevelItem(32))));
+        QCOMPARE(list().itemMark(33), ItemMark::Problem);
+        QCOMPARE(list().itemStatus(33), paths[32] + ": 1 top-level node, but " + paths[0] + " has 2");
+        QCOMPARE(list().itemMark(32), ItemMark::None); // merged in memory, but nothing was kept
+        QCOMPARE(list().itemStatus(32), QString());
+    }
+
+    // Merge goes on past a first input that does not parse and stops at the second; the first is to blame.
+    void firstInputThatDoesNotParseIsTheOneMarked() {
+        const QStringList paths = fillList({"<r><a>", kFine});
+        ModalAnswerer answerer;
+        for (int box = 0; box < 4; ++box) // the parse error, two error reports, the structure message
+            answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(selectedRows(), QList<int>{0});
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Problem, ItemMark::None}));
+        QVERIFY(list().itemStatus(1).startsWith(paths[0] + ": not well-formed at line 1, column 7: "));
+    }
+
+    void itemsTellTheirContributionAfterBack() {
+        fillList({kFine, "<r><a><x/><z/><w/></a><b><x/></b></r>", "<r><a><z/></a><b/></r>"});
+        chooseMode(false);
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+        ResultsWindow& results = m_window->resultsWindow();
+        QVERIFY(results.isVisible());
+        clickToolButton(&results, "backAction");
+
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(statuses(), (QStringList{"Base document: the other files were merged into it",
+                                          "3 nodes added, 1 already there", "0 nodes added, 1 already there"}));
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Fine, ItemMark::Fine}));
+    }
+
+    void appendTellsWhatEachFileGave() {
+        const QStringList paths = fillList({"<a/>", ""});
+        list().appendItem(m_files->filePath("missing.xml"));
+        chooseMode(true);
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+        clickToolButton(&m_window->resultsWindow(), "backAction");
+
+        QCOMPARE(statuses(), (QStringList{"4 bytes added, read as UTF-8", "Empty: the words \"empty file\" added",
+                                          "Missing: nothing added"}));
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Fine, ItemMark::Problem}));
+    }
+
+    // A join replaces the marks of a check; a check replaces the marks of a join.
+    void eachCheckOrJoinReplacesTheMarks() {
+        fillList({kFine, "<r/>", kFine});
+        checkFiles();
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Problem, ItemMark::Fine}));
+
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+        clickToolButton(m_window.get(), "startJoiningButton");
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::None, ItemMark::Problem, ItemMark::None}));
+
+        checkFiles();
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Problem, ItemMark::Fine}));
+    }
+
+private:
+    QStringList fillList(const QList<QByteArray>& texts) {
+        QStringList paths;
+        for (const QByteArray& text : texts) {
+            const QString path = m_files->filePath(QStringLiteral("input%1.xml").arg(++m_inputCount));
+            writeFile(path, text);
+            list().appendItem(path);
+            paths << path;
+        }
+        return paths;
+    }
+
+    void checkFiles() {
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        QVERIFY(answerer.allAnswered());
+    }
+
+    void chooseMode(bool append) {
+        clickTab(m_window.get(), 1);
+        QTest::mouseClick(optionButton(m_window.get(), append ? "Option1" : "Option2"), Qt::LeftButton);
+        clickTab(m_window.get(), 0);
+    }
+
+    FileListView& list() const { return m_window->fileList(); }
+    QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
+
+    QList<ItemMark> marks() const {
+        QList<ItemMark> found;
+        for (int index = 1; index <= list().itemCount(); ++index)
+            found << list().itemMark(index);
+        return found;
+    }
+
+    QStringList statuses() const {
+        QStringList found;
+        for (int index = 1; index <= list().itemCount(); ++index)
+            found << list().itemStatus(index);
+        return found;
+    }
+
+    QList<int> selectedRows() const {
+        QList<int> rows;
+        for (int row = 0; row < list().topLevelItemCount(); ++row)
+            if (list().topLevelItem(row)->isSelected())
+                rows << row;
+        return rows;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_workTemp;
+    std::unique_ptr<QTemporaryDir> m_files;
+    std::unique_ptr<MainWindow> m_window;
+    int m_inputCount = 0;
+};
+
+QTEST_MAIN(TestCheckFiles)
+#include "tst_checkfiles.moc"
