@@ -85,7 +85,7 @@ QJsonObject InputCheck::toJson() const {
     QJsonObject object{{QStringLiteral("path"), path}, {QStringLiteral("status"), statusName(status)}};
     if (wellFormed()) {
         object.insert(QStringLiteral("root"), root);
-        object.insert(QStringLiteral("topLevelNodes"), double(topLevelNodes));
+        object.insert(QStringLiteral("topLevelNodes"), qint64(topLevelNodes));
     } else {
         object.insert(QStringLiteral("reason"), reason);
     }

@@ -15,10 +15,10 @@ QJsonObject positionJson(const JoinReport::Position& position, qsizetype index) 
     QJsonArray skippedNames;
     for (const std::string& name : position.skippedNames)
         skippedNames.append(QString::fromStdString(name));
-    return {{QStringLiteral("position"), double(index + 1)},
+    return {{QStringLiteral("position"), qint64(index + 1)},
             {QStringLiteral("name"), position.name},
-            {QStringLiteral("added"), double(position.added)},
-            {QStringLiteral("skipped"), double(position.skipped)},
+            {QStringLiteral("added"), position.added},
+            {QStringLiteral("skipped"), position.skipped},
             {QStringLiteral("skippedNames"), skippedNames}};
 }
 
@@ -26,7 +26,7 @@ QJsonObject inputJson(const JoinReport::Input& input, JoinReport::Mode mode) {
     QJsonObject object = input.stop ? input.stop->toJson() : QJsonObject();
     object.insert(QStringLiteral("path"), input.path);
     if (mode == JoinReport::Mode::Append) {
-        object.insert(QStringLiteral("bytes"), double(input.bytes));
+        object.insert(QStringLiteral("bytes"), input.bytes);
         object.insert(QStringLiteral("read"), readingName(input.reading));
     } else if (input.base) {
         object.insert(QStringLiteral("role"), QStringLiteral("base"));
@@ -34,8 +34,8 @@ QJsonObject inputJson(const JoinReport::Input& input, JoinReport::Mode mode) {
         QJsonArray positions;
         for (size_t i = 0; i < input.positions.size(); ++i)
             positions.append(positionJson(input.positions[i], qsizetype(i)));
-        object.insert(QStringLiteral("added"), double(input.added()));
-        object.insert(QStringLiteral("skipped"), double(input.skipped()));
+        object.insert(QStringLiteral("added"), input.added());
+        object.insert(QStringLiteral("skipped"), input.skipped());
         object.insert(QStringLiteral("positions"), positions);
     }
     return object;
