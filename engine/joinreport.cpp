@@ -1,6 +1,8 @@
 #include "joinreport.h"
 
-#include <QJsonArray>
+#include "jsontext.h"
+
+#include <QJsonObject>
 #include <utility>
 
 namespace corvanta {
@@ -11,34 +13,44 @@ QString countOf(qint64 count, const char* one, const char* many) {
     return count == 1 ? QString::fromLatin1(one) : QStringLiteral("%1 %2").arg(count).arg(QLatin1String(many));
 }
 
-QJsonObject positionJson(const JoinReport::Position& position, qsizetype index) {
-    QJsonArray skippedNames;
+void writePosition(JsonText& json, const JoinReport::Position& position, qsizetype index) {
+    json.beginObject();
+    json.key("position").number(index + 1);
+    json.key("name").string(position.name);
+    json.key("added").number(position.added);
+    json.key("skipped").number(position.skipped);
+    json.key("skippedNames").beginArray();
     for (const std::string& name : position.skippedNames)
-        skippedNames.append(QString::fromStdString(name));
-    return {{QStringLiteral("position"), qint64(index + 1)},
-            {QStringLiteral("name"), position.name},
-            {QStringLiteral("added"), position.added},
-            {QStringLiteral("skipped"), position.skipped},
-            {QStringLiteral("skippedNames"), skippedNames}};
+        json.string(name);
+    json.endArray().endObject();
 }
 
-QJsonObject inputJson(const JoinReport::Input& input, JoinReport::Mode mode) {
-    QJsonObject object = input.stop ? input.stop->toJson() : QJsonObject();
-    object.insert(QStringLiteral("path"), input.path);
+void writeInput(JsonText& json, const JoinReport::Input& input, JoinReport::Mode mode) {
+    json.beginObject().key("path").string(input.path);
     if (mode == JoinReport::Mode::Append) {
-        object.insert(QStringLiteral("bytes"), input.bytes);
-        object.insert(QStringLiteral("read"), readingName(input.reading));
-    } else if (input.base) {
-        object.insert(QStringLiteral("role"), QStringLiteral("base"));
-    } else if (!input.stop) {
-        QJsonArray positions;
-        for (size_t i = 0; i < input.positions.size(); ++i)
-            positions.append(positionJson(input.positions[i], qsizetype(i)));
-        object.insert(QStringLiteral("added"), input.added());
-        object.insert(QStringLiteral("skipped"), input.skipped());
-        object.insert(QStringLiteral("positions"), positions);
+        json.key("bytes").number(input.bytes);
+        json.key("read").string(readingName(input.reading));
+    } else {
+        if (input.base)
+            json.key("role").string("base");
+        if (input.stop) {
+            const QJsonObject status = input.stop->toJson();
+            for (auto field = status.begin(); field != status.end(); ++field) {
+                if (field.key() == QLatin1String("path"))
+                    continue;
+                const QByteArray name = field.key().toUtf8();
+                json.key(std::string_view(name.constData(), size_t(name.size()))).json(field.value());
+            }
+        } else if (!input.base) {
+            json.key("added").number(input.added());
+            json.key("skipped").number(input.skipped());
+            json.key("positions").beginArray();
+            for (size_t i = 0; i < input.positions.size(); ++i)
+                writePosition(json, input.positions[i], qsizetype(i));
+            json.endArray();
+        }
     }
-    return object;
+    json.endObject();
 }
 
 QString appendContribution(const JoinReport::Input& input) {
@@ -170,13 +182,16 @@ const JoinReport::Input* JoinReport::stoppedInput() const {
     return nullptr;
 }
 
-QJsonObject JoinReport::toJson() const {
-    QJsonArray inputs;
+QByteArray JoinReport::toJson() const {
+    JsonText json;
+    json.beginObject();
+    json.key("mode").string(m_mode == Mode::Merge ? "merge" : "append");
+    json.key("completed").boolean(m_completed);
+    json.key("inputs").beginArray();
     for (const Input& input : m_inputs)
-        inputs.append(inputJson(input, m_mode));
-    return {{QStringLiteral("mode"), m_mode == Mode::Merge ? QStringLiteral("merge") : QStringLiteral("append")},
-            {QStringLiteral("completed"), m_completed},
-            {QStringLiteral("inputs"), inputs}};
+        writeInput(json, input, m_mode);
+    json.endArray().endObject();
+    return json.text() + '\n';
 }
 
 void JoinReport::mergeBase(int index, const QString& path, const QString& root, const QStringList& topLevelNames) {

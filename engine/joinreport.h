@@ -3,7 +3,7 @@
 #include "inputcheck.h"
 #include "joinobserver.h"
 
-#include <QJsonObject>
+#include <QByteArray>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,8 +64,8 @@ public:
     /// True when \a input stopped the join, or gave an Append nothing because it is missing or unreadable.
     bool isProblem(const Input& input) const;
 
-    /// {"mode", "completed", "inputs": [...]}.
-    QJsonObject toJson() const;
+    /// The report as one JSON document, {"mode", "completed", "inputs": [...]}, ending with a line break.
+    QByteArray toJson() const;
 
     void mergeBase(int index, const QString& path, const QString& root, const QStringList& topLevelNames) override;
     void mergeInput(int index, const QString& path) override;
