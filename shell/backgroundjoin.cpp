@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace corvanta {
 
@@ -171,14 +172,47 @@ BackgroundJoin::~BackgroundJoin() {
 bool BackgroundJoin::start() {
     if (isRunning())
         return false;
-    // Application-wide: an event reaches the application's filters before any widget's, the menu bar's included.
-    qApp->installEventFilter(this);
-    m_thread = std::jthread([this](std::stop_token stop) {
+    m_checking = false;
+    launch([this](std::stop_token stop) {
         CarryingHost host(m_host, *this, stop);
         joinFiles(host, stop);
-        QMetaObject::invokeMethod(this, &BackgroundJoin::onThreadDone, Qt::QueuedConnection);
     });
     return true;
+}
+
+bool BackgroundJoin::startCheck(const QStringList& paths) {
+    if (isRunning())
+        return false;
+    m_checking = true;
+    m_check.reset();
+    m_host.setBusyPointer(true);
+    launch([this, paths](std::stop_token stop) {
+        struct Stopped {};
+        const double count = double(paths.size());
+        try {
+            ListCheck check = checkInputs(paths, [&](int index, const InputCheck&) {
+                if (stop.stop_requested())
+                    throw Stopped{}; // the workers end after the input they hold
+                // Not waited for, unlike the join's calls: the check asks nothing of the window.
+                QMetaObject::invokeMethod(
+                    this, [this, percent = (index + 1) * 100.0 / count] { m_host.setProgress(percent); },
+                    Qt::QueuedConnection);
+            });
+            m_check = std::move(check);
+        } catch (const Stopped&) {
+            return;
+        }
+    });
+    return true;
+}
+
+void BackgroundJoin::launch(std::function<void(std::stop_token)> work) {
+    // Application-wide: an event reaches the application's filters before any widget's, the menu bar's included.
+    qApp->installEventFilter(this);
+    m_thread = std::jthread([this, work = std::move(work)](std::stop_token stop) {
+        work(stop);
+        QMetaObject::invokeMethod(this, &BackgroundJoin::onThreadDone, Qt::QueuedConnection);
+    });
 }
 
 bool BackgroundJoin::isRunning() const {
@@ -193,9 +227,15 @@ void BackgroundJoin::onThreadDone() {
     if (m_thread.joinable())
         m_thread.join();
     qApp->removeEventFilter(this);
-    // A join that was stopped may still hold the pointer.
+    // A join that was stopped may still hold the pointer; a check holds it until here.
     m_host.releaseBusyPointer();
-    emit finished();
+    if (!m_checking) {
+        emit finished();
+        return;
+    }
+    m_host.setProgress(0);
+    if (std::optional<ListCheck> check = std::exchange(m_check, std::nullopt))
+        emit checkFinished(*check);
 }
 
 bool BackgroundJoin::eventFilter(QObject* watched, QEvent* event) {

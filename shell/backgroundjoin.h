@@ -1,13 +1,20 @@
 #pragma once
 
+#include "inputcheck.h"
+
 #include <QObject>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <stop_token>
 #include <thread>
 
 namespace corvanta {
 
 class MainJoinHost;
 
-/// Runs the join on a thread of its own, so that the windows keep painting and answering the desktop meanwhile.
+/// Runs the join, or a check of the list, on a thread of its own, so that the windows keep painting and answering
+/// the desktop meanwhile.
 /// Every call the join makes of the main window is carried to the window's thread and waited for: the window sees
 /// the calls in the join's order, and a message box holds the join until it is answered. While a join runs, input
 /// to the program's windows and menus is dropped, not queued; the boxes the join shows take theirs.
@@ -20,28 +27,37 @@ public:
     /// Stops a running join after its current step and waits for it to end.
     ~BackgroundJoin() override;
 
-    /// Starts a join over the window's list and returns at once; does nothing while one runs.
+    /// Starts a join over the window's list and returns at once; does nothing while a join or check runs.
     /// Returns whether it started one.
     bool start();
-    /// True from start() until the join has ended and the window takes input again.
+    /// Starts checking \a paths as Merge would read them and returns at once, with the busy pointer held and the
+    /// progress bar moving as the inputs are done; does nothing while a join or check runs. Returns whether it
+    /// started.
+    bool startCheck(const QStringList& paths);
+    /// True from start() or startCheck() until the work has ended and the window takes input again.
     bool isRunning() const;
-    /// Asks a running join to end after its current step, without another call to the window.
+    /// Asks a running join or check to end after its current step, without another call to the window.
     void requestStop();
 
 signals:
     /// The join has ended; the window takes input again.
     void finished();
+    /// The check has ended with \a check; the window takes input again. Not sent for a check that was stopped.
+    void checkFinished(const corvanta::ListCheck& check);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void launch(std::function<void(std::stop_token)> work);
     void onThreadDone();
     /// Whether input to \a object is dropped while a join runs.
     static bool isHeld(QObject* object);
 
     MainJoinHost& m_host;
-    std::jthread m_thread; // last: it goes first, stopping and joining the run while the rest is still there
+    bool m_checking = false;
+    std::optional<ListCheck> m_check; // written by the check's thread, read once it has ended
+    std::jthread m_thread;            // last: it goes first, stopping and joining the run while the rest is still there
 };
 
 } // namespace corvanta

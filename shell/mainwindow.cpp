@@ -124,6 +124,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     m_joinHost = std::make_unique<MainJoinHost>(*this, m_busyPointer, *m_fileList, *m_appendButton, *m_progressBar);
     m_join = std::make_unique<BackgroundJoin>(*m_joinHost);
     connect(m_join.get(), &BackgroundJoin::finished, this, &MainWindow::onJoinFinished);
+    connect(m_join.get(), &BackgroundJoin::checkFinished, this, &MainWindow::onCheckFinished);
 
     // Start-up, in this order; the caller shows the window after the last step.
     applySkin();
@@ -392,17 +393,18 @@ void MainWindow::markJoinedItems(const JoinReport& report) {
 }
 
 void MainWindow::checkFiles() {
-    const QStringList paths = m_fileList->itemTexts();
+    if (m_join->isRunning())
+        return;
     m_fileList->clearItemStatuses();
-    ListCheck check;
-    {
-        BusyPointer::Hold busy(m_busyPointer);
-        check = checkInputs(paths, [&](int index, const InputCheck& input) {
-            m_fileList->setItemStatus(index + 1, input.status == InputStatus::Ok ? ItemMark::Fine : ItemMark::Problem,
-                                      input.statusLine());
-            m_joinHost->setProgress((index + 1) * 100.0 / double(paths.size()));
-        });
-        m_joinHost->setProgress(0);
+    m_join->startCheck(m_fileList->itemTexts());
+}
+
+void MainWindow::onCheckFinished(const ListCheck& check) {
+    // The list took no input while the check ran: its items are still the ones checked, in the same order.
+    for (size_t i = 0; i < check.inputs.size(); ++i) {
+        const InputCheck& input = check.inputs[i];
+        m_fileList->setItemStatus(int(i) + 1, input.status == InputStatus::Ok ? ItemMark::Fine : ItemMark::Problem,
+                                  input.statusLine());
     }
     showProgramMessage(this, checkMessage(check),
                        check.problemCount() > 0 ? QMessageBox::Warning : QMessageBox::NoIcon);

@@ -24,6 +24,7 @@ class AddFilesDialog;
 class BackgroundJoin;
 class FileListView;
 class JoinReport;
+struct ListCheck;
 class ResultsWindow;
 class MainJoinHost;
 class TabControl;
@@ -64,7 +65,7 @@ public:
     /// The file list, for commands that fill it.
     FileListView& fileList() const;
 
-    /// True while a join started here runs; the windows then take no input and this one runs no command.
+    /// True while a join or check started here runs; the windows then take no input and this one runs no command.
     bool isJoining() const;
 
 public slots:
@@ -80,7 +81,8 @@ public slots:
     /// on a thread of its own. Does nothing while a join runs. Once it has ended, each item tells what it
     /// contributed; when the join stopped on an item, that item alone is selected and marked.
     void startJoining();
-    /// Reads and parses every listed file as Merge would, marks each item and says how many would stop a Merge.
+    /// Reads and parses every listed file as Merge would, on threads of their own as the join runs; once that has
+    /// ended, marks each item and says how many would stop a Merge. Does nothing while a join or check runs.
     void checkFiles();
     /// The usage hint; on Yes, opens the picture of a bad XML file.
     void showHelp();
@@ -119,6 +121,7 @@ private:
     void appendDropped(const QStringList& paths);
     void walk(const std::function<void(const PendingEvents&)>& scan);
     void onJoinFinished();
+    void onCheckFinished(const ListCheck& check);
     void markJoinedItems(const JoinReport& report);
     void showFilesTab();
     void showOptionsTab();

@@ -73,13 +73,15 @@ private slots:
         QTest::newRow("utf-32be") << QByteArray("\0\0\xfe\xff\0\0\0<\0\x01\xf6\x00", 12)
                                   << QStringLiteral("\ufeff<\U0001F600") << TextReading::Utf32BE;
         QTest::newRow("utf-32 surrogates and values past U+10FFFF become replacements")
-            << QByteArray("\xff\xfe\0\0\x00\xd8\0\0\0\0\x11\0a\0\0\0", 16) << QStringLiteral("\ufeff\ufffd\ufffda") << TextReading::Utf32LE;
+            << QByteArray("\xff\xfe\0\0\x00\xd8\0\0\0\0\x11\0a\0\0\0", 16) << QStringLiteral("\ufeff\ufffd\ufffda")
+            << TextReading::Utf32LE;
         QTest::newRow("utf-32 incomplete last unit becomes one replacement")
             << QByteArray("\0\0\xfe\xff\0\0\0a\0\0", 10) << QStringLiteral("\ufeffa\ufffd") << TextReading::Utf32BE;
         QTest::newRow("utf-16le text starting with U+0000 reads as utf-32")
             << QByteArray("\xff\xfe\0\0a\0\0\0", 8) << QStringLiteral("\ufeffa") << TextReading::Utf32LE;
         QTest::newRow("two zero bytes without the mark are not utf-32")
-            << QByteArray("\0\0\0a", 4) << QString(QChar(0)) + QChar(0) + QChar(0) + QStringLiteral("a") << TextReading::Utf8;
+            << QByteArray("\0\0\0a", 4) << QString(QChar(0)) + QChar(0) + QChar(0) + QStringLiteral("a")
+            << TextReading::Utf8;
     }
 
     void readsEveryEncoding() {

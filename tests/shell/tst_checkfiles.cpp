@@ -41,7 +41,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        chooseCheckFilesAndWait();
 
         QVERIFY(answerer.allAnswered());
         const SeenBox box = answerer.seen().first();
@@ -85,7 +85,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        chooseCheckFilesAndWait();
 
         QVERIFY(answerer.allAnswered());
         if (text.isEmpty()) {
@@ -127,7 +127,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{"XML files do not have same structure, join aborted."});
@@ -147,7 +147,7 @@ private slots:
         for (int box = 0; box < 4; ++box) // the parse error, two error reports, the structure message
             answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(selectedRows(), QList<int>{0});
@@ -159,7 +159,7 @@ private slots:
         fillList({kFine, "<r><a><x/><z/><w/></a><b><x/></b></r>", "<r><a><z/></a><b/></r>"});
         chooseMode(false);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         ResultsWindow& results = m_window->resultsWindow();
         QVERIFY(results.isVisible());
         clickToolButton(&results, "backAction");
@@ -175,7 +175,7 @@ private slots:
         list().appendItem(m_files->filePath("missing.xml"));
         chooseMode(true);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         clickToolButton(&m_window->resultsWindow(), "backAction");
 
         QCOMPARE(statuses(), (QStringList{"4 bytes added, read as UTF-8", "Empty: the words \"empty file\" added",
@@ -191,7 +191,7 @@ private slots:
 
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickStartJoiningAndWait(m_window.get());
         QVERIFY(answerer.allAnswered());
         QCOMPARE(marks(), (QList<ItemMark>{ItemMark::None, ItemMark::Problem, ItemMark::None}));
 
@@ -214,8 +214,14 @@ private:
     void checkFiles() {
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
-        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        chooseCheckFilesAndWait();
         QVERIFY(answerer.allAnswered());
+    }
+
+    // The check runs on threads of its own: its marks and its box come once it has ended.
+    void chooseCheckFilesAndWait() {
+        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        QVERIFY2(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 60000), "the check did not end");
     }
 
     void chooseMode(bool append) {
