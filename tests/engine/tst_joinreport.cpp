@@ -281,7 +281,10 @@ private slots:
         writeFile(path("legacy.xml"), "<d>caf\xe9</d>");
         writeFile(path("empty.xml"), "");
         QVERIFY(QDir(m_temp->path()).mkdir("folder.xml"));
-        const QStringList names{"utf8.xml", "le.xml", "be.xml", "legacy.xml", "empty.xml", "missing.xml", "folder.xml"};
+        writeFile(path("le32.xml"), QByteArray("\xff\xfe\0\0<\0\0\0e\0\0\0/\0\0\0>\0\0\0", 20));
+        writeFile(path("be32.xml"), QByteArray("\0\0\xfe\xff\0\0\0<\0\0\0f\0\0\0/\0\0\0>", 20));
+        const QStringList names{"utf8.xml",    "le.xml",     "be.xml",   "legacy.xml", "empty.xml",
+                                "missing.xml", "folder.xml", "le32.xml", "be32.xml"};
         QStringList paths;
         for (const QString& name : names)
             paths << path(name);
@@ -294,7 +297,7 @@ private slots:
         QCOMPARE(json.value("completed"), QJsonValue(true));
         const QList<QPair<int, QString>> expected{{12, "utf-8"},        {7, "utf-16le"}, {7, "utf-16be"},
                                                   {12, "windows-1252"}, {10, "empty"},   {0, "missing"},
-                                                  {0, "unreadable"}};
+                                                  {0, "unreadable"},    {7, "utf-32le"}, {7, "utf-32be"}};
         QCOMPARE(json.value("inputs").toArray().size(), expected.size());
         int sum = 0;
         for (int i = 0; i < expected.size(); ++i) {
@@ -308,6 +311,7 @@ private slots:
         QVERIFY(!report.isProblem(report.inputs()[3]));
         QVERIFY(report.isProblem(report.inputs()[5]));
         QVERIFY(report.isProblem(report.inputs()[6]));
+        QCOMPARE(report.contribution(report.inputs()[8]), QStringLiteral("7 bytes added, read as UTF-32 big-endian"));
     }
 
     // Listening changes nothing the join shows or makes, whether it ends with a result or stops.
