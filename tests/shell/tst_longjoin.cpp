@@ -367,6 +367,58 @@ private slots:
         QVERIFY(!results->isVisible());
     }
 
+    // Check Files over large inputs runs as the join does: the window paints, the pointer is busy, the progress
+    // moves in list order, input is dropped; the marks and the box come once every input is checked.
+    void checkFilesKeepsTheWindowAliveAndDropsInput() {
+        const QStringList paths = fillList(m_large + QStringList{m_malformed});
+        clickTab(m_window.get(), 0);
+        list()->setFocus();
+        list()->setCurrentItem(list()->topLevelItem(0));
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+        const int ticksBefore = m_ticks;
+
+        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        QVERIFY(m_window->isJoining()); // the menu's handler has returned; the check goes on
+        QTest::keyClick(list(), Qt::Key_Delete);
+        m_window->checkFiles(); // a second check while one runs: nothing
+        QCOMPARE(m_window->cursor().shape(), Qt::WaitCursor);
+        QCOMPARE(list()->itemMark(1), ItemMark::None);
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 120000));
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 1);
+        QCOMPARE(answerer.seen().first().text.section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("1 of 5 files would stop a Merge."));
+        QCOMPARE(values(), (QList<int>{2000, 4000, 6000, 8000, 10000, 0}));
+        QCOMPARE(pointers().mid(0, 5), QList<Qt::CursorShape>(5, Qt::WaitCursor));
+        QVERIFY2(m_seen.first().ticks > ticksBefore, "no timer fired before the first input was checked");
+        QCOMPARE(list()->itemTexts(), paths);
+        QCOMPARE(list()->itemMark(1), ItemMark::Fine);
+        QCOMPARE(list()->itemMark(5), ItemMark::Problem);
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(workingFolderEntries(), QStringList());
+    }
+
+    // A close during a check ends it without its box or marks; the window lets go of the pointer.
+    void closingTheWindowDuringACheckEndsIt() {
+        fillList(m_large);
+        ShowCounter shown;
+        qApp->installEventFilter(&shown);
+
+        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        QVERIFY(m_window->isJoining());
+        m_window->close();
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 60000));
+        QTest::qWait(100);
+        qApp->removeEventFilter(&shown);
+
+        QVERIFY(!m_window->isVisible());
+        QCOMPARE(shown.boxes, 0);
+        QCOMPARE(list()->itemMark(1), ItemMark::None);
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+    }
+
     // Once the join has ended, the window takes input again.
     void inputCountsAgainAfterTheJoin() {
         fillList({m_large.at(0)});
