@@ -195,6 +195,7 @@ ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress) {
     // Declared after the workers, so it runs before they are joined: a failing caller does not wait for the rest.
     const auto stopWorkers = qScopeGuard([&] { next = count; });
     const int workerCount = std::clamp(QThread::idealThreadCount(), 1, std::max(count, 1));
+    workers.reserve(size_t(workerCount));
     for (int w = 0; w < workerCount; ++w)
         workers.emplace_back(work);
 

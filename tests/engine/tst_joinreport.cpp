@@ -92,7 +92,7 @@ QJsonObject input(const QJsonObject& report, int index) {
 
 QStringList strings(const QJsonValue& array) {
     QStringList list;
-    for (const QJsonValue& value : array.toArray())
+    for (const auto& value : array.toArray())
         list << value.toString();
     return list;
 }

@@ -38,7 +38,7 @@ constexpr int recordsPerInput = 20000;
 QByteArray largeInput(int part) {
     QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<archive>\n  <meta><source>part " +
                       QByteArray::number(part) + "</source></meta>\n  <records>\n";
-    text.reserve(recordsPerInput * 220);
+    text.reserve(qsizetype(recordsPerInput) * 220);
     for (int k = 0; k < recordsPerInput; ++k) {
         const QByteArray number = QByteArray::number(part * recordsPerInput / 2 + k).rightJustified(7, '0');
         text += "    <rec" + number + " id=\"" + number + "\" kind=\"caf\xc3\xa9\">\n      <title>Record " + number +
