@@ -289,6 +289,8 @@ private slots:
         }
         m_window.reset();
         qApp->removeEventFilter(&shown);
+        m_tick.stop(); // it repaints a part of the window that has gone
+        settleQuit();
 
         QCOMPARE(exitCode, 0);
         QCOMPARE(foldersAtClose, 1);                  // the join's working folder was there
@@ -432,6 +434,16 @@ private slots:
     }
 
 private:
+    // The window's close asks the application to quit once more after its loop has ended; left pending, that quit
+    // would end the next test's boxes at once. A loop of its own takes it.
+    static void settleQuit() {
+        QTimer end;
+        end.setSingleShot(true);
+        connect(&end, &QTimer::timeout, [] { QCoreApplication::exit(0); });
+        end.start(50);
+        QApplication::exec();
+    }
+
     QStringList fillList(const QStringList& paths) {
         for (const QString& path : paths)
             list()->appendItem(path);
