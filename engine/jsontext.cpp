@@ -85,7 +85,7 @@ JsonText& JsonText::json(const QJsonValue& value) {
         return string(value.toString());
     case QJsonValue::Array:
         beginArray();
-        for (const QJsonValue& element : value.toArray())
+        for (const auto& element : value.toArray())
             json(element);
         return endArray();
     case QJsonValue::Object: {

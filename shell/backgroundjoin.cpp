@@ -173,7 +173,7 @@ bool BackgroundJoin::start() {
     if (isRunning())
         return false;
     m_checking = false;
-    launch([this](std::stop_token stop) {
+    launch([this](const std::stop_token& stop) {
         CarryingHost host(m_host, *this, stop);
         joinFiles(host, stop);
     });
@@ -186,7 +186,7 @@ bool BackgroundJoin::startCheck(const QStringList& paths) {
     m_checking = true;
     m_check.reset();
     m_host.setBusyPointer(true);
-    launch([this, paths](std::stop_token stop) {
+    launch([this, paths](const std::stop_token& stop) {
         struct Stopped {};
         const double count = double(paths.size());
         try {
@@ -206,10 +206,10 @@ bool BackgroundJoin::startCheck(const QStringList& paths) {
     return true;
 }
 
-void BackgroundJoin::launch(std::function<void(std::stop_token)> work) {
+void BackgroundJoin::launch(std::function<void(const std::stop_token&)> work) {
     // Application-wide: an event reaches the application's filters before any widget's, the menu bar's included.
     qApp->installEventFilter(this);
-    m_thread = std::jthread([this, work = std::move(work)](std::stop_token stop) {
+    m_thread = std::jthread([this, work = std::move(work)](const std::stop_token& stop) {
         work(stop);
         QMetaObject::invokeMethod(this, &BackgroundJoin::onThreadDone, Qt::QueuedConnection);
     });

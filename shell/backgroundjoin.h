@@ -49,7 +49,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void launch(std::function<void(std::stop_token)> work);
+    void launch(std::function<void(const std::stop_token&)> work);
     void onThreadDone();
     /// Whether input to \a object is dropped while a join runs.
     static bool isHeld(QObject* object);
