@@ -19,6 +19,14 @@ namespace {
 
 const QString kStructureMessage = QStringLiteral("message:XML files do not have same structure, join aborted.");
 
+// What a Merge of \a count inputs shows up to input \a reached: the busy pointer, then the progress before each.
+QStringList reading(int reached, int count) {
+    QStringList events{"busy"};
+    for (int i = 1; i <= reached; ++i)
+        events << QStringLiteral("progress %1").arg(double(i) / count * 100.0);
+    return events;
+}
+
 /// What one Merge run showed and wrote.
 struct MergeResult {
     QStringList events;
@@ -118,8 +126,9 @@ private slots:
         for (int ahead : {0, 1, 3}) {
             const MergeResult result = merge(paths, ahead);
             // The third input fails the comparison with its neighbours, so the run stops on the fourth.
-            QCOMPARE(result.events, (QStringList{parseError, reportEvent(142, noRoot), reportEvent(144, noRoot), "idle",
-                                                 "progress 0", kStructureMessage}));
+            QCOMPARE(result.events,
+                     (reading(3, 5) + QStringList{parseError, reportEvent(142, noRoot), reportEvent(144, noRoot),
+                                                  "idle", "progress 0", kStructureMessage}));
             QCOMPARE(result.outcome, MergeOutcome::Stopped);
         }
     }
@@ -132,7 +141,7 @@ private slots:
 
         for (int ahead : {0, 1, 4}) {
             const MergeResult result = merge(paths, ahead);
-            QCOMPARE(result.events, (QStringList{"idle", "progress 0", kStructureMessage}));
+            QCOMPARE(result.events, (reading(2, 6) + QStringList{"idle", "progress 0", kStructureMessage}));
             QCOMPARE(result.outcome, MergeOutcome::Stopped);
         }
     }
@@ -146,7 +155,8 @@ private slots:
         for (int ahead : {0, 1, 2}) {
             const MergeResult result = merge(paths, ahead);
             QCOMPARE(result.events,
-                     (QStringList{reportEvent(132, QStringLiteral("Is a directory")),
+                     (reading(2, 3) +
+                      QStringList{reportEvent(132, QStringLiteral("Is a directory")),
                                   QStringLiteral("message:Error reading %1\r\nerror:Document is empty\r\nLine:1\r\n"
                                                  "position:1")
                                       .arg(paths[1]),
