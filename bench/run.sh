@@ -192,6 +192,15 @@ append_rows() {
     problem=$(failure "$ours")
     [ -n "$problem" ] || problem=$(same_as_cat "$ours")
     row "$dataset" append "corvanta -o" "$problem"
+
+    # One document instead of many: it must be well-formed (xmllint's streaming reader, so that gigabytes fit).
+    local wrapped="$out/$dataset-append-wrapped.xml"
+    measure "$out/stdout.txt" "$join" --append --wrap files -o "$wrapped" "${files[@]}"
+    problem=$(failure "$wrapped")
+    if [ -z "$problem" ] && ! xmllint --stream --noout --huge "$wrapped" 2>"$out/xmllint.txt"; then
+        problem="output is not well-formed: $(head -n 1 "$out/xmllint.txt")"
+    fi
+    row "$dataset" append "wrap -o" "$problem"
 }
 
 for dataset in "${datasets[@]}"; do
@@ -227,6 +236,7 @@ for dataset in "${datasets[@]}"; do
     fi
     ratio "$dataset" append "corvanta >F" "cat >F" 2
     ratio "$dataset" append "corvanta -o" "cat+sync" 1.5
+    ratio "$dataset" append "wrap -o" "corvanta -o" 1.1
     peak=${peak_of[$dataset/append/corvanta -o]:-}
     [ -z "$peak" ] || awk -v d="$dataset" -v k="$peak" 'BEGIN { v = k * 1024 / 1e6
         printf "%-11s %-6s %-6s %-24s %6.1f  at most %-5s %s\n", d, "append", "MB", "corvanta -o peak memory", v, 64,

@@ -10,13 +10,13 @@
 #include "joinreport.h"
 #include "progressline.h"
 #include "textfile.h"
+#include "xmlwrap.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <cerrno>
-#include <optional>
 #include <vector>
 
 namespace corvanta {
@@ -24,12 +24,13 @@ namespace corvanta {
 namespace {
 
 constexpr auto kUsage =
-    "Usage: corvanta-join [--append | --merge] [-o FILE] [--report FILE] PATH...\n"
+    "Usage: corvanta-join [--append [--wrap NAME] | --merge] [-o FILE] [--report FILE] PATH...\n"
     "       corvanta-join --check [--json] PATH...\n"
     "Joins XML files into one, as Corvanta's Start Joining does, or checks them for a Merge.\n"
     "\n"
     "  --merge          share second-level nodes of later files with the first (default)\n"
     "  --append         append the whole text of every file, one after another\n"
+    "  --wrap NAME      with --append: one XML document, every file's root inside a root NAME\n"
     "  -o FILE          write the result to FILE (replaced whole) instead of standard output\n"
     "  --report FILE    after the join, write what each file contributed to FILE as JSON (- for standard error)\n"
     "  --check          read and parse every file as Merge would and tell for each whether it would stop a\n"
@@ -72,7 +73,24 @@ void writeChecked(std::FILE* stream, const QByteArray& bytes, const QString& nam
 
 /// Writes the result to \a path as Save Results would: a regular file (or a new one) is replaced whole once the
 /// text is completely written. Anything else that exists there (a device, a named pipe) is written into, as a
-/// shell redirection would, and stays what it is. Throws Failure.
+/// shell redirection would, and stays what it is. Throws WriteFailure, or Failure when the text cannot be read.
+void writeOutputFile(const JoinedText& text, const QString& path) {
+    const QFileInfo target(path);
+    if (!target.exists() || target.isFile()) {
+        text.saveAs(path);
+        return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw WriteFailure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    FileSink sink(file, path);
+    text.writeTo(sink);
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw WriteFailure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+}
+
+/// Writes \a bytes to \a path as writeOutputFile() writes a result. Throws Failure.
 void writeOutputFile(const QByteArray& bytes, const QString& path) {
     const QFileInfo target(path);
     if (!target.exists() || target.isFile()) {
@@ -80,21 +98,32 @@ void writeOutputFile(const QByteArray& bytes, const QString& path) {
         return;
     }
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
-        throw Failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        throw Failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(file, bytes))
+        throw WriteFailure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+}
+
+/// Streams the result to \a out. Throws WriteFailure naming it "standard output", or Failure when the text cannot
+/// be read.
+void writeStandardOutput(const JoinedText& text, std::FILE* out) {
+    const QString name = QStringLiteral("standard output");
+    if (std::fflush(out) != 0)
+        throw WriteFailure(QStringLiteral("%1: %2").arg(name, qt_error_string(errno)));
+    QFile file;
+    if (!file.open(fileno(out), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+        throw WriteFailure(QStringLiteral("%1: %2").arg(name, file.errorString()));
+    FileSink sink(file, name);
+    text.writeTo(sink);
 }
 
 /// The join's host on a console: the list is the command line, boxes become lines on standard error, and on a
 /// terminal a long join shows how far it has come.
 class ConsoleHost final : public JoinHost {
 public:
-    ConsoleHost(QStringList inputs, bool append, std::FILE* err, ProgressLine& progress, JoinReport* report)
+    ConsoleHost(QStringList inputs, bool append, QString wrapRoot, std::FILE* err, ProgressLine& progress,
+                JoinReport* report)
         : m_inputs(std::move(inputs))
         , m_append(append)
+        , m_wrapRoot(std::move(wrapRoot))
         , m_err(err)
         , m_progress(&progress)
         , m_report(report) {
@@ -111,17 +140,29 @@ public:
         return m_inputs.at(index - 1);
     }
     bool appendSelected() const override { return m_append; }
+    QString wrapRootName() const override { return m_wrapRoot; }
     void setBusyPointer(bool) override {}
     void setProgress(double) override {}
     void showMessage(const QString& text, Icon) override { tell(text); }
     void showErrorReport(const QString& text) override { tell(text); }
-    void setResultsText(const JoinedText& text) override { m_result = text; }
+    void setResultsText(const JoinedText& text) override;
     void showResults() override { m_shown = true; }
     void hideMain() override {}
     JoinObserver& joinObserver() override { return m_report ? *m_report : JoinHost::joinObserver(); }
 
+    /// Where the text goes: \a out, or the file \a outputPath when it is not empty.
+    void setOutput(std::FILE* out, const QString& outputPath) {
+        m_out = out;
+        m_outputPath = outputPath;
+    }
+
     bool messageShown() const { return m_messageShown; }
-    std::optional<JoinedText> result() const { return m_shown ? m_result : std::nullopt; }
+    /// True when the join reached its results.
+    bool resultProduced() const { return m_shown; }
+    /// True when the text was written out whole and the join reached its results.
+    bool resultWritten() const { return m_written && m_shown; }
+    /// Why the text could not be written out; empty when it could.
+    const QString& outputError() const { return m_outputError; }
 
 private:
     void tell(const QString& text) {
@@ -133,14 +174,33 @@ private:
 
     QStringList m_inputs;
     bool m_append;
+    QString m_wrapRoot;
     std::FILE* m_err;
     ProgressLine* m_progress; // a pointer: the list queries are const, the line they advance is not
     std::vector<qint64> m_runningSizes;
     JoinReport* m_report;
-    std::optional<JoinedText> m_result;
+    std::FILE* m_out = nullptr;
+    QString m_outputPath;
+    bool m_written = false;
+    QString m_outputError;
     bool m_shown = false;
     bool m_messageShown = false;
 };
+
+void ConsoleHost::setResultsText(const JoinedText& text) {
+    // The working file goes right after this step, so the text is streamed out now. A failure to read it is the
+    // join's to report (this step's); one to write it is told after the join, as a save's failure is.
+    m_progress->clear();
+    try {
+        if (m_outputPath.isEmpty())
+            writeStandardOutput(text, m_out);
+        else
+            writeOutputFile(text, m_outputPath);
+        m_written = true;
+    } catch (const WriteFailure& failure) {
+        m_outputError = failure.description();
+    }
+}
 
 int usageError(std::FILE* err, const QString& problem) {
     write(err, encodeSystemCodePage(QString(QStringLiteral("corvanta-join: ") + problem + QLatin1Char('\n'))));
@@ -208,13 +268,14 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     const QCommandLineOption appendOption(QStringLiteral("append"));
     const QCommandLineOption mergeOption(QStringLiteral("merge"));
     const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption wrapOption(QStringLiteral("wrap"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption reportOption(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption checkOption(QStringLiteral("check"));
     const QCommandLineOption jsonOption(QStringLiteral("json"));
     const QCommandLineOption helpOption(QStringLiteral("help"));
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions(
-        {appendOption, mergeOption, outputOption, reportOption, checkOption, jsonOption, helpOption, versionOption});
+    parser.addOptions({appendOption, mergeOption, wrapOption, outputOption, reportOption, checkOption, jsonOption,
+                       helpOption, versionOption});
 
     if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
         return usageError(err, parser.errorText());
@@ -246,6 +307,14 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     if (parser.isSet(checkOption) &&
         (parser.isSet(appendOption) || parser.isSet(outputOption) || parser.isSet(reportOption)))
         return usageError(err, QStringLiteral("--check joins nothing: --append, -o and --report do not go with it"));
+    const QStringList wrapRoots = parser.values(wrapOption);
+    if (wrapRoots.size() > 1)
+        return usageError(err, QStringLiteral("--wrap given more than once"));
+    if (!wrapRoots.isEmpty() && !parser.isSet(appendOption))
+        return usageError(err, QStringLiteral("--wrap needs --append"));
+    if (!wrapRoots.isEmpty() && !isWrapRootName(wrapRoots.first()))
+        return usageError(
+            err, QStringLiteral("--wrap needs an XML name without a colon, not \"%1\"").arg(wrapRoots.first()));
     if (parser.positionalArguments().isEmpty())
         return usageError(err, QStringLiteral("no PATH given"));
 
@@ -266,25 +335,18 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     if (parser.isSet(reportOption))
         report.emplace(append ? JoinReport::Mode::Append : JoinReport::Mode::Merge);
     ProgressLine progress(err, progressTiming);
-    ConsoleHost host(inputs, append, err, progress, report ? &*report : nullptr);
+    ConsoleHost host(inputs, append, wrapRoots.value(0), err, progress, report ? &*report : nullptr);
+    host.setOutput(out, parser.value(outputOption));
     joinFiles(host);
     progress.clear();
 
-    const std::optional<JoinedText> result = host.result();
-    int status = result && !host.messageShown() ? 0 : 1;
-    if (result) {
-        try {
-            if (parser.isSet(outputOption))
-                writeOutputFile(result->encoded(), parser.value(outputOption));
-            else
-                writeChecked(out, result->encoded(), QStringLiteral("standard output"));
-        } catch (const Failure& failure) {
-            tellFailure(err, failure);
-            status = 1;
-        }
+    int status = host.resultWritten() && !host.messageShown() ? 0 : 1;
+    if (!host.outputError().isEmpty()) {
+        write(err, encodeSystemCodePage(QString(host.outputError() + QLatin1Char('\n'))));
+        status = 1;
     }
     if (report) {
-        report->finish(result.has_value());
+        report->finish(host.resultProduced());
         // A report that cannot be written must not pass for one that was.
         if (!writeReport(*report, parser.value(reportOption), err))
             status = 1;

@@ -20,4 +20,10 @@ private:
     QByteArray m_utf8;
 };
 
+/// A failed write to an output (as opposed to a failed read of an input), so that a caller can tell the two apart.
+class WriteFailure : public Failure {
+public:
+    using Failure::Failure;
+};
+
 } // namespace corvanta

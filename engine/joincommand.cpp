@@ -5,7 +5,9 @@
 #include "mergemode.h"
 #include "steprunner.h"
 #include "textfile.h"
+#include "workingfile.h"
 #include "workingfolder.h"
+#include "xmlwrap.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -52,31 +54,79 @@ public:
 
 private:
     void runAppendMode() {
+        // Closed before the hand-off reads and deletes the file.
+        WorkingFileAppender working(m_workingPath);
+        QString wrapRoot;
         m_steps.step(110, [&] { m_host.setBusyPointer(true); });
         int count = 0;
-        m_steps.step(112, [&] { count = m_host.itemCount(); });
+        m_steps.step(112, [&] {
+            count = m_host.itemCount();
+            wrapRoot = m_host.wrapRootName();
+        });
+        if (!wrapRoot.isEmpty())
+            writeWorkingFile(working, 112, [&] { working.appendBytes(wrapStart(wrapRoot)); });
         for (int i = 1; i <= count; ++i) {
             m_steps.step(114, [&] { m_currentPath = m_host.itemText(i); });
             m_steps.step(116, [&] { m_host.setProgress(double(i) / m_host.itemCount() * 100.0); });
-            QByteArray text; // nothing is appended for an input that could not be read
-            std::optional<TextReading> reading;
-            m_steps.step(118, [&] { text = readTextFileEncoded(m_currentPath, reading); });
-            // Without a working folder there is nothing to write to, and the hand-off says "Join Fail.". After a
-            // failed write the file is known to be incomplete: it is never handed off, so nothing more goes in.
-            qint64 added = 0;
-            if (!m_workingPath.isEmpty() && !m_workingFileIncomplete) {
-                m_workingFileIncomplete = !m_steps.step(120, [&] { appendToFile(m_workingPath, text); });
-                added = m_workingFileIncomplete ? 0 : text.size();
+            if (!canWrite()) {
+                // Nothing more goes in, but the input is still read: a read failure is told all the same.
+                std::optional<TextReading> reading;
+                m_steps.step(118, [&] {
+                    NullSink nothing;
+                    TextFileReader reader(m_currentPath);
+                    reader.writeTo(nothing);
+                    reading = reader.reading();
+                });
+                m_host.joinObserver().appended(i, m_currentPath, 0, reading);
+                continue;
             }
-            m_host.joinObserver().appended(i, m_currentPath, added, reading);
+            // 118 reads the input and 120 appends it, together block by block: a read failure is told as 118, a
+            // write failure as 120. Either way nothing of the input stays in the working file.
+            bool entities = false;
+            const bool read = m_steps.step(118, [&] {
+                if (wrapRoot.isEmpty())
+                    working.appendFile(m_currentPath);
+                else
+                    entities = working.appendWrappedFile(m_currentPath);
+            });
+            const bool written = writeWorkingFile(working, 120, [] {});
+            m_host.joinObserver().appended(i, m_currentPath, written ? working.lastAdded() : 0, working.lastReading());
+            if (read && written && entities)
+                m_steps.step(
+                    118, [&] { m_host.showMessage(droppedEntitiesMessage(m_currentPath), JoinHost::Icon::Warning); });
         }
+        if (!wrapRoot.isEmpty())
+            writeWorkingFile(working, 122, [&] { working.appendBytes(wrapEnd(wrapRoot)); });
         m_steps.step(124, [&] { m_host.setBusyPointer(false); });
         m_steps.step(126, [&] { m_host.setProgress(0); });
+        m_wholeTexts = working.holdsWholeTexts();
+    }
+
+    // Without a working folder there is nothing to write to, and the hand-off says "Join Fail.". After a failed
+    // write the file is known to be incomplete: it is never handed off, so nothing more goes in.
+    bool canWrite() const { return !m_workingPath.isEmpty() && !m_workingFileIncomplete; }
+
+    /// Runs \a write as step \a step when the working file can still take it, and tells its failure.
+    template <typename Write> bool writeWorkingFile(WorkingFileAppender& working, int step, Write&& write) {
+        if (!canWrite())
+            return false;
+        m_workingFileIncomplete = !m_steps.step(step, [&] {
+            write();
+            if (!working.lastWriteError().isEmpty())
+                throw Failure(working.lastWriteError());
+        });
+        return !m_workingFileIncomplete;
+    }
+
+    static QString droppedEntitiesMessage(const QString& path) {
+        return QStringLiteral("The document type declaration of %1 declares entities. Wrapping leaves the "
+                              "declaration out, so references to them in the joined document are undefined.")
+            .arg(path);
     }
 
     void handOff() {
         if (m_steps.test(172, [&] { return !m_workingFileIncomplete && QFileInfo(m_workingPath).isFile(); })) {
-            m_steps.step(176, [&] { m_host.setResultsText(JoinedText::fromFile(m_workingPath)); });
+            m_steps.step(176, [&] { m_host.setResultsText(JoinedText(m_workingPath, m_wholeTexts)); });
             m_steps.step(178, [&] { removeFile(m_workingPath); });
             m_steps.step(180, [&] { m_host.showResults(); });
             m_steps.step(182, [&] { m_host.hideMain(); });
@@ -91,6 +141,7 @@ private:
     std::optional<WorkingFolder> m_folder; // removed, with the working file, when the run ends
     QString m_workingPath;
     bool m_workingFileIncomplete = false;
+    bool m_wholeTexts = false; // the working file holds Append's texts and nothing else
 };
 
 } // namespace

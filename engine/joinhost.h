@@ -22,6 +22,9 @@ public:
     virtual QString itemText(int index) const = 0;
     /// True when "Append files one after another" is selected.
     virtual bool appendSelected() const = 0;
+    /// The name of the root element that wraps appended files into one document (one that isWrapRootName()
+    /// accepts), or an empty text to append them as they are.
+    virtual QString wrapRootName() const = 0;
 
     virtual void setBusyPointer(bool busy) = 0;
     /// Progress in percent; fractional values are passed on unrounded.
@@ -32,7 +35,7 @@ public:
     /// The application error report box; \a text comes from applicationErrorReport().
     virtual void showErrorReport(const QString& text) = 0;
 
-    /// Hand-off: replaces the results text whole.
+    /// Hand-off: replaces the results text whole. \a text can be read only during the call.
     virtual void setResultsText(const JoinedText& text) = 0;
     virtual void showResults() = 0;
     virtual void hideMain() = 0;

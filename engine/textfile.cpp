@@ -8,65 +8,25 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QtEndian>
+#include <cstring>
+#include <utility>
 
 namespace corvanta {
 
 namespace {
 
-const QString kEmptyFileText = QStringLiteral("empty file");
+const QByteArray kEmptyFileText = QByteArrayLiteral("empty file");
 
 QString describe(const QFileDevice& file, const QString& path) {
     return QStringLiteral("%1: %2").arg(path, file.errorString());
 }
 
-// The whole content of an existing path; throws when it cannot be read (a folder, no access, an I/O error). The
-// description is the system's reason alone: the report names the file on a line of its own.
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    const QFileInfo info(path);
-    if (info.isDir())
-        throw Failure(QStringLiteral("Is a directory"));
-    // Checked before opening: a named pipe would block the open for ever, a device like /dev/zero never ends.
-    if (!info.isFile())
-        throw Failure(QStringLiteral("not a regular file"));
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure(file.errorString());
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Failure(file.errorString());
-    return bytes;
+bool isUtf32(FileEncoding encoding) {
+    return encoding == FileEncoding::Utf32LittleEndian || encoding == FileEncoding::Utf32BigEndian;
 }
 
-enum class Wide { None, Utf16LE, Utf16BE, Utf32LE, Utf32BE };
-
-// UTF-32 by its byte-order mark; UTF-16 for any other first byte 0xFF or 0xFE (big-endian only with its mark).
-Wide wideEncoding(QByteArrayView bytes) {
-    if (bytes.startsWith(QByteArrayView("\xFF\xFE\0\0", 4)))
-        return Wide::Utf32LE;
-    if (bytes.startsWith(QByteArrayView("\0\0\xFE\xFF", 4)))
-        return Wide::Utf32BE;
-    if (bytes.startsWith("\xFE\xFF"))
-        return Wide::Utf16BE;
-    if (!bytes.isEmpty() &&
-        (static_cast<unsigned char>(bytes.front()) == 0xFF || static_cast<unsigned char>(bytes.front()) == 0xFE))
-        return Wide::Utf16LE;
-    return Wide::None;
-}
-
-QString decodeUtf16(QByteArrayView bytes, bool bigEndian) {
-    // By default Qt drops the byte-order mark; the text keeps it as U+FEFF.
-    QStringDecoder decoder(bigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
-                           QStringConverter::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (bytes.size() % 2 != 0)
-        text.append(QChar::ReplacementCharacter); // the final odd byte
-    return text;
-}
-
-// By hand: Qt's UTF-32 decoder passes surrogates and values past U+10FFFF on as broken UTF-16.
-QString decodeUtf32(QByteArrayView bytes, bool bigEndian) {
-    QString text;
-    text.reserve(bytes.size() / 4 + 1);
+// By hand: Qt's UTF-32 decoder passes surrogates and values past U+10FFFF on as broken UTF-16. Whole units only.
+void appendUtf32(QString& text, QByteArrayView bytes, bool bigEndian) {
     for (qsizetype i = 0; i + 4 <= bytes.size(); i += 4) {
         const char32_t unit =
             bigEndian ? qFromBigEndian<quint32>(bytes.data() + i) : qFromLittleEndian<quint32>(bytes.data() + i);
@@ -75,24 +35,78 @@ QString decodeUtf32(QByteArrayView bytes, bool bigEndian) {
         else
             text.append(QChar::fromUcs4(unit));
     }
-    if (bytes.size() % 4 != 0)
-        text.append(QChar::ReplacementCharacter); // the final incomplete unit
-    return text;
 }
 
-QString decodeWide(QByteArrayView bytes, Wide encoding) {
-    switch (encoding) {
-    case Wide::Utf16LE:
-    case Wide::Utf16BE:
-        return decodeUtf16(bytes, encoding == Wide::Utf16BE);
-    case Wide::Utf32LE:
-    case Wide::Utf32BE:
-        return decodeUtf32(bytes, encoding == Wide::Utf32BE);
-    case Wide::None:
-        break;
+// Decodes a UTF-16 or UTF-32 text piece by piece. A unit cut by a piece's end waits for the rest of its bytes, and
+// the first half of a surrogate pair for its second half, so that pieces of any size give the text of the whole.
+class WideDecoder {
+public:
+    explicit WideDecoder(FileEncoding encoding)
+        : m_encoding(encoding)
+        // By default Qt drops the byte-order mark; the text keeps it as U+FEFF.
+        , m_utf16(encoding == FileEncoding::Utf16BigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                  QStringConverter::Flag::ConvertInitialBom) {}
+
+    /// Decodes the next piece of bytes into \a text (replacing what it held).
+    void decode(QByteArrayView bytes, QString& text) {
+        text.clear();
+        if (!m_highSurrogate.isNull())
+            text.append(std::exchange(m_highSurrogate, QChar()));
+        if (isUtf32(m_encoding)) {
+            m_pending.append(bytes);
+            const qsizetype whole = m_pending.size() - m_pending.size() % 4;
+            appendUtf32(text, QByteArrayView(m_pending).first(whole), m_encoding == FileEncoding::Utf32BigEndian);
+            m_pending.remove(0, whole);
+        } else {
+            // Qt's decoder keeps an odd byte for the next piece itself.
+            m_oddByte = (m_oddByte + bytes.size()) % 2 != 0;
+            text.append(m_utf16.decode(bytes));
+        }
+        if (!text.isEmpty() && text.back().isHighSurrogate()) {
+            m_highSurrogate = text.back();
+            text.chop(1);
+        }
     }
-    return decodeSystemCodePage(bytes);
-}
+
+    /// What is left when the text ends: a lone first half of a pair, and U+FFFD for an incomplete final unit.
+    QString finish() {
+        QString text;
+        if (!m_highSurrogate.isNull())
+            text.append(std::exchange(m_highSurrogate, QChar()));
+        if (m_oddByte || !m_pending.isEmpty())
+            text.append(QChar::ReplacementCharacter);
+        return text;
+    }
+
+private:
+    FileEncoding m_encoding;
+    QStringDecoder m_utf16;
+    QByteArray m_pending; // the bytes of a UTF-32 unit cut short
+    bool m_oddByte = false;
+    QChar m_highSurrogate;
+};
+
+// Hands the recoded pieces of the reader's buffer on.
+class RecodedToSink final : public RecodedText {
+public:
+    RecodedToSink(ByteSink& sink, const QByteArray& buffer, bool& recoded)
+        : m_sink(sink)
+        , m_buffer(buffer)
+        , m_recoded(recoded) {}
+
+    void keep(qsizetype from, qsizetype to) override {
+        m_sink.write(QByteArrayView(m_buffer.constData() + from, to - from));
+    }
+    void add(QByteArrayView bytes) override {
+        m_recoded = true;
+        m_sink.write(bytes);
+    }
+
+private:
+    ByteSink& m_sink;
+    const QByteArray& m_buffer;
+    bool& m_recoded;
+};
 
 } // namespace
 
@@ -100,26 +114,136 @@ bool fileExists(const QString& path) {
     return !path.isEmpty() && QFileInfo::exists(path);
 }
 
+FileEncoding fileEncodingOf(QByteArrayView head) {
+    if (head.startsWith(QByteArrayView("\xFF\xFE\0\0", 4)))
+        return FileEncoding::Utf32LittleEndian;
+    if (head.startsWith(QByteArrayView("\0\0\xFE\xFF", 4)))
+        return FileEncoding::Utf32BigEndian;
+    if (head.startsWith("\xFE\xFF"))
+        return FileEncoding::Utf16BigEndian;
+    if (!head.isEmpty() &&
+        (static_cast<unsigned char>(head.front()) == 0xFF || static_cast<unsigned char>(head.front()) == 0xFE))
+        return FileEncoding::Utf16LittleEndian;
+    return FileEncoding::SystemCodePage;
+}
+
+TextFileReader::TextFileReader(const QString& path, qint64 blockSize)
+    : m_path(path)
+    , m_file(path)
+    , m_blockSize(std::max<qint64>(blockSize, 1)) {
+    if (path.isEmpty())
+        return;
+    // One look at the file answers all of the questions below, the type first: asked first, the existence would
+    // cost a look of its own, thousands of times in a join of many small files.
+    const QFileInfo info(path);
+    // The descriptions are the system's reason alone: the report names the file on a line of its own.
+    if (info.isDir())
+        throw Failure(QStringLiteral("Is a directory"));
+    if (!info.exists())
+        return;
+    // Checked before opening: a named pipe would block the open for ever, a device like /dev/zero never ends.
+    if (!info.isFile())
+        throw Failure(QStringLiteral("not a regular file"));
+    // Unbuffered: every block goes straight into the buffer below, with no copy in between.
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Failure(m_file.errorString());
+    m_size = info.size();
+    // Room for a block after the few bytes of a character cut short by the previous one.
+    m_buffer = QByteArray(m_blockSize + 4, Qt::Uninitialized);
+    // The encoding is told by the first bytes; a short read must not hide them.
+    while (!m_atEnd && m_filled < 4)
+        fill();
+    m_encoding = fileEncodingOf(QByteArrayView(m_buffer.constData(), m_filled));
+    m_empty = m_filled == 0;
+}
+
+bool TextFileReader::fill() {
+    const qint64 room = std::min<qint64>(m_blockSize, m_buffer.size() - m_filled);
+    const qint64 n = m_file.read(m_buffer.data() + m_filled, room);
+    if (n < 0)
+        fail();
+    m_filled += n;
+    // Qt reads on until it has all it was asked for or meets the end, so a short read has met the end already.
+    m_atEnd = n < room;
+    return n > 0;
+}
+
+void TextFileReader::fail() const {
+    throw Failure(m_file.errorString());
+}
+
+TextReading TextFileReader::reading() const {
+    if (!exists())
+        return TextReading::Missing;
+    if (isEmpty())
+        return TextReading::Empty;
+    switch (m_encoding) {
+    case FileEncoding::Utf16LittleEndian:
+        return TextReading::Utf16LE;
+    case FileEncoding::Utf16BigEndian:
+        return TextReading::Utf16BE;
+    case FileEncoding::Utf32LittleEndian:
+        return TextReading::Utf32LE;
+    case FileEncoding::Utf32BigEndian:
+        return TextReading::Utf32BE;
+    case FileEncoding::SystemCodePage:
+        break;
+    }
+    return m_recoded ? TextReading::Windows1252 : TextReading::Utf8;
+}
+
+void TextFileReader::writeTo(ByteSink& sink) {
+    if (!exists())
+        return;
+    if (isEmpty())
+        return sink.write(kEmptyFileText);
+    if (m_encoding == FileEncoding::SystemCodePage)
+        writeSystemCodePage(sink);
+    else
+        writeDecoded(sink);
+}
+
+void TextFileReader::writeSystemCodePage(ByteSink& sink) {
+    RecodedToSink out(sink, m_buffer, m_recoded);
+    for (;;) {
+        const qsizetype done = recodeSystemCodePageBlock(QByteArrayView(m_buffer.constData(), m_filled), m_atEnd, out);
+        if (m_atEnd)
+            return;
+        // The start of a character that the block cut short waits for the rest.
+        std::memmove(m_buffer.data(), m_buffer.constData() + done, m_filled - done);
+        m_filled -= done;
+        fill();
+    }
+}
+
+void TextFileReader::writeDecoded(ByteSink& sink) {
+    WideDecoder decoder(m_encoding);
+    QString text;
+    for (;;) {
+        decoder.decode(QByteArrayView(m_buffer.constData(), m_filled), text);
+        sink.write(encodeSystemCodePage(text));
+        m_filled = 0;
+        if (m_atEnd || !fill())
+            break;
+    }
+    text = decoder.finish();
+    if (!text.isEmpty())
+        sink.write(encodeSystemCodePage(text));
+}
+
 QString decodeFileText(const QByteArray& bytes) {
-    return decodeWide(bytes, wideEncoding(bytes));
-}
-
-QByteArray encodeFileText(const QByteArray& bytes) {
-    const Wide encoding = wideEncoding(bytes);
-    return encoding == Wide::None ? recodeSystemCodePage(bytes) : encodeSystemCodePage(decodeWide(bytes, encoding));
-}
-
-QByteArray readTextFileBytes(const QString& path) {
-    if (!fileExists(path))
-        return {};
-    QByteArray bytes = readAll(path);
-    if (bytes.isEmpty())
-        return kEmptyFileText.toLatin1();
-    return bytes;
+    const FileEncoding encoding = fileEncodingOf(bytes);
+    if (encoding == FileEncoding::SystemCodePage)
+        return decodeSystemCodePage(bytes);
+    WideDecoder decoder(encoding);
+    QString text;
+    decoder.decode(bytes, text);
+    return text + decoder.finish();
 }
 
 QString readTextFile(const QString& path) {
-    return decodeFileText(readTextFileBytes(path));
+    // The encoded text is UTF-8 through and through, so decoding it again gives the file's characters.
+    return decodeSystemCodePage(readTextFileEncoded(path));
 }
 
 QByteArray readTextFileEncoded(const QString& path) {
@@ -128,64 +252,14 @@ QByteArray readTextFileEncoded(const QString& path) {
 }
 
 QByteArray readTextFileEncoded(const QString& path, std::optional<TextReading>& reading) {
-    if (!fileExists(path)) {
-        reading = TextReading::Missing;
-        return {};
-    }
-    const QByteArray bytes = readAll(path);
-    if (bytes.isEmpty()) {
-        reading = TextReading::Empty;
-        return kEmptyFileText.toLatin1();
-    }
-    QByteArray encoded = encodeFileText(bytes);
-    switch (wideEncoding(bytes)) {
-    case Wide::Utf16LE:
-        reading = TextReading::Utf16LE;
-        break;
-    case Wide::Utf16BE:
-        reading = TextReading::Utf16BE;
-        break;
-    case Wide::Utf32LE:
-        reading = TextReading::Utf32LE;
-        break;
-    case Wide::Utf32BE:
-        reading = TextReading::Utf32BE;
-        break;
-    case Wide::None:
-        // Valid sequences come out as they went in and every other byte grows to two or three bytes, so the
-        // sizes tell without a second pass over the text.
-        reading = encoded.size() == bytes.size() ? TextReading::Utf8 : TextReading::Windows1252;
-        break;
-    }
-    return encoded;
+    TextFileReader reader(path);
+    QByteArray text;
+    text.reserve(reader.size());
+    ByteArraySink sink(text);
+    reader.writeTo(sink);
+    reading = reader.reading();
+    return text;
 }
-
-namespace {
-
-struct AppendOutcome {
-    QFileDevice::FileError error = QFileDevice::NoError;
-    QString reason;
-};
-
-AppendOutcome appendChecked(const QString& path, const QByteArray& bytes) {
-    if (path.isEmpty())
-        return {QFileDevice::OpenError, QStringLiteral("No file name given")};
-    QFile file(path);
-    const auto failed = [&](QFileDevice::FileError fallback) {
-        const QFileDevice::FileError error = file.error() != QFileDevice::NoError ? file.error() : fallback;
-        return AppendOutcome{error, file.errorString()};
-    };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return failed(QFileDevice::OpenError);
-    if (!writeWhole(file, bytes))
-        return failed(QFileDevice::WriteError);
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return failed(QFileDevice::WriteError);
-    return {};
-}
-
-} // namespace
 
 bool writeWhole(QFileDevice& file, QByteArrayView bytes) {
     while (!bytes.isEmpty()) {
@@ -195,16 +269,6 @@ bool writeWhole(QFileDevice& file, QByteArrayView bytes) {
         bytes = bytes.sliced(written);
     }
     return true;
-}
-
-int appendBytes(const QString& path, const QByteArray& bytes) {
-    return appendChecked(path, bytes).error;
-}
-
-void appendToFile(const QString& path, const QByteArray& bytes) {
-    const AppendOutcome outcome = appendChecked(path, bytes);
-    if (outcome.error != QFileDevice::NoError)
-        throw Failure(QStringLiteral("%1: %2").arg(path, outcome.reason));
 }
 
 void removeFile(const QString& path) {
@@ -217,18 +281,21 @@ void writeTextFile(const QString& text, const QString& path) {
 }
 
 void writeFileAtomically(const QByteArray& bytes, const QString& path) {
+    writeFileAtomically(path, [&](ByteSink& sink) { sink.write(bytes); });
+}
+
+void writeFileAtomically(const QString& path, const std::function<void(ByteSink&)>& produce) {
     QSaveFile file(path);
     // Writing through the existing file would lose it on failure; the rename keeps the old one until the end.
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw Failure(describe(file, path));
-    if (!writeWhole(file, bytes)) {
-        const QString reason = describe(file, path);
-        file.cancelWriting();
-        throw Failure(reason);
-    }
+        throw WriteFailure(describe(file, path));
+    FileSink sink(file, path);
+    // A failure leaves the new file unfinished: QSaveFile removes it when it goes.
+    produce(sink);
+    // QSaveFile syncs the new file to disk before it takes the target's place.
     if (!file.commit())
-        throw Failure(describe(file, path));
+        throw WriteFailure(describe(file, path));
 }
 
 } // namespace corvanta

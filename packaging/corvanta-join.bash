@@ -4,9 +4,11 @@ _corvanta_join() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         [[ ${COMP_WORDS[i]} == -- ]] && options=
     done
-    # The word after -o or --report is a file name even when it begins with a dash.
+    # The word after -o or --report is a file name even when it begins with a dash; the one after --wrap is a name
+    # of the user's own.
+    [[ $prev == --wrap ]] && return
     if [[ $options && $prev != -o && $prev != --report && $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '--merge --append -o --report --check --json --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '--merge --append --wrap -o --report --check --json --help --version' -- "$cur")
         return
     fi
     # As file names: bash then quotes them and ends folder names with a slash.

@@ -43,6 +43,11 @@ public:
         carry([&] { append = m_target.appendSelected(); });
         return append;
     }
+    QString wrapRootName() const override {
+        QString name;
+        carry([&] { name = m_target.wrapRootName(); });
+        return name;
+    }
     void setBusyPointer(bool busy) override {
         carry([&] { m_target.setBusyPointer(busy); });
     }

@@ -34,6 +34,10 @@ bool MainJoinHost::appendSelected() const {
     return m_appendButton.isChecked();
 }
 
+QString MainJoinHost::wrapRootName() const {
+    return m_window.wrapRootName();
+}
+
 void MainJoinHost::setBusyPointer(bool busy) {
     if (!busy && m_busyHolds == 0)
         return;

@@ -23,6 +23,7 @@ public:
     int itemCount() const override;
     QString itemText(int index) const override;
     bool appendSelected() const override;
+    QString wrapRootName() const override;
     void setBusyPointer(bool busy) override;
     void setProgress(double percent) override;
     void showMessage(const QString& text, Icon icon) override;

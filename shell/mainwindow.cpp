@@ -13,14 +13,19 @@
 #include "shelldrop.h"
 #include "tabcontrol.h"
 #include "windowkit.h"
+#include "xmlwrap.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QBoxLayout>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -84,6 +89,12 @@ void placeOption(QRadioButton* button, const QGroupBox* frame, double left, doub
                         qMax(twipsToPixels(height), button->fontMetrics().height()));
 }
 
+QString invalidRootNameMessage(const QString& name) {
+    return QStringLiteral("\"%1\" cannot name the root element that wraps the appended files. Use an XML name "
+                          "without a colon: letters, digits, '_', '-' and '.', beginning with a letter or '_'.")
+        .arg(name);
+}
+
 const QString helpHint =
     QStringLiteral("To use this software, XML files must be in error-free format. The best way to check for this is to "
                    "open the XML file you are working with in Internet Explorer.\r\rWould you like to see an example "
@@ -144,6 +155,9 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     connect(m_tabControl, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
     connect(m_appendButton, &QRadioButton::clicked, this, &MainWindow::onAppendChosen);
     connect(m_mergeButton, &QRadioButton::clicked, this, &MainWindow::onMergeChosen);
+    connect(m_appendButton, &QRadioButton::toggled, this, &MainWindow::updateWrapControls);
+    connect(m_wrapCheckBox, &QCheckBox::clicked, this, &MainWindow::onWrapToggled);
+    connect(m_wrapRootEdit, &QLineEdit::textEdited, this, &MainWindow::onWrapRootEdited);
     connect(m_fileList, &FileListView::pointerMoved, this, &MainWindow::resetPointer);
 }
 
@@ -161,6 +175,12 @@ FileListView& MainWindow::fileList() const {
 
 bool MainWindow::isJoining() const {
     return m_join->isRunning();
+}
+
+QString MainWindow::wrapRootName() const {
+    if (!m_appendButton->isChecked() || !m_wrapCheckBox->isChecked())
+        return {};
+    return m_wrapRootEdit->text().trimmed();
 }
 
 void MainWindow::buildControls() {
@@ -205,6 +225,7 @@ void MainWindow::buildControls() {
     m_appendButton->setObjectName(QStringLiteral("Option1"));
     m_appendButton->setFont(controlFont());
     placeOption(m_appendButton, m_optionsFrame, 240, 650, 4455, 225);
+    buildWrapControls(optionsPage);
 
     m_progressBar = new QProgressBar(central);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
@@ -214,6 +235,35 @@ void MainWindow::buildControls() {
     m_progressBar->setGeometry(QRect(twipsPoint(120, 5760), QSize(twipsToPixels(6360), twipsToPixels(405))));
 
     m_addFilesDialog = new AddFilesDialog(this);
+}
+
+void MainWindow::buildWrapControls(QWidget* optionsPage) {
+    // Below the frame of the join modes, whose size stays as designed; laid out by Qt, as they are new.
+    auto* wrapOptions = new QWidget(optionsPage);
+    wrapOptions->setObjectName(QStringLiteral("wrapOptions"));
+    m_wrapCheckBox = new QCheckBox(QStringLiteral("Wrap appended files in one root element"), wrapOptions);
+    m_wrapCheckBox->setObjectName(QStringLiteral("wrapCheckBox"));
+    m_wrapCheckBox->setFont(controlFont());
+    m_wrapRootLabel = new QLabel(QStringLiteral("&Root element:"), wrapOptions);
+    m_wrapRootLabel->setObjectName(QStringLiteral("wrapRootLabel"));
+    m_wrapRootLabel->setFont(controlFont());
+    m_wrapRootEdit = new QLineEdit(wrapOptions);
+    m_wrapRootEdit->setObjectName(QStringLiteral("wrapRootEdit"));
+    m_wrapRootEdit->setFont(controlFont());
+    m_wrapRootEdit->setFixedWidth(twipsToPixels(2400));
+    m_wrapRootLabel->setBuddy(m_wrapRootEdit);
+
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addSpacing(twipsToPixels(300)); // under the check box's text
+    nameRow->addWidget(m_wrapRootLabel);
+    nameRow->addWidget(m_wrapRootEdit);
+    nameRow->addStretch();
+    auto* column = new QVBoxLayout(wrapOptions);
+    column->setContentsMargins(twipsToPixels(240), 0, 0, 0); // in line with the option buttons
+    column->addWidget(m_wrapCheckBox);
+    column->addLayout(nameRow);
+    wrapOptions->resize(qMax(twipsToPixels(6360), wrapOptions->sizeHint().width()), wrapOptions->sizeHint().height());
+    m_tabControl->placeInside(wrapOptions, twipsPoint(240, 480 + 1050 + 120));
 }
 
 void MainWindow::buildMenus() {
@@ -361,6 +411,12 @@ void MainWindow::removeSelectedItems() {
 }
 
 void MainWindow::startJoining() {
+    // A name that cannot stand as an element name would make a result that no XML tool opens.
+    const bool wrap = m_appendButton->isChecked() && m_wrapCheckBox->isChecked();
+    if (wrap && !isWrapRootName(wrapRootName())) {
+        showProgramMessage(this, invalidRootNameMessage(wrapRootName()), QMessageBox::Warning);
+        return;
+    }
     if (m_join->isRunning())
         return;
     m_fileList->clearItemStatuses();
@@ -452,6 +508,17 @@ void MainWindow::applySkin() {
 void MainWindow::restoreJoinMode() {
     m_appendButton->setChecked(m_settings.read(settings::AppendMode));
     m_mergeButton->setChecked(m_settings.read(settings::MergeMode));
+    m_wrapCheckBox->setChecked(m_settings.read(settings::WrapAppended));
+    m_wrapRootEdit->setText(m_settings.read(settings::WrapRootName));
+    updateWrapControls();
+}
+
+void MainWindow::updateWrapControls() {
+    // Wrapping belongs to Append; its name only matters while it is on.
+    const bool append = m_appendButton->isChecked();
+    m_wrapCheckBox->setEnabled(append);
+    m_wrapRootLabel->setEnabled(append && m_wrapCheckBox->isChecked());
+    m_wrapRootEdit->setEnabled(append && m_wrapCheckBox->isChecked());
 }
 
 void MainWindow::restoreTab() {
@@ -524,6 +591,15 @@ void MainWindow::onAppendChosen() {
 void MainWindow::onMergeChosen() {
     m_settings.write(settings::MergeMode, true);
     m_settings.write(settings::AppendMode, false);
+}
+
+void MainWindow::onWrapToggled(bool wrap) {
+    m_settings.write(settings::WrapAppended, wrap);
+    updateWrapControls();
+}
+
+void MainWindow::onWrapRootEdited(const QString& name) {
+    m_settings.write(settings::WrapRootName, name);
 }
 
 void MainWindow::onTabChanged(int index) {

@@ -11,9 +11,12 @@
 #include <memory>
 
 class QAction;
+class QCheckBox;
 class QDragMoveEvent;
 class QDropEvent;
 class QGroupBox;
+class QLabel;
+class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QRadioButton;
@@ -64,6 +67,9 @@ public:
 
     /// The file list, for commands that fill it.
     FileListView& fileList() const;
+    /// The name of the root element that wraps appended files when Append is chosen and wrapping is on; empty
+    /// otherwise.
+    QString wrapRootName() const;
 
     /// True while a join or check started here runs; the windows then take no input and this one runs no command.
     bool isJoining() const;
@@ -101,6 +107,7 @@ protected:
 
 private:
     void buildControls();
+    void buildWrapControls(QWidget* optionsPage);
     void buildMenus();
     void buildToolBar();
     QAction* addCommand(QMenu* menu, const char* objectName, const QString& text, int id);
@@ -110,11 +117,14 @@ private:
     void applySkin();
     void restoreJoinMode();
     void restoreTab();
+    void updateWrapControls();
 
     void layOutControls();
     void endProgram();
     void onAppendChosen();
     void onMergeChosen();
+    void onWrapToggled(bool wrap);
+    void onWrapRootEdited(const QString& name);
     void onTabChanged(int index);
     void onFileDragOver(QDragMoveEvent* event);
     void onFileDrop(QDropEvent* event);
@@ -130,11 +140,14 @@ private:
     MainWindowOptions m_options;
     SettingsStore m_settings;
     BusyPointer m_busyPointer{*this};
-    TabControl* m_tabControl = nullptr;         // TabControl1
-    FileListView* m_fileList = nullptr;         // ListView1
-    QGroupBox* m_optionsFrame = nullptr;        // Frame1
-    QRadioButton* m_mergeButton = nullptr;      // Option2
-    QRadioButton* m_appendButton = nullptr;     // Option1
+    TabControl* m_tabControl = nullptr;     // TabControl1
+    FileListView* m_fileList = nullptr;     // ListView1
+    QGroupBox* m_optionsFrame = nullptr;    // Frame1
+    QRadioButton* m_mergeButton = nullptr;  // Option2
+    QRadioButton* m_appendButton = nullptr; // Option1
+    QCheckBox* m_wrapCheckBox = nullptr;
+    QLabel* m_wrapRootLabel = nullptr;
+    QLineEdit* m_wrapRootEdit = nullptr;
     QProgressBar* m_progressBar = nullptr;      // ProgressBar1
     AddFilesDialog* m_addFilesDialog = nullptr; // CommonDialog1
     std::unique_ptr<MainJoinHost> m_joinHost;

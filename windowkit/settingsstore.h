@@ -19,6 +19,10 @@ namespace settings {
 inline constexpr SettingKey<bool> AppendMode{"Option1", false};
 /// "1" when the join mode is Merge; a new user starts in Merge.
 inline constexpr SettingKey<bool> MergeMode{"Option2", true};
+/// "1" when Append wraps the appended files in one root element; a new user starts without.
+inline constexpr SettingKey<bool> WrapAppended{"WrapAppended", false};
+/// The name of the root element that wraps appended files.
+inline constexpr SettingKey<const char*> WrapRootName{"WrapRootName", "files"};
 /// Index of the main window's selected tab: 0 "Files", 1 "Options".
 inline constexpr SettingKey<int> SelectedTab{"TabControl1", 0};
 /// The main window's last normal geometry in twips; written at exit, never read back.

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
 #include <memory>
 #include <optional>
 #include <sys/resource.h>
@@ -104,7 +106,8 @@ private slots:
     void helpPrintsUsage() {
         const Run run = join({"--help"});
         QCOMPARE(run.status, 0);
-        QVERIFY(run.out.startsWith("Usage: corvanta-join [--append | --merge] [-o FILE] [--report FILE] PATH...\n"
+        QVERIFY(run.out.startsWith("Usage: corvanta-join [--append [--wrap NAME] | --merge] [-o FILE] [--report FILE] "
+                                   "PATH...\n"
                                    "       corvanta-join --check [--json] PATH...\n"));
         QVERIFY(run.err.isEmpty());
     }
@@ -132,6 +135,13 @@ private slots:
         QTest::newRow("--check with -o") << QStringList{"--check", "-o", "out.xml", "a.xml"};
         QTest::newRow("--check with --report") << QStringList{"--check", "--report", "r.json", "a.xml"};
         QTest::newRow("--check without path") << QStringList{"--check", "--json"};
+        QTest::newRow("--wrap with --merge") << QStringList{"--merge", "--wrap", "r", "a.xml"};
+        QTest::newRow("--wrap without a mode") << QStringList{"--wrap", "r", "a.xml"};
+        QTest::newRow("--wrap without name") << QStringList{"--append", "a.xml", "--wrap"};
+        QTest::newRow("--wrap twice") << QStringList{"--append", "--wrap", "a", "--wrap", "b", "a.xml"};
+        QTest::newRow("root name with a colon") << QStringList{"--append", "--wrap", "x:r", "a.xml"};
+        QTest::newRow("root name beginning with a digit") << QStringList{"--append", "--wrap", "1r", "a.xml"};
+        QTest::newRow("empty root name") << QStringList{"--append", "--wrap", "", "a.xml"};
     }
 
     void usageErrors() {
@@ -239,6 +249,132 @@ private slots:
         QCOMPARE(lines[1], QByteArray("in Quorvel5/20/2014.Form1.Start at line 164"));
         QCOMPARE(lines[5], QByteArray("This step failed for 5999 more nodes under the same top-level node."));
         QCOMPARE(run.out, QByteArray("<r>\n  <!--c-->\n</r>\n"));
+    }
+
+    void appendStreamsLargeInputsByteForByte() {
+        const QByteArray utf8 = QByteArray("<a>caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80</a>\n").repeated(30000);
+        const QByteArray wide = QByteArray("\xff\xfe") + QByteArray("<\0\x3d\xd8\x00\xde\xe9\0>\0", 10).repeated(50000);
+        writeFile(path("a.xml"), utf8);
+        writeFile(path("b.xml"), wide);
+        writeFile(path("c.xml"), "caf\xe9");
+        const QByteArray expected =
+            utf8 + "\xef\xbb\xbf" + QByteArray("<\xf0\x9f\x98\x80\xc3\xa9>").repeated(50000) + "caf\xc3\xa9";
+
+        Run run = join({"--append", "a.xml", "b.xml", "c.xml"});
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out == expected);
+
+        // Into one of the inputs, which is read whole before it is replaced.
+        run = join({"--append", "-o", "a.xml", "a.xml", "b.xml", "c.xml"});
+        QCOMPARE(run.status, 0);
+        QVERIFY(readFile(path("a.xml")) == expected);
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.xml", "b.xml", "c.xml"}));
+    }
+
+    void replacedOutputFileKeepsItsPermissions() {
+        writeFile(path("a.xml"), "A");
+        writeFile(path("out.xml"), "old");
+        const auto ownerOnly =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+        QVERIFY(QFile::setPermissions(path("out.xml"), ownerOnly));
+        const Run run = join({"--append", "-o", "out.xml", "a.xml"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(readFile(path("out.xml")), QByteArray("A"));
+        QCOMPARE(QFile::permissions(path("out.xml")), ownerOnly);
+    }
+
+    void standardOutputOpenedForAppendingKeepsWhatWasThere() {
+        writeFile(path("a.xml"), QByteArray("<a/>\n").repeated(100000));
+        writeFile(path("log.txt"), "before\n");
+        const Run run = join({"--append", "a.xml"}, {}, path("log.txt"), {}, 0, QIODevice::Append);
+        QCOMPARE(run.status, 0);
+        QVERIFY(readFile(path("log.txt")) == "before\n" + QByteArray("<a/>\n").repeated(100000));
+    }
+
+    // Standard output appended to one of the inputs: every input is read whole into the working file before the
+    // result goes out, so the join neither reads its own output nor runs on for ever.
+    void standardOutputAppendedToAnInputEnds() {
+        const QByteArray a = QByteArray("<a>\xc3\xa9</a>\n").repeated(40000);
+        writeFile(path("a.xml"), a);
+        writeFile(path("b.xml"), "<b/>");
+        const Run run = join({"--append", "a.xml", "b.xml"}, {}, path("a.xml"), {}, 0, QIODevice::Append);
+        QCOMPARE(run.status, 0);
+        QVERIFY(readFile(path("a.xml")) == a + a + "<b/>");
+    }
+
+    // -o's file on a disk too small for the result: the system's reason, the old file kept and nothing left beside
+    // it. A working file on the same disk is renamed instead of copied, so the result then needs no second room.
+    void outputOnAFullDiskKeepsTheTarget_data() {
+        QTest::addColumn<QStringList>("mode");
+        QTest::addColumn<bool>("workingFileThere");
+        QTest::addColumn<int>("kilobytes");
+        QTest::newRow("append, copied") << QStringList{"--append"} << false << 100;
+        QTest::newRow("wrapped append, copied") << QStringList{"--append", "--wrap", "all"} << false << 100;
+        QTest::newRow("merge, copied") << QStringList{"--merge"} << false << 100;
+        QTest::newRow("append, renamed") << QStringList{"--append"} << true << 40;
+    }
+
+    void outputOnAFullDiskKeepsTheTarget() {
+        QFETCH(QStringList, mode);
+        QFETCH(bool, workingFileThere);
+        QFETCH(int, kilobytes);
+        const SmallFileSystem small(64);
+        if (!small.isMounted())
+            QSKIP(qPrintable(small.whyNot()));
+        QByteArray text = "<r><a>";
+        while (text.size() < qsizetype{kilobytes} * 1024)
+            text += "<item>some text to fill the disk</item>";
+        writeFile(path("a.xml"), text + "</a></r>");
+        const QString target = small.filePath("out.xml");
+        writeFile(target, "keep me");
+        const QList<QPair<QString, QString>> environment{{"TEMP", workingFileThere ? small.path() : path("work")}};
+        QVERIFY(QDir().mkpath(path("work")));
+
+        const Run run = join(mode + QStringList{"-o", target, "a.xml"}, environment);
+
+        QCOMPARE(QDir(small.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+                 QStringList{"out.xml"});
+        if (workingFileThere) {
+            QCOMPARE(run.status, 0);
+            QCOMPARE(readFile(target), text + "</a></r>");
+            return;
+        }
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, QFile::encodeName(target) + ": No space left on device\n");
+        QCOMPARE(readFile(target), QByteArray("keep me"));
+    }
+
+    void wrapOfTheSamplesIsOneDocumentWithTheirRootsInOrder() {
+        const QString samples = QCoreApplication::applicationDirPath() + "/Samples";
+        const QStringList names = QDir(samples).entryList(QDir::Files, QDir::Name);
+        QVERIFY(names.size() >= 2);
+        QStringList arguments{"--append", "--wrap", "files", "-o", "out.xml"};
+        QStringList roots{"files"};
+        for (const QString& name : names) {
+            arguments << samples + '/' + name;
+            roots << rootNames(readFile(samples + '/' + name)).first();
+        }
+        Run run = join(arguments);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.err, QByteArray());
+        const QByteArray wrapped = readFile(path("out.xml"));
+        QVERIFY(wrapped.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<files>\n"));
+        QCOMPARE(rootNames(wrapped), roots);
+
+        arguments.remove(3, 2); // the same to standard output
+        run = join(arguments);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, wrapped);
+    }
+
+    void wrapTellsOfDroppedEntitiesAndStillWrites() {
+        writeFile(path("a.xml"), "<!DOCTYPE a [<!ENTITY e \"x\">]>\n<a>&e;</a>");
+        const Run run = join({"--append", "--wrap", "all", "-o", "out.xml", "a.xml"});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, QByteArray("The document type declaration of a.xml declares entities. Wrapping leaves the "
+                                     "declaration out, so references to them in the joined document are undefined.\n"));
+        QCOMPARE(readFile(path("out.xml")),
+                 QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<all>\n<a>&e;</a>\n</all>\n"));
     }
 
     void progressShowsOnATerminalOnly_data() {
@@ -476,6 +612,7 @@ private slots:
     void signalsRemoveTheWorkingFolder() {
         QFETCH(int, signal);
         writeFile(path("a.xml"), "<a/>");
+        writeFile(path("out.xml"), "keep me");
         QVERIFY(::mkfifo(QFile::encodeName(path("pipe.xml")).constData(), 0600) == 0); // refused with a report
         const QTemporaryDir workTemp;
         int errors[2];
@@ -492,7 +629,8 @@ private slots:
             ::setenv("TEMP", QFile::encodeName(workTemp.path()).constData(), 1);
             if (::chdir(QFile::encodeName(m_temp->path()).constData()) == 0) {
                 const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + "/corvanta-join");
-                ::execl(program.constData(), program.constData(), "--append", "a.xml", "pipe.xml", nullptr);
+                ::execl(program.constData(), program.constData(), "--append", "-o", "out.xml", "a.xml", "pipe.xml",
+                        nullptr);
             }
             ::_exit(127);
         }
@@ -511,6 +649,9 @@ private slots:
         QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
         QCOMPARE(QDir(workTemp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList());
+        // A stopped run leaves -o's file as it was, and nothing beside it.
+        QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.xml", "out.xml"}));
     }
 
     void checkTellsEveryInputThenSums_data() {
@@ -630,9 +771,27 @@ private:
         return inputs;
     }
 
-    // With fileSizeLimit, no file that corvanta-join writes may grow past that many bytes.
+    /// The root's name, then the names of its element children, of a document libxml2 parses; nothing when it
+    /// does not parse.
+    static QStringList rootNames(const QByteArray& xml) {
+        std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> doc(
+            xmlReadMemory(xml.constData(), int(xml.size()), nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR),
+            xmlFreeDoc);
+        const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+        if (!root)
+            return {};
+        QStringList names{QString::fromUtf8(reinterpret_cast<const char*>(root->name))};
+        for (const xmlNode* child = root->children; child; child = child->next)
+            if (child->type == XML_ELEMENT_NODE)
+                names << QString::fromUtf8(reinterpret_cast<const char*>(child->name));
+        return names;
+    }
+
+    /// Runs corvanta-join. With \a fileSizeLimit, no file that it writes may grow past that many bytes; \a outputMode
+    /// says how \a standardOutput is opened (truncated or appended to).
     Run join(const QStringList& arguments, const QList<QPair<QString, QString>>& environment = {},
-             const QString& standardOutput = {}, const QString& errorFile = {}, qint64 fileSizeLimit = 0) const {
+             const QString& standardOutput = {}, const QString& errorFile = {}, qint64 fileSizeLimit = 0,
+             QIODevice::OpenMode outputMode = QIODevice::Truncate) const {
         QProcess process;
         if (fileSizeLimit > 0)
             process.setChildProcessModifier([fileSizeLimit] {
@@ -641,7 +800,7 @@ private:
                 setrlimit(RLIMIT_FSIZE, &limit);
             });
         if (!standardOutput.isEmpty())
-            process.setStandardOutputFile(standardOutput);
+            process.setStandardOutputFile(standardOutput, outputMode);
         if (!errorFile.isEmpty())
             process.setStandardErrorFile(errorFile);
         process.setWorkingDirectory(m_temp->path());

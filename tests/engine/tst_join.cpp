@@ -4,6 +4,7 @@
 #include "smallfilesystem.h"
 #include "steprunner.h"
 #include "testfiles.h"
+#include "textfile.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -32,6 +33,7 @@ public:
     int itemCount() const override { return m_record.itemCount(); }
     QString itemText(int index) const override { return m_record.itemText(index); }
     bool appendSelected() const override { return m_record.appendSelected(); }
+    QString wrapRootName() const override { return m_record.wrapRootName(); }
     void setBusyPointer(bool busy) override {
         watch([&] { m_record.setBusyPointer(busy); });
     }
@@ -139,6 +141,19 @@ private slots:
         joinFiles(host);
         QCOMPARE(host.messages(), QStringList());
         QCOMPARE(host.resultsText, QStringLiteral("\ufeff<r>\u00e9\U0001F600\ufeff</r>"));
+    }
+
+    void appendStreamsInputsLargerThanABlock() {
+        // Each input spans several blocks, with characters across the block boundaries.
+        const QString utf8 = path("utf8.xml"), wide = path("wide.xml"), legacy = path("legacy.xml");
+        writeFile(utf8, QByteArray("<a>caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80</a>\n").repeated(30000));
+        writeFile(wide, QByteArray("\xff\xfe") + QByteArray("<\0\x3d\xd8\x00\xde\xe9\0>\0", 10).repeated(50000));
+        writeFile(legacy, QByteArray("caf\xe9 \x80 ").repeated(60000));
+        RecordingHost host({utf8, wide, legacy}, true);
+        joinFiles(host);
+        QCOMPARE(host.messages(), QStringList());
+        QVERIFY(host.resultsText ==
+                decodeFileText(readFile(utf8)) + decodeFileText(readFile(wide)) + decodeFileText(readFile(legacy)));
     }
 
     void appendOfUnreadableInputReportsItAndGoesOn() {

@@ -1,14 +1,19 @@
 #include "codepage.h"
 #include "failure.h"
+#include "joinedtext.h"
 #include "smallfilesystem.h"
 #include "testfiles.h"
 #include "textfile.h"
+#include "workingfile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <memory>
+#include <utility>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
@@ -140,7 +145,7 @@ private slots:
 
         QCOMPARE(failureOf([&] { readTextFile(path); }), QStringLiteral("not a regular file"));
         QCOMPARE(failureOf([&] { readTextFileEncoded(path); }), QStringLiteral("not a regular file"));
-        QCOMPARE(failureOf([&] { readTextFileBytes(path); }), QStringLiteral("not a regular file"));
+        QCOMPARE(failureOf([&] { TextFileReader reader(path); }), QStringLiteral("not a regular file"));
 #else
         QSKIP("named pipes and devices are a Unix matter");
 #endif
@@ -162,20 +167,30 @@ private slots:
 
     void appendCreatesAndAppends() {
         const QString path = m_temp->filePath("out.txt");
-        QCOMPARE(appendBytes(path, encodeSystemCodePage(QStringLiteral("one\u00e9"))), 0);
-        QCOMPARE(appendBytes(path, encodeSystemCodePage(QStringLiteral("two"))), 0);
+        {
+            WorkingFileAppender working(path);
+            working.appendBytes(encodeSystemCodePage(QStringLiteral("one\u00e9")));
+            working.appendBytes(encodeSystemCodePage(QStringLiteral("two")));
+            QVERIFY(working.lastWriteError().isEmpty());
+        }
         QCOMPARE(readFile(path), QByteArray("one\xc3\xa9two"));
+        WorkingFileAppender(path).appendBytes("three"); // a later run appends to what is there
+        QCOMPARE(readFile(path), QByteArray("one\xc3\xa9twothree"));
 
-        QCOMPARE(readTextFile(path), QStringLiteral("one\u00e9two"));
+        QCOMPARE(readTextFile(path), QStringLiteral("one\u00e9twothree"));
         writeTextFile(QStringLiteral("x"), path);
         QCOMPARE(readFile(path), QByteArray("x"));
     }
 
     void appendInMissingFolderFailsAndCreatesNothing() {
         const QString path = m_temp->filePath("no/such/folder/out.txt");
-        QVERIFY(appendBytes(path, "x") != 0);
+        WorkingFileAppender working(path);
+        working.appendBytes("x");
+        QVERIFY(!working.lastWriteError().isEmpty());
         QVERIFY(!QFile::exists(path));
-        QVERIFY(appendBytes(QString(), "x") != 0);
+        WorkingFileAppender nowhere{QString()};
+        nowhere.appendBytes("x");
+        QVERIFY(!nowhere.lastWriteError().isEmpty());
     }
 
     void removeFileIsQuiet() {
@@ -222,10 +237,14 @@ private slots:
         const QString path = small.filePath("out.txt");
         const QByteArray block(40 * qsizetype(1024), 'x');
 
-        appendToFile(path, block);
-        QCOMPARE(failureOf([&] { appendToFile(path, block); }), path + ": No space left on device");
-        QVERIFY(appendBytes(path, block) != 0);
-        QCOMPARE(readFile(path).left(block.size()), block); // what was there stays
+        WorkingFileAppender working(path);
+        working.appendBytes(block);
+        QVERIFY(working.lastWriteError().isEmpty());
+        working.appendBytes(block);
+        QCOMPARE(working.lastWriteError(), path + ": No space left on device");
+        working.appendBytes(block);
+        QVERIFY(!working.lastWriteError().isEmpty());
+        QCOMPARE(readFile(path), block); // what was there stays, and nothing of the failed appends
     }
 
     void writeTextFileOnAFullDiskKeepsTheTargetAndLeavesNothing() {
@@ -268,6 +287,245 @@ private slots:
         QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"save.xml"});
     }
 
+    // Characters cut by a block's end, at every block size: the reader gives what a whole reading gives.
+    void streamingMatchesWholeReadingAtEveryBlockSize_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::newRow("utf-8 of every length") << QByteArray("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z")
+                                               << QByteArray("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z");
+        QTest::newRow("cut sequence then ascii") << QByteArray("\xe2\x82"
+                                                               "A")
+                                                 << QByteArray("\xc3\xa2\xe2\x80\x9a"
+                                                               "A");
+        QTest::newRow("invalid bytes among valid")
+            << QByteArray("caf\xe9 \xc3\xa9\x80\xed\xa0\x80")
+            << QByteArray("caf\xc3\xa9 \xc3\xa9\xe2\x82\xac\xc3\xad\xc2\xa0\xe2\x82\xac");
+        QTest::newRow("cut at the very end")
+            << QByteArray("ab\xf0\x9f\x98") << QByteArray("ab\xc3\xb0\xc5\xb8\xcb\x9c");
+        QTest::newRow("utf-8 bom") << QByteArray("\xef\xbb\xbf<r/>") << QByteArray("\xef\xbb\xbf<r/>");
+        QTest::newRow("utf-16le surrogate pair")
+            << QByteArray("\xff\xfe\x3d\xd8\x00\xde<\0", 8) << QByteArray("\xef\xbb\xbf\xf0\x9f\x98\x80<");
+        QTest::newRow("utf-16be surrogate pair")
+            << QByteArray("\xfe\xff\xd8\x3d\xde\x00\0>", 8) << QByteArray("\xef\xbb\xbf\xf0\x9f\x98\x80>");
+        QTest::newRow("utf-16 lone high surrogate and odd byte")
+            << QByteArray("\xff\xfe\x3d\xd8\x41", 5) << QByteArray("\xef\xbb\xbf\xef\xbf\xbd\xef\xbf\xbd");
+        QTest::newRow("utf-32le unit and pair")
+            << QByteArray("\xff\xfe\0\0\x00\xf6\x01\0<\0\0\0", 12) << QByteArray("\xef\xbb\xbf\xf0\x9f\x98\x80<");
+        QTest::newRow("utf-32be surrogate and incomplete last unit")
+            << QByteArray("\0\0\xfe\xff\0\0\xd8\0\0\0", 10) << QByteArray("\xef\xbb\xbf\xef\xbf\xbd\xef\xbf\xbd");
+        QTest::newRow("empty") << QByteArray() << QByteArray("empty file");
+    }
+
+    void streamingMatchesWholeReadingAtEveryBlockSize() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, encoded);
+        const QString path = m_temp->filePath("in.xml");
+        writeFile(path, bytes);
+        if (!bytes.isEmpty())
+            QCOMPARE(encodeSystemCodePage(decodeFileText(bytes)), encoded); // the whole reading agrees
+        for (const qint64 blockSize : {1, 2, 3, 4, 5, 7, 8, 256 * 1024})
+            QVERIFY2(streamed(path, blockSize) == encoded, qPrintable(QStringLiteral("block size %1").arg(blockSize)));
+    }
+
+    // At the block size the joins use: a character that straddles the end of the first block comes out whole, and
+    // an invalid byte just before or after it is read as Windows-1252 all the same.
+    void charactersAcrossTheRealBlockEndComeOutWhole_data() {
+        QTest::addColumn<QByteArray>("head"); // the start of the file, encoding included
+        QTest::addColumn<QByteArray>("straddling");
+        QTest::addColumn<QByteArray>("expected"); // what the straddling bytes become
+        QTest::addColumn<int>("unit");            // bytes per code unit of the filler
+        QTest::newRow("utf-8 four-byte sequence")
+            << QByteArray() << QByteArray("\xf0\x9f\x98\x80") << QByteArray("\xf0\x9f\x98\x80") << 1;
+        QTest::newRow("invalid byte, then a cut sequence")
+            << QByteArray() << QByteArray("\xe9\xe2\x82\xac") << QByteArray("\xc3\xa9\xe2\x82\xac") << 1;
+        QTest::newRow("cut sequence that turns out invalid")
+            << QByteArray() << QByteArray("\xe2\x82z") << QByteArray("\xc3\xa2\xe2\x80\x9az") << 1;
+        QTest::newRow("utf-16 surrogate pair")
+            << QByteArray("\xff\xfe") << QByteArray("\x3d\xd8\x00\xde", 4) << QByteArray("\xf0\x9f\x98\x80") << 2;
+        QTest::newRow("utf-16 lone high surrogate")
+            << QByteArray("\xff\xfe") << QByteArray("\x3d\xd8z\0", 4) << QByteArray("\xef\xbf\xbdz") << 2;
+    }
+
+    void charactersAcrossTheRealBlockEndComeOutWhole() {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, straddling);
+        QFETCH(QByteArray, expected);
+        QFETCH(int, unit);
+        const auto filler = [&](qsizetype bytes) { // 'a' in the file's own encoding
+            QByteArray one(unit, '\0');
+            one[0] = 'a';
+            return one.repeated(bytes / unit);
+        };
+        const QByteArray bom = head.isEmpty() ? QByteArray() : QByteArray("\xef\xbb\xbf");
+        int cuts = 0;
+        for (qsizetype before = 1; before < straddling.size(); ++before) {
+            // The first block ends after `before` bytes of the straddling ones.
+            const qsizetype lead = kStreamBlockSize - head.size() - before;
+            if (lead % unit != 0)
+                continue; // a wide text's blocks end between its units
+            ++cuts;
+            const QByteArray bytes = head + filler(lead) + straddling + filler(qsizetype{4} * unit);
+            const QString path = m_temp->filePath("edge.xml");
+            writeFile(path, bytes);
+            const QByteArray text = readTextFileEncoded(path);
+            const QByteArray want = bom + QByteArray(lead / unit, 'a') + expected + QByteArray(4, 'a');
+            QVERIFY2(text == want, qPrintable(QStringLiteral("%1 byte(s) in the first block").arg(before)));
+        }
+        QVERIFY(cuts > 0);
+    }
+
+    void streamingIsBlockSizeInvariantOnRandomText() {
+        static const QList<QByteArray> pieces = {
+            "a",    "<r>",      "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\x80",
+            "\xe9", "\xc0\xaf", "\xe2\x82", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff",
+            "\xfe", "\0",       "\x3d\xd8", "\x00\xde"};
+        QRandomGenerator random(20240); // fixed: a failure can be replayed
+        const QString path = m_temp->filePath("random.xml");
+        for (int round = 0; round < 400; ++round) {
+            QByteArray bytes;
+            for (int n = random.bounded(0, 60); n > 0; --n)
+                bytes += pieces[random.bounded(pieces.size())];
+            writeFile(path, bytes);
+            const QByteArray whole = bytes.isEmpty() ? "empty file" : encodeSystemCodePage(decodeFileText(bytes));
+            const qint64 blockSize = random.bounded(1, 40);
+            QVERIFY2(streamed(path, blockSize) == whole, qPrintable(QStringLiteral("round %1, block size %2, input %3")
+                                                                        .arg(round)
+                                                                        .arg(blockSize)
+                                                                        .arg(QString::fromLatin1(bytes.toHex(' ')))));
+        }
+    }
+
+    void vectorisedUtf8CheckAgreesWithQt() {
+        // Every byte pair where one 32-byte step meets the next, then random bytes of every length.
+        QByteArray text(40, 'x');
+        for (int first = 0; first < 256; ++first) {
+            for (int second = 0; second < 256; ++second) {
+                text[31] = char(first);
+                text[32] = char(second);
+                for (const qsizetype length : {32, 33, 34, 40}) {
+                    const QByteArrayView view(text.constData(), length);
+                    if (isValidUtf8(view) != view.isValidUtf8())
+                        QFAIL(qPrintable(
+                            QStringLiteral("%1 %2, length %3").arg(first, 2, 16).arg(second, 2, 16).arg(length)));
+                }
+            }
+        }
+        QRandomGenerator random(7);
+        static const QList<QByteArray> pieces = {
+            "abc",          "\xc3\xa9",     "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xf4\x8f\xbf\xbf",
+            "\xee\x80\x80", "\xed\x9f\xbf", "\xe0\xa0\x80", "\xf0\x90\x80\x80"};
+        for (int round = 0; round < 20000; ++round) {
+            QByteArray bytes;
+            for (int n = random.bounded(0, 30); n > 0; --n)
+                bytes += pieces[random.bounded(pieces.size())];
+            if (random.bounded(2) && !bytes.isEmpty())
+                bytes[random.bounded(bytes.size())] = char(random.bounded(256)); // one damaged byte, often invalid
+            if (isValidUtf8(bytes) != QByteArrayView(bytes).isValidUtf8())
+                QFAIL(qPrintable(QString::fromLatin1(bytes.toHex(' '))));
+        }
+    }
+
+    void readerFollowsAFileThatGrowsOrShrinks_data() {
+        QTest::addColumn<qint64>("newSize"); // -1: grows
+        QTest::addColumn<qint64>("expectedSize");
+        // The reader has taken the first block of 64 bytes when the file changes.
+        QTest::newRow("grows") << qint64(-1) << qint64(450);
+        QTest::newRow("shrinks ahead of the reader") << qint64(100) << qint64(100);
+        QTest::newRow("shrinks behind the reader") << qint64(10) << qint64(64);
+    }
+
+    void readerFollowsAFileThatGrowsOrShrinks() {
+        QFETCH(qint64, newSize);
+        QFETCH(qint64, expectedSize);
+        const QString path = m_temp->filePath("changing.xml");
+        QByteArray content;
+        for (int i = 0; content.size() < 200; ++i)
+            content += QByteArray::number(i) + ' ';
+        content.truncate(200);
+        writeFile(path, content);
+        const QByteArray tail(250, 'b');
+
+        QByteArray got;
+        ChangingSink sink(got, [&] {
+            if (newSize < 0) {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::Append) && file.write(tail) == tail.size());
+            } else {
+                QVERIFY(QFile::resize(path, newSize));
+            }
+        });
+        TextFileReader(path, 64).writeTo(sink);
+
+        QCOMPARE(got, (content + tail).left(expectedSize));
+    }
+
+    void saveAsCopiesAndKeepsTheTargetWhenTheDiskIsFull() {
+        const QString working = m_temp->filePath("work/temp.xml");
+        const QString target = m_temp->filePath("out/result.xml");
+        const QByteArray text = QByteArray("caf\xc3\xa9 ").repeated(60000); // 360 KB, several blocks
+        writeFile(working, text);
+        writeFile(target, "old");
+        QVERIFY(
+            QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+
+        {
+            const FileSizeLimit full(qint64{64} * 1024); // every write past 64 KB fails, as on a full disk
+            QVERIFY_THROWS_EXCEPTION(WriteFailure, JoinedText(working).saveAs(target));
+        }
+        QCOMPARE(readFile(target), QByteArray("old"));
+        QCOMPARE(QDir(m_temp->filePath("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"result.xml"});
+
+        JoinedText(working).saveAs(target);
+        QCOMPARE(readFile(target), text);
+        QVERIFY(QFile::exists(working)); // copied, not moved: the bytes were checked on the way
+        QCOMPARE(QFile::permissions(target), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                                 QFileDevice::WriteUser | QFileDevice::ReadGroup);
+    }
+
+    void saveAsMovesAWorkingFileThatHoldsTheTextAsItIs() {
+        const QString working = m_temp->filePath("work/temp.xml");
+        const QString target = m_temp->filePath("out/result.xml");
+        const QByteArray text = QByteArray("<r>\xe2\x82\xac</r>\n").repeated(30000);
+        writeFile(working, text);
+        writeFile(target, "old");
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        {
+            // Nothing is written, so a full disk does not matter: the working file becomes the target.
+            const FileSizeLimit full(qint64{64} * 1024);
+            JoinedText(working, true).saveAs(target);
+        }
+        QCOMPARE(readFile(target), text);
+        QVERIFY(!QFile::exists(working));
+        QCOMPARE(QFile::permissions(target) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+                 QFileDevice::Permissions());
+
+        // An empty working file stands for "empty file": that text is written, the file stays.
+        writeFile(working, "");
+        JoinedText(working, true).saveAs(target);
+        QCOMPARE(readFile(target), QByteArray("empty file"));
+        QVERIFY(QFile::exists(working));
+    }
+
+    void appendLeavesNothingOfAnInputWhoseWriteFails() {
+        const QString path = m_temp->filePath("temp.xml");
+        writeFile(m_temp->filePath("small.xml"), "<small/>");
+        writeFile(m_temp->filePath("large.xml"), QByteArray(qsizetype{100} * 1024, 'x'));
+        writeFile(m_temp->filePath("wide.xml"), QByteArray("\xff\xfe<\0w\0/\0>\0", 10));
+        WorkingFileAppender working(path, 4096);
+        {
+            const FileSizeLimit full(qint64{64} * 1024);
+            working.appendFile(m_temp->filePath("small.xml"));
+            QVERIFY(working.lastWriteError().isEmpty());
+            working.appendFile(m_temp->filePath("large.xml"));
+            QVERIFY(!working.lastWriteError().isEmpty());
+            working.appendFile(m_temp->filePath("wide.xml"));
+            QVERIFY(working.lastWriteError().isEmpty());
+        }
+        QCOMPARE(readFile(path), QByteArray("<small/>\xef\xbb\xbf<w/>"));
+        QVERIFY(working.holdsWholeTexts());
+    }
+
 private:
     // The description of the Failure that \a action throws; "no failure" when it throws none.
     template <typename Action> static QString failureOf(Action&& action) {
@@ -277,6 +535,31 @@ private:
             return failure.description();
         }
         return QStringLiteral("no failure");
+    }
+
+    /// Collects what it is given and changes the file being read when the first piece arrives, as another program
+    /// writing to it might.
+    class ChangingSink final : public ByteSink {
+    public:
+        ChangingSink(QByteArray& got, std::function<void()> change)
+            : m_got(got)
+            , m_change(std::move(change)) {}
+        void write(QByteArrayView bytes) override {
+            m_got.append(bytes);
+            if (m_change)
+                std::exchange(m_change, nullptr)();
+        }
+
+    private:
+        QByteArray& m_got;
+        std::function<void()> m_change;
+    };
+
+    static QByteArray streamed(const QString& path, qint64 blockSize) {
+        QByteArray text;
+        ByteArraySink sink(text);
+        TextFileReader(path, blockSize).writeTo(sink);
+        return text;
     }
 
     std::unique_ptr<QTemporaryDir> m_temp; // fresh for every test

@@ -168,6 +168,8 @@ private slots:
         QTest::newRow("a named input") << QStringList{"corvanta-join", "a"} << QStringList{"a b.xml"};
         QTest::newRow("the output file, even with a dash")
             << QStringList{"corvanta-join", "-o", "-"} << QStringList{"-dash.xml"};
+        QTest::newRow("the root name after --wrap is the user's own")
+            << QStringList{"corvanta-join", "--append", "--wrap", ""} << QStringList{};
         QTest::newRow("names after --") << QStringList{"corvanta-join", "--", "-"} << QStringList{"-dash.xml"};
         QTest::newRow("nothing that matches") << QStringList{"corvanta-join", "--x"} << QStringList{};
     }

@@ -59,6 +59,7 @@ public:
     int itemCount() const override { return int(m_paths.size()); }
     QString itemText(int index) const override { return m_paths.at(index - 1); }
     bool appendSelected() const override { return true; }
+    QString wrapRootName() const override { return {}; }
     void setBusyPointer(bool) override {}
     void setProgress(double) override {}
     void showMessage(const QString& text, Icon) override { messages << text; }

@@ -9,13 +9,16 @@
 #include "testfiles.h"
 #include "windowdriver.h"
 #include "workingfolder.h"
+#include "xmldocument.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -422,7 +425,74 @@ private slots:
     }
 #endif
 
+    void wrappedAppendOfTheSamplesMatchesTheCommandLine() {
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::No); // the samples' folder is not opened
+        chooseMenuItem(m_window.get(), "m12", "m14");
+        QVERIFY(answerer.allAnswered());
+        const QStringList samples = m_window->fileList().itemTexts();
+        QVERIFY(samples.size() >= 2);
+        chooseMode(true);
+        QTest::mouseClick(m_window->findChild<QCheckBox*>(u"wrapCheckBox"_qs), Qt::LeftButton);
+
+        clickStartJoiningAndWait(m_window.get());
+
+        ResultsWindow* results = resultsWindow();
+        QVERIFY(results && results->isVisible());
+        const QByteArray shown = results->resultsText().toUtf8();
+        QProcess join;
+        join.start(QCoreApplication::applicationDirPath() + u"/corvanta-join"_qs,
+                   QStringList{u"--append"_qs, u"--wrap"_qs, u"files"_qs} + samples);
+        QVERIFY(join.waitForFinished(60000));
+        QCOMPARE(join.exitCode(), 0);
+        QCOMPARE(shown, join.readAllStandardOutput());
+        // One document whose root holds the samples' roots in list order.
+        const XmlDocument doc(xmlReadMemory(shown.constData(), int(shown.size()), nullptr, nullptr, XML_PARSE_NONET));
+        const xmlNode* root = rootElement(doc.get());
+        QVERIFY(root);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(root->name)), QByteArray("files"));
+        int roots = 0;
+        for (const xmlNode* child = root->children; child; child = child->next) {
+            if (child->type != XML_ELEMENT_NODE)
+                continue;
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(child->name)), QByteArray("teashop"));
+            const XmlString updated(xmlGetProp(child, xmlChars("updated")));
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(updated.get())), sampleUpdated(samples.value(roots++)));
+        }
+        QCOMPARE(roots, samples.size());
+    }
+
+    void rootNameThatIsNoXmlNameIsToldAndNothingJoined() {
+        fillList({"<a/>"});
+        chooseMode(true);
+        QTest::mouseClick(m_window->findChild<QCheckBox*>(u"wrapCheckBox"_qs), Qt::LeftButton);
+        auto* name = m_window->findChild<QLineEdit*>(u"wrapRootEdit"_qs);
+        name->setFocus();
+        name->selectAll();
+        QTest::keyClicks(name, u"my files"_qs);
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolButton(m_window.get(), "startJoiningButton");
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.seen().size(), 1);
+        QCOMPARE(answerer.seen().first().icon, QMessageBox::Warning);
+        QCOMPARE(answerer.seen().first().text,
+                 u"\"my files\" cannot name the root element that wraps the appended files. Use an XML name without "
+                 "a colon: letters, digits, '_', '-' and '.', beginning with a letter or '_'."_qs);
+        QVERIFY(resultsWindows().isEmpty());
+        QVERIFY(m_window->isVisible());
+    }
+
 private:
+    // The "updated" attribute of a sample's root: it tells the samples apart.
+    static QByteArray sampleUpdated(const QString& path) {
+        const QByteArray text = readFile(path);
+        const qsizetype at = text.indexOf("updated=\"") + 9;
+        return text.mid(at, text.indexOf('"', at) - at);
+    }
+
     // A readable input, then a named pipe: the join writes its working file and then stops on a report.
     void fillListWithAnInputThatIsReported() {
         fillList({"<a/>"});

@@ -12,6 +12,7 @@
 #include "windowkit.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -446,6 +447,46 @@ private slots:
         QCOMPARE(tabs()->currentIndex(), 0);
     }
 
+    void wrapControlsFollowAppendAndAreRemembered() {
+        // A first run: off, with the default name, and unusable while Merge is chosen.
+        QVERIFY(!wrapCheckBox()->isChecked());
+        QCOMPARE(wrapRootEdit()->text(), QStringLiteral("files"));
+        QVERIFY(!wrapCheckBox()->isEnabled());
+        QVERIFY(!wrapRootEdit()->isEnabled());
+        clickTab(m_window.get(), 1);
+        QVERIFY(wrapCheckBox()->isVisible());
+        QVERIFY(wrapCheckBox()->mapTo(tabs(), QPoint()).y() > frame()->mapTo(tabs(), QPoint(0, frame()->height())).y());
+
+        QTest::mouseClick(appendButton(), Qt::LeftButton);
+        QVERIFY(wrapCheckBox()->isEnabled());
+        QVERIFY(!wrapRootEdit()->isEnabled()); // the name matters only while wrapping is on
+        QTest::mouseClick(wrapCheckBox(), Qt::LeftButton);
+        QVERIFY(wrapCheckBox()->isChecked());
+        QVERIFY(wrapRootEdit()->isEnabled());
+        QCOMPARE(stored("WrapAppended"), QStringLiteral("1"));
+
+        wrapRootEdit()->setFocus();
+        wrapRootEdit()->selectAll();
+        QTest::keyClicks(wrapRootEdit(), QStringLiteral("catalogue"));
+        QCOMPARE(stored("WrapRootName"), QStringLiteral("catalogue"));
+
+        QTest::mouseClick(mergeButton(), Qt::LeftButton);
+        QVERIFY(!wrapCheckBox()->isEnabled());
+        QVERIFY(!wrapRootEdit()->isEnabled());
+        QVERIFY(wrapCheckBox()->isChecked()); // kept for the next Append
+
+        reopenWindow();
+        QVERIFY(wrapCheckBox()->isChecked());
+        QCOMPARE(wrapRootEdit()->text(), QStringLiteral("catalogue"));
+        QVERIFY(!wrapCheckBox()->isEnabled());
+        clickTab(m_window.get(), 1);
+        QTest::mouseClick(appendButton(), Qt::LeftButton);
+        QVERIFY(wrapRootEdit()->isEnabled());
+        QTest::mouseClick(wrapCheckBox(), Qt::LeftButton);
+        QCOMPARE(stored("WrapAppended"), QStringLiteral("0"));
+        QVERIFY(!wrapRootEdit()->isEnabled());
+    }
+
     void bothModesStoredOffLeaveNeitherSelected() {
         store("Option1", "0");
         store("Option2", "0");
@@ -695,6 +736,8 @@ private:
     QGroupBox* frame() const { return m_window->findChild<QGroupBox*>(QStringLiteral("Frame1")); }
     QRadioButton* appendButton() const { return optionButton(m_window.get(), "Option1"); }
     QRadioButton* mergeButton() const { return optionButton(m_window.get(), "Option2"); }
+    QCheckBox* wrapCheckBox() const { return m_window->findChild<QCheckBox*>(QStringLiteral("wrapCheckBox")); }
+    QLineEdit* wrapRootEdit() const { return m_window->findChild<QLineEdit*>(QStringLiteral("wrapRootEdit")); }
     QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
 
     QString path(const QString& name) const { return m_files->filePath(name); }

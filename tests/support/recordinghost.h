@@ -16,6 +16,7 @@ public:
     int itemCount() const override { return int(items.size()); }
     QString itemText(int index) const override { return items.at(index - 1); }
     bool appendSelected() const override { return append; }
+    QString wrapRootName() const override { return wrapRoot; }
     void setBusyPointer(bool busy) override;
     void setProgress(double percent) override;
     void showMessage(const QString& text, Icon icon) override;
@@ -36,6 +37,7 @@ public:
     bool append;
     /// Told what the join does, when set.
     corvanta::JoinObserver* observer = nullptr;
+    QString wrapRoot;
 
     QStringList events; // "busy", "idle", "progress 25", "message ...", "results", "hide", ...
     std::vector<double> progress;
