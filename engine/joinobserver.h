@@ -24,11 +24,9 @@ public:
     /// Merge: a second-level node of base name \a name under top-level node \a position (0-based) of the input
     /// being merged moved into the base document.
     virtual void nodeAdded(qsizetype /*position*/, std::string_view /*name*/) {}
-    /// Merge: such a node stayed out because the base document already had one of that base name there.
+    /// Merge: such a node stayed out because the base document already had one of that base name there; also
+    /// told, in its place in document order, for an element that was never built for that reason.
     virtual void nodeSkipped(qsizetype /*position*/, std::string_view /*name*/) {}
-    /// Merge: true when this observer counts the nodes that stay out. Merge then parses every second-level node,
-    /// where it would otherwise leave out, unparsed, those whose name is already in the base document.
-    virtual bool countsSkippedNodes() const { return false; }
     /// Merge: the run stopped at item \a index, which was not merged.
     virtual void mergeStopped(int /*index*/, const QString& /*path*/) {}
     /// Append: item \a index added \a bytes to the result; \a reading is empty when the file could not be read.

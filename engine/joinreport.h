@@ -71,7 +71,6 @@ public:
     void mergeInput(int index, const QString& path) override;
     void nodeAdded(qsizetype position, std::string_view name) override;
     void nodeSkipped(qsizetype position, std::string_view name) override;
-    bool countsSkippedNodes() const override { return true; }
     void mergeStopped(int index, const QString& path) override;
     void appended(int index, const QString& path, qint64 bytes, std::optional<TextReading> reading) override;
 

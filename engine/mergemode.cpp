@@ -195,7 +195,7 @@ public:
         , m_steps(steps)
         , m_observer(host.joinObserver()) {}
 
-    MergeOutcome run(const QString& workingPath, int parseAhead) {
+    MergeOutcome run(const QString& workingPath, int parseAhead, MergeParsing parsing) {
         // The hourglass and the progress bar as in Append mode, under the numbers of the steps they go with.
         m_steps.step(128, [&] { m_host.setBusyPointer(true); });
         int count = 0;
@@ -211,7 +211,7 @@ public:
                 pathFailures[size_t(i - 1)] = std::current_exception();
             }
         }
-        m_inputs.emplace(paths, parseAhead, m_observer.countsSkippedNodes() ? nullptr : &m_names);
+        m_inputs.emplace(paths, parseAhead, parsing == MergeParsing::LeaveOutKnownNames ? &m_names : nullptr);
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             PreparedInput input = m_inputs->takeNext();
@@ -238,7 +238,7 @@ public:
                     m_base->gatherNames();
             } else if (sameStructure(shape)) {
                 m_observer.mergeInput(i, path);
-                mergeIntoBase(current.doc.get(), input.textSize, path);
+                mergeIntoBase(current, input.textSize, path);
             } else {
                 m_observer.mergeStopped(i, path);
                 return stopOnDifference();
@@ -283,15 +283,25 @@ private:
         return MergeOutcome::Stopped;
     }
 
-    void mergeIntoBase(xmlDoc* current, qsizetype textSize, const QString& path) {
+    void mergeIntoBase(const ParsedXml& current, qsizetype textSize, const QString& path) {
         if (!m_base)
             return;
-        m_base->takeNodesFrom(current, textSize);
+        m_base->takeNodesFrom(current.doc.get(), textSize);
+        // The elements the parser left out stayed behind as surely as those found below; each is told where it
+        // stood among the named nodes, so that the observer hears them all in document order.
+        auto leftOut = current.leftOut.begin();
+        const auto tellLeftOut = [&](qsizetype j, qsizetype namedBefore) {
+            for (; leftOut != current.leftOut.end() &&
+                   (leftOut->topIndex < j || (leftOut->topIndex == j && leftOut->namedBefore <= namedBefore));
+                 ++leftOut)
+                m_observer.nodeSkipped(leftOut->topIndex, leftOut->name);
+        };
         qsizetype j = 0;
-        for (xmlNode* top = rootElement(current)->children; top; top = top->next, ++j) {
+        for (xmlNode* top = rootElement(current.doc.get())->children; top; top = top->next, ++j) {
             // Only an element has child nodes; an entity reference's children are its declaration.
             if (top->type != XML_ELEMENT_NODE)
                 continue;
+            qsizetype named = 0;
             // A step that fails for one node often fails for all its siblings (a first document whose top-level
             // node cannot hold children): one report per step and top-level node, saying how often.
             FailureTally failures;
@@ -300,6 +310,8 @@ private:
             for (xmlNode* candidate = top->children; candidate; candidate = next) {
                 next = candidate->next;
                 const std::string_view name = baseName(candidate);
+                if (!name.empty())
+                    tellLeftOut(j, named++);
                 // A failing lookup counts as "not there": the node is appended.
                 const bool stays =
                     name.empty() || !m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); });
@@ -315,8 +327,10 @@ private:
                 if (m_steps.step(164, &failures, [&] { m_base->append(j, candidate); }))
                     m_observer.nodeAdded(j, baseName(candidate)); // as it lives now, in the base document
             }
+            tellLeftOut(j, named);
             m_steps.report(failures);
         }
+        tellLeftOut(j, 0);
         for (const QString& entity : m_base->unresolvedEntities())
             m_steps.step(164, [&] {
                 m_host.showMessage(QStringLiteral("%1 refers to the external entity \"%2\", which the first document "
@@ -346,8 +360,9 @@ void returnFreedMemory() {
 
 } // namespace
 
-MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead) {
-    const MergeOutcome outcome = MergeRun(host, steps).run(workingPath, parseAhead);
+MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead,
+                          MergeParsing parsing) {
+    const MergeOutcome outcome = MergeRun(host, steps).run(workingPath, parseAhead, parsing);
     returnFreedMemory();
     return outcome;
 }

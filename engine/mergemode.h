@@ -17,12 +17,22 @@ enum class MergeOutcome {
     NotSaved,
 };
 
+/// How Merge parses the inputs after the first.
+enum class MergeParsing {
+    /// Second-level elements whose base name the first document already holds at the same place are never built;
+    /// the observer still hears of each as a node left out, in its place.
+    LeaveOutKnownNames,
+    /// Every node is built, at the cost of time and memory; the result and everything told are the same.
+    BuildEveryNode,
+};
+
 /// Merge mode: parses every listed input, checks each against the one before it and moves
 /// second-level nodes of later inputs into the first document, which is saved to \a workingPath.
 /// The next inputs are read and parsed on another thread, at most \a parseAhead inputs ahead of the one being
 /// merged (fewer when their text is large, see InputPrefetcher); 0 does everything on the calling thread.
 /// Messages and reports come in the same order either way. Holds the host's busy pointer and moves its progress
 /// before each input is taken, as Append mode does.
-MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 8);
+MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 8,
+                          MergeParsing parsing = MergeParsing::LeaveOutKnownNames);
 
 } // namespace corvanta

@@ -43,6 +43,9 @@ struct ParseRun {
     qsizetype topIndex = -1;                                        // its place among the root's children
     xmlNode* counted = nullptr;                                     // the root's last child counted so far
     std::vector<std::pair<const xmlNode*, qsizetype>> skippedUnder; // top-level elements that lost children
+    const xmlNode* namedCounted = nullptr;                          // top's last child counted so far
+    qsizetype named = 0;                                            // top's children with a base name up to it
+    std::vector<LeftOutElement> leftOut;
     // The namespace declarations in scope, innermost last per prefix ("" for the default namespace); kept only
     // in a document without a document type (see startElement()).
     bool ownScopes = false;
@@ -196,6 +199,17 @@ qsizetype countRootChildren(ParseRun& run, const xmlNode* root) {
     return run.topIndex;
 }
 
+// How many children of the top-level element being parsed have a base name. Merge tells a left-out element
+// among the nodes it sees by this count, which neither the blank text put back nor the blank text dropped changes.
+qsizetype countNamedChildren(ParseRun& run, const xmlNode* top) {
+    for (const xmlNode* child = run.namedCounted ? run.namedCounted->next : top->children; child; child = child->next) {
+        run.namedCounted = child;
+        if (!baseName(child).empty())
+            ++run.named;
+    }
+    return run.named;
+}
+
 std::string_view prefixKey(const xmlChar* prefix) {
     return prefix ? std::string_view(reinterpret_cast<const char*>(prefix)) : std::string_view();
 }
@@ -291,6 +305,9 @@ void startElement(void* userData, const xmlChar* localName, const xmlChar* prefi
             run->skipDepth = 1;
             if (run->skippedUnder.empty() || run->skippedUnder.back().first != parent)
                 run->skippedUnder.emplace_back(parent, run->topIndex);
+            // The local name comes from the document's dictionary, which the document keeps.
+            run->leftOut.push_back({run->topIndex, countNamedChildren(*run, parent),
+                                    std::string_view(reinterpret_cast<const char*>(localName))});
             return;
         }
     }
@@ -307,6 +324,8 @@ void startElement(void* userData, const xmlChar* localName, const xmlChar* prefi
         run->ownScopes = !typed;
     } else if (run->skippable && parent->parent && parent->parent->type == XML_DOCUMENT_NODE) {
         run->top = element;
+        run->namedCounted = nullptr;
+        run->named = 0;
         countRootChildren(*run, parent);
     }
     if (run->ownScopes)
@@ -493,7 +512,9 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
         parsed.error = run.firstError;
         if (!run.haveError)
             parsed.error.reason = QStringLiteral("The document could not be parsed.");
+        return parsed;
     }
+    parsed.leftOut = std::move(run.leftOut);
     return parsed;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <stop_token>
 #include <string_view>
+#include <vector>
 
 namespace corvanta {
 
@@ -16,6 +17,16 @@ struct XmlParseError {
     int column = 0;
 };
 
+/// A second-level element that the parser left out because SkippableNames named it.
+struct LeftOutElement {
+    /// Its top-level node's place among the root's children, counting every kind of node.
+    qsizetype topIndex = 0;
+    /// How many of the siblings built before it have a base name (see baseName()).
+    qsizetype namedBefore = 0;
+    /// Its local name; it lives in the document's dictionary, as long as the document.
+    std::string_view name;
+};
+
 /// One input loaded as Merge loads it.
 struct ParsedXml {
     /// Null when the text did not parse; the document then has no root.
@@ -24,6 +35,8 @@ struct ParsedXml {
     bool hasDeclaration = false;
     /// Set when doc is null.
     XmlParseError error;
+    /// The elements left out of doc, in document order; empty when doc is null.
+    std::vector<LeftOutElement> leftOut;
 };
 
 /// Second-level element names that a merge would leave behind; the parser of a later input need not build them.
@@ -47,7 +60,7 @@ public:
 /// thousand names, so one dictionary shared by all inputs would make a merge of many distinct names quadratic.
 /// Once \a stop is requested, a parse in progress ends at its next block of text as if the text ended there.
 /// Second-level elements that \a skippable names are left out of a document without a document type: the result
-/// then holds every other node as it would, and the same messages.
+/// then holds every other node as it would, and the same messages, and lists in leftOut what it left out.
 ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop = {},
                    const SkippableNames* skippable = nullptr);
 

@@ -1,6 +1,8 @@
 #include "joincommand.h"
 #include "joinreport.h"
+#include "mergemode.h"
 #include "recordinghost.h"
+#include "steprunner.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -314,6 +316,68 @@ private slots:
         QCOMPARE(report.contribution(report.inputs()[8]), QStringLiteral("7 bytes added, read as UTF-32 big-endian"));
     }
 
+    void mergeReportIsTheSameWhenElementsAreNeverBuilt_data() {
+        QTest::addColumn<QByteArrayList>("texts");
+        const QByteArray base = "<r><a><x/></a><b><z/></b></r>";
+        QTest::newRow("names repeated within one input")
+            << QByteArrayList{base, "<r><a><y/><y/><x/><?y d?><y/></a><b><w/>text<!--c--><w/><z/><w/></b></r>"};
+        QTest::newRow("names an earlier later input added")
+            << QByteArrayList{base, "<r><a><y/></a><b><w/></b></r>", "<r><a><y/><v/><x/><y/></a><b><z/><w/></b></r>",
+                              "<r><a><v/><y/><u/></a><b><w/><w/></b></r>"};
+        QTest::newRow("prefixes and default namespaces")
+            << QByteArrayList{"<r xmlns:p=\"urn:p\"><a><p:x/></a><b/></r>",
+                              "<r xmlns:q=\"urn:q\"><a><x xmlns=\"urn:d\"/><q:y/></a><b><q:x/></b></r>",
+                              "<r><a><y><x/></y><x/></a><b><x/></b></r>"};
+        QTest::newRow("documents with a document type")
+            << QByteArrayList{base,
+                              "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY e \"<y/>\">]>"
+                              "<r><a><x/>&e;<y/><x/></a><b><z/><y/></b></r>",
+                              "<r><a><y/><x/></a><b><y/><z/></b></r>",
+                              "<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT a ANY><!ELEMENT b ANY><!ELEMENT x EMPTY>"
+                              "<!ELEMENT y EMPTY>]><r><a><x/><y/></a><b><y/></b></r>"};
+        QTest::newRow("top-level nodes that move when the root closes")
+            << QByteArrayList{"<r> <a><x/></a> <b><x/></b>t</r>", "<r> <a><x/><y/></a> <b><x/><z/><x/></b>t</r>",
+                              "<r> <a><y/></a> <b><z/><x/></b>t</r>"};
+        QTest::newRow("mixed content and preserved space")
+            << QByteArrayList{"<r><a>one <x/> two</a><b xml:space=\"preserve\"> <z/> </b></r>",
+                              "<r><a>three <x/> <y/> <x/> four</a><b xml:space=\"preserve\"> <z/> <y/> </b></r>"};
+        QTest::newRow("an input that fails after one that merged")
+            << QByteArrayList{base, "<r><a><x/><y/></a><b><z/></b></r>", "<r><a><x/><y/></a><b><z/>", base};
+        QTest::newRow("an input of another structure")
+            << QByteArrayList{base, "<r><a><x/><y/></a><b><z/></b></r>", "<r><a><x/></a></r>", base};
+        // Seeded random inputs, many of them sharing names.
+        for (quint32 seed = 1; seed <= 6; ++seed) {
+            QRandomGenerator random(seed);
+            QByteArrayList texts;
+            for (int i = random.bounded(3, 8); i > 0; --i)
+                texts << randomDocument(random, 3);
+            QTest::addRow("random, seed %u", seed) << texts;
+        }
+    }
+
+    // Whether an element that stays behind is built or left out by the parser, whether an input is parsed before
+    // or after the one ahead of it added its names: the same report to the byte, the same result and messages.
+    void mergeReportIsTheSameWhenElementsAreNeverBuilt() {
+        QFETCH(QByteArrayList, texts);
+        QStringList paths;
+        for (const QByteArray& text : texts) {
+            paths << path(QStringLiteral("in%1.xml").arg(paths.size() + 1));
+            writeFile(paths.last(), text);
+        }
+
+        const MergeRecord everyNode = merge(paths, 0, MergeParsing::BuildEveryNode);
+        int skipped = 0;
+        for (const QJsonValue& merged : QJsonDocument::fromJson(everyNode.report)["inputs"].toArray())
+            skipped += merged["skipped"].toInt();
+        QVERIFY(skipped > 0);
+        for (int ahead : {0, 1, 2, 8}) {
+            const MergeRecord leftOut = merge(paths, ahead, MergeParsing::LeaveOutKnownNames);
+            QCOMPARE(leftOut.report, everyNode.report);
+            QCOMPARE(leftOut.events, everyNode.events);
+            QVERIFY2(leftOut.output == everyNode.output, qPrintable(QStringLiteral("look-ahead %1").arg(ahead)));
+        }
+    }
+
     // Listening changes nothing the join shows or makes, whether it ends with a result or stops.
     void reportNeverChangesTheJoin_data() {
         QTest::addColumn<QByteArrayList>("texts");
@@ -346,6 +410,33 @@ private slots:
 
 private:
     QString path(const QString& name) const { return m_temp->filePath(name); }
+
+    /// What a Merge run told its report, showed and wrote.
+    struct MergeRecord {
+        QByteArray report;
+        QStringList events;
+        QByteArray output;
+    };
+
+    MergeRecord merge(const QStringList& paths, int parseAhead, MergeParsing parsing) const {
+        JoinReport report(JoinReport::Mode::Merge);
+        RecordingHost host(paths);
+        host.observer = &report;
+        StepRunner steps([&](int step, const QString& description) {
+            host.showErrorReport(QStringLiteral("%1 at %2").arg(description).arg(step));
+        });
+        const QString working = path(QStringLiteral("working.xml"));
+        QFile::remove(working);
+
+        const MergeOutcome outcome = runMergeMode(host, steps, working, parseAhead, parsing);
+
+        report.finish(outcome == MergeOutcome::Saved);
+        MergeRecord record{report.toJson(), host.events, {}};
+        QFile file(working);
+        if (file.open(QIODevice::ReadOnly))
+            record.output = file.readAll();
+        return record;
+    }
 
     static QString join(const QStringList& paths, JoinReport& report, bool append = false) {
         RecordingHost host(paths, append);

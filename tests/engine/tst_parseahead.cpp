@@ -279,6 +279,48 @@ private slots:
         QCOMPARE(shape, kept);
     }
 
+    void parserListsWhatItLeftOutInPlace_data() {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QStringList>("leftOut"); // "top index/named siblings before it/name"
+        QTest::newRow("between named nodes of every kind, text and comments uncounted")
+            << QByteArray("<r>\n  <a>t<x/><!--c--><y/><x><x/></x><?p d?>u<x/>&amp;<x/></a>\n  <b><x/></b>\n</r>")
+            << QStringList{"0/0/x", "0/1/x", "0/2/x", "0/2/x"};
+        QTest::newRow("prefixed names by their local name")
+            << QByteArray("<r xmlns:p=\"urn:p\"><a><p:x/><x xmlns=\"urn:q\"/><p:y/></a></r>")
+            << QStringList{"0/0/x", "0/0/x"};
+        QTest::newRow("top-level nodes counted whatever their kind")
+            << QByteArray("<r><!--c--><a><x/></a><?p?></r>") << QStringList{};
+        QTest::newRow("mixed content keeps its space in place")
+            << QByteArray("<r><a>one <x/> two <y/> <x/></a></r>") << QStringList{"0/0/x", "0/1/x"};
+        QTest::newRow("a document type leaves nothing out")
+            << QByteArray("<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT a ANY><!ELEMENT x ANY>]><r><a><x/></a></r>")
+            << QStringList{};
+        QTest::newRow("top-level nodes that moved leave nothing out")
+            << QByteArray("<r>\n  <a><x/></a>\n  <b/>text</r>") << QStringList{};
+        QTest::newRow("a document that fails lists nothing") << QByteArray("<r><a><x/></a><b>") << QStringList{};
+    }
+
+    // Only "x" under the top-level node at index 0 is named (a comment before "a" makes "a" index 1 there).
+    void parserListsWhatItLeftOutInPlace() {
+        QFETCH(QByteArray, xml);
+        QFETCH(QStringList, leftOut);
+        struct Named final : SkippableNames {
+            bool contains(qsizetype topIndex, std::string_view name) const override {
+                return topIndex == 0 && name == "x";
+            }
+        } named;
+
+        const ParsedXml parsed = parseXml(xml, path("in.xml"), {}, &named);
+
+        QStringList listed;
+        for (const LeftOutElement& element : parsed.leftOut)
+            listed << QStringLiteral("%1/%2/%3")
+                          .arg(element.topIndex)
+                          .arg(element.namedBefore)
+                          .arg(QString::fromUtf8(element.name.data(), qsizetype(element.name.size())));
+        QCOMPARE(listed, leftOut);
+    }
+
     void stoppedParseEndsWithoutADocument() {
         std::stop_source stop;
         stop.request_stop();
