@@ -143,8 +143,9 @@ public:
     /// The entities that the nodes taken from the current source refer to and that keep an unresolved reference.
     QStringList unresolvedEntities() const { return m_mover ? m_mover->unresolvedEntities() : QStringList(); }
 
-    /// Moves \a node to the end of top-level node \a j.
-    void append(qsizetype j, xmlNode* node) {
+    /// Moves \a node to the end of top-level node \a j and returns its base name as this document holds it. An
+    /// entity reference may be replaced by the entity's text: \a node is then gone.
+    std::string_view append(qsizetype j, xmlNode* node) {
         xmlNode* top = m_tops.at(j);
         if (top->type != XML_ELEMENT_NODE || !m_mover)
             throw Failure(QStringLiteral("Cannot add \"%1\" to top-level node %2 of the first document: %3 cannot hold "
@@ -153,7 +154,9 @@ public:
                               .arg(j + 1)
                               .arg(describeNodeType(top)));
         names(j);
-        m_names.insert(j, m_mover->move(node, top)); // the name as it lives now in this document
+        const std::string_view name = m_mover->move(node, top);
+        m_names.insert(j, name);
+        return name;
     }
 
     /// Writes the document to \a path; a document without a root writes nothing.
@@ -324,8 +327,9 @@ private:
                     xmlFreeNode(candidate);
                     continue;
                 }
-                if (m_steps.step(164, &failures, [&] { m_base->append(j, candidate); }))
-                    m_observer.nodeAdded(j, baseName(candidate)); // as it lives now, in the base document
+                std::string_view added;
+                if (m_steps.step(164, &failures, [&] { added = m_base->append(j, candidate); }))
+                    m_observer.nodeAdded(j, added);
             }
             tellLeftOut(j, named);
             m_steps.report(failures);

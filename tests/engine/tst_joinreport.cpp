@@ -379,6 +379,32 @@ private slots:
         }
     }
 
+    // An entity reference that the base document cannot keep is replaced by the entity's text as it moves: it is
+    // still told under its own name.
+    void mergeTellsEachAddedNodeByItsName() {
+        struct AddedNames final : JoinObserver {
+            void nodeAdded(qsizetype position, std::string_view name) override {
+                names << QStringLiteral("%1:%2").arg(position).arg(
+                    QString::fromUtf8(name.data(), qsizetype(name.size())));
+            }
+            QStringList names;
+        } observer;
+        const QStringList paths{path("in1.xml"), path("in2.xml")};
+        writeFile(paths[0], "<r><a><x/></a></r>");
+        writeFile(paths[1], "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY e \"<y/>text\">]><r><a><x/>&e;<?p d?><z/></a></r>");
+        RecordingHost host(paths);
+        host.observer = &observer;
+        StepRunner steps([&](int step, const QString& description) {
+            host.showErrorReport(QStringLiteral("%1 at %2").arg(description).arg(step));
+        });
+
+        const MergeOutcome outcome = runMergeMode(host, steps, path("working.xml"));
+
+        QCOMPARE(outcome, MergeOutcome::Saved);
+        QCOMPARE(host.reports(), QStringList());
+        QCOMPARE(observer.names, (QStringList{"0:e", "0:p", "0:z"}));
+    }
+
     // Listening changes nothing the join shows or makes, whether it ends with a result or stops.
     void reportNeverChangesTheJoin_data() {
         QTest::addColumn<QByteArrayList>("texts");
