@@ -176,13 +176,17 @@ QByteArray encodeSystemCodePage(QStringView text) {
         return text.toUtf8();
     // Qt writes a lone surrogate as '?'; the file gets U+FFFD instead.
     QString repaired = text.toString();
-    for (qsizetype i = 0; i < repaired.size(); ++i) {
-        if (repaired[i].isHighSurrogate() && i + 1 < repaired.size() && repaired[i + 1].isLowSurrogate())
-            ++i;
-        else if (repaired[i].isSurrogate())
-            repaired[i] = QChar::ReplacementCharacter;
-    }
+    replaceLoneSurrogates(repaired);
     return repaired.toUtf8();
+}
+
+void replaceLoneSurrogates(QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
 }
 
 QByteArray recodeSystemCodePage(const QByteArray& bytes) {

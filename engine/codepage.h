@@ -14,6 +14,9 @@ QString decodeSystemCodePage(QByteArrayView bytes);
 /// \a text in the system code page (UTF-8); a lone surrogate becomes U+FFFD.
 QByteArray encodeSystemCodePage(QStringView text);
 
+/// Replaces every surrogate of \a text that is not half of a pair with U+FFFD, as a written file would have it.
+void replaceLoneSurrogates(QString& text);
+
 /// The same bytes as encodeSystemCodePage(decodeSystemCodePage(bytes)), without the round trip when the bytes
 /// are valid UTF-8 already.
 QByteArray recodeSystemCodePage(const QByteArray& bytes);

@@ -66,13 +66,17 @@ public:
             m_highSurrogate = text.back();
             text.chop(1);
         }
+        // Qt passes unpaired surrogates on; the results window must never hold broken UTF-16.
+        replaceLoneSurrogates(text);
     }
 
     /// What is left when the text ends: a lone first half of a pair, and U+FFFD for an incomplete final unit.
     QString finish() {
         QString text;
-        if (!m_highSurrogate.isNull())
-            text.append(std::exchange(m_highSurrogate, QChar()));
+        if (!m_highSurrogate.isNull()) {
+            m_highSurrogate = QChar();
+            text.append(QChar::ReplacementCharacter);
+        }
         if (m_oddByte || !m_pending.isEmpty())
             text.append(QChar::ReplacementCharacter);
         return text;

@@ -6,6 +6,9 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-b
           libxml2-dev fonts-crosextra-carlito clang-format clang-tidy time python3 python3-lxml)
 # The manual pages (scdoc: a small C program, where pandoc would bring a Haskell runtime), the Debian package
 # (dpkg-dev and file for its Depends) and its checks.
+# The fuzz targets: clang with libFuzzer (libclang-rt-14-dev, only recommended by clang and so left out by
+# --no-install-recommends) and llvm-symbolizer for readable stacks.
+packages+=(clang libclang-rt-14-dev llvm)
 packages+=(scdoc dpkg-dev file man-db lintian desktop-file-utils appstream "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -73,8 +73,8 @@ bool holdsText(const xmlNode* element) {
     return false;
 }
 
-// Whitespace-only text is indentation for these comparisons where Merge treats it so: in elements without text of
-// their own, outside xml:space="preserve". In mixed content it counts.
+} // namespace
+
 void dropIndentation(xmlNode* root) {
     std::vector<std::pair<xmlNode*, bool>> pending{{root, preservesSpace(root, false)}};
     while (!pending.empty()) {
@@ -92,8 +92,6 @@ void dropIndentation(xmlNode* root) {
         }
     }
 }
-
-} // namespace
 
 QByteArray canonicalXml(const QByteArray& xml, bool withComments) {
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(

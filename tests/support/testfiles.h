@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <libxml/tree.h>
 #include <memory>
 
 /// Writes \a bytes to \a path (creating folders on the way); fails the current test when it cannot.
@@ -12,6 +13,9 @@ QByteArray readFile(const QString& path);
 /// Canonical XML (C14N 1.0, without comments unless \a withComments) of a document text, whitespace-only text
 /// dropped where Merge drops it: in elements without text of their own, outside xml:space="preserve".
 QByteArray canonicalXml(const QByteArray& xml, bool withComments = false);
+/// Removes whitespace-only text where Merge treats it as indentation: in elements at or below \a root without text
+/// of their own (text that is not only white space, CDATA or an entity reference), outside xml:space="preserve".
+void dropIndentation(xmlNode* root);
 /// Makes \a folder a fresh temporary folder and points TEMP at it, so a join's working folder can be watched.
 void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder);
 

@@ -1,0 +1,109 @@
+// Merge: two documents cut from one input at its first form feed (a document without one is merged with itself),
+// joined through the join command; when a result is handed off, it is checked as a document of its own.
+#include "fuzzsupport.h"
+#include "joincommand.h"
+#include "recordinghost.h"
+#include "testfiles.h"
+#include "textfile.h"
+
+#include <libxml/c14n.h>
+#include <libxml/parser.h>
+#include <memory>
+#include <vector>
+
+using namespace corvanta;
+
+namespace {
+
+using Document = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+
+/// \a xml parsed as any reader of the saved file would: nothing loaded from outside, entities kept as references,
+/// and the text taken as the UTF-8 it is whatever its declaration names.
+/// Null unless the text is well-formed and namespace-well-formed.
+Document parseStrictly(const QByteArray& xml, int options = 0) {
+    const std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> context(xmlNewParserCtxt(), &xmlFreeParserCtxt);
+    fuzz::check(context != nullptr, "a parser context can be made");
+    Document doc(
+        xmlCtxtReadMemory(context.get(), xml.constData(), int(xml.size()), nullptr, "UTF-8",
+                          XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | options),
+        &xmlFreeDoc);
+    if (!context->wellFormed || !context->nsWellFormed)
+        doc.reset();
+    return doc;
+}
+
+QByteArray namespaceOf(const xmlNode* element) {
+    return element->ns && element->ns->href ? QByteArray(reinterpret_cast<const char*>(element->ns->href)) : "";
+}
+
+QByteArray stringValue(const xmlNode* element) {
+    const std::unique_ptr<xmlChar, decltype(xmlFree)> content(xmlNodeGetContent(element), xmlFree);
+    return content ? QByteArray(reinterpret_cast<const char*>(content.get())) : QByteArray();
+}
+
+std::vector<const xmlNode*> childElements(const xmlNode* parent) {
+    std::vector<const xmlNode*> elements;
+    for (const xmlNode* child = parent->children; child; child = child->next)
+        if (child->type == XML_ELEMENT_NODE)
+            elements.push_back(child);
+    return elements;
+}
+
+// An element of the first document is found in the result by its path of element positions: moved nodes only
+// ever follow the first document's own children, so that path does not change. Below the top-level nodes nothing
+// is added, so there the string values stay too.
+void checkKeptElement(const xmlNode* original, const xmlNode* merged, int depth) {
+    fuzz::check(xmlStrEqual(original->name, merged->name) && namespaceOf(original) == namespaceOf(merged),
+                "every element of the first document keeps its name and namespace URI");
+    if (depth >= 2)
+        fuzz::check(stringValue(original) == stringValue(merged),
+                    "every element below the top-level nodes keeps its string value");
+    const std::vector<const xmlNode*> originals = childElements(original);
+    const std::vector<const xmlNode*> mergedChildren = childElements(merged);
+    fuzz::check(mergedChildren.size() >= originals.size(), "no element of the first document is lost");
+    if (depth >= 2)
+        fuzz::check(mergedChildren.size() == originals.size(), "nothing is added below the top-level nodes");
+    for (std::size_t i = 0; i < originals.size(); ++i)
+        checkKeptElement(originals[i], mergedChildren[i], depth + 1);
+}
+
+/// C14N with comments, entities replaced and indentation dropped; empty when the text does not parse.
+QByteArray canonical(const QByteArray& xml) {
+    const Document doc = parseStrictly(xml, XML_PARSE_NOENT);
+    if (!doc || !xmlDocGetRootElement(doc.get()))
+        return {};
+    dropIndentation(xmlDocGetRootElement(doc.get()));
+    xmlChar* out = nullptr;
+    const int size = xmlC14NDocDumpMemory(doc.get(), nullptr, XML_C14N_1_0, nullptr, 1, &out);
+    const std::unique_ptr<xmlChar, decltype(xmlFree)> owned(out, xmlFree);
+    return size < 0 ? QByteArray() : QByteArray(reinterpret_cast<const char*>(out), size);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    QByteArrayList inputs = fuzz::splitInputs(fuzz::bytesOf(data, size), 2);
+    const bool withItself = inputs.size() == 1;
+    if (withItself)
+        inputs << inputs.front();
+    const QStringList paths = fuzz::writeInputs(inputs, QStringLiteral("merge"));
+    RecordingHost host(paths);
+
+    joinFiles(host);
+
+    if (!host.handedOff())
+        return 0; // an input that does not parse, or two of different structure
+    const QByteArray result = host.resultsText.toUtf8();
+    const Document merged = parseStrictly(result);
+    fuzz::check(merged != nullptr, "the saved result parses again, namespace-well-formed");
+    const QByteArray firstText = readTextFileEncoded(paths.front());
+    const Document first = parseStrictly(firstText);
+    fuzz::check(first != nullptr, "a first document that Merge took is namespace-well-formed");
+    // Indentation is no node for Merge: it may go where there was none, and come where there was some.
+    dropIndentation(xmlDocGetRootElement(first.get()));
+    dropIndentation(xmlDocGetRootElement(merged.get()));
+    checkKeptElement(xmlDocGetRootElement(first.get()), xmlDocGetRootElement(merged.get()), 0);
+    if (withItself && host.messages().isEmpty())
+        fuzz::check(canonical(result) == canonical(firstText), "a document merged with itself comes back unchanged");
+    return 0;
+}
