@@ -73,6 +73,12 @@ private slots:
             << QByteArray("\xff\xfe\x41\0\x42", 5) << QStringLiteral("\ufeffA\ufffd") << TextReading::Utf16LE;
         QTest::newRow("utf-16 surrogate pair")
             << QByteArray("\xff\xfe\x3d\xd8\x00\xde", 6) << QStringLiteral("\ufeff\U0001F600") << TextReading::Utf16LE;
+        QTest::newRow("utf-16 unpaired surrogates become replacements")
+            << QByteArray("\xff\xfe\x00\xd8\x41\0\x00\xdc\x3d\xd8", 10) << QStringLiteral("\ufeff\ufffdA\ufffd\ufffd")
+            << TextReading::Utf16LE;
+        QTest::newRow("utf-16be swapped pair becomes two replacements")
+            << QByteArray("\xfe\xff\xdc\x00\xd8\x3d", 6) << QStringLiteral("\ufeff\ufffd\ufffd")
+            << TextReading::Utf16BE;
         QTest::newRow("utf-32le bom kept") << QByteArray("\xff\xfe\0\0<\0\0\0\xe9\0\0\0\x00\xf6\x01\0", 16)
                                            << QStringLiteral("\ufeff<\u00e9\U0001F600") << TextReading::Utf32LE;
         QTest::newRow("utf-32be") << QByteArray("\0\0\xfe\xff\0\0\0<\0\x01\xf6\x00", 12)

@@ -93,9 +93,14 @@ void dropIndentation(xmlNode* root) {
     }
 }
 
-QByteArray canonicalXml(const QByteArray& xml, bool withComments) {
+QByteArray canonicalXml(const QByteArray& xml, bool withComments, bool replaceEntities) {
+    // Replacing entities must not read a file that an external one names, as the engine never does.
+    if (replaceEntities)
+        xmlSetExternalEntityLoader(
+            [](const char*, const char*, xmlParserCtxtPtr) -> xmlParserInputPtr { return nullptr; });
+    const int options = XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | (replaceEntities ? XML_PARSE_NOENT : 0);
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
-        xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8", XML_PARSE_NONET), &xmlFreeDoc);
+        xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8", options), &xmlFreeDoc);
     if (!doc || !xmlDocGetRootElement(doc.get()))
         return QByteArrayLiteral("<not well-formed>");
     dropIndentation(xmlDocGetRootElement(doc.get()));

@@ -11,8 +11,9 @@ void writeFile(const QString& path, const QByteArray& bytes);
 /// The bytes of \a path; fails the current test when it cannot be read.
 QByteArray readFile(const QString& path);
 /// Canonical XML (C14N 1.0, without comments unless \a withComments) of a document text, whitespace-only text
-/// dropped where Merge drops it: in elements without text of their own, outside xml:space="preserve".
-QByteArray canonicalXml(const QByteArray& xml, bool withComments = false);
+/// dropped where Merge drops it: in elements without text of their own, outside xml:space="preserve". With
+/// \a replaceEntities, entity references are compared by their text. The text is UTF-8 whatever its declaration says.
+QByteArray canonicalXml(const QByteArray& xml, bool withComments = false, bool replaceEntities = false);
 /// Removes whitespace-only text where Merge treats it as indentation: in elements at or below \a root without text
 /// of their own (text that is not only white space, CDATA or an entity reference), outside xml:space="preserve".
 void dropIndentation(xmlNode* root);
