@@ -11,7 +11,13 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# The targets' input files and working folders go to memory where there is /dev/shm.
+if [ -d /dev/shm ]; then
+    export CORVANTA_FUZZ_SCRATCH=$(mktemp -d /dev/shm/corvanta-fuzz.XXXXXX)
+else
+    export CORVANTA_FUZZ_SCRATCH=$scratch
+fi
+trap 'rm -rf "$scratch" "$CORVANTA_FUZZ_SCRATCH"' EXIT
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp

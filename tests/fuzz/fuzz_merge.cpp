@@ -76,8 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QStringList paths = fuzz::writeInputs(inputs, QStringLiteral("merge"));
     RecordingHost host(paths);
 
+    const char* canary = fuzz::canary();
+
     joinFiles(host);
 
+    fuzz::check(!(host.events.join(QString()) + host.resultsText).contains(QLatin1String(canary)),
+                "nothing outside the inputs is read: no canary in the result or a message");
     if (!host.handedOff())
         return 0; // an input that does not parse, or two of different structure
     const QByteArray result = host.resultsText.toUtf8();

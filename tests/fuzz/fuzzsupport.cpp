@@ -6,18 +6,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace fuzz {
 
 namespace {
 
 QString scratchFolder() {
-    // One folder per process, removed at exit; every run reuses the same few file names in it.
+    // One folder per process, removed at exit; every run reuses the same few file names in it. tools/fuzz.sh
+    // names the parent, so that a process that ends on a finding leaves nothing behind once it is done.
     static const std::unique_ptr<QTemporaryDir> folder = [] {
-        const QString memory = QStringLiteral("/dev/shm");
-        auto made = QDir(memory).exists()
-                        ? std::make_unique<QTemporaryDir>(memory + QStringLiteral("/corvanta-fuzz-XXXXXX"))
-                        : std::make_unique<QTemporaryDir>();
+        QString parent = qEnvironmentVariable("CORVANTA_FUZZ_SCRATCH");
+        if (parent.isEmpty())
+            parent = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+        auto made = std::make_unique<QTemporaryDir>(parent + QStringLiteral("/corvanta-fuzz-XXXXXX"));
         check(made->isValid(), "the scratch folder can be made");
         qputenv("TEMP", QFile::encodeName(made->path()));
         return made;
@@ -26,6 +28,21 @@ QString scratchFolder() {
 }
 
 } // namespace
+
+const char* canary() {
+    static constexpr const char* text = "CANARY-7f3a9c";
+    static const bool written = [] {
+        for (const auto& [name, content] :
+             {std::pair{"canary.txt", QByteArray(text)},
+              std::pair{"canary.dtd", "<!ENTITY fromdtd \"" + QByteArray(text) + "\">"}}) {
+            QFile file(scratchFolder() + QLatin1Char('/') + QLatin1String(name));
+            check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size(),
+                  "a canary file can be written");
+        }
+        return true;
+    }();
+    return written ? text : nullptr;
+}
 
 QByteArray bytesOf(const std::uint8_t* data, std::size_t size) {
     return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -29,6 +29,10 @@ QByteArrayList splitInputs(const QByteArray& data, int maxParts);
 /// /dev/shm) and returns their paths; the join's working folders go there too. Aborts when it cannot.
 QStringList writeInputs(const QByteArrayList& contents, const QString& prefix);
 
+/// A text that only files beside the inputs hold: "canary.txt" holds it, "canary.dtd" declares the entity
+/// "fromdtd" as it. A result or message that shows it read something outside its input's own text.
+const char* canary();
+
 /// Ends the process with a finding when \a holds is false: libFuzzer then keeps the input that broke \a what.
 void check(bool holds, const char* what);
 
