@@ -50,11 +50,11 @@ void writeNode(QByteArray& out, const Node& node, bool indented, int depth, bool
     const bool indent = indented && !preserve && !holdsText(node);
     for (const Node& child : node.children) {
         if (indent)
-            out += "\n" + QByteArray(2 * (depth + 1), ' ');
+            out += "\n" + QByteArray(2 * qsizetype(depth + 1), ' ');
         writeNode(out, child, indented, depth + 1, preserve);
     }
     if (indent)
-        out += "\n" + QByteArray(2 * depth, ' ');
+        out += "\n" + QByteArray(2 * qsizetype(depth), ' ');
     out += "</" + node.name + ">";
 }
 
@@ -166,7 +166,7 @@ RandomDocuments::Node RandomDocuments::element(const QByteArray& localName, Bind
     return node;
 }
 
-void RandomDocuments::fill(Node& parent, Bindings scope, bool preserve, int depth) {
+void RandomDocuments::fill(Node& parent, const Bindings& scope, bool preserve, int depth) {
     if (depth > 5 || chance(4))
         return;
     const bool mixed = chance(2);

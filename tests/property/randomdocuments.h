@@ -55,7 +55,7 @@ private:
     Shape nextShape();
     Document document(const Shape& shape);
     Node element(const QByteArray& localName, Bindings& scope, bool& preserve, int depth);
-    void fill(Node& parent, Bindings scope, bool preserve, int depth);
+    void fill(Node& parent, const Bindings& scope, bool preserve, int depth);
     Node secondLevel(Bindings& scope, bool preserve);
     /// Text, CDATA or an entity reference for mixed content (\a mixed), else white space.
     Node leaf(bool mixed, bool sharedEntitiesOnly = false);
