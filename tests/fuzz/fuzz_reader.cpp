@@ -1,4 +1,5 @@
 // The reader: any bytes become text by the file encoding rules, and the text written out is valid UTF-8.
+#include "bytesink.h"
 #include "codepage.h"
 #include "fuzzsupport.h"
 #include "textfile.h"
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes = fuzz::bytesOf(data, size);
 
     const QString text = decodeFileText(bytes);
-    const QByteArray encoded = encodeFileText(bytes);
+    const QByteArray encoded = encodeSystemCodePage(text);
 
     fuzz::check(!fuzz::hasLoneSurrogate(text), "the reader yields valid UTF-16");
     fuzz::check(isValidUtf8(encoded), "the text is written as valid UTF-8");
@@ -58,5 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString expected = bytes.isEmpty() ? QStringLiteral("empty file") : text;
     fuzz::check(readTextFile(path) == expected, "readTextFile() decodes the file as decodeFileText() does");
     fuzz::check(readTextFileEncoded(path) == expected.toUtf8(), "readTextFileEncoded() is readTextFile() in UTF-8");
+
+    // Block ends that cut characters, surrogate pairs and invalid sequences must not change the text.
+    for (const qint64 blockSize : {1, 3, 5, 64}) {
+        QByteArray streamed;
+        ByteArraySink sink(streamed);
+        TextFileReader(path, blockSize).writeTo(sink);
+        fuzz::check(streamed == expected.toUtf8(), "the block-wise reader gives the whole text at any block size");
+    }
     return 0;
 }
