@@ -2,6 +2,7 @@
 // to the end, copying and saving, what assistive technology reads, and find steps. Run by hand (best from an
 // optimised build); it asserts nothing.
 #include "codepage.h"
+#include "eventcounter.h"
 #include "findbar.h"
 #include "resultsview.h"
 #include "resultswindow.h"
@@ -40,20 +41,8 @@ QString singleLine(qsizetype bytes) {
     return text;
 }
 
-// Counts paints of a widget, to wait for the first one after showing.
-class PaintWatch : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
-void waitForPaint(PaintWatch& watch, int before) {
-    while (watch.paints == before)
+void waitForPaint(EventCounter& watch, int before) {
+    while (watch.count == before)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
@@ -78,7 +67,7 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
     ResultsWindow window(&mainWindow);
     window.setProgramEnd([] {});
     auto* view = window.findChild<ResultsView*>(QStringLiteral("Text2"));
-    PaintWatch watch;
+    EventCounter watch(QEvent::Paint);
     view->viewport()->installEventFilter(&watch);
     window.setResultsText(readTextFile(working));
     removeFile(working);
@@ -88,7 +77,7 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
     const double handOff = ms(timer);
 
     timer.restart();
-    const int painted = watch.paints;
+    const int painted = watch.count;
     view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
     waitForPaint(watch, painted);
     const double toEnd = ms(timer);
@@ -137,7 +126,7 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
         QCoreApplication::processEvents();
     };
     prepareFind(QStringLiteral("ITEM NUMBER ") + id + QStringLiteral("<"));
-    const int before = watch.paints;
+    const int before = watch.count;
     timer.restart();
     find->findNext();
     const double hit = ms(timer);

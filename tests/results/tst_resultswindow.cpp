@@ -1,5 +1,5 @@
-#include "closecounter.h"
 #include "errorreport.h"
+#include "eventcounter.h"
 #include "joincommand.h"
 #include "modalhelper.h"
 #include "resultsview.h"
@@ -484,14 +484,14 @@ private slots:
     }
 
     void closingEndsProgramWithoutMainWindowClosing() {
-        CloseCounter counter;
+        EventCounter counter(QEvent::Close);
         m_main->installEventFilter(&counter);
         handOff(QStringLiteral("<a/>"));
 
         QVERIFY(m_window->close());
 
         QCOMPARE(m_ends, 1);
-        QCOMPARE(counter.closes, 0);
+        QCOMPARE(counter.count, 0);
         QVERIFY(!m_main->isVisible());
     }
 

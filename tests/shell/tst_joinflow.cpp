@@ -1,5 +1,5 @@
 // A join driven from the main window through to the results window and back, with both real windows.
-#include "closecounter.h"
+#include "eventcounter.h"
 #include "filelistview.h"
 #include "mainwindow.h"
 #include "modalhelper.h"
@@ -335,7 +335,7 @@ private slots:
         clickStartJoiningAndWait(m_window.get());
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
-        CloseCounter mainCloses;
+        EventCounter mainCloses(QEvent::Close);
         m_window->installEventFilter(&mainCloses);
 
         const int exitCode = runProgramUntilItEnds([results] { results->close(); });
@@ -343,7 +343,7 @@ private slots:
         QCOMPARE(exitCode, 0);
         QVERIFY(!results->isVisible());
         QVERIFY(!m_window->isVisible());
-        QCOMPARE(mainCloses.closes, 0);
+        QCOMPARE(mainCloses.count, 0);
         m_window.reset();
         QCOMPARE(storedGeometry(), QStringList());
     }
@@ -362,7 +362,7 @@ private slots:
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
         clickToolButton(results, "backAction");
-        CloseCounter resultsCloses;
+        EventCounter resultsCloses(QEvent::Close);
         results->installEventFilter(&resultsCloses);
 
         const int exitCode = runProgramUntilItEnds([this, byExitItem] {
@@ -375,7 +375,7 @@ private slots:
         QCOMPARE(exitCode, 0);
         QVERIFY(!m_window->isVisible());
         QVERIFY(!results->isVisible());
-        QCOMPARE(resultsCloses.closes, 0);
+        QCOMPARE(resultsCloses.count, 0);
         QCOMPARE(storedGeometry(), (QStringList{u"Left"_qs, u"Top"_qs, u"Width"_qs, u"Height"_qs}));
     }
 

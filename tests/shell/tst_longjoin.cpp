@@ -1,5 +1,6 @@
 // A join of large files from the real main window: the window keeps handling its events while the join runs on a
 // thread of its own, drops input meanwhile, and a close ends the join and the program.
+#include "eventcounter.h"
 #include "filelistview.h"
 #include "mainwindow.h"
 #include "modalhelper.h"
@@ -59,18 +60,6 @@ struct ProgressSeen {
     int paints;
 };
 
-// Counts paint events of one widget.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
 // Counts the message boxes and results windows shown anywhere in the application.
 class ShowCounter : public QObject {
 public:
@@ -119,7 +108,7 @@ private slots:
         });
         frame->installEventFilter(&m_framePaints);
         connect(progressBar(), &QProgressBar::valueChanged, this, [this](int value) {
-            m_seen.push_back({value, m_window->cursor().shape(), m_ticks, m_framePaints.paints});
+            m_seen.push_back({value, m_window->cursor().shape(), m_ticks, m_framePaints.count});
         });
         m_tick.start();
     }
@@ -486,7 +475,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     QTimer m_tick;
     int m_ticks = 0;
-    PaintCounter m_framePaints;
+    EventCounter m_framePaints{QEvent::Paint};
     QList<ProgressSeen> m_seen;
 };
 
