@@ -2,9 +2,9 @@
 
 #include "failure.h"
 #include "inputprefetcher.h"
+#include "mergeddocument.h"
 #include "textfile.h"
 #include "xmldocument.h"
-#include "xmlmove.h"
 #include "xmlparser.h"
 
 #if defined(__GLIBC__)
@@ -12,12 +12,9 @@
 #endif
 #include <algorithm>
 #include <exception>
-#include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace corvanta {
@@ -50,140 +47,6 @@ void requireRoots(const RootShape& previous, const RootShape& current) {
         if (!shape->hasRoot)
             throw Failure(QStringLiteral("%1 has no root element to compare.").arg(shape->path));
 }
-
-QString describeNodeType(const xmlNode* node) {
-    switch (node->type) {
-    case XML_TEXT_NODE:
-        return QStringLiteral("a text node");
-    case XML_CDATA_SECTION_NODE:
-        return QStringLiteral("a CDATA section");
-    case XML_COMMENT_NODE:
-        return QStringLiteral("a comment");
-    case XML_PI_NODE:
-        return QStringLiteral("a processing instruction");
-    case XML_ENTITY_REF_NODE:
-        return QStringLiteral("an entity reference");
-    default:
-        return QStringLiteral("a node of type %1").arg(int(node->type));
-    }
-}
-
-/// The base names under each top-level node of the merged document. The merging thread builds and adds to them
-/// and asks NodeExists; the parser of the inputs ahead asks at the same time from its own thread.
-class MergedNames final : public SkippableNames {
-public:
-    bool contains(qsizetype j, std::string_view name) const override {
-        const std::shared_lock lock(m_mutex);
-        return j >= 0 && j < qsizetype(m_sets.size()) && m_sets[size_t(j)] && m_sets[size_t(j)]->count(name) != 0;
-    }
-
-    // The rest is for the merging thread, the only one that changes anything: its reads need no lock.
-    void resize(qsizetype count) {
-        const std::unique_lock lock(m_mutex);
-        m_sets.resize(size_t(count));
-    }
-
-    /// The names under top-level node \a j, gathered by \a gather the first time they are needed.
-    template <typename Gather> const std::unordered_set<std::string_view>& at(qsizetype j, Gather gather) {
-        const std::optional<std::unordered_set<std::string_view>>& set = m_sets.at(size_t(j));
-        if (!set) {
-            std::unordered_set<std::string_view> names = gather();
-            const std::unique_lock lock(m_mutex);
-            m_sets[size_t(j)] = std::move(names);
-        }
-        return *set;
-    }
-
-    void insert(qsizetype j, std::string_view name) {
-        const std::unique_lock lock(m_mutex);
-        m_sets.at(size_t(j))->insert(name);
-    }
-
-private:
-    mutable std::shared_mutex m_mutex;
-    // Views of names owned by the base document (its nodes or its dictionary), which lives longer than the sets.
-    std::vector<std::optional<std::unordered_set<std::string_view>>> m_sets;
-};
-
-/// The first input's document: receives every merged node and answers NodeExists from a set of the base names
-/// under each top-level node, built when first asked.
-class BaseDocument {
-public:
-    BaseDocument(ParsedXml parsed, MergedNames& names)
-        : m_doc(std::move(parsed.doc))
-        , m_hasDeclaration(parsed.hasDeclaration)
-        , m_names(names) {
-        if (xmlNode* root = rootElement(m_doc.get())) {
-            for (xmlNode* top = root->children; top; top = top->next)
-                m_tops.push_back(top);
-            m_names.resize(qsizetype(m_tops.size()));
-            m_mover.emplace(m_doc.get());
-        }
-    }
-
-    /// Gathers the names now that the inputs ahead can use them; one that fails is gathered again when asked.
-    void gatherNames() {
-        for (qsizetype j = 0; j < qsizetype(m_tops.size()); ++j) {
-            try {
-                names(j);
-            } catch (const std::bad_alloc&) {
-            }
-        }
-    }
-
-    /// NodeExists: true when top-level node \a j already has a child of base name \a name.
-    bool nodeExists(qsizetype j, std::string_view name) { return names(j).count(name) != 0; }
-
-    /// Nodes come from \a source, whose text was \a sourceSize bytes long, from now on.
-    void takeNodesFrom(xmlDoc* source, qsizetype sourceSize) {
-        if (m_mover)
-            m_mover->setSource(source, sourceSize);
-    }
-
-    /// The entities that the nodes taken from the current source refer to and that keep an unresolved reference.
-    QStringList unresolvedEntities() const { return m_mover ? m_mover->unresolvedEntities() : QStringList(); }
-
-    /// Moves \a node to the end of top-level node \a j and returns its base name as this document holds it. An
-    /// entity reference may be replaced by the entity's text: \a node is then gone.
-    std::string_view append(qsizetype j, xmlNode* node) {
-        xmlNode* top = m_tops.at(j);
-        if (top->type != XML_ELEMENT_NODE || !m_mover)
-            throw Failure(QStringLiteral("Cannot add \"%1\" to top-level node %2 of the first document: %3 cannot hold "
-                                         "child nodes.")
-                              .arg(QString::fromUtf8(baseName(node)))
-                              .arg(j + 1)
-                              .arg(describeNodeType(top)));
-        names(j);
-        const std::string_view name = m_mover->move(node, top);
-        m_names.insert(j, name);
-        return name;
-    }
-
-    /// Writes the document to \a path; a document without a root writes nothing.
-    void save(const QString& path) const {
-        if (rootElement(m_doc.get()))
-            saveXmlDocument(m_doc.get(), path, m_hasDeclaration);
-    }
-
-private:
-    const std::unordered_set<std::string_view>& names(qsizetype j) {
-        return m_names.at(j, [&] {
-            std::unordered_set<std::string_view> set;
-            const xmlNode* top = m_tops.at(j);
-            if (top->type == XML_ELEMENT_NODE)
-                for (const xmlNode* child = top->children; child; child = child->next)
-                    if (const std::string_view name = baseName(child); !name.empty())
-                        set.insert(name);
-            return set;
-        });
-    }
-
-    XmlDocument m_doc;
-    bool m_hasDeclaration;
-    MergedNames& m_names;
-    std::vector<xmlNode*> m_tops;
-    std::optional<NodeMover> m_mover;
-};
 
 QString parseErrorMessage(const QString& path, const XmlParseError& error) {
     return QStringLiteral("Error reading ") + path + QStringLiteral("\r\nerror:") + error.reason +
@@ -237,8 +100,7 @@ public:
             if (i == 1) {
                 m_observer.mergeBase(i, path, QString::fromStdString(shape.name),
                                      childBaseNames(rootElement(current.doc.get())));
-                if (m_steps.step(166, [&] { m_base.emplace(std::move(current), m_names); }))
-                    m_base->gatherNames();
+                m_steps.step(166, [&] { m_base.emplace(std::move(current), m_names); });
             } else if (sameStructure(shape)) {
                 m_observer.mergeInput(i, path);
                 mergeIntoBase(current, input.textSize, path);
@@ -289,7 +151,7 @@ private:
     void mergeIntoBase(const ParsedXml& current, qsizetype textSize, const QString& path) {
         if (!m_base)
             return;
-        m_base->takeNodesFrom(current.doc.get(), textSize);
+        m_base->takeNodesFrom(textSize);
         // The elements the parser left out stayed behind as surely as those found below; each is told where it
         // stood among the named nodes, so that the observer hears them all in document order.
         auto leftOut = current.leftOut.begin();
@@ -349,7 +211,7 @@ private:
     StepRunner& m_steps;
     MergedNames m_names;
     JoinObserver& m_observer;
-    std::optional<BaseDocument> m_base;
+    std::optional<MergedDocument> m_base;
     RootShape m_previous;
     std::optional<InputPrefetcher> m_inputs; // last: its thread stops before the rest goes
 };

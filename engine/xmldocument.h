@@ -59,11 +59,8 @@ bool holdsText(const xmlNode* element);
 /// the spaces of mixed content stay.
 void dropBlankText(xmlNode* root);
 
-/// Saves \a doc to \a path as UTF-8, indented two spaces per level, with every node outside the root; with an XML
-/// declaration (saying UTF-8) only when \a withDeclaration. Nothing is added below an element that has text of
-/// any kind or in the scope of xml:space="preserve". A save that fails leaves no file behind. Throws Failure with
-/// the system's reason.
-void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration);
+/// True when white space in \a element is significant by its xml:space attribute; \a inherited when it has none.
+bool isSpacePreserve(const xmlNode* element, bool inherited);
 
 /// Keeps libxml2 from printing errors on standard error while it lives (for this thread), for calls whose
 /// failures the caller reports itself.

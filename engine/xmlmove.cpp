@@ -39,10 +39,8 @@ xmlNs* declare(xmlNode* element, const xmlChar* href, const xmlChar* prefix) {
 /// xmlns="", so the mapping is done here.
 class NamespaceFixer {
 public:
-    NamespaceFixer(xmlDoc* target, xmlNode* node, xmlNode* parent, const NodeMover::NamespaceScope& scope)
-        : m_target(target)
-        , m_node(node)
-        , m_parent(parent)
+    NamespaceFixer(xmlNode* node, const NodeMover::NamespaceScope& scope)
+        : m_node(node)
         , m_scope(scope) {
         const xmlNs* targetDefault = search(nullptr);
         m_targetHasDefault = targetDefault && targetDefault->href && *targetDefault->href;
@@ -55,7 +53,8 @@ public:
     }
 
     xmlNs* resolve(xmlNs* ns) {
-        if (!ns || m_inner.count(ns))
+        // The xml prefix is bound everywhere without a declaration.
+        if (!ns || m_inner.count(ns) || xmlStrEqual(ns->prefix, xmlChars("xml")))
             return ns;
         if (const auto known = m_outer.find(ns); known != m_outer.end())
             return known->second;
@@ -78,15 +77,10 @@ private:
     // The declaration of prefix in scope at the new place, as xmlSearchNs would find it.
     xmlNs* search(const xmlChar* prefix) const {
         const auto found = m_scope.find(prefix ? std::string_view(reinterpret_cast<const char*>(prefix)) : "");
-        if (found != m_scope.end())
-            return found->second;
-        // The xml prefix is bound without a declaration; libxml2 supplies one.
-        return xmlStrEqual(prefix, xmlChars("xml")) ? xmlSearchNs(m_target, m_parent, prefix) : nullptr;
+        return found != m_scope.end() ? found->second : nullptr;
     }
 
-    xmlDoc* m_target;
     xmlNode* m_node;
-    xmlNode* m_parent;
     const NodeMover::NamespaceScope& m_scope;
     bool m_targetHasDefault = false;
     bool m_needsEmptyDefault = false;
@@ -137,17 +131,10 @@ void normaliseSpace(xmlNode* list) {
 
 } // namespace
 
-NodeMover::NodeMover(xmlDoc* target)
-    : m_target(target) {
-    // The target's dictionary now only grows by names taken over from inputs that already passed the parser's
-    // own limits.
-    if (m_target->dict)
-        xmlDictSetLimit(m_target->dict, 0);
-}
+NodeMover::NodeMover(const xmlDoc* target)
+    : m_target(target) {}
 
-void NodeMover::setSource(xmlDoc* source, qsizetype sourceSize) {
-    m_sourceDict = source ? source->dict : nullptr;
-    m_strings.clear();
+void NodeMover::setSource(qsizetype sourceSize) {
     // The bound that newer libxml2 puts on its own entity expansion: a million bytes, or five times the input.
     m_expansionLeft = std::max<qsizetype>(1'000'000, 5 * sourceSize);
     m_unresolved.clear();
@@ -239,19 +226,6 @@ std::vector<xmlNode*> NodeMover::expandEntities(xmlNode* node) {
     return pieces;
 }
 
-const xmlChar* NodeMover::keepName(const xmlChar* name) {
-    if (m_target->dict) {
-        const xmlChar* kept = xmlDictLookup(m_target->dict, name, -1);
-        if (!kept)
-            throw std::bad_alloc();
-        return kept;
-    }
-    m_names.emplace_back(xmlStrdup(name));
-    if (!m_names.back())
-        throw std::bad_alloc();
-    return m_names.back().get();
-}
-
 const NodeMover::NamespaceScope& NodeMover::scopeAt(const xmlNode* element) {
     auto [entry, fresh] = m_scopes.try_emplace(element);
     if (fresh) {
@@ -264,61 +238,35 @@ const NodeMover::NamespaceScope& NodeMover::scopeAt(const xmlNode* element) {
     return entry->second;
 }
 
-void NodeMover::rehome(const xmlChar*& text) {
-    if (!text || !m_sourceDict || xmlDictOwns(m_sourceDict, text) != 1)
-        return;
-    // A string met for the first time gets a copy of its own; only one met again is shared through the target's
-    // dictionary. libxml2 2.9's dictionary stops growing its hash table, so interning every distinct name of
-    // large inputs would make the merge quadratic.
-    auto [entry, first] = m_strings.try_emplace(text, nullptr);
-    const xmlChar* taken = nullptr;
-    if (first || !m_target->dict) {
-        taken = xmlStrdup(text);
-    } else {
-        if (!entry->second)
-            entry->second = xmlDictLookup(m_target->dict, text, -1);
-        taken = entry->second;
-    }
-    if (!taken)
-        throw std::bad_alloc();
-    text = taken;
-}
-
-void NodeMover::rehome(xmlChar*& text) {
-    const xmlChar* shared = text;
-    rehome(shared);
-    text = const_cast<xmlChar*>(shared);
-}
-
-void NodeMover::takeLeaf(xmlNode* leaf) {
-    leaf->doc = m_target;
-    rehome(leaf->name);
-    if (leaf->type == XML_ENTITY_REF_NODE) {
-        // Its children link to the entity's declaration, which must be the target's.
-        xmlEntity* entity = xmlGetDocEntity(m_target, leaf->name);
-        leaf->children = leaf->last = reinterpret_cast<xmlNode*>(entity);
-    } else {
-        rehome(leaf->content);
-    }
-}
-
-std::string_view NodeMover::move(xmlNode* node, xmlNode* parent) {
+TakenNodes NodeMover::take(xmlNode* node, const xmlNode* parent) {
+    TakenNodes taken;
     const bool replaced = node->type == XML_ENTITY_REF_NODE && entityToExpand(node);
-    const xmlChar* name = replaced ? keepName(node->name) : nullptr;
-    for (xmlNode* piece : expandEntities(node))
-        moveExpanded(piece, parent);
-    if (!replaced)
-        name = node->name; // as the target holds it now
-    return name ? std::string_view(reinterpret_cast<const char*>(name)) : std::string_view();
+    if (replaced) // the reference goes with its expansion, and its name may go with it
+        m_replacedName.assign(reinterpret_cast<const char*>(node->name));
+    xmlNode* last = nullptr;
+    for (xmlNode* piece : expandEntities(node)) {
+        adapt(piece, parent);
+        // Linked by hand: libxml2 would merge neighbouring text, which the writer does not need.
+        if (last) {
+            last->next = piece;
+            piece->prev = last;
+        } else {
+            taken.nodes.reset(piece);
+        }
+        last = piece;
+    }
+    taken.name = replaced ? std::string_view(m_replacedName) : baseName(node);
+    return taken;
 }
 
-void NodeMover::moveExpanded(xmlNode* node, xmlNode* parent) {
-    xmlDoc* source = node->doc;
+void NodeMover::adapt(xmlNode* node, const xmlNode* parent) {
     // White space kept in an xml:space="preserve" scope stays significant at a place outside such a scope.
     const bool keepsSpace =
         node->type == XML_ELEMENT_NODE && xmlNodeGetSpacePreserve(node) == 1 && xmlNodeGetSpacePreserve(parent) != 1;
     xmlUnlinkNode(node);
-    NamespaceFixer namespaces(m_target, node, parent, scopeAt(parent));
+    if (node->type != XML_ELEMENT_NODE)
+        return;
+    NamespaceFixer namespaces(node, scopeAt(parent));
 
     // A work list instead of recursion; the inherited flag tells whether a default namespace is declared
     // inside the subtree above the element.
@@ -326,41 +274,23 @@ void NodeMover::moveExpanded(xmlNode* node, xmlNode* parent) {
         xmlNode* element;
         bool innerDefault;
     };
-    std::vector<Pending> pending;
-    if (node->type == XML_ELEMENT_NODE)
-        pending.push_back({node, false});
-    else
-        takeLeaf(node);
+    std::vector<Pending> pending{{node, false}};
     while (!pending.empty()) {
         const Pending current = pending.back();
         pending.pop_back();
         xmlNode* element = current.element;
         const bool innerDefault = current.innerDefault || declaresDefault(element);
         namespaces.enter(element);
-        element->doc = m_target;
-        rehome(element->name);
         element->ns = namespaces.resolve(element->ns);
         if (!element->ns && !innerDefault)
             namespaces.noteUnqualified();
-        for (xmlAttr* attr = element->properties; attr; attr = attr->next) {
-            if (XML_ATTR_GET_ATYPE(attr) == XML_ATTRIBUTE_ID)
-                xmlRemoveID(source, attr); // IDs are looked up per document; the old one must forget it
-            attr->doc = m_target;
-            rehome(attr->name);
+        for (xmlAttr* attr = element->properties; attr; attr = attr->next)
             attr->ns = namespaces.resolve(attr->ns);
-            for (xmlNode* value = attr->children; value; value = value->next)
-                takeLeaf(value);
-        }
-        for (xmlNode* child = element->children; child; child = child->next) {
+        for (xmlNode* child = element->children; child; child = child->next)
             if (child->type == XML_ELEMENT_NODE)
                 pending.push_back({child, innerDefault});
-            else
-                takeLeaf(child);
-        }
     }
     namespaces.finish();
-    // Every node already belongs to the target, so libxml2 only links it.
-    xmlAddChild(parent, node);
     if (keepsSpace)
         xmlNodeSetSpacePreserve(node, 1);
 }

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <libxml/tree.h>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace corvanta {
+
+/// Text kept as a list of blocks: a result of hundreds of megabytes then never needs one allocation of its size,
+/// nor twice its size while it grows.
+class ChunkedText {
+public:
+    void append(QByteArrayView bytes);
+    bool isEmpty() const { return m_chunks.empty(); }
+    const std::vector<QByteArray>& chunks() const { return m_chunks; }
+    /// The whole text in one piece.
+    QByteArray joined() const;
+    void clear() { m_chunks.clear(); }
+
+private:
+    std::vector<QByteArray> m_chunks;
+};
+
+/// Writes nodes as saveXmlDocument() writes the children of a top-level node (a child of the root element), one
+/// after another, so that a document's largest part can be written while it is put together and never needs to
+/// be kept as nodes.
+class NodeWriter {
+public:
+    NodeWriter();
+    ~NodeWriter();
+    NodeWriter(const NodeWriter&) = delete;
+    NodeWriter& operator=(const NodeWriter&) = delete;
+
+    /// Appends \a node, with its attributes and descendants, to \a into: on a line of its own with indentation
+    /// when \a indented (see indentsChildren()), as it stands otherwise. Throws std::bad_alloc.
+    void write(xmlNode* node, bool indented, ChunkedText& into);
+
+private:
+    struct Output;
+    std::unique_ptr<Output> m_output;
+};
+
+/// True for the nodes that make saveXmlDocument() write their parent's content as it is: text, CDATA sections
+/// and entity references.
+bool isTextLike(const xmlNode* node);
+
+/// True when saveXmlDocument() indents the children of \a element, which has children and whose parent's children
+/// are indented, given whether one of them is text-like (see isTextLike()).
+bool indentsChildren(const xmlNode* element, bool textLikeChild);
+
+/// The children of a top-level element written ahead of the save with NodeWriter, for an element that has no
+/// children in the tree.
+struct WrittenChildren {
+    xmlNode* top;
+    bool indented;
+    const ChunkedText* text;
+};
+
+/// Saves \a doc to \a path as UTF-8, indented two spaces per level, with every node outside the root; with an XML
+/// declaration (saying UTF-8) only when \a withDeclaration. Nothing is added below an element that has text of
+/// any kind or in the scope of xml:space="preserve". The children in \a written go where their top-level
+/// elements stand. A save that fails leaves no file behind. Throws Failure with the system's reason.
+void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration,
+                     std::span<const WrittenChildren> written = {});
+
+} // namespace corvanta
