@@ -249,6 +249,8 @@ struct NodeWriter::Output {
 
     static int write(void* context, const char* bytes, int length) {
         auto* output = static_cast<Output*>(context);
+        if (!output->target)
+            return length; // the buffer is closed unused: nothing was written
         try {
             output->target->append(QByteArrayView(bytes, length));
         } catch (const std::bad_alloc&) {
