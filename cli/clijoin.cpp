@@ -15,7 +15,6 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <cerrno>
 #include <vector>
 
@@ -233,9 +232,7 @@ int checkOnly(const QStringList& inputs, bool json, std::FILE* out, std::FILE* e
                          QStringLiteral("standard output"));
         };
         const ListCheck check = checkInputs(inputs, json ? CheckProgress() : printLine);
-        writeChecked(out,
-                     json ? QJsonDocument(check.toJson()).toJson(QJsonDocument::Indented)
-                          : encodeSystemCodePage(QString(check.summary() + QLatin1Char('\n'))),
+        writeChecked(out, json ? check.toJson() : encodeSystemCodePage(QString(check.summary() + QLatin1Char('\n'))),
                      QStringLiteral("standard output"));
         return check.mergeable() ? 0 : 1;
     } catch (const Failure& failure) {

@@ -1,12 +1,12 @@
 #include "inputcheck.h"
 
 #include "failure.h"
+#include "jsontext.h"
 #include "textfile.h"
 #include "xmldocument.h"
 #include "xmlparser.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QScopeGuard>
 #include <QThread>
 #include <algorithm>
@@ -81,21 +81,25 @@ QString InputCheck::statusLine() const {
     return {};
 }
 
-QJsonObject InputCheck::toJson() const {
-    QJsonObject object{{QStringLiteral("path"), path}, {QStringLiteral("status"), statusName(status)}};
-    if (wellFormed()) {
-        object.insert(QStringLiteral("root"), root);
-        object.insert(QStringLiteral("topLevelNodes"), qint64(topLevelNodes));
-    } else {
-        object.insert(QStringLiteral("reason"), reason);
-    }
-    if (status == InputStatus::NotWellFormed) {
-        object.insert(QStringLiteral("line"), line);
-        object.insert(QStringLiteral("column"), column);
-    }
-    if (status == InputStatus::DifferentRoot || status == InputStatus::DifferentCount)
-        object.insert(QStringLiteral("comparedWith"), comparedWith);
-    return object;
+void InputCheck::writeJsonMembers(JsonText& json, PathMember pathMember) const {
+    // In the order of their names, as Qt's JSON classes wrote them first: scripts may have compared the text.
+    const bool notWellFormed = status == InputStatus::NotWellFormed;
+    const bool compared = status == InputStatus::DifferentRoot || status == InputStatus::DifferentCount;
+    if (notWellFormed)
+        json.key("column").number(column);
+    if (compared)
+        json.key("comparedWith").string(comparedWith);
+    if (notWellFormed)
+        json.key("line").number(line);
+    if (pathMember == PathMember::Written)
+        json.key("path").string(path);
+    if (!wellFormed())
+        json.key("reason").string(reason);
+    if (wellFormed())
+        json.key("root").string(root);
+    json.key("status").string(statusName(status));
+    if (wellFormed())
+        json.key("topLevelNodes").number(topLevelNodes);
 }
 
 InputCheck examineInput(const QString& path) {
@@ -165,11 +169,16 @@ QString ListCheck::summary() const {
         .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"));
 }
 
-QJsonObject ListCheck::toJson() const {
-    QJsonArray list;
-    for (const InputCheck& input : inputs)
-        list.append(input.toJson());
-    return {{QStringLiteral("mergeable"), mergeable()}, {QStringLiteral("inputs"), list}};
+QByteArray ListCheck::toJson() const {
+    JsonText json(JsonText::Layout::Indented);
+    json.beginObject().key("inputs").beginArray();
+    for (const InputCheck& input : inputs) {
+        json.beginObject();
+        input.writeJsonMembers(json);
+        json.endObject();
+    }
+    json.endArray().key("mergeable").boolean(mergeable()).endObject();
+    return json.text() + '\n';
 }
 
 ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress) {

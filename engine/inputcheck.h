@@ -1,12 +1,14 @@
 #pragma once
 
-#include <QJsonObject>
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <vector>
 
 namespace corvanta {
+
+class JsonText;
 
 /// How a Merge would find one input.
 enum class InputStatus {
@@ -38,9 +40,11 @@ struct InputCheck {
     bool wellFormed() const { return status != InputStatus::Unreadable && status != InputStatus::NotWellFormed; }
     /// "PATH: ok (root r, 3 top-level nodes)" or "PATH: " and what is wrong, in words.
     QString statusLine() const;
-    /// The JSON form: path, status and those of root, topLevelNodes, reason, line, column and comparedWith that
-    /// apply.
-    QJsonObject toJson() const;
+    /// Which members writeJsonMembers() writes.
+    enum class PathMember { Written, Left };
+    /// Writes the members of the JSON form into the open object of \a json: path (unless left), status and those
+    /// of root, topLevelNodes, reason, line, column and comparedWith that apply.
+    void writeJsonMembers(JsonText& json, PathMember pathMember = PathMember::Written) const;
 };
 
 /// The name of \a status in the JSON form ("ok", "unreadable", "not-well-formed", ...).
@@ -64,8 +68,8 @@ struct ListCheck {
     bool mergeable() const;
     /// "All N files can be merged.", "K of N files would stop a Merge." or, for no inputs, "No files added.".
     QString summary() const;
-    /// {"mergeable": bool, "inputs": [...]}.
-    QJsonObject toJson() const;
+    /// {"inputs": [...], "mergeable": bool}, indented, with a line break at the end.
+    QByteArray toJson() const;
 };
 
 /// Called with the 0-based list index of each input once it is checked and compared.

@@ -2,7 +2,6 @@
 
 #include "jsontext.h"
 
-#include <QJsonObject>
 #include <utility>
 
 namespace corvanta {
@@ -34,13 +33,7 @@ void writeInput(JsonText& json, const JoinReport::Input& input, JoinReport::Mode
         if (input.base)
             json.key("role").string("base");
         if (input.stop) {
-            const QJsonObject status = input.stop->toJson();
-            for (auto field = status.begin(); field != status.end(); ++field) {
-                if (field.key() == QLatin1String("path"))
-                    continue;
-                const QByteArray name = field.key().toUtf8();
-                json.key(std::string_view(name.constData(), size_t(name.size()))).json(field.value());
-            }
+            input.stop->writeJsonMembers(json, InputCheck::PathMember::Left);
         } else if (!input.base) {
             json.key("added").number(input.added());
             json.key("skipped").number(input.skipped());

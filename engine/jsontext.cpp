@@ -2,43 +2,42 @@
 
 #include "codepage.h"
 
-#include <QJsonArray>
-#include <QJsonObject>
-#include <cmath>
+#include <utility>
 
 namespace corvanta {
 
 JsonText& JsonText::beginObject() {
     beginValue();
     m_text.append('{');
+    ++m_depth;
     m_afterValue = false;
     return *this;
 }
 
 JsonText& JsonText::endObject() {
-    m_text.append('}');
-    m_afterValue = true;
+    endContainer('}');
     return *this;
 }
 
 JsonText& JsonText::beginArray() {
     beginValue();
     m_text.append('[');
+    ++m_depth;
     m_afterValue = false;
     return *this;
 }
 
 JsonText& JsonText::endArray() {
-    m_text.append(']');
-    m_afterValue = true;
+    endContainer(']');
     return *this;
 }
 
 JsonText& JsonText::key(std::string_view utf8) {
     beginValue();
     quoted(utf8);
-    m_text.append(':');
+    m_text.append(m_indented ? ": " : ":");
     m_afterValue = false;
+    m_afterKey = true;
     return *this;
 }
 
@@ -68,49 +67,22 @@ JsonText& JsonText::boolean(bool value) {
     return *this;
 }
 
-JsonText& JsonText::json(const QJsonValue& value) {
-    switch (value.type()) {
-    case QJsonValue::Bool:
-        return boolean(value.toBool());
-    case QJsonValue::Double: {
-        const double number = value.toDouble();
-        if (std::trunc(number) == number && std::abs(number) < 9.0e15)
-            return this->number(qint64(number));
-        beginValue();
-        m_text.append(QByteArray::number(number, 'g', 17));
-        m_afterValue = true;
-        return *this;
-    }
-    case QJsonValue::String:
-        return string(value.toString());
-    case QJsonValue::Array:
-        beginArray();
-        for (const auto& element : value.toArray())
-            json(element);
-        return endArray();
-    case QJsonValue::Object: {
-        beginObject();
-        const QJsonObject object = value.toObject();
-        for (auto member = object.begin(); member != object.end(); ++member) {
-            const QByteArray name = member.key().toUtf8();
-            key(std::string_view(name.constData(), size_t(name.size())));
-            json(member.value());
-        }
-        return endObject();
-    }
-    case QJsonValue::Null:
-    case QJsonValue::Undefined:
-        break;
-    }
-    beginValue();
-    m_text.append("null");
-    m_afterValue = true;
-    return *this;
-}
-
 void JsonText::beginValue() {
+    if (std::exchange(m_afterKey, false))
+        return;
     if (m_afterValue)
         m_text.append(',');
+    if (m_indented && m_depth > 0)
+        m_text.append('\n').append(QByteArray(4 * m_depth, ' '));
+}
+
+void JsonText::endContainer(char bracket) {
+    --m_depth;
+    // Qt breaks the line before the closing bracket of an empty container too: "[\n    ]".
+    if (m_indented)
+        m_text.append('\n').append(QByteArray(4 * m_depth, ' '));
+    m_text.append(bracket);
+    m_afterValue = true;
 }
 
 void JsonText::quoted(std::string_view utf8) {
@@ -129,6 +101,12 @@ void JsonText::quoted(std::string_view utf8) {
             break;
         case '\\':
             m_text.append("\\\\");
+            break;
+        case '\b':
+            m_text.append("\\b");
+            break;
+        case '\f':
+            m_text.append("\\f");
             break;
         case '\n':
             m_text.append("\\n");

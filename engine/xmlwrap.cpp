@@ -7,8 +7,8 @@ namespace corvanta {
 
 namespace {
 
-// Long enough to tell a byte order mark followed by "<?xml" and white space from anything else.
-constexpr qsizetype kHeadLength = 9;
+// Long enough to tell a UTF-8 byte order mark.
+constexpr qsizetype kHeadLength = 3;
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -123,23 +123,28 @@ void PrologStripper::decideHead() {
     QByteArray head = std::exchange(m_pending, {});
     if (head.startsWith("\xEF\xBB\xBF"))
         head.remove(0, 3);
-    if (head.size() > 5 && head.startsWith("<?xml") && isSpace(head[5])) {
-        m_state = State::Declaration;
-        m_previous = 0;
-        feed(QByteArrayView(head).sliced(6));
-    } else {
-        m_state = State::Prolog;
-        feed(head);
-    }
+    m_state = State::Prolog;
+    feed(head);
 }
 
 void PrologStripper::decideMarkup() {
     static const QByteArray doctype = QByteArrayLiteral("<!DOCTYPE");
     static const QByteArray comment = QByteArrayLiteral("<!--");
-    if (m_pending.size() == 2 && m_pending[1] == '?') {
-        m_out += std::exchange(m_pending, {});
-        m_state = State::Instruction;
-        m_previous = 0;
+    static const QByteArray declaration = QByteArrayLiteral("<?xml");
+    if (m_pending.startsWith("<?")) {
+        if (declaration.startsWith(m_pending))
+            return;
+        if (m_pending.startsWith(declaration) && isSpace(m_pending[5])) {
+            // Wherever it stands before the root, not only at the very start: one after white space makes no
+            // document on its own either, and kept it would stand inside the wrapping root, where none may.
+            m_pending.clear();
+            m_state = State::Declaration;
+            m_previous = 0;
+        } else {
+            m_previous = m_pending.back(); // "<?xm?" may already be one byte short of its end
+            m_out += std::exchange(m_pending, {});
+            m_state = State::Instruction;
+        }
     } else if (m_pending == comment) {
         m_out += std::exchange(m_pending, {});
         m_state = State::Comment;

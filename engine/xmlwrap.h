@@ -18,9 +18,10 @@ QByteArray wrapEnd(const QString& rootName);
 
 /// Passes the text of an XML document on to another sink without what may stand only at the very start of a
 /// document: the byte order mark, the XML declaration and the document type declaration, the last two each with
-/// the line break that follows it. White space, comments and processing instructions around them stay, and so does
-/// everything from the root element on. Takes the text (UTF-8) in pieces of any size; only the few bytes that
-/// cannot be told yet are held back, so the body streams through as it comes.
+/// the line break that follows it. An XML declaration goes wherever it stands before the root element (after
+/// leading white space, say), as inside the wrapping root none may. White space, comments and processing
+/// instructions around them stay, and so does everything from the root element on. Takes the text (UTF-8) in pieces of
+/// any size; only the few bytes that cannot be told yet are held back, so the body streams through as it comes.
 class PrologStripper final : public ByteSink {
 public:
     explicit PrologStripper(ByteSink& next)

@@ -98,10 +98,7 @@ class TestCommandLine : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
-    }
+    void init() { m_folders.renew(); }
 
     void helpPrintsUsage() {
         const Run run = join({"--help"});
@@ -173,7 +170,7 @@ private slots:
         run = join({"--append", "a.xml", "b.xml", "-o", "a.xml"});
         QCOMPARE(run.status, 0);
         QCOMPARE(readFile(path("a.xml")), QByteArray("AB"));
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files), (QStringList{"a.xml", "b.xml", "out.xml"}));
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files), (QStringList{"a.xml", "b.xml", "out.xml"}));
     }
 
     void joinWithoutResultLeavesOutputFileAlone() {
@@ -268,7 +265,8 @@ private slots:
         run = join({"--append", "-o", "a.xml", "a.xml", "b.xml", "c.xml"});
         QCOMPARE(run.status, 0);
         QVERIFY(readFile(path("a.xml")) == expected);
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.xml", "b.xml", "c.xml"}));
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"a.xml", "b.xml", "c.xml"}));
     }
 
     void replacedOutputFileKeepsItsPermissions() {
@@ -521,7 +519,7 @@ private slots:
             QVERIFY(reader.waitForFinished(10000));
             QCOMPARE(reader.readAllStandardOutput(), QByteArray("<r><a/></r>"));
         }
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
                  throughLink ? 3 : 2); // nothing left beside them
     }
 
@@ -627,7 +625,7 @@ private slots:
             for (const int each : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
                 std::signal(each, SIG_DFL);
             ::setenv("TEMP", QFile::encodeName(workTemp.path()).constData(), 1);
-            if (::chdir(QFile::encodeName(m_temp->path()).constData()) == 0) {
+            if (::chdir(QFile::encodeName(m_folders.path()).constData()) == 0) {
                 const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + "/corvanta-join");
                 ::execl(program.constData(), program.constData(), "--append", "-o", "out.xml", "a.xml", "pipe.xml",
                         nullptr);
@@ -651,7 +649,7 @@ private slots:
                  QStringList());
         // A stopped run leaves -o's file as it was, and nothing beside it.
         QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.xml", "out.xml"}));
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.xml", "out.xml"}));
     }
 
     void checkTellsEveryInputThenSums_data() {
@@ -675,7 +673,7 @@ private slots:
                             "d.xml: ok (root r, 2 top-level nodes)\n"
                             "2 of 4 files would stop a Merge.\n"));
         QVERIFY(run.err.isEmpty());
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files), (QStringList{"a.xml", "b.xml", "c.xml", "d.xml"}));
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files), (QStringList{"a.xml", "b.xml", "c.xml", "d.xml"}));
     }
 
     void checkOfAMergeableListExitsZero() {
@@ -708,6 +706,59 @@ private slots:
         QCOMPARE(inputs[1].toObject().value("status"), QJsonValue(broken ? "different-root" : "ok"));
         QCOMPARE(inputs[1].toObject().value("path"), QJsonValue("b.xml"));
         QVERIFY(run.err.isEmpty());
+    }
+
+    // Scripts may compare the text itself: members by name, four spaces a level, non-ASCII as it is, control
+    // characters escaped.
+    void checkAsJsonKeepsItsLayout() {
+        const QString odd = QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac\b\\\"\f.xml");
+        writeFile(path("a.xml"), "<r><x/></r>");
+        writeFile(path(odd), "<r><x/><y/></r>");
+        writeFile(path("b.xml"), "<s/>");
+        writeFile(path("c.xml"), "<r><x></y></r>");
+        const Run run = join({"--check", "--json", "a.xml", odd, "b.xml", "c.xml", "gone.xml"});
+        QCOMPARE(run.status, 1);
+        const QByteArrayList expected{"{",
+                                      "    \"inputs\": [",
+                                      "        {",
+                                      "            \"path\": \"a.xml\",",
+                                      "            \"root\": \"r\",",
+                                      "            \"status\": \"ok\",",
+                                      "            \"topLevelNodes\": 1",
+                                      "        },",
+                                      "        {",
+                                      "            \"comparedWith\": \"a.xml\",",
+                                      "            \"path\": \"café €\\b\\\\\\\"\\f.xml\",",
+                                      "            \"root\": \"r\",",
+                                      "            \"status\": \"different-count\",",
+                                      "            \"topLevelNodes\": 2",
+                                      "        },",
+                                      "        {",
+                                      "            \"comparedWith\": \"a.xml\",",
+                                      "            \"path\": \"b.xml\",",
+                                      "            \"root\": \"s\",",
+                                      "            \"status\": \"different-root\",",
+                                      "            \"topLevelNodes\": 0",
+                                      "        },",
+                                      "        {",
+                                      "            \"column\": 11,",
+                                      "            \"line\": 1,",
+                                      "            \"path\": \"c.xml\",",
+                                      "            \"reason\": \"Opening and ending tag mismatch: x line 1 and y\",",
+                                      "            \"status\": \"not-well-formed\"",
+                                      "        },",
+                                      "        {",
+                                      "            \"path\": \"gone.xml\",",
+                                      "            \"reason\": \"No such file or directory\",",
+                                      "            \"status\": \"unreadable\"",
+                                      "        }",
+                                      "    ],",
+                                      "    \"mergeable\": false",
+                                      "}"};
+        QCOMPARE(run.out, expected.join('\n') + '\n');
+        QVERIFY(QDir().mkpath(path("empty")));
+        QCOMPARE(join({"--check", "--json", "empty"}).out,
+                 QByteArray("{\n    \"inputs\": [\n    ],\n    \"mergeable\": false\n}\n"));
     }
 
     // The report adds a JSON document and changes nothing else: not the result, the messages nor the status.
@@ -756,7 +807,7 @@ private slots:
     }
 
 private:
-    QString path(const QString& name) const { return m_temp->filePath(name); }
+    QString path(const QString& name) const { return m_folders.filePath(name); }
 
     /// Three inputs of 0.3, 1.2 and 0.5 MB that Merge accepts, padded after their root element.
     QStringList writeSizedInputs() const {
@@ -803,7 +854,7 @@ private:
             process.setStandardOutputFile(standardOutput, outputMode);
         if (!errorFile.isEmpty())
             process.setStandardErrorFile(errorFile);
-        process.setWorkingDirectory(m_temp->path());
+        process.setWorkingDirectory(m_folders.path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const auto& [name, value] : environment)
             env.insert(name, value);
@@ -841,7 +892,7 @@ private:
             20000);
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp;
+    TestFolders m_folders{TestFolders::Temp::Unchanged};
 };
 
 QTEST_GUILESS_MAIN(TestCommandLine)

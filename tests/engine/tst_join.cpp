@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 #include <stop_token>
@@ -74,18 +73,14 @@ class TestJoin : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
-        useFreshWorkingFolder(m_workTemp);
-    }
+    void init() { m_folders.renew(); }
 
     void emptyListSaysNoFilesAdded() {
         for (bool append : {true, false}) {
             RecordingHost host({}, append);
             joinFiles(host);
             QCOMPARE(host.events, QStringList{"message:No files added."});
-            QVERIFY(workFolderIsEmpty());
+            QVERIFY(m_folders.tempEntries().isEmpty());
         }
     }
 
@@ -228,16 +223,15 @@ private slots:
 
     void eachRunUsesAFreshPrivateWorkingFile() {
         // A file planted where an older program kept its working file is never picked up.
-        writeFile(m_workTemp->filePath("temp.xml"), "planted");
+        writeFile(m_folders.tempPath() + "/temp.xml", "planted");
         const QString a = path("a.xml");
         writeFile(a, "A");
         RecordingHost host({a}, true);
         joinFiles(host);
         joinFiles(host);
         QCOMPARE(host.resultsText, QStringLiteral("A"));
-        QCOMPARE(readFile(m_workTemp->filePath("temp.xml")), QByteArray("planted"));
-        QCOMPARE(QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList{"temp.xml"});
+        QCOMPARE(readFile(m_folders.tempPath() + "/temp.xml"), QByteArray("planted"));
+        QCOMPARE(m_folders.tempEntries(), QStringList{"temp.xml"});
     }
 
     void missingTempFolderIsReportedAt104ThenJoinFail() {
@@ -263,7 +257,7 @@ private slots:
         joinFiles(host);
         QCOMPARE(host.events.mid(host.events.indexOf("text")), (QStringList{"text", "results", "hide"}));
         QCOMPARE(host.resultsText, QStringLiteral("empty file"));
-        QVERIFY(workFolderIsEmpty());
+        QVERIFY(m_folders.tempEntries().isEmpty());
     }
 
     void stepsStopOnceAsked() {
@@ -317,10 +311,10 @@ private slots:
 
         QStringList seen = record.events;
         for (QString& event : seen) // a parse error's first line, with the input's name alone
-            event = event.section(QStringLiteral("\r\n"), 0, 0).replace(m_temp->path() + QLatin1Char('/'), QString());
+            event = event.section(QStringLiteral("\r\n"), 0, 0).replace(m_folders.path() + QLatin1Char('/'), QString());
         QCOMPARE(seen, events);
         QVERIFY(!record.resultsShown && !record.mainHidden);
-        QVERIFY(workFolderIsEmpty());
+        QVERIFY(m_folders.tempEntries().isEmpty());
     }
 
     void stopAskedBeforeTheRunDoesNothing() {
@@ -332,7 +326,7 @@ private slots:
             stop.request_stop();
             joinFiles(host, stop.get_token());
             QCOMPARE(host.events, QStringList());
-            QVERIFY(workFolderIsEmpty());
+            QVERIFY(m_folders.tempEntries().isEmpty());
         }
     }
 
@@ -355,14 +349,10 @@ private slots:
 
 private:
     QString path(const QString& name) const {
-        return m_temp->filePath(name);
-    }
-    bool workFolderIsEmpty() const {
-        return QDir(m_workTemp->path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        return m_folders.filePath(name);
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp;
-    std::unique_ptr<QTemporaryDir> m_workTemp;
+    TestFolders m_folders;
 };
 
 QTEST_GUILESS_MAIN(TestJoin)

@@ -11,7 +11,6 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
 #include <memory>
@@ -105,11 +104,7 @@ class TestJoinReport : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
-        useFreshWorkingFolder(m_workTemp);
-    }
+    void init() { m_folders.renew(); }
 
     void mergeCountsAgreeWithAnIndependentCount_data() {
         QTest::addColumn<quint32>("seed");
@@ -229,13 +224,13 @@ private slots:
         for (qsizetype i = 0; i < texts.size(); ++i) {
             names << QStringLiteral("in%1.xml").arg(i + 1);
             if (texts[i] == "DIR")
-                QVERIFY(QDir(m_temp->path()).mkdir(names.last()));
+                QVERIFY(QDir(m_folders.path()).mkdir(names.last()));
             else if (texts[i] != "MISSING")
                 writeFile(path(names.last()), texts[i]);
         }
 
         const QString previous = QDir::currentPath();
-        QDir::setCurrent(m_temp->path());
+        QDir::setCurrent(m_folders.path());
         JoinReport report(JoinReport::Mode::Merge);
         join(names, report);
         QDir::setCurrent(previous);
@@ -282,7 +277,7 @@ private slots:
         writeFile(path("be.xml"), QByteArray("\xfe\xff\0<\0c\0/\0>", 10));
         writeFile(path("legacy.xml"), "<d>caf\xe9</d>");
         writeFile(path("empty.xml"), "");
-        QVERIFY(QDir(m_temp->path()).mkdir("folder.xml"));
+        QVERIFY(QDir(m_folders.path()).mkdir("folder.xml"));
         writeFile(path("le32.xml"), QByteArray("\xff\xfe\0\0<\0\0\0e\0\0\0/\0\0\0>\0\0\0", 20));
         writeFile(path("be32.xml"), QByteArray("\0\0\xfe\xff\0\0\0<\0\0\0f\0\0\0/\0\0\0>", 20));
         const QStringList names{"utf8.xml",    "le.xml",     "be.xml",   "legacy.xml", "empty.xml",
@@ -436,7 +431,7 @@ private slots:
     }
 
 private:
-    QString path(const QString& name) const { return m_temp->filePath(name); }
+    QString path(const QString& name) const { return m_folders.filePath(name); }
 
     /// What a Merge run told its report, showed and wrote.
     struct MergeRecord {
@@ -473,8 +468,7 @@ private:
         return host.resultsText;
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp;
-    std::unique_ptr<QTemporaryDir> m_workTemp;
+    TestFolders m_folders;
 };
 
 QTEST_GUILESS_MAIN(TestJoinReport)

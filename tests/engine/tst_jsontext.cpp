@@ -20,7 +20,8 @@ private slots:
         QCOMPARE(json.text(), QByteArray("{\"a\":-3,\"b\":[true,false,{},[],\"x\"],\"c\":\"y\"}"));
     }
 
-    // Whatever a string holds, Qt's parser reads back the same text.
+    // Whatever a string holds, Qt's parser reads back the same text, and Qt's writer would have written the same
+    // bytes: the check's JSON was first written by Qt.
     void stringsSurviveTheRoundTrip_data() {
         QTest::addColumn<QString>("text");
         QTest::newRow("quotes and backslashes") << QStringLiteral("C:\\dir\\\"quoted\" \\\\ end\\");
@@ -42,6 +43,7 @@ private slots:
         const QJsonArray array = QJsonDocument::fromJson(json.text(), &error).array();
         QCOMPARE(error.error, QJsonParseError::NoError);
         QCOMPARE(array, (QJsonArray{text, text}));
+        QCOMPARE(json.text(), QJsonDocument(QJsonArray{text, text}).toJson(QJsonDocument::Compact));
     }
 
     void loneSurrogateBecomesReplacement() {
@@ -50,16 +52,28 @@ private slots:
         QCOMPARE(json.text(), QByteArray("[\"\xef\xbf\xbd\"]"));
     }
 
-    void qtJsonValuesAreWrittenAlike() {
-        const QJsonObject object{{"n", 12},
-                                 {"big", qint64(1) << 50},
-                                 {"half", 0.5},
-                                 {"s", "t\"u"},
-                                 {"list", QJsonArray{1, "two", QJsonValue()}},
-                                 {"yes", true}};
-        JsonText json;
-        json.json(object);
-        QCOMPARE(QJsonDocument::fromJson(json.text()).object(), object);
+    // Byte for byte what QJsonDocument::Indented writes (members given in Qt's order, by name), empty and nested
+    // containers included.
+    void indentedLayoutIsQtsIndentedLayout() {
+        JsonText json(JsonText::Layout::Indented);
+        json.beginObject().key("empty list").beginArray().endArray().key("empty object").beginObject().endObject();
+        json.key("inputs").beginArray();
+        json.beginObject().key("column").number(12).key("path").string(u"caf\u00e9\t\"x\".xml").endObject();
+        json.beginArray().beginArray().endArray().number(-1).beginObject().key("k").boolean(false).endObject();
+        json.endArray().string("last").endArray();
+        json.key("mergeable").boolean(true).endObject();
+
+        const QJsonObject same{
+            {"empty list", QJsonArray()},
+            {"empty object", QJsonObject()},
+            {"inputs", QJsonArray{QJsonObject{{"column", 12}, {"path", QStringLiteral("caf\u00e9\t\"x\".xml")}},
+                                  QJsonArray{QJsonArray(), -1, QJsonObject{{"k", false}}}, "last"}},
+            {"mergeable", true}};
+        QCOMPARE(json.text() + '\n', QJsonDocument(same).toJson(QJsonDocument::Indented));
+
+        JsonText empty(JsonText::Layout::Indented);
+        empty.beginObject().endObject();
+        QCOMPARE(empty.text() + '\n', QJsonDocument(QJsonObject()).toJson(QJsonDocument::Indented));
     }
 };
 

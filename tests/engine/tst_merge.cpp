@@ -10,7 +10,6 @@
 #include <QHash>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
 #include <memory>
@@ -163,11 +162,7 @@ class TestMerge : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
-        useFreshWorkingFolder(m_workTemp);
-    }
+    void init() { m_folders.renew(); }
 
     void mergesSecondLevelNodes_data() {
         QTest::addColumn<QByteArrayList>("inputs");
@@ -265,7 +260,7 @@ private slots:
         join(host);
         QCOMPARE(host.events, reading(inputs.size()) + kIdle + QStringList(kStructureMessage));
         QVERIFY(!host.resultsShown && !host.mainHidden);
-        QVERIFY(workFolderIsEmpty());
+        QVERIFY(m_folders.tempEntries().isEmpty());
     }
 
     // The pointer and the progress bar move as in Append mode: the progress before each input is read, both back
@@ -546,7 +541,8 @@ private slots:
         QFETCH(QString, error);
         if (!dtdFile.isEmpty())
             writeFile(path(dtdFile), dtd);
-        const QStringList paths = writeInputs({QByteArray(input).replace("%DIR%", QFile::encodeName(m_temp->path()))});
+        const QStringList paths =
+            writeInputs({QByteArray(input).replace("%DIR%", QFile::encodeName(m_folders.path()))});
 
         RecordingHost host(paths);
         join(host);
@@ -657,7 +653,7 @@ private slots:
         QFETCH(QString, kept);
         const QByteArray secret = "SECRET-7f3a";
         writeFile(path("secret.txt"), secret + " of two\nlines");
-        const QByteArray dir = QFile::encodeName(m_temp->path());
+        const QByteArray dir = QFile::encodeName(m_folders.path());
         for (auto it = files.cbegin(); it != files.cend(); ++it)
             writeFile(path(it.key()), QByteArray(it.value()).replace("%DIR%", dir));
         const QStringList paths = writeInputs({input.replace("%DIR%", dir)});
@@ -910,12 +906,12 @@ private slots:
         QCOMPARE(messages.size(), 2);
         QVERIFY2(QRegularExpression(QStringLiteral("^report:%1/corvanta-[^/]+/temp\\.xml: File too large\r\nin "
                                                    "Quorvel5/20/2014\\.Form1\\.Start at line 170\r\r")
-                                        .arg(QRegularExpression::escape(m_workTemp->path())))
+                                        .arg(QRegularExpression::escape(m_folders.tempPath())))
                      .match(messages[0])
                      .hasMatch(),
                  qPrintable(messages[0]));
         QCOMPARE(messages[1], QStringLiteral("warning:Join Fail."));
-        QVERIFY(workFolderIsEmpty());
+        QVERIFY(m_folders.tempEntries().isEmpty());
     }
 
     void topLevelNodeThatCannotHoldChildren() {
@@ -1035,7 +1031,7 @@ private:
     }
 
     QString path(const QString& name) const {
-        return m_temp->filePath(name);
+        return m_folders.filePath(name);
     }
 
     QStringList writeInputs(const QByteArrayList& inputs) const {
@@ -1064,10 +1060,6 @@ private:
         QCOMPARE(again.resultsText, first.resultsText);
     }
 
-    bool workFolderIsEmpty() const {
-        return QDir(m_workTemp->path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    }
-
     // Runs the join over the host's list and checks that no input changed, whatever the outcome.
     void join(RecordingHost& host) const {
         QHash<QString, QByteArray> before;
@@ -1079,8 +1071,7 @@ private:
             QVERIFY2(readFile(it.key()) == it.value(), qPrintable(it.key() + " changed"));
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp;
-    std::unique_ptr<QTemporaryDir> m_workTemp;
+    TestFolders m_folders;
 };
 
 QTEST_GUILESS_MAIN(TestMerge)

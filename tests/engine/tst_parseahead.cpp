@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 
@@ -76,10 +75,7 @@ class TestParseAhead : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
-    }
+    void init() { m_folders.renew(); }
 
     void resultIsTheSequentialOneByteForByte_data() {
         QTest::addColumn<quint32>("seed");
@@ -330,7 +326,7 @@ private slots:
     }
 
 private:
-    QString path(const QString& name) const { return m_temp->filePath(name); }
+    QString path(const QString& name) const { return m_folders.filePath(name); }
 
     QStringList writeInputs(const QByteArrayList& inputs) const {
         QStringList paths;
@@ -366,7 +362,7 @@ private:
         return result;
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp;
+    TestFolders m_folders{TestFolders::Temp::Unchanged};
 };
 
 QTEST_GUILESS_MAIN(TestParseAhead)

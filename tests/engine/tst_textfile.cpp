@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 #include <memory>
@@ -26,17 +25,14 @@ class TestTextFile : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
-    }
+    void init() { m_folders.renew(); }
 
     void fileExistsNeverFails() {
         QVERIFY(!fileExists(QString()));
-        QVERIFY(!fileExists(m_temp->filePath("missing.xml")));
-        QVERIFY(fileExists(m_temp->path()));
-        writeFile(m_temp->filePath("a.xml"), "<a/>");
-        QVERIFY(fileExists(m_temp->filePath("a.xml")));
+        QVERIFY(!fileExists(m_folders.filePath("missing.xml")));
+        QVERIFY(fileExists(m_folders.path()));
+        writeFile(m_folders.filePath("a.xml"), "<a/>");
+        QVERIFY(fileExists(m_folders.filePath("a.xml")));
     }
 
     void readsEveryEncoding_data() {
@@ -99,7 +95,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QFETCH(TextReading, reading);
-        const QString path = m_temp->filePath("in.xml");
+        const QString path = m_folders.filePath("in.xml");
         writeFile(path, bytes);
         QCOMPARE(readTextFile(path), text);
         QCOMPARE(readTextFileEncoded(path), encodeSystemCodePage(text));
@@ -110,18 +106,18 @@ private slots:
     }
 
     void readTextFileOfMissingPathIsEmpty() {
-        QCOMPARE(readTextFile(m_temp->filePath("nope.xml")), QString());
-        QCOMPARE(readTextFileEncoded(m_temp->filePath("nope.xml")), QByteArray());
+        QCOMPARE(readTextFile(m_folders.filePath("nope.xml")), QString());
+        QCOMPARE(readTextFileEncoded(m_folders.filePath("nope.xml")), QByteArray());
         std::optional<TextReading> told;
-        QCOMPARE(readTextFileEncoded(m_temp->filePath("nope.xml"), told), QByteArray());
+        QCOMPARE(readTextFileEncoded(m_folders.filePath("nope.xml"), told), QByteArray());
         QVERIFY(told == TextReading::Missing);
     }
 
     void readTextFileOfFolderThrows() {
-        QVERIFY_THROWS_EXCEPTION(Failure, readTextFile(m_temp->path()));
-        QVERIFY_THROWS_EXCEPTION(Failure, readTextFileEncoded(m_temp->path()));
+        QVERIFY_THROWS_EXCEPTION(Failure, readTextFile(m_folders.path()));
+        QVERIFY_THROWS_EXCEPTION(Failure, readTextFileEncoded(m_folders.path()));
         std::optional<TextReading> told;
-        QVERIFY_THROWS_EXCEPTION(Failure, readTextFileEncoded(m_temp->path(), told));
+        QVERIFY_THROWS_EXCEPTION(Failure, readTextFileEncoded(m_folders.path(), told));
         QVERIFY(!told); // a failed read says nothing of how it read
     }
 
@@ -140,12 +136,12 @@ private slots:
         QFETCH(QString, target);
         QFETCH(bool, throughLink);
         if (target == "fifo") {
-            target = m_temp->filePath("pipe");
+            target = m_folders.filePath("pipe");
             QVERIFY(::mkfifo(QFile::encodeName(target).constData(), 0600) == 0);
         }
         QString path = target;
         if (throughLink) {
-            path = m_temp->filePath("link.xml");
+            path = m_folders.filePath("link.xml");
             QVERIFY(QFile::link(target, path));
         }
 
@@ -172,7 +168,7 @@ private slots:
     }
 
     void appendCreatesAndAppends() {
-        const QString path = m_temp->filePath("out.txt");
+        const QString path = m_folders.filePath("out.txt");
         {
             WorkingFileAppender working(path);
             working.appendBytes(encodeSystemCodePage(QStringLiteral("one\u00e9")));
@@ -189,7 +185,7 @@ private slots:
     }
 
     void appendInMissingFolderFailsAndCreatesNothing() {
-        const QString path = m_temp->filePath("no/such/folder/out.txt");
+        const QString path = m_folders.filePath("no/such/folder/out.txt");
         WorkingFileAppender working(path);
         working.appendBytes("x");
         QVERIFY(!working.lastWriteError().isEmpty());
@@ -200,37 +196,37 @@ private slots:
     }
 
     void removeFileIsQuiet() {
-        removeFile(m_temp->filePath("missing"));
+        removeFile(m_folders.filePath("missing"));
         removeFile(QString());
-        removeFile(m_temp->path()); // never removes a folder
-        QVERIFY(QFileInfo(m_temp->path()).isDir());
-        writeFile(m_temp->filePath("k.xml"), "k");
-        removeFile(m_temp->filePath("k.xml"));
-        QVERIFY(!QFile::exists(m_temp->filePath("k.xml")));
+        removeFile(m_folders.path()); // never removes a folder
+        QVERIFY(QFileInfo(m_folders.path()).isDir());
+        writeFile(m_folders.filePath("k.xml"), "k");
+        removeFile(m_folders.filePath("k.xml"));
+        QVERIFY(!QFile::exists(m_folders.filePath("k.xml")));
     }
 
     void writeTextFileReplacesWhole() {
-        const QString path = m_temp->filePath("save.xml");
+        const QString path = m_folders.filePath("save.xml");
         writeFile(path, "a much longer old content");
         writeTextFile(QStringLiteral("new \u00e9"), path);
         QCOMPARE(readFile(path), QByteArray("new \xc3\xa9"));
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files), QStringList{"save.xml"});
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files), QStringList{"save.xml"});
     }
 
     void writeTextFileFailureKeepsTargetAndLeavesNothing() {
         // A folder where the file should be: the rename cannot replace it.
-        const QString target = m_temp->filePath("target");
+        const QString target = m_folders.filePath("target");
         QDir().mkpath(target + "/inside");
         QVERIFY_THROWS_EXCEPTION(Failure, writeTextFile(QStringLiteral("text"), target));
         QVERIFY(QFileInfo(target + "/inside").isDir());
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
         try {
-            writeTextFile(QStringLiteral("text"), m_temp->filePath("missing/folder/out.xml"));
+            writeTextFile(QStringLiteral("text"), m_folders.filePath("missing/folder/out.xml"));
             QFAIL("expected a failure");
         } catch (const Failure& failure) {
             QCOMPARE(failure.description(),
-                     m_temp->filePath("missing/folder/out.xml") + QStringLiteral(": No such file or directory"));
+                     m_folders.filePath("missing/folder/out.xml") + QStringLiteral(": No such file or directory"));
         }
     }
 
@@ -277,7 +273,7 @@ private slots:
 
     void writeThatRunsOutOfSpaceKeepsTheTarget() {
         QFETCH(int, size);
-        const QString target = m_temp->filePath("save.xml");
+        const QString target = m_folders.filePath("save.xml");
         writeFile(target, "old");
         QString description;
         {
@@ -290,7 +286,7 @@ private slots:
         }
         QCOMPARE(description, target + ": File too large");
         QCOMPARE(readFile(target), QByteArray("old"));
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"save.xml"});
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"save.xml"});
     }
 
     // Characters cut by a block's end, at every block size: the reader gives what a whole reading gives.
@@ -325,7 +321,7 @@ private slots:
     void streamingMatchesWholeReadingAtEveryBlockSize() {
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, encoded);
-        const QString path = m_temp->filePath("in.xml");
+        const QString path = m_folders.filePath("in.xml");
         writeFile(path, bytes);
         if (!bytes.isEmpty())
             QCOMPARE(encodeSystemCodePage(decodeFileText(bytes)), encoded); // the whole reading agrees
@@ -371,7 +367,7 @@ private slots:
                 continue; // a wide text's blocks end between its units
             ++cuts;
             const QByteArray bytes = head + filler(lead) + straddling + filler(qsizetype{4} * unit);
-            const QString path = m_temp->filePath("edge.xml");
+            const QString path = m_folders.filePath("edge.xml");
             writeFile(path, bytes);
             const QByteArray text = readTextFileEncoded(path);
             const QByteArray want = bom + QByteArray(lead / unit, 'a') + expected + QByteArray(4, 'a');
@@ -386,7 +382,7 @@ private slots:
             "\xe9", "\xc0\xaf", "\xe2\x82", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff",
             "\xfe", "\0",       "\x3d\xd8", "\x00\xde"};
         QRandomGenerator random(20240); // fixed: a failure can be replayed
-        const QString path = m_temp->filePath("random.xml");
+        const QString path = m_folders.filePath("random.xml");
         for (int round = 0; round < 400; ++round) {
             QByteArray bytes;
             for (int n = random.bounded(0, 60); n > 0; --n)
@@ -443,7 +439,7 @@ private slots:
     void readerFollowsAFileThatGrowsOrShrinks() {
         QFETCH(qint64, newSize);
         QFETCH(qint64, expectedSize);
-        const QString path = m_temp->filePath("changing.xml");
+        const QString path = m_folders.filePath("changing.xml");
         QByteArray content;
         for (int i = 0; content.size() < 200; ++i)
             content += QByteArray::number(i) + ' ';
@@ -466,8 +462,8 @@ private slots:
     }
 
     void saveAsCopiesAndKeepsTheTargetWhenTheDiskIsFull() {
-        const QString working = m_temp->filePath("work/temp.xml");
-        const QString target = m_temp->filePath("out/result.xml");
+        const QString working = m_folders.filePath("work/temp.xml");
+        const QString target = m_folders.filePath("out/result.xml");
         const QByteArray text = QByteArray("caf\xc3\xa9 ").repeated(60000); // 360 KB, several blocks
         writeFile(working, text);
         writeFile(target, "old");
@@ -479,7 +475,7 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(WriteFailure, JoinedText(working).saveAs(target));
         }
         QCOMPARE(readFile(target), QByteArray("old"));
-        QCOMPARE(QDir(m_temp->filePath("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QCOMPARE(QDir(m_folders.filePath("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{"result.xml"});
 
         JoinedText(working).saveAs(target);
@@ -490,8 +486,8 @@ private slots:
     }
 
     void saveAsMovesAWorkingFileThatHoldsTheTextAsItIs() {
-        const QString working = m_temp->filePath("work/temp.xml");
-        const QString target = m_temp->filePath("out/result.xml");
+        const QString working = m_folders.filePath("work/temp.xml");
+        const QString target = m_folders.filePath("out/result.xml");
         const QByteArray text = QByteArray("<r>\xe2\x82\xac</r>\n").repeated(30000);
         writeFile(working, text);
         writeFile(target, "old");
@@ -514,18 +510,18 @@ private slots:
     }
 
     void appendLeavesNothingOfAnInputWhoseWriteFails() {
-        const QString path = m_temp->filePath("temp.xml");
-        writeFile(m_temp->filePath("small.xml"), "<small/>");
-        writeFile(m_temp->filePath("large.xml"), QByteArray(qsizetype{100} * 1024, 'x'));
-        writeFile(m_temp->filePath("wide.xml"), QByteArray("\xff\xfe<\0w\0/\0>\0", 10));
+        const QString path = m_folders.filePath("temp.xml");
+        writeFile(m_folders.filePath("small.xml"), "<small/>");
+        writeFile(m_folders.filePath("large.xml"), QByteArray(qsizetype{100} * 1024, 'x'));
+        writeFile(m_folders.filePath("wide.xml"), QByteArray("\xff\xfe<\0w\0/\0>\0", 10));
         WorkingFileAppender working(path, 4096);
         {
             const FileSizeLimit full(qint64{64} * 1024);
-            working.appendFile(m_temp->filePath("small.xml"));
+            working.appendFile(m_folders.filePath("small.xml"));
             QVERIFY(working.lastWriteError().isEmpty());
-            working.appendFile(m_temp->filePath("large.xml"));
+            working.appendFile(m_folders.filePath("large.xml"));
             QVERIFY(!working.lastWriteError().isEmpty());
-            working.appendFile(m_temp->filePath("wide.xml"));
+            working.appendFile(m_folders.filePath("wide.xml"));
             QVERIFY(working.lastWriteError().isEmpty());
         }
         QCOMPARE(readFile(path), QByteArray("<small/>\xef\xbb\xbf<w/>"));
@@ -568,7 +564,7 @@ private:
         return text;
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp; // fresh for every test
+    TestFolders m_folders{TestFolders::Temp::Unchanged}; // fresh for every test
 };
 
 QTEST_GUILESS_MAIN(TestTextFile)

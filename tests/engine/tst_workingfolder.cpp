@@ -118,7 +118,7 @@ class TestWorkingFolder : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { useFreshWorkingFolder(m_temp); }
+    void init() { m_folders.renew(); }
 
     void folderHoldsItsLockForItsLifeAndGoesWithIt() {
         QString path;
@@ -157,7 +157,7 @@ private slots:
         });
         const QString deadElsewhere = killedElsewhere.toldLine();
         killedElsewhere.waitForEnd();
-        const QString link = m_temp->filePath("corvanta-linked");
+        const QString link = m_folders.tempPath() + "/corvanta-linked";
         QVERIFY(QFile::link(deadElsewhere, link));
 
         ChildRun living([](ChildRun& child) {
@@ -167,7 +167,7 @@ private slots:
         QVERIFY(living.started());
         const QString alive = living.toldLine();
         const WorkingFolder ours;
-        const QString foreign = m_temp->filePath("corvanta-abcdef");
+        const QString foreign = m_folders.tempPath() + "/corvanta-abcdef";
         writeFile(foreign + "/temp.xml", "not a run's");
 
         const WorkingFolder next;
@@ -237,10 +237,11 @@ private slots:
 
 private:
     QStringList rootEntries() const {
-        return QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        return QDir(m_folders.tempPath())
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp;
+    TestFolders m_folders;
 };
 
 QTEST_GUILESS_MAIN(TestWorkingFolder)

@@ -7,7 +7,6 @@
 
 #include <QRandomGenerator>
 #include <QStringEncoder>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -70,11 +69,7 @@ class TestWrap : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
-        useFreshWorkingFolder(m_workTemp);
-    }
+    void init() { m_folders.renew(); }
 
     void wrappedInputKeepsItsDocumentWithoutTheProlog_data() {
         QTest::addColumn<QByteArray>("input");
@@ -114,6 +109,25 @@ private slots:
             << QByteArray("<?xml-stylesheet href=\"s.css\"?>\n<a/>") << "a";
         QTest::newRow("leading white space and a comment before the root stay")
             << QByteArray("\n  <!-- first -->\r\n<a/>") << QByteArray("\n  <!-- first -->\r\n<a/>") << "a";
+        QTest::newRow("declaration after leading white space")
+            << QByteArray("\n  <?xml version='1.0'?><a/>") << QByteArray("\n  <a/>") << "a";
+        QTest::newRow("declaration after white space, with its CR LF")
+            << QByteArray(" \t\r\n<?xml\tversion=\"1.0\"?>\r\n<a/>") << QByteArray(" \t\r\n<a/>") << "a";
+        QTest::newRow("byte order mark, white space, declaration")
+            << QByteArray("\xef\xbb\xbf\n<?xml version=\"1.0\"?>\n<!DOCTYPE a>\n<a/>") << QByteArray("\n<a/>") << "a";
+        QTest::newRow("utf-16 little-endian, white space, declaration")
+            << utf16(QStringLiteral("\ufeff\r\n <?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<a>\u20ac</a>"))
+            << QByteArray("\r\n <a>\xe2\x82\xac</a>") << "a";
+        QTest::newRow("utf-16 big-endian, white space, declaration")
+            << QByteArray(QStringEncoder(QStringConverter::Utf16BE)(
+                   QStringLiteral("\ufeff\n<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\u00e9</a>")))
+            << QByteArray("\n<a>\xc3\xa9</a>") << "a";
+        QTest::newRow("declaration after a comment and a second declaration")
+            << QByteArray("<?xml version='1.0'?>\n<!-- c -->\n<?xml version='1.0'?>\n<?xml version='1.0'?><a/>")
+            << QByteArray("<!-- c -->\n<a/>") << "a";
+        QTest::newRow("instructions that are no declaration stay")
+            << QByteArray(" <?xm?><?xmlns x?><?xml-model href='m'?><a/>")
+            << QByteArray(" <?xm?><?xmlns x?><?xml-model href='m'?><a/>") << QString();
         QTest::newRow("no xml at all") << QByteArray("plain text") << QByteArray("plain text") << QString();
         QTest::newRow("short") << QByteArray("<a/>") << QByteArray("<a/>") << "a";
     }
@@ -122,7 +136,7 @@ private slots:
         QFETCH(QByteArray, input);
         QFETCH(QByteArray, kept);
         QFETCH(QString, root);
-        const QString path = m_temp->filePath("in.xml");
+        const QString path = m_folders.filePath("in.xml");
         writeFile(path, input);
 
         // The text arrives in blocks of any size: cut anywhere, and byte by byte, it gives the same.
@@ -142,19 +156,19 @@ private slots:
     }
 
     void missingAndEmptyInputsAddNothing() {
-        const QString a = m_temp->filePath("a.xml"), empty = m_temp->filePath("empty.xml");
-        const QString b = m_temp->filePath("b.xml");
+        const QString a = m_folders.filePath("a.xml"), empty = m_folders.filePath("empty.xml");
+        const QString b = m_folders.filePath("b.xml");
         writeFile(a, "<?xml version=\"1.0\"?>\n<a>1</a>\n");
         writeFile(empty, "");
         writeFile(b, "<b>2</b>");
-        RecordingHost host({a, m_temp->filePath("missing.xml"), empty, b}, true);
+        RecordingHost host({a, m_folders.filePath("missing.xml"), empty, b}, true);
         host.wrapRoot = QStringLiteral("files");
         joinFiles(host);
         QCOMPARE(host.messages(), QStringList());
         QCOMPARE(host.resultsText.toUtf8(), kStart + "<a>1</a>\n\n<b>2</b>\n" + kEnd);
         QCOMPARE(rootAndChildren(host.resultsText.toUtf8()), (QStringList{"files", "a", "b"}));
 
-        RecordingHost none({m_temp->filePath("missing.xml")}, true);
+        RecordingHost none({m_folders.filePath("missing.xml")}, true);
         none.wrapRoot = QStringLiteral("r");
         joinFiles(none);
         QCOMPARE(none.resultsText, QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n</r>\n"));
@@ -165,7 +179,7 @@ private slots:
         QByteArray body;
         for (int i = 0; body.size() < qsizetype{700} * 1024; ++i)
             body += "<n i=\"" + QByteArray::number(i) + "\">caf\xc3\xa9</n>\n";
-        const QString large = m_temp->filePath("large.xml"), small = m_temp->filePath("small.xml");
+        const QString large = m_folders.filePath("large.xml"), small = m_folders.filePath("small.xml");
         writeFile(large, "<?xml version=\"1.0\"?>\n<!-- big -->\n<big>" + body + "</big>\n");
         writeFile(small, "<s/>");
         RecordingHost host({small, large, small}, true);
@@ -176,7 +190,7 @@ private slots:
     }
 
     void droppedEntityDeclarationsAreToldAndTheResultStillMade() {
-        const QString entities = m_temp->filePath("entities.xml"), plain = m_temp->filePath("plain.xml");
+        const QString entities = m_folders.filePath("entities.xml"), plain = m_folders.filePath("plain.xml");
         writeFile(entities, "<?xml version=\"1.0\"?>\n<!DOCTYPE r [\n  <!ENTITY co \"Corvanta\">\n]>\n<r>&co;</r>\n");
         writeFile(plain, "<!DOCTYPE p [<!ELEMENT p EMPTY>]><p/>");
         RecordingHost host({entities, plain}, true);
@@ -191,13 +205,15 @@ private slots:
         QCOMPARE(host.resultsText.toUtf8(), kStart + "<r>&co;</r>\n\n<p/>\n" + kEnd);
     }
 
-    // Seeded random documents with every kind of prolog, in UTF-8 with or without a byte order mark and in
-    // UTF-16: wrapped together, they always make one document whose root holds their roots in order.
+    // Seeded random documents with every kind of prolog (a declaration after white space too), in UTF-8 with or without
+    // a byte order mark and in UTF-16: wrapped together, they always make one document whose root holds their roots in
+    // order.
     void wrappedRandomDocumentsAreOneWellFormedDocument() {
         static const QList<QString> declarations = {
             QString(), QStringLiteral("<?xml version=\"1.0\"?>\n"),
             QStringLiteral("<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\r\n"),
-            QStringLiteral("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>")};
+            QStringLiteral("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"),
+            QStringLiteral("\n  <?xml version=\"1.0\"?>\n")};
         static const QList<QString> misc = {QStringLiteral("\n"),
                                             QStringLiteral("  "),
                                             QStringLiteral("<!-- a comment with <?xml version=\"1.0\"?> -->"),
@@ -246,7 +262,7 @@ private slots:
                     bytes = utf16(QChar(0xFEFF) + text);
                     break;
                 }
-                paths += m_temp->filePath(QStringLiteral("in%1.xml").arg(paths.size()));
+                paths += m_folders.filePath(QStringLiteral("in%1.xml").arg(paths.size()));
                 writeFile(paths.last(), bytes);
                 roots += root;
             }
@@ -268,8 +284,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_temp;
-    std::unique_ptr<QTemporaryDir> m_workTemp;
+    TestFolders m_folders;
 };
 
 QTEST_GUILESS_MAIN(TestWrap)

@@ -19,10 +19,7 @@ class TestFolderScan : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
-    }
+    void init() { m_folders.renew(); }
 
     // Entries are relative to the scanned folder R: "dir/" makes a folder, "name -> target" a symbolic link to
     // target (relative to R), "name |" a named pipe, anything else a file. Expected paths are relative to R too.
@@ -114,7 +111,7 @@ private slots:
     void nothingFoundOutsideAFolder() {
         QFETCH(QString, folder);
         makeTree({"a.xml", "gone -> nowhere"});
-        const QString path = folder.isEmpty() ? folder : m_temp->filePath("R/" + folder);
+        const QString path = folder.isEmpty() ? folder : m_folders.filePath("R/" + folder);
         QCOMPARE(scanFolderForXmlFiles(path), QStringList());
         QCOMPARE(collect(&scanDroppedFolder, path), QStringList());
     }
@@ -168,7 +165,7 @@ private slots:
         QCOMPARE(listFiles(root(), "*.xml"), (QStringList{".h.xml", "~t.xml"} + many));
         QCOMPARE(listFiles(root(), "*.TXT"), QStringList{"B.TXT"});
         QCOMPARE(listFiles(root(), "*.json"), QStringList());
-        QCOMPARE(listFiles(m_temp->filePath("missing"), "*"), QStringList());
+        QCOMPARE(listFiles(m_folders.filePath("missing"), "*"), QStringList());
     }
 
     // Only a name that the file-name encoding (UTF-8) cannot show is left out, with everything below it, and
@@ -198,7 +195,7 @@ private slots:
         QCOMPARE(listFiles(root(), "*"), QStringList{"ok.xml"});
 
         QProcess join;
-        join.setWorkingDirectory(m_temp->path());
+        join.setWorkingDirectory(m_folders.path());
         join.start(QCoreApplication::applicationDirPath() + "/corvanta-join", {"--append", "R"});
         QVERIFY2(join.waitForFinished(30000), qPrintable(join.errorString()));
         QCOMPARE(join.readAllStandardError(),
@@ -315,12 +312,12 @@ private slots:
         writeFile(root() + "/~b.xml", "<b/>");
         writeFile(root() + "/S1/T/x.xml", "<x/>");
         writeFile(root() + "/S2/y.xml", "<y/>");
-        writeFile(m_temp->filePath("N/item10.xml"), "<10/>");
-        writeFile(m_temp->filePath("N/Item3.xml"), "<3/>");
-        writeFile(m_temp->filePath("N/item2.xml"), "<2/>");
+        writeFile(m_folders.filePath("N/item10.xml"), "<10/>");
+        writeFile(m_folders.filePath("N/Item3.xml"), "<3/>");
+        writeFile(m_folders.filePath("N/item2.xml"), "<2/>");
 
         QProcess join;
-        join.setWorkingDirectory(m_temp->path());
+        join.setWorkingDirectory(m_folders.path());
         join.start(QCoreApplication::applicationDirPath() + "/corvanta-join", arguments);
         QVERIFY2(join.waitForFinished(30000), qPrintable(join.errorString()));
 
@@ -330,7 +327,7 @@ private slots:
     }
 
 private:
-    QString root() const { return m_temp->filePath("R"); }
+    QString root() const { return m_folders.filePath("R"); }
 
     void makeTree(const QStringList& entries) {
         QVERIFY(QDir().mkpath(root()));
@@ -376,7 +373,7 @@ private:
         return paths;
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp;
+    TestFolders m_folders{TestFolders::Temp::Unchanged};
 };
 
 QTEST_GUILESS_MAIN(TestFolderScan)

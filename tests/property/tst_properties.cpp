@@ -8,7 +8,6 @@
 
 #include <QRandomGenerator>
 #include <QStringDecoder>
-#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <functional>
@@ -133,11 +132,7 @@ private slots:
         qInfo("first seed %u (CORVANTA_PROPERTY_SEED)", m_firstSeed);
     }
 
-    void init() {
-        m_inputsFolder = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_inputsFolder->isValid());
-        useFreshWorkingFolder(m_workingFolder);
-    }
+    void init() { m_folders.renew(); }
 
     void mergeResultParsesNamespaceWellFormed() {
         forEachCase([&](quint32 seed) {
@@ -290,7 +285,7 @@ private:
     QStringList writeInputs(const QByteArrayList& inputs) {
         QStringList paths;
         for (const QByteArray& input : inputs) {
-            paths << m_inputsFolder->filePath(QStringLiteral("in-%1.xml").arg(paths.size() + 1));
+            paths << m_folders.filePath(QStringLiteral("in-%1.xml").arg(paths.size() + 1));
             writeFile(paths.back(), input);
         }
         return paths;
@@ -389,8 +384,7 @@ private:
     }
 
     quint32 m_firstSeed = 0;
-    std::unique_ptr<QTemporaryDir> m_inputsFolder;
-    std::unique_ptr<QTemporaryDir> m_workingFolder;
+    TestFolders m_folders;
     QByteArrayList m_inputs; // of the current case, shown when it fails
 };
 

@@ -15,7 +15,6 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -89,8 +88,7 @@ class TestResultsWindow : public QObject {
 
 private slots:
     void init() {
-        m_temp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_temp->isValid());
+        m_folders.renew();
         m_main = std::make_unique<QWidget>();
         m_main->setObjectName(QStringLiteral("Form1"));
         m_main->resize(300, 200);
@@ -104,7 +102,6 @@ private slots:
     void cleanup() {
         m_window.reset();
         m_main.reset();
-        m_temp.reset();
     }
 
     void loadsAsDescribed() {
@@ -225,15 +222,15 @@ private slots:
     // The real join in Append mode hands its result to the window, hides the main window and leaves no working
     // file.
     void joinHandsOffToTheWindow() {
-        const QString tempRoot = m_temp->filePath(u"tmp"_qs);
+        const QString tempRoot = m_folders.filePath(u"tmp"_qs);
         QVERIFY(QDir().mkpath(tempRoot));
         const QByteArray oldTemp = qgetenv("TEMP");
         qputenv("TEMP", QFile::encodeName(tempRoot));
-        writeFile(m_temp->filePath(u"a.xml"_qs), "<a>caf\xc3\xa9</a>\n");
-        writeFile(m_temp->filePath(u"b.xml"_qs), "<b/>");
+        writeFile(m_folders.filePath(u"a.xml"_qs), "<a>caf\xc3\xa9</a>\n");
+        writeFile(m_folders.filePath(u"b.xml"_qs), "<b/>");
         m_window.reset();
         std::unique_ptr<ResultsWindow> made;
-        WindowHost host(*m_main, made, {m_temp->filePath(u"a.xml"_qs), m_temp->filePath(u"b.xml"_qs)});
+        WindowHost host(*m_main, made, {m_folders.filePath(u"a.xml"_qs), m_folders.filePath(u"b.xml"_qs)});
 
         joinFiles(host);
         qputenv("TEMP", oldTemp);
@@ -320,7 +317,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
         handOff(text);
-        const QString path = m_temp->filePath(u"out.xml"_qs);
+        const QString path = m_folders.filePath(u"out.xml"_qs);
         ModalAnswerer answerer;
         answerer.handleFileDialog(choose(path));
         answerer.answerMessage(QMessageBox::Ok);
@@ -346,7 +343,7 @@ private slots:
     void overwriteQuestion() {
         QFETCH(QMessageBox::StandardButton, answer);
         QFETCH(QByteArray, after);
-        const QString path = m_temp->filePath(u"existing.xml"_qs);
+        const QString path = m_folders.filePath(u"existing.xml"_qs);
         writeFile(path, QByteArray("<old>") + QByteArray(4000, 'o') + "</old>");
         handOff(QStringLiteral("<new/>"));
         ModalAnswerer answerer;
@@ -364,7 +361,7 @@ private slots:
         QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(question.defaultButton, QMessageBox::Yes);
         QCOMPARE(readFile(path), after);
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"existing.xml"_qs});
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"existing.xml"_qs});
     }
 
     void cancelWritesNothing() {
@@ -377,27 +374,28 @@ private slots:
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
     }
 
     void nameWithoutExtensionIsUsedAsTyped() {
         handOff(QStringLiteral("<a/>"));
         ModalAnswerer answerer;
-        answerer.handleFileDialog(choose(m_temp->filePath(u"result"_qs)));
+        answerer.handleFileDialog(choose(m_folders.filePath(u"result"_qs)));
         answerer.answerMessage(QMessageBox::Ok);
 
         clickToolbar(ResultsWindow::SaveResultsCommand);
 
         QVERIFY(answerer.allAnswered());
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"result"_qs});
-        QCOMPARE(readFile(m_temp->filePath(u"result"_qs)), QByteArray("<a/>"));
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"result"_qs});
+        QCOMPARE(readFile(m_folders.filePath(u"result"_qs)), QByteArray("<a/>"));
     }
 
     // The second save asks the overwrite question, and its dialog opens without the last name but in the last
     // folder.
     void savingTwiceAsksTheSecondTime() {
         handOff(QStringLiteral("<a/>"));
-        const QString path = m_temp->filePath(u"twice.xml"_qs);
+        const QString path = m_folders.filePath(u"twice.xml"_qs);
         QString secondName = u"unset"_qs, secondFolder;
         ModalAnswerer answerer;
         answerer.handleFileDialog(choose(path));
@@ -416,12 +414,12 @@ private slots:
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), (QStringList{u"Done."_qs, overwriteText(path), u"Done."_qs}));
         QCOMPARE(secondName, QString());
-        QCOMPARE(secondFolder, QDir(m_temp->path()).absolutePath());
+        QCOMPARE(secondFolder, QDir(m_folders.path()).absolutePath());
     }
 
     void failedWriteReportsWithoutDone() {
         handOff(QStringLiteral("<a/>"));
-        const QString path = m_temp->filePath(u"missing/out.xml"_qs);
+        const QString path = m_folders.filePath(u"missing/out.xml"_qs);
         ModalAnswerer answerer;
         answerer.handleFileDialog(choose(path));
         answerer.answerMessage(QMessageBox::Ok);
@@ -431,14 +429,15 @@ private slots:
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
         expectReport(answerer.seen().at(0), location::SaveResults, 130);
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
     }
 
     // A name as long as the file system allows leaves no room for a temporary name beside it, so the write fails
     // with the old file in place.
     void failedOverwriteKeepsOldFile() {
         const QString name = QString(251, u'n') + u".xml"_qs;
-        const QString path = m_temp->filePath(name);
+        const QString path = m_folders.filePath(name);
         writeFile(path, "<old/>");
         handOff(QStringLiteral("<new>") + QString(1000, u'x') + QStringLiteral("</new>"));
         ModalAnswerer answerer;
@@ -453,7 +452,7 @@ private slots:
         QCOMPARE(answerer.seen().at(0).text, overwriteText(path));
         expectReport(answerer.seen().at(1), location::SaveResults, 130);
         QCOMPARE(readFile(path), QByteArray("<old/>"));
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{name});
     }
 
@@ -550,7 +549,7 @@ private:
         QCOMPARE(lines.at(3), QStringLiteral("Please email screenshot of this message to ") + supportAddress());
     }
 
-    std::unique_ptr<QTemporaryDir> m_temp;
+    TestFolders m_folders{TestFolders::Temp::Unchanged};
     std::unique_ptr<QWidget> m_main;
     std::unique_ptr<ResultsWindow> m_window;
     int m_ends = 0;

@@ -10,7 +10,6 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -29,8 +28,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void init() {
-        useFreshWorkingFolder(m_workTemp);
-        startOnFirstRun(m_files, m_window);
+        startOnFirstRun(m_folders, m_window);
         m_inputCount = 0;
     }
 
@@ -172,7 +170,7 @@ private slots:
 
     void appendTellsWhatEachFileGave() {
         const QStringList paths = fillList({"<a/>", ""});
-        list().appendItem(m_files->filePath("missing.xml"));
+        list().appendItem(m_folders.filePath("missing.xml"));
         chooseMode(true);
 
         clickStartJoiningAndWait(m_window.get());
@@ -203,7 +201,7 @@ private:
     QStringList fillList(const QList<QByteArray>& texts) {
         QStringList paths;
         for (const QByteArray& text : texts) {
-            const QString path = m_files->filePath(QStringLiteral("input%1.xml").arg(++m_inputCount));
+            const QString path = m_folders.filePath(QStringLiteral("input%1.xml").arg(++m_inputCount));
             writeFile(path, text);
             list().appendItem(path);
             paths << path;
@@ -255,8 +253,7 @@ private:
         return rows;
     }
 
-    std::unique_ptr<QTemporaryDir> m_workTemp;
-    std::unique_ptr<QTemporaryDir> m_files;
+    TestFolders m_folders;
     std::unique_ptr<MainWindow> m_window;
     int m_inputCount = 0;
 };

@@ -13,7 +13,6 @@
 #include <QMimeData>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 #include <memory>
@@ -74,7 +73,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void init() {
-        startOnFirstRun(m_files, m_window);
+        startOnFirstRun(m_folders, m_window);
         m_pointers = std::make_unique<PointerLog>(m_window.get(), list()->viewport());
         m_firstAppendSeen = false;
     }
@@ -136,7 +135,7 @@ private slots:
         list()->appendItem("/x.xml");
         ModalAnswerer answerer;
         answerer.handleFileDialog([&](QFileDialog* dialog) {
-            dialog->setDirectory(m_files->path());
+            dialog->setDirectory(m_folders.path());
             fileNameEdit(dialog)->setText("R");
             QTest::keyClick(dialog, Qt::Key_Escape);
         });
@@ -364,7 +363,7 @@ private slots:
 
 private:
     FileListView* list() const { return &m_window->fileList(); }
-    QString path(const QString& name) const { return m_files->filePath(name); }
+    QString path(const QString& name) const { return m_folders.filePath(name); }
 
     QStringList paths(const QStringList& names) const {
         QStringList result;
@@ -448,11 +447,11 @@ private:
     }
 
     void chooseFolder(QFileDialog* dialog, const QString& name) {
-        typeFileNames(dialog, m_files->path(), {name});
+        typeFileNames(dialog, m_folders.path(), {name});
         QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
     }
 
-    std::unique_ptr<QTemporaryDir> m_files;
+    TestFolders m_folders{TestFolders::Temp::Unchanged};
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<PointerLog> m_pointers;
     bool m_firstAppendSeen = false;

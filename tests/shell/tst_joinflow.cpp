@@ -25,7 +25,6 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -107,10 +106,7 @@ class TestJoinFlow : public QObject {
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void init() {
-        useFreshWorkingFolder(m_workTemp);
-        startOnFirstRun(m_files, m_window);
-    }
+    void init() { startOnFirstRun(m_folders, m_window); }
 
     void cleanup() {
         m_window.reset();
@@ -157,7 +153,7 @@ private slots:
     void handOffRunsInItsOrder() {
         fillList({"<a/>"});
         chooseMode(true);
-        HandOffWatch watch(m_window.get(), m_workTemp->path());
+        HandOffWatch watch(m_window.get(), m_folders.tempPath());
         qApp->installEventFilter(&watch);
 
         clickStartJoiningAndWait(m_window.get());
@@ -180,7 +176,7 @@ private slots:
         if (!emptyList) {
             fillList({"<a/>"});
             chooseMode(true);
-            qputenv("TEMP", QFile::encodeName(m_files->filePath(u"no/such/folder"_qs)));
+            qputenv("TEMP", QFile::encodeName(m_folders.filePath(u"no/such/folder"_qs)));
         }
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
@@ -290,7 +286,7 @@ private slots:
         clickStartJoiningAndWait(m_window.get());
         ResultsWindow* results = resultsWindow();
         QVERIFY(results);
-        const QString output = m_files->filePath(u"joined.xml"_qs);
+        const QString output = m_folders.filePath(u"joined.xml"_qs);
         ModalAnswerer answerer;
         answerer.handleFileDialog([output](QFileDialog* dialog) {
             fileNameEdit(dialog)->setText(output);
@@ -497,17 +493,17 @@ private:
     void fillListWithAnInputThatIsReported() {
         fillList({"<a/>"});
 #ifdef Q_OS_UNIX
-        const QString pipe = m_files->filePath(u"pipe.xml"_qs);
+        const QString pipe = m_folders.filePath(u"pipe.xml"_qs);
         QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
         m_window->fileList().appendItem(pipe);
 #else
-        QVERIFY(QDir().mkpath(m_files->filePath(u"folder.xml"_qs)));
-        m_window->fileList().appendItem(m_files->filePath(u"folder.xml"_qs));
+        QVERIFY(QDir().mkpath(m_folders.filePath(u"folder.xml"_qs)));
+        m_window->fileList().appendItem(m_folders.filePath(u"folder.xml"_qs));
 #endif
     }
 
     QString workingFolderHoldsAWorkingFile() const {
-        QDirIterator files(m_workTemp->path(), {u"temp.xml"_qs}, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator files(m_folders.tempPath(), {u"temp.xml"_qs}, QDir::Files, QDirIterator::Subdirectories);
         return files.hasNext() ? u"working file there"_qs : u"no working file"_qs;
     }
 
@@ -544,7 +540,7 @@ private:
     QStringList fillList(const QList<QByteArray>& texts) {
         QStringList paths;
         for (const QByteArray& text : texts) {
-            const QString path = m_files->filePath(QStringLiteral("input%1.xml").arg(++m_inputCount));
+            const QString path = m_folders.filePath(QStringLiteral("input%1.xml").arg(++m_inputCount));
             writeFile(path, text);
             m_window->fileList().appendItem(path);
             paths << path;
@@ -567,11 +563,10 @@ private:
     }
 
     QStringList workingFolderEntries() const {
-        return QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        return m_folders.tempEntries();
     }
 
-    std::unique_ptr<QTemporaryDir> m_files;
-    std::unique_ptr<QTemporaryDir> m_workTemp;
+    TestFolders m_folders;
     std::unique_ptr<MainWindow> m_window;
     int m_inputCount = 0;
 };

@@ -94,8 +94,7 @@ private slots:
     }
 
     void init() {
-        useFreshWorkingFolder(m_workTemp);
-        startOnFirstRun(m_files, m_window);
+        startOnFirstRun(m_folders, m_window);
         m_seen.clear();
         m_ticks = 0;
         m_tick.setInterval(10);
@@ -463,15 +462,12 @@ private:
         return result;
     }
 
-    QStringList workingFolderEntries() const {
-        return QDir(m_workTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    }
+    QStringList workingFolderEntries() const { return m_folders.tempEntries(); }
 
     QTemporaryDir m_inputs;
     QStringList m_large;
     QString m_malformed;
-    std::unique_ptr<QTemporaryDir> m_files;
-    std::unique_ptr<QTemporaryDir> m_workTemp;
+    TestFolders m_folders;
     std::unique_ptr<MainWindow> m_window;
     QTimer m_tick;
     int m_ticks = 0;

@@ -28,7 +28,6 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -62,10 +61,7 @@ class TestMainWindow : public QObject {
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void init() {
-        useFreshWorkingFolder(m_workTemp);
-        startOnFirstRun(m_files, m_window);
-    }
+    void init() { startOnFirstRun(m_folders, m_window); }
 
     void cleanup() { m_window.reset(); }
 
@@ -363,7 +359,7 @@ private slots:
         QString activeFilter;
         ModalAnswerer answerer;
         answerer.handleFileDialog([&](QFileDialog* dialog) {
-            dialog->setDirectory(m_files->path());
+            dialog->setDirectory(m_folders.path());
             shownWithXml = visibleNames(dialog);
             auto* filterBox = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
             filterBox->setFocus();
@@ -740,7 +736,7 @@ private:
     QLineEdit* wrapRootEdit() const { return m_window->findChild<QLineEdit*>(QStringLiteral("wrapRootEdit")); }
     QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
 
-    QString path(const QString& name) const { return m_files->filePath(name); }
+    QString path(const QString& name) const { return m_folders.filePath(name); }
 
     // How far the bars reach below the top the design gives the tab control (1620 twips); zero on most screens.
     int barsOverflow() const { return qMax(0, m_window->centralWidget()->y() - twipsToPixels(1620)); }
@@ -753,7 +749,7 @@ private:
     QPoint rowPoint(int row) const { return ::rowPoint(*list(), row); }
 
     void typeFileNames(QFileDialog* dialog, const QStringList& names) {
-        ::typeFileNames(dialog, m_files->path(), names);
+        ::typeFileNames(dialog, m_folders.path(), names);
     }
 
     static QStringList visibleNames(QFileDialog* dialog) {
@@ -786,8 +782,7 @@ private:
         QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
 
-    std::unique_ptr<QTemporaryDir> m_files;
-    std::unique_ptr<QTemporaryDir> m_workTemp;
+    TestFolders m_folders;
     std::unique_ptr<MainWindow> m_window;
 };
 

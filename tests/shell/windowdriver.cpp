@@ -12,7 +12,6 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QTabBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -37,10 +36,9 @@ void clearProgramSettings() {
     settings.sync();
 }
 
-void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<MainWindow>& window) {
+void startOnFirstRun(TestFolders& folders, std::unique_ptr<MainWindow>& window) {
     clearProgramSettings();
-    files = std::make_unique<QTemporaryDir>();
-    QVERIFY(files->isValid());
+    folders.renew();
     openMainWindow(window);
 }
 

@@ -17,7 +17,6 @@
 class QFileDialog;
 class QLineEdit;
 class QRadioButton;
-class QTemporaryDir;
 class QWidget;
 
 namespace corvanta {
@@ -43,10 +42,9 @@ QSettings programSettings();
 /// Empties the program's settings store, so that a window starts as on a first run.
 void clearProgramSettings();
 
-/// Starts a test as on a first run: empties the settings store, makes \a files a fresh temporary folder for the
-/// test's files and opens a fresh main window in \a window.
-void startOnFirstRun(std::unique_ptr<QTemporaryDir>& files, std::unique_ptr<corvanta::MainWindow>& window);
-/// Makes \a folder a fresh temporary folder and points TEMP at it, so that a join's working files land there.
+/// Starts a test as on a first run: empties the settings store, makes \a folders anew and opens a fresh main window
+/// in \a window.
+void startOnFirstRun(TestFolders& folders, std::unique_ptr<corvanta::MainWindow>& window);
 
 /// Replaces \a window (the old one goes first) with a fresh, shown main window on \a options and waits until it
 /// is exposed.

@@ -19,10 +19,18 @@ void writeFile(const QString& path, const QByteArray& bytes) {
         QFAIL(qPrintable(QStringLiteral("cannot write %1: %2").arg(path, file.errorString())));
 }
 
-void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder) {
-    folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(folder->isValid());
-    qputenv("TEMP", QFile::encodeName(folder->path()));
+void TestFolders::renew() {
+    m_files = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_files->isValid());
+    if (!m_freshTemp)
+        return;
+    m_temp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_temp->isValid());
+    qputenv("TEMP", QFile::encodeName(m_temp->path()));
+}
+
+QStringList TestFolders::tempEntries() const {
+    return QDir(tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
 QByteArray readFile(const QString& path) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <libxml/tree.h>
 #include <memory>
@@ -17,8 +18,32 @@ QByteArray canonicalXml(const QByteArray& xml, bool withComments = false, bool r
 /// Removes whitespace-only text where Merge treats it as indentation: in elements at or below \a root without text
 /// of their own (text that is not only white space, CDATA or an entity reference), outside xml:space="preserve".
 void dropIndentation(xmlNode* root);
-/// Makes \a folder a fresh temporary folder and points TEMP at it, so a join's working folder can be watched.
-void useFreshWorkingFolder(std::unique_ptr<QTemporaryDir>& folder);
+
+/// The folders of one test, made anew for each by renew() (from init()): one for its files and, unless told
+/// otherwise, one that TEMP points at, where a join makes its working folder, so that what a join leaves there can
+/// be watched. The folders of the test before go with everything in them.
+class TestFolders {
+public:
+    enum class Temp { Fresh, Unchanged };
+    explicit TestFolders(Temp temp = Temp::Fresh)
+        : m_freshTemp(temp == Temp::Fresh) {}
+
+    /// Makes the folders anew; fails the current test when one cannot be made.
+    void renew();
+    /// The folder for the test's files.
+    QString path() const { return m_files->path(); }
+    /// Path of \a name in the folder for the test's files.
+    QString filePath(const QString& name) const { return m_files->filePath(name); }
+    /// The folder TEMP points at (with Temp::Fresh).
+    QString tempPath() const { return m_temp->path(); }
+    /// What is left in the folder TEMP points at, hidden entries included.
+    QStringList tempEntries() const;
+
+private:
+    bool m_freshTemp;
+    std::unique_ptr<QTemporaryDir> m_files;
+    std::unique_ptr<QTemporaryDir> m_temp;
+};
 
 /// While it lives, no file of this process may grow past \a bytes: a write beyond fails as on a full disk, with
 /// the system's reason "File too large" (the signal the system would send instead is ignored).
