@@ -233,7 +233,7 @@ private slots:
         QFETCH(QByteArray, expected);
         QFETCH(bool, withComments);
 
-        RecordingHost host(writeInputs(inputs));
+        RecordingHost host(m_folders.writeFiles(inputs));
         join(host);
 
         QCOMPARE(host.events, handedOff(inputs.size())); // no message
@@ -256,7 +256,7 @@ private slots:
 
     void structureDifferenceStopsTheRun() {
         QFETCH(QByteArrayList, inputs);
-        RecordingHost host(writeInputs(inputs));
+        RecordingHost host(m_folders.writeFiles(inputs));
         join(host);
         QCOMPARE(host.events, reading(inputs.size()) + kIdle + QStringList(kStructureMessage));
         QVERIFY(!host.resultsShown && !host.mainHidden);
@@ -266,7 +266,8 @@ private slots:
     // The pointer and the progress bar move as in Append mode: the progress before each input is read, both back
     // once the result is saved.
     void showsPointerAndProgressAsAppendDoes() {
-        RecordingHost four(writeInputs({"<r><a/></r>", "<r><a><x/></a></r>", "<r><a><y/></a></r>", "<r><a/></r>"}));
+        RecordingHost four(
+            m_folders.writeFiles({"<r><a/></r>", "<r><a><x/></a></r>", "<r><a><y/></a></r>", "<r><a/></r>"}));
         join(four);
         QCOMPARE(four.events, (QStringList{"busy", "progress 25", "progress 50", "progress 75", "progress 100", "idle",
                                            "progress 0", "text", "results", "hide"}));
@@ -280,7 +281,7 @@ private slots:
     }
 
     void malformedSecondInputIsReportedThenStops() {
-        const QStringList paths = writeInputs({"<r><a/></r>", "<r><a></r>"});
+        const QStringList paths = m_folders.writeFiles({"<r><a/></r>", "<r><a></r>"});
         RecordingHost host(paths);
         join(host);
         const QString noRoot = paths[1] + QStringLiteral(" has no root element to compare.");
@@ -290,7 +291,7 @@ private slots:
     }
 
     void malformedFirstInputStopsAtTheSecond() {
-        const QStringList paths = writeInputs({"<r>", "<r/>"});
+        const QStringList paths = m_folders.writeFiles({"<r>", "<r/>"});
         RecordingHost host(paths);
         join(host);
         const QString noRoot = paths[0] + QStringLiteral(" has no root element to compare.");
@@ -379,7 +380,7 @@ private slots:
     void textDecodesAsEveryTextFileRead() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, expected);
-        RecordingHost host(writeInputs({bytes}));
+        RecordingHost host(m_folders.writeFiles({bytes}));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(host.resultsText, expected);
@@ -433,7 +434,7 @@ private slots:
     void savedLayout() {
         QFETCH(QByteArrayList, inputs);
         QFETCH(QString, expected);
-        RecordingHost host(writeInputs(inputs));
+        RecordingHost host(m_folders.writeFiles(inputs));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(host.resultsText, expected);
@@ -443,7 +444,7 @@ private slots:
         const QByteArray input = "<?xml version=\"1.0\"?>\n<!--head-->\n<r xmlns=\"urn:d\" xmlns:p=\"urn:p\">\n"
                                  "  <a p:k=\"1\">text &amp; more<![CDATA[<raw>]]></a>\n  <?pi data?>\n"
                                  "  <b xml:space=\"preserve\">  </b>\n  <p:c><!--inner--></p:c>\n</r>\n";
-        RecordingHost host(writeInputs({input}));
+        RecordingHost host(m_folders.writeFiles({input}));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(canonicalXml(host.resultsText.toUtf8(), true), canonicalXml(input, true));
@@ -493,7 +494,7 @@ private slots:
     void namespacesKeepTheirUris() {
         QFETCH(QByteArrayList, inputs);
         QFETCH(QStringList, names);
-        RecordingHost host(writeInputs(inputs));
+        RecordingHost host(m_folders.writeFiles(inputs));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(expandedNames(host.resultsText), names);
@@ -542,7 +543,7 @@ private slots:
         if (!dtdFile.isEmpty())
             writeFile(path(dtdFile), dtd);
         const QStringList paths =
-            writeInputs({QByteArray(input).replace("%DIR%", QFile::encodeName(m_folders.path()))});
+            m_folders.writeFiles({QByteArray(input).replace("%DIR%", QFile::encodeName(m_folders.path()))});
 
         RecordingHost host(paths);
         join(host);
@@ -562,7 +563,7 @@ private slots:
 #ifdef Q_OS_UNIX
         // A named pipe would block the parse for ever.
         QVERIFY(::mkfifo(QFile::encodeName(path("pipe.dtd")).constData(), 0600) == 0);
-        RecordingHost host(writeInputs({"<!DOCTYPE r SYSTEM \"pipe.dtd\"><r><a><y/></a></r>"}));
+        RecordingHost host(m_folders.writeFiles({"<!DOCTYPE r SYSTEM \"pipe.dtd\"><r><a><y/></a></r>"}));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
 #else
@@ -572,11 +573,11 @@ private slots:
 
     void externalEntitiesStayReferences() {
         writeFile(path("secret.txt"), "SECRET");
-        const QStringList paths = writeInputs({"<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a ANY><!ELEMENT x "
-                                               "EMPTY><!ENTITY s SYSTEM \"secret.txt\"><!ENTITY e \"v\">]>"
-                                               "<r><a>&s;</a></r>",
-                                               "<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a ANY><!ELEMENT x "
-                                               "EMPTY><!ENTITY e \"v\">]><r><a>&e;<x/></a></r>"});
+        const QStringList paths = m_folders.writeFiles({"<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a ANY><!ELEMENT x "
+                                                        "EMPTY><!ENTITY s SYSTEM \"secret.txt\"><!ENTITY e \"v\">]>"
+                                                        "<r><a>&s;</a></r>",
+                                                        "<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a ANY><!ELEMENT x "
+                                                        "EMPTY><!ENTITY e \"v\">]><r><a>&e;<x/></a></r>"});
         RecordingHost host(paths);
         join(host);
         QCOMPARE(host.messages(), QStringList());
@@ -656,7 +657,7 @@ private slots:
         const QByteArray dir = QFile::encodeName(m_folders.path());
         for (auto it = files.cbegin(); it != files.cend(); ++it)
             writeFile(path(it.key()), QByteArray(it.value()).replace("%DIR%", dir));
-        const QStringList paths = writeInputs({input.replace("%DIR%", dir)});
+        const QStringList paths = m_folders.writeFiles({input.replace("%DIR%", dir)});
 
         RecordingHost host(paths);
         join(host);
@@ -677,9 +678,10 @@ private slots:
     // subset, nothing of the external DTD (which exists here), nothing of the later inputs' declarations.
     void savedDocumentTypeIsTheFirstDocumentsAsWritten() {
         writeFile(path("r.dtd"), "<!ENTITY fromfile \"FROM-FILE\"><!ATTLIST a d CDATA \"DEFAULTED\">");
-        RecordingHost host(writeInputs({"<!DOCTYPE r PUBLIC \"-//X//DTD R//EN\" \"r.dtd\" [<!ENTITY e \"v\">]>"
-                                        "<r><a>&e;&fromfile;</a></r>",
-                                        "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY later \"w\">]><r><a><x/></a></r>"}));
+        RecordingHost host(
+            m_folders.writeFiles({"<!DOCTYPE r PUBLIC \"-//X//DTD R//EN\" \"r.dtd\" [<!ENTITY e \"v\">]>"
+                                  "<r><a>&e;&fromfile;</a></r>",
+                                  "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY later \"w\">]><r><a><x/></a></r>"}));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(host.resultsText, QStringLiteral("<!DOCTYPE r PUBLIC \"-//X//DTD R//EN\" \"r.dtd\" [\n"
@@ -702,7 +704,7 @@ private slots:
             QVERIFY(::mkfifo(QFile::encodeName(input).constData(), 0600) == 0);
         else
             QVERIFY(QFile::link(kind, input));
-        const QStringList good = writeInputs({"<r><a><x/></a></r>"});
+        const QStringList good = m_folders.writeFiles({"<r><a><x/></a></r>"});
 
         RecordingHost host({good[0], input});
         join(host);
@@ -724,7 +726,7 @@ private slots:
         QByteArray big = "<r><a>";
         for (int i = 0; i < 4000; ++i)
             big += "<item n=\"" + QByteArray::number(i) + "\">some text to fill the disk</item>";
-        RecordingHost host(writeInputs({big + "</a></r>", "<r><a><more/></a></r>"}));
+        RecordingHost host(m_folders.writeFiles({big + "</a></r>", "<r><a><more/></a></r>"}));
 
         join(host);
 
@@ -759,7 +761,7 @@ private slots:
 
     void entityBombsFailFast() {
         QFETCH(QByteArray, input);
-        const QStringList paths = writeInputs({input});
+        const QStringList paths = m_folders.writeFiles({input});
         RecordingHost host(paths);
         join(host);
         QCOMPARE(host.messages().size(), 2);
@@ -829,7 +831,7 @@ private slots:
         QFETCH(QByteArrayList, inputs);
         QFETCH(QString, expected);
         QFETCH(QStringList, unread);
-        const QStringList paths = writeInputs(inputs);
+        const QStringList paths = m_folders.writeFiles(inputs);
         RecordingHost host(paths);
         join(host);
 
@@ -850,7 +852,7 @@ private slots:
         const QByteArray declarations = "<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT a ANY><!ELEMENT n ANY><!ELEMENT m ANY>"
                                         "<!ELEMENT w ANY><!ENTITY big \"" +
                                         QByteArray(200000, 'x') + "\">]>";
-        RecordingHost host(writeInputs(
+        RecordingHost host(m_folders.writeFiles(
             {"<r><a/></r>", declarations + "<r><a><n>" + QByteArray("&big;").repeated(100) + "</n><m>&big;</m></a></r>",
              declarations + "<r><a><w>&big;</w></a></r>"}));
         join(host);
@@ -865,9 +867,9 @@ private slots:
     void idAttributesMoveBetweenValidatedDocuments() {
         const QByteArray subset = "<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a (x|y)*><!ELEMENT x EMPTY>"
                                   "<!ELEMENT y EMPTY><!ATTLIST x id ID #REQUIRED><!ATTLIST y id ID #REQUIRED>]>";
-        RecordingHost host(
-            writeInputs({subset + "<r><a><x id=\"i1\"/></a></r>", subset + "<r><a><x id=\"i2\"/><y id=\"i3\"/></a></r>",
-                         subset + "<r><a><y id=\"i4\"/></a></r>"}));
+        RecordingHost host(m_folders.writeFiles({subset + "<r><a><x id=\"i1\"/></a></r>",
+                                                 subset + "<r><a><x id=\"i2\"/><y id=\"i3\"/></a></r>",
+                                                 subset + "<r><a><y id=\"i4\"/></a></r>"}));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(canonicalXml(host.resultsText.toUtf8()), canonicalXml("<r><a><x id=\"i1\"/><y id=\"i3\"/></a></r>"));
@@ -885,7 +887,7 @@ private slots:
     void workingFolderThatCannotBeMadeIsReportedAt104() {
         QFETCH(QString, temp);
         QFETCH(QString, reason);
-        RecordingHost host(writeInputs({"<r/>"}));
+        RecordingHost host(m_folders.writeFiles({"<r/>"}));
         qputenv("TEMP", QFile::encodeName(path(temp)));
         join(host);
         QCOMPARE(
@@ -897,7 +899,7 @@ private slots:
 
     void failingSaveIsReportedAt170WithTheSystemsReason() {
         const QByteArray big = "<r><a>" + QByteArray("<x>text</x>").repeated(100000) + "</a></r>";
-        RecordingHost host(writeInputs({big}));
+        RecordingHost host(m_folders.writeFiles({big}));
         {
             const FileSizeLimit limit(qint64{64} * 1024); // the working file fails as on a full disk
             join(host);
@@ -915,7 +917,7 @@ private slots:
     }
 
     void topLevelNodeThatCannotHoldChildren() {
-        RecordingHost host(writeInputs({"<r><!--c--><b/></r>", "<r><a><x/><y/>t</a><b><z/></b></r>"}));
+        RecordingHost host(m_folders.writeFiles({"<r><!--c--><b/></r>", "<r><a><x/><y/>t</a><b><z/></b></r>"}));
         join(host);
         const QString cannot = QStringLiteral("Cannot add \"%1\" to top-level node 1 of the first document: a "
                                               "comment cannot hold child nodes.");
@@ -930,8 +932,8 @@ private slots:
         QByteArray many;
         for (int i = 0; i < 100000; ++i)
             many += "<n" + QByteArray::number(i) + "/>";
-        RecordingHost host(
-            writeInputs({"<r><!--c-->text<b/></r>", "<r><a>" + many + "</a><t><u/><v/><w/></t><b><z/></b></r>"}));
+        RecordingHost host(m_folders.writeFiles(
+            {"<r><!--c-->text<b/></r>", "<r><a>" + many + "</a><t><u/><v/><w/></t><b><z/></b></r>"}));
         join(host);
         const QString line = QStringLiteral("\r\nThis step failed for %1 more nodes under the same top-level node.");
         QCOMPARE(host.messages(),
@@ -998,7 +1000,7 @@ private slots:
                 first += node;
             second += node;
         }
-        RecordingHost host(writeInputs({first + "</a></r>", second + "<n0/><n1/></a></r>"}));
+        RecordingHost host(m_folders.writeFiles({first + "</a></r>", second + "<n0/><n1/></a></r>"}));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
 
@@ -1017,7 +1019,7 @@ private slots:
 
     void hugeSingleLine() {
         const QByteArray line = "<r><a>" + QByteArray("<x k=\"v\">text</x>").repeated(400000) + "<y/></a></r>";
-        RecordingHost host(writeInputs({"<r><a/></r>", line}));
+        RecordingHost host(m_folders.writeFiles({"<r><a/></r>", line}));
         join(host);
         QCOMPARE(host.events, handedOff(host.items.size()));
         QCOMPARE(canonicalXml(host.resultsText.toUtf8()), canonicalXml("<r><a><x k=\"v\">text</x><y/></a></r>"));
@@ -1034,19 +1036,10 @@ private:
         return m_folders.filePath(name);
     }
 
-    QStringList writeInputs(const QByteArrayList& inputs) const {
-        QStringList paths;
-        for (const QByteArray& input : inputs) {
-            paths << path(QStringLiteral("in%1.xml").arg(paths.size() + 1));
-            writeFile(paths.last(), input);
-        }
-        return paths;
-    }
-
     // Merges inputs, then the saved result followed by the same inputs; both without a message, the second result
     // the same as the first, byte for byte.
     void mergesAgain(const QByteArrayList& inputs) {
-        const QStringList paths = writeInputs(inputs);
+        const QStringList paths = m_folders.writeFiles(inputs);
         RecordingHost first(paths);
         join(first);
         QCOMPARE(first.messages(), QStringList());

@@ -112,7 +112,7 @@ private slots:
     }
 
     void parseErrorInAnInputIsShownWhenTheJoinReachesIt() {
-        const QStringList paths = writeInputs(
+        const QStringList paths = m_folders.writeFiles(
             {"<r><a><x/></a></r>", "<r><a><y/></a></r>", "<r><a></r>", "<r><a><z/></a></r>", "<r><a><y/><w/></a></r>"});
         const QString noRoot = paths[2] + " has no root element to compare.";
         const QString parseError = QStringLiteral("message:Error reading %1\r\nerror:Opening and ending tag mismatch: "
@@ -130,7 +130,7 @@ private slots:
     }
 
     void structureStopNeverReportsTheInputsAfterIt() {
-        QStringList paths = writeInputs({"<r><a/></r>", "<r><a/><b/></r>", "<r><broken", "<r><a/></r>"});
+        QStringList paths = m_folders.writeFiles({"<r><a/></r>", "<r><a/><b/></r>", "<r><broken", "<r><a/></r>"});
         paths << path("missing.xml");
         QVERIFY(QDir().mkpath(path("folder.xml")));
         paths << path("folder.xml");
@@ -143,7 +143,8 @@ private slots:
     }
 
     void inputThatVanishedAfterTheListWasMadeIsReportedInItsTurn() {
-        const QStringList paths = writeInputs({"<r><a><x/></a></r>", "<r><a><y/></a></r>", "<r><a><z/></a></r>"});
+        const QStringList paths =
+            m_folders.writeFiles({"<r><a><x/></a></r>", "<r><a><y/></a></r>", "<r><a><z/></a></r>"});
         QVERIFY(QFile::remove(paths[1]));
         QVERIFY(QDir().mkpath(paths[1])); // now a folder: the read fails at step 132
         const QString noRoot = paths[1] + " has no root element to compare.";
@@ -164,7 +165,7 @@ private slots:
     // With one input ahead, the input after next is read only once the join has taken the next one: a file
     // removed before that is missed, whatever the worker's pace.
     void lookAheadStaysWithinItsDepth() {
-        const QStringList paths = writeInputs({"<r><a/></r>", "<r><b/></r>", "<r><c/></r>"});
+        const QStringList paths = m_folders.writeFiles({"<r><a/></r>", "<r><b/></r>", "<r><c/></r>"});
         InputPrefetcher inputs(paths, 1);
 
         const PreparedInput first = inputs.takeNext();
@@ -183,7 +184,7 @@ private slots:
         for (int i = 0; i < 200000; ++i)
             large += "<n" + QByteArray::number(i) + "/>";
         large += "</a></r>";
-        const QStringList paths = writeInputs({"<r><a/></r>", large, large, large});
+        const QStringList paths = m_folders.writeFiles({"<r><a/></r>", large, large, large});
         InputPrefetcher inputs(paths, 2);
         QVERIFY(inputs.takeNext().parsed.doc);
         inputs.cancel(); // must return, and not wait for the rest to be parsed; the destructor follows
@@ -327,15 +328,6 @@ private slots:
 
 private:
     QString path(const QString& name) const { return m_folders.filePath(name); }
-
-    QStringList writeInputs(const QByteArrayList& inputs) const {
-        QStringList paths;
-        for (const QByteArray& input : inputs) {
-            paths << path(QStringLiteral("in%1.xml").arg(paths.size() + 1));
-            writeFile(paths.last(), input);
-        }
-        return paths;
-    }
 
     static QByteArray readFile(const QString& path) {
         QFile file(path);

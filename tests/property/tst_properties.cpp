@@ -258,7 +258,7 @@ private slots:
                 m_inputs << bytes;
                 expected += text;
             }
-            RecordingHost host(writeInputs(m_inputs), true);
+            RecordingHost host(m_folders.writeFiles(m_inputs, QStringLiteral("in-%1.xml")), true);
             joinFiles(host);
             QCOMPARE(host.messages(), QStringList());
             QVERIFY(host.handedOff());
@@ -282,20 +282,11 @@ private:
         }
     }
 
-    QStringList writeInputs(const QByteArrayList& inputs) {
-        QStringList paths;
-        for (const QByteArray& input : inputs) {
-            paths << m_folders.filePath(QStringLiteral("in-%1.xml").arg(paths.size() + 1));
-            writeFile(paths.back(), input);
-        }
-        return paths;
-    }
-
     /// The saved result of merging \a inputs; fails the test unless it is handed off without any message.
     QByteArray merge(const QByteArrayList& inputs) {
         if (m_inputs.isEmpty())
             m_inputs = inputs;
-        RecordingHost host(writeInputs(inputs));
+        RecordingHost host(m_folders.writeFiles(inputs, QStringLiteral("in-%1.xml")));
         joinFiles(host);
         if (!host.messages().isEmpty() || !host.handedOff()) {
             qWarning("%s", qPrintable(host.events.join(QLatin1Char('\n'))));

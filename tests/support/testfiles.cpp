@@ -29,6 +29,15 @@ void TestFolders::renew() {
     qputenv("TEMP", QFile::encodeName(m_temp->path()));
 }
 
+QStringList TestFolders::writeFiles(const QByteArrayList& texts, const QString& pattern) const {
+    QStringList paths;
+    for (const QByteArray& text : texts) {
+        paths << filePath(pattern.arg(paths.size() + 1));
+        writeFile(paths.last(), text);
+    }
+    return paths;
+}
+
 QStringList TestFolders::tempEntries() const {
     return QDir(tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }

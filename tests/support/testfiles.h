@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -36,6 +37,9 @@ public:
     QString filePath(const QString& name) const { return m_files->filePath(name); }
     /// The folder TEMP points at (with Temp::Fresh).
     QString tempPath() const { return m_temp->path(); }
+    /// Writes each of \a texts to a file of its own in the folder for the test's files, named by \a pattern with
+    /// its number from 1 (each call starts again at 1); the paths in order.
+    QStringList writeFiles(const QByteArrayList& texts, const QString& pattern = QStringLiteral("in%1.xml")) const;
     /// What is left in the folder TEMP points at, hidden entries included.
     QStringList tempEntries() const;
 
