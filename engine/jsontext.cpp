@@ -73,16 +73,20 @@ void JsonText::beginValue() {
     if (m_afterValue)
         m_text.append(',');
     if (m_indented && m_depth > 0)
-        m_text.append('\n').append(QByteArray(4 * m_depth, ' '));
+        breakLine();
 }
 
 void JsonText::endContainer(char bracket) {
     --m_depth;
     // Qt breaks the line before the closing bracket of an empty container too: "[\n    ]".
     if (m_indented)
-        m_text.append('\n').append(QByteArray(4 * m_depth, ' '));
+        breakLine();
     m_text.append(bracket);
     m_afterValue = true;
+}
+
+void JsonText::breakLine() {
+    m_text.append('\n').append(qsizetype{4} * m_depth, ' ');
 }
 
 void JsonText::quoted(std::string_view utf8) {

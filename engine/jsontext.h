@@ -38,6 +38,7 @@ public:
 private:
     void beginValue();
     void endContainer(char bracket);
+    void breakLine();
     void quoted(std::string_view utf8);
 
     QByteArray m_text;
