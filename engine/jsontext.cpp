@@ -35,7 +35,9 @@ JsonText& JsonText::endArray() {
 JsonText& JsonText::key(std::string_view utf8) {
     beginValue();
     quoted(utf8);
-    m_text.append(m_indented ? ": " : ":");
+    m_text.append(':');
+    if (m_indented)
+        m_text.append(' ');
     m_afterValue = false;
     m_afterKey = true;
     return *this;
@@ -68,11 +70,10 @@ JsonText& JsonText::boolean(bool value) {
 }
 
 void JsonText::beginValue() {
-    if (std::exchange(m_afterKey, false))
-        return;
     if (m_afterValue)
         m_text.append(',');
-    if (m_indented && m_depth > 0)
+    // A value after its key stays on the key's line. Only the indented layout asks: the compact one is the fast path.
+    if (m_indented && !std::exchange(m_afterKey, false) && m_depth > 0)
         breakLine();
 }
 
