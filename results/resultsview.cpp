@@ -40,6 +40,8 @@ ResultsView::ResultsView(QWidget* parent)
     m_selectAllAction->setShortcut(QKeySequence::SelectAll);
     connect(m_copyAction, &QAction::triggered, this, &ResultsView::copy);
     connect(m_selectAllAction, &QAction::triggered, this, &ResultsView::selectAll);
+    // Scrolling by hand overrides a place that was waiting for its rows.
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { m_reveal = {}; });
     fontChanged();
 }
 
@@ -51,6 +53,7 @@ void ResultsView::setText(const QString& text) {
     m_text = text;
     m_anchor = m_cursor = 0;
     m_rowsWidth = -1;
+    m_reveal = {};
     verticalScrollBar()->setValue(0);
     // Before the view has its size the rows would be built for a width it never shows.
     if (m_sized)
@@ -118,8 +121,15 @@ void ResultsView::setCursorPosition(qsizetype offset) {
 void ResultsView::ensureVisible(qsizetype start, qsizetype end) {
     ensureRows();
     const qsizetype size = m_text.size();
-    const qsizetype first = m_rows.rowOf(std::clamp<qsizetype>(start, 0, size));
-    const qsizetype last = std::max(first, m_rows.rowOf(std::clamp<qsizetype>(end, 0, size)));
+    start = std::clamp<qsizetype>(start, 0, size);
+    end = std::clamp<qsizetype>(end, 0, size);
+    if (!m_rows.holds(std::max(start, end))) {
+        m_reveal = {start, end, false};
+        return;
+    }
+    m_reveal = {};
+    const qsizetype first = m_rows.rowOf(start);
+    const qsizetype last = std::max(first, m_rows.rowOf(end));
     const qsizetype visible = visibleRowCount();
     QScrollBar* bar = verticalScrollBar();
     const qsizetype top = firstVisibleRow();
@@ -132,6 +142,11 @@ void ResultsView::ensureVisible(qsizetype start, qsizetype end) {
 const TextRows& ResultsView::rows() const {
     ensureRows();
     return m_rows;
+}
+
+bool ResultsView::rowsComplete() const {
+    ensureRows();
+    return m_rows.isComplete();
 }
 
 qsizetype ResultsView::firstVisibleRow() const {
@@ -156,7 +171,7 @@ qsizetype ResultsView::offsetAt(const QPoint& pos) const {
     if (row < 0)
         return 0;
     if (row >= m_rows.count())
-        return m_text.size();
+        return m_rows.coveredEnd();
     QTextLayout layout;
     layOutRow(layout, row);
     return m_rows.at(row).start + layout.lineAt(0).xToCursor(pos.x() - m_margin);
@@ -175,7 +190,7 @@ qsizetype ResultsView::characterAt(const QPoint& pos) const {
     if (pos.x() - m_margin < line.naturalTextWidth())
         return current.start + line.xToCursor(pos.x() - m_margin, QTextLine::CursorOnCharacter);
     // Right of the text: the line break, where the row ends with one.
-    const bool brokenHere = rowEnd < m_text.size() && (row + 1 == m_rows.count() || m_rows.at(row + 1).start > rowEnd);
+    const bool brokenHere = rowEnd < m_text.size() && m_rows.nextStart(row) > rowEnd;
     return brokenHere ? rowEnd : -1;
 }
 
@@ -184,6 +199,8 @@ QRect ResultsView::characterRect(qsizetype offset) const {
     if (offset < 0 || offset >= m_text.size())
         return {};
     offset = spanAt(m_text, offset, TextUnit::Character).start; // the whole cluster, as a surrogate pair or CR LF
+    if (!m_rows.holds(offset))
+        return {}; // not laid out yet, so not on screen
     const qsizetype row = m_rows.rowOf(offset);
     const TextRow& current = m_rows.at(row);
     const qsizetype inRow = std::min(offset, current.start + current.length) - current.start;
@@ -203,9 +220,16 @@ TextSpan ResultsView::rowSpan(qsizetype offset) const {
     ensureRows();
     if (offset < 0 || offset > m_text.size())
         return {};
-    const qsizetype row = m_rows.rowOf(offset);
-    const qsizetype end = row + 1 < m_rows.count() ? m_rows.at(row + 1).start : m_text.size();
-    return {m_rows.at(row).start, end};
+    if (m_rows.holds(offset)) {
+        const qsizetype row = m_rows.rowOf(offset);
+        return {m_rows.at(row).start, m_rows.nextStart(row)};
+    }
+    // Rows not built yet: a line wraps on its own, so the rows of the line that holds the offset are enough.
+    const TextSpan line = spanAt(m_text, offset, TextUnit::Paragraph);
+    TextRows lineRows;
+    lineRows.build(QStringView(m_text).sliced(line.start, line.end - line.start), wrapWidth(), *m_widths);
+    const qsizetype row = lineRows.rowOf(offset - line.start);
+    return {line.start + lineRows.at(row).start, line.start + lineRows.nextStart(row)};
 }
 
 void ResultsView::paintEvent(QPaintEvent*) {
@@ -236,7 +260,7 @@ void ResultsView::paintEvent(QPaintEvent*) {
         layout.draw(&painter, origin, selections);
 
         // A selected line break shows as a narrow mark after its row, as editors show it.
-        const qsizetype next = row + 1 < m_rows.count() ? m_rows.at(row + 1).start : m_text.size();
+        const qsizetype next = m_rows.nextStart(row);
         if (next > rowEnd && selectionFrom <= rowEnd && selectionTo > rowEnd)
             painter.fillRect(
                 QRectF(origin.x() + layout.lineAt(0).naturalTextWidth(), origin.y(), breakWidth, m_lineHeight),
@@ -249,9 +273,13 @@ void ResultsView::paintEvent(QPaintEvent*) {
 void ResultsView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     m_sized = true;
-    const qsizetype topOffset = m_rowsWidth >= 0 ? m_rows.at(firstVisibleRow()).start : 0;
+    const qsizetype top = firstVisibleRow();
+    const qsizetype topOffset = m_rowsWidth >= 0 && top < m_rows.count() ? m_rows.at(top).start : 0;
     updateScrollBar();
-    verticalScrollBar()->setValue(int(m_rows.rowOf(topOffset)));
+    if (m_rows.holds(topOffset))
+        verticalScrollBar()->setValue(int(m_rows.rowOf(topOffset)));
+    else
+        m_reveal = {topOffset, topOffset, true};
 }
 
 void ResultsView::changeEvent(QEvent* event) {
@@ -273,6 +301,15 @@ void ResultsView::focusOutEvent(QFocusEvent* event) {
 }
 
 void ResultsView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_wrapTimer.timerId()) {
+        const qsizetype oldCount = m_rows.count();
+        const qsizetype oldCovered = m_rows.coveredEnd();
+        ensureRows(); // starts over when the width changed since the last slice
+        if (!m_rows.isComplete())
+            wrapSlice();
+        rowsGrew(oldCount, oldCovered);
+        return;
+    }
     if (event->timerId() != m_blinkTimer.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;
@@ -407,8 +444,60 @@ void ResultsView::ensureRows() const {
     const qreal width = wrapWidth();
     if (m_rowsWidth == width)
         return;
-    m_rows.build(m_text, width, *m_widths);
+    m_rows.restart(width);
     m_rowsWidth = width;
+    wrapSlice(); // the first screen at once
+}
+
+// Wraps for about a frame's time, then leaves the rest to the next turn of the event loop: a text of hundreds of
+// megabytes takes most of a second, which would freeze the window. Slices on the window's thread rather than a
+// worker: the rows then change only between events, so painting, keys and assistive technology never see them
+// half-built, and character widths are measured by the font on its own thread.
+void ResultsView::wrapSlice() const {
+    constexpr qsizetype step = qsizetype(1) << 17;
+    constexpr qint64 budget = 8'000'000; // nanoseconds
+    QElapsedTimer clock;
+    clock.start();
+    do
+        m_rows.extend(m_text, step, *m_widths);
+    while (!m_rows.isComplete() && clock.nsecsElapsed() < budget);
+    if (m_rows.isComplete())
+        m_wrapTimer.stop();
+    else if (!m_wrapTimer.isActive())
+        m_wrapTimer.start(0, const_cast<ResultsView*>(this)); // the timer only posts events to the view
+}
+
+// Builds rows until \a offset is in one and \a rowsAfter more rows follow it (or the text ends), for moves that
+// need them now. The wait grows with the distance, so only the caret's own moves ask for it.
+void ResultsView::coverRows(qsizetype offset, qsizetype rowsAfter) const {
+    ensureRows();
+    const qsizetype oldCount = m_rows.count();
+    const qsizetype oldCovered = m_rows.coveredEnd();
+    while (!m_rows.isComplete() && (!m_rows.holds(offset) || m_rows.rowOf(offset) + rowsAfter >= m_rows.count()))
+        m_rows.extend(m_text, qsizetype(1) << 16, *m_widths);
+    if (m_rows.isComplete())
+        m_wrapTimer.stop();
+    if (m_rows.count() != oldCount)
+        const_cast<ResultsView*>(this)->rowsGrew(oldCount, oldCovered); // the view's own state, as in ensureRows
+}
+
+void ResultsView::rowsGrew(qsizetype oldCount, qsizetype oldCovered) {
+    updateScrollBar();
+    revealWhenBuilt();
+    const bool caretArrived = m_cursor >= oldCovered && m_rows.holds(m_cursor);
+    if (oldCount <= firstVisibleRow() + visibleRowCount() || caretArrived)
+        viewport()->update();
+}
+
+void ResultsView::revealWhenBuilt() {
+    if (m_reveal.start < 0 || !m_rows.holds(std::max(m_reveal.start, m_reveal.end)))
+        return;
+    const Reveal reveal = m_reveal;
+    m_reveal = {};
+    if (reveal.atTop)
+        verticalScrollBar()->setValue(int(m_rows.rowOf(reveal.start)));
+    else
+        ensureVisible(reveal.start, reveal.end);
 }
 
 void ResultsView::updateScrollBar() {
@@ -437,7 +526,7 @@ void ResultsView::layOutRow(QTextLayout& layout, qsizetype row) const {
 qsizetype ResultsView::caretEndOfRow(qsizetype row) const {
     const TextRow& current = m_rows.at(row);
     const qsizetype end = current.start + current.length;
-    const bool wraps = row + 1 < m_rows.count() && m_rows.at(row + 1).start == end && current.length > 0;
+    const bool wraps = m_rows.hasRowAfter(row) && m_rows.nextStart(row) == end && current.length > 0;
     return wraps ? std::max(current.start, previousCharacter(m_text, end)) : end;
 }
 
@@ -457,6 +546,8 @@ qsizetype ResultsView::offsetInRow(qsizetype row, qreal x) const {
 
 QRect ResultsView::caretRect() const {
     ensureRows();
+    if (!m_rows.holds(m_cursor))
+        return {}; // its row is not built yet, so it is not on screen
     const qsizetype row = m_rows.rowOf(m_cursor);
     const int width = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
     return QRect(m_margin + int(std::floor(caretX(m_cursor))), rowRect(row).y(), width, m_lineHeight);
@@ -499,9 +590,13 @@ bool ResultsView::moveCursor(const QKeyEvent* event) {
     if (found == std::end(bindings))
         return false;
 
-    ensureRows();
     const bool vertical = found->move == Move::NextRow || found->move == Move::PreviousRow ||
                           found->move == Move::NextPage || found->move == Move::PreviousPage;
+    // Moves by rows need the caret's row and the rows below it that the move may reach.
+    if (vertical || found->move == Move::StartOfRow || found->move == Move::EndOfRow)
+        coverRows(m_cursor, found->move == Move::NextPage ? visibleRowCount() + 1 : 1);
+    else
+        ensureRows();
     if (!vertical)
         m_goalX = -1;
     else if (m_goalX < 0)

@@ -24,6 +24,10 @@ namespace corvanta {
 /// selects with Shift; the mouse selects by dragging, by word (double click) and by line (triple click); the
 /// selection is copied with Ctrl+C or the context menu and offered as the primary selection where the desktop has
 /// one. Assistive technology reads it through the accessibility interfaces Qt's own text views provide.
+///
+/// A long text is wrapped a slice at a time between the window's events: the first screen shows at once, the
+/// rest of the rows follow, and the window answers meanwhile. The text itself is whole from the start, so
+/// whatever reads it (find, copy, save, assistive technology) never waits or sees a part.
 class ResultsView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -55,8 +59,10 @@ public:
     /// Scrolls as little as needed to show the row of \a start, and the row of \a end as well when both fit.
     void ensureVisible(qsizetype start, qsizetype end);
 
-    /// The display rows for the current width.
+    /// The display rows for the current width, as far as they are built.
     const TextRows& rows() const;
+    /// Whether every row of the text is built for the current width.
+    bool rowsComplete() const;
     /// Index of the row shown at the top.
     qsizetype firstVisibleRow() const;
     /// Number of rows that fit wholly in the view.
@@ -108,6 +114,10 @@ private:
 
     void fontChanged();
     void ensureRows() const;
+    void wrapSlice() const;
+    void coverRows(qsizetype offset, qsizetype rowsAfter) const;
+    void rowsGrew(qsizetype oldCount, qsizetype oldCovered);
+    void revealWhenBuilt();
     void updateScrollBar();
     qreal wrapWidth() const;
     void layOutRow(QTextLayout& layout, qsizetype row) const;
@@ -133,6 +143,14 @@ private:
     std::unique_ptr<CharWidths> m_widths;
     mutable TextRows m_rows;
     mutable qreal m_rowsWidth = -1; // width the rows were built for; negative when they must be rebuilt
+    mutable QBasicTimer m_wrapTimer; // runs while rows remain to be built
+    // A place to scroll to once its rows are built: shown (start to end), or at the top when atTop.
+    struct Reveal {
+        qsizetype start = -1;
+        qsizetype end = -1;
+        bool atTop = false;
+    };
+    Reveal m_reveal;
     qsizetype m_anchor = 0;
     qsizetype m_cursor = 0;
     qreal m_goalX = -1; // where Up, Down and the page keys aim in each row; negative when it follows the caret

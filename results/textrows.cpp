@@ -31,45 +31,65 @@ qreal CharWidths::tab(qreal x) const {
 }
 
 void TextRows::build(QStringView text, qreal width, CharWidths& widths) {
-    m_rows.clear();
-    const char16_t* chars = text.utf16();
-    const qsizetype size = text.size();
-    qsizetype lineStart = 0;
-    for (;;) {
-        // A plain loop: QStringView::indexOf looks for one character, and a line ends at any of four.
-        qsizetype lineEnd = lineStart;
-        while (lineEnd < size && !endsLine(chars[lineEnd]))
-            ++lineEnd;
-        wrapLine(chars, lineStart, lineEnd, width, widths);
-        if (lineEnd == size)
-            break;
-        const bool crlf = chars[lineEnd] == u'\r' && lineEnd + 1 < size && chars[lineEnd + 1] == u'\n';
-        lineStart = lineEnd + (crlf ? 2 : 1);
-    }
+    restart(width);
+    extend(text, text.size(), widths);
 }
 
-void TextRows::wrapLine(const char16_t* text, qsizetype start, qsizetype end, qreal width, CharWidths& widths) {
-    qsizetype rowStart = start;
-    qreal x = 0;
-    qsizetype breakAt = -1; // just after the row's last space or tab
-    qreal xAtBreak = 0;
+void TextRows::restart(qreal width) {
+    m_rows.clear();
+    m_width = width;
+    m_complete = false;
+    m_next = m_lineStart = m_rowStart = 0;
+    m_x = 0;
+    m_breakAt = -1;
+    m_xAtBreak = 0;
+}
+
+void TextRows::extend(QStringView text, qsizetype characters, CharWidths& widths) {
+    if (m_complete)
+        return;
+    const char16_t* chars = text.utf16();
+    const qsizetype size = text.size();
+    const qsizetype limit = std::min(size, m_next + std::max<qsizetype>(characters, 1));
+    // Locals, not members, in the loop: it runs once per character.
+    const qreal width = m_width;
+    qsizetype i = m_next;
+    qsizetype lineStart = m_lineStart;
+    qsizetype rowStart = m_rowStart;
+    qreal x = m_x;
+    qsizetype breakAt = m_breakAt;
+    qreal xAtBreak = m_xAtBreak;
     auto endRow = [&](qsizetype rowEnd) {
         m_rows.push_back({rowStart, rowEnd - rowStart});
         rowStart = rowEnd;
         breakAt = -1;
     };
+    // A line's last row is pushed even when empty, unless whitespace hanging at the end of the row before took
+    // the line's last character.
+    auto endLine = [&](qsizetype lineEnd) {
+        if (rowStart < lineEnd || rowStart == lineStart)
+            m_rows.push_back({rowStart, lineEnd - rowStart});
+    };
 
-    qsizetype i = start;
-    while (i < end) {
-        const char16_t c = text[i];
+    while (i < limit) {
+        const char16_t c = chars[i];
+        if (endsLine(c)) {
+            endLine(i);
+            const bool crlf = c == u'\r' && i + 1 < size && chars[i + 1] == u'\n';
+            i += crlf ? 2 : 1;
+            lineStart = rowStart = i;
+            x = 0;
+            breakAt = -1;
+            continue;
+        }
         const bool blank = c == u' ' || c == u'\t';
         qsizetype units = 1;
         qreal advance = 0;
         if (c == u'\t') {
             advance = widths.tab(x);
-        } else if (QChar::isHighSurrogate(c) && i + 1 < end && QChar::isLowSurrogate(text[i + 1])) {
+        } else if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(chars[i + 1])) {
             units = 2;
-            advance = widths.of(char32_t(QChar::surrogateToUcs4(c, text[i + 1])));
+            advance = widths.of(char32_t(QChar::surrogateToUcs4(c, chars[i + 1])));
         } else {
             advance = widths.of(c);
         }
@@ -97,8 +117,17 @@ void TextRows::wrapLine(const char16_t* text, qsizetype start, qsizetype end, qr
             xAtBreak = x;
         }
     }
-    if (rowStart < end || rowStart == start)
-        m_rows.push_back({rowStart, end - rowStart});
+    if (i >= size) {
+        endLine(size);
+        rowStart = size;
+        m_complete = true;
+    }
+    m_next = i;
+    m_lineStart = lineStart;
+    m_rowStart = rowStart;
+    m_x = x;
+    m_breakAt = breakAt;
+    m_xAtBreak = xAtBreak;
 }
 
 qsizetype TextRows::rowOf(qsizetype offset) const {

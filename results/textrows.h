@@ -58,20 +58,50 @@ struct TextRow {
 /// is wrapped after its last space or tab that fits, or between characters when a word alone is too wide.
 /// Whitespace that does not fit hangs at the end of its row. Every line has at least one row, so a text that ends
 /// with a line break ends with an empty row.
+///
+/// The rows can be built a piece at a time (restart(), then extend() until isComplete()), so that a text of many
+/// megabytes never holds up its caller for long; meanwhile the finished rows cover the text up to coveredEnd().
 class TextRows {
 public:
-    /// Rebuilds the rows of \a text for rows \a width wide.
+    /// Rebuilds the rows of \a text for rows \a width wide, all at once.
     void build(QStringView text, qreal width, CharWidths& widths);
+    /// Forgets every row: wrapping starts again at the text's start, for rows \a width wide.
+    void restart(qreal width);
+    /// Wraps at least \a characters more characters of \a text (fewer at its end); \a text is the same text on every
+    /// call since restart().
+    void extend(QStringView text, qsizetype characters, CharWidths& widths);
+
+    /// Whether every row of the text is built.
+    bool isComplete() const { return m_complete; }
+    /// Where the row being wrapped starts: every offset before it is in a finished row. The text's size once
+    /// complete.
+    qsizetype coveredEnd() const { return m_rowStart; }
+    /// Whether the row that holds \a offset is built.
+    bool holds(qsizetype offset) const {
+        return offset >= 0 && (offset < m_rowStart || (m_complete && offset == m_rowStart));
+    }
+    /// Where the row after \a row starts, or would start: coveredEnd() after the last finished row.
+    qsizetype nextStart(qsizetype row) const { return row + 1 < count() ? at(row + 1).start : m_rowStart; }
+    /// Whether a row follows \a row, built or not yet.
+    bool hasRowAfter(qsizetype row) const { return row + 1 < count() || !m_complete; }
 
     qsizetype count() const { return qsizetype(m_rows.size()); }
     const TextRow& at(qsizetype index) const { return m_rows[size_t(index)]; }
-    /// Index of the row that holds \a offset; an offset on a line break belongs to the row before it.
+    /// Index of the row that holds \a offset; an offset on a line break belongs to the row before it. Meaningful
+    /// only where holds() is true.
     qsizetype rowOf(qsizetype offset) const;
 
 private:
-    void wrapLine(const char16_t* text, qsizetype start, qsizetype end, qreal width, CharWidths& widths);
-
     std::vector<TextRow> m_rows{TextRow{}};
+    qreal m_width = 1;
+    bool m_complete = true;
+    // Where wrapping goes on: the character it looks at next, and the line and row that character is in.
+    qsizetype m_next = 0;
+    qsizetype m_lineStart = 0;
+    qsizetype m_rowStart = 0;
+    qreal m_x = 0;             // width of the row so far
+    qsizetype m_breakAt = -1;  // just after the row's last space or tab
+    qreal m_xAtBreak = 0;
 };
 
 } // namespace corvanta
