@@ -70,16 +70,19 @@ void TextRows::extend(QStringView text, qsizetype characters, CharWidths& widths
         if (rowStart < lineEnd || rowStart == lineStart)
             m_rows.push_back({rowStart, lineEnd - rowStart});
     };
+    auto breakLine = [&] {
+        endLine(i);
+        const bool crlf = chars[i] == u'\r' && i + 1 < size && chars[i + 1] == u'\n';
+        i += crlf ? 2 : 1;
+        lineStart = rowStart = i;
+        x = 0;
+        breakAt = -1;
+    };
 
     while (i < limit) {
         const char16_t c = chars[i];
         if (endsLine(c)) {
-            endLine(i);
-            const bool crlf = c == u'\r' && i + 1 < size && chars[i + 1] == u'\n';
-            i += crlf ? 2 : 1;
-            lineStart = rowStart = i;
-            x = 0;
-            breakAt = -1;
+            breakLine();
             continue;
         }
         const bool blank = c == u' ' || c == u'\t';
@@ -117,6 +120,10 @@ void TextRows::extend(QStringView text, qsizetype characters, CharWidths& widths
             xAtBreak = x;
         }
     }
+    // Never stop on a line break: whitespace hanging at the end of a row may have taken its line's last character,
+    // and then no row would start where the finished rows end.
+    if (i < size && endsLine(chars[i]))
+        breakLine();
     if (i >= size) {
         endLine(size);
         rowStart = size;

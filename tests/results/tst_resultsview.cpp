@@ -141,6 +141,7 @@ private slots:
     void rowsShareLongLineWithoutGaps() {
         const QString text = longWord(1'000'000);
         m_view->setText(text);
+        QTRY_VERIFY(m_view->rowsComplete()); // a long text is wrapped between events
 
         const TextRows& rows = m_view->rows();
 
@@ -152,6 +153,33 @@ private slots:
             next += rows.at(i).length;
         }
         QCOMPARE(next, text.size());
+    }
+
+    // Moves by rows while the rows are still being built end where they end on the built rows.
+    void rowMovesWhilePreparedMatchTheBuiltRows() {
+        m_view->setText(numberedLines(600'000));
+        QVERIFY(!m_view->rowsComplete());
+        auto moves = [this] {
+            QTest::keyClick(m_view.get(), Qt::Key_Down);
+            QTest::keyClick(m_view.get(), Qt::Key_PageDown);
+            QTest::keyClick(m_view.get(), Qt::Key_End);
+            const qsizetype nearStart = m_view->cursorPosition();
+            QTest::keyClick(m_view.get(), Qt::Key_End, Qt::ControlModifier);
+            QTest::keyClick(m_view.get(), Qt::Key_Up);
+            return QList<qsizetype>{nearStart, m_view->cursorPosition()};
+        };
+
+        const QList<qsizetype> early = moves();
+        QTRY_VERIFY(m_view->rowsComplete());
+        m_view->setCursorPosition(0);
+        const QList<qsizetype> built = moves();
+
+        QCOMPARE(early, built);
+        const QString line = QStringLiteral("<line n=\"%1\"/>").arg(2 + m_view->visibleRowCount());
+        QCOMPARE(m_view->text().mid(built.at(0) - line.size(), line.size()), line);
+        const TextSpan lastButOne = m_view->rowSpan(built.at(1));
+        QCOMPARE(m_view->text().mid(lastButOne.start, lastButOne.end - lastButOne.start),
+                 QStringLiteral("<line n=\"599999\"/>\n"));
     }
 
     void paintsVisibleText() {

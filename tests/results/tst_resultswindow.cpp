@@ -7,6 +7,7 @@
 #include "testfiles.h"
 #include "windowkit.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -27,6 +28,36 @@ namespace {
 
 const QString kCopied = QStringLiteral("Results have been copied to the clipboard.\n\nClick a text area where you "
                                        "normally type and press Ctrl+V to paste the clipboard.");
+
+// A result long enough that its rows take many turns of the event loop to build, even in an optimised build: lines
+// of different lengths, some wrapped, and \a marker once, on a line of its own nine tenths of the way in.
+QString largeResult(const QString& marker) {
+    QString block;
+    for (int i = 0; i < 1000; ++i)
+        block += QStringLiteral("  <item n=\"%1\">%2</item>\r\n").arg(i).arg(QString(i % 97, u'w'));
+    const qsizetype blocks = 20'000'000 / block.size();
+    QString text = QStringLiteral("<?xml version=\"1.0\"?>\r\n<items>\r\n");
+    text.reserve(blocks * block.size() + 100);
+    for (qsizetype i = 0; i < blocks; ++i) {
+        text += block;
+        if (i == blocks * 9 / 10)
+            text += marker + QStringLiteral("\r\n");
+    }
+    return text + QStringLiteral("</items>\r\n");
+}
+
+// Turns of the event loop while it runs, counted by a timer that fires on every turn.
+class LoopTurns {
+public:
+    LoopTurns() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { ++count; });
+        m_timer.start(0);
+    }
+    int count = 0;
+
+private:
+    QTimer m_timer;
+};
 
 QString overwriteText(const QString& path) {
     return QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?");
@@ -480,6 +511,133 @@ private slots:
         QCOMPARE(text()->selectionStart(), 0);
         QCOMPARE(text()->selectionLength(), joined.size());
         QCOMPARE(m_window->resultsText(), joined);
+    }
+
+    // A large result shows its first screen at once and the rest of its rows are built between events: the window
+    // paints and takes keys meanwhile, and a place asked for before its rows exist is shown once they do.
+    void largeResultIsPreparedWhileTheWindowAnswers() {
+        const QString joined = largeResult(QStringLiteral("<marker/>"));
+        EventCounter paints(QEvent::Paint);
+        text()->viewport()->installEventFilter(&paints);
+
+        handOff(joined);
+        QVERIFY(!text()->rowsComplete());
+        QCOMPARE_GE(text()->rows().count(), qsizetype(text()->visibleRowCount()));
+        QCOMPARE(text()->rows().at(0).start, 0);
+        QCOMPARE(text()->firstVisibleRow(), 0);
+
+        LoopTurns turns;
+        QTRY_VERIFY(paints.count > 0);
+        QTest::keyClick(text(), Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(!text()->rowsComplete());
+        QCOMPARE(text()->cursorPosition(), joined.size());
+        QTRY_VERIFY_WITH_TIMEOUT(text()->rowsComplete(), 60000);
+        QCOMPARE_GE(turns.count, 10);
+
+        const TextRows& rows = text()->rows();
+        QCOMPARE(rows.at(rows.count() - 1).start, joined.size()); // the empty row after the last line break
+        QVERIFY(text()->viewport()->rect().contains(text()->rowRect(rows.count() - 1)));
+        QCOMPARE(text()->firstVisibleRow() + text()->visibleRowCount(), rows.count());
+        for (qsizetype i = 1; i < rows.count(); ++i) {
+            const TextRow& before = rows.at(i - 1);
+            const qsizetype gap = rows.at(i).start - (before.start + before.length);
+            if (gap != 0 && gap != 2) // rows of one line meet; lines are apart by their CR LF
+                QFAIL(qPrintable(QStringLiteral("row %1 starts %2 after the row before").arg(i).arg(gap)));
+        }
+    }
+
+    // Find, save and copy while the rows are still being built give the whole text and the right place.
+    void findSaveAndCopyWhilePreparedAnswerWhole() {
+        const QString marker = QStringLiteral("<only-here/>");
+        const QString joined = largeResult(marker);
+        const qsizetype markerAt = joined.indexOf(marker);
+        handOff(joined);
+        QVERIFY(!text()->rowsComplete());
+
+        QTest::keyClick(text(), Qt::Key_F, Qt::ControlModifier);
+        auto* field = m_window->findChild<QLineEdit*>(QStringLiteral("findEdit"));
+        QVERIFY(field && field->isVisible());
+        QTest::keyClicks(field, marker);
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(!text()->rowsComplete());
+        QCOMPARE(text()->selectionStart(), markerAt);
+        QCOMPARE(text()->selectedText(), marker);
+
+        const QString path = m_temp->filePath(u"large.xml"_qs);
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(choose(path));
+        answerer.answerMessage(QMessageBox::Ok);
+        clickToolbar(ResultsWindow::SaveResultsCommand);
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
+        QCOMPARE(readFile(path), joined.toUtf8());
+
+        QTRY_VERIFY_WITH_TIMEOUT(text()->rowsComplete(), 60000);
+        const QRect matchRow = text()->rowRect(text()->rows().rowOf(markerAt));
+        QVERIFY(text()->viewport()->rect().contains(matchRow));
+
+        handOff(joined + u'\n');
+        QVERIFY(!text()->rowsComplete());
+        QGuiApplication::clipboard()->clear();
+        ModalAnswerer copied;
+        copied.answerMessage(QMessageBox::Ok);
+        clickToolbar(ResultsWindow::SaveClipboardCommand);
+        QVERIFY(copied.allAnswered());
+        QCOMPARE(copied.texts(), QStringList{kCopied});
+        QCOMPARE(QGuiApplication::clipboard()->text(), joined + u'\n');
+    }
+
+    // What assistive technology reads of rows not built yet is what it reads once they are.
+    void accessibleLinesWhilePreparedMatchTheBuiltRows() {
+        const QString joined = largeResult(QStringLiteral("<marker/>"));
+        handOff(joined);
+        QVERIFY(!text()->rowsComplete());
+        QAccessibleTextInterface* accessible = QAccessible::queryAccessibleInterface(text())->textInterface();
+        QVERIFY(accessible);
+        const QList<int> offsets{int(joined.size()) * 9 / 10, int(joined.size()) - 3, int(joined.size())};
+        QStringList early;
+        for (int offset : offsets) {
+            int start = -1;
+            int end = -1;
+            early << QStringLiteral("%1 %2 %3").arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start,
+                                                                             &end))
+                         .arg(start)
+                         .arg(end);
+        }
+        QCOMPARE(accessible->characterCount(), joined.size());
+        QVERIFY(!text()->rowsComplete());
+
+        QTRY_VERIFY_WITH_TIMEOUT(text()->rowsComplete(), 60000);
+        QStringList built;
+        for (int offset : offsets) {
+            int start = -1;
+            int end = -1;
+            built << QStringLiteral("%1 %2 %3").arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start,
+                                                                             &end))
+                         .arg(start)
+                         .arg(end);
+        }
+        QCOMPARE(early, built);
+    }
+
+    // Back and closing while the rows are built end at once; the window, gone halfway, leaves nothing running.
+    void backAndClosingWhilePreparedEndCleanly() {
+        const QString joined = largeResult(QStringLiteral("<marker/>"));
+        handOff(joined);
+        QVERIFY(!text()->rowsComplete());
+
+        clickToolbar(ResultsWindow::BackCommand);
+        QVERIFY(m_main->isVisible());
+        QVERIFY(!m_window->isVisible());
+        QCOMPARE(m_window->resultsText(), joined);
+
+        handOff(joined);
+        QVERIFY(!text()->rowsComplete());
+        QVERIFY(m_window->close());
+        QCOMPARE(m_ends, 1);
+        m_window.reset();
+        LoopTurns turns;
+        QTRY_VERIFY(turns.count > 20);
     }
 
     void closingEndsProgramWithoutMainWindowClosing() {

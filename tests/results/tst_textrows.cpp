@@ -135,6 +135,50 @@ private slots:
         QCOMPARE(fixedWidths().tab(x), advance);
     }
 
+    // Wrapping a piece at a time, cut anywhere (inside a CR LF, a surrogate pair, a word, hanging blanks), gives the
+    // rows of wrapping at once; meanwhile the finished rows never change and tell how far they reach.
+    void piecewiseWrappingBuildsTheSameRows() {
+        QRandomGenerator random(20240611);
+        const QString alphabet = QStringLiteral("abcdefg     \t\n\r\u2029\U0001F600");
+        for (int round = 0; round < 300; ++round) {
+            QString text;
+            const int length = random.bounded(300);
+            for (int i = 0; i < length; ++i) {
+                const QChar c = alphabet.at(random.bounded(int(alphabet.size())));
+                text += c.isSurrogate() ? QStringLiteral("\U0001F600") : QString(c);
+            }
+            const qreal width = 15 + random.bounded(120);
+            CharWidths widths([](const QString& c) { return c.size() == 2 ? 23.0 : 5.0 + c.at(0).unicode() % 7; },
+                              30.0);
+            TextRows whole;
+            whole.build(text, width, widths);
+
+            TextRows pieces;
+            pieces.restart(width);
+            QVERIFY(!pieces.isComplete());
+            qsizetype covered = 0;
+            while (!pieces.isComplete()) {
+                pieces.extend(text, 1 + random.bounded(9), widths);
+                const QString where = QStringLiteral("round %1 at %2").arg(round).arg(pieces.coveredEnd());
+                QVERIFY2(pieces.coveredEnd() >= covered, qPrintable(where));
+                covered = pieces.coveredEnd();
+                QVERIFY2(pieces.count() <= whole.count(), qPrintable(where));
+                for (qsizetype i = 0; i < pieces.count(); ++i)
+                    QVERIFY2(pieces.at(i) == whole.at(i), qPrintable(where));
+                if (pieces.isComplete())
+                    break;
+                QVERIFY2(!pieces.holds(covered) && pieces.hasRowAfter(pieces.count() - 1), qPrintable(where));
+                QCOMPARE(whole.at(pieces.count()).start, covered);
+                for (qsizetype offset = 0; offset < covered; ++offset)
+                    QVERIFY2(pieces.holds(offset) && pieces.rowOf(offset) == whole.rowOf(offset), qPrintable(where));
+            }
+            QCOMPARE(describe(pieces), describe(whole));
+            QCOMPARE(pieces.coveredEnd(), text.size());
+            QVERIFY(pieces.holds(text.size()) && !pieces.holds(text.size() + 1));
+            QVERIFY(!pieces.hasRowAfter(pieces.count() - 1));
+        }
+    }
+
     // Random texts of words, blanks and every kind of line break: the rows, put back together with the line
     // breaks between them, give the text again, and no row is wider than allowed unless it must be.
     void rowsCoverTextAndFit() {
