@@ -142,7 +142,7 @@ private:
     bool m_sized = false; // the view has had its first resize, so its width is known
     std::unique_ptr<CharWidths> m_widths;
     mutable TextRows m_rows;
-    mutable qreal m_rowsWidth = -1; // width the rows were built for; negative when they must be rebuilt
+    mutable qreal m_rowsWidth = -1;  // width the rows were built for; negative when they must be rebuilt
     mutable QBasicTimer m_wrapTimer; // runs while rows remain to be built
     // A place to scroll to once its rows are built: shown (start to end), or at the top when atTop.
     struct Reveal {

@@ -99,8 +99,8 @@ private:
     qsizetype m_next = 0;
     qsizetype m_lineStart = 0;
     qsizetype m_rowStart = 0;
-    qreal m_x = 0;             // width of the row so far
-    qsizetype m_breakAt = -1;  // just after the row's last space or tab
+    qreal m_x = 0;            // width of the row so far
+    qsizetype m_breakAt = -1; // just after the row's last space or tab
     qreal m_xAtBreak = 0;
 };
 

@@ -599,8 +599,8 @@ private slots:
         for (int offset : offsets) {
             int start = -1;
             int end = -1;
-            early << QStringLiteral("%1 %2 %3").arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start,
-                                                                             &end))
+            early << QStringLiteral("%1 %2 %3")
+                         .arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start, &end))
                          .arg(start)
                          .arg(end);
         }
@@ -612,8 +612,8 @@ private slots:
         for (int offset : offsets) {
             int start = -1;
             int end = -1;
-            built << QStringLiteral("%1 %2 %3").arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start,
-                                                                             &end))
+            built << QStringLiteral("%1 %2 %3")
+                         .arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start, &end))
                          .arg(start)
                          .arg(end);
         }
