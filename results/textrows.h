@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringView>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -92,7 +93,8 @@ public:
     qsizetype rowOf(qsizetype offset) const;
 
 private:
-    std::vector<TextRow> m_rows{TextRow{}};
+    // Not a vector: growing one of millions of rows would copy them all at once, long enough to stall the window.
+    std::deque<TextRow> m_rows{TextRow{}};
     qreal m_width = 1;
     bool m_complete = true;
     // Where wrapping goes on: the character it looks at next, and the line and row that character is in.
