@@ -563,7 +563,7 @@ private slots:
         QCOMPARE(text()->selectionStart(), markerAt);
         QCOMPARE(text()->selectedText(), marker);
 
-        const QString path = m_temp->filePath(u"large.xml"_qs);
+        const QString path = m_folders.filePath(u"large.xml"_qs);
         ModalAnswerer answerer;
         answerer.handleFileDialog(choose(path));
         answerer.answerMessage(QMessageBox::Ok);
