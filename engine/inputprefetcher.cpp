@@ -2,16 +2,41 @@
 
 #include "textfile.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace corvanta {
 
+namespace {
+
+// One input is prepared per core of a two-core machine; the merging thread mostly waits for them, so it takes
+// little from either.
+constexpr int kParseThreads = 2;
+
+// The join is woken once this much text is ready: below it, a switch between threads could cost as much as the
+// merge it lets start.
+constexpr qsizetype kWakeBytes = InputPrefetcher::kAheadBytes / 8;
+
+} // namespace
+
 InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable)
     : m_paths(std::move(paths))
-    , m_depth(depth)
+    , m_depth(std::max(depth, 0))
     , m_skippable(skippable) {
-    if (m_depth > 0 && m_paths.size() > 1)
-        m_worker = std::jthread([this](const std::stop_token& stop) { work(stop); });
+    if (m_depth == 0 || m_paths.size() < 2)
+        return;
+    // The first input is the taker's: it counts as started and being prepared from the start, so that the workers
+    // begin with the second one and leave a core to it.
+    m_ahead.emplace_back();
+    m_started = 1;
+    m_preparing = 1;
+    try {
+        for (int i = 0; i < kParseThreads; ++i)
+            m_workers.emplace_back([this] { work(); });
+    } catch (...) {
+        cancel(); // a thread that did start must not wait for a stop that never comes
+        throw;
+    }
 }
 
 InputPrefetcher::~InputPrefetcher() {
@@ -19,60 +44,110 @@ InputPrefetcher::~InputPrefetcher() {
 }
 
 void InputPrefetcher::cancel() {
-    if (!m_worker.joinable())
-        return;
-    m_worker.request_stop(); // wakes the wait in work() and ends a parse in progress
-    m_worker.join();
-    m_ready.clear();
+    m_stop.request_stop(); // wakes the waits in work() and ends the parses in progress
+    for (std::jthread& worker : m_workers)
+        if (worker.joinable())
+            worker.join();
+    m_ahead.clear();
+}
+
+bool InputPrefetcher::mayStartNext() const {
+    const qsizetype next = m_started;
+    return next < m_paths.size() && m_preparing < kParseThreads && next < m_taken + m_depth &&
+           (next < m_taken + 2 || m_readyBytes < kAheadBytes);
+}
+
+// Waiting workers are woken in batches, once half the depth is free again and the texts waiting take at most half
+// the budget, so that small inputs do not cost a switch between threads apiece; but at once when one of the next
+// two inputs is not in flight, as both cores should be parsing.
+bool InputPrefetcher::workersShouldWake() const {
+    if (m_waitingWorkers == 0 || !mayStartNext())
+        return false;
+    const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
+    return m_started < m_taken + 2 || (m_taken + m_depth - m_started >= batch && m_readyBytes <= kAheadBytes / 2);
+}
+
+// The join goes on once its next input is ready and either half the depth is ready in a row, or enough text to
+// be worth a switch, or nothing more is being prepared.
+bool InputPrefetcher::takerMayGo() const {
+    if (m_ahead.empty() || !m_ahead.front())
+        return false;
+    if (m_preparing == 0 || m_readyBytes >= kWakeBytes)
+        return true;
+    const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
+    qsizetype ready = 0;
+    for (const std::optional<PreparedInput>& slot : m_ahead) {
+        if (!slot)
+            break;
+        if (++ready >= batch)
+            return true;
+    }
+    return false;
 }
 
 PreparedInput InputPrefetcher::takeNext() {
-    if (!m_worker.joinable()) {
+    if (m_workers.empty() || m_taken >= m_paths.size()) {
         const qsizetype index = m_taken++;
         return prepare(m_paths.value(index), {}, index > 0 ? m_skippable : nullptr);
     }
     std::unique_lock lock(m_mutex);
     if (m_taken == 0) {
-        // The first input is read here while the worker reads the second, so that both cores work from the start.
+        // The first input is read here while a worker reads the second, so that both cores work from the start.
         m_taken = 1;
+        m_ahead.pop_front();
+        bool wake = workersShouldWake();
         lock.unlock();
-        m_changed.notify_all();
-        return prepare(m_paths.at(0));
+        if (wake)
+            m_workerWake.notify_all();
+        PreparedInput first = prepare(m_paths.at(0));
+        lock.lock();
+        --m_preparing; // frees a core for the input after next
+        wake = workersShouldWake();
+        lock.unlock();
+        if (wake)
+            m_workerWake.notify_all();
+        return first;
     }
-    m_changed.wait(lock, [&] { return !m_ready.empty(); });
-    PreparedInput input = std::move(m_ready.front());
-    m_ready.pop_front();
+    if (!m_ahead.front()) {
+        m_takerWaiting = true;
+        m_takerWake.wait(lock, [&] { return takerMayGo(); });
+        m_takerWaiting = false;
+    }
+    PreparedInput input = std::move(*m_ahead.front());
+    m_ahead.pop_front();
     m_readyBytes -= input.textSize;
     ++m_taken;
-    // The worker is woken once half the inputs ahead are gone, not for each one: small inputs would otherwise
-    // cost a switch between the threads apiece.
-    const bool wake = m_ready.size() <= std::size_t(m_depth / 2) || m_readyBytes < kAheadBytes / 2;
+    const bool wake = workersShouldWake();
     lock.unlock();
     if (wake)
-        m_changed.notify_all();
+        m_workerWake.notify_all();
     return input;
 }
 
-void InputPrefetcher::work(const std::stop_token& stop) {
-    for (qsizetype next = 1; next < m_paths.size(); ++next) {
-        {
-            // Input next may be prepared while the join holds input m_taken - 1: the one after it always, more up
-            // to depth inputs ahead of it while their text stays within the budget.
-            std::unique_lock lock(m_mutex);
-            if (!m_changed.wait(lock, stop, [&] {
-                    return next <= m_taken || (next < m_taken + m_depth && m_readyBytes < kAheadBytes);
-                }))
-                return;
-        }
-        PreparedInput input = prepare(m_paths.at(next), stop, m_skippable);
+void InputPrefetcher::work() {
+    const std::stop_token stop = m_stop.get_token();
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        ++m_waitingWorkers;
+        const bool go = m_workerWake.wait(lock, stop, [&] { return mayStartNext() || m_started == m_paths.size(); });
+        --m_waitingWorkers;
+        if (!go || m_started == m_paths.size())
+            return;
+        const qsizetype index = m_started++;
+        m_ahead.emplace_back();
+        ++m_preparing;
+        if (m_started == m_paths.size())
+            m_workerWake.notify_all(); // the other worker has nothing left to wait for
+        lock.unlock();
+        PreparedInput input = prepare(m_paths.at(index), stop, m_skippable);
+        lock.lock();
+        --m_preparing;
         if (stop.stop_requested())
             return;
-        {
-            const std::lock_guard lock(m_mutex);
-            m_readyBytes += input.textSize;
-            m_ready.push_back(std::move(input));
-        }
-        m_changed.notify_all();
+        m_readyBytes += input.textSize;
+        m_ahead[size_t(index - m_taken)] = std::move(input);
+        if (m_takerWaiting && takerMayGo())
+            m_takerWake.notify_one();
     }
 }
 

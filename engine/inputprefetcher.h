@@ -7,8 +7,10 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 namespace corvanta {
 
@@ -23,17 +25,24 @@ struct PreparedInput {
     ParsedXml parsed;
 };
 
-/// Reads and parses the inputs of a Merge in list order on a thread of its own, at most \a depth inputs ahead of
-/// the one the join has taken last, so that parsing the next input overlaps merging the current one while memory
-/// stays bounded. Beyond the next input, inputs are read ahead only while the texts waiting stay under
-/// kAheadBytes: large inputs are read one ahead, small ones many. The first input is read on the thread that
-/// takes it, while the second is read ahead. With a depth of
-/// 0 nothing runs ahead: each input is read and parsed when taken. Destroying the prefetcher (or cancel()) drops the
-/// work ahead: a parse in progress ends at its next block. Inputs after the first are parsed without the second-level
-/// elements that \a skippable names at that time.
+/// Reads and parses the inputs of a Merge ahead of the join, on two threads at once, and hands them out strictly in
+/// list order. The first input is read on the thread that takes it, while the second is read ahead.
+///
+/// The bound on the work ahead, counted from the inputs the join has taken: the next two inputs may be in flight
+/// (being prepared, or prepared and waiting) whatever their size, so that two large inputs are parsed at once;
+/// an input further ahead is started only while the texts already prepared and not yet taken total under
+/// kAheadBytes; at most two inputs are being prepared at any time; and no input is started more than \a depth
+/// inputs ahead of the one taken last. So what waits beyond the input being merged is at most the next two inputs,
+/// kAheadBytes and the two inputs that were started last, and never more than \a depth inputs. With a depth of 1
+/// only the next input is prepared ahead; with a depth of 0 nothing runs ahead: each input is read and parsed on
+/// the taking thread when taken.
+///
+/// Destroying the prefetcher (or cancel()) drops the work ahead at once: a parse in progress ends at its next
+/// block. An input's read or parse failure travels with it, to be reported when the join reaches it. Inputs after
+/// the first are parsed without the second-level elements that \a skippable names at the time they are parsed.
 class InputPrefetcher {
 public:
-    /// How much text may wait, read and parsed, beyond the next input.
+    /// How much text may wait, read and parsed, beyond the next two inputs.
     static constexpr qsizetype kAheadBytes = qsizetype(8) << 20;
 
     InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr);
@@ -41,10 +50,11 @@ public:
     InputPrefetcher(const InputPrefetcher&) = delete;
     InputPrefetcher& operator=(const InputPrefetcher&) = delete;
 
-    /// The next input in list order, waiting for it when it is not ready yet. Call once per path.
+    /// The next input in list order; while it is not ready, the calling thread prepares an input ahead itself
+    /// when the bound allows one, and waits otherwise. Call once per path.
     PreparedInput takeNext();
 
-    /// Stops the work ahead and waits for the thread; takeNext() must not be called afterwards.
+    /// Stops the work ahead and waits for the threads; takeNext() must not be called afterwards.
     void cancel();
 
     /// Reads and parses the input at \a path as Merge does.
@@ -52,17 +62,27 @@ public:
                                  const SkippableNames* skippable = nullptr);
 
 private:
-    void work(const std::stop_token& stop);
+    bool mayStartNext() const;
+    bool workersShouldWake() const;
+    bool takerMayGo() const;
+    void work();
 
     const QStringList m_paths;
     const qsizetype m_depth;
     const SkippableNames* m_skippable;
+    std::stop_source m_stop;
     std::mutex m_mutex;
-    std::condition_variable_any m_changed;
-    std::deque<PreparedInput> m_ready; // the inputs after the last one taken, in order
-    qsizetype m_readyBytes = 0;        // the size of their texts
-    qsizetype m_taken = 0;             // how many inputs the join has taken
-    std::jthread m_worker;             // last: it starts once every member above exists
+    std::condition_variable_any m_workerWake; // a worker may start an input
+    std::condition_variable m_takerWake;      // the input the join waits for is ready
+    // The inputs from the next one to be taken up to the last one started, in order; empty while in flight.
+    std::deque<std::optional<PreparedInput>> m_ahead;
+    qsizetype m_readyBytes = 0; // the size of the texts of the prepared inputs in m_ahead
+    qsizetype m_taken = 0;      // how many inputs the join has taken
+    qsizetype m_started = 0;    // how many inputs have been started
+    int m_preparing = 0;        // how many inputs are being prepared, the taker's first one included
+    int m_waitingWorkers = 0;
+    bool m_takerWaiting = false;
+    std::vector<std::jthread> m_workers; // last: they start once every member above exists
 };
 
 } // namespace corvanta

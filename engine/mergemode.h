@@ -28,7 +28,7 @@ enum class MergeParsing {
 
 /// Merge mode: parses every listed input, checks each against the one before it and moves
 /// second-level nodes of later inputs into the first document, which is saved to \a workingPath.
-/// The next inputs are read and parsed on another thread, at most \a parseAhead inputs ahead of the one being
+/// The next inputs are read and parsed on two other threads, at most \a parseAhead inputs ahead of the one being
 /// merged (fewer when their text is large, see InputPrefetcher); 0 does everything on the calling thread.
 /// Messages and reports come in the same order either way. Holds the host's busy pointer and moves its progress
 /// before each input is taken, as Append mode does.
