@@ -108,7 +108,7 @@ PreparedInput InputPrefetcher::takeNext() {
             m_workerWake.notify_all();
         return first;
     }
-    if (!m_ahead.front()) {
+    if (m_ahead.empty() || !m_ahead.front()) { // the next input may not even have been started
         m_takerWaiting = true;
         m_takerWake.wait(lock, [&] { return takerMayGo(); });
         m_takerWaiting = false;
