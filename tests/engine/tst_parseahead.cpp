@@ -9,8 +9,15 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 using namespace corvanta;
 
@@ -35,7 +42,7 @@ struct MergeResult {
 
 /// A document of the shape \a shape (root name and top-level count) whose second-level names, namespaces, node
 /// kinds and texts are drawn from \a random, so that runs meet both new and repeated names.
-QByteArray randomDocument(QRandomGenerator& random, int topLevelCount) {
+QByteArray randomDocument(QRandomGenerator& random, int topLevelCount, int maxChildren = 12) {
     static const char* const prefixes[] = {"", "a:", "b:"};
     QByteArray xml = random.bounded(2) ? "<?xml version=\"1.0\"?>\n" : "";
     xml += "<root xmlns:a=\"urn:test:a\" xmlns:b=\"urn:test:b\"";
@@ -44,7 +51,7 @@ QByteArray randomDocument(QRandomGenerator& random, int topLevelCount) {
     xml += ">\n";
     for (int top = 0; top < topLevelCount; ++top) {
         xml += "  <section n=\"" + QByteArray::number(top) + "\">\n";
-        const int children = int(random.bounded(12));
+        const int children = int(random.bounded(maxChildren));
         for (int child = 0; child < children; ++child) {
             const QByteArray name =
                 prefixes[random.bounded(3)] + QByteArray("item") + QByteArray::number(random.bounded(30));
@@ -69,6 +76,82 @@ QByteArray randomDocument(QRandomGenerator& random, int topLevelCount) {
     return xml + "</root>\n";
 }
 
+/// A document whose root tells its place in the list, with \a elements second-level elements of 50 names.
+QByteArray numberedDocument(int index, int elements) {
+    QByteArrayList names;
+    for (int name = 0; name < 50; ++name)
+        names << "<e" + QByteArray::number(name) + ">t" + QByteArray::number(index) + "</e" + QByteArray::number(name) +
+                     ">";
+    QByteArray xml = "<r n=\"" + QByteArray::number(index) + "\">\n  <a>";
+    xml.reserve(elements * 16 + 64);
+    for (int i = 0; i < elements; ++i)
+        xml += names[i % 50];
+    return xml + "</a>\n</r>\n";
+}
+
+/// The root's "n" attribute, or -1.
+int documentNumber(const xmlDoc* doc) {
+    const xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
+    if (!root)
+        return -1;
+    const std::unique_ptr<xmlChar, void (*)(xmlChar*)> value(xmlGetProp(root, reinterpret_cast<const xmlChar*>("n")),
+                                                             [](xmlChar* text) { xmlFree(text); });
+    return value ? QByteArray(reinterpret_cast<const char*>(value.get())).toInt() : -1;
+}
+
+/// The document as libxml2 writes it, to compare documents byte for byte; empty without a document.
+QByteArray dumped(const xmlDoc* doc) {
+    if (!doc)
+        return {};
+    xmlChar* text = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(const_cast<xmlDoc*>(doc), &text, &size);
+    const std::unique_ptr<xmlChar, void (*)(xmlChar*)> owner(text, [](xmlChar* bytes) { xmlFree(bytes); });
+    return QByteArray(reinterpret_cast<const char*>(text), size);
+}
+
+/// Names nothing, but holds the first question of each parsing thread until two threads are asking at once, so
+/// that a test knows two parses are in progress together; from release() on it holds nobody.
+class MeetingNames final : public SkippableNames {
+public:
+    bool contains(qsizetype /*topIndex*/, std::string_view /*name*/) const override {
+        std::unique_lock lock(m_mutex);
+        ++m_calls;
+        if (std::find(m_threads.begin(), m_threads.end(), std::this_thread::get_id()) == m_threads.end()) {
+            m_threads.push_back(std::this_thread::get_id());
+            m_changed.notify_all();
+        }
+        // The patience only keeps a broken prefetcher from hanging the test run; waitForTwoThreads() fails then.
+        m_changed.wait_for(lock, kPatience, [&] { return m_released; });
+        return false;
+    }
+
+    /// True once two threads have asked at once; false when that does not happen within a generous time.
+    bool waitForTwoThreads() const {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kPatience, [&] { return m_threads.size() >= 2; });
+    }
+
+    void release() {
+        const std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+    qsizetype calls() const {
+        const std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    static constexpr std::chrono::seconds kPatience{60};
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    mutable std::vector<std::thread::id> m_threads;
+    mutable qsizetype m_calls = 0;
+    bool m_released = false;
+};
+
 } // namespace
 
 class TestParseAhead : public QObject {
@@ -80,21 +163,26 @@ private slots:
     void resultIsTheSequentialOneByteForByte_data() {
         QTest::addColumn<quint32>("seed");
         QTest::addColumn<int>("inputCount");
+        QTest::addColumn<bool>("mixedSizes");
         for (quint32 seed = 1; seed <= 8; ++seed)
-            QTest::addRow("seed %u", seed) << seed << int(2 + seed * 3);
+            QTest::addRow("seed %u", seed) << seed << int(2 + seed * 3) << false;
+        for (quint32 seed = 9; seed <= 12; ++seed)
+            QTest::addRow("seed %u, mixed sizes", seed) << seed << int(seed) << true;
     }
 
     // Generated inputs, some of them not well-formed, merged with each look-ahead: the same messages in the same
-    // order and the same bytes in the working file.
+    // order and the same bytes in the working file. With mixed sizes, every third input is large enough to be
+    // still parsing while the next one is.
     void resultIsTheSequentialOneByteForByte() {
         QFETCH(quint32, seed);
         QFETCH(int, inputCount);
+        QFETCH(bool, mixedSizes);
         QRandomGenerator random(seed);
         // Odd seeds cut one input short, so that its parse error and the stop after it come from the pipeline too.
         const int cut = seed % 2 ? int(random.bounded(1, inputCount)) : -1;
         QStringList paths;
         for (int i = 0; i < inputCount; ++i) {
-            QByteArray xml = randomDocument(random, 3);
+            QByteArray xml = randomDocument(random, 3, mixedSizes && i % 3 == 1 ? 3000 : 12);
             if (i == cut)
                 xml.chop(12); // inside the end tags
             paths << path(QStringLiteral("in%1.xml").arg(i + 1));
@@ -119,7 +207,7 @@ private slots:
                                                   "a line 1 and r\r\nLine:1\r\nposition:11")
                                        .arg(paths[2]);
 
-        for (int ahead : {0, 1, 3}) {
+        for (int ahead : {0, 1, 2, 3, 8}) {
             const MergeResult result = merge(paths, ahead);
             // The third input fails the comparison with its neighbours, so the run stops on the fourth.
             QCOMPARE(result.events,
@@ -129,15 +217,20 @@ private slots:
         }
     }
 
+    // Large inputs after the stop are still being parsed when it comes: their work is dropped unreported.
     void structureStopNeverReportsTheInputsAfterIt() {
         QStringList paths = m_folders.writeFiles({"<r><a/></r>", "<r><a/><b/></r>", "<r><broken", "<r><a/></r>"});
         paths << path("missing.xml");
         QVERIFY(QDir().mkpath(path("folder.xml")));
         paths << path("folder.xml");
+        for (int i = 0; i < 3; ++i) {
+            paths << path(QStringLiteral("large%1.xml").arg(i));
+            writeFile(paths.last(), numberedDocument(i, 60000) + "<broken");
+        }
 
-        for (int ahead : {0, 1, 4}) {
+        for (int ahead : {0, 1, 2, 4, 8}) {
             const MergeResult result = merge(paths, ahead);
-            QCOMPARE(result.events, (reading(2, 6) + QStringList{"idle", "progress 0", kStructureMessage}));
+            QCOMPARE(result.events, (reading(2, 9) + QStringList{"idle", "progress 0", kStructureMessage}));
             QCOMPARE(result.outcome, MergeOutcome::Stopped);
         }
     }
@@ -149,7 +242,7 @@ private slots:
         QVERIFY(QDir().mkpath(paths[1])); // now a folder: the read fails at step 132
         const QString noRoot = paths[1] + " has no root element to compare.";
 
-        for (int ahead : {0, 1, 2}) {
+        for (int ahead : {0, 1, 2, 8}) {
             const MergeResult result = merge(paths, ahead);
             QCOMPARE(result.events,
                      (reading(2, 3) +
@@ -177,6 +270,101 @@ private slots:
         const PreparedInput third = inputs.takeNext();
         QVERIFY(!third.parsed.doc);
         QCOMPARE(third.parsed.error.reason, QStringLiteral("Document is empty"));
+    }
+
+    void preparedInputsComeInListOrderWhateverTheirSize_data() {
+        QTest::addColumn<int>("depth");
+        for (int depth : {1, 2, 3, 8, 40})
+            QTest::addRow("depth %d", depth) << depth;
+    }
+
+    // Pairs of large inputs between small ones, one not well-formed, one removed and one made a folder after the
+    // list was made: each comes in its turn, as it is when prepared alone.
+    void preparedInputsComeInListOrderWhateverTheirSize() {
+        QFETCH(int, depth);
+        const int count = 30;
+        QStringList paths;
+        for (int i = 0; i < count; ++i) {
+            QByteArray xml = numberedDocument(i, i % 7 == 2 || i % 7 == 3 ? 40000 : i * 5);
+            if (i == 11)
+                xml.chop(8);
+            paths << path(QStringLiteral("in%1.xml").arg(i));
+            writeFile(paths.last(), xml);
+        }
+        QVERIFY(QFile::remove(paths[17]));
+        QVERIFY(QFile::remove(paths[23]));
+        QVERIFY(QDir().mkpath(paths[23]));
+        std::vector<PreparedInput> alone;
+        for (const QString& input : paths)
+            alone.push_back(InputPrefetcher::prepare(input));
+
+        InputPrefetcher inputs(paths, depth);
+        for (int i = 0; i < count; ++i) {
+            const PreparedInput input = inputs.takeNext();
+            const bool fails = i == 11 || i == 17 || i == 23;
+            QCOMPARE(documentNumber(input.parsed.doc.get()), fails ? -1 : i);
+            QCOMPARE(bool(input.readFailure), i == 23);
+            QCOMPARE(input.parsed.error.reason, alone[size_t(i)].parsed.error.reason);
+            QCOMPARE(input.textSize, alone[size_t(i)].textSize);
+            QVERIFY2(dumped(input.parsed.doc.get()) == dumped(alone[size_t(i)].parsed.doc.get()),
+                     qPrintable(QStringLiteral("input %1").arg(i)));
+        }
+    }
+
+    void twoInputsParsedAtOnceAreTheSequentialOnes_data() {
+        QTest::addColumn<int>("depth");
+        QTest::newRow("depth 2") << 2;
+        QTest::newRow("depth 8") << 8;
+    }
+
+    // The second and third inputs are held inside their parses until both are under way, so that they are surely
+    // parsed at once; every input is then what it is when prepared alone, in list order.
+    void twoInputsParsedAtOnceAreTheSequentialOnes() {
+        QFETCH(int, depth);
+        QStringList paths;
+        for (int i = 0; i < 6; ++i) {
+            paths << path(QStringLiteral("in%1.xml").arg(i));
+            writeFile(paths.last(), numberedDocument(i, i == 0 ? 3 : 20000));
+        }
+        MeetingNames names;
+        InputPrefetcher inputs(paths, depth, &names);
+        const auto release = qScopeGuard([&] { names.release(); }); // before the prefetcher waits for its threads
+
+        std::vector<PreparedInput> taken;
+        taken.push_back(inputs.takeNext());
+        QVERIFY(names.waitForTwoThreads());
+        names.release();
+        for (int i = 1; i < 6; ++i)
+            taken.push_back(inputs.takeNext());
+
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(documentNumber(taken[size_t(i)].parsed.doc.get()), i);
+            QVERIFY2(dumped(taken[size_t(i)].parsed.doc.get()) ==
+                         dumped(InputPrefetcher::prepare(paths[i]).parsed.doc.get()),
+                     qPrintable(QStringLiteral("input %1").arg(i)));
+        }
+    }
+
+    // Both threads are inside a parse of a large input when the join cancels: both end at their next block, long
+    // before either input is through.
+    void cancelStopsBothParsesInProgress() {
+        const int elements = 300000;
+        QStringList paths{path("in0.xml")};
+        writeFile(paths.last(), numberedDocument(0, 3));
+        for (int i = 1; i < 4; ++i) {
+            paths << path(QStringLiteral("in%1.xml").arg(i));
+            writeFile(paths.last(), numberedDocument(i, elements));
+        }
+        MeetingNames names;
+        InputPrefetcher inputs(paths, 8, &names);
+        const auto release = qScopeGuard([&] { names.release(); });
+        QVERIFY(inputs.takeNext().parsed.doc);
+        QVERIFY(names.waitForTwoThreads());
+
+        names.release();
+        inputs.cancel();
+
+        QVERIFY2(names.calls() < elements, qPrintable(QString::number(names.calls())));
     }
 
     void cancelledPrefetcherStopsWithoutTakingEverything() {
