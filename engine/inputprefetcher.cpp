@@ -109,8 +109,10 @@ PreparedInput InputPrefetcher::takeNext() {
         return first;
     }
     if (m_ahead.empty() || !m_ahead.front()) { // the next input may not even have been started
-        m_takerWaiting = true;
-        m_takerWake.wait(lock, [&] { return takerMayGo(); });
+        while (!takerMayGo()) {
+            m_takerWaiting = true; // a worker clears it when it wakes the taker
+            m_takerWake.wait(lock);
+        }
         m_takerWaiting = false;
     }
     PreparedInput input = std::move(*m_ahead.front());
@@ -146,8 +148,13 @@ void InputPrefetcher::work() {
             return;
         m_readyBytes += input.textSize;
         m_ahead[size_t(index - m_taken)] = std::move(input);
-        if (m_takerWaiting && takerMayGo())
+        if (m_takerWaiting && takerMayGo()) {
+            m_takerWaiting = false; // one wake is enough
+            // Woken under the lock, the taker would only block on it again.
+            lock.unlock();
             m_takerWake.notify_one();
+            lock.lock();
+        }
     }
 }
 
