@@ -37,17 +37,30 @@ bool MergedNames::contains(qsizetype topIndex, std::string_view name) const {
 void MergedNames::resize(qsizetype count) {
     const std::unique_lock lock(m_mutex);
     m_sets.resize(std::size_t(count));
+    m_pending.resize(std::size_t(count));
 }
 
 bool MergedNames::has(qsizetype topIndex, std::string_view name) const {
-    return topIndex >= 0 && topIndex < qsizetype(m_sets.size()) && m_sets[std::size_t(topIndex)].count(name) != 0;
+    return topIndex >= 0 && topIndex < qsizetype(m_sets.size()) &&
+           (m_sets[std::size_t(topIndex)].count(name) != 0 || m_pending[std::size_t(topIndex)].count(name) != 0);
 }
 
 std::string_view MergedNames::insert(qsizetype topIndex, std::string_view name) {
-    const std::unique_lock lock(m_mutex);
+    // A deque never moves its strings, so the parsers may read the published ones meanwhile.
     const std::string_view kept = m_kept.emplace_back(name);
-    m_sets.at(std::size_t(topIndex)).insert(kept);
+    m_pending.at(std::size_t(topIndex)).insert(kept);
+    if (++m_pendingCount >= 4096)
+        publish();
     return kept;
+}
+
+void MergedNames::publish() {
+    if (m_pendingCount == 0)
+        return;
+    const std::unique_lock lock(m_mutex);
+    for (std::size_t j = 0; j < m_sets.size(); ++j)
+        m_sets[j].merge(m_pending[j]);
+    m_pendingCount = 0;
 }
 
 MergedDocument::MergedDocument(ParsedXml base, MergedNames& names)
@@ -83,9 +96,11 @@ MergedDocument::MergedDocument(ParsedXml base, MergedNames& names)
         xmlFreeNodeList(top.node->children);
         top.node->children = top.node->last = nullptr;
     }
+    m_names.publish();
 }
 
 void MergedDocument::takeNodesFrom(qsizetype sourceSize) {
+    m_names.publish();
     if (m_mover)
         m_mover->setSource(sourceSize);
 }

@@ -25,11 +25,18 @@ public:
     void resize(qsizetype count);
     bool has(qsizetype topIndex, std::string_view name) const;
     /// Adds a copy of \a name under top-level node \a topIndex and returns the copy, which lives as long as this.
+    /// contains() learns it once published.
     std::string_view insert(qsizetype topIndex, std::string_view name);
+    /// Lets contains() know every name inserted so far.
+    void publish();
 
 private:
     mutable std::shared_mutex m_mutex;
     std::vector<std::unordered_set<std::string_view>> m_sets;
+    // Names inserted since the last publish(), kept apart so that an insert takes no lock: a writer waiting for
+    // two parsers that keep asking would stall the merge.
+    std::vector<std::unordered_set<std::string_view>> m_pending;
+    qsizetype m_pendingCount = 0;
     std::deque<std::string> m_kept; // the names the sets view; a deque never moves them
 };
 
