@@ -31,7 +31,7 @@ QString describeNodeType(const xmlNode* node) {
 
 bool MergedNames::contains(qsizetype topIndex, std::string_view name) const {
     const std::shared_lock lock(m_mutex);
-    return has(topIndex, name);
+    return topIndex >= 0 && topIndex < qsizetype(m_sets.size()) && m_sets[std::size_t(topIndex)].count(name) != 0;
 }
 
 void MergedNames::resize(qsizetype count) {

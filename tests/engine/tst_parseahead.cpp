@@ -1,4 +1,5 @@
 #include "inputprefetcher.h"
+#include "mergeddocument.h"
 #include "mergemode.h"
 #include "recordinghost.h"
 #include "steprunner.h"
@@ -504,6 +505,26 @@ private slots:
                           .arg(element.namedBefore)
                           .arg(QString::fromUtf8(element.name.data(), qsizetype(element.name.size())));
         QCOMPARE(listed, leftOut);
+    }
+
+    // The merge must see each name it adds at once, or a name repeated in one input would be added twice; the
+    // parsers ahead may learn it later, and then only ever leave out more.
+    void mergedNamesAreKnownToTheMergeAtOnceAndToTheParsersWhenPublished() {
+        MergedNames names;
+        names.resize(2);
+        const std::string name = "item";
+
+        const std::string_view kept = names.insert(1, name);
+
+        QVERIFY(kept == name && kept.data() != name.data());
+        QVERIFY(names.has(1, "item"));
+        QVERIFY(!names.has(0, "item"));
+        QVERIFY(!names.contains(1, "item"));
+        names.publish();
+        QVERIFY(names.contains(1, "item"));
+        QVERIFY(names.has(1, "item"));
+        QVERIFY(!names.contains(0, "item"));
+        QVERIFY(!names.contains(2, "item"));
     }
 
     void stoppedParseEndsWithoutADocument() {
