@@ -9,8 +9,9 @@ namespace corvanta {
 
 namespace {
 
-// One input is prepared per core of a two-core machine; the merging thread mostly waits for them, so it takes
-// little from either.
+// One input is prepared per core of a two-core machine; the merging thread mostly waits for them. Two workers
+// rather than one and the waiting join: a join busy parsing an input ahead holds back the merge of the one it
+// waited for, and with it the start of the next large input.
 constexpr int kParseThreads = 2;
 
 // The join is woken once this much text is ready: below it, a switch between threads could cost as much as the

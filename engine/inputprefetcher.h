@@ -32,10 +32,10 @@ struct PreparedInput {
 /// (being prepared, or prepared and waiting) whatever their size, so that two large inputs are parsed at once;
 /// an input further ahead is started only while the texts already prepared and not yet taken total under
 /// kAheadBytes; at most two inputs are being prepared at any time; and no input is started more than \a depth
-/// inputs ahead of the one taken last. So what waits beyond the input being merged is at most the next two inputs,
-/// kAheadBytes and the two inputs that were started last, and never more than \a depth inputs. With a depth of 1
-/// only the next input is prepared ahead; with a depth of 0 nothing runs ahead: each input is read and parsed on
-/// the taking thread when taken.
+/// inputs ahead of the one taken last. So the text held beyond the input being merged is at most the next two
+/// inputs, plus kAheadBytes, plus the (at most two) inputs in flight when the last one further ahead was started;
+/// and it is never more than \a depth inputs. With a depth of 1 only the next input is prepared ahead; with a depth
+/// of 0 nothing runs ahead: each input is read and parsed on the taking thread when taken.
 ///
 /// Destroying the prefetcher (or cancel()) drops the work ahead at once: a parse in progress ends at its next
 /// block. An input's read or parse failure travels with it, to be reported when the join reaches it. Inputs after
@@ -50,8 +50,9 @@ public:
     InputPrefetcher(const InputPrefetcher&) = delete;
     InputPrefetcher& operator=(const InputPrefetcher&) = delete;
 
-    /// The next input in list order; while it is not ready, the calling thread prepares an input ahead itself
-    /// when the bound allows one, and waits otherwise. Call once per path.
+    /// The next input in list order, waiting for it when it is not ready yet. A wait lasts until several inputs
+    /// are ready (or nothing more is being prepared), so that small inputs cost few switches between threads.
+    /// Call once per path.
     PreparedInput takeNext();
 
     /// Stops the work ahead and waits for the threads; takeNext() must not be called afterwards.
@@ -74,7 +75,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable_any m_workerWake; // a worker may start an input
     std::condition_variable m_takerWake;      // the input the join waits for is ready
-    // The inputs from the next one to be taken up to the last one started, in order; empty while in flight.
+    // The inputs from the next one to be taken up to the last one started, in order; empty while being prepared.
     std::deque<std::optional<PreparedInput>> m_ahead;
     qsizetype m_readyBytes = 0; // the size of the texts of the prepared inputs in m_ahead
     qsizetype m_taken = 0;      // how many inputs the join has taken
