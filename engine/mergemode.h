@@ -32,7 +32,7 @@ enum class MergeParsing {
 /// merged (fewer when their text is large, see InputPrefetcher); 0 does everything on the calling thread.
 /// Messages and reports come in the same order either way. Holds the host's busy pointer and moves its progress
 /// before each input is taken, as Append mode does.
-MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 8,
+MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 16,
                           MergeParsing parsing = MergeParsing::LeaveOutKnownNames);
 
 } // namespace corvanta
