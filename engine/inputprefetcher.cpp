@@ -68,22 +68,17 @@ bool InputPrefetcher::workersShouldWake() const {
     return m_started < m_taken + 2 || (m_taken + m_depth - m_started >= batch && m_readyBytes <= kAheadBytes / 2);
 }
 
-// The join goes on once its next input is ready and either half the depth is ready in a row, or enough text to
-// be worth a switch, or nothing more is being prepared.
+// The join goes on once its next input is ready and either half the depth is ready (in any order: a large input
+// being parsed right after the next must not hold it back), or enough text to be worth a switch, or nothing more
+// is being prepared.
 bool InputPrefetcher::takerMayGo() const {
     if (m_ahead.empty() || !m_ahead.front())
         return false;
     if (m_preparing == 0 || m_readyBytes >= kWakeBytes)
         return true;
     const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
-    qsizetype ready = 0;
-    for (const std::optional<PreparedInput>& slot : m_ahead) {
-        if (!slot)
-            break;
-        if (++ready >= batch)
-            return true;
-    }
-    return false;
+    return std::count_if(m_ahead.begin(), m_ahead.end(),
+                         [](const std::optional<PreparedInput>& slot) { return slot.has_value(); }) >= batch;
 }
 
 PreparedInput InputPrefetcher::takeNext() {
