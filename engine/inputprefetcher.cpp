@@ -33,7 +33,7 @@ InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNa
     m_preparing = 1;
     try {
         for (int i = 0; i < kParseThreads; ++i)
-            m_workers.emplace_back([this] { work(); });
+            m_workers.emplace_back([this, i] { work(i); });
     } catch (...) {
         cancel(); // a thread that did start must not wait for a stop that never comes
         throw;
@@ -55,17 +55,17 @@ void InputPrefetcher::cancel() {
 bool InputPrefetcher::mayStartNext() const {
     const qsizetype next = m_started;
     return next < m_paths.size() && m_preparing < kParseThreads && next < m_taken + m_depth &&
-           (next < m_taken + 2 || m_readyBytes < kAheadBytes);
+           (next == m_taken || m_readyBytes < kAheadBytes);
 }
 
 // Waiting workers are woken in batches, once half the depth is free again and the texts waiting take at most half
-// the budget, so that small inputs do not cost a switch between threads apiece; but at once when one of the next
-// two inputs is not in flight, as both cores should be parsing.
+// the budget, so that small inputs do not cost a switch between threads apiece; but at once when the next input is
+// not in flight, as the join will wait for it.
 bool InputPrefetcher::workersShouldWake() const {
     if (m_waitingWorkers == 0 || !mayStartNext())
         return false;
     const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
-    return m_started < m_taken + 2 || (m_taken + m_depth - m_started >= batch && m_readyBytes <= kAheadBytes / 2);
+    return m_started == m_taken || (m_taken + m_depth - m_started >= batch && m_readyBytes <= kAheadBytes / 2);
 }
 
 // The join goes on once its next input is ready and either half the depth is ready (in any order: a large input
@@ -122,27 +122,36 @@ PreparedInput InputPrefetcher::takeNext() {
     return input;
 }
 
-void InputPrefetcher::work() {
+void InputPrefetcher::work(int worker) {
     const std::stop_token stop = m_stop.get_token();
     std::unique_lock lock(m_mutex);
     for (;;) {
         ++m_waitingWorkers;
-        const bool go = m_workerWake.wait(lock, stop, [&] { return mayStartNext() || m_started == m_paths.size(); });
+        // With nothing in progress, the worker that finished last starts the next input: the memory freed of the
+        // documents it parsed is its allocator's to reuse at once, where the other worker's would take fresh memory.
+        const bool go = m_workerWake.wait(lock, stop, [&] {
+            return m_started == m_paths.size() || (mayStartNext() && (m_preparing > 0 || worker == m_lastWorker));
+        });
         --m_waitingWorkers;
         if (!go || m_started == m_paths.size())
             return;
         const qsizetype index = m_started++;
         m_ahead.emplace_back();
         ++m_preparing;
-        if (m_started == m_paths.size())
-            m_workerWake.notify_all(); // the other worker has nothing left to wait for
+        if (m_started == m_paths.size() || mayStartNext())
+            m_workerWake.notify_all(); // the other worker has nothing left to wait for, or an input to start
         lock.unlock();
-        PreparedInput input = prepare(m_paths.at(index), stop, m_skippable);
+        PreparedInput input;
+        QByteArray text = read(m_paths.at(index), input);
+        lock.lock();
+        m_readyBytes += input.textSize; // counted from now on, so that no other large input starts meanwhile
+        lock.unlock();
+        parse(std::move(text), m_paths.at(index), stop, m_skippable, input);
         lock.lock();
         --m_preparing;
+        m_lastWorker = worker;
         if (stop.stop_requested())
             return;
-        m_readyBytes += input.textSize;
         m_ahead[size_t(index - m_taken)] = std::move(input);
         if (m_takerWaiting && takerMayGo()) {
             m_takerWaiting = false; // one wake is enough
@@ -157,6 +166,11 @@ void InputPrefetcher::work() {
 PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_token& stop,
                                        const SkippableNames* skippable) {
     PreparedInput input;
+    parse(read(path, input), path, stop, skippable, input);
+    return input;
+}
+
+QByteArray InputPrefetcher::read(const QString& path, PreparedInput& input) {
     QByteArray text; // stays empty when the input cannot be read: the parser then reports it
     try {
         text = readTextFileEncoded(path);
@@ -164,12 +178,17 @@ PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_toke
         input.readFailure = std::current_exception();
     }
     input.textSize = text.size();
+    return text;
+}
+
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the text is taken, so that the parser frees it at its end
+void InputPrefetcher::parse(QByteArray text, const QString& path, const std::stop_token& stop,
+                            const SkippableNames* skippable, PreparedInput& input) {
     try {
         input.parsed = parseXml(std::move(text), path, stop, skippable);
     } catch (...) {
         input.parseFailure = std::current_exception();
     }
-    return input;
 }
 
 } // namespace corvanta

@@ -28,21 +28,20 @@ struct PreparedInput {
 /// Reads and parses the inputs of a Merge ahead of the join, on two threads at once, and hands them out strictly in
 /// list order. The first input is read on the thread that takes it, while the second is read ahead.
 ///
-/// The bound on the work ahead, counted from the inputs the join has taken: the next two inputs may be in flight
-/// (being prepared, or prepared and waiting) whatever their size, so that two large inputs are parsed at once;
-/// an input further ahead is started only while the texts already prepared and not yet taken total under
-/// kAheadBytes; at most two inputs are being prepared at any time; and no input is started more than \a depth
-/// inputs ahead of the one taken last. So the text held beyond the input being merged is at most the next two
-/// inputs, plus kAheadBytes, plus the (at most two) inputs in flight when the last one further ahead was started;
-/// and it is never more than \a depth inputs. With a depth of 1 only the next input is prepared ahead; with a depth
-/// of 0 nothing runs ahead: each input is read and parsed on the taking thread when taken.
+/// The bound on the work ahead, counted from the inputs the join has taken: the next input may be in flight (being
+/// prepared, or prepared and waiting) whatever its size; an input further ahead is started only while the texts of
+/// the inputs in flight that have been read total under kAheadBytes; at most two inputs are being prepared at any
+/// time (the first one, on the taking thread, included); and no input is started more than \a depth inputs ahead of
+/// the one taken last. So besides the document being merged, at most one large document is held at a time, while
+/// many small ones are parsed on both threads. With a depth of 1 only the next input is prepared ahead; with a
+/// depth of 0 nothing runs ahead: each input is read and parsed on the taking thread when taken.
 ///
 /// Destroying the prefetcher (or cancel()) drops the work ahead at once: a parse in progress ends at its next
 /// block. An input's read or parse failure travels with it, to be reported when the join reaches it. Inputs after
 /// the first are parsed without the second-level elements that \a skippable names at the time they are parsed.
 class InputPrefetcher {
 public:
-    /// How much text may wait, read and parsed, beyond the next two inputs.
+    /// How much text may be in flight beyond the next input.
     static constexpr qsizetype kAheadBytes = qsizetype(8) << 20;
 
     InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr);
@@ -66,7 +65,10 @@ private:
     bool mayStartNext() const;
     bool workersShouldWake() const;
     bool takerMayGo() const;
-    void work();
+    void work(int worker);
+    static QByteArray read(const QString& path, PreparedInput& input);
+    static void parse(QByteArray text, const QString& path, const std::stop_token& stop,
+                      const SkippableNames* skippable, PreparedInput& input);
 
     const QStringList m_paths;
     const qsizetype m_depth;
@@ -77,11 +79,12 @@ private:
     std::condition_variable m_takerWake;      // the input the join waits for is ready
     // The inputs from the next one to be taken up to the last one started, in order; empty while being prepared.
     std::deque<std::optional<PreparedInput>> m_ahead;
-    qsizetype m_readyBytes = 0; // the size of the texts of the prepared inputs in m_ahead
+    qsizetype m_readyBytes = 0; // the size of the texts in m_ahead, read or prepared
     qsizetype m_taken = 0;      // how many inputs the join has taken
     qsizetype m_started = 0;    // how many inputs have been started
     int m_preparing = 0;        // how many inputs are being prepared, the taker's first one included
     int m_waitingWorkers = 0;
+    int m_lastWorker = 0; // the worker that finished an input last
     bool m_takerWaiting = false;
     std::vector<std::jthread> m_workers; // last: they start once every member above exists
 };
