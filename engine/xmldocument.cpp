@@ -18,12 +18,14 @@ bool isSpacePreserve(const xmlNode* element, bool inherited) {
     return inherited;
 }
 
+bool isTextLike(const xmlNode* node) {
+    return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE || node->type == XML_ENTITY_REF_NODE;
+}
+
 bool holdsText(const xmlNode* element) {
-    for (const xmlNode* child = element->children; child; child = child->next) {
-        if ((child->type == XML_TEXT_NODE && !xmlIsBlankNode(child)) || child->type == XML_CDATA_SECTION_NODE ||
-            child->type == XML_ENTITY_REF_NODE)
+    for (const xmlNode* child = element->children; child; child = child->next)
+        if (isTextLike(child) && !(child->type == XML_TEXT_NODE && xmlIsBlankNode(child)))
             return true;
-    }
     return false;
 }
 

@@ -49,6 +49,10 @@ qsizetype childCount(const xmlNode* node);
 /// baseName() of every child node of \a node, in document order; none for a null \a node.
 QStringList childBaseNames(const xmlNode* node);
 
+/// True for text, CDATA sections and entity references: the nodes that make an element's content text, which
+/// saveXmlDocument() writes as it is.
+bool isTextLike(const xmlNode* node);
+
 /// True when \a element holds text of its own: text that is not only white space, a CDATA section or an entity
 /// reference. White space between the element children of such mixed content is part of the text.
 bool holdsText(const xmlNode* element);

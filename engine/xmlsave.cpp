@@ -231,17 +231,6 @@ void ChunkedText::append(QByteArrayView bytes) {
     m_chunks.back().append(bytes);
 }
 
-QByteArray ChunkedText::joined() const {
-    QByteArray text;
-    qsizetype size = 0;
-    for (const QByteArray& chunk : m_chunks)
-        size += chunk.size();
-    text.reserve(size);
-    for (const QByteArray& chunk : m_chunks)
-        text.append(chunk);
-    return text;
-}
-
 struct NodeWriter::Output {
     ChunkedText* target = nullptr;
     bool failed = false;
@@ -285,10 +274,6 @@ void NodeWriter::write(xmlNode* node, bool indented, ChunkedText& into) {
         xmlOutputBufferWrite(buffer, 1, "\n");
     if (xmlOutputBufferFlush(buffer) < 0 || buffer->error != 0 || m_output->failed)
         throw std::bad_alloc(); // writing into memory fails for want of memory only
-}
-
-bool isTextLike(const xmlNode* node) {
-    return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE || node->type == XML_ENTITY_REF_NODE;
 }
 
 bool indentsChildren(const xmlNode* element, bool textLikeChild) {

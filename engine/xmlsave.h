@@ -16,8 +16,6 @@ public:
     void append(QByteArrayView bytes);
     bool isEmpty() const { return m_chunks.empty(); }
     const std::vector<QByteArray>& chunks() const { return m_chunks; }
-    /// The whole text in one piece.
-    QByteArray joined() const;
     void clear() { m_chunks.clear(); }
 
 private:
@@ -42,10 +40,6 @@ private:
     struct Output;
     std::unique_ptr<Output> m_output;
 };
-
-/// True for the nodes that make saveXmlDocument() write their parent's content as it is: text, CDATA sections
-/// and entity references.
-bool isTextLike(const xmlNode* node);
 
 /// True when saveXmlDocument() indents the children of \a element, which has children and whose parent's children
 /// are indented, given whether one of them is text-like (see isTextLike()).

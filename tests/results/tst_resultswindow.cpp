@@ -595,29 +595,24 @@ private slots:
         QAccessibleTextInterface* accessible = QAccessible::queryAccessibleInterface(text())->textInterface();
         QVERIFY(accessible);
         const QList<int> offsets{int(joined.size()) * 9 / 10, int(joined.size()) - 3, int(joined.size())};
-        QStringList early;
-        for (int offset : offsets) {
-            int start = -1;
-            int end = -1;
-            early << QStringLiteral("%1 %2 %3")
-                         .arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start, &end))
-                         .arg(start)
-                         .arg(end);
-        }
+        const auto lines = [&] {
+            QStringList read;
+            for (int offset : offsets) {
+                int start = -1;
+                int end = -1;
+                read << QStringLiteral("%1 %2 %3")
+                            .arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start, &end))
+                            .arg(start)
+                            .arg(end);
+            }
+            return read;
+        };
+        const QStringList early = lines();
         QCOMPARE(accessible->characterCount(), joined.size());
         QVERIFY(!text()->rowsComplete());
 
         QTRY_VERIFY_WITH_TIMEOUT(text()->rowsComplete(), 60000);
-        QStringList built;
-        for (int offset : offsets) {
-            int start = -1;
-            int end = -1;
-            built << QStringLiteral("%1 %2 %3")
-                         .arg(accessible->textAtOffset(offset, QAccessible::LineBoundary, &start, &end))
-                         .arg(start)
-                         .arg(end);
-        }
-        QCOMPARE(early, built);
+        QCOMPARE(early, lines());
     }
 
     // Back and closing while the rows are built end at once; the window, gone halfway, leaves nothing running.
