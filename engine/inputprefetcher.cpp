@@ -20,10 +20,11 @@ constexpr qsizetype kWakeBytes = InputPrefetcher::kAheadBytes / 8;
 
 } // namespace
 
-InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable)
+InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable, TakerFor takerFor)
     : m_paths(std::move(paths))
     , m_depth(std::max(depth, 0))
-    , m_skippable(skippable) {
+    , m_skippable(skippable)
+    , m_takerFor(std::move(takerFor)) {
     if (m_depth == 0 || m_paths.size() < 2)
         return;
     // The first input is the taker's: it counts as started and being prepared from the start, so that the workers
@@ -52,10 +53,19 @@ void InputPrefetcher::cancel() {
     m_ahead.clear();
 }
 
+void InputPrefetcher::setAheadBytes(qsizetype bytes) {
+    std::unique_lock lock(m_mutex);
+    m_aheadBytes = bytes;
+    const bool wake = workersShouldWake();
+    lock.unlock();
+    if (wake)
+        m_workerWake.notify_all();
+}
+
 bool InputPrefetcher::mayStartNext() const {
     const qsizetype next = m_started;
     return next < m_paths.size() && m_preparing < kParseThreads && next < m_taken + m_depth &&
-           (next == m_taken || m_readyBytes < kAheadBytes);
+           (next == m_taken || m_readyBytes < m_aheadBytes);
 }
 
 // Waiting workers are woken in batches, once half the depth is free again and the texts waiting take at most half
@@ -65,7 +75,7 @@ bool InputPrefetcher::workersShouldWake() const {
     if (m_waitingWorkers == 0 || !mayStartNext())
         return false;
     const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
-    return m_started == m_taken || (m_taken + m_depth - m_started >= batch && m_readyBytes <= kAheadBytes / 2);
+    return m_started == m_taken || (m_taken + m_depth - m_started >= batch && m_readyBytes <= m_aheadBytes / 2);
 }
 
 // The join goes on once its next input is ready and either half the depth is ready (in any order: a large input
@@ -84,7 +94,8 @@ bool InputPrefetcher::takerMayGo() const {
 PreparedInput InputPrefetcher::takeNext() {
     if (m_workers.empty() || m_taken >= m_paths.size()) {
         const qsizetype index = m_taken++;
-        return prepare(m_paths.value(index), {}, index > 0 ? m_skippable : nullptr);
+        return index > 0 ? prepare(m_paths.value(index), {}, m_skippable, m_takerFor, index)
+                         : prepare(m_paths.value(index));
     }
     std::unique_lock lock(m_mutex);
     if (m_taken == 0) {
@@ -146,7 +157,8 @@ void InputPrefetcher::work(int worker) {
         lock.lock();
         m_readyBytes += input.textSize; // counted from now on, so that no other large input starts meanwhile
         lock.unlock();
-        parse(std::move(text), m_paths.at(index), stop, m_skippable, input);
+        ElementTaker* taker = m_takerFor ? m_takerFor(index, input.textSize) : nullptr;
+        parse(std::move(text), m_paths.at(index), stop, m_skippable, taker, input);
         lock.lock();
         --m_preparing;
         m_lastWorker = worker;
@@ -164,9 +176,11 @@ void InputPrefetcher::work(int worker) {
 }
 
 PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_token& stop,
-                                       const SkippableNames* skippable) {
+                                       const SkippableNames* skippable, const TakerFor& takerFor, qsizetype index) {
     PreparedInput input;
-    parse(read(path, input), path, stop, skippable, input);
+    QByteArray text = read(path, input);
+    ElementTaker* taker = takerFor ? takerFor(index, input.textSize) : nullptr;
+    parse(std::move(text), path, stop, skippable, taker, input);
     return input;
 }
 
@@ -183,9 +197,9 @@ QByteArray InputPrefetcher::read(const QString& path, PreparedInput& input) {
 
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the text is taken, so that the parser frees it at its end
 void InputPrefetcher::parse(QByteArray text, const QString& path, const std::stop_token& stop,
-                            const SkippableNames* skippable, PreparedInput& input) {
+                            const SkippableNames* skippable, ElementTaker* taker, PreparedInput& input) {
     try {
-        input.parsed = parseXml(std::move(text), path, stop, skippable);
+        input.parsed = parseXml(std::move(text), path, stop, skippable, taker);
     } catch (...) {
         input.parseFailure = std::current_exception();
     }

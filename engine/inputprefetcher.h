@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -38,13 +39,18 @@ struct PreparedInput {
 ///
 /// Destroying the prefetcher (or cancel()) drops the work ahead at once: a parse in progress ends at its next
 /// block. An input's read or parse failure travels with it, to be reported when the join reaches it. Inputs after
-/// the first are parsed without the second-level elements that \a skippable names at the time they are parsed.
+/// the first are parsed without the second-level elements that \a skippable names at the time they are parsed, and
+/// the taker that \a takerFor gives an input, if any, takes its second-level elements as they are parsed.
 class InputPrefetcher {
 public:
-    /// How much text may be in flight beyond the next input.
+    /// How much text may be in flight beyond the next input, unless setAheadBytes() says otherwise.
     static constexpr qsizetype kAheadBytes = qsizetype(8) << 20;
 
-    InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr);
+    /// Gives the taker for the input at \a index in the list, whose text is \a textSize bytes long, or null. Called
+    /// on the thread that parses the input, once its text is read; the taker must outlive the input's parse.
+    using TakerFor = std::function<ElementTaker*(qsizetype index, qsizetype textSize)>;
+
+    InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr, TakerFor takerFor = {});
     ~InputPrefetcher();
     InputPrefetcher(const InputPrefetcher&) = delete;
     InputPrefetcher& operator=(const InputPrefetcher&) = delete;
@@ -57,9 +63,14 @@ public:
     /// Stops the work ahead and waits for the threads; takeNext() must not be called afterwards.
     void cancel();
 
-    /// Reads and parses the input at \a path as Merge does.
+    /// Lets the texts in flight beyond the next input total \a bytes from now on: more than kAheadBytes where the
+    /// inputs are no longer held as trees.
+    void setAheadBytes(qsizetype bytes);
+
+    /// Reads and parses the input at \a path, the one at \a index in the list, as Merge does.
     static PreparedInput prepare(const QString& path, const std::stop_token& stop = {},
-                                 const SkippableNames* skippable = nullptr);
+                                 const SkippableNames* skippable = nullptr, const TakerFor& takerFor = {},
+                                 qsizetype index = 0);
 
 private:
     bool mayStartNext() const;
@@ -68,11 +79,12 @@ private:
     void work(int worker);
     static QByteArray read(const QString& path, PreparedInput& input);
     static void parse(QByteArray text, const QString& path, const std::stop_token& stop,
-                      const SkippableNames* skippable, PreparedInput& input);
+                      const SkippableNames* skippable, ElementTaker* taker, PreparedInput& input);
 
     const QStringList m_paths;
     const qsizetype m_depth;
     const SkippableNames* m_skippable;
+    const TakerFor m_takerFor;
     std::stop_source m_stop;
     std::mutex m_mutex;
     std::condition_variable_any m_workerWake; // a worker may start an input
@@ -80,6 +92,7 @@ private:
     // The inputs from the next one to be taken up to the last one started, in order; empty while being prepared.
     std::deque<std::optional<PreparedInput>> m_ahead;
     qsizetype m_readyBytes = 0; // the size of the texts in m_ahead, read or prepared
+    qsizetype m_aheadBytes = kAheadBytes;
     qsizetype m_taken = 0;      // how many inputs the join has taken
     qsizetype m_started = 0;    // how many inputs have been started
     int m_preparing = 0;        // how many inputs are being prepared, the taker's first one included

@@ -63,8 +63,41 @@ void MergedNames::publish() {
     m_pendingCount = 0;
 }
 
+AheadWriter::AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize)
+    : m_target(std::move(target))
+    , m_mover(m_target->doc.get()) {
+    m_mover.setSource(sourceSize);
+}
+
+bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
+    if (topIndex < 0 || topIndex >= qsizetype(m_target->tops.size()))
+        return false; // the structure check stops the merge before this input
+    const WriteAheadTarget::Top& top = m_target->tops[std::size_t(topIndex)];
+    if (!top.node)
+        return false; // the merge reports that the node there cannot hold it
+    const qsizetype before = m_text.size();
+    const TakenNodes taken = m_mover.take(element, top.node);
+    for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
+        m_writer.write(piece, top.indented, m_text);
+    m_written.push_back({before, m_text.size() - before, top.indented});
+    return true;
+}
+
+void AheadWriter::forget() {
+    m_text.clear();
+    m_written.clear();
+    m_next = 0;
+    m_cursor = {};
+}
+
+void AheadWriter::moveNext(ChunkedText* into) {
+    const Written& next = m_written.at(m_next++);
+    m_text.moveTo(m_cursor, next.start - m_cursor.position, nullptr); // past what a failed move left behind
+    m_text.moveTo(m_cursor, next.length, into);
+}
+
 MergedDocument::MergedDocument(ParsedXml base, MergedNames& names)
-    : m_doc(std::move(base.doc))
+    : m_doc(base.doc.release(), XmlDeleter())
     , m_hasDeclaration(base.hasDeclaration)
     , m_names(names) {
     xmlNode* root = rootElement(m_doc.get());
@@ -90,13 +123,21 @@ MergedDocument::MergedDocument(ParsedXml base, MergedNames& names)
             if (const std::string_view name = baseName(child); !name.empty())
                 m_names.insert(j, name);
         }
+    }
+    m_names.publish();
+}
+
+void MergedDocument::writeFirstChildren() {
+    for (Top& top : m_tops) {
+        if (top.node->type != XML_ELEMENT_NODE)
+            continue;
         for (xmlNode* child = top.node->children; child; child = child->next)
             m_writer.write(child, top.indentable && !top.textLikeChild, top.children);
-        // What is written goes at once, so that the next input, parsed meanwhile, reuses its memory.
+        // What is written goes at once, so that the inputs parsed meanwhile reuse its memory. Only the children
+        // change: the writers ahead read the top-level element itself and its ancestors.
         xmlFreeNodeList(top.node->children);
         top.node->children = top.node->last = nullptr;
     }
-    m_names.publish();
 }
 
 void MergedDocument::takeNodesFrom(qsizetype sourceSize) {
@@ -119,9 +160,36 @@ std::string_view MergedDocument::append(qsizetype topIndex, xmlNode* node) {
     return m_names.insert(topIndex, taken.name);
 }
 
+std::string_view MergedDocument::appendWritten(qsizetype topIndex, std::string_view name, AheadWriter& from) {
+    Top& top = m_tops.at(std::size_t(topIndex));
+    top.hasChildren = true;
+    if (from.nextIndented() == (top.indentable && !top.textLikeChild)) {
+        from.moveNext(top.children);
+    } else {
+        // Written ahead with indentation that a text-like sibling has turned off since.
+        ChunkedText written;
+        from.moveNext(written);
+        writeUnindented(top, written, top.children);
+    }
+    return m_names.insert(topIndex, name);
+}
+
+std::shared_ptr<const WriteAheadTarget> MergedDocument::writeAheadTarget() {
+    if (!m_aheadTarget) {
+        auto target = std::make_shared<WriteAheadTarget>();
+        target->doc = m_doc;
+        for (const Top& top : m_tops)
+            target->tops.push_back(
+                {top.node->type == XML_ELEMENT_NODE ? top.node : nullptr, top.indentable && !top.textLikeChild});
+        m_aheadTarget = std::move(target);
+    }
+    return m_aheadTarget;
+}
+
 void MergedDocument::write(Top& top, xmlNode* child) {
     if (isTextLike(child) && !top.textLikeChild) {
         top.textLikeChild = true;
+        m_aheadTarget.reset();
         if (top.indentable)
             unindent(top);
     }
@@ -135,21 +203,30 @@ void MergedDocument::write(Top& top, xmlNode* child) {
 void MergedDocument::unindent(Top& top) {
     if (top.children.isEmpty())
         return;
-    ParsedXml siblings = parseXml(siblingsAsDocument(top), QString());
+    ChunkedText rewritten;
+    writeUnindented(top, top.children, rewritten);
+    top.children = std::move(rewritten);
+}
+
+// Appends children of top written with indentation to into as they are without it.
+void MergedDocument::writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into) {
+    ParsedXml siblings = parseXml(asSiblingsOf(top, written), QString());
     // Read back as the inputs were, the text never fails; if it did, the siblings would rather keep their
     // indentation than be lost.
     const xmlNode* wrapper = rootElement(siblings.doc.get());
-    if (!wrapper)
+    if (!wrapper) {
+        for (const QByteArray& chunk : written.chunks())
+            into.append(chunk);
         return;
-    top.children.clear();
+    }
     for (xmlNode* node = wrapper->children; node; node = node->next)
-        m_writer.write(node, false, top.children);
+        m_writer.write(node, false, into);
 }
 
-// The written children of top as a document of their own: under an element that declares the namespaces in
-// scope at top, after the entities the first document declares. An external subset, which is never read, makes
-// a reference to any other entity (one left unresolved by a merge) stay a reference.
-QByteArray MergedDocument::siblingsAsDocument(const Top& top) const {
+// Children of top as written, as a document of their own: under an element that declares the namespaces in scope
+// at top, after the entities the first document declares. An external subset, which is never read, makes a
+// reference to any other entity (one left unresolved by a merge) stay a reference.
+QByteArray MergedDocument::asSiblingsOf(const Top& top, const ChunkedText& written) const {
     QByteArray text = "<!DOCTYPE x SYSTEM \"unread\" [\n";
     // Only the entities: attribute defaults and the like would add to what is read back.
     if (const xmlDtd* dtd = m_doc->intSubset) {
@@ -180,7 +257,7 @@ QByteArray MergedDocument::siblingsAsDocument(const Top& top) const {
             text += '"';
         }
     text += '>';
-    for (const QByteArray& chunk : top.children.chunks())
+    for (const QByteArray& chunk : written.chunks())
         text += chunk;
     text += "</x>";
     return text;

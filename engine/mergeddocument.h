@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -40,6 +41,54 @@ private:
     std::deque<std::string> m_kept; // the names the sets view; a deque never moves them
 };
 
+/// What a parsing thread needs to know of the merged document to write a later input's second-level elements as
+/// the merged document will hold them. A snapshot: the merging thread changes nothing of it while it is shared.
+struct WriteAheadTarget {
+    struct Top {
+        const xmlNode* node = nullptr; // null when the first document's node there is no element
+        bool indented = false;         // how its children are written now
+    };
+    std::shared_ptr<const xmlDoc> doc;
+    std::vector<Top> tops;
+};
+
+/// Writes the second-level elements of one later input as they are parsed, on the parsing thread, as children of
+/// the first document's top-level element at the same place; the merge then appends each or drops it in its turn.
+/// So a later input is never held as a tree, only as the text of what it might add.
+class AheadWriter final : public ElementTaker {
+public:
+    /// For an input whose text is \a sourceSize bytes long.
+    AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize);
+
+    bool take(qsizetype topIndex, xmlNode* element) override;
+    void forget() override;
+
+    // For the merging thread, once the parse is over; the elements come in the order taken.
+    /// Whether the next element was written with indentation.
+    bool nextIndented() const { return m_written.at(m_next).indented; }
+    /// Appends the next element's text to \a into.
+    void moveNext(ChunkedText& into) { moveNext(&into); }
+    /// Passes over the next element, which stays behind.
+    void dropNext() { moveNext(nullptr); }
+
+private:
+    struct Written {
+        qsizetype start;
+        qsizetype length;
+        bool indented;
+    };
+
+    void moveNext(ChunkedText* into);
+
+    std::shared_ptr<const WriteAheadTarget> m_target;
+    NodeMover m_mover;
+    NodeWriter m_writer;
+    ChunkedText m_text;
+    std::vector<Written> m_written;
+    std::size_t m_next = 0;
+    ChunkedText::Cursor m_cursor;
+};
+
 /// The merged document: the first input's document without the children of its top-level elements, which are
 /// written out as text as soon as they are known, the first document's own at once and every merged node as it
 /// comes. So the result takes about the room of its text, instead of a tree that takes many times that, and
@@ -47,7 +96,11 @@ private:
 class MergedDocument {
 public:
     /// Takes the first input's document; \a names learns the base names under each of its top-level nodes.
+    /// writeFirstChildren() must come next, before anything is added.
     MergedDocument(ParsedXml base, MergedNames& names);
+
+    /// Writes out the children of the first document's top-level elements, and frees them.
+    void writeFirstChildren();
 
     /// NodeExists: true when top-level node \a topIndex already has a child of base name \a name.
     bool nodeExists(qsizetype topIndex, std::string_view name) const { return m_names.has(topIndex, name); }
@@ -61,6 +114,13 @@ public:
     /// Adds \a node, which it unlinks from its document and frees, as the last child of top-level node
     /// \a topIndex, and returns its base name as added (a replaced entity reference leaves its name).
     std::string_view append(qsizetype topIndex, xmlNode* node);
+
+    /// Adds the next element that \a from wrote ahead, whose base name is \a name, as the last child of
+    /// top-level node \a topIndex, and returns the name as added.
+    std::string_view appendWritten(qsizetype topIndex, std::string_view name, AheadWriter& from);
+
+    /// What the writers ahead need to know now; the same object as long as nothing of it changes.
+    std::shared_ptr<const WriteAheadTarget> writeAheadTarget();
 
     /// Writes the document to \a path; a document without a root writes nothing.
     void save(const QString& path);
@@ -76,14 +136,16 @@ private:
 
     void write(Top& top, xmlNode* child);
     void unindent(Top& top);
-    QByteArray siblingsAsDocument(const Top& top) const;
+    void writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into);
+    QByteArray asSiblingsOf(const Top& top, const ChunkedText& written) const;
 
-    XmlDocument m_doc;
+    std::shared_ptr<xmlDoc> m_doc; // shared with the writers ahead, which may outlive this
     bool m_hasDeclaration;
     MergedNames& m_names;
     std::vector<Top> m_tops;
     std::optional<NodeMover> m_mover;
     NodeWriter m_writer;
+    std::shared_ptr<const WriteAheadTarget> m_aheadTarget; // null once out of date
 };
 
 } // namespace corvanta

@@ -12,6 +12,8 @@
 #endif
 #include <algorithm>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +50,10 @@ void requireRoots(const RootShape& previous, const RootShape& current) {
             throw Failure(QStringLiteral("%1 has no root element to compare.").arg(shape->path));
 }
 
+// Where later inputs are written as they are parsed, rather than held as trees (see AheadWriter), the inputs ahead
+// hold about their text and a little more: two large ones may be parsed at once.
+constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
+
 QString parseErrorMessage(const QString& path, const XmlParseError& error) {
     return QStringLiteral("Error reading ") + path + QStringLiteral("\r\nerror:") + error.reason +
            QStringLiteral("\r\nLine:") + QString::number(error.line) + QStringLiteral("\r\nposition:") +
@@ -77,7 +83,13 @@ public:
                 pathFailures[size_t(i - 1)] = std::current_exception();
             }
         }
-        m_inputs.emplace(paths, parseAhead, parsing == MergeParsing::LeaveOutKnownNames ? &m_names : nullptr);
+        const bool leaveOut = parsing == MergeParsing::LeaveOutKnownNames;
+        m_writers.resize(std::size_t(std::max(count, 0)));
+        m_inputs.emplace(paths, parseAhead, leaveOut ? &m_names : nullptr,
+                         leaveOut ? InputPrefetcher::TakerFor([this](qsizetype index, qsizetype textSize) {
+                             return writerFor(index, textSize);
+                         })
+                                  : InputPrefetcher::TakerFor());
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             PreparedInput input = m_inputs->takeNext();
@@ -100,10 +112,27 @@ public:
             if (i == 1) {
                 m_observer.mergeBase(i, path, QString::fromStdString(shape.name),
                                      childBaseNames(rootElement(current.doc.get())));
-                m_steps.step(166, [&] { m_base.emplace(std::move(current), m_names); });
+                m_steps.step(166, [&] {
+                    m_base.emplace(std::move(current), m_names);
+                    // The inputs ahead need not wait for the first document's children to be written.
+                    if (leaveOut) {
+                        publishWriteAheadTarget();
+                        m_inputs->setAheadBytes(kWrittenAheadBytes);
+                    }
+                    try {
+                        m_base->writeFirstChildren();
+                    } catch (...) {
+                        m_base.reset(); // as if it never came
+                        publishWriteAheadTarget();
+                        throw;
+                    }
+                });
             } else if (sameStructure(shape)) {
                 m_observer.mergeInput(i, path);
-                mergeIntoBase(current, input.textSize, path);
+                mergeIntoBase(current, m_writers[std::size_t(i - 1)].get(), input.textSize, path);
+                m_writers[std::size_t(i - 1)].reset();
+                if (leaveOut)
+                    publishWriteAheadTarget();
             } else {
                 m_observer.mergeStopped(i, path);
                 return stopOnDifference();
@@ -122,6 +151,31 @@ public:
     }
 
 private:
+    // Called on the thread that parses input index: a writer once the first document is in, null before.
+    ElementTaker* writerFor(qsizetype index, qsizetype textSize) {
+        std::shared_ptr<const WriteAheadTarget> target;
+        {
+            const std::lock_guard lock(m_targetMutex);
+            target = m_target;
+        }
+        if (!target)
+            return nullptr;
+        try {
+            // Each input's slot is written by the one thread that parses it, and read after the input is taken.
+            std::unique_ptr<AheadWriter>& slot = m_writers.at(std::size_t(index));
+            slot = std::make_unique<AheadWriter>(std::move(target), textSize);
+            return slot.get();
+        } catch (const std::bad_alloc&) {
+            return nullptr; // the input is then held as a tree, as before the first document was in
+        }
+    }
+
+    void publishWriteAheadTarget() {
+        std::shared_ptr<const WriteAheadTarget> target = m_base ? m_base->writeAheadTarget() : nullptr;
+        const std::lock_guard lock(m_targetMutex);
+        m_target = std::move(target);
+    }
+
     bool sameStructure(const RootShape& current) {
         bool differ = false;
         if (m_steps.test(142, [&] {
@@ -148,18 +202,23 @@ private:
         return MergeOutcome::Stopped;
     }
 
-    void mergeIntoBase(const ParsedXml& current, qsizetype textSize, const QString& path) {
+    void mergeIntoBase(const ParsedXml& current, AheadWriter* writer, qsizetype textSize, const QString& path) {
         if (!m_base)
             return;
         m_base->takeNodesFrom(textSize);
-        // The elements the parser left out stayed behind as surely as those found below; each is told where it
-        // stood among the named nodes, so that the observer hears them all in document order.
+        // The elements the parser left out, each told where it stood among the named nodes, so that they are met
+        // in document order: those it skipped stayed behind as surely as those found below, those written ahead
+        // are appended or stay behind as a node would.
         auto leftOut = current.leftOut.begin();
-        const auto tellLeftOut = [&](qsizetype j, qsizetype namedBefore) {
+        const auto takeLeftOut = [&](qsizetype j, qsizetype namedBefore, FailureTally* failures) {
             for (; leftOut != current.leftOut.end() &&
                    (leftOut->topIndex < j || (leftOut->topIndex == j && leftOut->namedBefore <= namedBefore));
-                 ++leftOut)
-                m_observer.nodeSkipped(leftOut->topIndex, leftOut->name);
+                 ++leftOut) {
+                if (leftOut->taken && writer)
+                    mergeWritten(leftOut->topIndex, leftOut->name, *writer, failures);
+                else
+                    m_observer.nodeSkipped(leftOut->topIndex, leftOut->name);
+            }
         };
         qsizetype j = 0;
         for (xmlNode* top = rootElement(current.doc.get())->children; top; top = top->next, ++j) {
@@ -176,7 +235,7 @@ private:
                 next = candidate->next;
                 const std::string_view name = baseName(candidate);
                 if (!name.empty())
-                    tellLeftOut(j, named++);
+                    takeLeftOut(j, named++, &failures);
                 // A failing lookup counts as "not there": the node is appended.
                 const bool stays =
                     name.empty() || !m_steps.test(162, &failures, [&] { return !m_base->nodeExists(j, name); });
@@ -193,10 +252,12 @@ private:
                 if (m_steps.step(164, &failures, [&] { added = m_base->append(j, candidate); }))
                     m_observer.nodeAdded(j, added);
             }
-            tellLeftOut(j, named);
+            takeLeftOut(j, named, &failures);
             m_steps.report(failures);
         }
-        tellLeftOut(j, 0);
+        FailureTally failures;
+        takeLeftOut(j, 0, &failures);
+        m_steps.report(failures);
         for (const QString& entity : m_base->unresolvedEntities())
             m_steps.step(164, [&] {
                 m_host.showMessage(QStringLiteral("%1 refers to the external entity \"%2\", which the first document "
@@ -207,11 +268,27 @@ private:
             });
     }
 
+    // Like a node of the tree: appended unless its name is there already.
+    void mergeWritten(qsizetype j, std::string_view name, AheadWriter& writer, FailureTally* failures) {
+        const bool stays = !m_steps.test(162, failures, [&] { return !m_base->nodeExists(j, name); });
+        if (stays) {
+            writer.dropNext();
+            m_observer.nodeSkipped(j, name);
+            return;
+        }
+        std::string_view added;
+        if (m_steps.step(164, failures, [&] { added = m_base->appendWritten(j, name, writer); }))
+            m_observer.nodeAdded(j, added);
+    }
+
     JoinHost& m_host;
     StepRunner& m_steps;
     MergedNames m_names;
     JoinObserver& m_observer;
     std::optional<MergedDocument> m_base;
+    std::mutex m_targetMutex;
+    std::shared_ptr<const WriteAheadTarget> m_target; // what the inputs ahead are written for
+    std::vector<std::unique_ptr<AheadWriter>> m_writers; // by input, while it is ahead
     RootShape m_previous;
     std::optional<InputPrefetcher> m_inputs; // last: its thread stops before the rest goes
 };

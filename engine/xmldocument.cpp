@@ -64,7 +64,7 @@ QStringList childBaseNames(const xmlNode* node) {
     return names;
 }
 
-void dropBlankText(xmlNode* root) {
+void dropBlankText(xmlNode* root, bool preserved) {
     if (!root || root->type != XML_ELEMENT_NODE)
         return;
     // A work list instead of recursion: depth is bounded only by the parser.
@@ -72,7 +72,7 @@ void dropBlankText(xmlNode* root) {
         xmlNode* element;
         bool preserve;
     };
-    std::vector<Pending> pending{{root, isSpacePreserve(root, false)}};
+    std::vector<Pending> pending{{root, isSpacePreserve(root, preserved)}};
     while (!pending.empty()) {
         const Pending current = pending.back();
         pending.pop_back();

@@ -59,9 +59,9 @@ bool holdsText(const xmlNode* element);
 
 /// Removes the text nodes that hold only white space (space, tab, CR, LF) from every element at or below \a root
 /// that holds no text of its own (text that is not only white space, a CDATA section or an entity reference),
-/// except in the scope of xml:space="preserve". Indentation between elements then never counts as a node, while
-/// the spaces of mixed content stay.
-void dropBlankText(xmlNode* root);
+/// except in the scope of xml:space="preserve" (which \a preserved says holds above \a root). Indentation between
+/// elements then never counts as a node, while the spaces of mixed content stay.
+void dropBlankText(xmlNode* root, bool preserved = false);
 
 /// True when white space in \a element is significant by its xml:space attribute; \a inherited when it has none.
 bool isSpacePreserve(const xmlNode* element, bool inherited);

@@ -4,6 +4,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <libxml/SAX2.h>
 #include <libxml/catalog.h>
@@ -46,6 +47,10 @@ struct ParseRun {
     const xmlNode* namedCounted = nullptr;                          // top's last child counted so far
     qsizetype named = 0;                                            // top's children with a base name up to it
     std::vector<LeftOutElement> leftOut;
+    // Taking second-level elements out as they complete (see parseXml()).
+    ElementTaker* taker = nullptr;
+    bool topPreserve = false; // whether xml:space="preserve" holds inside top
+    std::exception_ptr takerFailure;
     // The namespace declarations in scope, innermost last per prefix ("" for the default namespace); kept only
     // in a document without a document type (see startElement()).
     bool ownScopes = false;
@@ -319,17 +324,49 @@ void startElement(void* userData, const xmlChar* localName, const xmlChar* prefi
         // A document type brings validation and IDs that every element takes part in: nothing is left out then,
         // and libxml2 looks namespaces up itself.
         const bool typed = run->context->myDoc && run->context->myDoc->intSubset;
-        if (typed)
+        if (typed) {
             run->skippable = nullptr;
+            run->taker = nullptr;
+        }
         run->ownScopes = !typed;
-    } else if (run->skippable && parent->parent && parent->parent->type == XML_DOCUMENT_NODE) {
+    } else if ((run->skippable || run->taker) && parent->parent && parent->parent->type == XML_DOCUMENT_NODE) {
         run->top = element;
         run->namedCounted = nullptr;
         run->named = 0;
+        run->topPreserve = isSpacePreserve(element, isSpacePreserve(parent, false));
         countRootChildren(*run, parent);
     }
     if (run->ownScopes)
         openScope(*run, element);
+}
+
+// Hands a complete second-level element to the taker; what it takes is listed where it stood, like an element
+// left out.
+void offerToTaker(ParseRun& run, xmlNode* element) {
+    xmlNode* before = element->prev;
+    // The element is the top-level element's last child, and has a name.
+    const qsizetype namedBefore = countNamedChildren(run, run.top) - 1;
+    dropBlankText(element, run.topPreserve);
+    const std::string_view name = baseName(element); // in the document's dictionary: outlives the element
+    bool taken = false;
+    try {
+        taken = run.taker->take(run.topIndex, element);
+    } catch (...) {
+        run.takerFailure = std::current_exception();
+        xmlStopParser(run.context);
+        return;
+    }
+    if (!taken)
+        return;
+    run.namedCounted = before;
+    run.named = namedBefore;
+    // libxml2 appends the next text to the last child when that is text, trusting lengths it kept for the text it
+    // made last; with the element gone the last child may be other text, which it must then join the slow way.
+    run.context->nodelen = 0;
+    run.context->nodemem = 0;
+    if (run.skippedUnder.empty() || run.skippedUnder.back().first != run.top)
+        run.skippedUnder.emplace_back(run.top, run.topIndex);
+    run.leftOut.push_back({run.topIndex, namedBefore, name, true});
 }
 
 void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
@@ -338,11 +375,14 @@ void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix,
         --run->skipDepth;
         return;
     }
-    if (run && run->context->node) {
-        restoreBlanks(*run, run->context->node);
-        closeScope(*run, run->context->node);
+    xmlNode* element = run ? run->context->node : nullptr;
+    if (element) {
+        restoreBlanks(*run, element);
+        closeScope(*run, element);
     }
     xmlSAX2EndElementNs(userData, localName, prefix, uri);
+    if (element && run->taker && run->top && element->parent == run->top && element->type == XML_ELEMENT_NODE)
+        offerToTaker(*run, element);
 }
 
 // The content of an element left out is left out too.
@@ -463,6 +503,8 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
     XmlDocument doc = readUtf8(context.get(), text, url, options, stop);
     if (run.outOfMemory)
         throw std::bad_alloc();
+    if (run.takerFailure)
+        std::rethrow_exception(run.takerFailure);
     if (!doc)
         return doc;
     const bool conforms = !validate || !doc->intSubset || context->valid;
@@ -476,8 +518,12 @@ XmlDocument parseTree(QByteArrayView text, const QByteArray& url, ParseRun& run,
     XmlDocument doc = parseOnce(text, url, true, run, stop);
     if (run.externalRefused) {
         const SkippableNames* skippable = run.skippable;
+        ElementTaker* taker = run.taker;
+        if (taker)
+            taker->forget();
         run = ParseRun();
         run.skippable = skippable;
+        run.taker = taker;
         doc = parseOnce(text, url, false, run, stop);
     }
     if (doc)
@@ -489,7 +535,8 @@ XmlDocument parseTree(QByteArrayView text, const QByteArray& url, ParseRun& run,
 
 // The text is taken, not borrowed: a caller that moves it in has its copy freed as soon as the parse ends.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
-ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop, const SkippableNames* skippable) {
+ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop, const SkippableNames* skippable,
+                   ElementTaker* taker) {
     setUpLibxml2();
     QByteArrayView view(text);
     if (view.startsWith("\xEF\xBB\xBF"))
@@ -500,11 +547,14 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
     const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     ParseRun run;
     run.skippable = skippable;
+    run.taker = taker;
     parsed.doc = parseTree(view, url, run, stop);
     // Rare: a document that failed (its first error may lie in what was left out) or whose top-level nodes moved.
     if (!run.skippedUnder.empty() &&
         (!parsed.doc || !skipsStillHold(rootElement(parsed.doc.get()), run.skippedUnder))) {
         parsed.doc.reset();
+        if (taker)
+            taker->forget();
         run = ParseRun();
         parsed.doc = parseTree(view, url, run, stop);
     }

@@ -17,7 +17,7 @@ struct XmlParseError {
     int column = 0;
 };
 
-/// A second-level element that the parser left out because SkippableNames named it.
+/// A second-level element that the parser left out: SkippableNames named it, or an ElementTaker took it.
 struct LeftOutElement {
     /// Its top-level node's place among the root's children, counting every kind of node.
     qsizetype topIndex = 0;
@@ -25,6 +25,8 @@ struct LeftOutElement {
     qsizetype namedBefore = 0;
     /// Its local name; it lives in the document's dictionary, as long as the document.
     std::string_view name;
+    /// True when an ElementTaker took it, false when SkippableNames named it.
+    bool taken = false;
 };
 
 /// One input loaded as Merge loads it.
@@ -49,6 +51,19 @@ public:
     virtual bool contains(qsizetype topIndex, std::string_view name) const = 0;
 };
 
+/// Takes the second-level elements of a document out as soon as each is complete, on the thread that parses it,
+/// so that they never need to be kept as nodes.
+class ElementTaker {
+public:
+    virtual ~ElementTaker() = default;
+    /// Called for second-level element \a element, under top-level node \a topIndex (counting every kind of node),
+    /// once it is complete and its white space is dropped as in the finished document; its ancestors are still
+    /// there. Returns true when it took the element: unlinked it and freed it. Returns false to leave it in place.
+    virtual bool take(qsizetype topIndex, xmlNode* element) = 0;
+    /// Forgets every element taken: the document is parsed again from its start, and nothing is taken then.
+    virtual void forget() = 0;
+};
+
 /// Parses \a text (UTF-8, a leading byte-order mark ignored; the declaration's encoding does not change the
 /// decoding) as the document at \a path, which only names it.
 /// Nothing outside the text is ever read: no external DTD subset, no external parameter or general entity, no
@@ -60,8 +75,9 @@ public:
 /// thousand names, so one dictionary shared by all inputs would make a merge of many distinct names quadratic.
 /// Once \a stop is requested, a parse in progress ends at its next block of text as if the text ended there.
 /// Second-level elements that \a skippable names are left out of a document without a document type: the result
-/// then holds every other node as it would, and the same messages, and lists in leftOut what it left out.
+/// then holds every other node as it would, and the same messages, and lists in leftOut what it left out. So are
+/// the second-level elements that \a taker takes; an exception from it ends the parse and is thrown here.
 ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop = {},
-                   const SkippableNames* skippable = nullptr);
+                   const SkippableNames* skippable = nullptr, ElementTaker* taker = nullptr);
 
 } // namespace corvanta

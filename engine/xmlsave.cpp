@@ -229,6 +229,24 @@ void ChunkedText::append(QByteArrayView bytes) {
         m_chunks.back().reserve(std::max(grown, bytes.size()));
     }
     m_chunks.back().append(bytes);
+    m_size += bytes.size();
+}
+
+void ChunkedText::moveTo(Cursor& cursor, qsizetype length, ChunkedText* into) {
+    while (length > 0 && cursor.chunk < m_chunks.size()) {
+        QByteArray& chunk = m_chunks[cursor.chunk];
+        const qsizetype count = std::min(length, chunk.size() - cursor.offset);
+        if (into)
+            into->append(QByteArrayView(chunk).sliced(cursor.offset, count));
+        cursor.offset += count;
+        cursor.position += count;
+        length -= count;
+        if (cursor.offset == chunk.size()) {
+            chunk = QByteArray();
+            ++cursor.chunk;
+            cursor.offset = 0;
+        }
+    }
 }
 
 struct NodeWriter::Output {

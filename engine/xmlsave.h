@@ -13,13 +13,28 @@ namespace corvanta {
 /// nor twice its size while it grows.
 class ChunkedText {
 public:
+    /// A place in the text, from which it is read front to back.
+    struct Cursor {
+        std::size_t chunk = 0;
+        qsizetype offset = 0;   // in the chunk
+        qsizetype position = 0; // in the whole text
+    };
+
     void append(QByteArrayView bytes);
     bool isEmpty() const { return m_chunks.empty(); }
+    qsizetype size() const { return m_size; }
     const std::vector<QByteArray>& chunks() const { return m_chunks; }
-    void clear() { m_chunks.clear(); }
+    void clear() {
+        m_chunks.clear();
+        m_size = 0;
+    }
+    /// Appends the \a length bytes at \a cursor to \a into (drops them when it is null) and moves the cursor past
+    /// them. Each block the cursor leaves is freed: what was read is never read again.
+    void moveTo(Cursor& cursor, qsizetype length, ChunkedText* into);
 
 private:
     std::vector<QByteArray> m_chunks;
+    qsizetype m_size = 0;
 };
 
 /// Writes nodes as saveXmlDocument() writes the children of a top-level node (a child of the root element), one
