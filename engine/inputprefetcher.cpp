@@ -94,8 +94,7 @@ bool InputPrefetcher::takerMayGo() const {
 PreparedInput InputPrefetcher::takeNext() {
     if (m_workers.empty() || m_taken >= m_paths.size()) {
         const qsizetype index = m_taken++;
-        return index > 0 ? prepare(m_paths.value(index), {}, m_skippable, m_takerFor, index)
-                         : prepare(m_paths.value(index));
+        return prepare(m_paths.value(index), {}, index > 0 ? m_skippable : nullptr, m_takerFor, index);
     }
     std::unique_lock lock(m_mutex);
     if (m_taken == 0) {
@@ -106,7 +105,7 @@ PreparedInput InputPrefetcher::takeNext() {
         lock.unlock();
         if (wake)
             m_workerWake.notify_all();
-        PreparedInput first = prepare(m_paths.at(0));
+        PreparedInput first = prepare(m_paths.at(0), {}, nullptr, m_takerFor, 0);
         lock.lock();
         --m_preparing; // frees a core for the input after next
         wake = workersShouldWake();

@@ -96,7 +96,38 @@ void AheadWriter::moveNext(ChunkedText* into) {
     m_text.moveTo(m_cursor, next.length, into);
 }
 
-MergedDocument::MergedDocument(ParsedXml base, MergedNames& names)
+bool FirstChildrenWriter::take(qsizetype topIndex, xmlNode* element) {
+    const xmlNode* top = element->parent;
+    if (element->prev || !indentsChildren(top->parent, false) || !indentsChildren(top, false))
+        return false;
+    if (topIndex >= qsizetype(m_tops.size()))
+        m_tops.resize(std::size_t(topIndex) + 1);
+    Top& written = m_tops[std::size_t(topIndex)];
+    m_writer.write(element, true, written.children);
+    written.names.push_back(baseName(element));
+    xmlUnlinkNode(element);
+    xmlFreeNode(element);
+    return true;
+}
+
+// What was written is right if the children were indented after all: no text-like node beside them, nor beside
+// their top-level element.
+bool FirstChildrenWriter::fits(const xmlNode* root) const {
+    if (!root)
+        return false;
+    qsizetype j = 0;
+    for (const xmlNode* top = root->children; top; top = top->next, ++j) {
+        if (isTextLike(top))
+            return false;
+        if (j < qsizetype(m_tops.size()) && !m_tops[std::size_t(j)].names.empty())
+            for (const xmlNode* child = top->children; child; child = child->next)
+                if (isTextLike(child))
+                    return false;
+    }
+    return true;
+}
+
+MergedDocument::MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written)
     : m_doc(base.doc.release(), XmlDeleter())
     , m_hasDeclaration(base.hasDeclaration)
     , m_names(names) {
@@ -117,6 +148,13 @@ MergedDocument::MergedDocument(ParsedXml base, MergedNames& names)
         if (top.node->type != XML_ELEMENT_NODE)
             continue;
         top.indentable = rootIndents && indentsChildren(top.node, false);
+        if (written && j < qsizetype(written->m_tops.size())) {
+            FirstChildrenWriter::Top& taken = written->m_tops[std::size_t(j)];
+            top.hasChildren = !taken.names.empty();
+            top.children = std::move(taken.children);
+            for (const std::string_view name : taken.names)
+                m_names.insert(j, name);
+        }
         for (xmlNode* child = top.node->children; child; child = child->next) {
             top.hasChildren = true;
             top.textLikeChild = top.textLikeChild || isTextLike(child);

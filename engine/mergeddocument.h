@@ -89,15 +89,37 @@ private:
     ChunkedText::Cursor m_cursor;
 };
 
+/// Writes the first input's second-level elements as they are parsed, as the merged document holds them, so that
+/// the first document never needs to be held whole as nodes either. Only elements that lead their top-level
+/// element's children are taken, so that whatever stays comes after them; and only on the guess that nothing
+/// turns indentation off there, which fits() checks once the document is parsed.
+class FirstChildrenWriter final : public ElementTaker {
+public:
+    bool take(qsizetype topIndex, xmlNode* element) override;
+    bool fits(const xmlNode* root) const override;
+    void forget() override { m_tops.clear(); }
+
+private:
+    friend class MergedDocument;
+    struct Top {
+        ChunkedText children;
+        std::vector<std::string_view> names; // in the document's dictionary
+    };
+
+    std::vector<Top> m_tops; // by top-level index
+    NodeWriter m_writer;
+};
+
 /// The merged document: the first input's document without the children of its top-level elements, which are
 /// written out as text as soon as they are known, the first document's own at once and every merged node as it
 /// comes. So the result takes about the room of its text, instead of a tree that takes many times that, and
 /// saving it is writing that text out.
 class MergedDocument {
 public:
-    /// Takes the first input's document; \a names learns the base names under each of its top-level nodes.
-    /// writeFirstChildren() must come next, before anything is added.
-    MergedDocument(ParsedXml base, MergedNames& names);
+    /// Takes the first input's document, with the children that \a written wrote while it was parsed, if any;
+    /// \a names learns the base names under each of its top-level nodes. writeFirstChildren() must come next,
+    /// before anything is added.
+    MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written = nullptr);
 
     /// Writes out the children of the first document's top-level elements, and frees them.
     void writeFirstChildren();

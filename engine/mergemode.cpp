@@ -113,7 +113,8 @@ public:
                 m_observer.mergeBase(i, path, QString::fromStdString(shape.name),
                                      childBaseNames(rootElement(current.doc.get())));
                 m_steps.step(166, [&] {
-                    m_base.emplace(std::move(current), m_names);
+                    m_base.emplace(std::move(current), m_names, m_firstWriter.get());
+                    m_firstWriter.reset();
                     // The inputs ahead need not wait for the first document's children to be written.
                     if (leaveOut) {
                         publishWriteAheadTarget();
@@ -151,22 +152,27 @@ public:
     }
 
 private:
-    // Called on the thread that parses input index: a writer once the first document is in, null before.
+    // Called on the thread that parses input index: for the first, the merging thread; for later ones a writer
+    // once the first document is in, null before.
     ElementTaker* writerFor(qsizetype index, qsizetype textSize) {
-        std::shared_ptr<const WriteAheadTarget> target;
-        {
-            const std::lock_guard lock(m_targetMutex);
-            target = m_target;
-        }
-        if (!target)
-            return nullptr;
         try {
+            if (index == 0) {
+                m_firstWriter = std::make_unique<FirstChildrenWriter>();
+                return m_firstWriter.get();
+            }
+            std::shared_ptr<const WriteAheadTarget> target;
+            {
+                const std::lock_guard lock(m_targetMutex);
+                target = m_target;
+            }
+            if (!target)
+                return nullptr;
             // Each input's slot is written by the one thread that parses it, and read after the input is taken.
             std::unique_ptr<AheadWriter>& slot = m_writers.at(std::size_t(index));
             slot = std::make_unique<AheadWriter>(std::move(target), textSize);
             return slot.get();
         } catch (const std::bad_alloc&) {
-            return nullptr; // the input is then held as a tree, as before the first document was in
+            return nullptr; // the input is then held as a tree
         }
     }
 
@@ -289,6 +295,7 @@ private:
     std::mutex m_targetMutex;
     std::shared_ptr<const WriteAheadTarget> m_target; // what the inputs ahead are written for
     std::vector<std::unique_ptr<AheadWriter>> m_writers; // by input, while it is ahead
+    std::unique_ptr<FirstChildrenWriter> m_firstWriter;
     RootShape m_previous;
     std::optional<InputPrefetcher> m_inputs; // last: its thread stops before the rest goes
 };

@@ -60,6 +60,9 @@ public:
     /// once it is complete and its white space is dropped as in the finished document; its ancestors are still
     /// there. Returns true when it took the element: unlinked it and freed it. Returns false to leave it in place.
     virtual bool take(qsizetype topIndex, xmlNode* element) = 0;
+    /// Whether what it took still stands as taken in the finished document whose root element is \a root;
+    /// when not, the document is parsed again.
+    virtual bool fits(const xmlNode* /*root*/) const { return true; }
     /// Forgets every element taken: the document is parsed again from its start, and nothing is taken then.
     virtual void forget() = 0;
 };
