@@ -31,11 +31,12 @@ struct PreparedInput {
 ///
 /// The bound on the work ahead, counted from the inputs the join has taken: the next input may be in flight (being
 /// prepared, or prepared and waiting) whatever its size; an input further ahead is started only while the texts of
-/// the inputs in flight that have been read total under kAheadBytes; at most two inputs are being prepared at any
-/// time (the first one, on the taking thread, included); and no input is started more than \a depth inputs ahead of
-/// the one taken last. So besides the document being merged, at most one large document is held at a time, while
-/// many small ones are parsed on both threads. With a depth of 1 only the next input is prepared ahead; with a
-/// depth of 0 nothing runs ahead: each input is read and parsed on the taking thread when taken.
+/// the inputs in flight that have been read total under kAheadBytes (or what setAheadBytes() said); at most two
+/// inputs are being prepared at any time (the first one, on the taking thread, included); and no input is started
+/// more than \a depth inputs ahead of the one taken last. So with kAheadBytes, besides the document being merged, at
+/// most one large document is held at a time, while many small ones are parsed on both threads. With a depth of 1
+/// only the next input is prepared ahead; with a depth of 0 nothing runs ahead: each input is read and parsed on the
+/// taking thread when taken.
 ///
 /// Destroying the prefetcher (or cancel()) drops the work ahead at once: a parse in progress ends at its next
 /// block. An input's read or parse failure travels with it, to be reported when the join reaches it. Inputs after
@@ -93,9 +94,9 @@ private:
     std::deque<std::optional<PreparedInput>> m_ahead;
     qsizetype m_readyBytes = 0; // the size of the texts in m_ahead, read or prepared
     qsizetype m_aheadBytes = kAheadBytes;
-    qsizetype m_taken = 0;      // how many inputs the join has taken
-    qsizetype m_started = 0;    // how many inputs have been started
-    int m_preparing = 0;        // how many inputs are being prepared, the taker's first one included
+    qsizetype m_taken = 0;   // how many inputs the join has taken
+    qsizetype m_started = 0; // how many inputs have been started
+    int m_preparing = 0;     // how many inputs are being prepared, the taker's first one included
     int m_waitingWorkers = 0;
     int m_lastWorker = 0; // the worker that finished an input last
     bool m_takerWaiting = false;

@@ -63,20 +63,28 @@ void MergedNames::publish() {
     m_pendingCount = 0;
 }
 
+AheadWriter::AheadWriter(TargetSource source, qsizetype sourceSize)
+    : m_source(std::move(source))
+    , m_sourceSize(sourceSize) {}
+
 AheadWriter::AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize)
-    : m_target(std::move(target))
-    , m_mover(m_target->doc.get()) {
-    m_mover.setSource(sourceSize);
-}
+    : AheadWriter([target] { return target; }, sourceSize) {}
 
 bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
+    if (!m_target) {
+        m_target = m_source();
+        if (!m_target)
+            return false;
+        m_mover.emplace(m_target->doc.get());
+        m_mover->setSource(m_sourceSize);
+    }
     if (topIndex < 0 || topIndex >= qsizetype(m_target->tops.size()))
         return false; // the structure check stops the merge before this input
     const WriteAheadTarget::Top& top = m_target->tops[std::size_t(topIndex)];
     if (!top.node)
         return false; // the merge reports that the node there cannot hold it
     const qsizetype before = m_text.size();
-    const TakenNodes taken = m_mover.take(element, top.node);
+    const TakenNodes taken = m_mover->take(element, top.node);
     for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
         m_writer.write(piece, top.indented, m_text);
     m_written.push_back({before, m_text.size() - before, top.indented});

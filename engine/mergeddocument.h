@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
@@ -57,7 +58,12 @@ struct WriteAheadTarget {
 /// So a later input is never held as a tree, only as the text of what it might add.
 class AheadWriter final : public ElementTaker {
 public:
-    /// For an input whose text is \a sourceSize bytes long.
+    /// Tells what to write for, once known: null before the first document is in.
+    using TargetSource = std::function<std::shared_ptr<const WriteAheadTarget>()>;
+
+    /// For an input whose text is \a sourceSize bytes long. Until \a source knows the target, the elements stay
+    /// in the document, and the merge moves them as nodes.
+    AheadWriter(TargetSource source, qsizetype sourceSize);
     AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize);
 
     bool take(qsizetype topIndex, xmlNode* element) override;
@@ -80,8 +86,10 @@ private:
 
     void moveNext(ChunkedText* into);
 
+    TargetSource m_source;
+    qsizetype m_sourceSize;
     std::shared_ptr<const WriteAheadTarget> m_target;
-    NodeMover m_mover;
+    std::optional<NodeMover> m_mover;
     NodeWriter m_writer;
     ChunkedText m_text;
     std::vector<Written> m_written;

@@ -50,8 +50,9 @@ void requireRoots(const RootShape& previous, const RootShape& current) {
             throw Failure(QStringLiteral("%1 has no root element to compare.").arg(shape->path));
 }
 
-// Where later inputs are written as they are parsed, rather than held as trees (see AheadWriter), the inputs ahead
-// hold about their text and a little more: two large ones may be parsed at once.
+// Where inputs are written as they are parsed rather than held as trees (see AheadWriter), an input ahead holds
+// about its text, and two large ones may be parsed at once; only what is parsed before the first document is in
+// is held as a tree.
 constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
 
 QString parseErrorMessage(const QString& path, const XmlParseError& error) {
@@ -90,6 +91,8 @@ public:
                              return writerFor(index, textSize);
                          })
                                   : InputPrefetcher::TakerFor());
+        if (leaveOut)
+            m_inputs->setAheadBytes(kWrittenAheadBytes);
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             PreparedInput input = m_inputs->takeNext();
@@ -116,10 +119,8 @@ public:
                     m_base.emplace(std::move(current), m_names, m_firstWriter.get());
                     m_firstWriter.reset();
                     // The inputs ahead need not wait for the first document's children to be written.
-                    if (leaveOut) {
+                    if (leaveOut)
                         publishWriteAheadTarget();
-                        m_inputs->setAheadBytes(kWrittenAheadBytes);
-                    }
                     try {
                         m_base->writeFirstChildren();
                     } catch (...) {
@@ -160,16 +161,14 @@ private:
                 m_firstWriter = std::make_unique<FirstChildrenWriter>();
                 return m_firstWriter.get();
             }
-            std::shared_ptr<const WriteAheadTarget> target;
-            {
-                const std::lock_guard lock(m_targetMutex);
-                target = m_target;
-            }
-            if (!target)
-                return nullptr;
             // Each input's slot is written by the one thread that parses it, and read after the input is taken.
             std::unique_ptr<AheadWriter>& slot = m_writers.at(std::size_t(index));
-            slot = std::make_unique<AheadWriter>(std::move(target), textSize);
+            slot = std::make_unique<AheadWriter>(
+                [this] {
+                    const std::lock_guard lock(m_targetMutex);
+                    return m_target;
+                },
+                textSize);
             return slot.get();
         } catch (const std::bad_alloc&) {
             return nullptr; // the input is then held as a tree
@@ -293,7 +292,7 @@ private:
     JoinObserver& m_observer;
     std::optional<MergedDocument> m_base;
     std::mutex m_targetMutex;
-    std::shared_ptr<const WriteAheadTarget> m_target; // what the inputs ahead are written for
+    std::shared_ptr<const WriteAheadTarget> m_target;    // what the inputs ahead are written for
     std::vector<std::unique_ptr<AheadWriter>> m_writers; // by input, while it is ahead
     std::unique_ptr<FirstChildrenWriter> m_firstWriter;
     RootShape m_previous;

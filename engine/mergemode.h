@@ -17,12 +17,14 @@ enum class MergeOutcome {
     NotSaved,
 };
 
-/// How Merge parses the inputs after the first.
+/// How Merge parses the inputs.
 enum class MergeParsing {
-    /// Second-level elements whose base name the first document already holds at the same place are never built;
-    /// the observer still hears of each as a node left out, in its place.
+    /// Second-level elements whose base name the merged document already holds at the same place are never built;
+    /// the observer still hears of each as a node left out, in its place. The others are written out as text on
+    /// the thread that parses them, each as soon as it is complete, and freed.
     LeaveOutKnownNames,
-    /// Every node is built, at the cost of time and memory; the result and everything told are the same.
+    /// Every document is built whole and merged node by node, at the cost of time and memory; the result and
+    /// everything told are the same.
     BuildEveryNode,
 };
 

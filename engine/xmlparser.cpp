@@ -551,9 +551,8 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
     parsed.doc = parseTree(view, url, run, stop);
     // Rare: a document that failed (its first error may lie in what was left out), whose top-level nodes moved, or
     // that turned out to need what the taker took.
-    if (!run.skippedUnder.empty() &&
-        (!parsed.doc || !skipsStillHold(rootElement(parsed.doc.get()), run.skippedUnder) ||
-         (taker && !taker->fits(rootElement(parsed.doc.get()))))) {
+    if (!run.skippedUnder.empty() && (!parsed.doc || !skipsStillHold(rootElement(parsed.doc.get()), run.skippedUnder) ||
+                                      (taker && !taker->fits(rootElement(parsed.doc.get()))))) {
         parsed.doc.reset();
         if (taker)
             taker->forget();
