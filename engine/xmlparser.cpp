@@ -289,8 +289,13 @@ void openScope(ParseRun& run, const xmlNode* element) {
 void closeScope(ParseRun& run, const xmlNode* element) {
     if (run.opened.empty() || run.opened.back().first != element)
         return;
-    for (std::size_t i = run.declared.size(); i > run.opened.back().second; --i)
-        run.scopes[run.declared[i - 1]].pop_back();
+    for (std::size_t i = run.declared.size(); i > run.opened.back().second; --i) {
+        const auto found = run.scopes.find(run.declared[i - 1]);
+        found->second.pop_back();
+        // The key views the prefix of the declaration that made the entry, which goes with a taken element.
+        if (found->second.empty())
+            run.scopes.erase(found);
+    }
     run.declared.resize(run.opened.back().second);
     run.opened.pop_back();
 }
