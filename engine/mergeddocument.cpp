@@ -68,7 +68,7 @@ AheadWriter::AheadWriter(TargetSource source, qsizetype sourceSize)
     , m_sourceSize(sourceSize) {}
 
 AheadWriter::AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize)
-    : AheadWriter([target] { return target; }, sourceSize) {}
+    : AheadWriter([target = std::move(target)] { return target; }, sourceSize) {}
 
 bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
     if (!m_target) {
