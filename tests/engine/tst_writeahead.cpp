@@ -200,6 +200,20 @@ private slots:
                               "<r><a><y/><v/></a><b><y/><v/></b></r>"};
         QTest::newRow("first: text directly under the root") << QByteArrayList{
             "<r>\n  <a><x/></a>\n  text\n  <b><y/></b>\n</r>", "<r>\n  <a><z/><x/></a>\n  more\n  <b><w/></b>\n</r>"};
+        QTest::newRow("first: nodes around the root and its top-level elements")
+            << QByteArrayList{"<!--c--><r>\n  <!--d-->\n  <a>\n    <x/>\n  </a>\n  <?p d?>\n  <b>\n    <y/>\n"
+                              "  </b>\n</r>\n<?q?>",
+                              "<r><!--d--><a><z/><x/></a><?p d?><b><z/></b></r>"};
+        QTest::newRow("first: a CDATA section after leading elements")
+            << QByteArrayList{"<r>\n  <a>\n    <x/>\n    <![CDATA[ c ]]>\n  </a>\n</r>",
+                              "<r><a><![CDATA[d]]><y/><![CDATA[e]]><z>\n<i/>\n</z></a></r>"};
+        QTest::newRow("first: a parse error after leading elements")
+            << QByteArrayList{"<r>\n  <a>\n    <x/>\n    <y/>\n  </a>\n  <b>", "<r><a><z/></a><b/></r>"};
+        QTest::newRow("first: the only input") << QByteArrayList{"<r>\n  <a>\n    <x/>\n    <y/>\n  </a>\n</r>"};
+        QTest::newRow("first: a document type")
+            << QByteArrayList{"<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY e \"t\">]>\n<r>\n  <a>\n    <x/>\n    &e;\n"
+                              "  </a>\n</r>",
+                              "<r><a><y/><e/></a></r>", "<r><a><z/></a></r>"};
         QTest::newRow("preserved space on the root") << QByteArrayList{
             "<r xml:space=\"preserve\">\n <a>\n  <x/>\n </a>\n</r>",
             "<r xml:space=\"preserve\">\n <a>\n  <y> <z/> </y>\n </a>\n</r>", "<r>\n <a>\n  <w/>\n </a>\n</r>"};
