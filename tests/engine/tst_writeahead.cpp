@@ -330,6 +330,24 @@ private slots:
         QCOMPARE(taker.offeredText, (QStringList{"0:<p:x><i/></p:x>", "1:<y>\n      <i/>\n    </y>"}));
     }
 
+    // The parser keeps the declarations in scope aside; a taken element frees its own, and the elements after it
+    // that use the same prefix must find theirs, not the freed ones.
+    void elementsAfterATakenOneFindTheirNamespaces() {
+        TestTaker taker(TestTaker::Mode::Every);
+
+        const ParsedXml parsed =
+            parseXml("<r xmlns:p=\"urn:p\"><a><q:x xmlns:q=\"urn:q1\"/><q:y xmlns:q=\"urn:q2\"/>"
+                     "<p:z xmlns:p=\"urn:p2\"/><p:w/><v xmlns:q=\"urn:q3\"><q:i q:at=\"1\"/></v></a>"
+                     "<b><q:u xmlns:q=\"urn:q4\"/></b></r>",
+                     path("in.xml"), {}, nullptr, &taker);
+
+        QVERIFY(parsed.doc);
+        QCOMPARE(
+            taker.offeredText,
+            (QStringList{"0:<q:x xmlns:q=\"urn:q1\"/>", "0:<q:y xmlns:q=\"urn:q2\"/>", "0:<p:z xmlns:p=\"urn:p2\"/>",
+                         "0:<p:w/>", "0:<v xmlns:q=\"urn:q3\"><q:i q:at=\"1\"/></v>", "1:<q:u xmlns:q=\"urn:q4\"/>"}));
+    }
+
     void takerThatThrowsEndsTheParse() {
         TestTaker taker(TestTaker::Mode::ThrowOnThird);
         bool thrown = false;
