@@ -475,10 +475,22 @@ private slots:
 
     // A piece written indented ahead, while text that the merge adds meanwhile turns indentation off there, comes
     // out as if it had been merged from its tree.
+    void pieceWrittenIndentedIsRewrittenOnceIndentationIsOff_data() {
+        QTest::addColumn<QByteArray>("later");
+        QTest::newRow("plain") << QByteArray("<r><a><y>\n<i/>\n</y><w/></a><b><y><i/></y></b></r>");
+        QTest::newRow("namespaces added and kept")
+            << QByteArray("<r xmlns:q=\"urn:q\"><a><y>\n<q:i q:at=\"1\"/>\n</y><p:w xmlns:p=\"urn:other\"><i "
+                          "xmlns=\"urn:d\"/></p:w></a><b xmlns=\"urn:e\"><y><i/></y></b></r>");
+        QTest::newRow("preserved space, mixed content, names already there")
+            << QByteArray("<r><a><y xml:space=\"preserve\">\n <i/>\n</y><w>t <i/> u</w><x/><v><i>\n</i></v><u>\n "
+                          "<i/>\n</u></a><b xml:space=\"preserve\"><y> <i/> </y></b></r>");
+    }
+
     void pieceWrittenIndentedIsRewrittenOnceIndentationIsOff() {
-        const QByteArray first = "<r>\n  <a>\n    <x/>\n  </a>\n  <b>\n    <x/>\n  </b>\n</r>\n";
+        QFETCH(QByteArray, later);
+        const QByteArray first =
+            "<r xmlns:p=\"urn:p\">\n  <a xmlns=\"urn:d\">\n    <x/>\n  </a>\n  <b>\n    <x/>\n  </b>\n</r>\n";
         const QByteArray textual = "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY e \"words\">]><r><a>&e;<v/></a><b/></r>";
-        const QByteArray later = "<r><a><y>\n<i/>\n</y><w/></a><b><y><i/></y></b></r>";
         const QStringList paths = m_folders.writeFiles({first, textual, later});
         const QByteArray built = merge(paths, 0, MergeParsing::BuildEveryNode).output;
         QVERIFY(!built.isEmpty());
@@ -491,9 +503,10 @@ private slots:
         QVERIFY(target->tops[0].indented && target->tops[1].indented);
         AheadWriter writer(target, later.size());
         const ParsedXml ahead = parseXml(later, paths[2], {}, nullptr, &writer);
-        QCOMPARE(listed(ahead), (QStringList{"0/0/y+", "0/0/w+", "1/0/y+"}));
+        QVERIFY(ahead.leftOut.size() >= 3);
         QVERIFY(writer.nextIndented());
 
+        // Text is added under "a" after the later input was written ahead for an indented "a".
         const ParsedXml between = parseXml(textual, paths[1]);
         base->takeNodesFrom(textual.size());
         for (xmlNode* child = rootElement(between.doc.get())->children->children; child;) {
@@ -505,9 +518,13 @@ private slots:
         QVERIFY(republished != target);
         QVERIFY(!republished->tops[0].indented && republished->tops[1].indented);
         base->takeNodesFrom(later.size());
-        QCOMPARE(nameOf(base->appendWritten(0, "y", writer)), QStringLiteral("y"));
-        QCOMPARE(nameOf(base->appendWritten(0, "w", writer)), QStringLiteral("w"));
-        QCOMPARE(nameOf(base->appendWritten(1, "y", writer)), QStringLiteral("y"));
+        for (const LeftOutElement& element : ahead.leftOut) {
+            QVERIFY(element.taken);
+            if (base->nodeExists(element.topIndex, element.name))
+                writer.dropNext();
+            else
+                QCOMPARE(base->appendWritten(element.topIndex, element.name, writer), element.name);
+        }
         const QString saved = path("saved.xml");
         base->save(saved);
 
