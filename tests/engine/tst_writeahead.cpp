@@ -1,3 +1,4 @@
+#include "inputprefetcher.h"
 #include "joinreport.h"
 #include "mergeddocument.h"
 #include "mergemode.h"
@@ -11,8 +12,12 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 using namespace corvanta;
 
@@ -563,6 +568,48 @@ private slots:
 
         QCOMPARE(listed(parsed), QStringList{"1/0/y+"});
         QCOMPARE(shapeOf(parsed), (QStringList{"b:z", "a:", "c:w"}));
+    }
+
+    // Each input gets its taker on the thread that parses it, the first one on the thread that takes it, once its
+    // size is known; what each taker took comes with its input.
+    void prefetcherAsksForATakerForEveryInputOnItsParsingThread() {
+        QByteArrayList texts;
+        for (int i = 0; i < 5; ++i) {
+            QByteArray xml = "<r>\n  <a>";
+            for (int k = 0; k <= i; ++k)
+                xml += "<e" + QByteArray::number(k) + "/>";
+            texts << xml + "</a>\n</r>\n";
+        }
+        const QStringList paths = m_folders.writeFiles(texts);
+        for (int depth : kDepths) {
+            struct Asked {
+                qsizetype size;
+                std::thread::id thread;
+            };
+            std::mutex mutex;
+            std::map<qsizetype, Asked> asked;
+            std::vector<std::unique_ptr<TestTaker>> takers(std::size_t(texts.size()));
+            InputPrefetcher::TakerFor takerFor = [&](qsizetype index, qsizetype textSize) -> ElementTaker* {
+                const std::lock_guard lock(mutex);
+                asked.emplace(index, Asked{textSize, std::this_thread::get_id()});
+                takers.at(std::size_t(index)) = std::make_unique<TestTaker>(TestTaker::Mode::Every);
+                return takers.at(std::size_t(index)).get();
+            };
+            InputPrefetcher prefetcher(paths, depth, nullptr, takerFor);
+
+            for (int i = 0; i < texts.size(); ++i) {
+                const PreparedInput input = prefetcher.takeNext();
+                QVERIFY(input.parsed.doc);
+                QCOMPARE(qsizetype(input.parsed.leftOut.size()), qsizetype(i + 1));
+                QVERIFY(input.parsed.leftOut.back().taken);
+                const std::lock_guard lock(mutex);
+                QVERIFY(asked.count(i));
+                QCOMPARE(asked.at(i).size, input.textSize);
+                QCOMPARE(input.textSize, qsizetype(texts[i].size()));
+                QCOMPARE(asked.at(i).thread == std::this_thread::get_id(), depth == 0 || i == 0);
+            }
+            QCOMPARE(asked.size(), std::size_t(texts.size()));
+        }
     }
 
     void chunkedTextMovesAcrossBlocksAndFreesThem() {
