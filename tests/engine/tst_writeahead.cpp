@@ -252,6 +252,17 @@ private slots:
         QTest::newRow("document type and entity at the second level, then none")
             << QByteArrayList{plain, typed, "<r><a><z><i/></z></a><b><z/></b></r>",
                               "<r><a><w>\n<i/>\n</w></a><b><w/></b></r>", "<r><a><v/><z/></a><b><v/></b></r>"};
+        // A large input that turns indentation off is still parsing while the small ones after it are written
+        // ahead, indented: they are rewritten as they are merged.
+        QByteArray slowTyped = "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY e \"entity text\">]>\n<r>\n  <a>\n    &e;\n";
+        for (int i = 0; i < 40000; ++i)
+            slowTyped += "    <s" + QByteArray::number(i % 500) + "><i/></s" + QByteArray::number(i % 500) + ">\n";
+        slowTyped += "  </a>\n  <b/>\n</r>\n";
+        QByteArrayList afterSlow{plain, slowTyped};
+        for (int i = 0; i < 12; ++i)
+            afterSlow << "<r><a><n" + QByteArray::number(i) + ">\n<i/>\n</n" + QByteArray::number(i) +
+                             "><x/></a><b/></r>";
+        QTest::newRow("indentation turned off while later inputs are written ahead") << afterSlow;
         QTest::newRow("a name repeated within one later input")
             << QByteArrayList{plain, "<r><a><y/><y n=\"2\"/><z/><y n=\"3\"/><x/><z/></a><b><y/><y/></b></r>",
                               "<r><a><z/><y/></a><b/></r>"};
