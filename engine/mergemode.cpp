@@ -50,9 +50,9 @@ void requireRoots(const RootShape& previous, const RootShape& current) {
             throw Failure(QStringLiteral("%1 has no root element to compare.").arg(shape->path));
 }
 
-// Where inputs are written as they are parsed rather than held as trees (see AheadWriter), an input ahead holds
-// about its text, and two large ones may be parsed at once; only what is parsed before the first document is in
-// is held as a tree.
+// Once the first document is in, the inputs ahead are written as they are parsed rather than held as trees (see
+// AheadWriter): each holds about its text, and two large ones may be parsed at once. Before, an input further
+// ahead would be held as a tree, so they wait.
 constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
 
 QString parseErrorMessage(const QString& path, const XmlParseError& error) {
@@ -91,8 +91,6 @@ public:
                              return writerFor(index, textSize);
                          })
                                   : InputPrefetcher::TakerFor());
-        if (leaveOut)
-            m_inputs->setAheadBytes(kWrittenAheadBytes);
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             PreparedInput input = m_inputs->takeNext();
@@ -119,8 +117,10 @@ public:
                     m_base.emplace(std::move(current), m_names, m_firstWriter.get());
                     m_firstWriter.reset();
                     // The inputs ahead need not wait for the first document's children to be written.
-                    if (leaveOut)
+                    if (leaveOut) {
                         publishWriteAheadTarget();
+                        m_inputs->setAheadBytes(kWrittenAheadBytes);
+                    }
                     try {
                         m_base->writeFirstChildren();
                     } catch (...) {
