@@ -48,6 +48,9 @@ public:
             if (outcome == MergeOutcome::Stopped)
                 return;
             m_workingFileIncomplete = outcome == MergeOutcome::NotSaved;
+            // libxml2 writes the merged document as well-formed UTF-8, which is its text in the system code page
+            // byte for byte: it is handed on as it is, like Append's texts.
+            m_wholeTexts = outcome == MergeOutcome::Saved;
         }
         handOff();
     }
@@ -141,7 +144,7 @@ private:
     std::optional<WorkingFolder> m_folder; // removed, with the working file, when the run ends
     QString m_workingPath;
     bool m_workingFileIncomplete = false;
-    bool m_wholeTexts = false; // the working file holds Append's texts and nothing else
+    bool m_wholeTexts = false; // the working file holds its text in the system code page, byte for byte
 };
 
 } // namespace

@@ -281,6 +281,40 @@ private slots:
         QCOMPARE(QFile::permissions(path("out.xml")), ownerOnly);
     }
 
+    // A Merge's working file holds the result byte for byte: -o's file takes its place, and is what standard
+    // output gets.
+    void mergeResultGoesToAFileAsToStandardOutput() {
+        writeFile(path("a.xml"), "<?xml version=\"1.0\"?>\n<r><s><x>caf\xc3\xa9</x></s></r>\n");
+        writeFile(path("b.xml"), "<r><s><y>\xe6\xbc\xa2</y><x/></s></r>");
+        const Run out = join({"--merge", "a.xml", "b.xml"});
+        QCOMPARE(out.status, 0);
+        QCOMPARE(out.out, QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n  <s>\n    <x>caf\xc3\xa9</x>\n"
+                                     "    <y>\xe6\xbc\xa2</y>\n  </s>\n</r>\n"));
+
+        writeFile(path("out.xml"), "an earlier result");
+        const auto ownerOnly =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+        QVERIFY(QFile::setPermissions(path("out.xml"), ownerOnly));
+        Run run = join({"--merge", "-o", "out.xml", "a.xml", "b.xml"});
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out.isEmpty());
+        QCOMPARE(readFile(path("out.xml")), out.out);
+        QCOMPARE(QFile::permissions(path("out.xml")), ownerOnly);
+
+        // Through a link, into the file it points to; and onto an input.
+        QVERIFY(QFile::link(path("out.xml"), path("link.xml")));
+        run = join({"--merge", "-o", "link.xml", "b.xml", "a.xml"});
+        QCOMPARE(run.status, 0);
+        QVERIFY(QFileInfo(path("link.xml")).isSymLink());
+        QCOMPARE(readFile(path("out.xml")),
+                 QByteArray("<r>\n  <s>\n    <y>\xe6\xbc\xa2</y>\n    <x/>\n  </s>\n</r>\n"));
+        run = join({"--merge", "-o", "a.xml", "a.xml", "b.xml"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(readFile(path("a.xml")), out.out);
+        QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 (QStringList{"a.xml", "b.xml", "link.xml", "out.xml"}));
+    }
+
     void standardOutputOpenedForAppendingKeepsWhatWasThere() {
         writeFile(path("a.xml"), QByteArray("<a/>\n").repeated(100000));
         writeFile(path("log.txt"), "before\n");
