@@ -522,13 +522,10 @@ XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate,
 XmlDocument parseTree(QByteArrayView text, const QByteArray& url, ParseRun& run, const std::stop_token& stop) {
     XmlDocument doc = parseOnce(text, url, true, run, stop);
     if (run.externalRefused) {
+        // Only a document type brings an external subset or entity, and with one nothing is left out or taken.
         const SkippableNames* skippable = run.skippable;
-        ElementTaker* taker = run.taker;
-        if (taker)
-            taker->forget();
         run = ParseRun();
         run.skippable = skippable;
-        run.taker = taker;
         doc = parseOnce(text, url, false, run, stop);
     }
     if (doc)
