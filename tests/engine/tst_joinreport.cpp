@@ -1,6 +1,7 @@
 #include "joincommand.h"
 #include "joinreport.h"
 #include "mergemode.h"
+#include "mergerecord.h"
 #include "recordinghost.h"
 #include "steprunner.h"
 #include "testfiles.h"
@@ -433,31 +434,8 @@ private slots:
 private:
     QString path(const QString& name) const { return m_folders.filePath(name); }
 
-    /// What a Merge run told its report, showed and wrote.
-    struct MergeRecord {
-        QByteArray report;
-        QStringList events;
-        QByteArray output;
-    };
-
     MergeRecord merge(const QStringList& paths, int parseAhead, MergeParsing parsing) const {
-        JoinReport report(JoinReport::Mode::Merge);
-        RecordingHost host(paths);
-        host.observer = &report;
-        StepRunner steps([&](int step, const QString& description) {
-            host.showErrorReport(QStringLiteral("%1 at %2").arg(description).arg(step));
-        });
-        const QString working = path(QStringLiteral("working.xml"));
-        QFile::remove(working);
-
-        const MergeOutcome outcome = runMergeMode(host, steps, working, parseAhead, parsing);
-
-        report.finish(outcome == MergeOutcome::Saved);
-        MergeRecord record{report.toJson(), host.events, {}};
-        QFile file(working);
-        if (file.open(QIODevice::ReadOnly))
-            record.output = file.readAll();
-        return record;
+        return recordMerge(paths, path(QStringLiteral("working.xml")), parseAhead, parsing);
     }
 
     static QString join(const QStringList& paths, JoinReport& report, bool append = false) {

@@ -1,15 +1,12 @@
 #include "inputprefetcher.h"
-#include "joinreport.h"
 #include "mergeddocument.h"
 #include "mergemode.h"
-#include "recordinghost.h"
-#include "steprunner.h"
+#include "mergerecord.h"
 #include "testfiles.h"
 #include "xmldocument.h"
 #include "xmlparser.h"
 #include "xmlsave.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
 #include <map>
@@ -669,30 +666,8 @@ private:
         return bytes;
     }
 
-    struct MergeRecord {
-        QByteArray report;
-        QStringList events;
-        QByteArray output;
-    };
-
     MergeRecord merge(const QStringList& paths, int parseAhead, MergeParsing parsing) const {
-        JoinReport report(JoinReport::Mode::Merge);
-        RecordingHost host(paths);
-        host.observer = &report;
-        StepRunner steps([&](int step, const QString& description) {
-            host.showErrorReport(QStringLiteral("%1 at %2").arg(description).arg(step));
-        });
-        const QString working = path(QStringLiteral("working.xml"));
-        QFile::remove(working);
-
-        const MergeOutcome outcome = runMergeMode(host, steps, working, parseAhead, parsing);
-
-        report.finish(outcome == MergeOutcome::Saved);
-        MergeRecord record{report.toJson(), host.events, {}};
-        QFile file(working);
-        if (file.open(QIODevice::ReadOnly))
-            record.output = file.readAll();
-        return record;
+        return recordMerge(paths, path(QStringLiteral("working.xml")), parseAhead, parsing);
     }
 
     void compareWithBuilt(const QStringList& paths) const {

@@ -4,15 +4,13 @@
 // documents gives.
 #include "fuzzsupport.h"
 #include "joincommand.h"
-#include "joinreport.h"
 #include "mergemode.h"
+#include "mergerecord.h"
 #include "recordinghost.h"
-#include "steprunner.h"
 #include "testfiles.h"
 #include "textfile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <libxml/parser.h>
 #include <memory>
@@ -75,28 +73,8 @@ void checkKeptElement(const xmlNode* original, const xmlNode* merged, int depth)
 }
 
 /// What a Merge on this thread alone wrote and told.
-struct MergeRecord {
-    QByteArray output;
-    QStringList events;
-    QByteArray report;
-    bool operator==(const MergeRecord&) const = default;
-};
-
 MergeRecord mergeInSequence(const QStringList& paths, MergeParsing parsing) {
-    JoinReport report(JoinReport::Mode::Merge);
-    RecordingHost host(paths);
-    host.observer = &report;
-    StepRunner steps([&](int step, const QString& description) {
-        host.showErrorReport(QStringLiteral("%1 at %2").arg(description).arg(step));
-    });
-    const QString working = QFileInfo(paths.front()).dir().filePath(QStringLiteral("merge-working.xml"));
-    QFile::remove(working);
-    const MergeOutcome outcome = runMergeMode(host, steps, working, 0, parsing);
-    report.finish(outcome == MergeOutcome::Saved);
-    MergeRecord record{{}, host.events, report.toJson()};
-    if (QFile file(working); file.open(QIODevice::ReadOnly))
-        record.output = file.readAll();
-    return record;
+    return recordMerge(paths, QFileInfo(paths.front()).dir().filePath(QStringLiteral("merge-working.xml")), 0, parsing);
 }
 
 } // namespace
