@@ -1,6 +1,6 @@
-#include "informationoptions.h"
+#include "app/informationoptions.h"
 
-#include "buildconfig.h"
+#include "engine/buildconfig.h"
 
 #include <QCommandLineParser>
 

@@ -1,7 +1,7 @@
-#include "buildconfig.h"
-#include "informationoptions.h"
-#include "mainwindow.h"
-#include "workingfolder.h"
+#include "app/informationoptions.h"
+#include "engine/buildconfig.h"
+#include "engine/files/workingfolder.h"
+#include "shell/mainwindow.h"
 
 #include <QApplication>
 

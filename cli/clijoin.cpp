@@ -1,16 +1,16 @@
-#include "clijoin.h"
+#include "cli/clijoin.h"
 
-#include "buildconfig.h"
-#include "codepage.h"
-#include "errorreport.h"
-#include "failure.h"
-#include "folderscan.h"
-#include "joincommand.h"
-#include "joinhost.h"
-#include "joinreport.h"
-#include "progressline.h"
-#include "textfile.h"
-#include "xmlwrap.h"
+#include "cli/progressline.h"
+#include "engine/buildconfig.h"
+#include "engine/files/folderscan.h"
+#include "engine/join/errorreport.h"
+#include "engine/join/joincommand.h"
+#include "engine/join/joinhost.h"
+#include "engine/report/joinreport.h"
+#include "engine/text/codepage.h"
+#include "engine/text/failure.h"
+#include "engine/text/textfile.h"
+#include "engine/xml/xmlwrap.h"
 
 #include <QCommandLineParser>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "progressline.h"
+#include "cli/progressline.h"
 
 #include <QStringList>
 #include <cstdio>

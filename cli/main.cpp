@@ -1,6 +1,6 @@
-#include "buildconfig.h"
-#include "clijoin.h"
-#include "workingfolder.h"
+#include "cli/clijoin.h"
+#include "engine/buildconfig.h"
+#include "engine/files/workingfolder.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "addfilesdialog.h"
+#include "filelist/addfilesdialog.h"
 
-#include "filelistview.h"
+#include "filelist/filelistview.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>

@@ -1,4 +1,4 @@
-#include "browseforfolder.h"
+#include "filelist/browseforfolder.h"
 
 #include <QFileDialog>
 

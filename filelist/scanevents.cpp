@@ -1,4 +1,4 @@
-#include "scanevents.h"
+#include "filelist/scanevents.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "shelldrop.h"
+#include "filelist/shelldrop.h"
 
-#include "filelistview.h"
+#include "filelist/filelistview.h"
 
 #include <QDropEvent>
 #include <QMimeData>

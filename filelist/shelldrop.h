@@ -1,6 +1,6 @@
 #pragma once
 
-#include "folderscan.h"
+#include "engine/files/folderscan.h"
 
 #include <QStringList>
 

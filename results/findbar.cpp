@@ -1,7 +1,7 @@
-#include "findbar.h"
+#include "results/findbar.h"
 
-#include "resultsaccessible.h"
-#include "resultsview.h"
+#include "results/resultsaccessible.h"
+#include "results/resultsview.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "textsearch.h"
+#include "results/textsearch.h"
 
 #include <QFrame>
 #include <QRect>

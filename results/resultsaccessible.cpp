@@ -1,7 +1,7 @@
-#include "resultsaccessible.h"
+#include "results/resultsaccessible.h"
 
-#include "findbar.h"
-#include "resultsview.h"
+#include "results/findbar.h"
+#include "results/resultsview.h"
 
 #include <QFontInfo>
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "resultsview.h"
+#include "results/resultsview.h"
 
-#include "resultsaccessible.h"
-#include "selectionmime.h"
+#include "results/resultsaccessible.h"
+#include "results/selectionmime.h"
 
 #include <QAccessible>
 #include <QAction>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "textrows.h"
-#include "textsegments.h"
+#include "results/textrows.h"
+#include "results/textsegments.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>

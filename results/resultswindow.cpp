@@ -1,12 +1,12 @@
-#include "resultswindow.h"
+#include "results/resultswindow.h"
 
-#include "errorreport.h"
-#include "failure.h"
-#include "findbar.h"
-#include "resultsview.h"
-#include "steprunner.h"
-#include "textfile.h"
-#include "windowkit.h"
+#include "engine/join/errorreport.h"
+#include "engine/join/steprunner.h"
+#include "engine/text/failure.h"
+#include "engine/text/textfile.h"
+#include "results/findbar.h"
+#include "results/resultsview.h"
+#include "windowkit/windowkit.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

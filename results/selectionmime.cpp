@@ -1,4 +1,4 @@
-#include "selectionmime.h"
+#include "results/selectionmime.h"
 
 #include <algorithm>
 

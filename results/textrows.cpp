@@ -1,4 +1,4 @@
-#include "textrows.h"
+#include "results/textrows.h"
 
 #include <QChar>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "textsearch.h"
+#include "results/textsearch.h"
 
 #include <QChar>
 #include <QtGlobal>

@@ -1,6 +1,6 @@
-#include "textsegments.h"
+#include "results/textsegments.h"
 
-#include "textrows.h"
+#include "results/textrows.h"
 
 #include <QChar>
 #include <QTextBoundaryFinder>

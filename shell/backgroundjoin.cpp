@@ -1,7 +1,7 @@
-#include "backgroundjoin.h"
+#include "shell/backgroundjoin.h"
 
-#include "joincommand.h"
-#include "mainjoinhost.h"
+#include "engine/join/joincommand.h"
+#include "shell/mainjoinhost.h"
 
 #include <QApplication>
 #include <QDialog>

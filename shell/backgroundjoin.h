@@ -1,6 +1,6 @@
 #pragma once
 
-#include "inputcheck.h"
+#include "engine/report/inputcheck.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "busypointer.h"
+#include "shell/busypointer.h"
 
 #include <QWidget>
 

@@ -1,10 +1,10 @@
-#include "helplinks.h"
+#include "shell/helplinks.h"
 
-#include "buildconfig.h"
-#include "folderscan.h"
-#include "shellopener.h"
-#include "startupdraw.h"
-#include "textfile.h"
+#include "engine/buildconfig.h"
+#include "engine/files/folderscan.h"
+#include "engine/text/textfile.h"
+#include "shell/shellopener.h"
+#include "shell/startupdraw.h"
 
 #include <QDir>
 #include <QFile>

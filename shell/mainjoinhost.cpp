@@ -1,11 +1,11 @@
-#include "mainjoinhost.h"
+#include "shell/mainjoinhost.h"
 
-#include "busypointer.h"
-#include "filelistview.h"
-#include "joincommand.h"
-#include "mainwindow.h"
-#include "resultswindow.h"
-#include "windowkit.h"
+#include "engine/join/joincommand.h"
+#include "filelist/filelistview.h"
+#include "results/resultswindow.h"
+#include "shell/busypointer.h"
+#include "shell/mainwindow.h"
+#include "windowkit/windowkit.h"
 
 #include <QProgressBar>
 #include <QRadioButton>

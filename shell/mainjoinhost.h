@@ -1,7 +1,7 @@
 #pragma once
 
-#include "joinhost.h"
-#include "joinreport.h"
+#include "engine/join/joinhost.h"
+#include "engine/report/joinreport.h"
 
 class QProgressBar;
 class QRadioButton;

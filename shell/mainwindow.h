@@ -1,10 +1,10 @@
 #pragma once
 
-#include "busypointer.h"
-#include "folderscan.h"
-#include "settingsstore.h"
-#include "shellopener.h"
-#include "startupdraw.h"
+#include "engine/files/folderscan.h"
+#include "shell/busypointer.h"
+#include "shell/shellopener.h"
+#include "shell/startupdraw.h"
+#include "windowkit/settingsstore.h"
 
 #include <QCoreApplication>
 #include <QMainWindow>

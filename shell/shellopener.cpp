@@ -1,4 +1,4 @@
-#include "shellopener.h"
+#include "shell/shellopener.h"
 
 #include <QDesktopServices>
 

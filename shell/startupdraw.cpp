@@ -1,4 +1,4 @@
-#include "startupdraw.h"
+#include "shell/startupdraw.h"
 
 #include <QTime>
 

@@ -1,4 +1,4 @@
-#include "tabcontrol.h"
+#include "shell/tabcontrol.h"
 
 #include <QEvent>
 

@@ -1,4 +1,4 @@
-#include "settingsstore.h"
+#include "windowkit/settingsstore.h"
 
 #include <cmath>
 

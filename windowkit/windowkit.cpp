@@ -1,7 +1,7 @@
-#include "windowkit.h"
+#include "windowkit/windowkit.h"
 
-#include "errorreport.h"
-#include "settingsstore.h"
+#include "engine/join/errorreport.h"
+#include "windowkit/settingsstore.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "pseudoterminal.h"
+#include "tests/cli/pseudoterminal.h"
 
 #include <QFile>
 #include <cerrno>

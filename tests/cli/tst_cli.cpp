@@ -1,8 +1,8 @@
-#include "buildconfig.h"
-#include "clijoin.h"
-#include "pseudoterminal.h"
-#include "smallfilesystem.h"
-#include "testfiles.h"
+#include "cli/clijoin.h"
+#include "engine/buildconfig.h"
+#include "tests/cli/pseudoterminal.h"
+#include "tests/support/smallfilesystem.h"
+#include "tests/support/testfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

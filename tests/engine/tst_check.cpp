@@ -1,7 +1,7 @@
-#include "inputcheck.h"
-#include "joincommand.h"
-#include "recordinghost.h"
-#include "testfiles.h"
+#include "engine/join/joincommand.h"
+#include "engine/report/inputcheck.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QJsonArray>

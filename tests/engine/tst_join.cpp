@@ -1,10 +1,10 @@
-#include "errorreport.h"
-#include "joincommand.h"
-#include "recordinghost.h"
-#include "smallfilesystem.h"
-#include "steprunner.h"
-#include "testfiles.h"
-#include "textfile.h"
+#include "engine/join/errorreport.h"
+#include "engine/join/joincommand.h"
+#include "engine/join/steprunner.h"
+#include "engine/text/textfile.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/smallfilesystem.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -1,10 +1,10 @@
-#include "joincommand.h"
-#include "joinreport.h"
-#include "mergemode.h"
-#include "mergerecord.h"
-#include "recordinghost.h"
-#include "steprunner.h"
-#include "testfiles.h"
+#include "engine/join/joincommand.h"
+#include "engine/join/mergemode.h"
+#include "engine/join/steprunner.h"
+#include "engine/report/joinreport.h"
+#include "tests/support/mergerecord.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QJsonArray>

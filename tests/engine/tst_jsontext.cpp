@@ -1,4 +1,4 @@
-#include "jsontext.h"
+#include "engine/text/jsontext.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

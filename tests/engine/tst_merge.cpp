@@ -1,8 +1,8 @@
-#include "errorreport.h"
-#include "joincommand.h"
-#include "recordinghost.h"
-#include "smallfilesystem.h"
-#include "testfiles.h"
+#include "engine/join/errorreport.h"
+#include "engine/join/joincommand.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/smallfilesystem.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>

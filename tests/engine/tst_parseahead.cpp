@@ -1,10 +1,10 @@
-#include "inputprefetcher.h"
-#include "mergeddocument.h"
-#include "mergemode.h"
-#include "recordinghost.h"
-#include "steprunner.h"
-#include "testfiles.h"
-#include "xmlparser.h"
+#include "engine/join/inputprefetcher.h"
+#include "engine/join/mergemode.h"
+#include "engine/join/steprunner.h"
+#include "engine/xml/mergeddocument.h"
+#include "engine/xml/xmlparser.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/testfiles.h"
 
 #include <QCollator>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "codepage.h"
-#include "failure.h"
-#include "joinedtext.h"
-#include "smallfilesystem.h"
-#include "testfiles.h"
-#include "textfile.h"
-#include "workingfile.h"
+#include "engine/files/workingfile.h"
+#include "engine/join/joinedtext.h"
+#include "engine/text/codepage.h"
+#include "engine/text/failure.h"
+#include "engine/text/textfile.h"
+#include "tests/support/smallfilesystem.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>

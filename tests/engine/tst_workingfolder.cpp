@@ -1,7 +1,7 @@
 // The join's private working folder: its lock, the sweep of folders that dead runs left behind, and its removal
 // when the process is ended by a signal or exit(). Other runs are real child processes.
-#include "testfiles.h"
-#include "workingfolder.h"
+#include "engine/files/workingfolder.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "joincommand.h"
-#include "recordinghost.h"
-#include "testfiles.h"
-#include "textfile.h"
-#include "xmldocument.h"
-#include "xmlwrap.h"
+#include "engine/join/joincommand.h"
+#include "engine/text/textfile.h"
+#include "engine/xml/xmldocument.h"
+#include "engine/xml/xmlwrap.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/testfiles.h"
 
 #include <QRandomGenerator>
 #include <QStringEncoder>

@@ -1,11 +1,11 @@
-#include "inputprefetcher.h"
-#include "mergeddocument.h"
-#include "mergemode.h"
-#include "mergerecord.h"
-#include "testfiles.h"
-#include "xmldocument.h"
-#include "xmlparser.h"
-#include "xmlsave.h"
+#include "engine/join/inputprefetcher.h"
+#include "engine/join/mergemode.h"
+#include "engine/xml/mergeddocument.h"
+#include "engine/xml/xmldocument.h"
+#include "engine/xml/xmlparser.h"
+#include "engine/xml/xmlsave.h"
+#include "tests/support/mergerecord.h"
+#include "tests/support/testfiles.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,8 +1,8 @@
 // Append: up to four inputs, cut from one at form feeds, joined through the join command as the joiner runs it.
-#include "fuzzsupport.h"
-#include "joincommand.h"
-#include "recordinghost.h"
-#include "textfile.h"
+#include "engine/join/joincommand.h"
+#include "engine/text/textfile.h"
+#include "tests/fuzz/fuzzsupport.h"
+#include "tests/support/recordinghost.h"
 
 using namespace corvanta;
 

@@ -2,13 +2,13 @@
 // joined through the join command; when a result is handed off, it is checked as a document of its own. The same
 // inputs merged one after another, writing elements out as they are parsed, must give what a merge of whole
 // documents gives.
-#include "fuzzsupport.h"
-#include "joincommand.h"
-#include "mergemode.h"
-#include "mergerecord.h"
-#include "recordinghost.h"
-#include "testfiles.h"
-#include "textfile.h"
+#include "engine/join/joincommand.h"
+#include "engine/join/mergemode.h"
+#include "engine/text/textfile.h"
+#include "tests/fuzz/fuzzsupport.h"
+#include "tests/support/mergerecord.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFileInfo>

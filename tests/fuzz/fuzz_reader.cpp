@@ -1,8 +1,8 @@
 // The reader: any bytes become text by the file encoding rules, and the text written out is valid UTF-8.
-#include "bytesink.h"
-#include "codepage.h"
-#include "fuzzsupport.h"
-#include "textfile.h"
+#include "engine/text/bytesink.h"
+#include "engine/text/codepage.h"
+#include "engine/text/textfile.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QByteArrayView>
 

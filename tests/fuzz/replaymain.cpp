@@ -1,6 +1,6 @@
 // The normal test suite's driver for a fuzz target: runs the target once on every file named, or found in a folder
 // named, on the command line (its seed corpus and the inputs of past findings). A broken invariant aborts.
-#include "fuzzsupport.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "buildconfig.h"
+#include "engine/buildconfig.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "randomdocuments.h"
+#include "tests/property/randomdocuments.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Properties of Merge and Append over seeded random inputs, joined through the join command as the joiner runs it.
 // Each property runs kCases cases; case i uses seed first + i. A failing case prints its seed and inputs; set
 // CORVANTA_PROPERTY_SEED to start from another seed (a number, or "random" for a fresh one).
-#include "joincommand.h"
-#include "randomdocuments.h"
-#include "recordinghost.h"
-#include "testfiles.h"
+#include "engine/join/joincommand.h"
+#include "tests/property/randomdocuments.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/testfiles.h"
 
 #include <QRandomGenerator>
 #include <QStringDecoder>

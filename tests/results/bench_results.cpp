@@ -1,12 +1,12 @@
 // Times the results window on large results: the hand-off from the working file to the painted window, scrolling
 // to the end, copying and saving, what assistive technology reads, and find steps. Run by hand (best from an
 // optimised build); it asserts nothing.
-#include "codepage.h"
-#include "eventcounter.h"
-#include "findbar.h"
-#include "resultsview.h"
-#include "resultswindow.h"
-#include "textfile.h"
+#include "engine/text/codepage.h"
+#include "engine/text/textfile.h"
+#include "results/findbar.h"
+#include "results/resultsview.h"
+#include "results/resultswindow.h"
+#include "tests/support/eventcounter.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,5 +1,5 @@
-#include "findbar.h"
-#include "resultsview.h"
+#include "results/findbar.h"
+#include "results/resultsview.h"
 
 #include <QAccessible>
 #include <QApplication>

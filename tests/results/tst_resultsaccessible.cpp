@@ -1,4 +1,4 @@
-#include "resultsview.h"
+#include "results/resultsview.h"
 
 #include <QAccessible>
 #include <QScrollBar>

@@ -1,5 +1,5 @@
-#include "resultsview.h"
-#include "selectionmime.h"
+#include "results/resultsview.h"
+#include "results/selectionmime.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,11 +1,11 @@
-#include "errorreport.h"
-#include "eventcounter.h"
-#include "joincommand.h"
-#include "modalhelper.h"
-#include "resultsview.h"
-#include "resultswindow.h"
-#include "testfiles.h"
-#include "windowkit.h"
+#include "engine/join/errorreport.h"
+#include "engine/join/joincommand.h"
+#include "results/resultsview.h"
+#include "results/resultswindow.h"
+#include "tests/support/eventcounter.h"
+#include "tests/support/modalhelper.h"
+#include "tests/support/testfiles.h"
+#include "windowkit/windowkit.h"
 
 #include <QAccessible>
 #include <QAction>

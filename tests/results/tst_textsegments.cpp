@@ -1,4 +1,4 @@
-#include "textsegments.h"
+#include "results/textsegments.h"
 
 #include <QTest>
 #include <QTextBoundaryFinder>

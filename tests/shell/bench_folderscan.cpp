@@ -3,11 +3,11 @@
 //     bench_folderscan [--compare] [FOLDER]
 // The tree is made in FOLDER (and kept there for the next run) or in a temporary folder. With --compare it also times
 // the walk with the window's events handled at every call of the walk's hook, without a limit (slow).
-#include "filelistview.h"
-#include "folderscan.h"
-#include "mainwindow.h"
-#include "modalhelper.h"
-#include "windowdriver.h"
+#include "engine/files/folderscan.h"
+#include "filelist/filelistview.h"
+#include "shell/mainwindow.h"
+#include "tests/shell/windowdriver.h"
+#include "tests/support/modalhelper.h"
 
 #include <QApplication>
 #include <QDir>

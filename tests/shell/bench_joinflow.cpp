@@ -3,11 +3,11 @@
 // merges the XML files of FOLDER instead and notes how long the window goes without handling its events meanwhile.
 // Run by hand (best from an optimised build, offscreen or under an X server); it asserts nothing and is not part of
 // the test suite.
-#include "filelistview.h"
-#include "mainwindow.h"
-#include "resultsview.h"
-#include "resultswindow.h"
-#include "windowdriver.h"
+#include "filelist/filelistview.h"
+#include "results/resultsview.h"
+#include "results/resultswindow.h"
+#include "shell/mainwindow.h"
+#include "tests/shell/windowdriver.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,10 +1,10 @@
 // Check Files and the item marks a check or a join leaves, driven through the real main window.
-#include "filelistview.h"
-#include "mainwindow.h"
-#include "modalhelper.h"
-#include "resultswindow.h"
-#include "testfiles.h"
-#include "windowdriver.h"
+#include "filelist/filelistview.h"
+#include "results/resultswindow.h"
+#include "shell/mainwindow.h"
+#include "tests/shell/windowdriver.h"
+#include "tests/support/modalhelper.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QProgressBar>

@@ -1,10 +1,10 @@
 // Add Folder and drops from the file manager, through the main window.
-#include "filelistview.h"
-#include "mainwindow.h"
-#include "modalhelper.h"
-#include "scanevents.h"
-#include "testfiles.h"
-#include "windowdriver.h"
+#include "filelist/filelistview.h"
+#include "filelist/scanevents.h"
+#include "shell/mainwindow.h"
+#include "tests/shell/windowdriver.h"
+#include "tests/support/modalhelper.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDropEvent>

@@ -1,13 +1,13 @@
-#include "buildconfig.h"
-#include "filelistview.h"
-#include "helplinks.h"
-#include "joincommand.h"
-#include "mainwindow.h"
-#include "modalhelper.h"
-#include "recordinghost.h"
-#include "recordingshell.h"
-#include "testfiles.h"
-#include "windowdriver.h"
+#include "engine/buildconfig.h"
+#include "engine/join/joincommand.h"
+#include "filelist/filelistview.h"
+#include "shell/helplinks.h"
+#include "shell/mainwindow.h"
+#include "tests/shell/windowdriver.h"
+#include "tests/support/modalhelper.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/recordingshell.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDir>

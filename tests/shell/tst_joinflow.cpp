@@ -1,15 +1,15 @@
 // A join driven from the main window through to the results window and back, with both real windows.
-#include "eventcounter.h"
-#include "filelistview.h"
-#include "mainwindow.h"
-#include "modalhelper.h"
-#include "resultsview.h"
-#include "resultswindow.h"
-#include "tabcontrol.h"
-#include "testfiles.h"
-#include "windowdriver.h"
-#include "workingfolder.h"
-#include "xmldocument.h"
+#include "engine/files/workingfolder.h"
+#include "engine/xml/xmldocument.h"
+#include "filelist/filelistview.h"
+#include "results/resultsview.h"
+#include "results/resultswindow.h"
+#include "shell/mainwindow.h"
+#include "shell/tabcontrol.h"
+#include "tests/shell/windowdriver.h"
+#include "tests/support/eventcounter.h"
+#include "tests/support/modalhelper.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QCheckBox>

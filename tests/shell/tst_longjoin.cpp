@@ -1,13 +1,13 @@
 // A join of large files from the real main window: the window keeps handling its events while the join runs on a
 // thread of its own, drops input meanwhile, and a close ends the join and the program.
-#include "eventcounter.h"
-#include "filelistview.h"
-#include "mainwindow.h"
-#include "modalhelper.h"
-#include "resultswindow.h"
-#include "tabcontrol.h"
-#include "testfiles.h"
-#include "windowdriver.h"
+#include "filelist/filelistview.h"
+#include "results/resultswindow.h"
+#include "shell/mainwindow.h"
+#include "shell/tabcontrol.h"
+#include "tests/shell/windowdriver.h"
+#include "tests/support/eventcounter.h"
+#include "tests/support/modalhelper.h"
+#include "tests/support/testfiles.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>

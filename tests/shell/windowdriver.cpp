@@ -1,8 +1,8 @@
-#include "windowdriver.h"
+#include "tests/shell/windowdriver.h"
 
-#include "filelistview.h"
-#include "resultswindow.h"
-#include "tabcontrol.h"
+#include "filelist/filelistview.h"
+#include "results/resultswindow.h"
+#include "shell/tabcontrol.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "testfiles.h"
+#include "tests/support/testfiles.h"
 
 // Drives the real main window in tests as a person would, on options that never reach the desktop.
-#include "mainwindow.h"
-#include "recordingshell.h"
+#include "shell/mainwindow.h"
+#include "tests/support/recordingshell.h"
 
 #include <QCoreApplication>
 #include <QList>

@@ -1,8 +1,8 @@
-#include "mergerecord.h"
+#include "tests/support/mergerecord.h"
 
-#include "joinreport.h"
-#include "recordinghost.h"
-#include "steprunner.h"
+#include "engine/join/steprunner.h"
+#include "engine/report/joinreport.h"
+#include "tests/support/recordinghost.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mergemode.h"
+#include "engine/join/mergemode.h"
 
 #include <QByteArray>
 #include <QString>

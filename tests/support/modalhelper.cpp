@@ -1,4 +1,4 @@
-#include "modalhelper.h"
+#include "tests/support/modalhelper.h"
 
 #include <QAbstractButton>
 #include <QApplication>

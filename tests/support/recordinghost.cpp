@@ -1,4 +1,4 @@
-#include "recordinghost.h"
+#include "tests/support/recordinghost.h"
 
 void RecordingHost::setBusyPointer(bool busy) {
     events << (busy ? QStringLiteral("busy") : QStringLiteral("idle"));

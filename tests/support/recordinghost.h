@@ -1,6 +1,6 @@
 #pragma once
 
-#include "joinhost.h"
+#include "engine/join/joinhost.h"
 
 #include <QString>
 #include <QStringList>

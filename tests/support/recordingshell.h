@@ -1,7 +1,7 @@
 #pragma once
 
-#include "shellopener.h"
-#include "startupdraw.h"
+#include "shell/shellopener.h"
+#include "shell/startupdraw.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "smallfilesystem.h"
+#include "tests/support/smallfilesystem.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "windowkit.h"
+#include "windowkit/windowkit.h"
 
 #include <QTest>
 #include <QToolBar>

@@ -1,0 +1,207 @@
+#include "engine/join/inputprefetcher.h"
+
+#include "engine/text/textfile.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace corvanta {
+
+namespace {
+
+// One input is prepared per core of a two-core machine; the merging thread mostly waits for them. Two workers
+// rather than one and the waiting join: a join busy parsing an input ahead holds back the merge of the one it
+// waited for, and with it the start of the next large input.
+constexpr int kParseThreads = 2;
+
+// The join is woken once this much text is ready: below it, a switch between threads could cost as much as the
+// merge it lets start.
+constexpr qsizetype kWakeBytes = InputPrefetcher::kAheadBytes / 8;
+
+} // namespace
+
+InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable, TakerFor takerFor)
+    : m_paths(std::move(paths))
+    , m_depth(std::max(depth, 0))
+    , m_skippable(skippable)
+    , m_takerFor(std::move(takerFor)) {
+    if (m_depth == 0 || m_paths.size() < 2)
+        return;
+    // The first input is the taker's: it counts as started and being prepared from the start, so that the workers
+    // begin with the second one and leave a core to it.
+    m_ahead.emplace_back();
+    m_started = 1;
+    m_preparing = 1;
+    try {
+        for (int i = 0; i < kParseThreads; ++i)
+            m_workers.emplace_back([this, i] { work(i); });
+    } catch (...) {
+        cancel(); // a thread that did start must not wait for a stop that never comes
+        throw;
+    }
+}
+
+InputPrefetcher::~InputPrefetcher() {
+    cancel();
+}
+
+void InputPrefetcher::cancel() {
+    m_stop.request_stop(); // wakes the waits in work() and ends the parses in progress
+    for (std::jthread& worker : m_workers)
+        if (worker.joinable())
+            worker.join();
+    m_ahead.clear();
+}
+
+void InputPrefetcher::setAheadBytes(qsizetype bytes) {
+    std::unique_lock lock(m_mutex);
+    m_aheadBytes = bytes;
+    const bool wake = workersShouldWake();
+    lock.unlock();
+    if (wake)
+        m_workerWake.notify_all();
+}
+
+bool InputPrefetcher::mayStartNext() const {
+    const qsizetype next = m_started;
+    return next < m_paths.size() && m_preparing < kParseThreads && next < m_taken + m_depth &&
+           (next == m_taken || m_readyBytes < m_aheadBytes);
+}
+
+// Waiting workers are woken in batches, once half the depth is free again and the texts waiting take at most half
+// the budget, so that small inputs do not cost a switch between threads apiece; but at once when the next input is
+// not in flight, as the join will wait for it.
+bool InputPrefetcher::workersShouldWake() const {
+    if (m_waitingWorkers == 0 || !mayStartNext())
+        return false;
+    const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
+    return m_started == m_taken || (m_taken + m_depth - m_started >= batch && m_readyBytes <= m_aheadBytes / 2);
+}
+
+// The join goes on once its next input is ready and either half the depth is ready (in any order: a large input
+// being parsed right after the next must not hold it back), or enough text to be worth a switch, or nothing more
+// is being prepared.
+bool InputPrefetcher::takerMayGo() const {
+    if (m_ahead.empty() || !m_ahead.front())
+        return false;
+    if (m_preparing == 0 || m_readyBytes >= kWakeBytes)
+        return true;
+    const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
+    return std::count_if(m_ahead.begin(), m_ahead.end(),
+                         [](const std::optional<PreparedInput>& slot) { return slot.has_value(); }) >= batch;
+}
+
+PreparedInput InputPrefetcher::takeNext() {
+    if (m_workers.empty() || m_taken >= m_paths.size()) {
+        const qsizetype index = m_taken++;
+        return prepare(m_paths.value(index), {}, index > 0 ? m_skippable : nullptr, m_takerFor, index);
+    }
+    std::unique_lock lock(m_mutex);
+    if (m_taken == 0) {
+        // The first input is read here while a worker reads the second, so that both cores work from the start.
+        m_taken = 1;
+        m_ahead.pop_front();
+        bool wake = workersShouldWake();
+        lock.unlock();
+        if (wake)
+            m_workerWake.notify_all();
+        PreparedInput first = prepare(m_paths.at(0), {}, nullptr, m_takerFor, 0);
+        lock.lock();
+        --m_preparing; // frees a core for the input after next
+        wake = workersShouldWake();
+        lock.unlock();
+        if (wake)
+            m_workerWake.notify_all();
+        return first;
+    }
+    if (m_ahead.empty() || !m_ahead.front()) { // the next input may not even have been started
+        while (!takerMayGo()) {
+            m_takerWaiting = true; // a worker clears it when it wakes the taker
+            m_takerWake.wait(lock);
+        }
+        m_takerWaiting = false;
+    }
+    PreparedInput input = std::move(*m_ahead.front());
+    m_ahead.pop_front();
+    m_readyBytes -= input.textSize;
+    ++m_taken;
+    const bool wake = workersShouldWake();
+    lock.unlock();
+    if (wake)
+        m_workerWake.notify_all();
+    return input;
+}
+
+void InputPrefetcher::work(int worker) {
+    const std::stop_token stop = m_stop.get_token();
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        ++m_waitingWorkers;
+        // With nothing in progress, the worker that finished last starts the next input: the memory freed of the
+        // documents it parsed is its allocator's to reuse at once, where the other worker's would take fresh memory.
+        const bool go = m_workerWake.wait(lock, stop, [&] {
+            return m_started == m_paths.size() || (mayStartNext() && (m_preparing > 0 || worker == m_lastWorker));
+        });
+        --m_waitingWorkers;
+        if (!go || m_started == m_paths.size())
+            return;
+        const qsizetype index = m_started++;
+        m_ahead.emplace_back();
+        ++m_preparing;
+        if (m_started == m_paths.size() || mayStartNext())
+            m_workerWake.notify_all(); // the other worker has nothing left to wait for, or an input to start
+        lock.unlock();
+        PreparedInput input;
+        QByteArray text = read(m_paths.at(index), input);
+        lock.lock();
+        m_readyBytes += input.textSize; // counted from now on, so that no other large input starts meanwhile
+        lock.unlock();
+        ElementTaker* taker = m_takerFor ? m_takerFor(index, input.textSize) : nullptr;
+        parse(std::move(text), m_paths.at(index), stop, m_skippable, taker, input);
+        lock.lock();
+        --m_preparing;
+        m_lastWorker = worker;
+        if (stop.stop_requested())
+            return;
+        m_ahead[size_t(index - m_taken)] = std::move(input);
+        if (m_takerWaiting && takerMayGo()) {
+            m_takerWaiting = false; // one wake is enough
+            // Woken under the lock, the taker would only block on it again.
+            lock.unlock();
+            m_takerWake.notify_one();
+            lock.lock();
+        }
+    }
+}
+
+PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_token& stop,
+                                       const SkippableNames* skippable, const TakerFor& takerFor, qsizetype index) {
+    PreparedInput input;
+    QByteArray text = read(path, input);
+    ElementTaker* taker = takerFor ? takerFor(index, input.textSize) : nullptr;
+    parse(std::move(text), path, stop, skippable, taker, input);
+    return input;
+}
+
+QByteArray InputPrefetcher::read(const QString& path, PreparedInput& input) {
+    QByteArray text; // stays empty when the input cannot be read: the parser then reports it
+    try {
+        text = readTextFileEncoded(path);
+    } catch (...) {
+        input.readFailure = std::current_exception();
+    }
+    input.textSize = text.size();
+    return text;
+}
+
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the text is taken, so that the parser frees it at its end
+void InputPrefetcher::parse(QByteArray text, const QString& path, const std::stop_token& stop,
+                            const SkippableNames* skippable, ElementTaker* taker, PreparedInput& input) {
+    try {
+        input.parsed = parseXml(std::move(text), path, stop, skippable, taker);
+    } catch (...) {
+        input.parseFailure = std::current_exception();
+    }
+}
+
+} // namespace corvanta

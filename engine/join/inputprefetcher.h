@@ -1,0 +1,106 @@
+#pragma once
+
+#include "engine/xml/xmlparser.h"
+
+#include <QStringList>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+namespace corvanta {
+
+/// One input as Merge loads it, with what went wrong on the way, to be reported when the join reaches it.
+struct PreparedInput {
+    /// Why the file could not be read; its text then counts as empty.
+    std::exception_ptr readFailure;
+    /// Size of the text that was parsed, in bytes.
+    qsizetype textSize = 0;
+    /// Why the parser could not run at all (out of memory); a text that does not parse is no failure.
+    std::exception_ptr parseFailure;
+    ParsedXml parsed;
+};
+
+/// Reads and parses the inputs of a Merge ahead of the join, on two threads at once, and hands them out strictly in
+/// list order. The first input is read on the thread that takes it, while the second is read ahead.
+///
+/// The bound on the work ahead, counted from the inputs the join has taken: the next input may be in flight (being
+/// prepared, or prepared and waiting) whatever its size; an input further ahead is started only while the texts of
+/// the inputs in flight that have been read total under kAheadBytes (or what setAheadBytes() said); at most two
+/// inputs are being prepared at any time (the first one, on the taking thread, included); and no input is started
+/// more than \a depth inputs ahead of the one taken last. So with kAheadBytes, besides the document being merged, at
+/// most one large document is held at a time, while many small ones are parsed on both threads. With a depth of 1
+/// only the next input is prepared ahead; with a depth of 0 nothing runs ahead: each input is read and parsed on the
+/// taking thread when taken.
+///
+/// Destroying the prefetcher (or cancel()) drops the work ahead at once: a parse in progress ends at its next
+/// block. An input's read or parse failure travels with it, to be reported when the join reaches it. Inputs after
+/// the first are parsed without the second-level elements that \a skippable names at the time they are parsed, and
+/// the taker that \a takerFor gives an input, if any, takes its second-level elements as they are parsed.
+class InputPrefetcher {
+public:
+    /// How much text may be in flight beyond the next input, unless setAheadBytes() says otherwise.
+    static constexpr qsizetype kAheadBytes = qsizetype(8) << 20;
+
+    /// Gives the taker for the input at \a index in the list, whose text is \a textSize bytes long, or null. Called
+    /// on the thread that parses the input, once its text is read; the taker must outlive the input's parse.
+    using TakerFor = std::function<ElementTaker*(qsizetype index, qsizetype textSize)>;
+
+    InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr, TakerFor takerFor = {});
+    ~InputPrefetcher();
+    InputPrefetcher(const InputPrefetcher&) = delete;
+    InputPrefetcher& operator=(const InputPrefetcher&) = delete;
+
+    /// The next input in list order, waiting for it when it is not ready yet. A wait lasts until several inputs
+    /// are ready (or nothing more is being prepared), so that small inputs cost few switches between threads.
+    /// Call once per path.
+    PreparedInput takeNext();
+
+    /// Stops the work ahead and waits for the threads; takeNext() must not be called afterwards.
+    void cancel();
+
+    /// Lets the texts in flight beyond the next input total \a bytes from now on: more than kAheadBytes where the
+    /// inputs are no longer held as trees.
+    void setAheadBytes(qsizetype bytes);
+
+    /// Reads and parses the input at \a path, the one at \a index in the list, as Merge does.
+    static PreparedInput prepare(const QString& path, const std::stop_token& stop = {},
+                                 const SkippableNames* skippable = nullptr, const TakerFor& takerFor = {},
+                                 qsizetype index = 0);
+
+private:
+    bool mayStartNext() const;
+    bool workersShouldWake() const;
+    bool takerMayGo() const;
+    void work(int worker);
+    static QByteArray read(const QString& path, PreparedInput& input);
+    static void parse(QByteArray text, const QString& path, const std::stop_token& stop,
+                      const SkippableNames* skippable, ElementTaker* taker, PreparedInput& input);
+
+    const QStringList m_paths;
+    const qsizetype m_depth;
+    const SkippableNames* m_skippable;
+    const TakerFor m_takerFor;
+    std::stop_source m_stop;
+    std::mutex m_mutex;
+    std::condition_variable_any m_workerWake; // a worker may start an input
+    std::condition_variable m_takerWake;      // the input the join waits for is ready
+    // The inputs from the next one to be taken up to the last one started, in order; empty while being prepared.
+    std::deque<std::optional<PreparedInput>> m_ahead;
+    qsizetype m_readyBytes = 0; // the size of the texts in m_ahead, read or prepared
+    qsizetype m_aheadBytes = kAheadBytes;
+    qsizetype m_taken = 0;   // how many inputs the join has taken
+    qsizetype m_started = 0; // how many inputs have been started
+    int m_preparing = 0;     // how many inputs are being prepared, the taker's first one included
+    int m_waitingWorkers = 0;
+    int m_lastWorker = 0; // the worker that finished an input last
+    bool m_takerWaiting = false;
+    std::vector<std::jthread> m_workers; // last: they start once every member above exists
+};
+
+} // namespace corvanta

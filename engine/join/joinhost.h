@@ -1,0 +1,50 @@
+#pragma once
+
+#include "engine/join/joinedtext.h"
+#include "engine/join/joinobserver.h"
+
+#include <QString>
+
+namespace corvanta {
+
+/// What the join needs of the window that starts it: the file list, the mode buttons, the pointer and progress
+/// bar, message boxes and the hand-off into the results window. The main window, the command-line joiner and
+/// tests implement it.
+class JoinHost {
+public:
+    enum class Icon { None, Warning };
+
+    virtual ~JoinHost() = default;
+
+    /// Number of items in the file list.
+    virtual int itemCount() const = 0;
+    /// Text of list item \a index, 1-based.
+    virtual QString itemText(int index) const = 0;
+    /// True when "Append files one after another" is selected.
+    virtual bool appendSelected() const = 0;
+    /// The name of the root element that wraps appended files into one document (one that isWrapRootName()
+    /// accepts), or an empty text to append them as they are.
+    virtual QString wrapRootName() const = 0;
+
+    virtual void setBusyPointer(bool busy) = 0;
+    /// Progress in percent; fractional values are passed on unrounded.
+    virtual void setProgress(double percent) = 0;
+
+    /// A modal box titled "Corvanta" with an OK button. \a text breaks lines with CR LF or CR.
+    virtual void showMessage(const QString& text, Icon icon) = 0;
+    /// The application error report box; \a text comes from applicationErrorReport().
+    virtual void showErrorReport(const QString& text) = 0;
+
+    /// Hand-off: replaces the results text whole. \a text can be read only during the call.
+    virtual void setResultsText(const JoinedText& text) = 0;
+    virtual void showResults() = 0;
+    virtual void hideMain() = 0;
+
+    /// Told what the join does with each input; by default one that listens to nothing.
+    virtual JoinObserver& joinObserver() {
+        static JoinObserver nobody;
+        return nobody;
+    }
+};
+
+} // namespace corvanta

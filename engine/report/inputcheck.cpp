@@ -1,0 +1,228 @@
+#include "engine/report/inputcheck.h"
+
+#include "engine/text/failure.h"
+#include "engine/text/jsontext.h"
+#include "engine/text/textfile.h"
+#include "engine/xml/xmldocument.h"
+#include "engine/xml/xmlparser.h"
+
+#include <QFile>
+#include <QScopeGuard>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace corvanta {
+
+namespace {
+
+QString nodeCount(qsizetype count) {
+    return count == 1 ? QStringLiteral("1 top-level node") : QStringLiteral("%1 top-level nodes").arg(count);
+}
+
+// The file routines name the path in front of the system's reason; the check names it once, at the start.
+QString systemReason(const QString& description, const QString& path) {
+    const QString prefix = path + QStringLiteral(": ");
+    return description.startsWith(prefix) ? description.mid(prefix.size()) : description;
+}
+
+InputCheck& markUnreadable(InputCheck& check, const QString& reason) {
+    check.status = InputStatus::Unreadable;
+    check.reason = reason;
+    return check;
+}
+
+// Merge reads a missing file as empty text, which then fails to parse; the check says why there is no text.
+QString missingReason(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QStringLiteral("No such file or directory") : file.errorString();
+}
+
+} // namespace
+
+QString statusName(InputStatus status) {
+    switch (status) {
+    case InputStatus::Ok:
+        return QStringLiteral("ok");
+    case InputStatus::Unreadable:
+        return QStringLiteral("unreadable");
+    case InputStatus::NotWellFormed:
+        return QStringLiteral("not-well-formed");
+    case InputStatus::DifferentRoot:
+        return QStringLiteral("different-root");
+    case InputStatus::DifferentCount:
+        return QStringLiteral("different-count");
+    }
+    return {};
+}
+
+QString InputCheck::statusLine() const {
+    switch (status) {
+    case InputStatus::Ok:
+        return QStringLiteral("%1: ok (root %2, %3)").arg(path, root, nodeCount(topLevelNodes));
+    case InputStatus::Unreadable:
+        return QStringLiteral("%1: cannot be read: %2").arg(path, reason);
+    case InputStatus::NotWellFormed:
+        return QStringLiteral("%1: not well-formed at line %2, column %3: %4")
+            .arg(path)
+            .arg(line)
+            .arg(column)
+            .arg(reason);
+    case InputStatus::DifferentRoot:
+        return QStringLiteral("%1: root %2, but %3 has root %4").arg(path, root, comparedWith, expectedRoot);
+    case InputStatus::DifferentCount:
+        return QStringLiteral("%1: %2, but %3 has %4")
+            .arg(path, nodeCount(topLevelNodes), comparedWith, QString::number(expectedTopLevelNodes));
+    }
+    return {};
+}
+
+void InputCheck::writeJsonMembers(JsonText& json, PathMember pathMember) const {
+    // In the order of their names, as Qt's JSON classes wrote them first: scripts may have compared the text.
+    const bool notWellFormed = status == InputStatus::NotWellFormed;
+    const bool compared = status == InputStatus::DifferentRoot || status == InputStatus::DifferentCount;
+    if (notWellFormed)
+        json.key("column").number(column);
+    if (compared)
+        json.key("comparedWith").string(comparedWith);
+    if (notWellFormed)
+        json.key("line").number(line);
+    if (pathMember == PathMember::Written)
+        json.key("path").string(path);
+    if (!wellFormed())
+        json.key("reason").string(reason);
+    if (wellFormed())
+        json.key("root").string(root);
+    json.key("status").string(statusName(status));
+    if (wellFormed())
+        json.key("topLevelNodes").number(topLevelNodes);
+}
+
+InputCheck examineInput(const QString& path) {
+    InputCheck check;
+    check.path = path;
+    try {
+        std::optional<TextReading> reading;
+        QByteArray text = readTextFileEncoded(path, reading);
+        if (reading == TextReading::Missing)
+            return markUnreadable(check, missingReason(path));
+        const ParsedXml parsed = parseXml(std::move(text), path);
+        const xmlNode* root = rootElement(parsed.doc.get());
+        if (!root) {
+            check.status = InputStatus::NotWellFormed;
+            check.reason = parsed.error.reason;
+            check.line = parsed.error.line;
+            check.column = parsed.error.column;
+            return check;
+        }
+        check.root = QString::fromUtf8(baseName(root));
+        check.topLevelNodes = childCount(root);
+    } catch (const Failure& failure) {
+        markUnreadable(check, systemReason(failure.description(), path));
+    } catch (const std::bad_alloc&) {
+        markUnreadable(check, QStringLiteral("Out of memory"));
+    } catch (const std::exception& other) {
+        markUnreadable(check, QString::fromLocal8Bit(other.what()));
+    }
+    return check;
+}
+
+void compareWithFirst(InputCheck& input, const InputCheck& first) {
+    if (!input.wellFormed())
+        return;
+    // Base names, compared exactly: "p:r" and "r" are the same root, "R" and "r" are not.
+    if (input.root != first.root)
+        input.status = InputStatus::DifferentRoot;
+    else if (input.topLevelNodes != first.topLevelNodes)
+        input.status = InputStatus::DifferentCount;
+    else
+        return;
+    input.comparedWith = first.path;
+    input.expectedRoot = first.root;
+    input.expectedTopLevelNodes = first.topLevelNodes;
+}
+
+int ListCheck::problemCount() const {
+    return int(std::count_if(inputs.begin(), inputs.end(),
+                             [](const InputCheck& input) { return input.status != InputStatus::Ok; }));
+}
+
+bool ListCheck::mergeable() const {
+    return !inputs.empty() && problemCount() == 0;
+}
+
+QString ListCheck::summary() const {
+    const auto count = qsizetype(inputs.size());
+    if (count == 0)
+        return QStringLiteral("No files added.");
+    const int problems = problemCount();
+    if (problems == 0)
+        return count == 1 ? QStringLiteral("The file can be merged.")
+                          : QStringLiteral("All %1 files can be merged.").arg(count);
+    return QStringLiteral("%1 of %2 %3 would stop a Merge.")
+        .arg(problems)
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"));
+}
+
+QByteArray ListCheck::toJson() const {
+    JsonText json(JsonText::Layout::Indented);
+    json.beginObject().key("inputs").beginArray();
+    for (const InputCheck& input : inputs) {
+        json.beginObject();
+        input.writeJsonMembers(json);
+        json.endObject();
+    }
+    json.endArray().key("mergeable").boolean(mergeable()).endObject();
+    return json.text() + '\n';
+}
+
+ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress) {
+    const int count = int(paths.size());
+    // Workers take the next unchecked input; the calling thread hands the results on in list order. Only the
+    // small results wait here: each worker drops its document before it takes the next input.
+    std::vector<std::optional<InputCheck>> finished(static_cast<size_t>(count));
+    std::mutex mutex;
+    std::condition_variable finishedOne;
+    std::atomic<int> next{0};
+    const auto work = [&] {
+        for (int i = next++; i < count; i = next++) {
+            InputCheck input = examineInput(paths.at(i));
+            const std::lock_guard lock(mutex);
+            finished[size_t(i)] = std::move(input);
+            finishedOne.notify_one();
+        }
+    };
+
+    ListCheck result;
+    result.inputs.reserve(size_t(count));
+    std::vector<std::jthread> workers;
+    // Declared after the workers, so it runs before they are joined: a failing caller does not wait for the rest.
+    const auto stopWorkers = qScopeGuard([&] { next = count; });
+    const int workerCount = std::clamp(QThread::idealThreadCount(), 1, std::max(count, 1));
+    workers.reserve(size_t(workerCount));
+    for (int w = 0; w < workerCount; ++w)
+        workers.emplace_back(work);
+
+    std::optional<size_t> first;
+    for (int i = 0; i < count; ++i) {
+        std::unique_lock lock(mutex);
+        finishedOne.wait(lock, [&] { return finished[size_t(i)].has_value(); });
+        InputCheck input = std::move(*finished[size_t(i)]);
+        lock.unlock();
+        if (first)
+            compareWithFirst(input, result.inputs[*first]);
+        else if (input.wellFormed())
+            first = result.inputs.size();
+        result.inputs.push_back(std::move(input));
+        if (progress)
+            progress(i, result.inputs.back());
+    }
+    return result;
+}
+
+} // namespace corvanta

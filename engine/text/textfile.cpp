@@ -1,0 +1,305 @@
+#include "engine/text/textfile.h"
+
+#include "engine/text/codepage.h"
+#include "engine/text/failure.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QtEndian>
+#include <cstring>
+#include <utility>
+
+namespace corvanta {
+
+namespace {
+
+const QByteArray kEmptyFileText = QByteArrayLiteral("empty file");
+
+QString describe(const QFileDevice& file, const QString& path) {
+    return QStringLiteral("%1: %2").arg(path, file.errorString());
+}
+
+bool isUtf32(FileEncoding encoding) {
+    return encoding == FileEncoding::Utf32LittleEndian || encoding == FileEncoding::Utf32BigEndian;
+}
+
+// By hand: Qt's UTF-32 decoder passes surrogates and values past U+10FFFF on as broken UTF-16. Whole units only.
+void appendUtf32(QString& text, QByteArrayView bytes, bool bigEndian) {
+    for (qsizetype i = 0; i + 4 <= bytes.size(); i += 4) {
+        const char32_t unit =
+            bigEndian ? qFromBigEndian<quint32>(bytes.data() + i) : qFromLittleEndian<quint32>(bytes.data() + i);
+        if (unit > 0x10FFFF || (unit >= 0xD800 && unit <= 0xDFFF))
+            text.append(QChar::ReplacementCharacter);
+        else
+            text.append(QChar::fromUcs4(unit));
+    }
+}
+
+// Decodes a UTF-16 or UTF-32 text piece by piece. A unit cut by a piece's end waits for the rest of its bytes, and
+// the first half of a surrogate pair for its second half, so that pieces of any size give the text of the whole.
+class WideDecoder {
+public:
+    explicit WideDecoder(FileEncoding encoding)
+        : m_encoding(encoding)
+        // By default Qt drops the byte-order mark; the text keeps it as U+FEFF.
+        , m_utf16(encoding == FileEncoding::Utf16BigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                  QStringConverter::Flag::ConvertInitialBom) {}
+
+    /// Decodes the next piece of bytes into \a text (replacing what it held).
+    void decode(QByteArrayView bytes, QString& text) {
+        text.clear();
+        if (!m_highSurrogate.isNull())
+            text.append(std::exchange(m_highSurrogate, QChar()));
+        if (isUtf32(m_encoding)) {
+            m_pending.append(bytes);
+            const qsizetype whole = m_pending.size() - m_pending.size() % 4;
+            appendUtf32(text, QByteArrayView(m_pending).first(whole), m_encoding == FileEncoding::Utf32BigEndian);
+            m_pending.remove(0, whole);
+        } else {
+            // Qt's decoder keeps an odd byte for the next piece itself.
+            m_oddByte = (m_oddByte + bytes.size()) % 2 != 0;
+            text.append(m_utf16.decode(bytes));
+        }
+        if (!text.isEmpty() && text.back().isHighSurrogate()) {
+            m_highSurrogate = text.back();
+            text.chop(1);
+        }
+        // Qt passes unpaired surrogates on; the results window must never hold broken UTF-16.
+        replaceLoneSurrogates(text);
+    }
+
+    /// What is left when the text ends: a lone first half of a pair, and U+FFFD for an incomplete final unit.
+    QString finish() {
+        QString text;
+        if (!m_highSurrogate.isNull()) {
+            m_highSurrogate = QChar();
+            text.append(QChar::ReplacementCharacter);
+        }
+        if (m_oddByte || !m_pending.isEmpty())
+            text.append(QChar::ReplacementCharacter);
+        return text;
+    }
+
+private:
+    FileEncoding m_encoding;
+    QStringDecoder m_utf16;
+    QByteArray m_pending; // the bytes of a UTF-32 unit cut short
+    bool m_oddByte = false;
+    QChar m_highSurrogate;
+};
+
+// Hands the recoded pieces of the reader's buffer on.
+class RecodedToSink final : public RecodedText {
+public:
+    RecodedToSink(ByteSink& sink, const QByteArray& buffer, bool& recoded)
+        : m_sink(sink)
+        , m_buffer(buffer)
+        , m_recoded(recoded) {}
+
+    void keep(qsizetype from, qsizetype to) override {
+        m_sink.write(QByteArrayView(m_buffer.constData() + from, to - from));
+    }
+    void add(QByteArrayView bytes) override {
+        m_recoded = true;
+        m_sink.write(bytes);
+    }
+
+private:
+    ByteSink& m_sink;
+    const QByteArray& m_buffer;
+    bool& m_recoded;
+};
+
+} // namespace
+
+bool fileExists(const QString& path) {
+    return !path.isEmpty() && QFileInfo::exists(path);
+}
+
+FileEncoding fileEncodingOf(QByteArrayView head) {
+    if (head.startsWith(QByteArrayView("\xFF\xFE\0\0", 4)))
+        return FileEncoding::Utf32LittleEndian;
+    if (head.startsWith(QByteArrayView("\0\0\xFE\xFF", 4)))
+        return FileEncoding::Utf32BigEndian;
+    if (head.startsWith("\xFE\xFF"))
+        return FileEncoding::Utf16BigEndian;
+    if (!head.isEmpty() &&
+        (static_cast<unsigned char>(head.front()) == 0xFF || static_cast<unsigned char>(head.front()) == 0xFE))
+        return FileEncoding::Utf16LittleEndian;
+    return FileEncoding::SystemCodePage;
+}
+
+TextFileReader::TextFileReader(const QString& path, qint64 blockSize)
+    : m_path(path)
+    , m_file(path)
+    , m_blockSize(std::max<qint64>(blockSize, 1)) {
+    if (path.isEmpty())
+        return;
+    // One look at the file answers all of the questions below, the type first: asked first, the existence would
+    // cost a look of its own, thousands of times in a join of many small files.
+    const QFileInfo info(path);
+    // The descriptions are the system's reason alone: the report names the file on a line of its own.
+    if (info.isDir())
+        throw Failure(QStringLiteral("Is a directory"));
+    if (!info.exists())
+        return;
+    // Checked before opening: a named pipe would block the open for ever, a device like /dev/zero never ends.
+    if (!info.isFile())
+        throw Failure(QStringLiteral("not a regular file"));
+    // Unbuffered: every block goes straight into the buffer below, with no copy in between.
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Failure(m_file.errorString());
+    m_size = info.size();
+    // Room for a block after the few bytes of a character cut short by the previous one.
+    m_buffer = QByteArray(m_blockSize + 4, Qt::Uninitialized);
+    // The encoding is told by the first bytes; a short read must not hide them.
+    while (!m_atEnd && m_filled < 4)
+        fill();
+    m_encoding = fileEncodingOf(QByteArrayView(m_buffer.constData(), m_filled));
+    m_empty = m_filled == 0;
+}
+
+bool TextFileReader::fill() {
+    const qint64 room = std::min<qint64>(m_blockSize, m_buffer.size() - m_filled);
+    const qint64 n = m_file.read(m_buffer.data() + m_filled, room);
+    if (n < 0)
+        fail();
+    m_filled += n;
+    // Qt reads on until it has all it was asked for or meets the end, so a short read has met the end already.
+    m_atEnd = n < room;
+    return n > 0;
+}
+
+void TextFileReader::fail() const {
+    throw Failure(m_file.errorString());
+}
+
+TextReading TextFileReader::reading() const {
+    if (!exists())
+        return TextReading::Missing;
+    if (isEmpty())
+        return TextReading::Empty;
+    switch (m_encoding) {
+    case FileEncoding::Utf16LittleEndian:
+        return TextReading::Utf16LE;
+    case FileEncoding::Utf16BigEndian:
+        return TextReading::Utf16BE;
+    case FileEncoding::Utf32LittleEndian:
+        return TextReading::Utf32LE;
+    case FileEncoding::Utf32BigEndian:
+        return TextReading::Utf32BE;
+    case FileEncoding::SystemCodePage:
+        break;
+    }
+    return m_recoded ? TextReading::Windows1252 : TextReading::Utf8;
+}
+
+void TextFileReader::writeTo(ByteSink& sink) {
+    if (!exists())
+        return;
+    if (isEmpty())
+        return sink.write(kEmptyFileText);
+    if (m_encoding == FileEncoding::SystemCodePage)
+        writeSystemCodePage(sink);
+    else
+        writeDecoded(sink);
+}
+
+void TextFileReader::writeSystemCodePage(ByteSink& sink) {
+    RecodedToSink out(sink, m_buffer, m_recoded);
+    for (;;) {
+        const qsizetype done = recodeSystemCodePageBlock(QByteArrayView(m_buffer.constData(), m_filled), m_atEnd, out);
+        if (m_atEnd)
+            return;
+        // The start of a character that the block cut short waits for the rest.
+        std::memmove(m_buffer.data(), m_buffer.constData() + done, m_filled - done);
+        m_filled -= done;
+        fill();
+    }
+}
+
+void TextFileReader::writeDecoded(ByteSink& sink) {
+    WideDecoder decoder(m_encoding);
+    QString text;
+    for (;;) {
+        decoder.decode(QByteArrayView(m_buffer.constData(), m_filled), text);
+        sink.write(encodeSystemCodePage(text));
+        m_filled = 0;
+        if (m_atEnd || !fill())
+            break;
+    }
+    text = decoder.finish();
+    if (!text.isEmpty())
+        sink.write(encodeSystemCodePage(text));
+}
+
+QString decodeFileText(const QByteArray& bytes) {
+    const FileEncoding encoding = fileEncodingOf(bytes);
+    if (encoding == FileEncoding::SystemCodePage)
+        return decodeSystemCodePage(bytes);
+    WideDecoder decoder(encoding);
+    QString text;
+    decoder.decode(bytes, text);
+    return text + decoder.finish();
+}
+
+QString readTextFile(const QString& path) {
+    // The encoded text is UTF-8 through and through, so decoding it again gives the file's characters.
+    return decodeSystemCodePage(readTextFileEncoded(path));
+}
+
+QByteArray readTextFileEncoded(const QString& path) {
+    std::optional<TextReading> reading;
+    return readTextFileEncoded(path, reading);
+}
+
+QByteArray readTextFileEncoded(const QString& path, std::optional<TextReading>& reading) {
+    TextFileReader reader(path);
+    QByteArray text;
+    text.reserve(reader.size());
+    ByteArraySink sink(text);
+    reader.writeTo(sink);
+    reading = reader.reading();
+    return text;
+}
+
+bool writeWhole(QFileDevice& file, QByteArrayView bytes) {
+    while (!bytes.isEmpty()) {
+        const qint64 written = file.write(bytes.data(), bytes.size());
+        if (written <= 0)
+            return false;
+        bytes = bytes.sliced(written);
+    }
+    return true;
+}
+
+void removeFile(const QString& path) {
+    if (!QFileInfo(path).isDir())
+        QFile::remove(path);
+}
+
+void writeTextFile(const QString& text, const QString& path) {
+    writeFileAtomically(encodeSystemCodePage(text), path);
+}
+
+void writeFileAtomically(const QByteArray& bytes, const QString& path) {
+    writeFileAtomically(path, [&](ByteSink& sink) { sink.write(bytes); });
+}
+
+void writeFileAtomically(const QString& path, const std::function<void(ByteSink&)>& produce) {
+    QSaveFile file(path);
+    // Writing through the existing file would lose it on failure; the rename keeps the old one until the end.
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw WriteFailure(describe(file, path));
+    FileSink sink(file, path);
+    // A failure leaves the new file unfinished: QSaveFile removes it when it goes.
+    produce(sink);
+    // QSaveFile syncs the new file to disk before it takes the target's place.
+    if (!file.commit())
+        throw WriteFailure(describe(file, path));
+}
+
+} // namespace corvanta

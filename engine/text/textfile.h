@@ -1,0 +1,112 @@
+#pragma once
+
+#include "engine/text/bytesink.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace corvanta {
+
+/// How readTextFile() made text of a file.
+enum class TextReading {
+    Utf8,        ///< valid UTF-8 (ASCII included)
+    Utf16LE,     ///< first byte 0xFF, or 0xFE not followed by 0xFF
+    Utf16BE,     ///< 0xFE 0xFF
+    Utf32LE,     ///< 0xFF 0xFE 0x00 0x00
+    Utf32BE,     ///< 0x00 0x00 0xFE 0xFF
+    Windows1252, ///< some bytes were not valid UTF-8 and were read as Windows-1252
+    Empty,       ///< a zero-length file, read as "empty file"
+    Missing,     ///< no such file, read as empty text
+};
+
+/// True when \a path names an existing file or folder; never fails.
+bool fileExists(const QString& path);
+
+/// How a file's bytes encode its text, told by its first bytes.
+enum class FileEncoding { SystemCodePage, Utf16LittleEndian, Utf16BigEndian, Utf32LittleEndian, Utf32BigEndian };
+
+/// The encoding of a file that begins with \a head (its first 4 bytes, or all of a shorter file): UTF-32 when it
+/// starts with FF FE 00 00 (little-endian) or 00 00 FE FF (big-endian), else UTF-16 when the first byte is 0xFF
+/// (little-endian) or 0xFE (big-endian when the second byte is 0xFF, else little-endian), the system code page
+/// otherwise.
+FileEncoding fileEncodingOf(QByteArrayView head);
+
+/// The text of one file, read and decoded block by block and handed on in the system code page: the same bytes as
+/// readTextFileEncoded() in constant memory. Characters cut by a block's end are completed from the next block.
+class TextFileReader {
+public:
+    /// Opens \a path and reads its first bytes. A missing path has no text; throws Failure, with the system's reason
+    /// alone, when the path exists but cannot be read, and without opening it when it is not a regular file once
+    /// links are followed (a folder, a named pipe, a device).
+    explicit TextFileReader(const QString& path, qint64 blockSize = kStreamBlockSize);
+
+    /// False for a missing path.
+    bool exists() const { return m_file.isOpen(); }
+    /// True for a file that held no byte when it was opened.
+    bool isEmpty() const { return m_empty; }
+    /// Size of the file when it was opened (0 for a missing path).
+    qint64 size() const { return m_size; }
+    /// How the text was read; complete once writeTo() has handed it all on.
+    TextReading reading() const;
+
+    /// Hands the whole text to \a sink: nothing for a missing path, "empty file" for an empty file. Throws Failure
+    /// when the file cannot be read, whatever \a sink throws (WriteFailure), and leaves what was handed on so far.
+    /// Call it once.
+    void writeTo(ByteSink& sink);
+
+private:
+    bool fill();
+    void writeSystemCodePage(ByteSink& sink);
+    void writeDecoded(ByteSink& sink);
+    [[noreturn]] void fail() const;
+
+    QString m_path;
+    QFile m_file;
+    QByteArray m_buffer;
+    qint64 m_blockSize;
+    qint64 m_filled = 0; // bytes in m_buffer
+    qint64 m_size = 0;
+    bool m_atEnd = false;
+    bool m_empty = false;
+    bool m_recoded = false; // a byte of the system code page was no UTF-8
+    FileEncoding m_encoding = FileEncoding::SystemCodePage;
+};
+
+/// The whole text of a file: empty for a missing path, "empty file" for a zero-length file, decoded as
+/// fileEncodingOf() says; a byte-order mark stays as U+FEFF. Throws Failure, with the system's reason alone, when
+/// the file exists but cannot be read, or is not a regular file.
+QString readTextFile(const QString& path);
+
+/// readTextFile() already encoded in the system code page, for callers that write it straight out again.
+QByteArray readTextFileEncoded(const QString& path);
+/// readTextFileEncoded() that also tells in \a reading how the file was read; \a reading stays untouched when
+/// the read fails.
+QByteArray readTextFileEncoded(const QString& path, std::optional<TextReading>& reading);
+
+/// The text that readTextFile() makes of a file holding \a bytes (not empty).
+QString decodeFileText(const QByteArray& bytes);
+
+/// Writes all of \a bytes to \a file, going on after a short write (a disk that fills up on the way): Qt leaves
+/// its reason empty, the next write tells it. Returns false, with the system's reason in file.errorString(), when
+/// not all of them could be written. For a file opened Unbuffered, so that no byte waits for a later flush.
+bool writeWhole(QFileDevice& file, QByteArrayView bytes);
+
+/// Deletes a file, ignoring every failure.
+void removeFile(const QString& path);
+
+/// Writes to \a path what \a produce hands to its sink. The target is replaced only once the new text is wholly
+/// written and synced to disk; on failure it stays as it was and nothing else is left behind. Throws WriteFailure
+/// when the target cannot be written, and passes on whatever \a produce throws.
+void writeFileAtomically(const QString& path, const std::function<void(ByteSink&)>& produce);
+
+/// Writes \a bytes to \a path; same guarantees as writeTextFile().
+void writeFileAtomically(const QByteArray& bytes, const QString& path);
+
+/// Writes \a text in the system code page to \a path. The target is replaced only once the new text is wholly
+/// written; on failure it stays as it was and nothing else is left behind. Throws Failure.
+void writeTextFile(const QString& text, const QString& path);
+
+} // namespace corvanta

@@ -1,0 +1,322 @@
+#include "engine/xml/mergeddocument.h"
+
+#include "engine/text/failure.h"
+
+#include <memory>
+#include <mutex>
+#include <new>
+
+namespace corvanta {
+
+namespace {
+
+QString describeNodeType(const xmlNode* node) {
+    switch (node->type) {
+    case XML_TEXT_NODE:
+        return QStringLiteral("a text node");
+    case XML_CDATA_SECTION_NODE:
+        return QStringLiteral("a CDATA section");
+    case XML_COMMENT_NODE:
+        return QStringLiteral("a comment");
+    case XML_PI_NODE:
+        return QStringLiteral("a processing instruction");
+    case XML_ENTITY_REF_NODE:
+        return QStringLiteral("an entity reference");
+    default:
+        return QStringLiteral("a node of type %1").arg(int(node->type));
+    }
+}
+
+} // namespace
+
+bool MergedNames::contains(qsizetype topIndex, std::string_view name) const {
+    const std::shared_lock lock(m_mutex);
+    return topIndex >= 0 && topIndex < qsizetype(m_sets.size()) && m_sets[std::size_t(topIndex)].count(name) != 0;
+}
+
+void MergedNames::resize(qsizetype count) {
+    const std::unique_lock lock(m_mutex);
+    m_sets.resize(std::size_t(count));
+    m_pending.resize(std::size_t(count));
+}
+
+bool MergedNames::has(qsizetype topIndex, std::string_view name) const {
+    return topIndex >= 0 && topIndex < qsizetype(m_sets.size()) &&
+           (m_sets[std::size_t(topIndex)].count(name) != 0 || m_pending[std::size_t(topIndex)].count(name) != 0);
+}
+
+std::string_view MergedNames::insert(qsizetype topIndex, std::string_view name) {
+    // A deque never moves its strings, so the parsers may read the published ones meanwhile.
+    const std::string_view kept = m_kept.emplace_back(name);
+    m_pending.at(std::size_t(topIndex)).insert(kept);
+    if (++m_pendingCount >= 4096)
+        publish();
+    return kept;
+}
+
+void MergedNames::publish() {
+    if (m_pendingCount == 0)
+        return;
+    const std::unique_lock lock(m_mutex);
+    for (std::size_t j = 0; j < m_sets.size(); ++j)
+        m_sets[j].merge(m_pending[j]);
+    m_pendingCount = 0;
+}
+
+AheadWriter::AheadWriter(TargetSource source, qsizetype sourceSize)
+    : m_source(std::move(source))
+    , m_sourceSize(sourceSize) {}
+
+AheadWriter::AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize)
+    : AheadWriter([target = std::move(target)] { return target; }, sourceSize) {}
+
+bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
+    if (!m_target) {
+        m_target = m_source();
+        if (!m_target)
+            return false;
+        m_mover.emplace(m_target->doc.get());
+        m_mover->setSource(m_sourceSize);
+    }
+    if (topIndex < 0 || topIndex >= qsizetype(m_target->tops.size()))
+        return false; // the structure check stops the merge before this input
+    const WriteAheadTarget::Top& top = m_target->tops[std::size_t(topIndex)];
+    if (!top.node)
+        return false; // the merge reports that the node there cannot hold it
+    const qsizetype before = m_text.size();
+    const TakenNodes taken = m_mover->take(element, top.node);
+    for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
+        m_writer.write(piece, top.indented, m_text);
+    m_written.push_back({before, m_text.size() - before, top.indented});
+    return true;
+}
+
+void AheadWriter::forget() {
+    m_text.clear();
+    m_written.clear();
+    m_next = 0;
+    m_cursor = {};
+}
+
+void AheadWriter::moveNext(ChunkedText* into) {
+    const Written& next = m_written.at(m_next++);
+    m_text.moveTo(m_cursor, next.start - m_cursor.position, nullptr); // past what a failed move left behind
+    m_text.moveTo(m_cursor, next.length, into);
+}
+
+bool FirstChildrenWriter::take(qsizetype topIndex, xmlNode* element) {
+    const xmlNode* top = element->parent;
+    if (element->prev || !indentsChildren(top->parent, false) || !indentsChildren(top, false))
+        return false;
+    if (topIndex >= qsizetype(m_tops.size()))
+        m_tops.resize(std::size_t(topIndex) + 1);
+    Top& written = m_tops[std::size_t(topIndex)];
+    m_writer.write(element, true, written.children);
+    written.names.push_back(baseName(element));
+    xmlUnlinkNode(element);
+    xmlFreeNode(element);
+    return true;
+}
+
+// What was written is right if the children were indented after all: no text-like node beside them, nor beside
+// their top-level element.
+bool FirstChildrenWriter::fits(const xmlNode* root) const {
+    if (!root)
+        return false;
+    qsizetype j = 0;
+    for (const xmlNode* top = root->children; top; top = top->next, ++j) {
+        if (isTextLike(top))
+            return false;
+        if (j < qsizetype(m_tops.size()) && !m_tops[std::size_t(j)].names.empty())
+            for (const xmlNode* child = top->children; child; child = child->next)
+                if (isTextLike(child))
+                    return false;
+    }
+    return true;
+}
+
+MergedDocument::MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written)
+    : m_doc(base.doc.release(), XmlDeleter())
+    , m_hasDeclaration(base.hasDeclaration)
+    , m_names(names) {
+    xmlNode* root = rootElement(m_doc.get());
+    if (!root)
+        return;
+    bool textLikeTop = false;
+    for (xmlNode* top = root->children; top; top = top->next) {
+        m_tops.emplace_back().node = top;
+        textLikeTop = textLikeTop || isTextLike(top);
+    }
+    const bool rootIndents = indentsChildren(root, textLikeTop);
+    m_names.resize(qsizetype(m_tops.size()));
+    m_mover.emplace(m_doc.get());
+    for (qsizetype j = 0; j < qsizetype(m_tops.size()); ++j) {
+        Top& top = m_tops[std::size_t(j)];
+        // Only an element has child nodes; an entity reference's children are its declaration.
+        if (top.node->type != XML_ELEMENT_NODE)
+            continue;
+        top.indentable = rootIndents && indentsChildren(top.node, false);
+        if (written && j < qsizetype(written->m_tops.size())) {
+            FirstChildrenWriter::Top& taken = written->m_tops[std::size_t(j)];
+            top.hasChildren = !taken.names.empty();
+            top.children = std::move(taken.children);
+            for (const std::string_view name : taken.names)
+                m_names.insert(j, name);
+        }
+        for (xmlNode* child = top.node->children; child; child = child->next) {
+            top.hasChildren = true;
+            top.textLikeChild = top.textLikeChild || isTextLike(child);
+            if (const std::string_view name = baseName(child); !name.empty())
+                m_names.insert(j, name);
+        }
+    }
+    m_names.publish();
+}
+
+void MergedDocument::writeFirstChildren() {
+    for (Top& top : m_tops) {
+        if (top.node->type != XML_ELEMENT_NODE)
+            continue;
+        for (xmlNode* child = top.node->children; child; child = child->next)
+            m_writer.write(child, top.indentable && !top.textLikeChild, top.children);
+        // What is written goes at once, so that the inputs parsed meanwhile reuse its memory. Only the children
+        // change: the writers ahead read the top-level element itself and its ancestors.
+        xmlFreeNodeList(top.node->children);
+        top.node->children = top.node->last = nullptr;
+    }
+}
+
+void MergedDocument::takeNodesFrom(qsizetype sourceSize) {
+    m_names.publish();
+    if (m_mover)
+        m_mover->setSource(sourceSize);
+}
+
+std::string_view MergedDocument::append(qsizetype topIndex, xmlNode* node) {
+    Top& top = m_tops.at(std::size_t(topIndex));
+    if (top.node->type != XML_ELEMENT_NODE || !m_mover)
+        throw Failure(QStringLiteral("Cannot add \"%1\" to top-level node %2 of the first document: %3 cannot hold "
+                                     "child nodes.")
+                          .arg(QString::fromUtf8(baseName(node)))
+                          .arg(topIndex + 1)
+                          .arg(describeNodeType(top.node)));
+    const TakenNodes taken = m_mover->take(node, top.node);
+    for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
+        write(top, piece);
+    return m_names.insert(topIndex, taken.name);
+}
+
+std::string_view MergedDocument::appendWritten(qsizetype topIndex, std::string_view name, AheadWriter& from) {
+    Top& top = m_tops.at(std::size_t(topIndex));
+    top.hasChildren = true;
+    if (from.nextIndented() == (top.indentable && !top.textLikeChild)) {
+        from.moveNext(top.children);
+    } else {
+        // Written ahead with indentation that a text-like sibling has turned off since.
+        ChunkedText written;
+        from.moveNext(written);
+        writeUnindented(top, written, top.children);
+    }
+    return m_names.insert(topIndex, name);
+}
+
+std::shared_ptr<const WriteAheadTarget> MergedDocument::writeAheadTarget() {
+    if (!m_aheadTarget) {
+        auto target = std::make_shared<WriteAheadTarget>();
+        target->doc = m_doc;
+        for (const Top& top : m_tops)
+            target->tops.push_back(
+                {top.node->type == XML_ELEMENT_NODE ? top.node : nullptr, top.indentable && !top.textLikeChild});
+        m_aheadTarget = std::move(target);
+    }
+    return m_aheadTarget;
+}
+
+void MergedDocument::write(Top& top, xmlNode* child) {
+    if (isTextLike(child) && !top.textLikeChild) {
+        top.textLikeChild = true;
+        m_aheadTarget.reset();
+        if (top.indentable)
+            unindent(top);
+    }
+    top.hasChildren = true;
+    m_writer.write(child, top.indentable && !top.textLikeChild, top.children);
+}
+
+// A text-like child turns the indentation of its siblings off, also of those written already: they are read
+// back as the inputs are and written again as they are. Rare: only a document type brings entity references to
+// the second level.
+void MergedDocument::unindent(Top& top) {
+    if (top.children.isEmpty())
+        return;
+    ChunkedText rewritten;
+    writeUnindented(top, top.children, rewritten);
+    top.children = std::move(rewritten);
+}
+
+// Appends children of top written with indentation to into as they are without it.
+void MergedDocument::writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into) {
+    ParsedXml siblings = parseXml(asSiblingsOf(top, written), QString());
+    // Read back as the inputs were, the text never fails; if it did, the siblings would rather keep their
+    // indentation than be lost.
+    const xmlNode* wrapper = rootElement(siblings.doc.get());
+    if (!wrapper) {
+        for (const QByteArray& chunk : written.chunks())
+            into.append(chunk);
+        return;
+    }
+    for (xmlNode* node = wrapper->children; node; node = node->next)
+        m_writer.write(node, false, into);
+}
+
+// Children of top as written, as a document of their own: under an element that declares the namespaces in scope
+// at top, after the entities the first document declares. An external subset, which is never read, makes a
+// reference to any other entity (one left unresolved by a merge) stay a reference.
+QByteArray MergedDocument::asSiblingsOf(const Top& top, const ChunkedText& written) const {
+    QByteArray text = "<!DOCTYPE x SYSTEM \"unread\" [\n";
+    // Only the entities: attribute defaults and the like would add to what is read back.
+    if (const xmlDtd* dtd = m_doc->intSubset) {
+        const std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buffer(xmlBufferCreate(), &xmlBufferFree);
+        if (!buffer)
+            throw std::bad_alloc();
+        for (xmlNode* node = dtd->children; node; node = node->next)
+            if (node->type == XML_ENTITY_DECL)
+                xmlNodeDump(buffer.get(), nullptr, node, 0, 0);
+        text.append(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())), xmlBufferLength(buffer.get()));
+    }
+    text += "]>\n<x";
+    std::unordered_set<std::string_view> declared;
+    for (const xmlNode* at = top.node; at && at->type == XML_ELEMENT_NODE; at = at->parent)
+        for (const xmlNs* ns = at->nsDef; ns; ns = ns->next) {
+            const std::string_view prefix = ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "";
+            if (!declared.insert(prefix).second)
+                continue; // shadowed by a declaration further in
+            text += prefix.empty() ? QByteArray(" xmlns=\"")
+                                   : " xmlns:" + QByteArray(prefix.data(), qsizetype(prefix.size())) + "=\"";
+            text += QByteArray(reinterpret_cast<const char*>(ns->href))
+                        .replace('&', "&amp;")
+                        .replace('<', "&lt;")
+                        .replace('"', "&quot;")
+                        .replace('\t', "&#9;")
+                        .replace('\n', "&#10;")
+                        .replace('\r', "&#13;");
+            text += '"';
+        }
+    text += '>';
+    for (const QByteArray& chunk : written.chunks())
+        text += chunk;
+    text += "</x>";
+    return text;
+}
+
+void MergedDocument::save(const QString& path) {
+    if (!rootElement(m_doc.get()))
+        return;
+    std::vector<WrittenChildren> written;
+    for (Top& top : m_tops)
+        if (top.hasChildren)
+            written.push_back({top.node, top.indentable && !top.textLikeChild, &top.children});
+    saveXmlDocument(m_doc.get(), path, m_hasDeclaration, written);
+}
+
+} // namespace corvanta

@@ -1,0 +1,181 @@
+#pragma once
+
+#include "engine/xml/xmlmove.h"
+#include "engine/xml/xmlparser.h"
+#include "engine/xml/xmlsave.h"
+
+#include <QString>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace corvanta {
+
+/// The base names under each top-level node of the merged document. The merging thread adds to them and asks
+/// has(); the parsers of the inputs ahead ask contains() at the same time from their own threads.
+class MergedNames final : public SkippableNames {
+public:
+    bool contains(qsizetype topIndex, std::string_view name) const override;
+
+    // The rest is for the merging thread, the only one that changes anything: its reads need no lock.
+    void resize(qsizetype count);
+    bool has(qsizetype topIndex, std::string_view name) const;
+    /// Adds a copy of \a name under top-level node \a topIndex and returns the copy, which lives as long as this.
+    /// contains() learns it once published.
+    std::string_view insert(qsizetype topIndex, std::string_view name);
+    /// Lets contains() know every name inserted so far.
+    void publish();
+
+private:
+    mutable std::shared_mutex m_mutex;
+    std::vector<std::unordered_set<std::string_view>> m_sets;
+    // Names inserted since the last publish(), kept apart so that an insert takes no lock: a writer waiting for
+    // two parsers that keep asking would stall the merge.
+    std::vector<std::unordered_set<std::string_view>> m_pending;
+    qsizetype m_pendingCount = 0;
+    std::deque<std::string> m_kept; // the names the sets view; a deque never moves them
+};
+
+/// What a parsing thread needs to know of the merged document to write a later input's second-level elements as
+/// the merged document will hold them. A snapshot: the merging thread changes nothing of it while it is shared.
+struct WriteAheadTarget {
+    struct Top {
+        const xmlNode* node = nullptr; // null when the first document's node there is no element
+        bool indented = false;         // how its children are written now
+    };
+    std::shared_ptr<const xmlDoc> doc;
+    std::vector<Top> tops;
+};
+
+/// Writes the second-level elements of one later input as they are parsed, on the parsing thread, as children of
+/// the first document's top-level element at the same place; the merge then appends each or drops it in its turn.
+/// So a later input is never held as a tree, only as the text of what it might add.
+class AheadWriter final : public ElementTaker {
+public:
+    /// Tells what to write for, once known: null before the first document is in.
+    using TargetSource = std::function<std::shared_ptr<const WriteAheadTarget>()>;
+
+    /// For an input whose text is \a sourceSize bytes long. Until \a source knows the target, the elements stay
+    /// in the document, and the merge moves them as nodes.
+    AheadWriter(TargetSource source, qsizetype sourceSize);
+    AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize);
+
+    bool take(qsizetype topIndex, xmlNode* element) override;
+    void forget() override;
+
+    // For the merging thread, once the parse is over; the elements come in the order taken.
+    /// Whether the next element was written with indentation.
+    bool nextIndented() const { return m_written.at(m_next).indented; }
+    /// Appends the next element's text to \a into.
+    void moveNext(ChunkedText& into) { moveNext(&into); }
+    /// Passes over the next element, which stays behind.
+    void dropNext() { moveNext(nullptr); }
+
+private:
+    struct Written {
+        qsizetype start;
+        qsizetype length;
+        bool indented;
+    };
+
+    void moveNext(ChunkedText* into);
+
+    TargetSource m_source;
+    qsizetype m_sourceSize;
+    std::shared_ptr<const WriteAheadTarget> m_target;
+    std::optional<NodeMover> m_mover;
+    NodeWriter m_writer;
+    ChunkedText m_text;
+    std::vector<Written> m_written;
+    std::size_t m_next = 0;
+    ChunkedText::Cursor m_cursor;
+};
+
+/// Writes the first input's second-level elements as they are parsed, as the merged document holds them, so that
+/// the first document never needs to be held whole as nodes either. Only elements that lead their top-level
+/// element's children are taken, so that whatever stays comes after them; and only on the guess that nothing
+/// turns indentation off there, which fits() checks once the document is parsed.
+class FirstChildrenWriter final : public ElementTaker {
+public:
+    bool take(qsizetype topIndex, xmlNode* element) override;
+    bool fits(const xmlNode* root) const override;
+    void forget() override { m_tops.clear(); }
+
+private:
+    friend class MergedDocument;
+    struct Top {
+        ChunkedText children;
+        std::vector<std::string_view> names; // in the document's dictionary
+    };
+
+    std::vector<Top> m_tops; // by top-level index
+    NodeWriter m_writer;
+};
+
+/// The merged document: the first input's document without the children of its top-level elements, which are
+/// written out as text as soon as they are known, the first document's own at once and every merged node as it
+/// comes. So the result takes about the room of its text, instead of a tree that takes many times that, and
+/// saving it is writing that text out.
+class MergedDocument {
+public:
+    /// Takes the first input's document, with the children that \a written wrote while it was parsed, if any;
+    /// \a names learns the base names under each of its top-level nodes. writeFirstChildren() must come next,
+    /// before anything is added.
+    MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written = nullptr);
+
+    /// Writes out the children of the first document's top-level elements, and frees them.
+    void writeFirstChildren();
+
+    /// NodeExists: true when top-level node \a topIndex already has a child of base name \a name.
+    bool nodeExists(qsizetype topIndex, std::string_view name) const { return m_names.has(topIndex, name); }
+
+    /// Nodes come from a new document, whose text was \a sourceSize bytes long, from now on.
+    void takeNodesFrom(qsizetype sourceSize);
+
+    /// The entities that the nodes taken from the current source refer to and that keep an unresolved reference.
+    QStringList unresolvedEntities() const { return m_mover ? m_mover->unresolvedEntities() : QStringList(); }
+
+    /// Adds \a node, which it unlinks from its document and frees, as the last child of top-level node
+    /// \a topIndex, and returns its base name as added (a replaced entity reference leaves its name).
+    std::string_view append(qsizetype topIndex, xmlNode* node);
+
+    /// Adds the next element that \a from wrote ahead, whose base name is \a name, as the last child of
+    /// top-level node \a topIndex, and returns the name as added.
+    std::string_view appendWritten(qsizetype topIndex, std::string_view name, AheadWriter& from);
+
+    /// What the writers ahead need to know now; the same object as long as nothing of it changes.
+    std::shared_ptr<const WriteAheadTarget> writeAheadTarget();
+
+    /// Writes the document to \a path; a document without a root writes nothing.
+    void save(const QString& path);
+
+private:
+    struct Top {
+        xmlNode* node = nullptr;
+        bool hasChildren = false;
+        bool textLikeChild = false;
+        bool indentable = false; // its children are indented unless one is text-like
+        ChunkedText children;    // written as saveXmlDocument() writes them
+    };
+
+    void write(Top& top, xmlNode* child);
+    void unindent(Top& top);
+    void writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into);
+    QByteArray asSiblingsOf(const Top& top, const ChunkedText& written) const;
+
+    std::shared_ptr<xmlDoc> m_doc; // shared with the writers ahead, which may outlive this
+    bool m_hasDeclaration;
+    MergedNames& m_names;
+    std::vector<Top> m_tops;
+    std::optional<NodeMover> m_mover;
+    NodeWriter m_writer;
+    std::shared_ptr<const WriteAheadTarget> m_aheadTarget; // null once out of date
+};
+
+} // namespace corvanta

@@ -1,0 +1,574 @@
+#include "engine/xml/xmlparser.h"
+
+#include <QFileInfo>
+#include <QUrl>
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <iterator>
+#include <libxml/SAX2.h>
+#include <libxml/catalog.h>
+#include <libxml/parserInternals.h>
+#include <mutex>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace corvanta {
+
+namespace {
+
+/// White space that libxml2 left out as indentation, kept aside until its element ends.
+struct PendingBlank {
+    xmlNode* parent;
+    xmlNode* after; // the child it followed; null when it came first
+    std::size_t offset;
+    std::size_t length;
+};
+
+/// What one parser run learns besides its document.
+struct ParseRun {
+    xmlParserCtxt* context = nullptr;
+    bool externalRefused = false;
+    bool haveError = false;
+    bool outOfMemory = false;
+    XmlParseError firstError;
+    std::vector<PendingBlank> blanks;
+    std::string blankText;
+    // Leaving out second-level elements (see parseXml()).
+    const SkippableNames* skippable = nullptr;
+    int skipDepth = 0;                                              // > 0 inside an element left out
+    xmlNode* top = nullptr;                                         // the top-level element being parsed
+    qsizetype topIndex = -1;                                        // its place among the root's children
+    xmlNode* counted = nullptr;                                     // the root's last child counted so far
+    std::vector<std::pair<const xmlNode*, qsizetype>> skippedUnder; // top-level elements that lost children
+    const xmlNode* namedCounted = nullptr;                          // top's last child counted so far
+    qsizetype named = 0;                                            // top's children with a base name up to it
+    std::vector<LeftOutElement> leftOut;
+    // Taking second-level elements out as they complete (see parseXml()).
+    ElementTaker* taker = nullptr;
+    bool topPreserve = false; // whether xml:space="preserve" holds inside top
+    std::exception_ptr takerFailure;
+    // The namespace declarations in scope, innermost last per prefix ("" for the default namespace); kept only
+    // in a document without a document type (see startElement()).
+    bool ownScopes = false;
+    std::unordered_map<std::string_view, std::vector<xmlNs*>> scopes;
+    std::vector<std::string_view> declared;                     // prefixes declared, in order
+    std::vector<std::pair<const xmlNode*, std::size_t>> opened; // open elements with declared's size before them
+    std::vector<const xmlChar*> attributes;                     // scratch of startElement(), kept for its memory
+    std::vector<xmlNs*> attributeNs;
+};
+
+// The entity loader and the error handler are plain callbacks; this finds the run they belong to.
+thread_local ParseRun* t_activeRun = nullptr;
+
+ParseRun* runOf(const void* context) {
+    return t_activeRun && t_activeRun->context == context ? t_activeRun : nullptr;
+}
+
+class ActiveRun {
+public:
+    explicit ActiveRun(ParseRun& run)
+        : m_previous(t_activeRun) {
+        t_activeRun = &run;
+    }
+    ~ActiveRun() { t_activeRun = m_previous; }
+    ActiveRun(const ActiveRun&) = delete;
+    ActiveRun& operator=(const ActiveRun&) = delete;
+
+private:
+    ParseRun* m_previous;
+};
+
+// libxml2's words, but for its limits, which it explains with an option that no user can set.
+QString describe(const xmlError& error) {
+    QString message = QString::fromUtf8(error.message).trimmed();
+    if (!message.contains(QLatin1String("XML_PARSE_HUGE")))
+        return message;
+    if (error.code == XML_ERR_ELEMCONTENT_NOT_FINISHED) // int1 is the depth reached, one past the limit
+        return QStringLiteral("Element content declaration nested deeper than %1 levels").arg(error.int1 - 1);
+    if (message.startsWith(QLatin1String("Excessive depth in document"))) // int1 is the limit
+        return QStringLiteral("Excessive depth in document: nesting deeper than %1 levels").arg(error.int1);
+    return message;
+}
+
+void captureError(void* userData, xmlError* error) {
+    ParseRun* run = runOf(userData);
+    // A document without a DTD fails validation by libxml2's rules; that is no error here.
+    if (!run || run->haveError || error->level < XML_ERR_ERROR || error->code == XML_DTD_NO_DTD)
+        return;
+    run->haveError = true;
+    run->firstError = {describe(*error), error->line, error->int2};
+}
+
+// Installed for the whole process: nothing outside a document's own text is ever read, whatever the path or
+// scheme, so an external DTD subset or entity can neither copy a local file into a result nor into a message. The
+// run that asked (libxml2 asks through a context of its own for an external entity) learns that its DTD is not
+// wholly internal.
+xmlParserInputPtr refuseExternalEntity(const char* /*url*/, const char* /*publicId*/, xmlParserCtxtPtr /*context*/) {
+    if (t_activeRun)
+        t_activeRun->externalRefused = true;
+    return nullptr;
+}
+
+// libxml2 does not count a reference to an external parameter entity that it leaves unread. The XML rules do: an
+// entity that such a reference might have declared is then no well-formedness error where it is used, as with an
+// unread external subset.
+xmlEntity* countingParameterEntity(void* context, const xmlChar* name) {
+    xmlEntity* entity = xmlSAX2GetParameterEntity(context, name);
+    if (entity && entity->etype == XML_EXTERNAL_PARAMETER_ENTITY)
+        static_cast<xmlParserCtxt*>(context)->hasPErefs = 1;
+    return entity;
+}
+
+// Called at the end of a document type declaration while validating. An external subset is never read, so the
+// validation cannot be had: stop here and parse again without it, rather than parse the whole document twice.
+void stopAtExternalSubset(void* context, const xmlChar* /*name*/, const xmlChar* externalId, const xmlChar* systemId) {
+    if (!externalId && !systemId)
+        return;
+    if (t_activeRun)
+        t_activeRun->externalRefused = true;
+    xmlStopParser(static_cast<xmlParserCtxt*>(context));
+}
+
+void setUpLibxml2() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(&refuseExternalEntity);
+#ifdef LIBXML_CATALOG_ENABLED
+        // Catalogs would map identifiers to files on this machine; the loader refuses those anyway.
+        xmlCatalogSetDefaults(XML_CATA_ALLOW_NONE);
+#endif
+    });
+}
+
+// XML_PARSE_NOBLANKS spares making a node of every indentation, but it guesses from the children so far and so
+// also leaves out spaces between the elements of mixed content whose text comes later. The space it leaves out
+// waits here until its element ends, and goes back in when the element turned out to hold text.
+void keepBlankAside(void* userData, const xmlChar* text, int length) {
+    ParseRun* run = runOf(userData);
+    if (run && run->skipDepth > 0)
+        return;
+    xmlNode* parent = run ? run->context->node : nullptr;
+    if (!parent)
+        return; // outside the document's own elements (an entity's text being checked): left out as before
+    if (!run->blanks.empty() && run->blanks.back().parent == parent && run->blanks.back().after == parent->last)
+        run->blanks.back().length += std::size_t(length); // one run of space, handed over in pieces
+    else
+        run->blanks.push_back({parent, parent->last, run->blankText.size(), std::size_t(length)});
+    run->blankText.append(reinterpret_cast<const char*>(text), std::size_t(length));
+}
+
+void restoreBlanks(ParseRun& run, xmlNode* element) {
+    auto first = run.blanks.end();
+    while (first != run.blanks.begin() && std::prev(first)->parent == element)
+        --first;
+    if (first == run.blanks.end())
+        return;
+    if (holdsText(element)) {
+        for (auto blank = first; blank != run.blanks.end(); ++blank) {
+            xmlNode* node =
+                xmlNewDocTextLen(element->doc, xmlChars(run.blankText.data() + blank->offset), int(blank->length));
+            if (!node) {
+                run.outOfMemory = true;
+                xmlStopParser(run.context);
+                break;
+            }
+            // Linked by hand: the neighbours are never text (libxml2 keeps space next to text), so nothing merges.
+            node->parent = element;
+            node->prev = blank->after;
+            node->next = blank->after ? blank->after->next : element->children;
+            (node->prev ? node->prev->next : element->children) = node;
+            (node->next ? node->next->prev : element->last) = node;
+        }
+    }
+    run.blankText.resize(first->offset);
+    run.blanks.erase(first, run.blanks.end());
+}
+
+bool isSkipping(void* userData) {
+    const ParseRun* run = runOf(userData);
+    return run && run->skipDepth > 0;
+}
+
+// The place of a new top-level element among the root's children. Children are only ever appended while the
+// root is open, so counting goes on from the last child counted.
+qsizetype countRootChildren(ParseRun& run, const xmlNode* root) {
+    for (xmlNode* child = run.counted ? run.counted->next : root->children; child; child = child->next) {
+        run.counted = child;
+        ++run.topIndex;
+    }
+    return run.topIndex;
+}
+
+// How many children of the top-level element being parsed have a base name. Merge tells a left-out element
+// among the nodes it sees by this count, which neither the blank text put back nor the blank text dropped changes.
+qsizetype countNamedChildren(ParseRun& run, const xmlNode* top) {
+    for (const xmlNode* child = run.namedCounted ? run.namedCounted->next : top->children; child; child = child->next) {
+        run.namedCounted = child;
+        if (!baseName(child).empty())
+            ++run.named;
+    }
+    return run.named;
+}
+
+std::string_view prefixKey(const xmlChar* prefix) {
+    return prefix ? std::string_view(reinterpret_cast<const char*>(prefix)) : std::string_view();
+}
+
+bool declaresPrefix(int namespaceCount, const xmlChar** namespaces, const xmlChar* prefix) {
+    for (std::size_t i = 0; i < std::size_t(std::max(namespaceCount, 0)); ++i)
+        if (xmlStrEqual(namespaces[2 * i], prefix))
+            return true;
+    return false;
+}
+
+// The declaration in scope for prefix above the element being started, or null when the lookup is libxml2's.
+xmlNs* inScope(const ParseRun& run, const xmlChar* prefix, int namespaceCount, const xmlChar** namespaces) {
+    if (xmlStrEqual(prefix, xmlChars("xml")) || declaresPrefix(namespaceCount, namespaces, prefix))
+        return nullptr; // libxml2 finds these at once
+    const auto found = run.scopes.find(prefixKey(prefix));
+    return found != run.scopes.end() && !found->second.empty() ? found->second.back() : nullptr;
+}
+
+// libxml2 finds the namespace of every prefixed element and attribute by walking all declarations on the way to
+// the root, which grows with the square of their number. Where the declaration in scope comes from the table
+// instead, libxml2 gets the name without prefix and the namespace is set afterwards.
+xmlNode* buildElement(ParseRun* run, void* userData, const xmlChar* localName, const xmlChar* prefix,
+                      const xmlChar* uri, int namespaceCount, const xmlChar** namespaces, int attributeCount,
+                      int defaultedCount, const xmlChar** attributes) {
+    xmlNode* parent = run ? run->context->node : nullptr;
+    if (!run || !run->ownScopes || !parent) {
+        xmlSAX2StartElementNs(userData, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                              defaultedCount, attributes);
+        xmlNode* element = run ? run->context->node : nullptr;
+        return element != parent ? element : nullptr;
+    }
+    xmlNs* elementNs = uri ? inScope(*run, prefix, namespaceCount, namespaces) : nullptr;
+    std::vector<const xmlChar*>& ownAttributes = run->attributes;
+    std::vector<xmlNs*>& attributeNs = run->attributeNs;
+    ownAttributes.clear();
+    attributeNs.clear();
+    const std::size_t count = std::size_t(std::max(attributeCount, 0));
+    for (std::size_t i = 0; i < count; ++i) {
+        xmlNs* ns = attributes[5 * i + 1] ? inScope(*run, attributes[5 * i + 1], namespaceCount, namespaces) : nullptr;
+        if (ns && ownAttributes.empty())
+            ownAttributes.assign(attributes, attributes + 5 * count); // five pointers per attribute
+        if (ns)
+            ownAttributes[5 * i + 1] = nullptr;
+        attributeNs.push_back(ns);
+    }
+    xmlSAX2StartElementNs(userData, localName, elementNs ? nullptr : prefix, elementNs ? nullptr : uri, namespaceCount,
+                          namespaces, attributeCount, defaultedCount,
+                          ownAttributes.empty() ? attributes : ownAttributes.data());
+    xmlNode* element = run->context->node;
+    if (element == parent)
+        return nullptr;
+    if (elementNs)
+        element->ns = elementNs;
+    if (!ownAttributes.empty()) {
+        auto ns = attributeNs.begin();
+        for (xmlAttr* attr = element->properties; attr && ns != attributeNs.end(); attr = attr->next, ++ns)
+            if (*ns)
+                attr->ns = *ns;
+    }
+    return element;
+}
+
+void openScope(ParseRun& run, const xmlNode* element) {
+    run.opened.emplace_back(element, run.declared.size());
+    for (xmlNs* ns = element->nsDef; ns; ns = ns->next) {
+        run.declared.push_back(prefixKey(ns->prefix));
+        run.scopes[run.declared.back()].push_back(ns);
+    }
+}
+
+void closeScope(ParseRun& run, const xmlNode* element) {
+    if (run.opened.empty() || run.opened.back().first != element)
+        return;
+    for (std::size_t i = run.declared.size(); i > run.opened.back().second; --i) {
+        const auto found = run.scopes.find(run.declared[i - 1]);
+        found->second.pop_back();
+        // The key views the prefix of the declaration that made the entry, which goes with a taken element.
+        if (found->second.empty())
+            run.scopes.erase(found);
+    }
+    run.declared.resize(run.opened.back().second);
+    run.opened.pop_back();
+}
+
+void startElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
+                  int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaultedCount,
+                  const xmlChar** attributes) {
+    ParseRun* run = runOf(userData);
+    xmlNode* parent = run ? run->context->node : nullptr;
+    if (run && run->skippable) {
+        if (run->skipDepth > 0) {
+            ++run->skipDepth;
+            return;
+        }
+        if (parent && parent == run->top &&
+            run->skippable->contains(run->topIndex, reinterpret_cast<const char*>(localName))) {
+            run->skipDepth = 1;
+            if (run->skippedUnder.empty() || run->skippedUnder.back().first != parent)
+                run->skippedUnder.emplace_back(parent, run->topIndex);
+            // The local name comes from the document's dictionary, which the document keeps.
+            run->leftOut.push_back({run->topIndex, countNamedChildren(*run, parent),
+                                    std::string_view(reinterpret_cast<const char*>(localName))});
+            return;
+        }
+    }
+    xmlNode* element = buildElement(run, userData, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                                    defaultedCount, attributes);
+    if (!run || !element)
+        return;
+    if (!parent) {
+        // A document type brings validation and IDs that every element takes part in: nothing is left out then,
+        // and libxml2 looks namespaces up itself.
+        const bool typed = run->context->myDoc && run->context->myDoc->intSubset;
+        if (typed) {
+            run->skippable = nullptr;
+            run->taker = nullptr;
+        }
+        run->ownScopes = !typed;
+    } else if ((run->skippable || run->taker) && parent->parent && parent->parent->type == XML_DOCUMENT_NODE) {
+        run->top = element;
+        run->namedCounted = nullptr;
+        run->named = 0;
+        run->topPreserve = isSpacePreserve(element, isSpacePreserve(parent, false));
+        countRootChildren(*run, parent);
+    }
+    if (run->ownScopes)
+        openScope(*run, element);
+}
+
+// Hands a complete second-level element to the taker; what it takes is listed where it stood, like an element
+// left out.
+void offerToTaker(ParseRun& run, xmlNode* element) {
+    xmlNode* before = element->prev;
+    // The element is the top-level element's last child, and has a name.
+    const qsizetype namedBefore = countNamedChildren(run, run.top) - 1;
+    dropBlankText(element, run.topPreserve);
+    const std::string_view name = baseName(element); // in the document's dictionary: outlives the element
+    bool taken = false;
+    try {
+        taken = run.taker->take(run.topIndex, element);
+    } catch (...) {
+        run.takerFailure = std::current_exception();
+        xmlStopParser(run.context);
+        return;
+    }
+    if (!taken)
+        return;
+    run.namedCounted = before;
+    run.named = namedBefore;
+    // libxml2 appends the next text to the last child when that is text, trusting lengths it kept for the text it
+    // made last; with the element gone the last child may be other text, which it must then join the slow way.
+    run.context->nodelen = 0;
+    run.context->nodemem = 0;
+    if (run.skippedUnder.empty() || run.skippedUnder.back().first != run.top)
+        run.skippedUnder.emplace_back(run.top, run.topIndex);
+    run.leftOut.push_back({run.topIndex, namedBefore, name, true});
+}
+
+void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
+    ParseRun* run = runOf(userData);
+    if (run && run->skipDepth > 0) {
+        --run->skipDepth;
+        return;
+    }
+    xmlNode* element = run ? run->context->node : nullptr;
+    if (element) {
+        restoreBlanks(*run, element);
+        closeScope(*run, element);
+    }
+    xmlSAX2EndElementNs(userData, localName, prefix, uri);
+    if (element && run->taker && run->top && element->parent == run->top && element->type == XML_ELEMENT_NODE)
+        offerToTaker(*run, element);
+}
+
+// The content of an element left out is left out too.
+void characters(void* userData, const xmlChar* text, int length) {
+    if (!isSkipping(userData))
+        xmlSAX2Characters(userData, text, length);
+}
+
+void cdataBlock(void* userData, const xmlChar* text, int length) {
+    if (!isSkipping(userData))
+        xmlSAX2CDataBlock(userData, text, length);
+}
+
+void comment(void* userData, const xmlChar* text) {
+    if (!isSkipping(userData))
+        xmlSAX2Comment(userData, text);
+}
+
+void processingInstruction(void* userData, const xmlChar* target, const xmlChar* data) {
+    if (!isSkipping(userData))
+        xmlSAX2ProcessingInstruction(userData, target, data);
+}
+
+void reference(void* userData, const xmlChar* name) {
+    if (!isSkipping(userData))
+        xmlSAX2Reference(userData, name);
+}
+
+// Blank text is dropped or put back only when the root closes, and that may move the top-level nodes: elements
+// were left out under the right nodes only if each still stands where it stood when its children were parsed.
+bool skipsStillHold(const xmlNode* root, const std::vector<std::pair<const xmlNode*, qsizetype>>& skippedUnder) {
+    auto expected = skippedUnder.begin();
+    qsizetype index = 0;
+    for (const xmlNode* child = root->children; child && expected != skippedUnder.end(); child = child->next, ++index)
+        if (child == expected->first) {
+            if (index != expected->second)
+                return false;
+            ++expected;
+        }
+    return expected == skippedUnder.end();
+}
+
+bool startsWithDeclaration(QByteArrayView text) {
+    return text.size() > 5 && text.startsWith("<?xml") &&
+           (text[5] == ' ' || text[5] == '\t' || text[5] == '\r' || text[5] == '\n');
+}
+
+/// Hands the text to libxml2 piece by piece, as a file would be read, so that it never holds a copy of it all.
+struct TextSource {
+    QByteArrayView rest;
+    std::stop_token stop;
+
+    static int read(void* context, char* buffer, int length) {
+        auto* source = static_cast<TextSource*>(context);
+        if (source->stop.stop_requested())
+            return -1;
+        const qsizetype count = std::min<qsizetype>(length, source->rest.size());
+        if (count > 0) {
+            std::memcpy(buffer, source->rest.data(), size_t(count));
+            source->rest = source->rest.sliced(count);
+        }
+        return int(count);
+    }
+};
+
+// Like xmlCtxtReadMemory, but the text is streamed and declared UTF-8 up front: forcing the encoding there would
+// run a UTF-8 to UTF-8 conversion, and leaving it open would let libxml2 guess another encoding from the first
+// bytes.
+XmlDocument readUtf8(xmlParserCtxt* context, QByteArrayView text, const QByteArray& url, int options,
+                     const std::stop_token& stop) {
+    TextSource source{text, stop};
+    xmlParserInputBuffer* buffer =
+        xmlParserInputBufferCreateIO(&TextSource::read, nullptr, &source, XML_CHAR_ENCODING_NONE);
+    if (!buffer)
+        throw std::bad_alloc();
+    xmlParserInput* input = xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE);
+    if (!input) {
+        xmlFreeParserInputBuffer(buffer);
+        throw std::bad_alloc();
+    }
+    input->filename = reinterpret_cast<const char*>(xmlStrdup(xmlChars(url.constData())));
+    if (inputPush(context, input) < 0) // frees the input when it fails
+        throw std::bad_alloc();
+    xmlCtxtUseOptions(context, options);
+    context->sax->ignorableWhitespace = &keepBlankAside;
+    context->sax->startElementNs = &startElement;
+    context->sax->endElementNs = &endElement;
+    context->sax->characters = &characters;
+    context->sax->cdataBlock = &cdataBlock;
+    context->sax->comment = &comment;
+    context->sax->processingInstruction = &processingInstruction;
+    context->sax->reference = &reference;
+    context->encoding = xmlStrdup(xmlChars("UTF-8"));
+    xmlParseDocument(context);
+    XmlDocument doc(context->myDoc);
+    context->myDoc = nullptr;
+    if (!context->wellFormed)
+        doc.reset();
+    return doc;
+}
+
+XmlDocument parseOnce(QByteArrayView text, const QByteArray& url, bool validate, ParseRun& run,
+                      const std::stop_token& stop) {
+    const XmlParserContext context(xmlNewParserCtxt());
+    if (!context)
+        throw std::bad_alloc();
+    context->sax->serror = &captureError;
+    context->sax->getParameterEntity = &countingParameterEntity;
+    if (validate)
+        context->sax->externalSubset = &stopAtExternalSubset;
+    run.context = context.get();
+    const ActiveRun active(run);
+    // Never XML_PARSE_NOENT (entities stay references) nor XML_PARSE_HUGE (keeps the depth and expansion
+    // limits), never XML_PARSE_XINCLUDE. With NOBLANKS, keepBlankAside() puts back the space of mixed content;
+    // dropBlankText() decides about the rest.
+    const int options = XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT |
+                        (validate ? XML_PARSE_DTDVALID : 0);
+    XmlDocument doc = readUtf8(context.get(), text, url, options, stop);
+    if (run.outOfMemory)
+        throw std::bad_alloc();
+    if (run.takerFailure)
+        std::rethrow_exception(run.takerFailure);
+    if (!doc)
+        return doc;
+    const bool conforms = !validate || !doc->intSubset || context->valid;
+    if (!context->nsWellFormed || !conforms)
+        doc.reset();
+    return doc;
+}
+
+// Parses as parseXml() says, validating where the document type allows it, and drops blank text.
+XmlDocument parseTree(QByteArrayView text, const QByteArray& url, ParseRun& run, const std::stop_token& stop) {
+    XmlDocument doc = parseOnce(text, url, true, run, stop);
+    if (run.externalRefused) {
+        // Only a document type brings an external subset or entity, and with one nothing is left out or taken.
+        const SkippableNames* skippable = run.skippable;
+        run = ParseRun();
+        run.skippable = skippable;
+        doc = parseOnce(text, url, false, run, stop);
+    }
+    if (doc)
+        dropBlankText(rootElement(doc.get()));
+    return doc;
+}
+
+} // namespace
+
+// The text is taken, not borrowed: a caller that moves it in has its copy freed as soon as the parse ends.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop, const SkippableNames* skippable,
+                   ElementTaker* taker) {
+    setUpLibxml2();
+    QByteArrayView view(text);
+    if (view.startsWith("\xEF\xBB\xBF"))
+        view = view.sliced(3);
+
+    ParsedXml parsed;
+    parsed.hasDeclaration = startsWithDeclaration(view);
+    const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
+    ParseRun run;
+    run.skippable = skippable;
+    run.taker = taker;
+    parsed.doc = parseTree(view, url, run, stop);
+    // Rare: a document that failed (its first error may lie in what was left out), whose top-level nodes moved, or
+    // that turned out to need what the taker took.
+    if (!run.skippedUnder.empty() && (!parsed.doc || !skipsStillHold(rootElement(parsed.doc.get()), run.skippedUnder) ||
+                                      (taker && !taker->fits(rootElement(parsed.doc.get()))))) {
+        parsed.doc.reset();
+        if (taker)
+            taker->forget();
+        run = ParseRun();
+        parsed.doc = parseTree(view, url, run, stop);
+    }
+    if (!parsed.doc) {
+        parsed.error = run.firstError;
+        if (!run.haveError)
+            parsed.error.reason = QStringLiteral("The document could not be parsed.");
+        return parsed;
+    }
+    parsed.leftOut = std::move(run.leftOut);
+    return parsed;
+}
+
+} // namespace corvanta

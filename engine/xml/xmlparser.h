@@ -1,0 +1,86 @@
+#pragma once
+
+#include "engine/xml/xmldocument.h"
+
+#include <QByteArray>
+#include <QString>
+#include <stop_token>
+#include <string_view>
+#include <vector>
+
+namespace corvanta {
+
+/// Why a text did not parse, with libxml2's 1-based line and column.
+struct XmlParseError {
+    QString reason;
+    int line = 0;
+    int column = 0;
+};
+
+/// A second-level element that the parser left out: SkippableNames named it, or an ElementTaker took it.
+struct LeftOutElement {
+    /// Its top-level node's place among the root's children, counting every kind of node.
+    qsizetype topIndex = 0;
+    /// How many of the siblings built before it have a base name (see baseName()).
+    qsizetype namedBefore = 0;
+    /// Its local name; it lives in the document's dictionary, as long as the document.
+    std::string_view name;
+    /// True when an ElementTaker took it, false when SkippableNames named it.
+    bool taken = false;
+};
+
+/// One input loaded as Merge loads it.
+struct ParsedXml {
+    /// Null when the text did not parse; the document then has no root.
+    XmlDocument doc;
+    /// True when the text starts with an XML declaration.
+    bool hasDeclaration = false;
+    /// Set when doc is null.
+    XmlParseError error;
+    /// The elements left out of doc, in document order; empty when doc is null.
+    std::vector<LeftOutElement> leftOut;
+};
+
+/// Second-level element names that a merge would leave behind; the parser of a later input need not build them.
+/// Asked from the thread that parses, while the merge may add names: an answer may only ever change to true.
+class SkippableNames {
+public:
+    virtual ~SkippableNames() = default;
+    /// True when an element of local name \a name under top-level node \a topIndex (counting every kind of
+    /// node) would stay behind.
+    virtual bool contains(qsizetype topIndex, std::string_view name) const = 0;
+};
+
+/// Takes the second-level elements of a document out as soon as each is complete, on the thread that parses it,
+/// so that they never need to be kept as nodes.
+class ElementTaker {
+public:
+    virtual ~ElementTaker() = default;
+    /// Called for second-level element \a element, under top-level node \a topIndex (counting every kind of node),
+    /// once it is complete and its white space is dropped as in the finished document; its ancestors are still
+    /// there. Returns true when it took the element: unlinked it and freed it. Returns false to leave it in place.
+    virtual bool take(qsizetype topIndex, xmlNode* element) = 0;
+    /// Whether what it took still stands as taken in the finished document whose root element is \a root;
+    /// when not, the document is parsed again.
+    virtual bool fits(const xmlNode* /*root*/) const { return true; }
+    /// Forgets every element taken: the document is parsed again from its start, and nothing is taken then.
+    virtual void forget() = 0;
+};
+
+/// Parses \a text (UTF-8, a leading byte-order mark ignored; the declaration's encoding does not change the
+/// decoding) as the document at \a path, which only names it.
+/// Nothing outside the text is ever read: no external DTD subset, no external parameter or general entity, no
+/// XInclude, whatever the path or scheme. Entity references stay references and libxml2's limits on depth, sizes
+/// and entity expansion stay in force. A document whose internal subset is its whole DTD is validated, and one
+/// that does not conform fails; one whose DTD reaches outside the text is parsed without validation.
+/// Whitespace-only text is dropped as dropBlankText() says.
+/// Each document gets its own dictionary: libxml2 2.9's dictionary slows down once it holds a few hundred
+/// thousand names, so one dictionary shared by all inputs would make a merge of many distinct names quadratic.
+/// Once \a stop is requested, a parse in progress ends at its next block of text as if the text ended there.
+/// Second-level elements that \a skippable names are left out of a document without a document type: the result
+/// then holds every other node as it would, and the same messages, and lists in leftOut what it left out. So are
+/// the second-level elements that \a taker takes; an exception from it ends the parse and is thrown here.
+ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop = {},
+                   const SkippableNames* skippable = nullptr, ElementTaker* taker = nullptr);
+
+} // namespace corvanta
