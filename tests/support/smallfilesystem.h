@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QTemporaryDir>
 
-/// A tiny file system (tmpfs) mounted on a fresh folder for one test and unmounted when the object goes, to make
-/// writes fail with "No space left on device" for real. Mounting needs root; where it is not permitted (or on a
-/// system without tmpfs), isMounted() is false and whyNot() says why, for the test to skip.
+/// A fresh folder that holds at most a few kilobytes, for one test: writes past that fail with "No space left on
+/// device" as on a full disk, in this process (through the write quota linked into the tests) and in the programs
+/// a test starts with environment(). No mount, so it works for any user.
 class SmallFileSystem {
 public:
     explicit SmallFileSystem(int kilobytes);
@@ -13,16 +15,15 @@ public:
     SmallFileSystem(const SmallFileSystem&) = delete;
     SmallFileSystem& operator=(const SmallFileSystem&) = delete;
 
-    bool isMounted() const { return m_mounted; }
-    QString whyNot() const { return m_whyNot; }
     QString path() const { return m_folder.path(); }
     /// Path of \a name inside the file system.
     QString filePath(const QString& name) const { return m_folder.filePath(name); }
     /// True when nothing but the folder itself is left in it.
     bool isEmpty() const;
+    /// The variables that give a program started by the test the same limit.
+    QList<QPair<QString, QString>> environment() const;
 
 private:
     QTemporaryDir m_folder;
-    bool m_mounted = false;
-    QString m_whyNot;
+    int m_kilobytes;
 };
