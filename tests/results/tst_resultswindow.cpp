@@ -140,16 +140,21 @@ private slots:
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Corvanta"));
         QVERIFY(m_window->isWindow());
         QVERIFY(!m_window->isVisible());
-        const QSize client(twipsToPixels(8040), twipsToPixels(10125));
-        QCOMPARE(m_window->size(), client);
-        QCOMPARE(m_window->minimumSize(), client);
-        QCOMPARE(m_window->maximumSize(), client);
+        // A window of one size, taller than wide, that a person can neither resize nor maximise.
+        QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+        QCOMPARE(m_window->size(), m_window->minimumSize());
+        QVERIFY(m_window->height() > m_window->width());
         QVERIFY(!m_window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
         QVERIFY(m_window->findChildren<QMenuBar*>().isEmpty());
 
+        // The text takes most of the window, inside it with even margins left and right, and room below it.
         auto* view = text();
-        QCOMPARE(view->geometry(),
-                 QRect(twipsToPixels(120), twipsToPixels(1260), twipsToPixels(7800), twipsToPixels(8775)));
+        const QRect place = view->geometry();
+        QVERIFY(m_window->rect().contains(place));
+        QCOMPARE(place.left(), m_window->width() - 1 - place.right());
+        QVERIFY(place.width() > m_window->width() * 9 / 10);
+        QVERIFY(place.height() > m_window->height() * 3 / 4);
+        QVERIFY(place.bottom() < m_window->height() - 1);
         QCOMPARE(view->font().family(), QStringLiteral("Calibri"));
         QCOMPARE(view->font().pointSizeF(), 11.25);
         QVERIFY(view->font().bold());
