@@ -1,7 +1,5 @@
 #include "filelist/shelldrop.h"
 
-#include "filelist/filelistview.h"
-
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -43,13 +41,14 @@ QStringList droppedPaths(const QMimeData& data) {
     return paths;
 }
 
-void appendDroppedPaths(FileListView& list, const QStringList& paths, const PendingEvents& processEvents) {
-    const FoundFiles append = [&list](const QStringList& found) { list.appendItems(found); };
+void findDroppedPaths(const QStringList& paths, const std::stop_token& stop, const FoundFiles& found) {
     for (const QString& path : paths) {
+        if (stop.stop_requested())
+            return;
         if (isDroppedFolder(path))
-            scanDroppedFolder(path, processEvents, append);
+            scanDroppedFolder(path, stop, found);
         else
-            list.appendItem(path);
+            found({path});
     }
 }
 

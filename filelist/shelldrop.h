@@ -3,13 +3,12 @@
 #include "engine/files/folderscan.h"
 
 #include <QStringList>
+#include <stop_token>
 
 class QDropEvent;
 class QMimeData;
 
 namespace corvanta {
-
-class FileListView;
 
 /// Accepts a drag or a drop over the file list when it carries local files, and ignores anything else (text, web
 /// links), so that the pointer shows that no drop is possible. The drop is accepted as a copy (a link where the
@@ -21,9 +20,10 @@ bool acceptFileDrop(QDropEvent& event);
 /// but for the root, as the file manager gives it.
 QStringList droppedPaths(const QMimeData& data);
 
-/// Appends dropped \a paths to \a list in order: each folder (not hidden) is scanned on its own and gives every
-/// file in and below it but for names beginning with "~"; anything else (a file, a hidden folder, a path that is
-/// gone) is appended as it is. \a processEvents runs during each folder's walk.
-void appendDroppedPaths(FileListView& list, const QStringList& paths, const PendingEvents& processEvents);
+/// Hands what dropped \a paths give to \a found, in order: each folder (not hidden) is scanned on its own and gives
+/// every file in and below it but for names beginning with "~"; anything else (a file, a hidden folder, a path that
+/// is gone) is handed on as it is. Reads the disk only, so it may run on a thread of its own; ends on \a stop as
+/// the scans do.
+void findDroppedPaths(const QStringList& paths, const std::stop_token& stop, const FoundFiles& found);
 
 } // namespace corvanta

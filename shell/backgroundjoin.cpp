@@ -3,10 +3,6 @@
 #include "engine/join/joincommand.h"
 #include "shell/mainjoinhost.h"
 
-#include <QApplication>
-#include <QDialog>
-#include <QEvent>
-#include <QWidget>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -137,47 +133,18 @@ void CarryingHost::carry(const std::function<void()>& call) const {
         std::rethrow_exception(handover->failure);
 }
 
-bool isInput(QEvent::Type type) {
-    switch (type) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::ContextMenu:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletMove:
-    case QEvent::TabletRelease:
-    case QEvent::InputMethod:
-    case QEvent::NativeGesture:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 BackgroundJoin::BackgroundJoin(MainJoinHost& host)
     : m_host(host) {}
 
-BackgroundJoin::~BackgroundJoin() {
-    qApp->removeEventFilter(this);
-}
+BackgroundJoin::~BackgroundJoin() = default;
 
 bool BackgroundJoin::start() {
     if (isRunning())
         return false;
     m_checking = false;
+    m_stopRequested = false;
     launch([this](const std::stop_token& stop) {
         CarryingHost host(m_host, *this, stop);
         joinFiles(host, stop);
@@ -189,6 +156,7 @@ bool BackgroundJoin::startCheck(const QStringList& paths) {
     if (isRunning())
         return false;
     m_checking = true;
+    m_stopRequested = false;
     m_check.reset();
     m_host.setBusyPointer(true);
     launch([this, paths](const std::stop_token& stop) {
@@ -212,8 +180,6 @@ bool BackgroundJoin::startCheck(const QStringList& paths) {
 }
 
 void BackgroundJoin::launch(std::function<void(const std::stop_token&)> work) {
-    // Application-wide: an event reaches the application's filters before any widget's, the menu bar's included.
-    qApp->installEventFilter(this);
     m_thread = std::jthread([this, work = std::move(work)](const std::stop_token& stop) {
         work(stop);
         QMetaObject::invokeMethod(this, &BackgroundJoin::onThreadDone, Qt::QueuedConnection);
@@ -224,16 +190,27 @@ bool BackgroundJoin::isRunning() const {
     return m_thread.joinable();
 }
 
+bool BackgroundJoin::isChecking() const {
+    return isRunning() && m_checking;
+}
+
 void BackgroundJoin::requestStop() {
+    if (!isRunning())
+        return;
+    m_stopRequested = true;
     m_thread.request_stop();
 }
 
 void BackgroundJoin::onThreadDone() {
     if (m_thread.joinable())
         m_thread.join();
-    qApp->removeEventFilter(this);
     // A join that was stopped may still hold the pointer; a check holds it until here.
     m_host.releaseBusyPointer();
+    if (std::exchange(m_stopRequested, false)) {
+        m_check.reset();
+        emit stopped();
+        return;
+    }
     if (!m_checking) {
         emit finished();
         return;
@@ -241,27 +218,6 @@ void BackgroundJoin::onThreadDone() {
     m_host.setProgress(0);
     if (std::optional<ListCheck> check = std::exchange(m_check, std::nullopt))
         emit checkFinished(*check);
-}
-
-bool BackgroundJoin::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ShortcutOverride && isHeld(watched)) {
-        // Claimed for the focus widget, which then gets the key press itself, dropped below: no shortcut fires.
-        event->accept();
-        return true;
-    }
-    if (isInput(event->type()) && isHeld(watched))
-        return true;
-    return QObject::eventFilter(watched, event);
-}
-
-bool BackgroundJoin::isHeld(QObject* object) {
-    // Up to the first window on the way. A dialog, such as a box the join shows, keeps its input; the main window,
-    // its menus and the results window lose it. The results window too: shown by the hand-off a moment before the
-    // main window is hidden, a Back in between would leave neither window on the screen.
-    for (; object; object = object->parent())
-        if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow())
-            return !qobject_cast<QDialog*>(object);
-    return false;
 }
 
 } // namespace corvanta

@@ -16,8 +16,8 @@ class MainJoinHost;
 /// Runs the join, or a check of the list, on a thread of its own, so that the windows keep painting and answering
 /// the desktop meanwhile.
 /// Every call the join makes of the main window is carried to the window's thread and waited for: the window sees
-/// the calls in the join's order, and a message box holds the join until it is answered. While a join runs, input
-/// to the program's windows and menus is dropped, not queued; the boxes the join shows take theirs.
+/// the calls in the join's order, and a message box holds the join until it is answered. The window disables its
+/// controls meanwhile; the boxes the join shows take their input as always.
 class BackgroundJoin : public QObject {
     Q_OBJECT
 
@@ -36,26 +36,27 @@ public:
     bool startCheck(const QStringList& paths);
     /// True from start() or startCheck() until the work has ended and the window takes input again.
     bool isRunning() const;
-    /// Asks a running join or check to end after its current step, without another call to the window.
+    /// True while a check, not a join, runs.
+    bool isChecking() const;
+    /// Asks a running join or check to end, without another call to the window; stopped() follows once it has.
     void requestStop();
 
 signals:
-    /// The join has ended; the window takes input again.
+    /// The join has ended by itself; the window takes input again.
     void finished();
-    /// The check has ended with \a check; the window takes input again. Not sent for a check that was stopped.
+    /// The check has ended with \a check; the window takes input again.
     void checkFinished(const corvanta::ListCheck& check);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    /// The join or check asked to stop has ended, in place of finished() or checkFinished(). What it left behind on
+    /// the disk is gone; the window's own state is the window's to restore.
+    void stopped();
 
 private:
     void launch(std::function<void(const std::stop_token&)> work);
     void onThreadDone();
-    /// Whether input to \a object is dropped while a join runs.
-    static bool isHeld(QObject* object);
 
     MainJoinHost& m_host;
     bool m_checking = false;
+    bool m_stopRequested = false;
     std::optional<ListCheck> m_check; // written by the check's thread, read once it has ended
     std::jthread m_thread;            // last: it goes first, stopping and joining the run while the rest is still there
 };

@@ -4,14 +4,15 @@
 #include "engine/report/joinreport.h"
 #include "engine/xml/xmlwrap.h"
 #include "filelist/addfilesdialog.h"
+#include "filelist/backgroundwalk.h"
 #include "filelist/browseforfolder.h"
 #include "filelist/filelistview.h"
-#include "filelist/scanevents.h"
 #include "filelist/shelldrop.h"
 #include "results/resultswindow.h"
 #include "shell/backgroundjoin.h"
 #include "shell/helplinks.h"
 #include "shell/mainjoinhost.h"
+#include "shell/menunames.h"
 #include "shell/tabcontrol.h"
 #include "windowkit/windowkit.h"
 
@@ -32,17 +33,17 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 
 namespace corvanta {
 
 namespace {
 
-// How often a folder walk lets the window handle its events: often enough to repaint smoothly.
-constexpr std::chrono::milliseconds scanEventInterval{10};
-
-// Ends a folder walk from inside its event hook once the window has closed.
-struct WalkStopped {};
+const QString startCaption = QStringLiteral("Start Joining");
+const QString stopCaption = QStringLiteral("Stop");
+const QString startIcon = QStringLiteral(":/icons/start-joining.png");
+const QString stopIcon = QStringLiteral(":/icons/stop.png");
 
 QFont tabCaptionFont() {
     QFont font = controlFont();
@@ -136,6 +137,10 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     m_join = std::make_unique<BackgroundJoin>(*m_joinHost);
     connect(m_join.get(), &BackgroundJoin::finished, this, &MainWindow::onJoinFinished);
     connect(m_join.get(), &BackgroundJoin::checkFinished, this, &MainWindow::onCheckFinished);
+    connect(m_join.get(), &BackgroundJoin::stopped, this, &MainWindow::onWorkStopped);
+    m_walk = std::make_unique<BackgroundWalk>();
+    connect(m_walk.get(), &BackgroundWalk::found, m_fileList, &FileListView::appendItems);
+    connect(m_walk.get(), &BackgroundWalk::finished, this, &MainWindow::onWalkFinished);
 
     // Start-up, in this order; the caller shows the window after the last step.
     applySkin();
@@ -164,8 +169,10 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 MainWindow::~MainWindow() = default;
 
 ResultsWindow& MainWindow::resultsWindow() {
-    if (!m_resultsWindow)
+    if (!m_resultsWindow) {
         m_resultsWindow = std::make_unique<ResultsWindow>(this);
+        m_resultsWindow->setEnabled(!isBusy()); // made by a join's hand-off
+    }
     return *m_resultsWindow;
 }
 
@@ -173,8 +180,16 @@ FileListView& MainWindow::fileList() const {
     return *m_fileList;
 }
 
+MainWindow::Activity MainWindow::activity() const {
+    return m_activity;
+}
+
+bool MainWindow::isBusy() const {
+    return m_activity != Activity::Idle;
+}
+
 bool MainWindow::isJoining() const {
-    return m_join->isRunning();
+    return m_activity == Activity::Joining || m_activity == Activity::Checking;
 }
 
 QString MainWindow::wrapRootName() const {
@@ -233,6 +248,14 @@ void MainWindow::buildControls() {
     m_progressBar->setRange(0, 100 * MainJoinHost::progressScale);
     m_progressBar->setValue(0);
     m_progressBar->setGeometry(QRect(twipsPoint(120, 5760), QSize(twipsToPixels(6360), twipsToPixels(405))));
+    m_statusLine = new QLabel(central);
+    m_statusLine->setObjectName(QStringLiteral("statusLine"));
+    m_statusLine->setFont(controlFont());
+    m_statusLine->hide();
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setSingleShot(true);
+    m_statusTimer->setInterval(stoppedStatusMs);
+    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::hideStatus);
 
     m_addFilesDialog = new AddFilesDialog(this);
 }
@@ -268,40 +291,41 @@ void MainWindow::buildWrapControls(QWidget* optionsPage) {
 
 void MainWindow::buildMenus() {
     menuBar()->setFont(barFont());
+    // One action for the tool bar's button and the menu item: both turn into "Stop" together.
+    m_startAction = new QAction(QIcon(startIcon), startCaption, this);
+    m_startAction->setObjectName(QLatin1String(menu::startJoining));
+    connect(m_startAction, &QAction::triggered, this, [this] { isBusy() ? stop() : startJoining(); });
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
-    fileMenu->setObjectName(QStringLiteral("m1"));
-    addCommand(fileMenu, "m2", QStringLiteral("A&dd Files"), command::AddFiles);
-    addCommand(fileMenu, "m3", QStringLiteral("Add &Folder"), command::AddFolder);
+    fileMenu->setObjectName(QLatin1String(menu::file));
+    addIdleItem(fileMenu, menu::addFiles, QStringLiteral("A&dd Files"), &MainWindow::addFiles);
+    addIdleItem(fileMenu, menu::addFolder, QStringLiteral("Add &Folder"), &MainWindow::addFolder);
     fileMenu->addSeparator();
-    addItem(fileMenu, "m5", QStringLiteral("Clear Selected Files"), &MainWindow::removeSelectedItems);
-    addCommand(fileMenu, "m6", QStringLiteral("Clear All Files"), command::ClearList);
+    addIdleItem(fileMenu, menu::clearSelected, QStringLiteral("Clear Selected Files"),
+                &MainWindow::removeSelectedItems);
+    addIdleItem(fileMenu, menu::clearAll, QStringLiteral("Clear All Files"), &MainWindow::clearList);
     fileMenu->addSeparator();
-    addItem(fileMenu, "checkFilesAction", QStringLiteral("&Check Files"), &MainWindow::checkFiles);
+    addIdleItem(fileMenu, menu::checkFiles, QStringLiteral("&Check Files"), &MainWindow::checkFiles);
+    fileMenu->addAction(m_startAction);
     fileMenu->addSeparator();
-    QAction* exitItem = addItem(fileMenu, "m8", QStringLiteral("&Exit"), nullptr);
+    QAction* exitItem = addItem(fileMenu, menu::exit, QStringLiteral("&Exit"), nullptr);
     connect(exitItem, &QAction::triggered, this, &QWidget::close);
 
     QMenu* optionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
-    optionsMenu->setObjectName(QStringLiteral("m9"));
-    addItem(optionsMenu, "m10", QStringLiteral("Show Files Tab"), &MainWindow::showFilesTab);
-    addItem(optionsMenu, "m11", QStringLiteral("Show Options Tab"), &MainWindow::showOptionsTab);
+    optionsMenu->setObjectName(QLatin1String(menu::options));
+    addIdleItem(optionsMenu, menu::showFilesTab, QStringLiteral("Show Files Tab"), &MainWindow::showFilesTab);
+    addIdleItem(optionsMenu, menu::showOptionsTab, QStringLiteral("Show Options Tab"), &MainWindow::showOptionsTab);
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
-    helpMenu->setObjectName(QStringLiteral("m12"));
-    addCommand(helpMenu, "m13", QStringLiteral("Help"), command::Help);
-    addItem(helpMenu, "m14", QStringLiteral("Load Sample/Example Files"), &MainWindow::loadSamples);
-    addItem(helpMenu, "m15", QStringLiteral("Watch Old Demo Video"), &MainWindow::watchDemoVideo);
+    helpMenu->setObjectName(QLatin1String(menu::help));
+    // The hint and the samples ask with a box or fill the list; the links only hand a page to the desktop, so they
+    // stay available during work.
+    addIdleItem(helpMenu, menu::helpHint, QStringLiteral("Help"), &MainWindow::showHelp);
+    addIdleItem(helpMenu, menu::loadSamples, QStringLiteral("Load Sample/Example Files"), &MainWindow::loadSamples);
+    addItem(helpMenu, menu::demoVideo, QStringLiteral("Watch Old Demo Video"), &MainWindow::watchDemoVideo);
     helpMenu->addSeparator();
-    addItem(helpMenu, "m17", QStringLiteral("FAQ"), &MainWindow::openFaq);
-    addItem(helpMenu, "m18", QStringLiteral("Visit Tavrino Main Page"), &MainWindow::visitMainPage);
-}
-
-QAction* MainWindow::addCommand(QMenu* menu, const char* objectName, const QString& text, int id) {
-    QAction* action = addItem(menu, objectName, text, nullptr);
-    action->setData(id);
-    connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
-    return action;
+    addItem(helpMenu, menu::faq, QStringLiteral("FAQ"), &MainWindow::openFaq);
+    addItem(helpMenu, menu::mainPage, QStringLiteral("Visit Tavrino Main Page"), &MainWindow::visitMainPage);
 }
 
 QAction* MainWindow::addItem(QMenu* menu, const char* objectName, const QString& text, void (MainWindow::*slot)()) {
@@ -309,129 +333,206 @@ QAction* MainWindow::addItem(QMenu* menu, const char* objectName, const QString&
     action->setObjectName(QLatin1String(objectName));
     menu->setFont(menuBar()->font());
     if (slot)
-        connect(action, &QAction::triggered, this, [this, slot] {
-            if (!isJoining())
-                (this->*slot)();
-        });
+        connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
+QAction* MainWindow::addIdleItem(QMenu* menu, const char* objectName, const QString& text,
+                                 void (MainWindow::*slot)()) {
+    QAction* action = addItem(menu, objectName, text, slot);
+    m_idleActions.append(action);
+    return action;
+}
+
+QAction* MainWindow::newIdleAction(const QString& text, const QString& icon, void (MainWindow::*slot)()) {
+    auto* action = new QAction(QIcon(icon), text, this);
+    connect(action, &QAction::triggered, this, slot);
+    m_idleActions.append(action);
     return action;
 }
 
 void MainWindow::buildToolBar() {
-    // The ids are not in ascending order on the bar: "Clear List" comes before "Start Joining".
-    const QList<ToolBarButton> buttons{
-        {command::AddFiles, QStringLiteral("Add Files"), QStringLiteral(":/icons/add-files.png"),
-         QStringLiteral("addFiles"), 100},
-        {command::AddFolder, QStringLiteral("Add Folder"), QStringLiteral(":/icons/add-folder.png"),
-         QStringLiteral("addFolder"), 100},
-        {command::ClearList, QStringLiteral("Clear List"), QStringLiteral(":/icons/clear-list.png"),
-         QStringLiteral("clearList"), 100},
-        {command::StartJoining, QStringLiteral("Start Joining"), QStringLiteral(":/icons/start-joining.png"),
-         QStringLiteral("startJoining"), 100},
+    // "Clear List" comes before "Start Joining".
+    const QList<ToolBarAction> buttons{
+        {newIdleAction(QStringLiteral("Add Files"), QStringLiteral(":/icons/add-files.png"), &MainWindow::addFiles),
+         QLatin1String(toolbar::addFiles), 100},
+        {newIdleAction(QStringLiteral("Add Folder"), QStringLiteral(":/icons/add-folder.png"),
+                       &MainWindow::addFolder),
+         QLatin1String(toolbar::addFolder), 100},
+        {newIdleAction(QStringLiteral("Clear List"), QStringLiteral(":/icons/clear-list.png"), &MainWindow::clearList),
+         QLatin1String(toolbar::clearList), 100},
+        {m_startAction, QLatin1String(toolbar::startJoining), 100},
     };
-    addToolBar(Qt::TopToolBarArea, buildStandardToolBar(this, buttons, [this](int id) { runCommand(id); }));
+    addToolBar(Qt::TopToolBarArea, buildStandardToolBar(this, buttons));
 }
 
-void MainWindow::runCommand(int id) {
-    // Input is dropped during a join; this stops what reaches a command some other way, an accessibility action.
-    if (isJoining())
-        return;
-    switch (id) {
-    case command::AddFiles:
-        addFiles();
-        break;
-    case command::AddFolder:
-        addFolder();
-        break;
-    case command::StartJoining:
-        startJoining();
-        break;
-    case command::ClearList:
-        clearList();
-        break;
-    case command::Help:
-        showHelp();
-        break;
-    default:
-        break;
-    }
+void MainWindow::setActivity(Activity activity) {
+    m_activity = activity;
+    updateCommands();
+}
+
+void MainWindow::updateCommands() {
+    const bool idle = m_activity == Activity::Idle;
+    for (QAction* action : std::as_const(m_idleActions))
+        action->setEnabled(idle);
+    // The list and the options are what the work reads: they stay as they are until it ends.
+    m_tabControl->setEnabled(idle);
+    // The results window takes no input either: shown by the hand-off a moment before this one is hidden, a Back
+    // in between would leave neither window on the screen.
+    if (m_resultsWindow)
+        m_resultsWindow->setEnabled(idle);
+    m_startAction->setText(idle ? startCaption : stopCaption);
+    m_startAction->setIcon(QIcon(idle ? startIcon : stopIcon));
+    m_startAction->setShortcut(idle ? QKeySequence() : QKeySequence(Qt::Key_Escape));
+}
+
+void MainWindow::stop() {
+    if (m_join->isRunning())
+        m_join->requestStop();
+    if (m_walk->isRunning())
+        m_walk->requestStop();
 }
 
 void MainWindow::addFiles() {
-    addChosenFiles(*m_addFilesDialog, *m_fileList);
+    if (!isBusy())
+        addChosenFiles(*m_addFilesDialog, *m_fileList);
 }
 
 void MainWindow::addFolder() {
+    if (isBusy())
+        return;
     m_settings.write(settings::Extension, QStringLiteral("xml"));
     const QString folder = chooseFolder(this, QStringLiteral("Please select folder:"));
     if (folder.isEmpty())
         return;
-    BusyPointer::Hold busy(m_busyPointer);
-    walk([&](const PendingEvents& events) {
-        scanFolderForXmlFiles(folder, events, [this](const QStringList& paths) { m_fileList->appendItems(paths); });
-    });
+    startWalk([folder](const std::stop_token& stop,
+                       const FoundFiles& found) { scanFolderForXmlFiles(folder, stop, found); },
+              true);
 }
 
 void MainWindow::onFileDragOver(QDragMoveEvent* event) {
-    acceptFileDrop(*event);
+    // The pointer shows that nothing can be dropped while the list is being read or filled.
+    if (isBusy())
+        event->ignore();
+    else
+        acceptFileDrop(*event);
 }
 
 void MainWindow::onFileDrop(QDropEvent* event) {
+    if (isBusy()) {
+        event->ignore();
+        return;
+    }
     if (!acceptFileDrop(*event))
         return;
-    // The file manager waits until the drop event returns: let it go on before the folders are walked.
-    QMetaObject::invokeMethod(
-        this, [this, paths = droppedPaths(*event->mimeData())] { appendDropped(paths); }, Qt::QueuedConnection);
+    const QStringList paths = droppedPaths(*event->mimeData());
+    // The file manager waits until the drop event returns; the walk starts at once but returns at once too.
+    startWalk([paths](const std::stop_token& stop, const FoundFiles& found) { findDroppedPaths(paths, stop, found); },
+              false);
 }
 
-void MainWindow::appendDropped(const QStringList& paths) {
-    walk([&](const PendingEvents& events) { appendDroppedPaths(*m_fileList, paths, events); });
+void MainWindow::startWalk(std::function<void(const std::stop_token&, const FoundFiles&)> walk, bool busyPointer) {
+    if (!m_walk->start(std::move(walk)))
+        return;
+    hideStatus();
+    m_walkHoldsPointer = busyPointer;
+    if (busyPointer)
+        m_busyPointer.setBusy(true);
+    setActivity(Activity::Scanning);
 }
 
-void MainWindow::walk(const std::function<void(const PendingEvents&)>& scan) {
-    // Any command may run from the walk's events, another walk included; they all append to the list as it is
-    // then. Closing the window ends the program, so the walks end with it.
-    const PendingEvents events = [this, pending = throttledEvents(scanEventInterval)] {
-        pending();
-        if (m_closed)
-            throw WalkStopped{};
-    };
-    try {
-        scan(events);
-    } catch (const WalkStopped&) {
-        // What was found before the window closed stays in the list.
-    }
+void MainWindow::onWalkFinished() {
+    // What the walk found before it ended or was stopped stays in the list.
+    if (std::exchange(m_walkHoldsPointer, false))
+        m_busyPointer.setBusy(false);
+    setActivity(Activity::Idle);
 }
 
 void MainWindow::clearList() {
-    m_fileList->removeAllItems();
+    if (!isBusy())
+        m_fileList->removeAllItems();
 }
 
 void MainWindow::removeSelectedItems() {
-    m_fileList->removeSelectedItems();
+    if (!isBusy())
+        m_fileList->removeSelectedItems();
 }
 
 void MainWindow::startJoining() {
     // A name that cannot stand as an element name would make a result that no XML tool opens.
+    if (isBusy())
+        return;
     const bool wrap = m_appendButton->isChecked() && m_wrapCheckBox->isChecked();
     if (wrap && !isWrapRootName(wrapRootName())) {
         showProgramMessage(this, invalidRootNameMessage(wrapRootName()), QMessageBox::Warning);
         return;
     }
-    if (m_join->isRunning())
-        return;
-    m_fileList->clearItemStatuses();
+    hideStatus();
+    rememberResultsWindow();
     m_joinReport =
         std::make_unique<JoinReport>(m_appendButton->isChecked() ? JoinReport::Mode::Append : JoinReport::Mode::Merge);
     m_joinHost->startReport(*m_joinReport);
-    m_join->start();
+    if (m_join->start())
+        setActivity(Activity::Joining);
 }
 
 void MainWindow::onJoinFinished() {
+    setActivity(Activity::Idle);
+    m_resultsBefore.reset();
     if (!m_joinReport)
         return;
     m_joinReport->finish(m_joinHost->finishReport());
+    // The marks of the last check or join stay until this one has ended: a stopped join leaves them as they were.
+    m_fileList->clearItemStatuses();
     markJoinedItems(*m_joinReport);
     m_joinReport.reset();
+}
+
+void MainWindow::onWorkStopped() {
+    setActivity(Activity::Idle);
+    if (m_joinReport) {
+        m_joinHost->finishReport();
+        m_joinReport.reset();
+    }
+    // Closing the window stopped it: the program is ending, and the window stays hidden.
+    if (m_closed) {
+        m_resultsBefore.reset();
+        return;
+    }
+    restoreResultsWindow();
+    show();
+    m_joinHost->setProgress(0);
+    showStoppedStatus();
+}
+
+void MainWindow::rememberResultsWindow() {
+    m_resultsBefore = ResultsBefore{};
+    if (m_resultsWindow)
+        m_resultsBefore = ResultsBefore{m_resultsWindow->resultsText(), m_resultsWindow->isVisible()};
+}
+
+void MainWindow::restoreResultsWindow() {
+    const std::optional<ResultsBefore> before = std::exchange(m_resultsBefore, std::nullopt);
+    // The join may have handed its text over, and shown the window, before it heard the stop.
+    if (!before || !m_resultsWindow)
+        return;
+    if (m_resultsWindow->resultsText() != before->text)
+        m_resultsWindow->setResultsText(before->text);
+    m_resultsWindow->setVisible(before->visible);
+}
+
+void MainWindow::showStoppedStatus() {
+    m_statusLine->setText(QStringLiteral("Join stopped."));
+    m_statusLine->setGeometry(m_progressBar->geometry());
+    m_progressBar->hide();
+    m_statusLine->show();
+    m_statusTimer->start();
+}
+
+void MainWindow::hideStatus() {
+    m_statusTimer->stop();
+    m_statusLine->hide();
+    m_progressBar->show();
 }
 
 void MainWindow::markJoinedItems(const JoinReport& report) {
@@ -449,13 +550,17 @@ void MainWindow::markJoinedItems(const JoinReport& report) {
 }
 
 void MainWindow::checkFiles() {
-    if (m_join->isRunning())
+    if (isBusy())
         return;
-    m_fileList->clearItemStatuses();
-    m_join->startCheck(m_fileList->itemTexts());
+    hideStatus();
+    m_resultsBefore.reset();
+    if (m_join->startCheck(m_fileList->itemTexts()))
+        setActivity(Activity::Checking);
 }
 
 void MainWindow::onCheckFinished(const ListCheck& check) {
+    setActivity(Activity::Idle);
+    m_fileList->clearItemStatuses();
     // The list took no input while the check ran: its items are still the ones checked, in the same order.
     for (size_t i = 0; i < check.inputs.size(); ++i) {
         const InputCheck& input = check.inputs[i];
@@ -467,11 +572,13 @@ void MainWindow::onCheckFinished(const ListCheck& check) {
 }
 
 void MainWindow::showHelp() {
-    if (askYesNo(helpHint))
+    if (!isBusy() && askYesNo(helpHint))
         m_options.shell->open(badXmlPicture(m_options.programFolder));
 }
 
 void MainWindow::loadSamples() {
+    if (isBusy())
+        return;
     for (const QString& path : samplePaths(m_options.programFolder))
         m_fileList->appendItem(path);
     if (askYesNo(samplesQuestion))
@@ -561,6 +668,7 @@ void MainWindow::layOutControls() {
     m_progressBar->move(twipsPoint(120, heightOf(m_tabControl) + 1750) - clientOrigin);
     assignColumnWidth(m_fileList, widthOf(m_fileList) - 500);
     assignWidth(m_progressBar, widthOf(m_tabControl));
+    m_statusLine->setGeometry(m_progressBar->geometry());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -570,9 +678,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::endProgram() {
     m_closed = true;
-    // The join ends after its current step, without another word to the window; its thread is waited for, and its
-    // working folder removed, when the window goes.
-    m_join->requestStop();
+    // The join or walk ends without another word to the window; its thread is waited for, and its working folder
+    // removed, when the window goes. Nothing here waits for it.
+    stop();
     saveWindowPosition(this, m_settings);
     // The results window goes with this one: hidden, not closed, so that its own close procedure does not run.
     if (m_resultsWindow)
@@ -607,11 +715,13 @@ void MainWindow::onTabChanged(int index) {
 }
 
 void MainWindow::showFilesTab() {
-    m_tabControl->setCurrentIndex(0);
+    if (!isBusy())
+        m_tabControl->setCurrentIndex(0);
 }
 
 void MainWindow::showOptionsTab() {
-    m_tabControl->setCurrentIndex(1);
+    if (!isBusy())
+        m_tabControl->setCurrentIndex(1);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

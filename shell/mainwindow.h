@@ -8,7 +8,10 @@
 
 #include <QCoreApplication>
 #include <QMainWindow>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <stop_token>
 
 class QAction;
 class QCheckBox;
@@ -20,26 +23,19 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QRadioButton;
+class QTimer;
 
 namespace corvanta {
 
 class AddFilesDialog;
 class BackgroundJoin;
+class BackgroundWalk;
 class FileListView;
 class JoinReport;
 struct ListCheck;
 class ResultsWindow;
 class MainJoinHost;
 class TabControl;
-
-/// Command ids of the main window's toolbar and menus.
-namespace command {
-inline constexpr int AddFiles = 1000;
-inline constexpr int AddFolder = 1001;
-inline constexpr int StartJoining = 1002;
-inline constexpr int ClearList = 1003;
-inline constexpr int Help = 1004;
-} // namespace command
 
 /// What the main window reaches outside itself. Each part has the program's own default; tests replace them.
 struct MainWindowOptions {
@@ -71,15 +67,21 @@ public:
     /// otherwise.
     QString wrapRootName() const;
 
-    /// True while a join or check started here runs; the windows then take no input and this one runs no command.
+    /// What the window is busy with. While it is not idle, the commands and controls that would change the list or
+    /// the options are disabled, and "Start Joining" is "Stop".
+    enum class Activity { Idle, Joining, Checking, Scanning };
+    Activity activity() const;
+    bool isBusy() const;
+    /// True while a join or check started here runs.
     bool isJoining() const;
 
+    /// How long "Join stopped." stays in the progress bar's place.
+    static constexpr int stoppedStatusMs = 4000;
+
 public slots:
-    /// Runs the command \a id of the toolbar or menus; unknown ids do nothing.
-    void runCommand(int id);
     void addFiles();
-    /// Appends the XML files of a chosen folder and of every folder below it, level by level, while the window
-    /// stays usable.
+    /// Appends the XML files of a chosen folder and of every folder below it, level by level. The folders are
+    /// walked on a thread of their own; the window is busy until the walk has ended or is stopped.
     void addFolder();
     void clearList();
     void removeSelectedItems();
@@ -88,8 +90,12 @@ public slots:
     /// contributed; when the join stopped on an item, that item alone is selected and marked.
     void startJoining();
     /// Reads and parses every listed file as Merge would, on threads of their own as the join runs; once that has
-    /// ended, marks each item and says how many would stop a Merge. Does nothing while a join or check runs.
+    /// ended, marks each item and says how many would stop a Merge. Does nothing while the window is busy.
     void checkFiles();
+    /// Asks the running join, check or folder walk to stop. A join or check that has stopped leaves the list and
+    /// the results window as they were before it started and says "Join stopped." in the progress bar's place; a
+    /// walk keeps what it found. Does nothing while the window is idle.
+    void stop();
     /// The usage hint; on Yes, opens the picture of a bad XML file.
     void showHelp();
     /// Appends the sample files to the list; on Yes, opens their folder.
@@ -110,8 +116,9 @@ private:
     void buildWrapControls(QWidget* optionsPage);
     void buildMenus();
     void buildToolBar();
-    QAction* addCommand(QMenu* menu, const char* objectName, const QString& text, int id);
     QAction* addItem(QMenu* menu, const char* objectName, const QString& text, void (MainWindow::*slot)());
+    QAction* addIdleItem(QMenu* menu, const char* objectName, const QString& text, void (MainWindow::*slot)());
+    QAction* newIdleAction(const QString& text, const QString& icon, void (MainWindow::*slot)());
 
     bool askYesNo(const QString& question);
     void applySkin();
@@ -128,10 +135,18 @@ private:
     void onTabChanged(int index);
     void onFileDragOver(QDragMoveEvent* event);
     void onFileDrop(QDropEvent* event);
-    void appendDropped(const QStringList& paths);
-    void walk(const std::function<void(const PendingEvents&)>& scan);
+    void startWalk(std::function<void(const std::stop_token&, const FoundFiles&)> walk, bool busyPointer);
+    void onWalkFinished();
     void onJoinFinished();
     void onCheckFinished(const ListCheck& check);
+    void onWorkStopped();
+    void setActivity(Activity activity);
+    /// Enables and disables every command and control for the activity at hand: the one place that does.
+    void updateCommands();
+    void showStoppedStatus();
+    void hideStatus();
+    void rememberResultsWindow();
+    void restoreResultsWindow();
     void markJoinedItems(const JoinReport& report);
     void showFilesTab();
     void showOptionsTab();
@@ -149,6 +164,18 @@ private:
     QLabel* m_wrapRootLabel = nullptr;
     QLineEdit* m_wrapRootEdit = nullptr;
     QProgressBar* m_progressBar = nullptr;      // ProgressBar1
+    QLabel* m_statusLine = nullptr;             // in the progress bar's place for a while after a stop
+    QTimer* m_statusTimer = nullptr;
+    QAction* m_startAction = nullptr;     // "Start Joining", "Stop" while busy
+    QList<QAction*> m_idleActions;        // enabled only while the window is idle
+    Activity m_activity = Activity::Idle; // what the window shows; the work's own state is in m_join and m_walk
+    bool m_walkHoldsPointer = false;
+    // The results window as a join found it, to put back when the join is stopped.
+    struct ResultsBefore {
+        QString text;
+        bool visible = false;
+    };
+    std::optional<ResultsBefore> m_resultsBefore;
     AddFilesDialog* m_addFilesDialog = nullptr; // CommonDialog1
     std::unique_ptr<MainJoinHost> m_joinHost;
     // A window of its own, without a Qt parent; it goes with this one.
@@ -156,7 +183,8 @@ private:
     std::unique_ptr<JoinReport> m_joinReport; // what the running join does, written by its thread
     // After the host and the windows it calls, so that a running join stops before they go.
     std::unique_ptr<BackgroundJoin> m_join;
-    bool m_closed = false; // folder walks stop once the window has closed
+    std::unique_ptr<BackgroundWalk> m_walk;
+    bool m_closed = false; // a join or walk stopped by the close leaves the window as it is
 };
 
 } // namespace corvanta

@@ -4,6 +4,7 @@
 #include "windowkit/settingsstore.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -67,7 +68,7 @@ QFont barFont() {
     return calibri(11);
 }
 
-QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& buttons, std::function<void(int)> run) {
+QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarAction>& buttons) {
     auto* bar = new QToolBar(QStringLiteral("Standard"), window);
     bar->setObjectName(QStringLiteral("Standard"));
     bar->setMovable(false);
@@ -76,17 +77,25 @@ QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& butt
     bar->setFont(barFont());
     bar->setIconSize(QSize(48, 48));
     bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    for (const ToolBarButton& button : buttons) {
-        QAction* action = bar->addAction(QIcon(button.icon), button.caption);
-        action->setData(button.id);
-        action->setObjectName(button.name + QStringLiteral("Action"));
-        QWidget* widget = bar->widgetForAction(action);
+    for (const ToolBarAction& button : buttons) {
+        bar->addAction(button.action);
+        button.action->setObjectName(button.name + QStringLiteral("Action"));
+        QWidget* widget = bar->widgetForAction(button.action);
         widget->setObjectName(button.name + QStringLiteral("Button"));
         widget->setFixedWidth(button.width);
     }
-    QObject::connect(bar, &QToolBar::actionTriggered, window,
-                     [run = std::move(run)](QAction* action) { run(action->data().toInt()); });
     return bar;
+}
+
+QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& buttons, std::function<void(int)> run) {
+    QList<ToolBarAction> actions;
+    for (const ToolBarButton& button : buttons) {
+        auto* action = new QAction(QIcon(button.icon), button.caption, window);
+        action->setData(button.id);
+        QObject::connect(action, &QAction::triggered, window, [run, id = button.id] { run(id); });
+        actions.append({action, button.name, button.width});
+    }
+    return buildStandardToolBar(window, actions);
 }
 
 int twipsToPixels(double twips) {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+class QAction;
 class QToolBar;
 class QWidget;
 
@@ -23,7 +24,20 @@ QFont controlFont();
 /// The font of the menu and tool bars: Calibri 11 pt.
 QFont barFont();
 
-/// One button of a window's tool bar. Its action is named \a name + "Action" and its button \a name + "Button".
+/// One button of a window's tool bar for \a action, which keeps its own text, icon, state and slot; the button
+/// follows them. The action is named \a name + "Action" and its button \a name + "Button".
+struct ToolBarAction {
+    QAction* action;
+    QString name;
+    int width;
+};
+
+/// A window's tool bar "Standard": fixed in place, in the bar font, 48-pixel icons with the caption below, one
+/// button of the given width for each of \a buttons in order. The caller places the bar.
+QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarAction>& buttons);
+
+/// One button of a window's tool bar that runs a command by its id. Its action is named \a name + "Action" and its
+/// button \a name + "Button".
 struct ToolBarButton {
     int id;
     QString caption;
@@ -32,9 +46,7 @@ struct ToolBarButton {
     int width;
 };
 
-/// A window's tool bar "Standard": fixed in place, in the bar font, 48-pixel icons with the caption below, one
-/// button of the given width for each of \a buttons in order. A click calls \a run with the button's id. The
-/// caller places the bar.
+/// The tool bar "Standard" with a button for each of \a buttons; a click calls \a run with the button's id.
 QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& buttons, std::function<void(int)> run);
 
 /// Centres \a window's frame on the primary screen, keeping its size; a window larger than the screen overhangs

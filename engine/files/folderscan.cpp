@@ -21,11 +21,6 @@ namespace {
 
 constexpr QChar kSeparator = u'/';
 
-void process(const PendingEvents& processEvents) {
-    if (processEvents)
-        processEvents();
-}
-
 bool isHiddenName(const QString& name) {
     return name.startsWith(u'.');
 }
@@ -111,17 +106,17 @@ int countUnreadableNames(const QString&, const QString&) {
 /// descending, while letting callers list each folder's files as soon as it is reached.
 class FolderWalk {
 public:
-    FolderWalk(const QStringList& tops, bool recurse, PendingEvents processEvents)
+    FolderWalk(const QStringList& tops, bool recurse, std::stop_token stop)
         : m_recurse(recurse)
-        , m_processEvents(std::move(processEvents)) {
+        , m_stop(std::move(stop)) {
         for (const QString& top : tops)
             if (firstVisit(top))
                 m_queue.push_back({top, true});
     }
 
-    /// The next folder below the tops, ending in "/"; nothing once the walk is over.
+    /// The next folder below the tops, ending in "/"; nothing once the walk is over or asked to stop.
     std::optional<QString> next() {
-        while (!m_queue.empty()) {
+        while (!m_queue.empty() && !m_stop.stop_requested()) {
             Pending pending = std::move(m_queue.front());
             m_queue.pop_front();
             if (pending.top || m_recurse)
@@ -139,13 +134,15 @@ private:
     };
 
     // Without QDir::Hidden and QDir::System the listing leaves out hidden entries, broken links, devices, pipes
-    // and sockets. Files stay in it so that events are still processed before every entry.
+    // and sockets. A folder of a million files takes a while to go through: the stop is heard at every entry.
     void enqueueSubfolders(const QString& folder) {
         QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Unsorted);
+        if (m_stop.stop_requested())
+            return;
         naturalOrder().sort(entries, [](const QFileInfo& entry) { return entry.fileName(); });
-        process(m_processEvents);
         for (const QFileInfo& entry : entries) {
-            process(m_processEvents);
+            if (m_stop.stop_requested())
+                return;
             if (!entry.isDir())
                 continue;
             const QString path = folder + entry.fileName();
@@ -167,7 +164,7 @@ private:
     std::deque<Pending> m_queue;
     QSet<QString> m_visited;
     bool m_recurse;
-    PendingEvents m_processEvents;
+    std::stop_token m_stop;
 };
 
 /// Hands \a found the paths of the files of \a folder (ending in "/") that match \a pattern, but for names
@@ -185,29 +182,25 @@ int reportFiles(const QString& folder, const QString& pattern, const FoundFiles&
 
 /// The files matching \a pattern in \a folder and below it, folder by folder, level by level. Returns how many
 /// files and folders were left out because their names are not valid in the file-name encoding.
-int scanTree(const QString& folder, const QString& pattern, const PendingEvents& processEvents,
-             const FoundFiles& found) {
-    if (folder.isEmpty()) // names no folder; QDir would take it for the current one
+int scanTree(const QString& folder, const QString& pattern, const std::stop_token& stop, const FoundFiles& found) {
+    if (folder.isEmpty() || stop.stop_requested()) // names no folder; QDir would take it for the current one
         return 0;
     const QString top = folder + kSeparator;
-    FolderWalk walk({top}, true, processEvents);
+    FolderWalk walk({top}, true, stop);
     int unreadable = reportFiles(top, pattern, found);
+    // A stop heard between a folder's listing and its files leaves them out: nothing is handed on after it.
     while (const std::optional<QString> below = walk.next())
-        unreadable += reportFiles(*below, pattern, found);
+        if (!stop.stop_requested())
+            unreadable += reportFiles(*below, pattern, found);
     return unreadable;
 }
 
 } // namespace
 
-void collectSubfolders(QStringList& folders, bool recurse, const PendingEvents& processEvents) {
-    FolderWalk walk(folders, recurse, processEvents);
-    QStringList below;
+void collectSubfolders(QStringList& folders, bool recurse, const std::stop_token& stop) {
+    FolderWalk walk(folders, recurse, stop);
     while (std::optional<QString> folder = walk.next())
-        below.append(std::move(*folder));
-    for (QString& folder : below) {
-        process(processEvents);
-        folders.append(std::move(folder));
-    }
+        folders.append(std::move(*folder));
 }
 
 QStringList listFiles(const QString& folder, const QString& pattern) {
@@ -220,10 +213,10 @@ QStringList listFiles(const QString& folder, const QString& pattern) {
     return names;
 }
 
-int scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found) {
+int scanFolderForXmlFiles(const QString& folder, const std::stop_token& stop, const FoundFiles& found) {
     // Every path starts with folder + "/"; when the folder already ends in one (the root "/"), drop the second.
     const bool doubled = folder.endsWith(kSeparator);
-    return scanTree(folder, QStringLiteral("*.xml"), processEvents, [&](const QStringList& paths) {
+    return scanTree(folder, QStringLiteral("*.xml"), stop, [&](const QStringList& paths) {
         if (!doubled)
             return found(paths);
         QStringList repaired = paths;
@@ -241,8 +234,8 @@ QStringList scanFolderForXmlFiles(const QString& folder, int* unreadableNames) {
     return all;
 }
 
-int scanDroppedFolder(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found) {
-    return scanTree(folder, QStringLiteral("*"), processEvents, found);
+int scanDroppedFolder(const QString& folder, const std::stop_token& stop, const FoundFiles& found) {
+    return scanTree(folder, QStringLiteral("*"), stop, found);
 }
 
 bool isDroppedFolder(const QString& path) {

@@ -3,13 +3,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <stop_token>
 
 namespace corvanta {
-
-/// Lets the window handle its pending events during a walk. It may run any command, a second scan or a
-/// clearing of the list included; the walk keeps no reference to anything outside itself. An empty function
-/// does nothing (the command-line joiner has no window).
-using PendingEvents = std::function<void()>;
 
 /// Receives the paths of the files found in one folder, in listing order, as soon as that folder is listed.
 /// Folders come level by level, so a caller that appends each batch gets the whole scan's order.
@@ -22,8 +18,8 @@ using FoundFiles = std::function<void(const QStringList& paths)>;
 /// name is not valid in the file-name encoding is skipped with everything below it. A folder reached again
 /// through a symbolic link is not entered a second time, and one that cannot be listed or has vanished is
 /// skipped silently.
-/// \a processEvents runs before each folder's entries, before each entry and before each folder appended.
-void collectSubfolders(QStringList& folders, bool recurse, const PendingEvents& processEvents = {});
+/// Once \a stop is requested the walk ends within one entry: folders collected so far stay appended, none after.
+void collectSubfolders(QStringList& folders, bool recurse, const std::stop_token& stop = {});
 
 /// Names (without a path) of the files in \a folder that match the wildcard \a pattern, compared without
 /// regard to case; hidden files included, folders excluded, in natural order. Empty when nothing matches or the
@@ -33,18 +29,20 @@ QStringList listFiles(const QString& folder, const QString& pattern);
 
 /// The Add Folder scan: the XML files ("*.xml", any case) of \a folder and of every folder below it, in the
 /// order of collectSubfolders(), skipping names that begin with "~". A doubled separator right after
-/// \a folder (as for the root "/") is written once. Hands each folder's files to \a found as it goes. Returns the
-/// number of files and folders left out because their names are not valid in the file-name encoding.
-int scanFolderForXmlFiles(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
+/// \a folder (as for the root "/") is written once. Hands each folder's files to \a found as it goes; the scan may
+/// run on a thread of its own, \a found then runs there. Once \a stop is requested no more folders are listed or
+/// handed on, and the scan returns within one entry. Returns the number of files and folders left out because
+/// their names are not valid in the file-name encoding.
+int scanFolderForXmlFiles(const QString& folder, const std::stop_token& stop, const FoundFiles& found);
 
-/// The Add Folder scan without event processing, all paths at once (for corvanta-join). Adds the number of names
-/// left out to \a unreadableNames when given.
+/// The Add Folder scan to its end, all paths at once (for corvanta-join). Adds the number of names left out to
+/// \a unreadableNames when given.
 QStringList scanFolderForXmlFiles(const QString& folder, int* unreadableNames = nullptr);
 
 /// The scan of a folder dropped on the list: every file of \a folder and of the folders below it, except
 /// names beginning with "~", formed as folder + "/" + name with no separator repair. Returns the number of names
-/// left out, as scanFolderForXmlFiles() does.
-int scanDroppedFolder(const QString& folder, const PendingEvents& processEvents, const FoundFiles& found);
+/// left out, as scanFolderForXmlFiles() does, and ends on \a stop as it does.
+int scanDroppedFolder(const QString& folder, const std::stop_token& stop, const FoundFiles& found);
 
 /// Whether a dropped \a path is scanned as a folder: an existing, not hidden folder. Anything else (a file, a
 /// hidden folder, a path that is gone) is appended as one item.

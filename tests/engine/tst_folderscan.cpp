@@ -10,6 +10,7 @@
 #include <QTest>
 #include <fcntl.h>
 #include <memory>
+#include <stop_token>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,16 +117,41 @@ private slots:
         QCOMPARE(collect(&scanDroppedFolder, path), QStringList());
     }
 
-    void filesArriveFolderByFolderWhileEventsAreProcessed() {
-        makeTree({"a.xml", "S1/T/x.xml", "S2/y.xml"});
-        QStringList log;
-        const auto events = [&] {
-            if (log.isEmpty() || log.last() != "events")
-                log += "events";
-        };
-        scanFolderForXmlFiles(root(), events, [&](const QStringList& paths) { log += relative(paths).join(','); });
+    // A stop asked for while a folder's files are handed on ends the scan there: no later folder is listed or handed
+    // on, whichever scan it is.
+    void aStopEndsTheScanAfterTheFolderAtHand_data() {
+        QTest::addColumn<bool>("drop");
+        QTest::addColumn<int>("stopAfter"); // batches handed on before the stop; -1 stops before the scan starts
+        QTest::addColumn<QStringList>("expected");
+        for (const bool drop : {false, true}) {
+            const char* scan = drop ? "drop" : "Add Folder";
+            QTest::addRow("%s, stopped before it starts", scan) << drop << -1 << QStringList();
+            QTest::addRow("%s, stopped at the top folder", scan) << drop << 1 << QStringList{"a.xml"};
+            QTest::addRow("%s, stopped a level down", scan) << drop << 2 << QStringList{"a.xml", "S2/y.xml"};
+            QTest::addRow("%s, never stopped", scan) << drop << 9 << QStringList{"a.xml", "S2/y.xml", "S1/T/x.xml"};
+        }
+    }
 
-        QCOMPARE(log, (QStringList{"a.xml", "events", "S2/y.xml", "events", "S1/T/x.xml"}));
+    void aStopEndsTheScanAfterTheFolderAtHand() {
+        QFETCH(bool, drop);
+        QFETCH(int, stopAfter);
+        QFETCH(QStringList, expected);
+        makeTree({"a.xml", "S1/T/x.xml", "S2/y.xml", "S1/T/U/V/"});
+        std::stop_source stop;
+        if (stopAfter < 0)
+            stop.request_stop();
+        QStringList found;
+        int batches = 0;
+        const FoundFiles take = [&](const QStringList& paths) {
+            found += relative(paths);
+            if (++batches == stopAfter)
+                stop.request_stop();
+        };
+
+        drop ? scanDroppedFolder(root(), stop.get_token(), take)
+             : scanFolderForXmlFiles(root(), stop.get_token(), take);
+
+        QCOMPARE(found, expected);
     }
 
     void subfoldersComeLevelByLevel_data() {
@@ -149,11 +175,9 @@ private slots:
         for (QString& folder : folders)
             folder.prepend(root() + '/');
 
-        int events = 0;
-        collectSubfolders(folders, recurse, [&] { ++events; });
+        collectSubfolders(folders, recurse);
 
         QCOMPARE(relative(folders), expected);
-        QVERIFY(events >= folders.size());
     }
 
     void listedFilesMatchWithoutRegardToCase() {
@@ -224,12 +248,12 @@ private slots:
         QCOMPARE(corvanta::isDroppedFolder(root() + '/' + path), folder);
     }
 
-    // The window's events may delete folders of the walk; the walk goes on without them.
+    // Folders of the walk may be deleted while it runs; the walk goes on without them.
     void vanishingFoldersAreSkipped_data() {
         QTest::addColumn<QString>("victim");
-        QTest::addColumn<bool>("whenFirstFilesArrive");
+        QTest::addColumn<bool>("whenFirstFilesArrive"); // of S1; else when the top folder's files arrive
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("listed, then removed") << "S2" << false << QStringList{"a.xml", "S1/x.xml", "S1/deep/d.xml"};
+        QTest::newRow("removed before its parent is listed") << "S2" << false << QStringList{"a.xml", "S1/x.xml", "S1/deep/d.xml"};
         QTest::newRow("queued, then removed") << "S2" << true << QStringList{"a.xml", "S1/x.xml", "S1/deep/d.xml"};
         QTest::newRow("top removed after its files") << "" << false << QStringList{"a.xml"};
         QTest::newRow("folder a level down removed while queued")
@@ -248,40 +272,14 @@ private slots:
         };
 
         QStringList found;
-        scanFolderForXmlFiles(
-            root(),
-            [&] {
-                if (!whenFirstFilesArrive)
-                    remove();
-            },
-            [&](const QStringList& paths) {
-                found += paths;
-                if (whenFirstFilesArrive && paths.first().contains("/S1/"))
-                    remove();
-            });
+        scanFolderForXmlFiles(root(), {}, [&](const QStringList& paths) {
+            found += paths;
+            if (!whenFirstFilesArrive || paths.first().contains("/S1/"))
+                remove();
+        });
 
         QVERIFY(removed);
         QCOMPARE(relative(found), expected);
-    }
-
-    // The events may clear the list and run a second scan; the first scan then appends to what the list holds.
-    void scanStartedFromEventsDuringAScan() {
-        makeTree({"a.xml", "S1/T/x.xml", "S2/y.xml"});
-        QStringList list;
-        const FoundFiles append = [&](const QStringList& paths) { list += paths; };
-        bool nested = false;
-
-        scanFolderForXmlFiles(
-            root(),
-            [&] {
-                if (std::exchange(nested, true))
-                    return;
-                list.clear();
-                scanFolderForXmlFiles(root(), {}, append);
-            },
-            append);
-
-        QCOMPARE(relative(list), (QStringList{"a.xml", "S2/y.xml", "S1/T/x.xml", "S2/y.xml", "S1/T/x.xml"}));
     }
 
     void commandLineJoinsFolders_data() {
@@ -363,7 +361,7 @@ private:
         return paths;
     }
 
-    using Scan = int (*)(const QString&, const PendingEvents&, const FoundFiles&);
+    using Scan = int (*)(const QString&, const std::stop_token&, const FoundFiles&);
     static QStringList collect(Scan scan, const QString& folder) {
         QStringList paths;
         scan(folder, {}, [&](const QStringList& found) {

@@ -7,6 +7,7 @@
 #include "results/resultsview.h"
 #include "results/resultswindow.h"
 #include "shell/mainwindow.h"
+#include "shell/menunames.h"
 #include "tests/shell/windowdriver.h"
 
 #include <QAbstractButton>
@@ -159,7 +160,7 @@ void run(const Case& test, MainWindow& window, Stopwatch& watch, const QTemporar
     const bool firstUse = !resultsLoaded();
     watch.reset();
     const qint64 start = watch.now();
-    click(&window, QStringLiteral("startJoiningButton"));
+    click(&window, QLatin1String(toolbar::startJoiningButton));
     // The windows take input again once the join has ended, a moment after the results window showed.
     waitUntil([&] { return watch.resultsPainted >= 0 && !window.isJoining(); });
     QObject::disconnect(connection);
@@ -274,7 +275,7 @@ void runMerge(const QString& folder, int rounds, bool beating, MainWindow& windo
         heartbeat.start(beating);
         const std::clock_t processorStart = std::clock();
         const qint64 start = watch.now();
-        click(&window, QStringLiteral("startJoiningButton"));
+        click(&window, QLatin1String(toolbar::startJoiningButton));
         const qint64 handlerEnd = watch.now();
         waitUntil([&] { return watch.resultsShown >= 0; });
         // The results view builds its rows between events after it shows: the window must answer till they are all

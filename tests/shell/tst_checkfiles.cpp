@@ -2,6 +2,7 @@
 #include "filelist/filelistview.h"
 #include "results/resultswindow.h"
 #include "shell/mainwindow.h"
+#include "shell/menunames.h"
 #include "tests/shell/windowdriver.h"
 #include "tests/support/modalhelper.h"
 #include "tests/support/testfiles.h"
@@ -218,7 +219,7 @@ private:
 
     // The check runs on threads of its own: its marks and its box come once it has ended.
     void chooseCheckFilesAndWait() {
-        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        chooseMenuItem(m_window.get(), menu::file, menu::checkFiles);
         QVERIFY2(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 60000), "the check did not end");
     }
 

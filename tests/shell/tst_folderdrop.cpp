@@ -1,7 +1,7 @@
 // Add Folder and drops from the file manager, through the main window.
 #include "filelist/filelistview.h"
-#include "filelist/scanevents.h"
 #include "shell/mainwindow.h"
+#include "shell/menunames.h"
 #include "tests/shell/windowdriver.h"
 #include "tests/support/modalhelper.h"
 #include "tests/support/testfiles.h"
@@ -13,7 +13,9 @@
 #include <QMimeData>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -113,11 +115,12 @@ private slots:
         });
 
         if (fromMenu)
-            chooseMenuItem(m_window.get(), "m1", "m3");
+            chooseMenuItem(m_window.get(), menu::file, menu::addFolder);
         else
-            clickToolButton(m_window.get(), "addFolderButton");
+            clickToolButton(m_window.get(), toolbar::addFolderButton);
 
         QVERIFY(answerer.allAnswered());
+        QTRY_VERIFY(!m_window->isBusy());
         QCOMPARE(seen.title, QStringLiteral("Please select folder:"));
         QCOMPARE(seen.mode, QFileDialog::Directory);
         QVERIFY(seen.dirsOnly && seen.qtDialog && seen.modal);
@@ -127,7 +130,6 @@ private slots:
                  (QStringList{"/already.xml", path("R/a.xml"), path("R/S2/y.xml"), path("R/S1/T/x.xml")}));
         QCOMPARE(pointersWhileAppending, QList<Qt::CursorShape>(3, Qt::WaitCursor));
         QCOMPARE(m_pointers->changes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor}));
-        QVERIFY(m_pointers->busyPaints > 0); // the list repaints during the walk
     }
 
     void addFolderCancelledStillStoresTheExtension() {
@@ -140,7 +142,7 @@ private slots:
             QTest::keyClick(dialog, Qt::Key_Escape);
         });
 
-        clickToolButton(m_window.get(), "addFolderButton");
+        clickToolButton(m_window.get(), toolbar::addFolderButton);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(list()->itemTexts(), QStringList{"/x.xml"});
@@ -153,9 +155,10 @@ private slots:
         ModalAnswerer answerer;
         answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "E"); });
 
-        clickToolButton(m_window.get(), "addFolderButton");
+        clickToolButton(m_window.get(), toolbar::addFolderButton);
 
         QVERIFY(answerer.allAnswered());
+        QTRY_VERIFY(!m_window->isBusy());
         QCOMPARE(list()->itemCount(), 0);
         QCOMPARE(m_pointers->changes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor}));
         QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
@@ -256,56 +259,39 @@ private slots:
 
     // --- the window during a walk ---
 
-    // The list is cleared from the walk's events; the walk goes on appending to the emptied list.
-    void clearListDuringAWalk_data() { startedBy_data(); }
+    // The walk runs beside the window: while it does, what would change the list is disabled and "Start Joining"
+    // is "Stop"; afterwards all is as before.
+    void commandsAreDisabledDuringAWalk_data() { startedBy_data(); }
 
-    void clearListDuringAWalk() {
+    void commandsAreDisabledDuringAWalk() {
         QFETCH(bool, byDrop);
         makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml"});
-        list()->appendItem("/already.xml");
-        onFirstAppend([this] { clickToolButton(m_window.get(), "clearListButton"); });
+        QStringList during;
+        onFirstAppend([&] { during = commandStates(); });
 
         walkR(byDrop);
 
-        QCOMPARE(list()->itemTexts(), (QStringList{path("R/S2/y.xml"), path("R/S1/T/x.xml")}));
-        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(during, (QStringList{"Stop", "addFilesButton off", "addFolderButton off", "clearListButton off",
+                                      "m2 off", "m3 off", "m6 off", "checkFilesAction off", "m14 off", "list off"}));
+        QCOMPARE(commandStates(),
+                 (QStringList{"Start Joining", "addFilesButton on", "addFolderButton on", "clearListButton on",
+                              "m2 on", "m3 on", "m6 on", "checkFilesAction on", "m14 on", "list on"}));
+        QCOMPARE(list()->itemTexts(), paths({"R/a.xml", "R/S2/y.xml", "R/S1/T/x.xml"}));
     }
 
-    // A second Add Folder runs from the first walk's events; its files come in between, the pointer stays busy.
-    void secondAddFolderDuringAWalk() {
-        makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml", "Q/q.xml", "Q/sub/r.xml"});
-        QList<Qt::CursorShape> pointersWhileAppending;
-        connect(list()->model(), &QAbstractItemModel::rowsInserted, this,
-                [&] { pointersWhileAppending << m_window->cursor().shape(); });
-        ModalAnswerer answerer;
-        answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "R"); });
-        answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "Q"); });
-        onFirstAppend([this] { clickToolButton(m_window.get(), "addFolderButton"); });
-
-        clickToolButton(m_window.get(), "addFolderButton");
-
-        QVERIFY(answerer.allAnswered());
-        QCOMPARE(list()->itemTexts(), paths({"R/a.xml", "Q/q.xml", "Q/sub/r.xml", "R/S2/y.xml", "R/S1/T/x.xml"}));
-        QCOMPARE(pointersWhileAppending, QList<Qt::CursorShape>(5, Qt::WaitCursor));
-        QCOMPARE(m_pointers->changes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor}));
-    }
-
-    // A drop during Add Folder: both walks finish, each in its own order. The dropped folder's walk starts at the
-    // next event processing, during the first walk or after it.
-    void dropDuringAWalk() {
-        makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml", "Q/q.txt", "Q/sub/r.txt"});
+    // A drop while a walk fills the list is refused, as the pointer shows; the walk goes on alone.
+    void dropDuringAWalkIsRefused() {
+        makeTree({"R/a.xml", "R/S1/T/x.xml", "R/S2/y.xml", "Q/q.txt"});
         QMimeData data;
         data.setUrls(fileUrls({"Q"}));
-        onFirstAppend([&] { dragAndDrop(data, Qt::CopyAction, rowPoint(0)); });
+        QList<Qt::DropAction> answers;
+        onFirstAppend([&] { answers = dragAndDrop(data, Qt::CopyAction, rowPoint(0)); });
 
         walkR(false);
 
-        QTRY_COMPARE(list()->itemCount(), 5);
-        QStringList fromR, fromQ;
-        for (const QString& item : list()->itemTexts())
-            (item.startsWith(path("R/")) ? fromR : fromQ) << item;
-        QCOMPARE(fromR, paths({"R/a.xml", "R/S2/y.xml", "R/S1/T/x.xml"}));
-        QCOMPARE(fromQ, paths({"Q/q.txt", "Q/sub/r.txt"}));
+        QCOMPARE(answers, QList<Qt::DropAction>{Qt::IgnoreAction});
+        QCOMPARE(list()->itemTexts(), paths({"R/a.xml", "R/S2/y.xml", "R/S1/T/x.xml"}));
+        QCOMPARE(m_pointers->changes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor}));
     }
 
     // Closing the window ends the program: the walk stops, and what it found stays.
@@ -323,42 +309,59 @@ private slots:
         QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
     }
 
-    // --- the walk's event processing ---
+    // Stop, by its button or by Escape, ends a walk of a large tree at once: nothing more is appended, the window
+    // is idle again, and no box or status says anything.
+    void stopEndsAWalkOfALargeTree_data() {
+        QTest::addColumn<bool>("byDrop");
+        QTest::addColumn<bool>("byEscape");
+        QTest::newRow("Add Folder, Stop button") << false << false;
+        QTest::newRow("Add Folder, Escape") << false << true;
+        QTest::newRow("drop, Stop button") << true << false;
+        QTest::newRow("drop, Escape") << true << true;
+    }
 
-    void walkEventsAreThrottled() {
-        int handled = 0;
-        const auto post = [&](int sleepMs) {
-            QMetaObject::invokeMethod(
-                this,
-                [&handled, sleepMs] {
-                    QTest::qSleep(sleepMs);
-                    ++handled;
-                },
-                Qt::QueuedConnection);
-        };
+    void stopEndsAWalkOfALargeTree() {
+        QFETCH(bool, byDrop);
+        QFETCH(bool, byEscape);
+        makeLargeTree();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        onFirstAppend([&] {
+            if (byEscape)
+                QTest::keyClick(m_window.get(), Qt::Key_Escape);
+            else
+                clickToolButton(m_window.get(), toolbar::startJoiningButton);
+        });
+        QElapsedTimer walking;
+        walking.start();
 
-        const PendingEvents hourly = throttledEvents(std::chrono::hours(1));
-        post(0);
-        hourly();
-        QCOMPARE(handled, 1); // the first call handles what is pending
-        post(0);
-        PendingEvents copy = hourly;
-        copy();
-        hourly();
-        QCOMPARE(handled, 1); // copies share one clock
-        QCoreApplication::processEvents();
+        walkR(byDrop);
 
-        // Without a fixed interval the walk still gets twice the time the window took, up to a tenth of a second.
-        const PendingEvents paced = throttledEvents(std::chrono::milliseconds(0));
-        post(200);
-        paced();
-        QCOMPARE(handled, 3);
-        post(0);
-        paced();
-        QCOMPARE(handled, 3);
-        QTest::qSleep(150);
-        paced();
-        QCOMPARE(handled, 4);
+        QVERIFY2(walking.elapsed() < 2000, qPrintable(QString::number(walking.elapsed())));
+        QCOMPARE(list()->itemTexts(), QStringList{path("R/a.xml")});
+        QTest::qWait(50);
+        QCOMPARE(list()->itemCount(), 1);
+        QCOMPARE(commandStates().first(), QStringLiteral("Start Joining"));
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // A walk of a large tree leaves the window painting and its timers running; every file arrives once, in order.
+    void windowPaintsWhileALargeWalkRuns() {
+        const QStringList expected = makeLargeTree();
+        QTimer tick;
+        int ticks = 0;
+        connect(&tick, &QTimer::timeout, this, [&] {
+            ticks += m_window->isBusy();
+            list()->viewport()->update();
+        });
+        tick.start(5);
+
+        walkR(false);
+
+        QCOMPARE(list()->itemTexts(), expected);
+        QVERIFY(ticks > 0);
+        QVERIFY(m_pointers->busyPaints > 0);
     }
 
 private:
@@ -428,22 +431,47 @@ private:
             QMimeData data;
             data.setUrls(fileUrls({"R"}));
             dragAndDrop(data, Qt::CopyAction, rowPoint(0));
-            QCoreApplication::processEvents(); // the walk the drop queued runs to its end in here
         } else {
             ModalAnswerer answerer;
             answerer.handleFileDialog([&](QFileDialog* dialog) { chooseFolder(dialog, "R"); });
-            clickToolButton(m_window.get(), "addFolderButton");
+            clickToolButton(m_window.get(), toolbar::addFolderButton);
             QVERIFY(answerer.allAnswered());
         }
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isBusy(); }, 60000));
     }
 
-    // Runs \a action from the event processing that follows the first append, that is inside the walk.
+    // Runs \a action as the first files the walk found are appended, while the walk is still under way.
     void onFirstAppend(std::function<void()> action) {
         connect(list()->model(), &QAbstractItemModel::rowsInserted, this, [this, action = std::move(action)] {
-            if (std::exchange(m_firstAppendSeen, true))
-                return;
-            QMetaObject::invokeMethod(this, action, Qt::QueuedConnection);
+            if (!std::exchange(m_firstAppendSeen, true))
+                action();
         });
+    }
+
+    // R with a.xml on top and, below it, enough folders that walking them takes a good while.
+    QStringList makeLargeTree() {
+        QStringList files{"R/a.xml"};
+        for (int top = 0; top < 40; ++top)
+            for (int below = 0; below < 60; ++below)
+                files << QStringLiteral("R/t%1/b%2/f.xml").arg(top).arg(below);
+        makeTree(files);
+        QStringList expected{path("R/a.xml")};
+        for (int top = 0; top < 40; ++top)
+            for (int below = 0; below < 60; ++below)
+                expected << path(QStringLiteral("R/t%1/b%2/f.xml").arg(top).arg(below));
+        // Level by level and in natural order: t0..t39 hold no files, then every b folder, grouped by parent.
+        return expected;
+    }
+
+    // The Stop/Start caption, then each command's and the list's state.
+    QStringList commandStates() const {
+        QStringList states{m_window->findChild<QAction*>(menu::startJoining)->text()};
+        for (const char* button : {toolbar::addFilesButton, toolbar::addFolderButton, toolbar::clearListButton})
+            states << QString(button) + (m_window->findChild<QWidget*>(button)->isEnabled() ? " on" : " off");
+        for (const char* item : {menu::addFiles, menu::addFolder, menu::clearAll, menu::checkFiles, menu::loadSamples})
+            states << QString(item) + (m_window->findChild<QAction*>(item)->isEnabled() ? " on" : " off");
+        states << (list()->isEnabled() ? "list on" : "list off");
+        return states;
     }
 
     void chooseFolder(QFileDialog* dialog, const QString& name) {

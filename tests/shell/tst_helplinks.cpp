@@ -3,6 +3,7 @@
 #include "filelist/filelistview.h"
 #include "shell/helplinks.h"
 #include "shell/mainwindow.h"
+#include "shell/menunames.h"
 #include "tests/shell/windowdriver.h"
 #include "tests/support/modalhelper.h"
 #include "tests/support/recordinghost.h"
@@ -74,8 +75,8 @@ private slots:
         QTest::addColumn<bool>("opens");
         QTest::newRow("menu, Yes") << true << QMessageBox::Yes << true;
         QTest::newRow("menu, No") << true << QMessageBox::No << false;
-        QTest::newRow("command 1004, Yes") << false << QMessageBox::Yes << true;
-        QTest::newRow("command 1004, No") << false << QMessageBox::No << false;
+        QTest::newRow("Help command, Yes") << false << QMessageBox::Yes << true;
+        QTest::newRow("Help command, No") << false << QMessageBox::No << false;
     }
 
     void helpOpensThePictureOnlyOnYes() {
@@ -87,9 +88,9 @@ private slots:
         answerer.answerMessage(answer);
 
         if (fromMenu)
-            chooseHelpItem("m13");
+            chooseHelpItem(menu::helpHint);
         else
-            m_window->runCommand(command::Help);
+            m_window->showHelp();
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -119,7 +120,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(answer);
 
-        chooseHelpItem("m14");
+        chooseHelpItem(menu::loadSamples);
 
         QVERIFY(answerer.allAnswered());
         checkYesNoBox(answerer.seen().at(0), samplesQuestion);
@@ -137,8 +138,8 @@ private slots:
         answerer.answerMessage(QMessageBox::No);
         answerer.answerMessage(QMessageBox::No);
 
-        chooseHelpItem("m14");
-        chooseHelpItem("m14");
+        chooseHelpItem(menu::loadSamples);
+        chooseHelpItem(menu::loadSamples);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(list()->itemTexts(),
@@ -155,7 +156,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(answer);
 
-        chooseHelpItem("m14");
+        chooseHelpItem(menu::loadSamples);
 
         QVERIFY(answerer.allAnswered());
         checkYesNoBox(answerer.seen().at(0), samplesQuestion);
@@ -209,7 +210,7 @@ private slots:
         }
         openWindow();
 
-        chooseHelpItem("m15");
+        chooseHelpItem(menu::demoVideo);
 
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(m_shell->opened, QStringList{video + opened});
@@ -218,8 +219,8 @@ private slots:
     void webPagesOpenOverHttp_data() {
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("page");
-        QTest::newRow("FAQ") << "m17" << QStringLiteral(CORVANTA_SITE "/question/");
-        QTest::newRow("Visit Tavrino Main Page") << "m18" << QStringLiteral(CORVANTA_SITE "/");
+        QTest::newRow("FAQ") << menu::faq << QStringLiteral(CORVANTA_SITE "/question/");
+        QTest::newRow("Visit Tavrino Main Page") << menu::mainPage << QStringLiteral(CORVANTA_SITE "/");
     }
 
     void webPagesOpenOverHttp() {
@@ -371,7 +372,7 @@ private:
     }
 
     void chooseHelpItem(const char* itemName) {
-        chooseMenuItem(m_window.get(), "m12", itemName);
+        chooseMenuItem(m_window.get(), menu::help, itemName);
     }
 
     std::unique_ptr<QTemporaryDir> m_temp;

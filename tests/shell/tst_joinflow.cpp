@@ -6,6 +6,7 @@
 #include "results/resultswindow.h"
 #include "shell/mainwindow.h"
 #include "shell/tabcontrol.h"
+#include "shell/menunames.h"
 #include "tests/shell/windowdriver.h"
 #include "tests/support/eventcounter.h"
 #include "tests/support/modalhelper.h"
@@ -249,7 +250,7 @@ private slots:
         const QPoint moved = results->pos();
         clickToolButton(results, "backAction");
 
-        clickToolButton(m_window.get(), "clearListButton");
+        clickToolButton(m_window.get(), toolbar::clearListButton);
         fillList(inputs);
         chooseMode(append);
         clickStartJoiningAndWait(m_window.get());
@@ -363,7 +364,7 @@ private slots:
 
         const int exitCode = runProgramUntilItEnds([this, byExitItem] {
             if (byExitItem)
-                chooseMenuItem(m_window.get(), "m1", "m8");
+                chooseMenuItem(m_window.get(), menu::file, menu::exit);
             else
                 m_window->close();
         });
@@ -424,7 +425,7 @@ private slots:
     void wrappedAppendOfTheSamplesMatchesTheCommandLine() {
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::No); // the samples' folder is not opened
-        chooseMenuItem(m_window.get(), "m12", "m14");
+        chooseMenuItem(m_window.get(), menu::help, menu::loadSamples);
         QVERIFY(answerer.allAnswered());
         const QStringList samples = m_window->fileList().itemTexts();
         QVERIFY(samples.size() >= 2);
@@ -469,7 +470,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), toolbar::startJoiningButton);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);

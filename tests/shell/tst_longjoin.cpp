@@ -4,6 +4,7 @@
 #include "results/resultswindow.h"
 #include "shell/mainwindow.h"
 #include "shell/tabcontrol.h"
+#include "shell/menunames.h"
 #include "tests/shell/windowdriver.h"
 #include "tests/support/eventcounter.h"
 #include "tests/support/modalhelper.h"
@@ -123,7 +124,7 @@ private slots:
         fillList(m_large);
         chooseMerge();
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), toolbar::startJoiningButton);
         QVERIFY(m_window->isJoining()); // the click's handler has returned; the join goes on
         QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 120000));
 
@@ -211,7 +212,7 @@ private slots:
         });
         watch.start(10);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), toolbar::startJoiningButton);
         QVERIFY(QTest::qWaitFor([&] { return !watch.isActive() && !m_window->isJoining(); }, 120000));
         QVERIFY(answerer.allAnswered());
 
@@ -267,7 +268,7 @@ private slots:
         connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
         guard.start(120000);
 
-        QTimer::singleShot(0, this, [this] { clickToolButton(m_window.get(), "startJoiningButton"); });
+        QTimer::singleShot(0, this, [this] { clickToolButton(m_window.get(), toolbar::startJoiningButton); });
         const int exitCode = QApplication::exec();
         QVERIFY(!m_window->isVisible());
         if (windowStays) {
@@ -293,18 +294,18 @@ private slots:
     void inputDuringAJoinIsDroppedAndASecondStartDoesNothing() {
         const QStringList paths = fillList(m_large);
         chooseMerge();
-        QMenu* fileMenu = m_window->findChild<QMenu*>(QStringLiteral("m1"));
+        QMenu* fileMenu = m_window->findChild<QMenu*>(QLatin1String(menu::file));
         ShowCounter shown;
         qApp->installEventFilter(&shown);
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), toolbar::startJoiningButton);
         QVERIFY(m_window->isJoining());
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), toolbar::startJoiningButton);
         QAccessible::queryAccessibleInterface(startButton())
             ->actionInterface()
             ->doAction(QAccessibleActionInterface::pressAction());
-        m_window->runCommand(command::StartJoining);
-        clickToolButton(m_window.get(), "clearListButton");
+        m_window->startJoining();
+        clickToolButton(m_window.get(), toolbar::clearListButton);
         QTabBar* tabs = tabControl(m_window.get())->tabBar();
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
         QTest::keyClick(list(), Qt::Key_F, Qt::AltModifier); // the File menu's mnemonic
@@ -341,7 +342,7 @@ private slots:
         clickToolButton(results, "backAction");
         fillList(m_large.mid(1));
 
-        clickToolButton(m_window.get(), "startJoiningButton");
+        clickToolButton(m_window.get(), toolbar::startJoiningButton);
         results->show(); // as the hand-off does, before the main window goes
         QVERIFY(QTest::qWaitForWindowExposed(results));
         clickToolButton(results, "backAction");
@@ -368,7 +369,7 @@ private slots:
         answerer.answerMessage(QMessageBox::Ok);
         const int ticksBefore = m_ticks;
 
-        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        chooseMenuItem(m_window.get(), menu::file, menu::checkFiles);
         QVERIFY(m_window->isJoining()); // the menu's handler has returned; the check goes on
         QTest::keyClick(list(), Qt::Key_Delete);
         m_window->checkFiles(); // a second check while one runs: nothing
@@ -396,7 +397,7 @@ private slots:
         ShowCounter shown;
         qApp->installEventFilter(&shown);
 
-        chooseMenuItem(m_window.get(), "m1", "checkFilesAction");
+        chooseMenuItem(m_window.get(), menu::file, menu::checkFiles);
         QVERIFY(m_window->isJoining());
         m_window->close();
         QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 60000));
@@ -416,7 +417,7 @@ private slots:
         clickStartJoiningAndWait(m_window.get());
         clickToolButton(resultsWindows().value(0), "backAction");
 
-        clickToolButton(m_window.get(), "clearListButton");
+        clickToolButton(m_window.get(), toolbar::clearListButton);
 
         QCOMPARE(list()->itemCount(), 0);
     }
@@ -446,7 +447,7 @@ private:
 
     FileListView* list() const { return &m_window->fileList(); }
     QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
-    QToolButton* startButton() const { return m_window->findChild<QToolButton*>(QStringLiteral("startJoiningButton")); }
+    QToolButton* startButton() const { return m_window->findChild<QToolButton*>(QLatin1String(toolbar::startJoiningButton)); }
 
     QList<int> values() const {
         QList<int> result;

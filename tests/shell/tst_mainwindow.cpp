@@ -5,6 +5,7 @@
 #include "shell/mainjoinhost.h"
 #include "shell/mainwindow.h"
 #include "shell/tabcontrol.h"
+#include "shell/menunames.h"
 #include "tests/shell/windowdriver.h"
 #include "tests/support/modalhelper.h"
 #include "tests/support/recordinghost.h"
@@ -104,10 +105,10 @@ private slots:
         QCOMPARE(bar->iconSize(), QSize(48, 48));
         QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
         QStringList captions;
-        QList<int> ids;
+        QStringList names;
         for (QAction* action : bar->actions()) {
             captions << action->text();
-            ids << action->data().toInt();
+            names << action->objectName();
             auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
             QVERIFY(button);
             QCOMPARE(button->width(), 100);
@@ -115,7 +116,9 @@ private slots:
             QCOMPARE(button->font().pointSizeF(), 11.0);
         }
         QCOMPARE(captions, (QStringList{"Add Files", "Add Folder", "Clear List", "Start Joining"}));
-        QCOMPARE(ids, (QList<int>{1000, 1001, 1003, 1002}));
+        QCOMPARE(names, (QStringList{"addFilesAction", "addFolderAction", "clearListAction", menu::startJoining}));
+        // The File menu's item is the button's own action: the two change together.
+        QVERIFY(m_window->findChild<QMenu*>(menu::file)->actions().contains(bar->actions().last()));
         QVERIFY(bar->x() < tabs()->mapTo(m_window.get(), QPoint()).x() + 1);
         QVERIFY(bar->geometry().bottom() < tabs()->mapTo(m_window.get(), QPoint()).y());
     }
@@ -125,13 +128,13 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("items");
         QTest::newRow("File")
-            << "m1"
+            << menu::file
             << "&File"
-            << QStringList{"A&dd Files",   "Add &Folder", "-",    "Clear Selected Files", "Clear All Files", "-",
-                           "&Check Files", "-",           "&Exit"};
-        QTest::newRow("Options") << "m9"
+            << QStringList{"A&dd Files",   "Add &Folder",   "-", "Clear Selected Files", "Clear All Files", "-",
+                           "&Check Files", "Start Joining", "-", "&Exit"};
+        QTest::newRow("Options") << menu::options
                                  << "&Options" << QStringList{"Show Files Tab", "Show Options Tab"};
-        QTest::newRow("Help") << "m12"
+        QTest::newRow("Help") << menu::help
                               << "&Help"
                               << QStringList{"Help", "Load Sample/Example Files", "Watch Old Demo Video", "-",
                                              "FAQ",  "Visit Tavrino Main Page"};
@@ -244,9 +247,9 @@ private slots:
         list()->appendItem("/a.xml");
         list()->appendItem("/b.xml");
         if (fromMenu)
-            chooseMenuItem(m_window.get(), "m1", "m6");
+            chooseMenuItem(m_window.get(), menu::file, menu::clearAll);
         else
-            clickToolButton(m_window.get(), "clearListButton");
+            clickToolButton(m_window.get(), toolbar::clearListButton);
         QCOMPARE(list()->itemCount(), 0);
     }
 
@@ -265,7 +268,7 @@ private slots:
             list()->appendItem(QString::fromLatin1(path));
         for (int row : selected)
             QTest::mouseClick(list()->viewport(), Qt::LeftButton, Qt::ControlModifier, rowPoint(row));
-        chooseMenuItem(m_window.get(), "m1", "m5");
+        chooseMenuItem(m_window.get(), menu::file, menu::clearSelected);
         QCOMPARE(list()->itemTexts(), expected);
     }
 
@@ -279,13 +282,34 @@ private slots:
         QCOMPARE(list()->itemTexts(), (QStringList{"/B", "/C", "/D", "/A"}));
     }
 
-    void unknownCommandIdsDoNothing() {
-        list()->appendItem("/a.xml");
-        for (int id : {999, 0})
-            m_window->runCommand(id);
-        QCOMPARE(list()->itemTexts(), QStringList{"/a.xml"});
-        QVERIFY(m_window->isVisible());
-        QVERIFY(!QApplication::activeModalWidget());
+    // Scripts and screen readers find the commands by these names; with the window idle, each is there and enabled.
+    void everyCommandIsFoundByItsNameAndEnabledWhenIdle_data() {
+        QTest::addColumn<QString>("menuName");
+        QTest::addColumn<QString>("itemName");
+        for (const char* item : {menu::addFiles, menu::addFolder, menu::clearSelected, menu::clearAll,
+                                 menu::checkFiles, menu::startJoining, menu::exit})
+            QTest::newRow(item) << QString(menu::file) << QString(item);
+        for (const char* item : {menu::showFilesTab, menu::showOptionsTab})
+            QTest::newRow(item) << QString(menu::options) << QString(item);
+        for (const char* item : {menu::helpHint, menu::loadSamples, menu::demoVideo, menu::faq, menu::mainPage})
+            QTest::newRow(item) << QString(menu::help) << QString(item);
+        for (const char* button : {toolbar::addFilesButton, toolbar::addFolderButton, toolbar::clearListButton,
+                                   toolbar::startJoiningButton})
+            QTest::newRow(button) << QString() << QString(button);
+    }
+
+    void everyCommandIsFoundByItsNameAndEnabledWhenIdle() {
+        QFETCH(QString, menuName);
+        QFETCH(QString, itemName);
+        if (menuName.isEmpty()) {
+            auto* button = m_window->findChild<QToolButton*>(itemName);
+            QVERIFY(button && button->isVisible() && button->isEnabled());
+            QCOMPARE(button->parent(), m_window->findChild<QToolBar*>(toolbar::bar));
+            return;
+        }
+        auto* item = m_window->findChild<QAction*>(itemName);
+        QVERIFY(item && item->isEnabled());
+        QVERIFY(m_window->findChild<QMenu*>(menuName)->actions().contains(item));
     }
 
     // --- Add Files ---
@@ -308,7 +332,7 @@ private slots:
             dialogOrder = dialog->selectedFiles();
             QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
         });
-        clickToolButton(m_window.get(), "addFilesButton");
+        clickToolButton(m_window.get(), toolbar::addFilesButton);
         QVERIFY(answerer.allAnswered());
 
         QCOMPARE(title, QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
@@ -332,7 +356,7 @@ private slots:
                 typeFileNames(dialog, {"a.xml"});
                 QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
             });
-            chooseMenuItem(m_window.get(), "m1", "m2");
+            chooseMenuItem(m_window.get(), menu::file, menu::addFiles);
             QVERIFY(answerer.allAnswered());
         }
         QCOMPARE(list()->itemTexts(), (QStringList{path("a.xml"), path("a.xml")}));
@@ -348,7 +372,7 @@ private slots:
             auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
             QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
         });
-        clickToolButton(m_window.get(), "addFilesButton");
+        clickToolButton(m_window.get(), toolbar::addFilesButton);
         QVERIFY(answerer.allAnswered());
         QCOMPARE(list()->itemTexts(), QStringList{"/x.xml"});
     }
@@ -369,7 +393,7 @@ private slots:
             typeFileNames(dialog, {"README", "notes.txt"});
             QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
         });
-        clickToolButton(m_window.get(), "addFilesButton");
+        clickToolButton(m_window.get(), toolbar::addFilesButton);
         QVERIFY(answerer.allAnswered());
         QCOMPARE(shownWithXml, QStringList{"a.xml"});
         QCOMPARE(activeFilter, QStringLiteral("All Files (*.*)"));
@@ -385,7 +409,7 @@ private slots:
             dialog->reject();
         });
         QTest::keyClick(m_window.get(), Qt::Key_F, Qt::AltModifier);
-        auto* fileMenu = m_window->findChild<QMenu*>(QStringLiteral("m1"));
+        auto* fileMenu = m_window->findChild<QMenu*>(QLatin1String(menu::file));
         QTRY_VERIFY(fileMenu->isVisible());
         QTest::keyClick(fileMenu, Qt::Key_D);
         QVERIFY(answerer.allAnswered());
@@ -406,9 +430,9 @@ private slots:
         QTest::newRow("Merge clicked while selected")
             << QStringList{"tab 1", "Option2"} << false << 1 << QStringList{"0", "1", "1"};
         QTest::newRow("Show Options Tab from the menu")
-            << QStringList{"menu m11"} << false << 1 << QStringList{"", "", "1"};
+            << QStringList{QStringLiteral("menu ") + menu::showOptionsTab} << false << 1 << QStringList{"", "", "1"};
         QTest::newRow("Show Options Tab, then Show Files Tab")
-            << QStringList{"menu m11", "menu m10"} << false << 0 << QStringList{"", "", "0"};
+            << QStringList{QStringLiteral("menu ") + menu::showOptionsTab, QStringLiteral("menu ") + menu::showFilesTab} << false << 0 << QStringList{"", "", "0"};
     }
 
     void modeAndTabAreRestoredAfterARestart() {
@@ -420,7 +444,7 @@ private slots:
             if (click.startsWith("tab "))
                 clickTab(m_window.get(), click.mid(4).toInt());
             else if (click.startsWith("menu "))
-                chooseMenuItem(m_window.get(), "m9", qPrintable(click.mid(5)));
+                chooseMenuItem(m_window.get(), menu::options, qPrintable(click.mid(5)));
             else
                 QTest::mouseClick(m_window->findChild<QRadioButton*>(click), Qt::LeftButton);
         }
@@ -513,7 +537,7 @@ private slots:
         const QRect frame = m_window->frameGeometry();
 
         if (byExitItem)
-            chooseMenuItem(m_window.get(), "m1", "m8");
+            chooseMenuItem(m_window.get(), menu::file, menu::exit);
         else
             QVERIFY(m_window->close());
 
@@ -526,7 +550,7 @@ private slots:
     }
 
     void exitEndsTheProgram() {
-        QTimer::singleShot(0, this, [this] { chooseMenuItem(m_window.get(), "m1", "m8"); });
+        QTimer::singleShot(0, this, [this] { chooseMenuItem(m_window.get(), menu::file, menu::exit); });
         QTimer::singleShot(10000, [] { QCoreApplication::exit(99); }); // a guard, should the exit not happen
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(!m_window->isVisible());
@@ -771,7 +795,7 @@ private:
             typeFileNames(dialog, names);
             QTest::keyClick(fileNameEdit(dialog), Qt::Key_Return);
         });
-        clickToolButton(m_window.get(), "addFilesButton");
+        clickToolButton(m_window.get(), toolbar::addFilesButton);
         QVERIFY(answerer.allAnswered());
     }
 

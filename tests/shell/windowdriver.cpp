@@ -2,6 +2,7 @@
 
 #include "filelist/filelistview.h"
 #include "results/resultswindow.h"
+#include "shell/menunames.h"
 #include "shell/tabcontrol.h"
 
 #include <QApplication>
@@ -61,7 +62,7 @@ void clickToolButton(QWidget* window, const char* name) {
 }
 
 void clickStartJoiningAndWait(MainWindow* window) {
-    clickToolButton(window, "startJoiningButton");
+    clickToolButton(window, toolbar::startJoiningButton);
     QVERIFY2(QTest::qWaitFor([window] { return !window->isJoining(); }, 60000), "the join did not end");
 }
 
