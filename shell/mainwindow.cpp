@@ -337,8 +337,7 @@ QAction* MainWindow::addItem(QMenu* menu, const char* objectName, const QString&
     return action;
 }
 
-QAction* MainWindow::addIdleItem(QMenu* menu, const char* objectName, const QString& text,
-                                 void (MainWindow::*slot)()) {
+QAction* MainWindow::addIdleItem(QMenu* menu, const char* objectName, const QString& text, void (MainWindow::*slot)()) {
     QAction* action = addItem(menu, objectName, text, slot);
     m_idleActions.append(action);
     return action;
@@ -356,8 +355,7 @@ void MainWindow::buildToolBar() {
     const QList<ToolBarAction> buttons{
         {newIdleAction(QStringLiteral("Add Files"), QStringLiteral(":/icons/add-files.png"), &MainWindow::addFiles),
          QLatin1String(toolbar::addFiles), 100},
-        {newIdleAction(QStringLiteral("Add Folder"), QStringLiteral(":/icons/add-folder.png"),
-                       &MainWindow::addFolder),
+        {newIdleAction(QStringLiteral("Add Folder"), QStringLiteral(":/icons/add-folder.png"), &MainWindow::addFolder),
          QLatin1String(toolbar::addFolder), 100},
         {newIdleAction(QStringLiteral("Clear List"), QStringLiteral(":/icons/clear-list.png"), &MainWindow::clearList),
          QLatin1String(toolbar::clearList), 100},
@@ -405,9 +403,9 @@ void MainWindow::addFolder() {
     const QString folder = chooseFolder(this, QStringLiteral("Please select folder:"));
     if (folder.isEmpty())
         return;
-    startWalk([folder](const std::stop_token& stop,
-                       const FoundFiles& found) { scanFolderForXmlFiles(folder, stop, found); },
-              true);
+    startWalk(
+        [folder](const std::stop_token& stop, const FoundFiles& found) { scanFolderForXmlFiles(folder, stop, found); },
+        true);
 }
 
 void MainWindow::onFileDragOver(QDragMoveEvent* event) {

@@ -163,8 +163,8 @@ private:
     QCheckBox* m_wrapCheckBox = nullptr;
     QLabel* m_wrapRootLabel = nullptr;
     QLineEdit* m_wrapRootEdit = nullptr;
-    QProgressBar* m_progressBar = nullptr;      // ProgressBar1
-    QLabel* m_statusLine = nullptr;             // in the progress bar's place for a while after a stop
+    QProgressBar* m_progressBar = nullptr; // ProgressBar1
+    QLabel* m_statusLine = nullptr;        // in the progress bar's place for a while after a stop
     QTimer* m_statusTimer = nullptr;
     QAction* m_startAction = nullptr;     // "Start Joining", "Stop" while busy
     QList<QAction*> m_idleActions;        // enabled only while the window is idle

@@ -253,7 +253,8 @@ private slots:
         QTest::addColumn<QString>("victim");
         QTest::addColumn<bool>("whenFirstFilesArrive"); // of S1; else when the top folder's files arrive
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("removed before its parent is listed") << "S2" << false << QStringList{"a.xml", "S1/x.xml", "S1/deep/d.xml"};
+        QTest::newRow("removed before its parent is listed")
+            << "S2" << false << QStringList{"a.xml", "S1/x.xml", "S1/deep/d.xml"};
         QTest::newRow("queued, then removed") << "S2" << true << QStringList{"a.xml", "S1/x.xml", "S1/deep/d.xml"};
         QTest::newRow("top removed after its files") << "" << false << QStringList{"a.xml"};
         QTest::newRow("folder a level down removed while queued")

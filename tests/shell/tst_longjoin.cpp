@@ -1,10 +1,10 @@
 // A join of large files from the real main window: the window keeps handling its events while the join runs on a
-// thread of its own, drops input meanwhile, and a close ends the join and the program.
+// thread of its own, shows its controls disabled meanwhile, Stop ends the join, and a close ends it and the program.
 #include "filelist/filelistview.h"
 #include "results/resultswindow.h"
 #include "shell/mainwindow.h"
-#include "shell/tabcontrol.h"
 #include "shell/menunames.h"
+#include "shell/tabcontrol.h"
 #include "tests/shell/windowdriver.h"
 #include "tests/support/eventcounter.h"
 #include "tests/support/modalhelper.h"
@@ -14,6 +14,7 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -25,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <memory>
 
@@ -289,33 +291,39 @@ private slots:
         QCOMPARE(workingFolderEntries(), QStringList());
     }
 
-    // Clicks, keys and a second start during a join are dropped, not kept for later: after the join the list,
-    // the tab and the menus are as they were, and the join ran once.
-    void inputDuringAJoinIsDroppedAndASecondStartDoesNothing() {
+    // During a join what would change the list or the options is disabled, as people and screen readers see it;
+    // clicks, keys and accessibility actions on it do nothing, and a second start does nothing. Only Stop, Exit
+    // and the links to the web stay. Afterwards all is enabled and as it was, and the join ran once.
+    void controlsAreDisabledDuringAJoinAndASecondStartDoesNothing() {
         const QStringList paths = fillList(m_large);
         chooseMerge();
         QMenu* fileMenu = m_window->findChild<QMenu*>(QLatin1String(menu::file));
+        auto* clearButton = m_window->findChild<QToolButton*>(QLatin1String(toolbar::clearListButton));
         ShowCounter shown;
         qApp->installEventFilter(&shown);
 
         clickToolButton(m_window.get(), toolbar::startJoiningButton);
         QVERIFY(m_window->isJoining());
-        clickToolButton(m_window.get(), toolbar::startJoiningButton);
-        QAccessible::queryAccessibleInterface(startButton())
+        QCOMPARE(startButton()->text(), QStringLiteral("Stop"));
+        QCOMPARE(enabledItems(fileMenu), (QStringList{"Stop", "&Exit"}));
+        QCOMPARE(enabledItems(m_window->findChild<QMenu*>(QLatin1String(menu::options))), QStringList());
+        QCOMPARE(enabledItems(m_window->findChild<QMenu*>(QLatin1String(menu::help))),
+                 (QStringList{"Watch Old Demo Video", "FAQ", "Visit Tavrino Main Page"}));
+        QVERIFY(!clearButton->isEnabled());
+        QVERIFY(!tabControl(m_window.get())->isEnabled());
+        QVERIFY(!list()->isEnabled());
+        QTest::mouseClick(clearButton, Qt::LeftButton);
+        QAccessible::queryAccessibleInterface(clearButton)
             ->actionInterface()
             ->doAction(QAccessibleActionInterface::pressAction());
         m_window->startJoining();
-        clickToolButton(m_window.get(), toolbar::clearListButton);
         QTabBar* tabs = tabControl(m_window.get())->tabBar();
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
-        QTest::keyClick(list(), Qt::Key_F, Qt::AltModifier); // the File menu's mnemonic
-        list()->setFocus();
         list()->setCurrentItem(list()->topLevelItem(0));
         QTest::keyClick(list(), Qt::Key_Delete);
         QTest::qWait(100);
         QVERIFY(m_window->isJoining());
         QCOMPARE(tabControl(m_window.get())->currentIndex(), 1);
-        QVERIFY(!fileMenu->isVisible());
         QCOMPARE(list()->itemTexts(), paths);
 
         QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 120000));
@@ -325,10 +333,102 @@ private slots:
         QCOMPARE(values(), (QList<int>{2500, 5000, 7500, 10000, 0}));
         QCOMPARE(shown.results, 1);
         QCOMPARE(shown.boxes, 0);
-        QVERIFY(!m_window->isJoining());
         QCOMPARE(tabControl(m_window.get())->currentIndex(), 1);
         QCOMPARE(list()->itemTexts(), paths);
-        QVERIFY(!fileMenu->isVisible());
+        QCOMPARE(startButton()->text(), QStringLiteral("Start Joining"));
+        QVERIFY(clearButton->isEnabled() && list()->isEnabled() && tabControl(m_window.get())->isEnabled());
+        QCOMPARE(enabledItems(fileMenu).size(), 7);
+    }
+
+    // Stop, from the tool bar, the File menu or by Escape, in the middle of a Merge or an Append: the join ends,
+    // its working folder goes, the list keeps its items and marks and the results window its text, and no box
+    // says anything: "Join stopped." stands in the progress bar's place for a while.
+    void stopDuringAJoin_data() {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<bool>("append");
+        for (const char* way : {"button", "menu", "Escape"})
+            for (const bool append : {false, true})
+                QTest::addRow("%s, %s", way, append ? "Append" : "Merge") << QString(way) << append;
+    }
+
+    void stopDuringAJoin() {
+        QFETCH(QString, way);
+        QFETCH(bool, append);
+        const QStringList paths = fillList(m_large);
+        list()->setItemStatus(2, ItemMark::Problem, QStringLiteral("from an earlier check"));
+        m_window->resultsWindow().setResultsText(QStringLiteral("<earlier/>"));
+        clickTab(m_window.get(), 1);
+        QTest::mouseClick(optionButton(m_window.get(), append ? "Option1" : "Option2"), Qt::LeftButton);
+        ShowCounter shown;
+        qApp->installEventFilter(&shown);
+        qsizetype foldersAtStop = -1;
+        connect(progressBar(), &QProgressBar::valueChanged, this, [&](int value) {
+            if (value != 5000)
+                return;
+            foldersAtStop = workingFolderEntries().size();
+            QTimer::singleShot(0, m_window.get(), [&] {
+                if (way == "button") {
+                    clickToolButton(m_window.get(), toolbar::startJoiningButton);
+                } else if (way == "menu") {
+                    chooseMenuItem(m_window.get(), menu::file, menu::startJoining);
+                } else {
+                    QApplication::setActiveWindow(m_window.get());
+                    QTest::keyClick(m_window.get(), Qt::Key_Escape);
+                }
+            });
+        });
+
+        clickToolButton(m_window.get(), toolbar::startJoiningButton);
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 120000));
+        QTest::qWait(100);
+        qApp->removeEventFilter(&shown);
+
+        QCOMPARE(foldersAtStop, 1);
+        QCOMPARE(workingFolderEntries(), QStringList());
+        QCOMPARE(shown.boxes, 0);
+        QCOMPARE(shown.results, 0);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!m_window->resultsWindow().isVisible());
+        QCOMPARE(m_window->resultsWindow().resultsText(), QStringLiteral("<earlier/>"));
+        QCOMPARE(list()->itemTexts(), paths);
+        QCOMPARE(list()->itemMark(2), ItemMark::Problem);
+        QCOMPARE(list()->itemMark(1), ItemMark::None);
+        QCOMPARE(values(), (QList<int>{2500, 5000, 0}));
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(startButton()->text(), QStringLiteral("Start Joining"));
+        QVERIFY(list()->isEnabled());
+        QLabel* status = statusLine();
+        QVERIFY(status && status->isVisible());
+        QCOMPARE(status->text(), QStringLiteral("Join stopped."));
+        QCOMPARE(status->geometry(), progressBar()->geometry());
+        QVERIFY(!progressBar()->isVisible());
+        if (way == "button" && !append) { // once: it takes a few seconds
+            QTRY_VERIFY_WITH_TIMEOUT(!status->isVisible(), MainWindow::stoppedStatusMs + 2000);
+            QVERIFY(progressBar()->isVisible());
+        }
+    }
+
+    // Stop during Check Files: no box and no marks; the marks from before stay.
+    void stopDuringACheck() {
+        fillList(m_large);
+        list()->setItemStatus(1, ItemMark::Fine, QStringLiteral("from an earlier check"));
+        ShowCounter shown;
+        qApp->installEventFilter(&shown);
+
+        chooseMenuItem(m_window.get(), menu::file, menu::checkFiles);
+        QVERIFY(m_window->isJoining());
+        QCOMPARE(startButton()->text(), QStringLiteral("Stop"));
+        clickToolButton(m_window.get(), toolbar::startJoiningButton);
+        QVERIFY(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 60000));
+        QTest::qWait(100);
+        qApp->removeEventFilter(&shown);
+
+        QCOMPARE(shown.boxes, 0);
+        QCOMPARE(list()->itemMark(1), ItemMark::Fine);
+        QCOMPARE(list()->itemMark(2), ItemMark::None);
+        QCOMPARE(statusLine()->text(), QStringLiteral("Join stopped."));
+        QVERIFY(statusLine()->isVisible());
+        QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
     }
 
     // The hand-off shows the results window a moment before it hides the main window; a Back in between would leave
@@ -345,7 +445,10 @@ private slots:
         clickToolButton(m_window.get(), toolbar::startJoiningButton);
         results->show(); // as the hand-off does, before the main window goes
         QVERIFY(QTest::qWaitForWindowExposed(results));
-        clickToolButton(results, "backAction");
+        auto* back = qobject_cast<QToolButton*>(
+            results->findChild<QToolBar*>()->widgetForAction(results->findChild<QAction*>("backAction")));
+        QVERIFY(back && !back->isEnabled());
+        QTest::mouseClick(back, Qt::LeftButton);
         QVERIFY(m_window->isJoining());
         QVERIFY(results->isVisible());
         QVERIFY(m_window->isVisible());
@@ -447,7 +550,19 @@ private:
 
     FileListView* list() const { return &m_window->fileList(); }
     QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
-    QToolButton* startButton() const { return m_window->findChild<QToolButton*>(QLatin1String(toolbar::startJoiningButton)); }
+    QLabel* statusLine() const { return m_window->findChild<QLabel*>(QStringLiteral("statusLine")); }
+    QToolButton* startButton() const {
+        return m_window->findChild<QToolButton*>(QLatin1String(toolbar::startJoiningButton));
+    }
+
+    // The texts of \a menu's enabled items.
+    static QStringList enabledItems(const QMenu* menu) {
+        QStringList texts;
+        for (const QAction* action : menu->actions())
+            if (!action->isSeparator() && action->isEnabled())
+                texts << action->text();
+        return texts;
+    }
 
     QList<int> values() const {
         QList<int> result;

@@ -4,8 +4,8 @@
 #include "results/resultswindow.h"
 #include "shell/mainjoinhost.h"
 #include "shell/mainwindow.h"
-#include "shell/tabcontrol.h"
 #include "shell/menunames.h"
+#include "shell/tabcontrol.h"
 #include "tests/shell/windowdriver.h"
 #include "tests/support/modalhelper.h"
 #include "tests/support/recordinghost.h"
@@ -127,15 +127,18 @@ private slots:
         QTest::addColumn<QString>("menu");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("items");
-        QTest::newRow("File")
-            << menu::file
-            << "&File"
-            << QStringList{"A&dd Files",   "Add &Folder",   "-", "Clear Selected Files", "Clear All Files", "-",
-                           "&Check Files", "Start Joining", "-", "&Exit"};
-        QTest::newRow("Options") << menu::options
-                                 << "&Options" << QStringList{"Show Files Tab", "Show Options Tab"};
-        QTest::newRow("Help") << menu::help
-                              << "&Help"
+        QTest::newRow("File") << menu::file << "&File" << QStringList{"A&dd Files",
+                                                                      "Add &Folder",
+                                                                      "-",
+                                                                      "Clear Selected Files",
+                                                                      "Clear All Files",
+                                                                      "-",
+                                                                      "&Check Files",
+                                                                      "Start Joining",
+                                                                      "-",
+                                                                      "&Exit"};
+        QTest::newRow("Options") << menu::options << "&Options" << QStringList{"Show Files Tab", "Show Options Tab"};
+        QTest::newRow("Help") << menu::help << "&Help"
                               << QStringList{"Help", "Load Sample/Example Files", "Watch Old Demo Video", "-",
                                              "FAQ",  "Visit Tavrino Main Page"};
     }
@@ -286,15 +289,15 @@ private slots:
     void everyCommandIsFoundByItsNameAndEnabledWhenIdle_data() {
         QTest::addColumn<QString>("menuName");
         QTest::addColumn<QString>("itemName");
-        for (const char* item : {menu::addFiles, menu::addFolder, menu::clearSelected, menu::clearAll,
-                                 menu::checkFiles, menu::startJoining, menu::exit})
+        for (const char* item : {menu::addFiles, menu::addFolder, menu::clearSelected, menu::clearAll, menu::checkFiles,
+                                 menu::startJoining, menu::exit})
             QTest::newRow(item) << QString(menu::file) << QString(item);
         for (const char* item : {menu::showFilesTab, menu::showOptionsTab})
             QTest::newRow(item) << QString(menu::options) << QString(item);
         for (const char* item : {menu::helpHint, menu::loadSamples, menu::demoVideo, menu::faq, menu::mainPage})
             QTest::newRow(item) << QString(menu::help) << QString(item);
-        for (const char* button : {toolbar::addFilesButton, toolbar::addFolderButton, toolbar::clearListButton,
-                                   toolbar::startJoiningButton})
+        for (const char* button :
+             {toolbar::addFilesButton, toolbar::addFolderButton, toolbar::clearListButton, toolbar::startJoiningButton})
             QTest::newRow(button) << QString() << QString(button);
     }
 
@@ -432,7 +435,8 @@ private slots:
         QTest::newRow("Show Options Tab from the menu")
             << QStringList{QStringLiteral("menu ") + menu::showOptionsTab} << false << 1 << QStringList{"", "", "1"};
         QTest::newRow("Show Options Tab, then Show Files Tab")
-            << QStringList{QStringLiteral("menu ") + menu::showOptionsTab, QStringLiteral("menu ") + menu::showFilesTab} << false << 0 << QStringList{"", "", "0"};
+            << QStringList{QStringLiteral("menu ") + menu::showOptionsTab, QStringLiteral("menu ") + menu::showFilesTab}
+            << false << 0 << QStringList{"", "", "0"};
     }
 
     void modeAndTabAreRestoredAfterARestart() {
