@@ -190,10 +190,6 @@ bool BackgroundJoin::isRunning() const {
     return m_thread.joinable();
 }
 
-bool BackgroundJoin::isChecking() const {
-    return isRunning() && m_checking;
-}
-
 void BackgroundJoin::requestStop() {
     if (!isRunning())
         return;

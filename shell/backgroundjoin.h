@@ -36,8 +36,6 @@ public:
     bool startCheck(const QStringList& paths);
     /// True from start() or startCheck() until the work has ended and the window takes input again.
     bool isRunning() const;
-    /// True while a check, not a join, runs.
-    bool isChecking() const;
     /// Asks a running join or check to end, without another call to the window; stopped() follows once it has.
     void requestStop();
 

@@ -180,10 +180,6 @@ FileListView& MainWindow::fileList() const {
     return *m_fileList;
 }
 
-MainWindow::Activity MainWindow::activity() const {
-    return m_activity;
-}
-
 bool MainWindow::isBusy() const {
     return m_activity != Activity::Idle;
 }

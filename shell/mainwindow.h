@@ -70,7 +70,6 @@ public:
     /// What the window is busy with. While it is not idle, the commands and controls that would change the list or
     /// the options are disabled, and "Start Joining" is "Stop".
     enum class Activity { Idle, Joining, Checking, Scanning };
-    Activity activity() const;
     bool isBusy() const;
     /// True while a join or check started here runs.
     bool isJoining() const;

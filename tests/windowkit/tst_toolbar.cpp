@@ -50,7 +50,8 @@ private slots:
     // buttons must follow, and a disabled one must run nothing.
     void aButtonFollowsItsAction() {
         QWidget window;
-        auto* action = new QAction(QIcon(QStringLiteral(":/icons/start-joining.png")), QStringLiteral("Start"), &window);
+        auto* action =
+            new QAction(QIcon(QStringLiteral(":/icons/start-joining.png")), QStringLiteral("Start"), &window);
         int runs = 0;
         connect(action, &QAction::triggered, [&runs] { ++runs; });
         QToolBar* bar = buildStandardToolBar(&window, {{action, QStringLiteral("go"), 100}});
