@@ -1,6 +1,5 @@
 #include "windowkit/windowkit.h"
 
-#include <QAction>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -44,35 +43,6 @@ private slots:
         QTest::mouseClick(first, Qt::LeftButton);
         QTest::mouseClick(second, Qt::LeftButton);
         QCOMPARE(run, (QList<int>{3, 7, 3}));
-    }
-
-    // The main window turns "Start Joining" into "Stop" and disables its other commands through their actions: the
-    // buttons must follow, and a disabled one must run nothing.
-    void aButtonFollowsItsAction() {
-        QWidget window;
-        auto* action =
-            new QAction(QIcon(QStringLiteral(":/icons/start-joining.png")), QStringLiteral("Start"), &window);
-        int runs = 0;
-        connect(action, &QAction::triggered, [&runs] { ++runs; });
-        QToolBar* bar = buildStandardToolBar(&window, {{action, QStringLiteral("go"), 100}});
-        bar->setGeometry(0, 0, 200, bar->sizeHint().height());
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto* button = window.findChild<QToolButton*>(QStringLiteral("goButton"));
-        QVERIFY(button);
-        QCOMPARE(action->objectName(), QStringLiteral("goAction"));
-
-        QTest::mouseClick(button, Qt::LeftButton);
-        action->setText(QStringLiteral("Stop"));
-        QVERIFY(!QIcon(QStringLiteral(":/icons/stop.png")).isNull());
-        action->setIcon(QIcon(QStringLiteral(":/icons/stop.png")));
-        QCOMPARE(button->text(), QStringLiteral("Stop"));
-        QCOMPARE(button->icon().pixmap(48).toImage(), QIcon(QStringLiteral(":/icons/stop.png")).pixmap(48).toImage());
-        action->setEnabled(false);
-        QVERIFY(!button->isEnabled());
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(runs, 1);
-        QCOMPARE(button->width(), 100);
     }
 
     void controlFontIsTheBoldLargerCalibri() {
