@@ -183,7 +183,7 @@ int reportFiles(const QString& folder, const QString& pattern, const FoundFiles&
 /// The files matching \a pattern in \a folder and below it, folder by folder, level by level. Returns how many
 /// files and folders were left out because their names are not valid in the file-name encoding.
 int scanTree(const QString& folder, const QString& pattern, const std::stop_token& stop, const FoundFiles& found) {
-    if (folder.isEmpty() || stop.stop_requested()) // names no folder; QDir would take it for the current one
+    if (folder.isEmpty() || stop.stop_requested()) // an empty path names no folder: QDir would take the current one
         return 0;
     const QString top = folder + kSeparator;
     FolderWalk walk({top}, true, stop);
