@@ -8,6 +8,7 @@
 #include "results/resultsview.h"
 #include "windowkit/windowkit.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -59,22 +60,6 @@ void ResultsWindow::showResults() {
     show();
     raise();
     activateWindow();
-}
-
-void ResultsWindow::runCommand(int id) {
-    switch (id) {
-    case SaveResultsCommand:
-        saveResults();
-        break;
-    case SaveClipboardCommand:
-        copyToClipboard();
-        break;
-    case BackCommand:
-        goBack();
-        break;
-    default:
-        break;
-    }
 }
 
 void ResultsWindow::goBack() {
@@ -162,14 +147,20 @@ void ResultsWindow::setUpWindow() {
 }
 
 void ResultsWindow::buildToolBar() {
-    const QList<ToolBarButton> buttons{
-        {BackCommand, QStringLiteral("Back"), QStringLiteral(":/icons/back.png"), QStringLiteral("back"), 100},
-        {SaveResultsCommand, QStringLiteral("Save Results"), QStringLiteral(":/icons/save-results.png"),
-         QStringLiteral("saveResults"), 100},
-        {SaveClipboardCommand, QStringLiteral("Save Results To Clipboard"),
-         QStringLiteral(":/icons/save-clipboard.png"), QStringLiteral("saveClipboard"), 180},
+    const auto command = [this](const QString& icon, const QString& caption, void (ResultsWindow::*run)()) {
+        auto* action = new QAction(QIcon(icon), caption, this);
+        connect(action, &QAction::triggered, this, run);
+        return action;
     };
-    QToolBar* bar = buildStandardToolBar(this, buttons, [this](int id) { runCommand(id); });
+    QToolBar* bar = buildStandardToolBar(
+        this, {{command(QStringLiteral(":/icons/back.png"), QStringLiteral("Back"), &ResultsWindow::goBack),
+                QStringLiteral("back"), 100}, // named as resultsbar:: says, less "Button"
+               {command(QStringLiteral(":/icons/save-results.png"), QStringLiteral("Save Results"),
+                        &ResultsWindow::saveResults),
+                QStringLiteral("saveResults"), 100},
+               {command(QStringLiteral(":/icons/save-clipboard.png"), QStringLiteral("Save Results To Clipboard"),
+                        &ResultsWindow::copyToClipboard),
+                QStringLiteral("saveClipboard"), 180}});
     // A plain window has no tool bar area: docked at the top across the whole width by hand, and no lower than the
     // text box below it; the window has a fixed size, so this holds.
     bar->setGeometry(0, 0, width(), std::min(bar->sizeHint().height(), m_resultsView->y()));

@@ -9,15 +9,19 @@ namespace corvanta {
 
 class ResultsView;
 
+/// Object names of the results window's tool bar buttons, by which tests and accessibility tools find them.
+namespace resultsbar {
+inline constexpr char back[] = "backButton";
+inline constexpr char saveResults[] = "saveResultsButton";
+inline constexpr char saveClipboard[] = "saveClipboardButton";
+} // namespace resultsbar
+
 /// The results window: shows the joined text and saves it to a file or the clipboard; Back returns to the main
 /// window. It is created once, on first use, and afterwards only hidden and shown. Closing it ends the program.
 class ResultsWindow : public QWidget {
     Q_OBJECT
 
 public:
-    /// Toolbar command ids of this window.
-    enum Command { SaveResultsCommand = 1000, SaveClipboardCommand = 1002, BackCommand = 1004 };
-
     /// Builds and loads the window (face colour, centred on the screen, caption, icon, toolbar); \a mainWindow is
     /// the window that Back shows again.
     explicit ResultsWindow(QWidget* mainWindow);
@@ -30,8 +34,6 @@ public:
     /// Hand-off: shows the window, not modal, in front.
     void showResults();
 
-    /// Runs the command of a toolbar button; ids this window does not know do nothing.
-    void runCommand(int id);
     /// Shows the main window again and hides this one.
     void goBack();
     /// Asks for a file and writes the results text to it.

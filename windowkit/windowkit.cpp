@@ -87,17 +87,6 @@ QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarAction>& butt
     return bar;
 }
 
-QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& buttons, std::function<void(int)> run) {
-    QList<ToolBarAction> actions;
-    for (const ToolBarButton& button : buttons) {
-        auto* action = new QAction(QIcon(button.icon), button.caption, window);
-        action->setData(button.id);
-        QObject::connect(action, &QAction::triggered, window, [run, id = button.id] { run(id); });
-        actions.append({action, button.name, button.width});
-    }
-    return buildStandardToolBar(window, actions);
-}
-
 int twipsToPixels(double twips) {
     return int(std::lround(twips * logicalDpi() / 1440.0));
 }

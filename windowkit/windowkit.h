@@ -36,19 +36,6 @@ struct ToolBarAction {
 /// button of the given width for each of \a buttons in order. The caller places the bar.
 QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarAction>& buttons);
 
-/// One button of a window's tool bar that runs a command by its id. Its action is named \a name + "Action" and its
-/// button \a name + "Button".
-struct ToolBarButton {
-    int id;
-    QString caption;
-    QString icon;
-    QString name;
-    int width;
-};
-
-/// The tool bar "Standard" with a button for each of \a buttons; a click calls \a run with the button's id.
-QToolBar* buildStandardToolBar(QWidget* window, const QList<ToolBarButton>& buttons, std::function<void(int)> run);
-
 /// Centres \a window's frame on the primary screen, keeping its size; a window larger than the screen overhangs
 /// both edges equally.
 void centerWindow(QWidget* window);

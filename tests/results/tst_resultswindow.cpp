@@ -180,11 +180,9 @@ private slots:
         const auto actions = bar->actions();
         QCOMPARE(actions.size(), 3);
         const QStringList captions{u"Back"_qs, u"Save Results"_qs, u"Save Results To Clipboard"_qs};
-        const QList<int> ids{1004, 1000, 1002};
         const QList<int> widths{100, 100, 180};
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(actions.at(i)->text(), captions.at(i));
-            QCOMPARE(actions.at(i)->data().toInt(), ids.at(i));
             QCOMPARE(bar->widgetForAction(actions.at(i))->width(), widths.at(i));
         }
     }
@@ -199,7 +197,7 @@ private slots:
         QVERIFY(qAbs(m_window->frameGeometry().center().y() - screen.center().y()) <= 1);
 
         m_window->move(40, 30);
-        clickToolbar(ResultsWindow::BackCommand);
+        clickToolbar(resultsbar::back);
         handOff(QStringLiteral("second"));
 
         QCOMPARE(m_window->pos(), QPoint(40, 30));
@@ -238,7 +236,7 @@ private slots:
         QVERIFY(!m_main->isVisible());
         QCOMPARE(text()->text(), joined);
 
-        clickToolbar(ResultsWindow::BackCommand);
+        clickToolbar(resultsbar::back);
 
         QVERIFY(m_main->isVisible());
         QVERIFY(!m_window->isVisible());
@@ -247,7 +245,7 @@ private slots:
 
     void secondHandOffReplacesText() {
         handOff(QStringLiteral("<long>") + QString(5000, u'x') + QStringLiteral("</long>\n"));
-        clickToolbar(ResultsWindow::BackCommand);
+        clickToolbar(resultsbar::back);
 
         handOff(QStringLiteral("<b/>"));
 
@@ -280,35 +278,6 @@ private slots:
         QCOMPARE(QDir(tempRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 
-    void unknownCommandsDoNothing_data() {
-        QTest::addColumn<int>("id");
-        QTest::newRow("1001") << 1001;
-        QTest::newRow("1003") << 1003;
-        QTest::newRow("zero") << 0;
-    }
-
-    void unknownCommandsDoNothing() {
-        QFETCH(int, id);
-        handOff(QStringLiteral("<a/>"));
-        QString opened;
-        QTimer watchdog; // a box would block the call: close it and note it
-        watchdog.setSingleShot(true);
-        connect(&watchdog, &QTimer::timeout, [&opened] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                opened = modal->metaObject()->className();
-                modal->close();
-            }
-        });
-        watchdog.start(1000);
-
-        m_window->runCommand(id);
-
-        QCOMPARE(opened, QString());
-        QVERIFY(m_window->isVisible());
-        QVERIFY(!m_main->isVisible());
-        QCOMPARE(m_window->resultsText(), QStringLiteral("<a/>"));
-    }
-
     void saveDialogAsDescribed() {
         handOff(QStringLiteral("<a/>"));
         QString title, fileName, folder;
@@ -328,7 +297,7 @@ private slots:
         });
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(title, QStringLiteral("Output File"));
@@ -358,7 +327,7 @@ private slots:
         answerer.handleFileDialog(choose(path));
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
@@ -387,7 +356,7 @@ private slots:
         answerer.answerMessage(answer);
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), (QStringList{overwriteText(path), u"Done."_qs}));
@@ -406,7 +375,7 @@ private slots:
         answerer.handleFileDialog(cancel());
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
@@ -420,7 +389,7 @@ private slots:
         answerer.handleFileDialog(choose(m_folders.filePath(u"result"_qs)));
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"result"_qs});
@@ -444,8 +413,8 @@ private slots:
         answerer.answerMessage(QMessageBox::Yes);
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveResultsCommand);
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
+        clickToolbar(resultsbar::saveResults);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), (QStringList{u"Done."_qs, overwriteText(path), u"Done."_qs}));
@@ -460,7 +429,7 @@ private slots:
         answerer.handleFileDialog(choose(path));
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 1);
@@ -481,7 +450,7 @@ private slots:
         answerer.answerMessage(QMessageBox::Yes);
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.seen().size(), 2);
@@ -505,7 +474,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.answerMessage(QMessageBox::Ok);
 
-        clickToolbar(ResultsWindow::SaveClipboardCommand);
+        clickToolbar(resultsbar::saveClipboard);
 
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{kCopied});
@@ -572,7 +541,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.handleFileDialog(choose(path));
         answerer.answerMessage(QMessageBox::Ok);
-        clickToolbar(ResultsWindow::SaveResultsCommand);
+        clickToolbar(resultsbar::saveResults);
         QVERIFY(answerer.allAnswered());
         QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
         QCOMPARE(readFile(path), joined.toUtf8());
@@ -586,7 +555,7 @@ private slots:
         QGuiApplication::clipboard()->clear();
         ModalAnswerer copied;
         copied.answerMessage(QMessageBox::Ok);
-        clickToolbar(ResultsWindow::SaveClipboardCommand);
+        clickToolbar(resultsbar::saveClipboard);
         QVERIFY(copied.allAnswered());
         QCOMPARE(copied.texts(), QStringList{kCopied});
         QCOMPARE(QGuiApplication::clipboard()->text(), joined + u'\n');
@@ -626,7 +595,7 @@ private slots:
         handOff(joined);
         QVERIFY(!text()->rowsComplete());
 
-        clickToolbar(ResultsWindow::BackCommand);
+        clickToolbar(resultsbar::back);
         QVERIFY(m_main->isVisible());
         QVERIFY(!m_window->isVisible());
         QCOMPARE(m_window->resultsText(), joined);
@@ -681,18 +650,11 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
 
-    void clickToolbar(int id) {
-        auto* bar = m_window->findChild<QToolBar*>(QStringLiteral("Standard"));
-        QVERIFY(bar);
-        for (QAction* action : bar->actions()) {
-            if (action->data().toInt() == id) {
-                QWidget* button = bar->widgetForAction(action);
-                QVERIFY(button && button->isVisible() && button->isEnabled());
-                QTest::mouseClick(button, Qt::LeftButton);
-                return;
-            }
-        }
-        QFAIL("no toolbar button with that id");
+    void clickToolbar(const char* name) {
+        auto* button = m_window->findChild<QToolButton*>(QLatin1String(name));
+        QVERIFY2(button, name);
+        QVERIFY(button->isVisible() && button->isEnabled());
+        QTest::mouseClick(button, Qt::LeftButton);
     }
 
     static void expectReport(const SeenBox& box, const char* where, int step) {

@@ -1,5 +1,6 @@
 #include "windowkit/windowkit.h"
 
+#include <QAction>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -15,11 +16,16 @@ private slots:
     void eachButtonRunsItsCommandAndCarriesItsNames() {
         QWidget window;
         QList<int> run;
+        const auto action = [&](const QString& caption, const QString& icon, int id) {
+            auto* made = new QAction(QIcon(icon), caption, &window);
+            connect(made, &QAction::triggered, [&run, id] { run << id; });
+            return made;
+        };
         QToolBar* bar = buildStandardToolBar(
             &window,
-            {{7, QStringLiteral("First"), QStringLiteral(":/icons/back.png"), QStringLiteral("first"), 100},
-             {3, QStringLiteral("Second wide"), QStringLiteral(":/no/such.png"), QStringLiteral("second"), 180}},
-            [&run](int id) { run << id; });
+            {{action(QStringLiteral("First"), QStringLiteral(":/icons/back.png"), 7), QStringLiteral("first"), 100},
+             {action(QStringLiteral("Second wide"), QStringLiteral(":/no/such.png"), 3), QStringLiteral("second"),
+              180}});
         bar->setGeometry(0, 0, 400, bar->sizeHint().height());
         window.resize(400, 200);
         window.show();
