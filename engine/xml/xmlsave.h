@@ -49,7 +49,9 @@ public:
 
     /// Appends \a node, with its attributes and descendants, to \a into: on a line of its own with indentation
     /// when \a indented (see indentsChildren()), as it stands otherwise. Throws std::bad_alloc.
-    void write(xmlNode* node, bool indented, ChunkedText& into);
+    /// \a depth is the node's depth below the document: 2 for a child of a top-level node, 1 for a child of the
+    /// root element.
+    void write(xmlNode* node, bool indented, ChunkedText& into, int depth = 2);
 
 private:
     struct Output;
@@ -66,6 +68,8 @@ struct WrittenChildren {
     xmlNode* top;
     bool indented;
     const ChunkedText* text;
+    /// The depth of the children below the document: 2 under a top-level element, 1 under the root.
+    int depth = 2;
 };
 
 /// Saves \a doc to \a path as UTF-8, indented two spaces per level, with every node outside the root; with an XML
