@@ -23,8 +23,7 @@ namespace corvanta {
 namespace {
 
 constexpr auto kUsage =
-    "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [-o FILE] [--report FILE]\n"
-    "                     PATH...\n"
+    "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [-o FILE] [--report FILE] PATH...\n"
     "       corvanta-join --check [--combine] [--json] PATH...\n"
     "Joins XML files into one, as Corvanta's Start Joining does, or checks them for a Merge or Combine.\n"
     "\n"

@@ -104,8 +104,8 @@ private slots:
         const Run run = join({"--help"});
         QCOMPARE(run.status, 0);
         QVERIFY(run.out.startsWith(
-            "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [-o FILE] [--report FILE]\n"
-            "                     PATH...\n"
+            "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [-o FILE] [--report FILE] "
+            "PATH...\n"
             "       corvanta-join --check [--combine] [--json] PATH...\n"));
         QVERIFY(run.err.isEmpty());
     }
