@@ -4,7 +4,9 @@
 #include "engine/xml/combineddocument.h"
 #include "engine/xml/xmlparser.h"
 
+#include <QFileInfo>
 #include <algorithm>
+#include <condition_variable>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -41,6 +43,9 @@ public:
         , m_unique(unique) {}
 
     MergeOutcome run(const QString& workingPath, int parseAhead) {
+        // The texts written ahead and the result's go on in files beside the working file, not in memory.
+        if (!workingPath.isEmpty())
+            m_folder = QFileInfo(workingPath).absolutePath();
         m_steps.step(128, [&] { m_host.setBusyPointer(true); });
         int count = 0;
         m_steps.step(128, [&] { count = m_host.itemCount(); });
@@ -82,7 +87,7 @@ public:
             if (!m_base) {
                 m_observer.combineBase(i, path);
                 const bool based = m_steps.step(166, [&] {
-                    m_base.emplace(std::move(current), writer.get(), m_unique);
+                    m_base.emplace(std::move(current), writer.get(), m_unique, m_folder);
                     m_basePath = path;
                     publishTarget();
                     m_inputs->setAheadBytes(kWrittenAheadBytes);
@@ -126,14 +131,10 @@ private:
         try {
             std::unique_ptr<RootChildrenWriter>& slot = m_writers.at(std::size_t(index));
             if (index == 0)
-                slot = std::make_unique<RootChildrenWriter>(m_unique);
+                slot = std::make_unique<RootChildrenWriter>(m_unique, m_folder);
             else
-                slot = std::make_unique<RootChildrenWriter>(
-                    [this] {
-                        const std::lock_guard lock(m_targetMutex);
-                        return m_target;
-                    },
-                    textSize, m_unique);
+                slot = std::make_unique<RootChildrenWriter>([this] { return waitForTarget(); }, textSize, m_unique,
+                                                            m_folder);
             return slot.get();
         } catch (const std::bad_alloc&) {
             return nullptr; // the input is then held as a tree
@@ -142,11 +143,33 @@ private:
 
     void publishTarget() {
         std::shared_ptr<const CombineTarget> target = m_base ? m_base->target() : nullptr;
-        const std::lock_guard lock(m_targetMutex);
-        m_target = std::move(target);
+        {
+            const std::lock_guard lock(m_targetMutex);
+            m_target = std::move(target);
+        }
+        m_targetKnown.notify_all();
+    }
+
+    // Called on a parsing thread: an input ahead of the base waits for it rather than grow into a tree, so that
+    // memory stays bounded whatever its size. The base is parsed on the combining thread, which never waits for
+    // an input ahead before it has taken the base.
+    std::shared_ptr<const CombineTarget> waitForTarget() {
+        std::unique_lock lock(m_targetMutex);
+        m_targetKnown.wait(lock, [this] { return m_target || m_noTarget; });
+        return m_target;
+    }
+
+    // No base is coming (the run stops, or ends): the inputs waiting are parsed on as trees, and end at once.
+    void releaseWaiters() {
+        {
+            const std::lock_guard lock(m_targetMutex);
+            m_noTarget = true;
+        }
+        m_targetKnown.notify_all();
     }
 
     MergeOutcome stop(int index, const QString& path, const QString& message) {
+        releaseWaiters();
         m_inputs->cancel(); // nothing after this input is ever reported
         m_observer.combineStopped(index, path);
         m_steps.step(148, [&] { m_host.setBusyPointer(false); });
@@ -160,12 +183,20 @@ private:
     StepRunner& m_steps;
     JoinObserver& m_observer;
     const bool m_unique;
+    QString m_folder; // set before the threads start, read-only afterwards
     std::optional<CombinedDocument> m_base;
     QString m_basePath;
     std::mutex m_targetMutex;
+    std::condition_variable m_targetKnown;
     std::shared_ptr<const CombineTarget> m_target;              // what the inputs ahead are written for
+    bool m_noTarget = false;                                    // no base is coming: see releaseWaiters()
     std::vector<std::unique_ptr<RootChildrenWriter>> m_writers; // by input, while it is ahead
-    std::optional<InputPrefetcher> m_inputs;                    // last: its threads stop before the rest goes
+    std::optional<InputPrefetcher> m_inputs;                    // its threads stop before the rest goes
+    // Goes first, however the run ends, so that no parsing thread still waits for a base when they are stopped.
+    struct WaiterRelease {
+        CombineRun* run;
+        ~WaiterRelease() { run->releaseWaiters(); }
+    } m_waiterRelease{this};
 };
 
 } // namespace

@@ -32,15 +32,22 @@ NodeHash hashOf(const ChunkedText& text) {
     return value;
 }
 
-RootChildrenWriter::RootChildrenWriter(bool hashes)
-    : m_first(true)
-    , m_hashes(hashes) {}
+// Each input ahead keeps a megabyte of its text in memory at most.
+constexpr qsizetype kWriterMemory = qsizetype(1) << 20;
 
-RootChildrenWriter::RootChildrenWriter(TargetSource source, qsizetype sourceSize, bool hashes)
+RootChildrenWriter::RootChildrenWriter(bool hashes, const QString& folder)
+    : m_first(true)
+    , m_hashes(hashes)
+    , m_folder(folder)
+    , m_text(folder, kWriterMemory) {}
+
+RootChildrenWriter::RootChildrenWriter(TargetSource source, qsizetype sourceSize, bool hashes, const QString& folder)
     : m_first(false)
     , m_hashes(hashes)
     , m_source(std::move(source))
-    , m_sourceSize(sourceSize) {}
+    , m_sourceSize(sourceSize)
+    , m_folder(folder)
+    , m_text(folder, kWriterMemory) {}
 
 bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
     ChunkedText unit;
@@ -90,23 +97,33 @@ bool RootChildrenWriter::fits(const xmlNode* root) const {
 }
 
 void RootChildrenWriter::forget() {
-    m_text.clear();
+    m_text = SpillingText(m_folder, kWriterMemory);
     m_units.clear();
     m_next = 0;
-    m_cursor = {};
+    m_position = 0;
     m_textWritten = false;
 }
 
 void RootChildrenWriter::moveNext(ChunkedText* into) {
     const Unit& unit = m_units.at(m_next++);
-    m_text.moveTo(m_cursor, unit.length, into);
+    if (into)
+        m_text.read(m_position, unit.length, [into](QByteArrayView block) { into->append(block); });
+    else
+        m_position += unit.length;
 }
 
-CombinedDocument::CombinedDocument(ParsedXml first, RootChildrenWriter* written, bool unique)
+void RootChildrenWriter::moveNext(SpillingText& into) {
+    const Unit& unit = m_units.at(m_next++);
+    m_text.read(m_position, unit.length, [&into](QByteArrayView block) { into.append(block); });
+}
+
+CombinedDocument::CombinedDocument(ParsedXml first, RootChildrenWriter* written, bool unique, const QString& folder)
     : m_doc(first.doc.release(), XmlDeleter())
     , m_root(rootElement(m_doc.get()))
     , m_hasDeclaration(first.hasDeclaration)
-    , m_unique(unique) {
+    , m_unique(unique)
+    , m_folder(folder)
+    , m_children(folder) {
     if (!m_root)
         return;
     m_indentable = indentsChildren(m_root, false);
@@ -117,7 +134,7 @@ CombinedDocument::CombinedDocument(ParsedXml first, RootChildrenWriter* written,
         while (!written->atEnd()) {
             if (m_unique)
                 m_seen.insert(written->next().hash);
-            written->moveNext(&m_children);
+            written->moveNext(m_children);
             m_hasChildren = true;
         }
     }
@@ -154,7 +171,7 @@ std::shared_ptr<const CombineTarget> CombinedDocument::target() {
 }
 
 // A text-like child turns the indentation of its siblings off, also of those written already: they are read back
-// and written again as they are.
+// and written again as they are. Rare: it takes the children written so far as a tree at once.
 void CombinedDocument::noteTextLike() {
     if (m_textLike)
         return;
@@ -163,9 +180,14 @@ void CombinedDocument::noteTextLike() {
     m_target.reset();
     if (!wasIndented || m_children.isEmpty())
         return;
+    ChunkedText written;
+    m_children.readAll([&](QByteArrayView block) { written.append(block); });
     ChunkedText rewritten;
-    writeWithoutIndentation(m_doc.get(), m_root, m_children, rewritten, m_writer);
-    m_children = std::move(rewritten);
+    writeWithoutIndentation(m_doc.get(), m_root, written, rewritten, m_writer);
+    written.clear();
+    m_children = SpillingText(m_folder);
+    for (const QByteArray& chunk : rewritten.chunks())
+        m_children.append(chunk);
 }
 
 bool CombinedDocument::isNew(const NodeHash& hash) {
@@ -173,7 +195,7 @@ bool CombinedDocument::isNew(const NodeHash& hash) {
 }
 
 // Adds one unit written as the root's children are written now; \a hash is its hash when known.
-bool CombinedDocument::addUnit(ChunkedText& text, const NodeHash* hash) {
+bool CombinedDocument::addUnit(const ChunkedText& text, const NodeHash* hash) {
     if (m_unique && !isNew(hash ? *hash : hashOf(text)))
         return false;
     for (const QByteArray& chunk : text.chunks())
@@ -233,7 +255,7 @@ void CombinedDocument::save(const QString& path) {
         return;
     std::vector<WrittenChildren> written;
     if (m_hasChildren)
-        written.push_back({m_root, indentedNow(), &m_children, 1});
+        written.push_back({m_root, indentedNow(), nullptr, 1, &m_children});
     saveXmlDocument(m_doc.get(), path, m_hasDeclaration, written);
 }
 

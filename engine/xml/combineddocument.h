@@ -34,11 +34,12 @@ public:
     /// Tells what to write for, once known: null before the first document is in.
     using TargetSource = std::function<std::shared_ptr<const CombineTarget>()>;
 
-    /// For the first input; with \a hashes, each unit's hash is kept.
-    explicit RootChildrenWriter(bool hashes);
+    /// For the first input; with \a hashes, each unit's hash is kept. What is written beyond a megabyte goes to a
+    /// file in \a folder, when given.
+    explicit RootChildrenWriter(bool hashes, const QString& folder = {});
     /// For a later input whose text is \a sourceSize bytes long. Until \a source knows the target, the nodes stay
     /// in the document.
-    RootChildrenWriter(TargetSource source, qsizetype sourceSize, bool hashes);
+    RootChildrenWriter(TargetSource source, qsizetype sourceSize, bool hashes, const QString& folder = {});
 
     bool takesRootChildren() const override { return true; }
     bool take(qsizetype topIndex, xmlNode* node) override;
@@ -58,6 +59,8 @@ public:
     const Unit& next() const { return m_units.at(m_next); }
     /// Appends the next unit's text to \a into, or drops it when \a into is null.
     void moveNext(ChunkedText* into);
+    /// Appends the next unit's text to \a into.
+    void moveNext(SpillingText& into);
     /// As NodeMover::unresolvedEntities(), for the nodes written.
     QStringList unresolvedEntities() const { return m_mover ? m_mover->unresolvedEntities() : QStringList(); }
 
@@ -69,11 +72,12 @@ private:
     std::shared_ptr<const CombineTarget> m_target;
     std::optional<NodeMover> m_mover;
     bool m_textWritten = false; // the units after a text-like one are written without indentation
+    QString m_folder;
     NodeWriter m_writer;
-    ChunkedText m_text;
+    SpillingText m_text;
     std::vector<Unit> m_units;
     std::size_t m_next = 0;
-    ChunkedText::Cursor m_cursor;
+    qsizetype m_position = 0; // where the next unit starts in m_text
 };
 
 /// The hash of \a text.
@@ -85,8 +89,9 @@ NodeHash hashOf(const ChunkedText& text);
 class CombinedDocument {
 public:
     /// Takes the first input's document, with the units that \a written wrote while it was parsed, if any. With
-    /// \a unique, a later top-level node whose text is that of a node already there is left out.
-    CombinedDocument(ParsedXml first, RootChildrenWriter* written, bool unique);
+    /// \a unique, a later top-level node whose text is that of a node already there is left out. The root's
+    /// children beyond a few megabytes go to a file in \a folder, when given.
+    CombinedDocument(ParsedXml first, RootChildrenWriter* written, bool unique, const QString& folder = {});
 
     /// The root element, null when the first input did not parse.
     const xmlNode* root() const;
@@ -114,7 +119,7 @@ private:
     bool indentedNow() const { return m_indentable && !m_textLike; }
     void noteTextLike();
     bool isNew(const NodeHash& hash);
-    bool addUnit(ChunkedText& text, const NodeHash* hash);
+    bool addUnit(const ChunkedText& text, const NodeHash* hash);
 
     std::shared_ptr<xmlDoc> m_doc; // shared with the writers ahead, which may outlive this
     xmlNode* m_root = nullptr;
@@ -123,7 +128,8 @@ private:
     bool m_indentable = false; // the root's children are indented unless one is text-like
     bool m_textLike = false;
     bool m_hasChildren = false;
-    ChunkedText m_children; // the root's children, as saveXmlDocument() writes them
+    QString m_folder;
+    SpillingText m_children; // the root's children, as saveXmlDocument() writes them
     std::optional<NodeMover> m_mover;
     NodeWriter m_writer;
     QStringList m_unresolved;

@@ -326,8 +326,11 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std
     qsizetype done = 0;
     for (const std::size_t i : order) {
         target.write(QByteArrayView(skeleton).sliced(done, places[i].first - done));
-        for (const QByteArray& chunk : written[i].text->chunks())
-            target.write(chunk);
+        if (written[i].spilled)
+            written[i].spilled->readAll([&](QByteArrayView block) { target.write(block); });
+        else
+            for (const QByteArray& chunk : written[i].text->chunks())
+                target.write(chunk);
         done = places[i].second;
     }
     target.write(QByteArrayView(skeleton).sliced(done));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/text/spillingtext.h"
+
 #include <QByteArray>
 #include <QString>
 #include <libxml/tree.h>
@@ -70,6 +72,8 @@ struct WrittenChildren {
     const ChunkedText* text;
     /// The depth of the children below the document: 2 under a top-level element, 1 under the root.
     int depth = 2;
+    /// Where the children are when not in text: a text that may lie in a file.
+    SpillingText* spilled = nullptr;
 };
 
 /// Saves \a doc to \a path as UTF-8, indented two spaces per level, with every node outside the root; with an XML
