@@ -5,6 +5,7 @@
 #include "tests/support/recordinghost.h"
 #include "tests/support/testfiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -201,6 +202,39 @@ private slots:
         QCOMPARE(int(childCount(rootElement(later.doc.get()))), leftInTree);
     }
 
+    // Texts of megabytes go to files beside the working file and come back whole; the files go with the run.
+    void largeInputsComeBackWhole_data() {
+        QTest::addColumn<QList<int>>("records");
+        QTest::newRow("small, beside memory") << QList<int>{10, 20};
+        QTest::newRow("a later input beyond a writer's memory") << QList<int>{10, 40000};
+        QTest::newRow("a result beyond the result's memory") << QList<int>{60000, 60000, 30000};
+    }
+
+    void largeInputsComeBackWhole() {
+        QFETCH(QList<int>, records);
+        QByteArrayList inputs;
+        QByteArray expected = "<orders>\n";
+        int id = 0;
+        for (const int count : records) {
+            QByteArray text = "<orders>";
+            for (int i = 0; i < count; ++i, ++id) {
+                const QByteArray record = "<order id=\"" + QByteArray::number(id) + "\"/>";
+                text += record;
+                expected += "  " + record + "\n";
+            }
+            inputs << text + "</orders>";
+        }
+        expected += "</orders>\n";
+        for (const int parseAhead : {0, 16}) {
+            const CombineResult result = combine(m_folders.writeFiles(inputs), false, parseAhead);
+            QCOMPARE(result.outcome, MergeOutcome::Saved);
+            QCOMPARE(result.output.size(), expected.size());
+            QVERIFY(result.output == expected);
+            QCOMPARE(QDir(m_folders.filePath(QStringLiteral("work"))).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"working.xml"});
+        }
+    }
+
 private:
     CombineResult combine(const QStringList& paths, bool unique, int parseAhead) const {
         RecordingHost host(paths);
@@ -209,7 +243,8 @@ private:
         StepRunner steps([&](int step, const QString& description) {
             host.showErrorReport(QStringLiteral("%1 at %2").arg(description).arg(step));
         });
-        const QString working = m_folders.filePath(QStringLiteral("working.xml"));
+        QDir(m_folders.path()).mkpath(QStringLiteral("work"));
+        const QString working = m_folders.filePath(QStringLiteral("work/working.xml"));
         QFile::remove(working);
         CombineResult result;
         result.outcome = runCombineMode(host, steps, working, unique, parseAhead);
