@@ -23,24 +23,27 @@ namespace corvanta {
 namespace {
 
 constexpr auto kUsage =
-    "Usage: corvanta-join [--append [--wrap NAME] | --merge] [-o FILE] [--report FILE] PATH...\n"
-    "       corvanta-join --check [--json] PATH...\n"
-    "Joins XML files into one, as Corvanta's Start Joining does, or checks them for a Merge.\n"
+    "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [-o FILE] [--report FILE] PATH...\n"
+    "       corvanta-join --check [--combine] [--json] PATH...\n"
+    "Joins XML files into one, as Corvanta's Start Joining does, or checks them for a Merge or Combine.\n"
     "\n"
     "  --merge          share second-level nodes of later files with the first (default)\n"
+    "  --combine        add the top-level nodes of every later file at the end of the first file's root;\n"
+    "                   every root element must have the same name and namespace\n"
+    "  --unique         with --combine: leave out a top-level node that is already in the result as it is\n"
     "  --append         append the whole text of every file, one after another\n"
     "  --wrap NAME      with --append: one XML document, every file's root inside a root NAME\n"
     "  -o FILE          write the result to FILE (replaced whole) instead of standard output\n"
     "  --report FILE    after the join, write what each file contributed to FILE as JSON (- for standard error)\n"
     "  --check          read and parse every file as Merge would and tell for each whether it would stop a\n"
-    "                   Merge; nothing is joined or written\n"
+    "                   Merge (with --combine: a Combine); nothing is joined or written\n"
     "  --json           with --check: one JSON document on standard output instead of lines\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
     "A PATH that is a folder adds the XML files of it and of every folder below it.\n"
     "Messages go to standard error. Exit status: 0 when the result was produced without any\n"
-    "message (with --check: when a Merge would go through), 1 when the join stopped or showed a\n"
+    "message (with --check: when the join would go through), 1 when the join stopped or showed a\n"
     "message (with --check: when it would), 2 for a usage error.\n";
 
 void write(std::FILE* stream, const QByteArray& bytes) {
@@ -119,9 +122,11 @@ void writeStandardOutput(const JoinedText& text, std::FILE* out) {
 class ConsoleHost final : public JoinHost {
 public:
     ConsoleHost(QStringList inputs, bool append, QString wrapRoot, std::FILE* err, ProgressLine& progress,
-                JoinReport* report)
+                JoinReport* report, bool combine = false, bool unique = false)
         : m_inputs(std::move(inputs))
         , m_append(append)
+        , m_combine(combine)
+        , m_unique(unique)
         , m_wrapRoot(std::move(wrapRoot))
         , m_err(err)
         , m_progress(&progress)
@@ -139,6 +144,8 @@ public:
         return m_inputs.at(index - 1);
     }
     bool appendSelected() const override { return m_append; }
+    bool combineSelected() const override { return m_combine; }
+    bool uniqueNodes() const override { return m_unique; }
     QString wrapRootName() const override { return m_wrapRoot; }
     void setBusyPointer(bool) override {}
     void setProgress(double) override {}
@@ -173,6 +180,8 @@ private:
 
     QStringList m_inputs;
     bool m_append;
+    bool m_combine;
+    bool m_unique;
     QString m_wrapRoot;
     std::FILE* m_err;
     ProgressLine* m_progress; // a pointer: the list queries are const, the line they advance is not
@@ -225,13 +234,13 @@ void tellFailure(std::FILE* err, const Failure& failure) {
 }
 
 /// --check: one status line per input as soon as it is known, then the summary; or the JSON document.
-int checkOnly(const QStringList& inputs, bool json, std::FILE* out, std::FILE* err) {
+int checkOnly(const QStringList& inputs, bool json, CheckFor checkFor, std::FILE* out, std::FILE* err) {
     try {
         const CheckProgress printLine = [out](int, const InputCheck& input) {
             writeChecked(out, encodeSystemCodePage(QString(input.statusLine() + QLatin1Char('\n'))),
                          QStringLiteral("standard output"));
         };
-        const ListCheck check = checkInputs(inputs, json ? CheckProgress() : printLine);
+        const ListCheck check = checkInputs(inputs, json ? CheckProgress() : printLine, checkFor);
         writeChecked(out, json ? check.toJson() : encodeSystemCodePage(QString(check.summary() + QLatin1Char('\n'))),
                      QStringLiteral("standard output"));
         return check.mergeable() ? 0 : 1;
@@ -264,6 +273,8 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption appendOption(QStringLiteral("append"));
     const QCommandLineOption mergeOption(QStringLiteral("merge"));
+    const QCommandLineOption combineOption(QStringLiteral("combine"));
+    const QCommandLineOption uniqueOption(QStringLiteral("unique"));
     const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption wrapOption(QStringLiteral("wrap"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption reportOption(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
@@ -271,8 +282,8 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     const QCommandLineOption jsonOption(QStringLiteral("json"));
     const QCommandLineOption helpOption(QStringLiteral("help"));
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({appendOption, mergeOption, wrapOption, outputOption, reportOption, checkOption, jsonOption,
-                       helpOption, versionOption});
+    parser.addOptions({appendOption, mergeOption, combineOption, uniqueOption, wrapOption, outputOption, reportOption,
+                       checkOption, jsonOption, helpOption, versionOption});
 
     if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
         return usageError(err, parser.errorText());
@@ -289,8 +300,10 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         write(out, "corvanta-join " CORVANTA_VERSION "\n");
         return 0;
     }
-    if (parser.isSet(appendOption) && parser.isSet(mergeOption))
-        return usageError(err, QStringLiteral("--append and --merge exclude each other"));
+    if (int(parser.isSet(appendOption)) + int(parser.isSet(mergeOption)) + int(parser.isSet(combineOption)) > 1)
+        return usageError(err, QStringLiteral("--append, --merge and --combine exclude each other"));
+    if (parser.isSet(uniqueOption) && !parser.isSet(combineOption))
+        return usageError(err, QStringLiteral("--unique needs --combine"));
     if (parser.values(outputOption).size() > 1)
         return usageError(err, QStringLiteral("-o given more than once"));
     if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty())
@@ -301,9 +314,10 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         return usageError(err, QStringLiteral("--report needs a file name"));
     if (parser.isSet(jsonOption) && !parser.isSet(checkOption))
         return usageError(err, QStringLiteral("--json goes with --check"));
-    if (parser.isSet(checkOption) &&
-        (parser.isSet(appendOption) || parser.isSet(outputOption) || parser.isSet(reportOption)))
-        return usageError(err, QStringLiteral("--check joins nothing: --append, -o and --report do not go with it"));
+    if (parser.isSet(checkOption) && (parser.isSet(appendOption) || parser.isSet(outputOption) ||
+                                      parser.isSet(reportOption) || parser.isSet(uniqueOption)))
+        return usageError(
+            err, QStringLiteral("--check joins nothing: --append, --unique, -o and --report do not go with it"));
     const QStringList wrapRoots = parser.values(wrapOption);
     if (wrapRoots.size() > 1)
         return usageError(err, QStringLiteral("--wrap given more than once"));
@@ -325,14 +339,20 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
                       .arg(unreadableNames == 1 ? QStringLiteral("file or folder")
                                                 : QStringLiteral("files or folders"))));
     if (parser.isSet(checkOption))
-        return checkOnly(inputs, parser.isSet(jsonOption), out, err);
+        return checkOnly(inputs, parser.isSet(jsonOption),
+                         parser.isSet(combineOption) ? CheckFor::Combine : CheckFor::Merge, out, err);
 
     const bool append = parser.isSet(appendOption);
+    const bool combine = parser.isSet(combineOption);
+    const bool unique = parser.isSet(uniqueOption);
     std::optional<JoinReport> report;
     if (parser.isSet(reportOption))
-        report.emplace(append ? JoinReport::Mode::Append : JoinReport::Mode::Merge);
+        report.emplace(append    ? JoinReport::Mode::Append
+                       : combine ? JoinReport::Mode::Combine
+                                 : JoinReport::Mode::Merge,
+                       unique);
     ProgressLine progress(err, progressTiming);
-    ConsoleHost host(inputs, append, wrapRoots.value(0), err, progress, report ? &*report : nullptr);
+    ConsoleHost host(inputs, append, wrapRoots.value(0), err, progress, report ? &*report : nullptr, combine, unique);
     host.setOutput(out, parser.value(outputOption));
     joinFiles(host);
     progress.clear();

@@ -8,7 +8,7 @@ _corvanta_join() {
     # of the user's own.
     [[ $prev == --wrap ]] && return
     if [[ $options && $prev != -o && $prev != --report && $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '--merge --append --wrap -o --report --check --json --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '--merge --append --combine --unique --wrap -o --report --check --json --help --version' -- "$cur")
         return
     fi
     # As file names: bash then quotes them and ends folder names with a slash.

@@ -39,6 +39,16 @@ public:
         carry([&] { append = m_target.appendSelected(); });
         return append;
     }
+    bool combineSelected() const override {
+        bool combine = false;
+        carry([&] { combine = m_target.combineSelected(); });
+        return combine;
+    }
+    bool uniqueNodes() const override {
+        bool unique = false;
+        carry([&] { unique = m_target.uniqueNodes(); });
+        return unique;
+    }
     QString wrapRootName() const override {
         QString name;
         carry([&] { name = m_target.wrapRootName(); });
@@ -152,25 +162,28 @@ bool BackgroundJoin::start() {
     return true;
 }
 
-bool BackgroundJoin::startCheck(const QStringList& paths) {
+bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
     if (isRunning())
         return false;
     m_checking = true;
     m_stopRequested = false;
     m_check.reset();
     m_host.setBusyPointer(true);
-    launch([this, paths](const std::stop_token& stop) {
+    launch([this, paths, checkFor](const std::stop_token& stop) {
         struct Stopped {};
         const double count = double(paths.size());
         try {
-            ListCheck check = checkInputs(paths, [&](int index, const InputCheck&) {
-                if (stop.stop_requested())
-                    throw Stopped{}; // the workers end after the input they hold
-                // Not waited for, unlike the join's calls: the check asks nothing of the window.
-                QMetaObject::invokeMethod(
-                    this, [this, percent = (index + 1) * 100.0 / count] { m_host.setProgress(percent); },
-                    Qt::QueuedConnection);
-            });
+            ListCheck check = checkInputs(
+                paths,
+                [&](int index, const InputCheck&) {
+                    if (stop.stop_requested())
+                        throw Stopped{}; // the workers end after the input they hold
+                    // Not waited for, unlike the join's calls: the check asks nothing of the window.
+                    QMetaObject::invokeMethod(
+                        this, [this, percent = (index + 1) * 100.0 / count] { m_host.setProgress(percent); },
+                        Qt::QueuedConnection);
+                },
+                checkFor);
             m_check = std::move(check);
         } catch (const Stopped&) {
             return;

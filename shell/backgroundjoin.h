@@ -33,7 +33,7 @@ public:
     /// Starts checking \a paths as Merge would read them and returns at once, with the busy pointer held and the
     /// progress bar moving as the inputs are done; does nothing while a join or check runs. Returns whether it
     /// started.
-    bool startCheck(const QStringList& paths);
+    bool startCheck(const QStringList& paths, CheckFor checkFor = CheckFor::Merge);
     /// True from start() or startCheck() until the work has ended and the window takes input again.
     bool isRunning() const;
     /// Asks a running join or check to end, without another call to the window; stopped() follows once it has.

@@ -38,6 +38,14 @@ QString MainJoinHost::wrapRootName() const {
     return m_window.wrapRootName();
 }
 
+bool MainJoinHost::combineSelected() const {
+    return m_window.combineSelected();
+}
+
+bool MainJoinHost::uniqueNodes() const {
+    return m_window.uniqueNodes();
+}
+
 void MainJoinHost::setBusyPointer(bool busy) {
     if (!busy && m_busyHolds == 0)
         return;

@@ -24,6 +24,8 @@ public:
     QString itemText(int index) const override;
     bool appendSelected() const override;
     QString wrapRootName() const override;
+    bool combineSelected() const override;
+    bool uniqueNodes() const override;
     void setBusyPointer(bool busy) override;
     void setProgress(double percent) override;
     void showMessage(const QString& text, Icon icon) override;

@@ -90,6 +90,9 @@ void placeOption(QRadioButton* button, const QGroupBox* frame, double left, doub
                         qMax(twipsToPixels(height), button->fontMetrics().height()));
 }
 
+// The frame of the join modes, in twips: three modes and Combine's box.
+constexpr double kOptionsFrameHeight = 1750;
+
 QString invalidRootNameMessage(const QString& name) {
     return QStringLiteral("\"%1\" cannot name the root element that wraps the appended files. Use an XML name "
                           "without a colon: letters, digits, '_', '-' and '.', beginning with a letter or '_'.")
@@ -160,7 +163,11 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     connect(m_tabControl, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
     connect(m_appendButton, &QRadioButton::clicked, this, &MainWindow::onAppendChosen);
     connect(m_mergeButton, &QRadioButton::clicked, this, &MainWindow::onMergeChosen);
+    connect(m_combineButton, &QRadioButton::clicked, this, &MainWindow::onCombineChosen);
+    connect(m_uniqueCheckBox, &QCheckBox::clicked, this,
+            [this](bool unique) { m_settings.write(settings::UniqueNodes, unique); });
     connect(m_appendButton, &QRadioButton::toggled, this, &MainWindow::updateWrapControls);
+    connect(m_combineButton, &QRadioButton::toggled, this, &MainWindow::updateWrapControls);
     connect(m_wrapCheckBox, &QCheckBox::clicked, this, &MainWindow::onWrapToggled);
     connect(m_wrapRootEdit, &QLineEdit::textEdited, this, &MainWindow::onWrapRootEdited);
     connect(m_fileList, &FileListView::pointerMoved, this, &MainWindow::resetPointer);
@@ -186,6 +193,14 @@ bool MainWindow::isBusy() const {
 
 bool MainWindow::isJoining() const {
     return m_activity == Activity::Joining || m_activity == Activity::Checking;
+}
+
+bool MainWindow::combineSelected() const {
+    return m_combineButton->isChecked();
+}
+
+bool MainWindow::uniqueNodes() const {
+    return m_combineButton->isChecked() && m_uniqueCheckBox->isChecked();
 }
 
 QString MainWindow::wrapRootName() const {
@@ -225,7 +240,7 @@ void MainWindow::buildControls() {
     m_optionsFrame->setFont(controlFont());
     m_optionsFrame->setMouseTracking(true);
     m_optionsFrame->installEventFilter(this);
-    m_optionsFrame->resize(twipsToPixels(6360), twipsToPixels(1050));
+    m_optionsFrame->resize(twipsToPixels(6360), twipsToPixels(kOptionsFrameHeight));
     m_tabControl->placeInside(m_optionsFrame, twipsPoint(240, 480));
 
     m_mergeButton = new QRadioButton(QStringLiteral("Merge files so that nodes are shared"), m_optionsFrame);
@@ -236,6 +251,7 @@ void MainWindow::buildControls() {
     m_appendButton->setObjectName(QStringLiteral("Option1"));
     m_appendButton->setFont(controlFont());
     placeOption(m_appendButton, m_optionsFrame, 240, 650, 4455, 225);
+    buildCombineControls();
     buildWrapControls(optionsPage);
 
     m_progressBar = new QProgressBar(central);
@@ -256,8 +272,30 @@ void MainWindow::buildControls() {
     m_addFilesDialog = new AddFilesDialog(this);
 }
 
+// The third mode and its box, in rows of the frame below the first two; the frame grows to hold them. A row never
+// starts above the bottom of the one before it, whatever the font's height.
+void MainWindow::buildCombineControls() {
+    m_combineButton = new QRadioButton(QStringLiteral("Combine files under one root element"), m_optionsFrame);
+    m_combineButton->setObjectName(QStringLiteral("Option3"));
+    m_combineButton->setFont(controlFont());
+    placeOption(m_combineButton, m_optionsFrame, 240, 1000, 4455, 225);
+    const int gap = twipsToPixels(100);
+    m_combineButton->move(m_combineButton->x(),
+                          qMax(m_combineButton->y(), m_appendButton->geometry().bottom() + 1 + gap));
+    m_uniqueCheckBox = new QCheckBox(QStringLiteral("Leave out repeated nodes"), m_optionsFrame);
+    m_uniqueCheckBox->setObjectName(QStringLiteral("UniqueNodes"));
+    m_uniqueCheckBox->setFont(controlFont());
+    const QSize uniqueSize(qMax(twipsToPixels(4155), m_uniqueCheckBox->sizeHint().width()),
+                           qMax(twipsToPixels(225), m_uniqueCheckBox->sizeHint().height()));
+    m_uniqueCheckBox->setGeometry(
+        QRect(QPoint(twipsToPixels(540), m_combineButton->geometry().bottom() + 1 + gap), uniqueSize));
+    m_optionsFrame->resize(
+        m_optionsFrame->width(),
+        qMax(twipsToPixels(kOptionsFrameHeight), m_uniqueCheckBox->geometry().bottom() + 1 + twipsToPixels(175)));
+}
+
 void MainWindow::buildWrapControls(QWidget* optionsPage) {
-    // Below the frame of the join modes, whose size stays as designed; laid out by Qt, as they are new.
+    // Below the frame of the join modes; laid out by Qt, as they are new.
     auto* wrapOptions = new QWidget(optionsPage);
     wrapOptions->setObjectName(QStringLiteral("wrapOptions"));
     m_wrapCheckBox = new QCheckBox(QStringLiteral("Wrap appended files in one root element"), wrapOptions);
@@ -282,7 +320,8 @@ void MainWindow::buildWrapControls(QWidget* optionsPage) {
     column->addWidget(m_wrapCheckBox);
     column->addLayout(nameRow);
     wrapOptions->resize(qMax(twipsToPixels(6360), wrapOptions->sizeHint().width()), wrapOptions->sizeHint().height());
-    m_tabControl->placeInside(wrapOptions, twipsPoint(240, 480 + 1050 + 120));
+    m_tabControl->placeInside(wrapOptions,
+                              twipsPoint(240, 480) + QPoint(0, m_optionsFrame->height() + twipsToPixels(120)));
 }
 
 void MainWindow::buildMenus() {
@@ -463,8 +502,10 @@ void MainWindow::startJoining() {
     }
     hideStatus();
     rememberResultsWindow();
-    m_joinReport =
-        std::make_unique<JoinReport>(m_appendButton->isChecked() ? JoinReport::Mode::Append : JoinReport::Mode::Merge);
+    m_joinReport = std::make_unique<JoinReport>(m_appendButton->isChecked()    ? JoinReport::Mode::Append
+                                                : m_combineButton->isChecked() ? JoinReport::Mode::Combine
+                                                                               : JoinReport::Mode::Merge,
+                                                uniqueNodes());
     m_joinHost->startReport(*m_joinReport);
     if (m_join->start())
         setActivity(Activity::Joining);
@@ -548,7 +589,7 @@ void MainWindow::checkFiles() {
         return;
     hideStatus();
     m_resultsBefore.reset();
-    if (m_join->startCheck(m_fileList->itemTexts()))
+    if (m_join->startCheck(m_fileList->itemTexts(), combineSelected() ? CheckFor::Combine : CheckFor::Merge))
         setActivity(Activity::Checking);
 }
 
@@ -609,13 +650,18 @@ void MainWindow::applySkin() {
 void MainWindow::restoreJoinMode() {
     m_appendButton->setChecked(m_settings.read(settings::AppendMode));
     m_mergeButton->setChecked(m_settings.read(settings::MergeMode));
+    // Checking one button unchecks the others; an unchecked one cannot be unchecked again.
+    if (m_settings.read(settings::CombineMode))
+        m_combineButton->setChecked(true);
+    m_uniqueCheckBox->setChecked(m_settings.read(settings::UniqueNodes));
     m_wrapCheckBox->setChecked(m_settings.read(settings::WrapAppended));
     m_wrapRootEdit->setText(m_settings.read(settings::WrapRootName));
     updateWrapControls();
 }
 
 void MainWindow::updateWrapControls() {
-    // Wrapping belongs to Append; its name only matters while it is on.
+    // Wrapping belongs to Append; its name only matters while it is on. Leaving out repeats belongs to Combine.
+    m_uniqueCheckBox->setEnabled(m_combineButton->isChecked());
     const bool append = m_appendButton->isChecked();
     m_wrapCheckBox->setEnabled(append);
     m_wrapRootLabel->setEnabled(append && m_wrapCheckBox->isChecked());
@@ -686,13 +732,22 @@ void MainWindow::endProgram() {
 }
 
 void MainWindow::onAppendChosen() {
-    m_settings.write(settings::MergeMode, false);
-    m_settings.write(settings::AppendMode, true);
+    writeJoinMode();
 }
 
 void MainWindow::onMergeChosen() {
-    m_settings.write(settings::MergeMode, true);
-    m_settings.write(settings::AppendMode, false);
+    writeJoinMode();
+}
+
+void MainWindow::onCombineChosen() {
+    writeJoinMode();
+}
+
+// All three together, so that no two say "1" at once.
+void MainWindow::writeJoinMode() {
+    m_settings.write(settings::MergeMode, m_mergeButton->isChecked());
+    m_settings.write(settings::AppendMode, m_appendButton->isChecked());
+    m_settings.write(settings::CombineMode, m_combineButton->isChecked());
 }
 
 void MainWindow::onWrapToggled(bool wrap) {

@@ -66,6 +66,10 @@ public:
     /// The name of the root element that wraps appended files when Append is chosen and wrapping is on; empty
     /// otherwise.
     QString wrapRootName() const;
+    /// True when Combine is the chosen join mode.
+    bool combineSelected() const;
+    /// True when Combine is chosen and leaves out repeated nodes.
+    bool uniqueNodes() const;
 
     /// What the window is busy with. While it is not idle, the commands and controls that would change the list or
     /// the options are disabled, and "Start Joining" is "Stop".
@@ -129,6 +133,9 @@ private:
     void endProgram();
     void onAppendChosen();
     void onMergeChosen();
+    void onCombineChosen();
+    void writeJoinMode();
+    void buildCombineControls();
     void onWrapToggled(bool wrap);
     void onWrapRootEdited(const QString& name);
     void onTabChanged(int index);
@@ -154,11 +161,13 @@ private:
     MainWindowOptions m_options;
     SettingsStore m_settings;
     BusyPointer m_busyPointer{*this};
-    TabControl* m_tabControl = nullptr;     // TabControl1
-    FileListView* m_fileList = nullptr;     // ListView1
-    QGroupBox* m_optionsFrame = nullptr;    // Frame1
-    QRadioButton* m_mergeButton = nullptr;  // Option2
-    QRadioButton* m_appendButton = nullptr; // Option1
+    TabControl* m_tabControl = nullptr;      // TabControl1
+    FileListView* m_fileList = nullptr;      // ListView1
+    QGroupBox* m_optionsFrame = nullptr;     // Frame1
+    QRadioButton* m_mergeButton = nullptr;   // Option2
+    QRadioButton* m_appendButton = nullptr;  // Option1
+    QRadioButton* m_combineButton = nullptr; // Option3
+    QCheckBox* m_uniqueCheckBox = nullptr;   // UniqueNodes
     QCheckBox* m_wrapCheckBox = nullptr;
     QLabel* m_wrapRootLabel = nullptr;
     QLineEdit* m_wrapRootEdit = nullptr;

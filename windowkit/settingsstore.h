@@ -19,6 +19,10 @@ namespace settings {
 inline constexpr SettingKey<bool> AppendMode{"Option1", false};
 /// "1" when the join mode is Merge; a new user starts in Merge.
 inline constexpr SettingKey<bool> MergeMode{"Option2", true};
+/// "1" when the join mode is Combine; a settings file from before Combine has none and keeps its mode.
+inline constexpr SettingKey<bool> CombineMode{"Option3", false};
+/// "1" when Combine leaves out repeated nodes; a new user starts without.
+inline constexpr SettingKey<bool> UniqueNodes{"UniqueNodes", false};
 /// "1" when Append wraps the appended files in one root element; a new user starts without.
 inline constexpr SettingKey<bool> WrapAppended{"WrapAppended", false};
 /// The name of the root element that wraps appended files.

@@ -2,6 +2,7 @@
 
 #include "engine/files/workingfile.h"
 #include "engine/files/workingfolder.h"
+#include "engine/join/combinemode.h"
 #include "engine/join/errorreport.h"
 #include "engine/join/mergemode.h"
 #include "engine/join/steprunner.h"
@@ -44,7 +45,9 @@ public:
         if (m_steps.test(108, [&] { return m_host.appendSelected(); })) {
             runAppendMode();
         } else {
-            const MergeOutcome outcome = runMergeMode(m_host, m_steps, m_workingPath);
+            const bool combine = m_host.combineSelected();
+            const MergeOutcome outcome = combine ? runCombineMode(m_host, m_steps, m_workingPath, m_host.uniqueNodes())
+                                                 : runMergeMode(m_host, m_steps, m_workingPath);
             if (outcome == MergeOutcome::Stopped)
                 return;
             m_workingFileIncomplete = outcome == MergeOutcome::NotSaved;

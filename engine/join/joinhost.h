@@ -22,6 +22,10 @@ public:
     virtual QString itemText(int index) const = 0;
     /// True when "Append files one after another" is selected.
     virtual bool appendSelected() const = 0;
+    /// True when "Combine files under one root element" is selected (and Append is not).
+    virtual bool combineSelected() const { return false; }
+    /// True when Combine leaves out a top-level node whose text is that of one already in the result.
+    virtual bool uniqueNodes() const { return false; }
     /// The name of the root element that wraps appended files into one document (one that isWrapRootName()
     /// accepts), or an empty text to append them as they are.
     virtual QString wrapRootName() const = 0;

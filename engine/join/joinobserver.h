@@ -29,6 +29,12 @@ public:
     virtual void nodeSkipped(qsizetype /*position*/, std::string_view /*name*/) {}
     /// Merge: the run stopped at item \a index, which was not merged.
     virtual void mergeStopped(int /*index*/, const QString& /*path*/) {}
+    /// Combine: list item \a index at \a path became the base document, whose root holds the others' nodes.
+    virtual void combineBase(int /*index*/, const QString& /*path*/) {}
+    /// Combine: item \a index added \a added top-level nodes and left out \a repeated ones already there.
+    virtual void combined(int /*index*/, const QString& /*path*/, qint64 /*added*/, qint64 /*repeated*/) {}
+    /// Combine: the run stopped at item \a index, which was not added.
+    virtual void combineStopped(int /*index*/, const QString& /*path*/) {}
     /// Append: item \a index added \a bytes to the result; \a reading is empty when the file could not be read.
     virtual void appended(int /*index*/, const QString& /*path*/, qint64 /*bytes*/,
                           std::optional<TextReading> /*reading*/) {}

@@ -55,12 +55,6 @@ void requireRoots(const RootShape& previous, const RootShape& current) {
 // ahead would be held as a tree, so they wait.
 constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
 
-QString parseErrorMessage(const QString& path, const XmlParseError& error) {
-    return QStringLiteral("Error reading ") + path + QStringLiteral("\r\nerror:") + error.reason +
-           QStringLiteral("\r\nLine:") + QString::number(error.line) + QStringLiteral("\r\nposition:") +
-           QString::number(error.column);
-}
-
 class MergeRun {
 public:
     MergeRun(JoinHost& host, StepRunner& steps)
@@ -308,6 +302,16 @@ void returnFreedMemory() {
 }
 
 } // namespace
+
+QString parseErrorMessage(const QString& path, const XmlParseError& error) {
+    return QStringLiteral("Error reading ") + path + QStringLiteral("\r\nerror:") + error.reason +
+           QStringLiteral("\r\nLine:") + QString::number(error.line) + QStringLiteral("\r\nposition:") +
+           QString::number(error.column);
+}
+
+void returnFreedMemoryToSystem() {
+    returnFreedMemory();
+}
 
 MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead,
                           MergeParsing parsing) {

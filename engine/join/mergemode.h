@@ -37,4 +37,12 @@ enum class MergeParsing {
 MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 16,
                           MergeParsing parsing = MergeParsing::LeaveOutKnownNames);
 
+struct XmlParseError;
+
+/// The message for an input at \a path that does not parse, as Merge and Combine show it.
+QString parseErrorMessage(const QString& path, const XmlParseError& error);
+
+/// Hands the memory of the documents freed back to the system, before a hand-off reads the result once more.
+void returnFreedMemoryToSystem();
+
 } // namespace corvanta

@@ -42,6 +42,10 @@ QString missingReason(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? QStringLiteral("No such file or directory") : file.errorString();
 }
 
+QString namespaceWords(const QString& ns) {
+    return ns.isEmpty() ? QStringLiteral("no namespace") : QStringLiteral("namespace %1").arg(ns);
+}
+
 } // namespace
 
 QString statusName(InputStatus status) {
@@ -73,6 +77,10 @@ QString InputCheck::statusLine() const {
             .arg(column)
             .arg(reason);
     case InputStatus::DifferentRoot:
+        if (root == expectedRoot) // Combine: only the namespaces differ
+            return QStringLiteral("%1: root %2 in %3, but %4 has root %5 in %6")
+                .arg(path, root, namespaceWords(rootNamespace), comparedWith, expectedRoot,
+                     namespaceWords(expectedRootNamespace));
         return QStringLiteral("%1: root %2, but %3 has root %4").arg(path, root, comparedWith, expectedRoot);
     case InputStatus::DifferentCount:
         return QStringLiteral("%1: %2, but %3 has %4")
@@ -121,6 +129,8 @@ InputCheck examineInput(const QString& path) {
         }
         check.root = QString::fromUtf8(baseName(root));
         check.topLevelNodes = childCount(root);
+        if (root->ns && root->ns->href)
+            check.rootNamespace = QString::fromUtf8(reinterpret_cast<const char*>(root->ns->href));
     } catch (const Failure& failure) {
         markUnreadable(check, systemReason(failure.description(), path));
     } catch (const std::bad_alloc&) {
@@ -131,19 +141,20 @@ InputCheck examineInput(const QString& path) {
     return check;
 }
 
-void compareWithFirst(InputCheck& input, const InputCheck& first) {
+void compareWithFirst(InputCheck& input, const InputCheck& first, CheckFor checkFor) {
     if (!input.wellFormed())
         return;
     // Base names, compared exactly: "p:r" and "r" are the same root, "R" and "r" are not.
-    if (input.root != first.root)
+    if (input.root != first.root || (checkFor == CheckFor::Combine && input.rootNamespace != first.rootNamespace))
         input.status = InputStatus::DifferentRoot;
-    else if (input.topLevelNodes != first.topLevelNodes)
+    else if (checkFor == CheckFor::Merge && input.topLevelNodes != first.topLevelNodes)
         input.status = InputStatus::DifferentCount;
     else
         return;
     input.comparedWith = first.path;
     input.expectedRoot = first.root;
     input.expectedTopLevelNodes = first.topLevelNodes;
+    input.expectedRootNamespace = first.rootNamespace;
 }
 
 int ListCheck::problemCount() const {
@@ -160,13 +171,17 @@ QString ListCheck::summary() const {
     if (count == 0)
         return QStringLiteral("No files added.");
     const int problems = problemCount();
-    if (problems == 0)
-        return count == 1 ? QStringLiteral("The file can be merged.")
-                          : QStringLiteral("All %1 files can be merged.").arg(count);
-    return QStringLiteral("%1 of %2 %3 would stop a Merge.")
+    const bool combine = checkFor == CheckFor::Combine;
+    if (problems == 0) {
+        const QString done = combine ? QStringLiteral("combined") : QStringLiteral("merged");
+        return count == 1 ? QStringLiteral("The file can be %1.").arg(done)
+                          : QStringLiteral("All %1 files can be %2.").arg(count).arg(done);
+    }
+    return QStringLiteral("%1 of %2 %3 would stop a %4.")
         .arg(problems)
         .arg(count)
-        .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"));
+        .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+        .arg(combine ? QStringLiteral("Combine") : QStringLiteral("Merge"));
 }
 
 QByteArray ListCheck::toJson() const {
@@ -181,7 +196,7 @@ QByteArray ListCheck::toJson() const {
     return json.text() + '\n';
 }
 
-ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress) {
+ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress, CheckFor checkFor) {
     const int count = int(paths.size());
     // Workers take the next unchecked input; the calling thread hands the results on in list order. Only the
     // small results wait here: each worker drops its document before it takes the next input.
@@ -199,6 +214,7 @@ ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress) {
     };
 
     ListCheck result;
+    result.checkFor = checkFor;
     result.inputs.reserve(size_t(count));
     std::vector<std::jthread> workers;
     // Declared after the workers, so it runs before they are joined: a failing caller does not wait for the rest.
@@ -215,7 +231,7 @@ ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress) {
         InputCheck input = std::move(*finished[size_t(i)]);
         lock.unlock();
         if (first)
-            compareWithFirst(input, result.inputs[*first]);
+            compareWithFirst(input, result.inputs[*first], checkFor);
         else if (input.wellFormed())
             first = result.inputs.size();
         result.inputs.push_back(std::move(input));

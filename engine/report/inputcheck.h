@@ -10,6 +10,10 @@ namespace corvanta {
 
 class JsonText;
 
+/// Which join a check is for: Merge needs the same root and number of top-level nodes, Combine the same root
+/// element, compared by local name and namespace.
+enum class CheckFor { Merge, Combine };
+
 /// How a Merge would find one input.
 enum class InputStatus {
     Ok,
@@ -26,6 +30,8 @@ struct InputCheck {
     /// Base name of the root and number of its child nodes; for well-formed inputs only.
     QString root;
     qsizetype topLevelNodes = 0;
+    /// The namespace of the root element; empty for none.
+    QString rootNamespace;
     /// The system's or libxml2's description, for Unreadable and NotWellFormed.
     QString reason;
     /// libxml2's 1-based position of the error, for NotWellFormed.
@@ -36,6 +42,7 @@ struct InputCheck {
     QString comparedWith;
     QString expectedRoot;
     qsizetype expectedTopLevelNodes = 0;
+    QString expectedRootNamespace;
 
     bool wellFormed() const { return status != InputStatus::Unreadable && status != InputStatus::NotWellFormed; }
     /// "PATH: ok (root r, 3 top-level nodes)" or "PATH: " and what is wrong, in words.
@@ -55,18 +62,20 @@ QString statusName(InputStatus status);
 InputCheck examineInput(const QString& path);
 
 /// Compares the well-formed \a input with \a first, the first well-formed input of its list, as Merge's
-/// structure check does; sets DifferentRoot or DifferentCount when they differ.
-void compareWithFirst(InputCheck& input, const InputCheck& first);
+/// structure check does (or Combine's root check); sets DifferentRoot or DifferentCount when they differ.
+void compareWithFirst(InputCheck& input, const InputCheck& first, CheckFor checkFor = CheckFor::Merge);
 
 /// The outcome of checking a whole list.
 struct ListCheck {
     std::vector<InputCheck> inputs;
+    CheckFor checkFor = CheckFor::Merge;
 
     /// Number of inputs that would stop a Merge.
     int problemCount() const;
     /// True when a Merge of the list would go through: at least one input, each of them Ok.
     bool mergeable() const;
-    /// "All N files can be merged.", "K of N files would stop a Merge." or, for no inputs, "No files added.".
+    /// "All N files can be merged.", "K of N files would stop a Merge." or, for no inputs, "No files added."; for
+    /// Combine "combined" and "a Combine".
     QString summary() const;
     /// {"inputs": [...], "mergeable": bool}, indented, with a line break at the end.
     QByteArray toJson() const;
@@ -79,6 +88,7 @@ using CheckProgress = std::function<void(int index, const InputCheck& input)>;
 /// parsed on every core, each worker holding at most one document at a time; \a progress runs on the calling
 /// thread, in list order. When \a progress throws, the workers stop after their current input and the
 /// exception passes on.
-ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress = {});
+ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress = {},
+                      CheckFor checkFor = CheckFor::Merge);
 
 } // namespace corvanta

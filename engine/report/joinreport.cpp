@@ -2,6 +2,7 @@
 
 #include "engine/text/jsontext.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace corvanta {
@@ -24,9 +25,19 @@ void writePosition(JsonText& json, const JoinReport::Position& position, qsizety
     json.endArray().endObject();
 }
 
-void writeInput(JsonText& json, const JoinReport::Input& input, JoinReport::Mode mode) {
+void writeInput(JsonText& json, const JoinReport::Input& input, JoinReport::Mode mode, bool unique) {
     json.beginObject().key("path").string(input.path);
-    if (mode == JoinReport::Mode::Append) {
+    if (mode == JoinReport::Mode::Combine) {
+        if (input.base)
+            json.key("role").string("base");
+        if (input.stop) {
+            input.stop->writeJsonMembers(json, InputCheck::PathMember::Left);
+        } else if (!input.base) {
+            json.key("added").number(input.combinedAdded);
+            if (unique)
+                json.key("repeated").number(input.repeated);
+        }
+    } else if (mode == JoinReport::Mode::Append) {
         json.key("bytes").number(input.bytes);
         json.key("read").string(readingName(input.reading));
     } else {
@@ -129,6 +140,12 @@ QString JoinReport::contribution(const Input& input) const {
         return input.stop->statusLine();
     if (m_mode == Mode::Append)
         return appendContribution(input);
+    if (m_mode == Mode::Combine) {
+        if (input.base)
+            return QStringLiteral("Base document: the other files' nodes were added under its root");
+        const QString added = QStringLiteral("%1 added").arg(countOf(input.combinedAdded, "1 node", "nodes"));
+        return m_unique ? QStringLiteral("%1, %2 repeated left out").arg(added).arg(input.repeated) : added;
+    }
     if (input.base)
         return QStringLiteral("Base document: the other files were merged into it");
     return QStringLiteral("%1 added, %2 already there")
@@ -140,11 +157,17 @@ bool JoinReport::isProblem(const Input& input) const {
     return input.stop || (m_mode == Mode::Append && (!input.reading || *input.reading == TextReading::Missing));
 }
 
-JoinReport::JoinReport(Mode mode)
-    : m_mode(mode) {}
+JoinReport::JoinReport(Mode mode, bool unique)
+    : m_mode(mode)
+    , m_unique(unique) {}
 
 void JoinReport::finish(bool completed) {
     m_completed = completed;
+    if (m_mode == Mode::Combine) {
+        if (!completed)
+            finishCombine();
+        return;
+    }
     if (completed || m_mode != Mode::Merge || m_inputs.empty() || !m_inputs.front().base)
         return;
     Input& base = m_inputs.front();
@@ -168,6 +191,18 @@ void JoinReport::finish(bool completed) {
     m_inputs.push_back(*std::exchange(m_stoppedAt, std::nullopt));
 }
 
+// The input the run stopped at is read and parsed once more, as the check does, to find its status: one that does
+// not parse, or whose root differs from the base's.
+void JoinReport::finishCombine() {
+    if (!m_stoppedAt)
+        return;
+    m_stoppedAt->stop = examineInput(m_stoppedAt->path);
+    const auto base = std::find_if(m_inputs.begin(), m_inputs.end(), [](const Input& input) { return input.base; });
+    if (base != m_inputs.end())
+        compareWithFirst(*m_stoppedAt->stop, examineInput(base->path), CheckFor::Combine);
+    m_inputs.push_back(*std::exchange(m_stoppedAt, std::nullopt));
+}
+
 const JoinReport::Input* JoinReport::stoppedInput() const {
     for (const Input& input : m_inputs)
         if (input.stop)
@@ -178,11 +213,11 @@ const JoinReport::Input* JoinReport::stoppedInput() const {
 QByteArray JoinReport::toJson() const {
     JsonText json;
     json.beginObject();
-    json.key("mode").string(m_mode == Mode::Merge ? "merge" : "append");
+    json.key("mode").string(m_mode == Mode::Merge ? "merge" : m_mode == Mode::Append ? "append" : "combine");
     json.key("completed").boolean(m_completed);
     json.key("inputs").beginArray();
     for (const Input& input : m_inputs)
-        writeInput(json, input, m_mode);
+        writeInput(json, input, m_mode, m_unique);
     json.endArray().endObject();
     return json.text() + '\n';
 }
@@ -221,6 +256,21 @@ void JoinReport::nodeSkipped(qsizetype index, std::string_view name) {
 }
 
 void JoinReport::mergeStopped(int index, const QString& path) {
+    m_stoppedAt = listed(index, path);
+}
+
+void JoinReport::combineBase(int index, const QString& path) {
+    m_inputs.push_back(listed(index, path));
+    m_inputs.back().base = true;
+}
+
+void JoinReport::combined(int index, const QString& path, qint64 added, qint64 repeated) {
+    m_inputs.push_back(listed(index, path));
+    m_inputs.back().combinedAdded = added;
+    m_inputs.back().repeated = repeated;
+}
+
+void JoinReport::combineStopped(int index, const QString& path) {
     m_stoppedAt = listed(index, path);
 }
 

@@ -14,7 +14,7 @@ namespace corvanta {
 /// main window marks its list items from it. Collecting never changes the join.
 class JoinReport final : public JoinObserver {
 public:
-    enum class Mode { Merge, Append };
+    enum class Mode { Merge, Append, Combine };
 
     /// One top-level position of a merged input.
     struct Position {
@@ -38,14 +38,18 @@ public:
         /// Append: bytes added to the result, and how the file was read (empty when it could not be).
         qint64 bytes = 0;
         std::optional<TextReading> reading;
-        /// Set on the input that stopped a Merge: its status as the check gives it.
+        /// Combine: top-level nodes added, and those left out as repeated.
+        qint64 combinedAdded = 0;
+        qint64 repeated = 0;
+        /// Set on the input that stopped a Merge or Combine: its status as the check gives it.
         std::optional<InputCheck> stop;
 
         qint64 added() const;
         qint64 skipped() const;
     };
 
-    explicit JoinReport(Mode mode);
+    /// \a unique: Combine leaves out repeated nodes, and the report says how many.
+    explicit JoinReport(Mode mode, bool unique = false);
 
     /// Ends the report; \a completed when the join produced a result. A Merge that did not complete is examined
     /// further: a base document that does not parse is the input that stopped it, else the input the run stopped
@@ -73,11 +77,17 @@ public:
     void nodeSkipped(qsizetype position, std::string_view name) override;
     void mergeStopped(int index, const QString& path) override;
     void appended(int index, const QString& path, qint64 bytes, std::optional<TextReading> reading) override;
+    void combineBase(int index, const QString& path) override;
+    void combined(int index, const QString& path, qint64 added, qint64 repeated) override;
+    void combineStopped(int index, const QString& path) override;
 
 private:
     Position* position(qsizetype index);
 
+    void finishCombine();
+
     Mode m_mode;
+    bool m_unique = false;
     bool m_completed = false;
     std::vector<Input> m_inputs;
     QString m_baseRoot;

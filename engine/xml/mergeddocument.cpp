@@ -256,26 +256,18 @@ void MergedDocument::unindent(Top& top) {
 
 // Appends children of top written with indentation to into as they are without it.
 void MergedDocument::writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into) {
-    ParsedXml siblings = parseXml(asSiblingsOf(top, written), QString());
-    // Read back as the inputs were, the text never fails; if it did, the siblings would rather keep their
-    // indentation than be lost.
-    const xmlNode* wrapper = rootElement(siblings.doc.get());
-    if (!wrapper) {
-        for (const QByteArray& chunk : written.chunks())
-            into.append(chunk);
-        return;
-    }
-    for (xmlNode* node = wrapper->children; node; node = node->next)
-        m_writer.write(node, false, into);
+    writeWithoutIndentation(m_doc.get(), top.node, written, into, m_writer);
 }
 
-// Children of top as written, as a document of their own: under an element that declares the namespaces in scope
-// at top, after the entities the first document declares. An external subset, which is never read, makes a
-// reference to any other entity (one left unresolved by a merge) stay a reference.
-QByteArray MergedDocument::asSiblingsOf(const Top& top, const ChunkedText& written) const {
+namespace {
+
+// Children of parent as written, as a document of their own: under an element that declares the namespaces in
+// scope at parent, after the entities doc declares. An external subset, which is never read, makes a reference to
+// any other entity (one left unresolved by a merge) stay a reference.
+QByteArray asChildrenOf(const xmlDoc* doc, const xmlNode* parent, const ChunkedText& written) {
     QByteArray text = "<!DOCTYPE x SYSTEM \"unread\" [\n";
     // Only the entities: attribute defaults and the like would add to what is read back.
-    if (const xmlDtd* dtd = m_doc->intSubset) {
+    if (const xmlDtd* dtd = doc->intSubset) {
         const std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buffer(xmlBufferCreate(), &xmlBufferFree);
         if (!buffer)
             throw std::bad_alloc();
@@ -286,7 +278,7 @@ QByteArray MergedDocument::asSiblingsOf(const Top& top, const ChunkedText& writt
     }
     text += "]>\n<x";
     std::unordered_set<std::string_view> declared;
-    for (const xmlNode* at = top.node; at && at->type == XML_ELEMENT_NODE; at = at->parent)
+    for (const xmlNode* at = parent; at && at->type == XML_ELEMENT_NODE; at = at->parent)
         for (const xmlNs* ns = at->nsDef; ns; ns = ns->next) {
             const std::string_view prefix = ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "";
             if (!declared.insert(prefix).second)
@@ -307,6 +299,23 @@ QByteArray MergedDocument::asSiblingsOf(const Top& top, const ChunkedText& writt
         text += chunk;
     text += "</x>";
     return text;
+}
+
+} // namespace
+
+void writeWithoutIndentation(const xmlDoc* doc, const xmlNode* parent, const ChunkedText& written, ChunkedText& into,
+                             NodeWriter& writer) {
+    ParsedXml siblings = parseXml(asChildrenOf(doc, parent, written), QString());
+    // Read back as the inputs were, the text never fails; if it did, the siblings would rather keep their
+    // indentation than be lost.
+    const xmlNode* wrapper = rootElement(siblings.doc.get());
+    if (!wrapper) {
+        for (const QByteArray& chunk : written.chunks())
+            into.append(chunk);
+        return;
+    }
+    for (xmlNode* node = wrapper->children; node; node = node->next)
+        writer.write(node, false, into);
 }
 
 void MergedDocument::save(const QString& path) {

@@ -167,7 +167,6 @@ private:
     void write(Top& top, xmlNode* child);
     void unindent(Top& top);
     void writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into);
-    QByteArray asSiblingsOf(const Top& top, const ChunkedText& written) const;
 
     std::shared_ptr<xmlDoc> m_doc; // shared with the writers ahead, which may outlive this
     bool m_hasDeclaration;
@@ -177,5 +176,11 @@ private:
     NodeWriter m_writer;
     std::shared_ptr<const WriteAheadTarget> m_aheadTarget; // null once out of date
 };
+
+/// Appends the nodes in \a written, written with indentation by \a writer as children of \a parent (an element
+/// of \a doc), to \a into as they are written without it: read back in \a parent's namespaces and \a doc's
+/// entities, and written again.
+void writeWithoutIndentation(const xmlDoc* doc, const xmlNode* parent, const ChunkedText& written, ChunkedText& into,
+                             NodeWriter& writer);
 
 } // namespace corvanta

@@ -50,6 +50,10 @@ struct ParseRun {
     // Taking second-level elements out as they complete (see parseXml()).
     ElementTaker* taker = nullptr;
     bool topPreserve = false; // whether xml:space="preserve" holds inside top
+    // Taking the root's children instead (see ElementTaker::takesRootChildren()).
+    bool takeRootChildren = false;
+    bool rootPreserve = false; // whether xml:space="preserve" holds inside the root
+    qsizetype rootChildrenTaken = 0;
     std::exception_ptr takerFailure;
     // The namespace declarations in scope, innermost last per prefix ("" for the default namespace); kept only
     // in a document without a document type (see startElement()).
@@ -334,7 +338,10 @@ void startElement(void* userData, const xmlChar* localName, const xmlChar* prefi
             run->taker = nullptr;
         }
         run->ownScopes = !typed;
-    } else if ((run->skippable || run->taker) && parent->parent && parent->parent->type == XML_DOCUMENT_NODE) {
+        run->takeRootChildren = run->taker && run->taker->takesRootChildren();
+        run->rootPreserve = isSpacePreserve(element, false);
+    } else if ((run->skippable || run->taker) && !run->takeRootChildren && parent->parent &&
+               parent->parent->type == XML_DOCUMENT_NODE) {
         run->top = element;
         run->namedCounted = nullptr;
         run->named = 0;
@@ -374,6 +381,34 @@ void offerToTaker(ParseRun& run, xmlNode* element) {
     run.leftOut.push_back({run.topIndex, namedBefore, name, true});
 }
 
+// Hands the root's children, up to the element just completed, to the taker in document order.
+void offerRootChildren(ParseRun& run, xmlNode* root) {
+    dropBlankText(root->last, run.rootPreserve);
+    bool tookAny = false;
+    try {
+        while (xmlNode* child = root->children) {
+            if (!run.taker->take(run.rootChildrenTaken, child))
+                break;
+            ++run.rootChildrenTaken;
+            tookAny = true;
+        }
+    } catch (...) {
+        run.takerFailure = std::current_exception();
+        xmlStopParser(run.context);
+        return;
+    }
+    if (!tookAny)
+        return;
+    // The blank runs kept aside under the root may follow nodes that are gone now; the taker wants no blank text
+    // there, and a document whose root turns out to hold text is parsed again (see ElementTaker::fits()).
+    run.blanks.erase(std::remove_if(run.blanks.begin(), run.blanks.end(),
+                                    [root](const PendingBlank& blank) { return blank.parent == root; }),
+                     run.blanks.end());
+    // As in offerToTaker(): the root's last child, if any, is not the text libxml2 made last.
+    run.context->nodelen = 0;
+    run.context->nodemem = 0;
+}
+
 void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
     ParseRun* run = runOf(userData);
     if (run && run->skipDepth > 0) {
@@ -386,6 +421,11 @@ void endElement(void* userData, const xmlChar* localName, const xmlChar* prefix,
         closeScope(*run, element);
     }
     xmlSAX2EndElementNs(userData, localName, prefix, uri);
+    if (element && run->takeRootChildren && run->taker && element->parent && element->parent->parent &&
+        element->parent->parent->type == XML_DOCUMENT_NODE) {
+        offerRootChildren(*run, element->parent);
+        return;
+    }
     if (element && run->taker && run->top && element->parent == run->top && element->type == XML_ELEMENT_NODE)
         offerToTaker(*run, element);
 }
@@ -551,6 +591,15 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
     run.skippable = skippable;
     run.taker = taker;
     parsed.doc = parseTree(view, url, run, stop);
+    if (run.rootChildrenTaken > 0 && (!parsed.doc || !taker->fits(rootElement(parsed.doc.get())))) {
+        // A failed document gives the same first error again: nothing was left unbuilt.
+        taker->forget();
+        if (parsed.doc) {
+            parsed.doc.reset();
+            run = ParseRun();
+            parsed.doc = parseTree(view, url, run, stop);
+        }
+    }
     // Rare: a document that failed (its first error may lie in what was left out), whose top-level nodes moved, or
     // that turned out to need what the taker took.
     if (!run.skippedUnder.empty() && (!parsed.doc || !skipsStillHold(rootElement(parsed.doc.get()), run.skippedUnder) ||

@@ -65,6 +65,11 @@ public:
     virtual bool fits(const xmlNode* /*root*/) const { return true; }
     /// Forgets every element taken: the document is parsed again from its start, and nothing is taken then.
     virtual void forget() = 0;
+    /// When true, the taker is offered the root's children instead: each time a child element of the root is
+    /// complete, the root's children from the first on, that element last, until take() leaves one in place.
+    /// What it takes is never listed in leftOut; the nodes it leaves follow in the finished document. Blank text
+    /// directly under the root is dropped once it has taken something. \a topIndex counts the nodes it took.
+    virtual bool takesRootChildren() const { return false; }
 };
 
 /// Parses \a text (UTF-8, a leading byte-order mark ignored; the declaration's encoding does not change the

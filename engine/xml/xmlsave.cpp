@@ -16,8 +16,10 @@ namespace corvanta {
 
 namespace {
 
-// Two levels of libxml2's indentation, two spaces each: where the children of a top-level node stand.
-constexpr QByteArrayView kChildIndent = "    ";
+// libxml2 indents two spaces per level.
+QByteArray indentOf(int depth) {
+    return QByteArray(2 * qsizetype(depth), ' ');
+}
 
 // libxml2's formatter writes no indentation anywhere below an element that has a text, CDATA or entity
 // reference child, but knows nothing of xml:space. An empty text node at the top of each preserve scope
@@ -139,8 +141,9 @@ public:
             qsizetype to = end + 1;
             if (m_written[i].indented) {
                 // The placeholder's own line: "    <name/>\n".
-                from = at - 1 - kChildIndent.size();
-                if (from < 0 || text.sliced(from, kChildIndent.size()) != kChildIndent || text[at - 1] != '<' ||
+                const QByteArray indent = indentOf(m_written[i].depth);
+                from = at - 1 - indent.size();
+                if (from < 0 || text.sliced(from, indent.size()) != indent || text[at - 1] != '<' ||
                     !text.sliced(to).startsWith("/>\n"))
                     return std::nullopt;
                 to += 3;
@@ -277,17 +280,18 @@ NodeWriter::NodeWriter()
 
 NodeWriter::~NodeWriter() = default;
 
-void NodeWriter::write(xmlNode* node, bool indented, ChunkedText& into) {
+void NodeWriter::write(xmlNode* node, bool indented, ChunkedText& into, int depth) {
     xmlOutputBuffer* buffer = m_output->buffer.get();
     m_output->target = &into;
     const NamedEncoding encoding(node->doc);
     std::optional<PreserveMarkers> markers;
     if (indented) {
         markers.emplace(node);
-        xmlOutputBufferWrite(buffer, int(kChildIndent.size()), kChildIndent.data());
+        const QByteArray indent = indentOf(depth);
+        xmlOutputBufferWrite(buffer, int(indent.size()), indent.constData());
     }
     // No document: its document type must not switch the output to XHTML rules, as saveXmlDocument() says.
-    xmlNodeDumpOutput(buffer, nullptr, node, 2, indented ? 1 : 0, "UTF-8");
+    xmlNodeDumpOutput(buffer, nullptr, node, depth, indented ? 1 : 0, "UTF-8");
     if (indented)
         xmlOutputBufferWrite(buffer, 1, "\n");
     if (xmlOutputBufferFlush(buffer) < 0 || buffer->error != 0 || m_output->failed)
@@ -322,8 +326,11 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std
     qsizetype done = 0;
     for (const std::size_t i : order) {
         target.write(QByteArrayView(skeleton).sliced(done, places[i].first - done));
-        for (const QByteArray& chunk : written[i].text->chunks())
-            target.write(chunk);
+        if (written[i].spilled)
+            written[i].spilled->readAll([&](QByteArrayView block) { target.write(block); });
+        else
+            for (const QByteArray& chunk : written[i].text->chunks())
+                target.write(chunk);
         done = places[i].second;
     }
     target.write(QByteArrayView(skeleton).sliced(done));

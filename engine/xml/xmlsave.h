@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/text/spillingtext.h"
+
 #include <QByteArray>
 #include <QString>
 #include <libxml/tree.h>
@@ -49,7 +51,9 @@ public:
 
     /// Appends \a node, with its attributes and descendants, to \a into: on a line of its own with indentation
     /// when \a indented (see indentsChildren()), as it stands otherwise. Throws std::bad_alloc.
-    void write(xmlNode* node, bool indented, ChunkedText& into);
+    /// \a depth is the node's depth below the document: 2 for a child of a top-level node, 1 for a child of the
+    /// root element.
+    void write(xmlNode* node, bool indented, ChunkedText& into, int depth = 2);
 
 private:
     struct Output;
@@ -66,6 +70,10 @@ struct WrittenChildren {
     xmlNode* top;
     bool indented;
     const ChunkedText* text;
+    /// The depth of the children below the document: 2 under a top-level element, 1 under the root.
+    int depth = 2;
+    /// Where the children are when not in text: a text that may lie in a file.
+    SpillingText* spilled = nullptr;
 };
 
 /// Saves \a doc to \a path as UTF-8, indented two spaces per level, with every node outside the root; with an XML

@@ -103,9 +103,10 @@ private slots:
     void helpPrintsUsage() {
         const Run run = join({"--help"});
         QCOMPARE(run.status, 0);
-        QVERIFY(run.out.startsWith("Usage: corvanta-join [--append [--wrap NAME] | --merge] [-o FILE] [--report FILE] "
-                                   "PATH...\n"
-                                   "       corvanta-join --check [--json] PATH...\n"));
+        QVERIFY(run.out.startsWith(
+            "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [-o FILE] [--report FILE] "
+            "PATH...\n"
+            "       corvanta-join --check [--combine] [--json] PATH...\n"));
         QVERIFY(run.err.isEmpty());
     }
 
@@ -132,6 +133,11 @@ private slots:
         QTest::newRow("--check with -o") << QStringList{"--check", "-o", "out.xml", "a.xml"};
         QTest::newRow("--check with --report") << QStringList{"--check", "--report", "r.json", "a.xml"};
         QTest::newRow("--check without path") << QStringList{"--check", "--json"};
+        QTest::newRow("--combine with --merge") << QStringList{"--combine", "--merge", "a.xml"};
+        QTest::newRow("--combine with --append") << QStringList{"--append", "--combine", "a.xml"};
+        QTest::newRow("--unique without --combine") << QStringList{"--merge", "--unique", "a.xml"};
+        QTest::newRow("--check with --unique") << QStringList{"--check", "--combine", "--unique", "a.xml"};
+        QTest::newRow("--wrap with --combine") << QStringList{"--combine", "--wrap", "r", "a.xml"};
         QTest::newRow("--wrap with --merge") << QStringList{"--merge", "--wrap", "r", "a.xml"};
         QTest::newRow("--wrap without a mode") << QStringList{"--wrap", "r", "a.xml"};
         QTest::newRow("--wrap without name") << QStringList{"--append", "a.xml", "--wrap"};
@@ -705,6 +711,43 @@ private slots:
                             "2 of 4 files would stop a Merge.\n"));
         QVERIFY(run.err.isEmpty());
         QCOMPARE(QDir(m_folders.path()).entryList(QDir::Files), (QStringList{"a.xml", "b.xml", "c.xml", "d.xml"}));
+    }
+
+    // Combine needs the same root, by local name and namespace, and takes any number of top-level nodes.
+    void checkForCombine() {
+        writeFile(path("a.xml"), "<r><x/><y/></r>");
+        writeFile(path("b.xml"), "<r><x/></r>");
+        writeFile(path("c.xml"), "<r xmlns=\"urn:c\"/>");
+        writeFile(path("d.xml"), "<q/>");
+        const Run run = join({"--check", "--combine", "a.xml", "b.xml", "c.xml", "d.xml"});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.out, QByteArray("a.xml: ok (root r, 2 top-level nodes)\n"
+                                     "b.xml: ok (root r, 1 top-level node)\n"
+                                     "c.xml: root r in namespace urn:c, but a.xml has root r in no namespace\n"
+                                     "d.xml: root q, but a.xml has root r\n"
+                                     "2 of 4 files would stop a Combine.\n"));
+        QCOMPARE(join({"--check", "--combine", "a.xml", "b.xml"}).out.split('\n').at(2),
+                 QByteArray("All 2 files can be combined."));
+    }
+
+    void combineJoinsRecordsAndReports() {
+        writeFile(path("a.xml"), "<orders><order n=\"1\"/><order n=\"2\"/></orders>");
+        writeFile(path("b.xml"), "<orders><order n=\"2\"/><order n=\"3\"/></orders>");
+        const Run run = join({"--combine", "--unique", "--report", "-", "a.xml", "b.xml"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out,
+                 QByteArray("<orders>\n  <order n=\"1\"/>\n  <order n=\"2\"/>\n  <order n=\"3\"/>\n</orders>\n"));
+        QCOMPARE(run.err,
+                 QByteArray("{\"mode\":\"combine\",\"completed\":true,\"inputs\":[{\"path\":\"a.xml\",\"role\":"
+                            "\"base\"},{\"path\":\"b.xml\",\"added\":1,\"repeated\":1}]}\n"));
+
+        writeFile(path("c.xml"), "<invoices/>");
+        const Run stopped = join({"--combine", "--report", "-", "a.xml", "c.xml"});
+        QCOMPARE(stopped.status, 1);
+        QVERIFY(stopped.out.isEmpty());
+        QVERIFY(stopped.err.endsWith(
+            "[{\"path\":\"a.xml\",\"role\":\"base\"},{\"path\":\"c.xml\",\"comparedWith\":\"a.xml\",\"root\":"
+            "\"invoices\",\"status\":\"different-root\",\"topLevelNodes\":0}]}\n"));
     }
 
     void checkOfAMergeableListExitsZero() {

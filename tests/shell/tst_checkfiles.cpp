@@ -8,6 +8,7 @@
 #include "tests/support/testfiles.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QStandardPaths>
@@ -169,6 +170,48 @@ private slots:
         QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Fine, ItemMark::Fine}));
     }
 
+    void combineGivesOneDocumentAndTellsWhatEachFileAdded() {
+        fillList({"<urlset><url>a</url><url>b</url></urlset>", "<urlset>\n<url>b</url>\n<url>c</url>\n</urlset>"});
+        chooseOption("Option3");
+        clickTab(m_window.get(), 1);
+        QTest::mouseClick(m_window->findChild<QCheckBox*>(QStringLiteral("UniqueNodes")), Qt::LeftButton);
+        clickTab(m_window.get(), 0);
+
+        clickStartJoiningAndWait(m_window.get());
+        ResultsWindow& results = m_window->resultsWindow();
+        QCOMPARE(results.resultsText(),
+                 QStringLiteral("<urlset>\n  <url>a</url>\n  <url>b</url>\n  <url>c</url>\n</urlset>\n"));
+        clickToolButton(&results, "backAction");
+
+        QCOMPARE(statuses(), (QStringList{"Base document: the other files' nodes were added under its root",
+                                          "1 node added, 1 repeated left out"}));
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Fine}));
+    }
+
+    void combineThatStopsMarksTheInputAndCheckFilesFindsIt() {
+        const QStringList paths = fillList({kFine, "<r/>", "<s><a/></s>"});
+        chooseOption("Option3");
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickStartJoiningAndWait(m_window.get());
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{QStringLiteral("The root element of %1 is \"r\", but that of %2 is "
+                                                              "\"s\": files are combined only under the same root "
+                                                              "element. Join aborted.")
+                                                   .arg(paths[0], paths[2])});
+        QCOMPARE(selectedRows(), QList<int>{2});
+        QCOMPARE(list().itemStatus(3), paths[2] + ": root s, but " + paths[0] + " has root r");
+
+        ModalAnswerer checkAnswerer;
+        checkAnswerer.answerMessage(QMessageBox::Ok);
+        chooseCheckFilesAndWait();
+        QVERIFY(checkAnswerer.allAnswered());
+        QVERIFY(checkAnswerer.texts().value(0).startsWith(QStringLiteral("1 of 3 files would stop a Combine.")));
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Fine, ItemMark::Problem}));
+    }
+
     void appendTellsWhatEachFileGave() {
         const QStringList paths = fillList({"<a/>", ""});
         list().appendItem(m_folders.filePath("missing.xml"));
@@ -223,9 +266,11 @@ private:
         QVERIFY2(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 60000), "the check did not end");
     }
 
-    void chooseMode(bool append) {
+    void chooseMode(bool append) { chooseOption(append ? "Option1" : "Option2"); }
+
+    void chooseOption(const char* button) {
         clickTab(m_window.get(), 1);
-        QTest::mouseClick(optionButton(m_window.get(), append ? "Option1" : "Option2"), Qt::LeftButton);
+        QTest::mouseClick(optionButton(m_window.get(), button), Qt::LeftButton);
         clickTab(m_window.get(), 0);
     }
 

@@ -12,6 +12,7 @@
 #include "tests/support/testfiles.h"
 #include "windowkit/windowkit.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -172,9 +173,15 @@ private slots:
         QCOMPARE(appendButton()->text(), QStringLiteral("Append files one after another"));
         QVERIFY(mergeButton()->geometry().bottom() < appendButton()->geometry().top());
         QVERIFY(mergeButton()->y() > frame()->fontMetrics().height()); // clear of the caption
-        QVERIFY(appendButton()->geometry().bottom() < frame()->height());
+        QCOMPARE(combineButton()->text(), QStringLiteral("Combine files under one root element"));
+        QCOMPARE(uniqueCheckBox()->text(), QStringLiteral("Leave out repeated nodes"));
+        // One row each, in this order, none overlapping, all inside the frame.
+        QVERIFY(appendButton()->geometry().bottom() < combineButton()->geometry().top());
+        QVERIFY(combineButton()->geometry().bottom() < uniqueCheckBox()->geometry().top());
+        QVERIFY(uniqueCheckBox()->x() > combineButton()->x());
+        QVERIFY(uniqueCheckBox()->geometry().bottom() < frame()->height());
         QCOMPARE(frame()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
-        QCOMPARE(frame()->height(), twipsToPixels(1050));
+        QVERIFY(frame()->height() >= twipsToPixels(1750));
         QVERIFY(!list()->isVisible());
         clickTab(m_window.get(), 0);
         QCOMPARE(list()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
@@ -203,7 +210,7 @@ private slots:
         const double tabWidth = pixelsToTwips(tabs()->width()), tabHeight = pixelsToTwips(tabs()->height());
         QCOMPARE(list()->size(), QSize(twipsToPixels(tabWidth - 480), twipsToPixels(tabHeight - 630)));
         QCOMPARE(frame()->width(), twipsToPixels(width - 720));
-        QCOMPARE(frame()->height(), twipsToPixels(1050));
+        QVERIFY(frame()->height() >= twipsToPixels(1750)); // three modes and Combine's box, whatever the size
         QCOMPARE(progressBar()->mapTo(m_window.get(), QPoint()),
                  QPoint(twipsToPixels(120), twipsToPixels(tabHeight + 1750) + down));
         QCOMPARE(progressBar()->width(), tabs()->width());
@@ -452,6 +459,61 @@ private slots:
         QCOMPARE(appendButton()->isChecked(), append);
         QCOMPARE(mergeButton()->isChecked(), !append);
         QCOMPARE(tabs()->currentIndex(), tab);
+    }
+
+    // A click on any mode writes all three; the box counts only while Combine is chosen.
+    void combineAndItsBoxAreRemembered_data() {
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QStringList>("storedOption1Option2Option3Unique");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("Combine") << QStringList{"Option3"} << QStringList{"0", "0", "1", ""} << "Option3";
+        QTest::newRow("Combine, its box, then Append")
+            << QStringList{"Option3", "UniqueNodes", "Option1"} << QStringList{"1", "0", "0", "1"} << "Option1";
+        QTest::newRow("Append, then Combine and its box twice")
+            << QStringList{"Option1", "Option3", "UniqueNodes", "UniqueNodes"} << QStringList{"0", "0", "1", "0"}
+            << "Option3";
+    }
+
+    void combineAndItsBoxAreRemembered() {
+        QFETCH(QStringList, clicks);
+        QFETCH(QStringList, storedOption1Option2Option3Unique);
+        QFETCH(QString, chosen);
+        clickTab(m_window.get(), 1);
+        QVERIFY(!uniqueCheckBox()->isEnabled());
+        for (const QString& click : clicks)
+            QTest::mouseClick(m_window->findChild<QAbstractButton*>(click), Qt::LeftButton);
+        QCOMPARE(QStringList({stored("Option1"), stored("Option2"), stored("Option3"), stored("UniqueNodes")}),
+                 storedOption1Option2Option3Unique);
+
+        reopenWindow();
+
+        QVERIFY(optionButton(m_window.get(), qPrintable(chosen))->isChecked());
+        QCOMPARE(combineButton()->isChecked(), chosen == "Option3");
+        QCOMPARE(uniqueCheckBox()->isEnabled(), chosen == "Option3");
+        QCOMPARE(uniqueCheckBox()->isChecked(), storedOption1Option2Option3Unique.at(3) == "1");
+    }
+
+    // A settings file from before Combine has no Option3: the window starts as it did.
+    void settingsWithoutOption3StartAsBefore_data() {
+        QTest::addColumn<QString>("option1");
+        QTest::addColumn<QString>("option2");
+        QTest::newRow("Append") << "1"
+                                << "0";
+        QTest::newRow("Merge") << "0"
+                               << "1";
+    }
+
+    void settingsWithoutOption3StartAsBefore() {
+        QFETCH(QString, option1);
+        QFETCH(QString, option2);
+        store("Option1", option1);
+        store("Option2", option2);
+        reopenWindow();
+        QCOMPARE(appendButton()->isChecked(), option1 == "1");
+        QCOMPARE(mergeButton()->isChecked(), option2 == "1");
+        QVERIFY(!combineButton()->isChecked());
+        QVERIFY(!uniqueCheckBox()->isEnabled());
+        QCOMPARE(stored("Option3"), QString());
     }
 
     void storedValuesThatAreNotNumbersReadAsDefaults() {
@@ -753,6 +815,8 @@ private:
     QGroupBox* frame() const { return m_window->findChild<QGroupBox*>(QStringLiteral("Frame1")); }
     QRadioButton* appendButton() const { return optionButton(m_window.get(), "Option1"); }
     QRadioButton* mergeButton() const { return optionButton(m_window.get(), "Option2"); }
+    QRadioButton* combineButton() const { return optionButton(m_window.get(), "Option3"); }
+    QCheckBox* uniqueCheckBox() const { return m_window->findChild<QCheckBox*>(QStringLiteral("UniqueNodes")); }
     QCheckBox* wrapCheckBox() const { return m_window->findChild<QCheckBox*>(QStringLiteral("wrapCheckBox")); }
     QLineEdit* wrapRootEdit() const { return m_window->findChild<QLineEdit*>(QStringLiteral("wrapRootEdit")); }
     QProgressBar* progressBar() const { return m_window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }

@@ -1,0 +1,223 @@
+#include "engine/join/combinemode.h"
+
+#include "engine/join/inputprefetcher.h"
+#include "engine/xml/combineddocument.h"
+#include "engine/xml/xmlparser.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace corvanta {
+
+namespace {
+
+// As in Merge: once the base is in, the inputs ahead are written as they are parsed rather than held as trees.
+constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
+
+QString namespaceOf(const xmlNode* element) {
+    return element->ns && element->ns->href ? QString::fromUtf8(reinterpret_cast<const char*>(element->ns->href))
+                                            : QString();
+}
+
+QString describeRoot(const xmlNode* root, bool withNamespace) {
+    const QString name = QStringLiteral("\"%1\"").arg(QString::fromUtf8(baseName(root)));
+    if (!withNamespace)
+        return name;
+    const QString ns = namespaceOf(root);
+    return ns.isEmpty() ? name + QStringLiteral(" in no namespace")
+                        : name + QStringLiteral(" in namespace \"%1\"").arg(ns);
+}
+
+class CombineRun {
+public:
+    CombineRun(JoinHost& host, StepRunner& steps, bool unique)
+        : m_host(host)
+        , m_steps(steps)
+        , m_observer(host.joinObserver())
+        , m_unique(unique) {}
+
+    MergeOutcome run(const QString& workingPath, int parseAhead) {
+        // The texts written ahead and the result's go on in files beside the working file, not in memory.
+        if (!workingPath.isEmpty())
+            m_folder = QFileInfo(workingPath).absolutePath();
+        m_steps.step(128, [&] { m_host.setBusyPointer(true); });
+        int count = 0;
+        m_steps.step(128, [&] { count = m_host.itemCount(); });
+        QStringList paths;
+        std::vector<std::exception_ptr> pathFailures(size_t(std::max(count, 0)));
+        for (int i = 1; i <= count; ++i) {
+            try {
+                paths << m_host.itemText(i);
+            } catch (...) {
+                paths << QString();
+                pathFailures[size_t(i - 1)] = std::current_exception();
+            }
+        }
+        m_writers.resize(std::size_t(std::max(count, 0)));
+        m_inputs.emplace(paths, parseAhead, nullptr,
+                         [this](qsizetype index, qsizetype textSize) { return writerFor(index, textSize); });
+        for (int i = 1; i <= count; ++i) {
+            m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
+            PreparedInput input = m_inputs->takeNext();
+            const QString& path = paths.at(i - 1);
+            std::unique_ptr<RootChildrenWriter> writer = std::move(m_writers[std::size_t(i - 1)]);
+            m_steps.step(132, [&] {
+                for (const std::exception_ptr& failure : {pathFailures[size_t(i - 1)], input.readFailure})
+                    if (failure)
+                        std::rethrow_exception(failure);
+            });
+            ParsedXml& current = input.parsed;
+            const bool parsed = m_steps.test(134, [&] {
+                if (input.parseFailure)
+                    std::rethrow_exception(input.parseFailure);
+                return bool(current.doc);
+            });
+            if (!parsed) {
+                m_steps.step(136,
+                             [&] { m_host.showMessage(parseErrorMessage(path, current.error), JoinHost::Icon::None); });
+                return stop(i, path, QString());
+            }
+            // The first input that parses is the base; so far an input that does not stops the run before it.
+            if (!m_base) {
+                m_observer.combineBase(i, path);
+                const bool based = m_steps.step(166, [&] {
+                    m_base.emplace(std::move(current), writer.get(), m_unique, m_folder);
+                    m_basePath = path;
+                    publishTarget();
+                    m_inputs->setAheadBytes(kWrittenAheadBytes);
+                });
+                if (!based)
+                    return stop(i, path, QString());
+                continue;
+            }
+            xmlNode* root = rootElement(current.doc.get());
+            if (!m_steps.test(142, [&] { return sameRootElement(m_base->root(), root); }))
+                return stop(i, path, differentRootMessage(m_basePath, m_base->root(), path, root));
+            CombinedDocument::Added added;
+            const bool done = m_steps.step(164, [&] { added = m_base->add(writer.get(), root, input.textSize); });
+            if (done)
+                m_observer.combined(i, path, added.added, added.repeated);
+            for (const QString& entity : m_base->unresolvedEntities())
+                m_steps.step(164, [&] {
+                    m_host.showMessage(
+                        QStringLiteral("%1 refers to the external entity \"%2\", which the first document does not "
+                                       "declare the same way. External entities are never read: the moved nodes "
+                                       "keep the reference \"&%2;\".")
+                            .arg(path, entity),
+                        JoinHost::Icon::Warning);
+                });
+            publishTarget();
+            // The input's document and what was written ahead of it go here, at once.
+        }
+        const bool saved = m_steps.step(170, [&] {
+            if (m_base && !workingPath.isEmpty())
+                m_base->save(workingPath);
+        });
+        m_steps.step(170, [&] { m_host.setBusyPointer(false); });
+        m_steps.step(170, [&] { m_host.setProgress(0); });
+        return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
+    }
+
+private:
+    // Called on the thread that parses input index. The slot is written by that one thread, and read once the
+    // input is taken.
+    ElementTaker* writerFor(qsizetype index, qsizetype textSize) {
+        try {
+            std::unique_ptr<RootChildrenWriter>& slot = m_writers.at(std::size_t(index));
+            if (index == 0)
+                slot = std::make_unique<RootChildrenWriter>(m_unique, m_folder);
+            else
+                slot = std::make_unique<RootChildrenWriter>([this] { return waitForTarget(); }, textSize, m_unique,
+                                                            m_folder);
+            return slot.get();
+        } catch (const std::bad_alloc&) {
+            return nullptr; // the input is then held as a tree
+        }
+    }
+
+    void publishTarget() {
+        std::shared_ptr<const CombineTarget> target = m_base ? m_base->target() : nullptr;
+        {
+            const std::lock_guard lock(m_targetMutex);
+            m_target = std::move(target);
+        }
+        m_targetKnown.notify_all();
+    }
+
+    // Called on a parsing thread: an input ahead of the base waits for it rather than grow into a tree, so that
+    // memory stays bounded whatever its size. The base is parsed on the combining thread, which never waits for
+    // an input ahead before it has taken the base.
+    std::shared_ptr<const CombineTarget> waitForTarget() {
+        std::unique_lock lock(m_targetMutex);
+        m_targetKnown.wait(lock, [this] { return m_target || m_noTarget; });
+        return m_target;
+    }
+
+    // No base is coming (the run stops, or ends): the inputs waiting are parsed on as trees, and end at once.
+    void releaseWaiters() {
+        {
+            const std::lock_guard lock(m_targetMutex);
+            m_noTarget = true;
+        }
+        m_targetKnown.notify_all();
+    }
+
+    MergeOutcome stop(int index, const QString& path, const QString& message) {
+        releaseWaiters();
+        m_inputs->cancel(); // nothing after this input is ever reported
+        m_observer.combineStopped(index, path);
+        m_steps.step(148, [&] { m_host.setBusyPointer(false); });
+        m_steps.step(150, [&] { m_host.setProgress(0); });
+        if (!message.isEmpty())
+            m_steps.step(152, [&] { m_host.showMessage(message, JoinHost::Icon::None); });
+        return MergeOutcome::Stopped;
+    }
+
+    JoinHost& m_host;
+    StepRunner& m_steps;
+    JoinObserver& m_observer;
+    const bool m_unique;
+    QString m_folder; // set before the threads start, read-only afterwards
+    std::optional<CombinedDocument> m_base;
+    QString m_basePath;
+    std::mutex m_targetMutex;
+    std::condition_variable m_targetKnown;
+    std::shared_ptr<const CombineTarget> m_target;              // what the inputs ahead are written for
+    bool m_noTarget = false;                                    // no base is coming: see releaseWaiters()
+    std::vector<std::unique_ptr<RootChildrenWriter>> m_writers; // by input, while it is ahead
+    std::optional<InputPrefetcher> m_inputs;                    // its threads stop before the rest goes
+    // Goes first, however the run ends, so that no parsing thread still waits for a base when they are stopped.
+    struct WaiterRelease {
+        CombineRun* run;
+        ~WaiterRelease() { run->releaseWaiters(); }
+    } m_waiterRelease{this};
+};
+
+} // namespace
+
+bool sameRootElement(const xmlNode* a, const xmlNode* b) {
+    return a && b && baseName(a) == baseName(b) && namespaceOf(a) == namespaceOf(b);
+}
+
+QString differentRootMessage(const QString& firstPath, const xmlNode* first, const QString& laterPath,
+                             const xmlNode* later) {
+    const bool withNamespace = baseName(first) == baseName(later);
+    return QStringLiteral("The root element of %1 is %2, but that of %3 is %4: files are combined only under the "
+                          "same root element. Join aborted.")
+        .arg(firstPath, describeRoot(first, withNamespace), laterPath, describeRoot(later, withNamespace));
+}
+
+MergeOutcome runCombineMode(JoinHost& host, StepRunner& steps, const QString& workingPath, bool unique,
+                            int parseAhead) {
+    const MergeOutcome outcome = CombineRun(host, steps, unique).run(workingPath, parseAhead);
+    returnFreedMemoryToSystem();
+    return outcome;
+}
+
+} // namespace corvanta

@@ -1,0 +1,262 @@
+#include "engine/xml/combineddocument.h"
+
+#include "engine/xml/mergeddocument.h"
+
+#include <QCryptographicHash>
+#include <cstring>
+
+namespace corvanta {
+
+namespace {
+
+bool isBlankText(const xmlNode* node) {
+    return node->type == XML_TEXT_NODE && xmlIsBlankNode(const_cast<xmlNode*>(node));
+}
+
+bool anyTextLike(const xmlNode* first) {
+    for (const xmlNode* node = first; node; node = node->next)
+        if (isTextLike(node))
+            return true;
+    return false;
+}
+
+} // namespace
+
+NodeHash hashOf(const ChunkedText& text) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QByteArray& chunk : text.chunks())
+        hash.addData(chunk);
+    const QByteArrayView result = hash.resultView();
+    NodeHash value{};
+    std::memcpy(value.data(), result.data(), std::min<std::size_t>(sizeof value, std::size_t(result.size())));
+    return value;
+}
+
+// Each input ahead keeps a megabyte of its text in memory at most.
+constexpr qsizetype kWriterMemory = qsizetype(1) << 20;
+
+RootChildrenWriter::RootChildrenWriter(bool hashes, const QString& folder)
+    : m_first(true)
+    , m_hashes(hashes)
+    , m_folder(folder)
+    , m_text(folder, kWriterMemory) {}
+
+RootChildrenWriter::RootChildrenWriter(TargetSource source, qsizetype sourceSize, bool hashes, const QString& folder)
+    : m_first(false)
+    , m_hashes(hashes)
+    , m_source(std::move(source))
+    , m_sourceSize(sourceSize)
+    , m_folder(folder)
+    , m_text(folder, kWriterMemory) {}
+
+bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
+    ChunkedText unit;
+    bool indented = true;
+    bool textLike = false;
+    if (m_first) {
+        // Kept whole: a text-like node, or any node under xml:space="preserve", makes the document one to hold as
+        // a tree.
+        if (isTextLike(node) || isSpacePreserve(node->parent, false))
+            return false;
+        m_writer.write(node, true, unit, 1);
+        xmlUnlinkNode(node);
+        xmlFreeNode(node);
+    } else {
+        if (isBlankText(node)) {
+            xmlUnlinkNode(node);
+            xmlFreeNode(node);
+            return true;
+        }
+        if (!m_target) {
+            m_target = m_source();
+            if (!m_target)
+                return false;
+            m_mover.emplace(m_target->doc.get());
+            m_mover->setSource(m_sourceSize);
+        }
+        const TakenNodes taken = m_mover->take(node, m_target->root);
+        textLike = anyTextLike(taken.nodes.get());
+        m_textWritten = m_textWritten || textLike;
+        indented = m_target->indented && !m_textWritten;
+        for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
+            m_writer.write(piece, indented, unit, 1);
+    }
+    Unit written{unit.size(), indented, textLike, {}};
+    if (m_hashes)
+        written.hash = hashOf(unit);
+    for (const QByteArray& chunk : unit.chunks())
+        m_text.append(chunk);
+    m_units.push_back(written);
+    return true;
+}
+
+// The first input's units were written with indentation, which holds only if none of the root's children turned
+// out to be text-like.
+bool RootChildrenWriter::fits(const xmlNode* root) const {
+    return !m_first || (root && !anyTextLike(root->children));
+}
+
+void RootChildrenWriter::forget() {
+    m_text = SpillingText(m_folder, kWriterMemory);
+    m_units.clear();
+    m_next = 0;
+    m_position = 0;
+    m_textWritten = false;
+}
+
+void RootChildrenWriter::moveNext(ChunkedText* into) {
+    const Unit& unit = m_units.at(m_next++);
+    if (into)
+        m_text.read(m_position, unit.length, [into](QByteArrayView block) { into->append(block); });
+    else
+        m_position += unit.length;
+}
+
+void RootChildrenWriter::moveNext(SpillingText& into) {
+    const Unit& unit = m_units.at(m_next++);
+    m_text.read(m_position, unit.length, [&into](QByteArrayView block) { into.append(block); });
+}
+
+CombinedDocument::CombinedDocument(ParsedXml first, RootChildrenWriter* written, bool unique, const QString& folder)
+    : m_doc(first.doc.release(), XmlDeleter())
+    , m_root(rootElement(m_doc.get()))
+    , m_hasDeclaration(first.hasDeclaration)
+    , m_unique(unique)
+    , m_folder(folder)
+    , m_children(folder) {
+    if (!m_root)
+        return;
+    m_indentable = indentsChildren(m_root, false);
+    m_textLike = anyTextLike(m_root->children);
+    m_mover.emplace(m_doc.get());
+    // The first document's units were written with indentation, which fits() made sure of.
+    if (written) {
+        while (!written->atEnd()) {
+            if (m_unique)
+                m_seen.insert(written->next().hash);
+            written->moveNext(m_children);
+            m_hasChildren = true;
+        }
+    }
+    xmlNode* next = nullptr;
+    for (xmlNode* child = m_root->children; child; child = next) {
+        next = child->next;
+        ChunkedText unit;
+        m_writer.write(child, indentedNow(), unit, 1);
+        xmlUnlinkNode(child);
+        xmlFreeNode(child);
+        if (m_unique)
+            m_seen.insert(hashOf(unit));
+        for (const QByteArray& chunk : unit.chunks())
+            m_children.append(chunk);
+        m_hasChildren = true;
+    }
+}
+
+const xmlNode* CombinedDocument::root() const {
+    return m_root;
+}
+
+std::shared_ptr<const CombineTarget> CombinedDocument::target() {
+    if (!m_root)
+        return nullptr;
+    if (!m_target) {
+        auto target = std::make_shared<CombineTarget>();
+        target->doc = m_doc;
+        target->root = m_root;
+        target->indented = indentedNow();
+        m_target = std::move(target);
+    }
+    return m_target;
+}
+
+// A text-like child turns the indentation of its siblings off, also of those written already: they are read back
+// and written again as they are. Rare: it takes the children written so far as a tree at once.
+void CombinedDocument::noteTextLike() {
+    if (m_textLike)
+        return;
+    const bool wasIndented = indentedNow();
+    m_textLike = true;
+    m_target.reset();
+    if (!wasIndented || m_children.isEmpty())
+        return;
+    ChunkedText written;
+    m_children.readAll([&](QByteArrayView block) { written.append(block); });
+    ChunkedText rewritten;
+    writeWithoutIndentation(m_doc.get(), m_root, written, rewritten, m_writer);
+    written.clear();
+    m_children = SpillingText(m_folder);
+    for (const QByteArray& chunk : rewritten.chunks())
+        m_children.append(chunk);
+}
+
+bool CombinedDocument::isNew(const NodeHash& hash) {
+    return !m_unique || m_seen.insert(hash).second;
+}
+
+// Adds one unit written as the root's children are written now; \a hash is its hash when known.
+bool CombinedDocument::addUnit(const ChunkedText& text, const NodeHash* hash) {
+    if (m_unique && !isNew(hash ? *hash : hashOf(text)))
+        return false;
+    for (const QByteArray& chunk : text.chunks())
+        m_children.append(chunk);
+    m_hasChildren = true;
+    return true;
+}
+
+CombinedDocument::Added CombinedDocument::add(RootChildrenWriter* written, xmlNode* root, qsizetype sourceSize) {
+    Added added;
+    if (!m_root)
+        return added;
+    m_mover->setSource(sourceSize);
+    m_unresolved.clear();
+    const auto count = [&](bool isAdded) { ++(isAdded ? added.added : added.repeated); };
+    if (written) {
+        while (!written->atEnd()) {
+            const RootChildrenWriter::Unit unit = written->next();
+            if (unit.textLike)
+                noteTextLike();
+            ChunkedText text;
+            written->moveNext(&text);
+            if (unit.indented && !indentedNow()) {
+                ChunkedText rewritten;
+                writeWithoutIndentation(m_doc.get(), m_root, text, rewritten, m_writer);
+                count(addUnit(rewritten, nullptr));
+            } else {
+                count(addUnit(text, m_unique ? &unit.hash : nullptr));
+            }
+        }
+        m_unresolved = written->unresolvedEntities();
+    }
+    xmlNode* next = nullptr;
+    for (xmlNode* child = root ? root->children : nullptr; child; child = next) {
+        next = child->next;
+        if (isBlankText(child)) {
+            xmlUnlinkNode(child);
+            xmlFreeNode(child);
+            continue;
+        }
+        const TakenNodes taken = m_mover->take(child, m_root);
+        if (anyTextLike(taken.nodes.get()))
+            noteTextLike();
+        ChunkedText text;
+        for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
+            m_writer.write(piece, indentedNow(), text, 1);
+        count(addUnit(text, nullptr));
+    }
+    for (const QString& entity : m_mover->unresolvedEntities())
+        if (!m_unresolved.contains(entity))
+            m_unresolved << entity;
+    return added;
+}
+
+void CombinedDocument::save(const QString& path) {
+    if (!m_root)
+        return;
+    std::vector<WrittenChildren> written;
+    if (m_hasChildren)
+        written.push_back({m_root, indentedNow(), nullptr, 1, &m_children});
+    saveXmlDocument(m_doc.get(), path, m_hasDeclaration, written);
+}
+
+} // namespace corvanta

@@ -1,0 +1,281 @@
+#include "engine/join/combinemode.h"
+#include "engine/report/joinreport.h"
+#include "engine/xml/combineddocument.h"
+#include "engine/xml/xmlparser.h"
+#include "tests/support/recordinghost.h"
+#include "tests/support/testfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace corvanta;
+
+namespace {
+
+struct CombineResult {
+    MergeOutcome outcome = MergeOutcome::NotSaved;
+    QStringList messages;
+    QByteArray output;
+    bool written = false;
+    QByteArray report;
+};
+
+} // namespace
+
+class TestCombine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { m_folders.renew(); }
+
+    // Exact texts: the result is what sitemap and test-report readers get, indentation included.
+    void combinesTopLevelNodes_data() {
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::addColumn<bool>("unique");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QByteArray>("report");
+
+        const QByteArray sitemap = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                   "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n";
+        QTest::newRow("two sitemaps of 2 and 1 url")
+            << QByteArrayList{sitemap + "  <url><loc>https://e.org/a</loc></url>\n"
+                                        "  <url><loc>https://e.org/b</loc></url>\n</urlset>\n",
+                              sitemap + "<url><loc>https://e.org/c</loc><priority>0.5</priority></url></urlset>"}
+            << false
+            << sitemap + "  <url>\n    <loc>https://e.org/a</loc>\n  </url>\n"
+                         "  <url>\n    <loc>https://e.org/b</loc>\n  </url>\n"
+                         "  <url>\n    <loc>https://e.org/c</loc>\n    <priority>0.5</priority>\n  </url>\n"
+                         "</urlset>\n"
+            << QByteArray("[{base},{added:1}]");
+        QTest::newRow("JUnit reports keep every test case")
+            << QByteArrayList{"<testsuites name=\"unit\"><testsuite name=\"a\" tests=\"1\"><testcase name=\"t1\"/>"
+                              "</testsuite></testsuites>",
+                              "<testsuites><testsuite name=\"b\" tests=\"1\"><testcase name=\"t2\"><failure "
+                              "message=\"boom\"/></testcase></testsuite></testsuites>"}
+            << false
+            << QByteArray("<testsuites name=\"unit\">\n  <testsuite name=\"a\" tests=\"1\">\n"
+                          "    <testcase name=\"t1\"/>\n  </testsuite>\n  <testsuite name=\"b\" tests=\"1\">\n"
+                          "    <testcase name=\"t2\">\n      <failure message=\"boom\"/>\n    </testcase>\n"
+                          "  </testsuite>\n</testsuites>\n")
+            << QByteArray("[{base},{added:1}]");
+        QTest::newRow("order exports of 3, 1 and 2 records")
+            << QByteArrayList{"<orders><order id=\"1\"/><order id=\"2\"/><order id=\"3\"/></orders>",
+                              "<orders><order id=\"4\"/></orders>",
+                              "<orders><order id=\"5\"/><order id=\"6\"/></orders>"}
+            << false
+            << QByteArray("<orders>\n  <order id=\"1\"/>\n  <order id=\"2\"/>\n  <order id=\"3\"/>\n"
+                          "  <order id=\"4\"/>\n  <order id=\"5\"/>\n  <order id=\"6\"/>\n</orders>\n")
+            << QByteArray("[{base},{added:1},{added:2}]");
+        QTest::newRow("comments and PIs are carried, blank text is not")
+            << QByteArrayList{"<!--head--><r><a/></r><!--tail-->", "<r>\n  <!-- note -->\n  <?app go?>\n  <b/>\n</r>"}
+            << false
+            << QByteArray("<!--head-->\n<r>\n  <a/>\n  <!-- note -->\n  <?app go?>\n  <b/>\n</r>\n<!--tail-->\n")
+            << QByteArray("[{base},{added:3}]");
+        QTest::newRow("later text turns indentation off, also of what is there")
+            << QByteArrayList{"<r><a/></r>", "<r>t &amp; u<![CDATA[<x>]]><b/></r>"} << false
+            << QByteArray("<r><a/>t &amp; u<![CDATA[<x>]]><b/></r>\n") << QByteArray("[{base},{added:3}]");
+        QTest::newRow("the first document's mixed root is kept as it is")
+            << QByteArrayList{"<r>t<a/> <b/>u</r>", "<r><c/></r>"} << false << QByteArray("<r>t<a/> <b/>u<c/></r>\n")
+            << QByteArray("[{base},{added:1}]");
+        QTest::newRow("the first document's preserved blanks stay, later ones do not")
+            << QByteArrayList{"<r xml:space=\"preserve\"> <a/> </r>", "<r xml:space=\"preserve\"> <b/> </r>"} << false
+            << QByteArray("<r xml:space=\"preserve\"> <a/> <b/></r>\n") << QByteArray("[{base},{added:1}]");
+        QTest::newRow("a default namespace the first root lacks")
+            << QByteArrayList{"<s:list xmlns:s=\"urn:s\"><s:item/></s:list>",
+                              "<list xmlns=\"urn:s\"><item><sub/></item></list>"}
+            << false
+            << QByteArray("<s:list xmlns:s=\"urn:s\">\n  <s:item/>\n  <item xmlns=\"urn:s\">\n    <sub/>\n  </item>\n"
+                          "</s:list>\n")
+            << QByteArray("[{base},{added:1}]");
+        QTest::newRow("xml:space of the later root goes with its nodes")
+            << QByteArrayList{"<r><a/></r>", "<r xml:space=\"preserve\"><b> x </b></r>"} << false
+            << QByteArray("<r>\n  <a/>\n  <b xml:space=\"preserve\"> x </b>\n</r>\n")
+            << QByteArray("[{base},{added:1}]");
+        QTest::newRow("entities of a later internal subset become their text")
+            << QByteArrayList{"<r><a/></r>", "<!DOCTYPE r SYSTEM \"unread.dtd\" [<!ENTITY co \"ACME &#38;amp; Co\">]>"
+                                             "<r><b>&co;</b></r>"}
+            << false << QByteArray("<r>\n  <a/>\n  <b>ACME &amp; Co</b>\n</r>\n") << QByteArray("[{base},{added:1}]");
+        QTest::newRow("repeated records stay without the box")
+            << QByteArrayList{"<r><x id=\"1\"/></r>", "<r><x id=\"1\"/><x id=\"2\"/><x id=\"2\"/></r>"} << false
+            << QByteArray("<r>\n  <x id=\"1\"/>\n  <x id=\"1\"/>\n  <x id=\"2\"/>\n  <x id=\"2\"/>\n</r>\n")
+            << QByteArray("[{base},{added:3}]");
+        QTest::newRow("repeated records go with the box, the first document's stay")
+            << QByteArrayList{"<r><x id=\"1\"/><x id=\"1\"/></r>", "<r><x id=\"1\"/><x id=\"2\"/><x id=\"2\"/></r>",
+                              "<r>\n<x id=\"2\"/><!--c--><x id=\"3\"/></r>"}
+            << true
+            << QByteArray("<r>\n  <x id=\"1\"/>\n  <x id=\"1\"/>\n  <x id=\"2\"/>\n  <!--c-->\n  <x id=\"3\"/>\n</r>\n")
+            << QByteArray("[{base},{added:1,repeated:2},{added:2,repeated:1}]");
+        QTest::newRow("empty roots add nothing and take everything")
+            << QByteArrayList{"<r/>", "<r></r>", "<r><a/></r>"} << false << QByteArray("<r>\n  <a/>\n</r>\n")
+            << QByteArray("[{base},{added:0},{added:1}]");
+    }
+
+    void combinesTopLevelNodes() {
+        QFETCH(QByteArrayList, inputs);
+        QFETCH(bool, unique);
+        QFETCH(QByteArray, expected);
+        QFETCH(QByteArray, report);
+
+        // Parsed ahead on the other threads and one by one on this thread, the result is the same.
+        for (const int parseAhead : {0, 16}) {
+            const CombineResult result = combine(m_folders.writeFiles(inputs), unique, parseAhead);
+            QCOMPARE(result.messages, QStringList());
+            QCOMPARE(result.outcome, MergeOutcome::Saved);
+            QCOMPARE(result.output, expected);
+            QCOMPARE(briefReport(result.report), report);
+        }
+    }
+
+    void stopsBeforeWritingAnything_data() {
+        QTest::addColumn<QByteArrayList>("inputs");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("root names differ") << QByteArrayList{"<urlset/>", "<urlset/>", "<sitemapindex/>"}
+                                           << QStringLiteral("The root element of %1 is \"urlset\", but that of %3 is "
+                                                             "\"sitemapindex\": files are combined only under the same "
+                                                             "root element. Join aborted.");
+        QTest::newRow("namespaces differ")
+            << QByteArrayList{"<p:r xmlns:p=\"urn:a\"><x/></p:r>", "<r xmlns=\"urn:a\"/>", "<r xmlns=\"urn:b\"/>"}
+            << QStringLiteral(
+                   "The root element of %1 is \"r\" in namespace \"urn:a\", but that of %3 is \"r\" in "
+                   "namespace \"urn:b\": files are combined only under the same root element. Join aborted.");
+        QTest::newRow("no namespace against one")
+            << QByteArrayList{"<r/>", "<r/>", "<r xmlns=\"urn:b\"><x/></r>"}
+            << QStringLiteral("The root element of %1 is \"r\" in no namespace, but that of %3 is \"r\" in namespace "
+                              "\"urn:b\": files are combined only under the same root element. Join aborted.");
+        QTest::newRow("a later input that does not parse")
+            << QByteArrayList{"<r/>", "<r><a/></r>", "<r><a></r>"}
+            << QStringLiteral("Error reading %3\r\nerror:Opening and ending tag mismatch: a line 1 and r\r\nLine:1\r\n"
+                              "position:11");
+        QTest::newRow("a first input that does not parse")
+            << QByteArrayList{"<r>", "<r/>", "<r/>"}
+            << QStringLiteral("Error reading %1\r\nerror:Premature end of data in tag r line 1\r\nLine:1\r\n"
+                              "position:4");
+    }
+
+    void stopsBeforeWritingAnything() {
+        QFETCH(QByteArrayList, inputs);
+        QFETCH(QString, message);
+
+        const QStringList paths = m_folders.writeFiles(inputs);
+        for (const int parseAhead : {0, 16}) {
+            const CombineResult result = combine(paths, false, parseAhead);
+            QCOMPARE(result.outcome, MergeOutcome::Stopped);
+            QString expected = QStringLiteral("message:") + message;
+            expected.replace(QLatin1String("%1"), paths.at(0)).replace(QLatin1String("%3"), paths.at(2));
+            QCOMPARE(result.messages, QStringList{expected});
+            QVERIFY(!result.written);
+        }
+    }
+
+    // The streaming itself: once the target is known, a later input leaves no top-level node in its document.
+    void laterInputsAreWrittenAsParsed_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("units");
+        QTest::addColumn<int>("leftInTree");
+
+        QTest::newRow("records") << QByteArray("<r>\n <a/>\n <b>x</b>\n</r>") << 2 << 0;
+        QTest::newRow("nodes after the last element stay") << QByteArray("<r><a/><!--c-->t</r>") << 1 << 2;
+        QTest::newRow("a document type holds the tree")
+            << QByteArray("<!DOCTYPE r SYSTEM \"x\" [<!ENTITY e \"v\">]><r><a/><b/></r>") << 0 << 2;
+    }
+
+    void laterInputsAreWrittenAsParsed() {
+        QFETCH(QByteArray, input);
+        QFETCH(int, units);
+        QFETCH(int, leftInTree);
+
+        ParsedXml first = parseXml("<r/>", QStringLiteral("first.xml"));
+        CombinedDocument combined(std::move(first), nullptr, false);
+        const std::shared_ptr<const CombineTarget> target = combined.target();
+        RootChildrenWriter writer([&] { return target; }, input.size(), false);
+        const ParsedXml later = parseXml(input, QStringLiteral("later.xml"), {}, nullptr, &writer);
+        QVERIFY(later.doc);
+        int written = 0;
+        for (; !writer.atEnd(); ++written)
+            writer.moveNext(nullptr);
+        QCOMPARE(written, units);
+        QCOMPARE(int(childCount(rootElement(later.doc.get()))), leftInTree);
+    }
+
+    // Texts of megabytes go to files beside the working file and come back whole; the files go with the run.
+    void largeInputsComeBackWhole_data() {
+        QTest::addColumn<QList<int>>("records");
+        QTest::newRow("small, beside memory") << QList<int>{10, 20};
+        QTest::newRow("a later input beyond a writer's memory") << QList<int>{10, 40000};
+        QTest::newRow("a result beyond the result's memory") << QList<int>{60000, 60000, 30000};
+    }
+
+    void largeInputsComeBackWhole() {
+        QFETCH(QList<int>, records);
+        QByteArrayList inputs;
+        QByteArray expected = "<orders>\n";
+        int id = 0;
+        for (const int count : records) {
+            QByteArray text = "<orders>";
+            for (int i = 0; i < count; ++i, ++id) {
+                const QByteArray record = "<order id=\"" + QByteArray::number(id) + "\"/>";
+                text += record;
+                expected += "  " + record + "\n";
+            }
+            inputs << text + "</orders>";
+        }
+        expected += "</orders>\n";
+        for (const int parseAhead : {0, 16}) {
+            const CombineResult result = combine(m_folders.writeFiles(inputs), false, parseAhead);
+            QCOMPARE(result.outcome, MergeOutcome::Saved);
+            QCOMPARE(result.output.size(), expected.size());
+            QVERIFY(result.output == expected);
+            QCOMPARE(QDir(m_folders.filePath(QStringLiteral("work"))).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"working.xml"});
+        }
+    }
+
+private:
+    CombineResult combine(const QStringList& paths, bool unique, int parseAhead) const {
+        RecordingHost host(paths);
+        JoinReport report(JoinReport::Mode::Combine, unique);
+        host.observer = &report;
+        StepRunner steps([&](int step, const QString& description) {
+            host.showErrorReport(QStringLiteral("%1 at %2").arg(description).arg(step));
+        });
+        QDir(m_folders.path()).mkpath(QStringLiteral("work"));
+        const QString working = m_folders.filePath(QStringLiteral("work/working.xml"));
+        QFile::remove(working);
+        CombineResult result;
+        result.outcome = runCombineMode(host, steps, working, unique, parseAhead);
+        report.finish(result.outcome == MergeOutcome::Saved);
+        result.messages = host.messages();
+        result.written = QFile::exists(working);
+        if (result.written)
+            result.output = readFile(working);
+        result.report = report.toJson();
+        return result;
+    }
+
+    // The report's inputs in brief: "[{base},{added:1,repeated:2}]".
+    static QByteArray briefReport(const QByteArray& json) {
+        QByteArrayList inputs;
+        for (const QJsonValue& value : QJsonDocument::fromJson(json).object().value("inputs").toArray()) {
+            const QJsonObject input = value.toObject();
+            if (input.value("role").toString() == QLatin1String("base")) {
+                inputs << "{base}";
+                continue;
+            }
+            QByteArray brief = "{added:" + QByteArray::number(input.value("added").toInteger());
+            if (input.contains("repeated"))
+                brief += ",repeated:" + QByteArray::number(input.value("repeated").toInteger());
+            inputs << brief + "}";
+        }
+        return "[" + inputs.join(',') + "]";
+    }
+
+    TestFolders m_folders;
+};
+
+QTEST_GUILESS_MAIN(TestCombine)
+#include "tst_combine.moc"
