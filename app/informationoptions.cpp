@@ -8,8 +8,9 @@ namespace corvanta {
 
 namespace {
 
-constexpr auto kUsage = "Usage: corvanta [--help | --version] [QT-OPTION]...\n"
-                        "Opens Corvanta's main window, which joins XML files into one.\n"
+constexpr auto kUsage = "Usage: corvanta [--help | --version] [QT-OPTION]... [PATH...]\n"
+                        "Opens Corvanta's main window, which joins XML files into one, with the files and the\n"
+                        "XML files of the folders given as PATHs in its list.\n"
                         "\n"
                         "  --help     show this text\n"
                         "  --version  show the version\n"

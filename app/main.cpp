@@ -17,7 +17,17 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
     // A session that ends, or a kill, while a join runs must not leave its working folder behind.
     corvanta::removeWorkingFoldersOnTermination();
-    corvanta::MainWindow window;
+    // What Qt leaves of the command line: files and folders to list, as the file manager's "Open With" passes
+    // them. Other options are ignored, as before.
+    corvanta::MainWindowOptions options;
+    bool optionsEnded = false;
+    for (const QString& argument : QApplication::arguments().mid(1)) {
+        if (!optionsEnded && argument == QLatin1String("--"))
+            optionsEnded = true;
+        else if (optionsEnded || !argument.startsWith(QLatin1Char('-')))
+            options.startPaths += argument;
+    }
+    corvanta::MainWindow window(std::move(options));
     window.show();
     return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 #include "cli/progressline.h"
 #include "engine/buildconfig.h"
 #include "engine/files/folderscan.h"
+#include "engine/files/pathlist.h"
 #include "engine/join/errorreport.h"
 #include "engine/join/joincommand.h"
 #include "engine/join/joinhost.h"
@@ -23,18 +24,24 @@ namespace corvanta {
 namespace {
 
 constexpr auto kUsage =
-    "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [-o FILE] [--report FILE] PATH...\n"
-    "       corvanta-join --check [--combine] [--json] PATH...\n"
+    "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [--keep-going] [-o FILE] "
+    "[--report FILE] [--files-from FILE [--null]] PATH...\n"
+    "       corvanta-join --check [--combine] [--json] [--files-from FILE [--null]] PATH...\n"
     "Joins XML files into one, as Corvanta's Start Joining does, or checks them for a Merge or Combine.\n"
     "\n"
     "  --merge          share second-level nodes of later files with the first (default)\n"
     "  --combine        add the top-level nodes of every later file at the end of the first file's root;\n"
     "                   every root element must have the same name and namespace\n"
     "  --unique         with --combine: leave out a top-level node that is already in the result as it is\n"
+    "  --keep-going     with --merge: leave out every file that cannot be read, does not parse or does not match\n"
+    "                   the first usable one, join the rest, and name each left out on standard error\n"
     "  --append         append the whole text of every file, one after another\n"
     "  --wrap NAME      with --append: one XML document, every file's root inside a root NAME\n"
     "  -o FILE          write the result to FILE (replaced whole) instead of standard output\n"
     "  --report FILE    after the join, write what each file contributed to FILE as JSON (- for standard error)\n"
+    "  --files-from FILE  read more PATHs from FILE (- for standard input), one per line; blank lines are\n"
+    "                   ignored; they join where the option stands among the PATHs\n"
+    "  --null           with --files-from: the PATHs are separated by NUL bytes (find -print0)\n"
     "  --check          read and parse every file as Merge would and tell for each whether it would stop a\n"
     "                   Merge (with --combine: a Combine); nothing is joined or written\n"
     "  --json           with --check: one JSON document on standard output instead of lines\n"
@@ -43,8 +50,8 @@ constexpr auto kUsage =
     "\n"
     "A PATH that is a folder adds the XML files of it and of every folder below it.\n"
     "Messages go to standard error. Exit status: 0 when the result was produced without any\n"
-    "message (with --check: when the join would go through), 1 when the join stopped or showed a\n"
-    "message (with --check: when it would), 2 for a usage error.\n";
+    "message (with --check: when the join would go through), 1 when the join stopped, showed a\n"
+    "message or left a file out (with --check: when it would stop), 2 for a usage error.\n";
 
 void write(std::FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, bytes.size(), stream);
@@ -122,11 +129,12 @@ void writeStandardOutput(const JoinedText& text, std::FILE* out) {
 class ConsoleHost final : public JoinHost {
 public:
     ConsoleHost(QStringList inputs, bool append, QString wrapRoot, std::FILE* err, ProgressLine& progress,
-                JoinReport* report, bool combine = false, bool unique = false)
+                JoinReport* report, bool combine = false, bool unique = false, bool keepGoing = false)
         : m_inputs(std::move(inputs))
         , m_append(append)
         , m_combine(combine)
         , m_unique(unique)
+        , m_keepGoing(keepGoing)
         , m_wrapRoot(std::move(wrapRoot))
         , m_err(err)
         , m_progress(&progress)
@@ -147,10 +155,21 @@ public:
     bool combineSelected() const override { return m_combine; }
     bool uniqueNodes() const override { return m_unique; }
     QString wrapRootName() const override { return m_wrapRoot; }
+    bool skipBadInputs() const override { return m_keepGoing; }
     void setBusyPointer(bool) override {}
     void setProgress(double) override {}
     void showMessage(const QString& text, Icon) override { tell(text); }
     void showErrorReport(const QString& text) override { tell(text); }
+    /// One line for each, so that every one can be found with grep.
+    void showSkippedInputs(const std::vector<SkippedInput>& skipped) override {
+        m_progress->clear();
+        m_skipped = !skipped.empty();
+        QString lines;
+        for (const SkippedInput& input : skipped)
+            lines += QStringLiteral("corvanta-join: left out ") + input.statusLine() + QLatin1Char('\n');
+        write(m_err, encodeSystemCodePage(lines));
+        std::fflush(m_err);
+    }
     void setResultsText(const JoinedText& text) override;
     void showResults() override { m_shown = true; }
     void hideMain() override {}
@@ -163,6 +182,8 @@ public:
     }
 
     bool messageShown() const { return m_messageShown; }
+    /// True when the join left inputs out.
+    bool skipped() const { return m_skipped; }
     /// True when the join reached its results.
     bool resultProduced() const { return m_shown; }
     /// True when the text was written out whole and the join reached its results.
@@ -182,6 +203,7 @@ private:
     bool m_append;
     bool m_combine;
     bool m_unique;
+    bool m_keepGoing;
     QString m_wrapRoot;
     std::FILE* m_err;
     ProgressLine* m_progress; // a pointer: the list queries are const, the line they advance is not
@@ -193,6 +215,7 @@ private:
     QString m_outputError;
     bool m_shown = false;
     bool m_messageShown = false;
+    bool m_skipped = false;
 };
 
 void ConsoleHost::setResultsText(const JoinedText& text) {
@@ -219,6 +242,7 @@ int usageError(std::FILE* err, const QString& problem) {
 /// The inputs that \a paths name; \a unreadableNames counts what folder scans left out.
 QStringList expandInputs(const QStringList& paths, int& unreadableNames) {
     QStringList inputs;
+    inputs.reserve(paths.size());
     for (const QString& path : paths) {
         if (QFileInfo(path).isDir()) {
             inputs += scanFolderForXmlFiles(path, &unreadableNames);
@@ -227,6 +251,52 @@ QStringList expandInputs(const QStringList& paths, int& unreadableNames) {
         inputs += path;
     }
     return inputs;
+}
+
+/// One source of PATHs, in the order of the command line: a PATH argument, or a list file given with --files-from.
+struct PathSource {
+    QString text;
+    bool list = false;
+};
+
+/// The PATH arguments and list files of \a arguments in the order given. QCommandLineParser keeps options and
+/// positional arguments apart, so the order is read here: every option that takes a value is passed over with it.
+std::vector<PathSource> pathSources(const QStringList& arguments, const QStringList& valueOptions) {
+    std::vector<PathSource> sources;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (optionsEnded || argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-'))) {
+            sources.push_back({argument, false});
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        const qsizetype equals = name.indexOf(QLatin1Char('='));
+        QString value;
+        if (equals >= 0) {
+            value = name.mid(equals + 1);
+            name.truncate(equals);
+        } else if (valueOptions.contains(name) && i + 1 < arguments.size()) {
+            value = arguments.at(++i);
+        }
+        if (name == QLatin1String("files-from"))
+            sources.push_back({value, true});
+    }
+    return sources;
+}
+
+void tellSkippedNames(std::FILE* err, int unreadableNames) {
+    if (unreadableNames <= 0)
+        return;
+    write(err,
+          encodeSystemCodePage(
+              QStringLiteral("corvanta-join: skipped %1 %2 whose names are not valid in the file-name encoding\n")
+                  .arg(unreadableNames)
+                  .arg(unreadableNames == 1 ? QStringLiteral("file or folder") : QStringLiteral("files or folders"))));
 }
 
 void tellFailure(std::FILE* err, const Failure& failure) {
@@ -280,10 +350,14 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     const QCommandLineOption reportOption(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption checkOption(QStringLiteral("check"));
     const QCommandLineOption jsonOption(QStringLiteral("json"));
+    const QCommandLineOption filesFromOption(QStringLiteral("files-from"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption nullOption(QStringLiteral("null"));
+    const QCommandLineOption keepGoingOption(QStringLiteral("keep-going"));
     const QCommandLineOption helpOption(QStringLiteral("help"));
     const QCommandLineOption versionOption(QStringLiteral("version"));
     parser.addOptions({appendOption, mergeOption, combineOption, uniqueOption, wrapOption, outputOption, reportOption,
-                       checkOption, jsonOption, helpOption, versionOption});
+                       checkOption, jsonOption, filesFromOption, nullOption, keepGoingOption, helpOption,
+                       versionOption});
 
     if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
         return usageError(err, parser.errorText());
@@ -318,6 +392,11 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
                                       parser.isSet(reportOption) || parser.isSet(uniqueOption)))
         return usageError(
             err, QStringLiteral("--check joins nothing: --append, --unique, -o and --report do not go with it"));
+    // Combine does not leave inputs out yet: better refused than ignored.
+    if (parser.isSet(keepGoingOption) &&
+        (parser.isSet(appendOption) || parser.isSet(checkOption) || parser.isSet(combineOption)))
+        return usageError(err, QStringLiteral("--keep-going leaves out files of a Merge: --append, --combine and "
+                                              "--check do not go with it"));
     const QStringList wrapRoots = parser.values(wrapOption);
     if (wrapRoots.size() > 1)
         return usageError(err, QStringLiteral("--wrap given more than once"));
@@ -326,18 +405,43 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     if (!wrapRoots.isEmpty() && !isWrapRootName(wrapRoots.first()))
         return usageError(
             err, QStringLiteral("--wrap needs an XML name without a colon, not \"%1\"").arg(wrapRoots.first()));
-    if (parser.positionalArguments().isEmpty())
+    for (const QString& list : parser.values(filesFromOption))
+        if (list.isEmpty())
+            return usageError(err, QStringLiteral("--files-from needs a file name"));
+    if (parser.values(filesFromOption).count(QStringLiteral("-")) > 1)
+        return usageError(err, QStringLiteral("--files-from - given more than once"));
+    if (parser.isSet(nullOption) && !parser.isSet(filesFromOption))
+        return usageError(err, QStringLiteral("--null goes with --files-from"));
+    if (parser.positionalArguments().isEmpty() && !parser.isSet(filesFromOption))
         return usageError(err, QStringLiteral("no PATH given"));
 
+    QStringList paths;
+    int undecodablePaths = 0;
+    const PathListSeparator separator = parser.isSet(nullOption) ? PathListSeparator::Nul : PathListSeparator::Line;
+    for (const PathSource& source : pathSources(arguments, {QStringLiteral("o"), QStringLiteral("wrap"),
+                                                            QStringLiteral("report"), QStringLiteral("files-from")})) {
+        if (!source.list) {
+            paths += source.text;
+            continue;
+        }
+        try {
+            PathList list = readPathList(source.text, separator);
+            paths += std::move(list.paths);
+            undecodablePaths += list.undecodable;
+        } catch (const Failure& failure) {
+            write(err, "corvanta-join: list not read: ");
+            tellFailure(err, failure);
+            return 1;
+        }
+    }
+    if (undecodablePaths > 0)
+        write(err, QStringLiteral("corvanta-join: skipped %1 listed %2 not valid UTF-8\n")
+                       .arg(undecodablePaths)
+                       .arg(undecodablePaths == 1 ? QStringLiteral("path that is") : QStringLiteral("paths that are"))
+                       .toUtf8());
     int unreadableNames = 0;
-    const QStringList inputs = expandInputs(parser.positionalArguments(), unreadableNames);
-    if (unreadableNames > 0)
-        write(err,
-              encodeSystemCodePage(
-                  QStringLiteral("corvanta-join: skipped %1 %2 whose names are not valid in the file-name encoding\n")
-                      .arg(unreadableNames)
-                      .arg(unreadableNames == 1 ? QStringLiteral("file or folder")
-                                                : QStringLiteral("files or folders"))));
+    const QStringList inputs = expandInputs(paths, unreadableNames);
+    tellSkippedNames(err, unreadableNames);
     if (parser.isSet(checkOption))
         return checkOnly(inputs, parser.isSet(jsonOption),
                          parser.isSet(combineOption) ? CheckFor::Combine : CheckFor::Merge, out, err);
@@ -352,12 +456,13 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
                                  : JoinReport::Mode::Merge,
                        unique);
     ProgressLine progress(err, progressTiming);
-    ConsoleHost host(inputs, append, wrapRoots.value(0), err, progress, report ? &*report : nullptr, combine, unique);
+    ConsoleHost host(inputs, append, wrapRoots.value(0), err, progress, report ? &*report : nullptr, combine, unique,
+                     parser.isSet(keepGoingOption));
     host.setOutput(out, parser.value(outputOption));
     joinFiles(host);
     progress.clear();
 
-    int status = host.resultWritten() && !host.messageShown() ? 0 : 1;
+    int status = host.resultWritten() && !host.messageShown() && !host.skipped() ? 0 : 1;
     if (!host.outputError().isEmpty()) {
         write(err, encodeSystemCodePage(QString(host.outputError() + QLatin1Char('\n'))));
         status = 1;

@@ -54,6 +54,11 @@ public:
         carry([&] { name = m_target.wrapRootName(); });
         return name;
     }
+    bool skipBadInputs() const override {
+        bool skip = false;
+        carry([&] { skip = m_target.skipBadInputs(); });
+        return skip;
+    }
     void setBusyPointer(bool busy) override {
         carry([&] { m_target.setBusyPointer(busy); });
     }

@@ -46,6 +46,10 @@ bool MainJoinHost::uniqueNodes() const {
     return m_window.uniqueNodes();
 }
 
+bool MainJoinHost::skipBadInputs() const {
+    return m_window.skipBadFiles();
+}
+
 void MainJoinHost::setBusyPointer(bool busy) {
     if (!busy && m_busyHolds == 0)
         return;

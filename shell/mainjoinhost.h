@@ -26,6 +26,7 @@ public:
     QString wrapRootName() const override;
     bool combineSelected() const override;
     bool uniqueNodes() const override;
+    bool skipBadInputs() const override;
     void setBusyPointer(bool busy) override;
     void setProgress(double percent) override;
     void showMessage(const QString& text, Icon icon) override;

@@ -1,7 +1,9 @@
 #include "shell/mainwindow.h"
 
+#include "engine/files/pathlist.h"
 #include "engine/report/inputcheck.h"
 #include "engine/report/joinreport.h"
+#include "engine/text/failure.h"
 #include "engine/xml/xmlwrap.h"
 #include "filelist/addfilesdialog.h"
 #include "filelist/backgroundwalk.h"
@@ -11,6 +13,7 @@
 #include "results/resultswindow.h"
 #include "shell/backgroundjoin.h"
 #include "shell/helplinks.h"
+#include "shell/listfiles.h"
 #include "shell/mainjoinhost.h"
 #include "shell/menunames.h"
 #include "shell/tabcontrol.h"
@@ -23,6 +26,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -170,6 +174,9 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     connect(m_combineButton, &QRadioButton::toggled, this, &MainWindow::updateWrapControls);
     connect(m_wrapCheckBox, &QCheckBox::clicked, this, &MainWindow::onWrapToggled);
     connect(m_wrapRootEdit, &QLineEdit::textEdited, this, &MainWindow::onWrapRootEdited);
+    connect(m_skipBadFilesCheckBox, &QCheckBox::clicked, this,
+            [this](bool skip) { m_settings.write(settings::SkipBadFiles, skip); });
+    appendStartPaths(m_options.startPaths);
     connect(m_fileList, &FileListView::pointerMoved, this, &MainWindow::resetPointer);
 }
 
@@ -207,6 +214,10 @@ QString MainWindow::wrapRootName() const {
     if (!m_appendButton->isChecked() || !m_wrapCheckBox->isChecked())
         return {};
     return m_wrapRootEdit->text().trimmed();
+}
+
+bool MainWindow::skipBadFiles() const {
+    return m_skipBadFilesCheckBox->isChecked();
 }
 
 void MainWindow::buildControls() {
@@ -309,6 +320,9 @@ void MainWindow::buildWrapControls(QWidget* optionsPage) {
     m_wrapRootEdit->setFont(controlFont());
     m_wrapRootEdit->setFixedWidth(twipsToPixels(2400));
     m_wrapRootLabel->setBuddy(m_wrapRootEdit);
+    m_skipBadFilesCheckBox = new QCheckBox(QStringLiteral("Skip files that cannot be joined"), wrapOptions);
+    m_skipBadFilesCheckBox->setObjectName(QStringLiteral("SkipBadFiles"));
+    m_skipBadFilesCheckBox->setFont(controlFont());
 
     auto* nameRow = new QHBoxLayout;
     nameRow->addSpacing(twipsToPixels(300)); // under the check box's text
@@ -319,6 +333,7 @@ void MainWindow::buildWrapControls(QWidget* optionsPage) {
     column->setContentsMargins(twipsToPixels(240), 0, 0, 0); // in line with the option buttons
     column->addWidget(m_wrapCheckBox);
     column->addLayout(nameRow);
+    column->addWidget(m_skipBadFilesCheckBox);
     wrapOptions->resize(qMax(twipsToPixels(6360), wrapOptions->sizeHint().width()), wrapOptions->sizeHint().height());
     m_tabControl->placeInside(wrapOptions,
                               twipsPoint(240, 480) + QPoint(0, m_optionsFrame->height() + twipsToPixels(120)));
@@ -340,6 +355,8 @@ void MainWindow::buildMenus() {
                 &MainWindow::removeSelectedItems);
     addIdleItem(fileMenu, menu::clearAll, QStringLiteral("Clear All Files"), &MainWindow::clearList);
     fileMenu->addSeparator();
+    addIdleItem(fileMenu, menu::openList, QStringLiteral("&Open List…"), &MainWindow::openList);
+    addIdleItem(fileMenu, menu::saveList, QStringLiteral("&Save List…"), &MainWindow::saveList);
     addIdleItem(fileMenu, menu::checkFiles, QStringLiteral("&Check Files"), &MainWindow::checkFiles);
     fileMenu->addAction(m_startAction);
     fileMenu->addSeparator();
@@ -481,6 +498,28 @@ void MainWindow::onWalkFinished() {
     setActivity(Activity::Idle);
 }
 
+void MainWindow::appendStartPaths(const QStringList& paths) {
+    // One walk for them all, so that they come in the order given.
+    QStringList absolute;
+    for (const QString& path : paths)
+        absolute += QFileInfo(path).absoluteFilePath();
+    if (absolute.isEmpty())
+        return;
+    startWalk(
+        [absolute](const std::stop_token& stop, const FoundFiles& found) {
+            for (const QString& path : absolute) {
+                if (stop.stop_requested())
+                    return;
+                const QFileInfo info(path);
+                if (info.isDir())
+                    scanFolderForXmlFiles(path, stop, found);
+                else if (info.isFile())
+                    found({path});
+            }
+        },
+        true);
+}
+
 void MainWindow::clearList() {
     if (!isBusy())
         m_fileList->removeAllItems();
@@ -576,12 +615,49 @@ void MainWindow::markJoinedItems(const JoinReport& report) {
         m_fileList->selectOnlyItem(stopped->index);
         return;
     }
-    // After a join without a result, counts of what would have been added would only mislead.
-    if (!report.completed())
+    // After a join without a result, counts of what would have been added would only mislead; why an input was
+    // left out still holds.
+    if (!report.completed()) {
+        for (const JoinReport::Input& input : report.inputs())
+            if (input.leftOut)
+                m_fileList->setItemStatus(input.index, ItemMark::Problem, report.contribution(input));
         return;
+    }
     for (const JoinReport::Input& input : report.inputs())
         m_fileList->setItemStatus(input.index, report.isProblem(input) ? ItemMark::Problem : ItemMark::Fine,
                                   report.contribution(input));
+}
+
+void MainWindow::openList() {
+    if (m_fileList->itemCount() > 0 &&
+        !askYesNo(QStringLiteral("Replace the files in the list with those of a saved list?")))
+        return;
+    const QString file = chooseListToOpen(this, m_settings);
+    if (file.isEmpty())
+        return;
+    OpenedList opened;
+    try {
+        BusyPointer::Hold busy(m_busyPointer);
+        opened = corvanta::openList(file);
+    } catch (const Failure& failure) {
+        showProgramMessage(this, failure.description(), QMessageBox::Warning);
+        return;
+    }
+    m_fileList->removeAllItems();
+    m_fileList->appendItems(opened.files);
+    if (!opened.missing.isEmpty())
+        showProgramMessage(this, missingListedFilesMessage(opened.missing), QMessageBox::Warning);
+}
+
+void MainWindow::saveList() {
+    const QString file = chooseListToSave(this, m_settings);
+    if (file.isEmpty())
+        return;
+    try {
+        writePathList(m_fileList->itemTexts(), file);
+    } catch (const Failure& failure) {
+        showProgramMessage(this, failure.description(), QMessageBox::Warning);
+    }
 }
 
 void MainWindow::checkFiles() {
@@ -656,6 +732,7 @@ void MainWindow::restoreJoinMode() {
     m_uniqueCheckBox->setChecked(m_settings.read(settings::UniqueNodes));
     m_wrapCheckBox->setChecked(m_settings.read(settings::WrapAppended));
     m_wrapRootEdit->setText(m_settings.read(settings::WrapRootName));
+    m_skipBadFilesCheckBox->setChecked(m_settings.read(settings::SkipBadFiles));
     updateWrapControls();
 }
 

@@ -39,6 +39,8 @@ class TabControl;
 
 /// What the main window reaches outside itself. Each part has the program's own default; tests replace them.
 struct MainWindowOptions {
+    /// Files and folders to list at start, as Add Files and Add Folder add them; relative to the working folder.
+    QStringList startPaths;
     /// The folder of the side files (badxml.jpg, Samples, Video, x/o.cjs), without a trailing separator.
     QString programFolder = QCoreApplication::applicationDirPath();
     /// Opens documents, folders and web pages.
@@ -70,6 +72,8 @@ public:
     bool combineSelected() const;
     /// True when Combine is chosen and leaves out repeated nodes.
     bool uniqueNodes() const;
+    /// True when "Skip files that cannot be joined" is checked.
+    bool skipBadFiles() const;
 
     /// What the window is busy with. While it is not idle, the commands and controls that would change the list or
     /// the options are disabled, and "Start Joining" is "Stop".
@@ -92,6 +96,11 @@ public slots:
     /// on a thread of its own. Does nothing while a join runs. Once it has ended, each item tells what it
     /// contributed; when the join stopped on an item, that item alone is selected and marked.
     void startJoining();
+    /// Replaces the list with the files of a saved list, asking first when the list is not empty; paths that no
+    /// longer exist are left out and named in one box.
+    void openList();
+    /// Writes the list's paths to a file, one per line.
+    void saveList();
     /// Reads and parses every listed file as Merge would, on threads of their own as the join runs; once that has
     /// ended, marks each item and says how many would stop a Merge. Does nothing while the window is busy.
     void checkFiles();
@@ -143,6 +152,7 @@ private:
     void onFileDrop(QDropEvent* event);
     void startWalk(std::function<void(const std::stop_token&, const FoundFiles&)> walk, bool busyPointer);
     void onWalkFinished();
+    void appendStartPaths(const QStringList& paths);
     void onJoinFinished();
     void onCheckFinished(const ListCheck& check);
     void onWorkStopped();
@@ -169,6 +179,7 @@ private:
     QRadioButton* m_combineButton = nullptr; // Option3
     QCheckBox* m_uniqueCheckBox = nullptr;   // UniqueNodes
     QCheckBox* m_wrapCheckBox = nullptr;
+    QCheckBox* m_skipBadFilesCheckBox = nullptr; // SkipBadFiles
     QLabel* m_wrapRootLabel = nullptr;
     QLineEdit* m_wrapRootEdit = nullptr;
     QProgressBar* m_progressBar = nullptr; // ProgressBar1

@@ -10,6 +10,8 @@ inline constexpr char addFiles[] = "m2";
 inline constexpr char addFolder[] = "m3";
 inline constexpr char clearSelected[] = "m5";
 inline constexpr char clearAll[] = "m6";
+inline constexpr char openList[] = "openListAction";
+inline constexpr char saveList[] = "saveListAction";
 inline constexpr char checkFiles[] = "checkFilesAction";
 /// "Start Joining", "Stop" while work runs: one action with the tool bar's button.
 inline constexpr char startJoining[] = "startJoiningAction";

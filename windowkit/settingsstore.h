@@ -27,6 +27,10 @@ inline constexpr SettingKey<bool> UniqueNodes{"UniqueNodes", false};
 inline constexpr SettingKey<bool> WrapAppended{"WrapAppended", false};
 /// The name of the root element that wraps appended files.
 inline constexpr SettingKey<const char*> WrapRootName{"WrapRootName", "files"};
+/// "1" when Merge leaves out the files that cannot be joined and joins the rest; a new user starts without.
+inline constexpr SettingKey<bool> SkipBadFiles{"SkipBadFiles", false};
+/// The folder a list of files was last opened from or saved to.
+inline constexpr SettingKey<const char*> ListFolder{"ListFolder", ""};
 /// Index of the main window's selected tab: 0 "Files", 1 "Options".
 inline constexpr SettingKey<int> SelectedTab{"TabControl1", 0};
 /// The main window's last normal geometry in twips; written at exit, never read back.

@@ -186,7 +186,7 @@ PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_toke
 QByteArray InputPrefetcher::read(const QString& path, PreparedInput& input) {
     QByteArray text; // stays empty when the input cannot be read: the parser then reports it
     try {
-        text = readTextFileEncoded(path);
+        text = readTextFileEncoded(path, input.reading);
     } catch (...) {
         input.readFailure = std::current_exception();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/text/textfile.h"
 #include "engine/xml/xmlparser.h"
 
 #include <QStringList>
@@ -19,6 +20,8 @@ namespace corvanta {
 struct PreparedInput {
     /// Why the file could not be read; its text then counts as empty.
     std::exception_ptr readFailure;
+    /// How the file was read; Missing when there was no file, whose text then counts as empty.
+    std::optional<TextReading> reading;
     /// Size of the text that was parsed, in bytes.
     qsizetype textSize = 0;
     /// Why the parser could not run at all (out of memory); a text that does not parse is no failure.

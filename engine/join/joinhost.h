@@ -2,8 +2,10 @@
 
 #include "engine/join/joinedtext.h"
 #include "engine/join/joinobserver.h"
+#include "engine/join/skippedinput.h"
 
 #include <QString>
+#include <vector>
 
 namespace corvanta {
 
@@ -29,6 +31,9 @@ public:
     /// The name of the root element that wraps appended files into one document (one that isWrapRootName()
     /// accepts), or an empty text to append them as they are.
     virtual QString wrapRootName() const = 0;
+    /// True when "Skip files that cannot be joined" is on: Merge leaves out every input that cannot be read, does
+    /// not parse or does not match the first usable input, and joins the rest.
+    virtual bool skipBadInputs() const { return false; }
 
     virtual void setBusyPointer(bool busy) = 0;
     /// Progress in percent; fractional values are passed on unrounded.
@@ -38,6 +43,10 @@ public:
     virtual void showMessage(const QString& text, Icon icon) = 0;
     /// The application error report box; \a text comes from applicationErrorReport().
     virtual void showErrorReport(const QString& text) = 0;
+    /// Once, at the end of a join that left inputs out, \a skipped in list order; by default one box naming them.
+    virtual void showSkippedInputs(const std::vector<SkippedInput>& skipped) {
+        showMessage(skippedInputsMessage(skipped), Icon::Warning);
+    }
 
     /// Hand-off: replaces the results text whole. \a text can be read only during the call.
     virtual void setResultsText(const JoinedText& text) = 0;

@@ -9,6 +9,8 @@
 
 namespace corvanta {
 
+struct SkippedInput;
+
 /// What a join tells about its inputs while it runs. Every call does nothing unless overridden, so the join
 /// always has one to tell. Calls come from the thread that runs the join.
 class JoinObserver {
@@ -27,6 +29,8 @@ public:
     /// Merge: such a node stayed out because the base document already had one of that base name there; also
     /// told, in its place in document order, for an element that was never built for that reason.
     virtual void nodeSkipped(qsizetype /*position*/, std::string_view /*name*/) {}
+    /// Merge, keeping going: item \a skipped.index was left out, for the reason given.
+    virtual void inputSkipped(const SkippedInput& /*skipped*/) {}
     /// Merge: the run stopped at item \a index, which was not merged.
     virtual void mergeStopped(int /*index*/, const QString& /*path*/) {}
     /// Combine: list item \a index at \a path became the base document, whose root holds the others' nodes.

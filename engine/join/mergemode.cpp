@@ -1,6 +1,7 @@
 #include "engine/join/mergemode.h"
 
 #include "engine/join/inputprefetcher.h"
+#include "engine/join/skippedinput.h"
 #include "engine/text/failure.h"
 #include "engine/text/textfile.h"
 #include "engine/xml/mergeddocument.h"
@@ -67,6 +68,7 @@ public:
         m_steps.step(128, [&] { m_host.setBusyPointer(true); });
         int count = 0;
         m_steps.step(128, [&] { count = m_host.itemCount(); });
+        m_steps.step(128, [&] { m_keepGoing = m_host.skipBadInputs(); });
         // The list is fixed while the join runs, so every path is known before the first input is read ahead.
         QStringList paths;
         std::vector<std::exception_ptr> pathFailures(size_t(std::max(count, 0)));
@@ -89,6 +91,8 @@ public:
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             PreparedInput input = m_inputs->takeNext();
             const QString& path = paths.at(i - 1);
+            if (m_keepGoing && leftOut(i, path, input, pathFailures[size_t(i - 1)]))
+                continue;
             m_steps.step(132, [&] {
                 for (const std::exception_ptr& failure : {pathFailures[size_t(i - 1)], input.readFailure})
                     if (failure)
@@ -104,7 +108,9 @@ public:
                 m_steps.step(136,
                              [&] { m_host.showMessage(parseErrorMessage(path, current.error), JoinHost::Icon::None); });
             const RootShape shape = RootShape::of(path, current.doc.get());
-            if (i == 1) {
+            if (!m_baseTaken) {
+                m_baseTaken = true;
+                m_baseShape = InputShape{path, QString::fromStdString(shape.name), shape.childCount};
                 m_observer.mergeBase(i, path, QString::fromStdString(shape.name),
                                      childBaseNames(rootElement(current.doc.get())));
                 m_steps.step(166, [&] {
@@ -143,10 +149,29 @@ public:
         });
         m_steps.step(170, [&] { m_host.setBusyPointer(false); });
         m_steps.step(170, [&] { m_host.setProgress(0); });
+        if (!m_skipped.empty())
+            m_steps.step(170, [&] { m_host.showSkippedInputs(m_skipped); });
         return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
     }
 
 private:
+    // Keeping going: leaves input \a index out, without a word until the end, when it cannot be joined. The first
+    // input that can is the base; the others are compared with it.
+    bool leftOut(int index, const QString& path, const PreparedInput& input, const std::exception_ptr& pathFailure) {
+        std::optional<SkippedInput> problem =
+            pathFailure ? SkippedInput::unreadable(index, path, pathFailure)
+                        : inputProblem(index, path, input, m_baseTaken ? &m_baseShape : nullptr, true);
+        if (!problem)
+            return false;
+        // What was written of it ahead goes with it.
+        m_writers[std::size_t(index - 1)].reset();
+        if (index == 1)
+            m_firstWriter.reset();
+        m_observer.inputSkipped(*problem);
+        m_skipped.push_back(std::move(*problem));
+        return true;
+    }
+
     // Called on the thread that parses input index: for the first, the merging thread; for later ones a writer
     // once the first document is in, null before.
     ElementTaker* writerFor(qsizetype index, qsizetype textSize) {
@@ -290,6 +315,10 @@ private:
     std::vector<std::unique_ptr<AheadWriter>> m_writers; // by input, while it is ahead
     std::unique_ptr<FirstChildrenWriter> m_firstWriter;
     RootShape m_previous;
+    bool m_keepGoing = false;
+    bool m_baseTaken = false;
+    InputShape m_baseShape; // of the base document, once taken
+    std::vector<SkippedInput> m_skipped;
     std::optional<InputPrefetcher> m_inputs; // last: its thread stops before the rest goes
 };
 

@@ -43,7 +43,10 @@ void writeInput(JsonText& json, const JoinReport::Input& input, JoinReport::Mode
     } else {
         if (input.base)
             json.key("role").string("base");
-        if (input.stop) {
+        if (input.leftOut) {
+            json.key("role").string("skipped");
+            input.leftOut->writeJsonMembers(json, InputCheck::PathMember::Left);
+        } else if (input.stop) {
             input.stop->writeJsonMembers(json, InputCheck::PathMember::Left);
         } else if (!input.base) {
             json.key("added").number(input.added());
@@ -138,6 +141,8 @@ qint64 JoinReport::Input::skipped() const {
 QString JoinReport::contribution(const Input& input) const {
     if (input.stop)
         return input.stop->statusLine();
+    if (input.leftOut)
+        return input.leftOut->statusLine();
     if (m_mode == Mode::Append)
         return appendContribution(input);
     if (m_mode == Mode::Combine) {
@@ -154,7 +159,8 @@ QString JoinReport::contribution(const Input& input) const {
 }
 
 bool JoinReport::isProblem(const Input& input) const {
-    return input.stop || (m_mode == Mode::Append && (!input.reading || *input.reading == TextReading::Missing));
+    return input.stop || input.leftOut ||
+           (m_mode == Mode::Append && (!input.reading || *input.reading == TextReading::Missing));
 }
 
 JoinReport::JoinReport(Mode mode, bool unique)
@@ -168,15 +174,17 @@ void JoinReport::finish(bool completed) {
             finishCombine();
         return;
     }
-    if (completed || m_mode != Mode::Merge || m_inputs.empty() || !m_inputs.front().base)
+    // Inputs left out come before the base when the first ones could not be used.
+    const auto baseAt = std::find_if(m_inputs.begin(), m_inputs.end(), [](const Input& input) { return input.base; });
+    if (completed || m_mode != Mode::Merge || baseAt == m_inputs.end())
         return;
-    Input& base = m_inputs.front();
+    Input& base = *baseAt;
     if (m_baseRoot.isEmpty()) {
         // Merge goes on past a base that does not parse and stops at the next input, whose own text may be fine.
         const InputCheck check = examineInput(base.path);
         if (!check.wellFormed()) {
             base.stop = check;
-            m_inputs.resize(1);
+            m_inputs.erase(baseAt + 1, m_inputs.end());
         }
         return;
     }
@@ -253,6 +261,35 @@ void JoinReport::nodeSkipped(qsizetype index, std::string_view name) {
         ++at->skipped;
         at->skippedNames.emplace_back(name);
     }
+}
+
+void JoinReport::inputSkipped(const SkippedInput& skipped) {
+    InputCheck check;
+    check.path = skipped.path;
+    check.reason = skipped.reason;
+    check.line = skipped.line;
+    check.column = skipped.column;
+    check.root = skipped.shape.root;
+    check.topLevelNodes = skipped.shape.topLevelNodes;
+    check.comparedWith = skipped.base.path;
+    check.expectedRoot = skipped.base.root;
+    check.expectedTopLevelNodes = skipped.base.topLevelNodes;
+    switch (skipped.cause) {
+    case SkipCause::Unreadable:
+        check.status = InputStatus::Unreadable;
+        break;
+    case SkipCause::NotWellFormed:
+        check.status = InputStatus::NotWellFormed;
+        break;
+    case SkipCause::DifferentRoot:
+        check.status = InputStatus::DifferentRoot;
+        break;
+    case SkipCause::DifferentCount:
+        check.status = InputStatus::DifferentCount;
+        break;
+    }
+    m_inputs.push_back(listed(skipped.index, skipped.path));
+    m_inputs.back().leftOut = std::move(check);
 }
 
 void JoinReport::mergeStopped(int index, const QString& path) {

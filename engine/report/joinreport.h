@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/join/joinobserver.h"
+#include "engine/join/skippedinput.h"
 #include "engine/report/inputcheck.h"
 
 #include <QByteArray>
@@ -43,6 +44,8 @@ public:
         qint64 repeated = 0;
         /// Set on the input that stopped a Merge or Combine: its status as the check gives it.
         std::optional<InputCheck> stop;
+        /// Set on an input that a Merge which kept going left out: why, as the check gives it.
+        std::optional<InputCheck> leftOut;
 
         qint64 added() const;
         qint64 skipped() const;
@@ -63,9 +66,10 @@ public:
     /// The input that stopped the join, or null.
     const Input* stoppedInput() const;
     /// What \a input contributed, in words ("12 nodes added, 3 already there"), or the status line of the input
-    /// that stopped the join.
+    /// that stopped the join or was left out.
     QString contribution(const Input& input) const;
-    /// True when \a input stopped the join, or gave an Append nothing because it is missing or unreadable.
+    /// True when \a input stopped the join, was left out, or gave an Append nothing because it is missing or
+    /// unreadable.
     bool isProblem(const Input& input) const;
 
     /// The report as one JSON document, {"mode", "completed", "inputs": [...]}, ending with a line break.
@@ -75,6 +79,7 @@ public:
     void mergeInput(int index, const QString& path) override;
     void nodeAdded(qsizetype position, std::string_view name) override;
     void nodeSkipped(qsizetype position, std::string_view name) override;
+    void inputSkipped(const SkippedInput& skipped) override;
     void mergeStopped(int index, const QString& path) override;
     void appended(int index, const QString& path, qint64 bytes, std::optional<TextReading> reading) override;
     void combineBase(int index, const QString& path) override;

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
@@ -98,15 +99,18 @@ class TestCommandLine : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { m_folders.renew(); }
+    void init() {
+        m_folders.renew();
+        m_standardInput.clear();
+    }
 
     void helpPrintsUsage() {
         const Run run = join({"--help"});
         QCOMPARE(run.status, 0);
-        QVERIFY(run.out.startsWith(
-            "Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] [-o FILE] [--report FILE] "
-            "PATH...\n"
-            "       corvanta-join --check [--combine] [--json] PATH...\n"));
+        QVERIFY(run.out.startsWith("Usage: corvanta-join [--append [--wrap NAME] | --merge | --combine [--unique]] "
+                                   "[--keep-going] [-o FILE] [--report FILE] [--files-from FILE [--null]] PATH...\n"
+                                   "       corvanta-join --check [--combine] [--json] [--files-from FILE [--null]] "
+                                   "PATH...\n"));
         QVERIFY(run.err.isEmpty());
     }
 
@@ -880,6 +884,148 @@ private slots:
         QVERIFY(run.err.startsWith("corvanta-join: report not written: missing/report.json"));
     }
 
+    // Lists as editors, other systems and find -print0 write them; the PATHs join where the option stands.
+    void filesFromJoinsTheListedPathsInOrder_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<QByteArray>("joined");
+        QTest::newRow("LF") << QStringList{} << QByteArray("a.xml\nb c.xml\n") << QByteArray("AB");
+        QTest::newRow("CR LF and blank lines")
+            << QStringList{} << QByteArray("\r\na.xml\r\n \r\n\r\nb c.xml\r\n\r\n") << QByteArray("AB");
+        QTest::newRow("last line unterminated") << QStringList{} << QByteArray("b c.xml\na.xml") << QByteArray("BA");
+        QTest::newRow("NUL, a name with a line break")
+            << QStringList{"--null"} << QByteArray("new\nline.xml\0a.xml\0\0", 20) << QByteArray("NA");
+        QTest::newRow("a folder, as a folder PATH") << QStringList{} << QByteArray("sub\na.xml\n") << QByteArray("12A");
+        QTest::newRow("absolute paths") << QStringList{} << QByteArray("@/b c.xml\n@/a.xml\n") << QByteArray("BA");
+        QTest::newRow("between PATHs") << QStringList{"new\nline.xml", "--files-from", "@list", "sub/2.xml"}
+                                       << QByteArray("a.xml\n") << QByteArray("NA2");
+        QTest::newRow("as an assignment, twice")
+            << QStringList{"--files-from=@list", "b c.xml", "--files-from", "@list"} << QByteArray("a.xml\n")
+            << QByteArray("ABA");
+    }
+
+    void filesFromJoinsTheListedPathsInOrder() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, list);
+        QFETCH(QByteArray, joined);
+        writeFile(path("a.xml"), "A");
+        writeFile(path("b c.xml"), "B");
+        writeFile(path("new\nline.xml"), "N");
+        writeFile(path("sub/1.xml"), "1");
+        writeFile(path("sub/2.xml"), "2");
+        writeFile(path("list"), list.replace('@', QFile::encodeName(m_folders.path())));
+        if (!arguments.contains("--files-from") && !arguments.contains("--files-from=@list"))
+            arguments += QStringList{"--files-from", "@list"};
+        arguments.replaceInStrings("@list", "list");
+        const Run run = join(QStringList{"--append"} + arguments);
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, joined);
+
+        // The same list from standard input.
+        if (arguments.count("list") + arguments.count("--files-from=list") != 1)
+            return;
+        m_standardInput = path("list");
+        arguments.replaceInStrings(QRegularExpression("^list$"), "-");
+        arguments.replaceInStrings("--files-from=list", "--files-from=-");
+        const Run piped = join(QStringList{"--append"} + arguments);
+        QCOMPARE(piped.status, 0);
+        QCOMPARE(piped.out, joined);
+    }
+
+    void filesFromProblems_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("missing list") << QStringList{"--files-from", "nolist", "a.xml"} << 1
+                                      << QByteArray(
+                                             "corvanta-join: list not read: nolist: No such file or directory\n");
+        QTest::newRow("a folder as the list")
+            << QStringList{"--files-from", "sub"} << 1 << QByteArray("corvanta-join: list not read: sub");
+        QTest::newRow("empty list") << QStringList{"--files-from", "empty"} << 1 << QByteArray("No files added.\n");
+        QTest::newRow("undecodable name")
+            << QStringList{"--files-from", "latin1"} << 0
+            << QByteArray("corvanta-join: skipped 1 listed path that is not valid UTF-8\n");
+        QTest::newRow("--null alone") << QStringList{"--null", "a.xml"} << 2 << QByteArray("corvanta-join: --null");
+        QTest::newRow("empty list name") << QStringList{"--files-from", ""} << 2
+                                         << QByteArray("corvanta-join: --files");
+        QTest::newRow("standard input twice")
+            << QStringList{"--files-from", "-", "--files-from=-"} << 2 << QByteArray("corvanta-join: --files-from -");
+    }
+
+    void filesFromProblems() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, error);
+        writeFile(path("a.xml"), "<r/>");
+        writeFile(path("sub/1.xml"), "<r/>");
+        writeFile(path("empty"), "\n\n");
+        writeFile(path("latin1"), "a.xml\ncaf\xe9.xml\n");
+        const Run run = join(arguments);
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.startsWith(error), run.err.constData());
+    }
+
+    // Thousands of inputs, some of every kind that cannot be joined: keeping going gives what the good ones alone
+    // give, names each one left out, and exits 1; without it the join stops as before.
+    void keepGoingJoinsWhatTheGoodInputsAloneJoin_data() {
+        // Kinds: 0 not well-formed, 1 another root, 2 another number of top-level nodes, 3 unreadable, 4 missing.
+        QTest::addColumn<QList<int>>("badAt");
+        QTest::addColumn<QList<int>>("kinds");
+        QTest::newRow("the first ones bad") << QList<int>{0, 1, 2, 10, 11} << QList<int>{4, 0, 3, 1, 2};
+        QTest::newRow("scattered") << QList<int>{7, 500, 1201, 1900, 2999} << QList<int>{0, 1, 2, 3, 4};
+        QTest::newRow("none bad") << QList<int>{} << QList<int>{};
+    }
+
+    void keepGoingJoinsWhatTheGoodInputsAloneJoin() {
+        QFETCH(QList<int>, badAt);
+        QFETCH(QList<int>, kinds);
+        const QList<QByteArray> badTexts{"<r><t>", "<q><t/><u/></q>", "<r><t/></r>"};
+        const QStringList statuses{"not-well-formed", "different-root", "different-count", "unreadable", "unreadable"};
+        QByteArray all;
+        QByteArray good;
+        for (int i = 0; i < 3000; ++i) {
+            const QString name = QStringLiteral("in%1.xml").arg(i);
+            const int kind = badAt.contains(i) ? kinds[badAt.indexOf(i)] : -1;
+            if (kind < 0)
+                writeFile(path(name), QStringLiteral("<r><t><a%1/></t><u><b/></u></r>").arg(i).toUtf8());
+            else if (kind == 3)
+                QVERIFY(QFile::link("/proc/self/mem", path(name))); // opens, but cannot be read
+            else if (kind < 3)
+                writeFile(path(name), badTexts[kind]);
+            all += name.toUtf8() + '\n';
+            if (kind < 0)
+                good += name.toUtf8() + '\n';
+        }
+        writeFile(path("all"), all);
+        writeFile(path("good"), good);
+
+        const Run expected = join({"--files-from", "good"});
+        QCOMPARE(expected.status, 0);
+        const Run run = join({"--keep-going", "--report", "report.json", "--files-from", "all"});
+        QCOMPARE(run.out, expected.out);
+        QCOMPARE(run.status, badAt.isEmpty() ? 0 : 1);
+        const QList<QByteArray> lines = run.err.split('\n');
+        QCOMPARE(lines.size(), badAt.size() + 1);
+        const QJsonArray inputs = QJsonDocument::fromJson(readFile(path("report.json"))).object()["inputs"].toArray();
+        QCOMPARE(inputs.size(), 3000);
+        for (int k = 0; k < badAt.size(); ++k) {
+            QVERIFY2(lines[k].startsWith("corvanta-join: left out in" + QByteArray::number(badAt[k]) + ".xml: "),
+                     lines[k].constData());
+            const QJsonObject reported = inputs[badAt[k]].toObject();
+            QCOMPARE(reported["role"].toString(), QStringLiteral("skipped"));
+            QCOMPARE(reported["status"].toString(), statuses[kinds[k]]);
+        }
+        // The base is the first usable input.
+        QCOMPARE(inputs[!badAt.isEmpty() && badAt[0] == 0 ? 3 : 0].toObject()["role"].toString(),
+                 QStringLiteral("base"));
+
+        const Run stopped = join({"--files-from", "all"});
+        QCOMPARE(stopped.status, badAt.isEmpty() ? 0 : 1);
+        if (!badAt.isEmpty())
+            QVERIFY(stopped.out != expected.out);
+    }
+
 private:
     QString path(const QString& name) const { return m_folders.filePath(name); }
 
@@ -934,6 +1080,8 @@ private:
             env.insert(name, value);
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationDirPath() + "/corvanta-join", arguments);
+        if (!m_standardInput.isEmpty())
+            process.write(readFile(m_standardInput));
         process.closeWriteChannel();
         Run run;
         if (!process.waitForFinished(60000))
@@ -967,6 +1115,7 @@ private:
     }
 
     TestFolders m_folders{TestFolders::Temp::Unchanged};
+    QString m_standardInput; // what the next join() reads on standard input; nothing when empty
 };
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -44,7 +44,7 @@ QString helpText(const QString& program) {
 
 /// The options --help lists, each as "--name" or "-x VALUE".
 QStringList helpOptions(const QString& help) {
-    static const QRegularExpression option(QStringLiteral("^  (--?[a-z]+(?: [A-Z]+)?)  "),
+    static const QRegularExpression option(QStringLiteral("^  (--?[a-z][a-z-]*(?: [A-Z]+)?)  "),
                                            QRegularExpression::MultilineOption);
     QStringList options;
     for (const QRegularExpressionMatch& match : option.globalMatch(help))
@@ -83,7 +83,7 @@ QString plain(QString line) {
 
 /// The options a page describes: the terms of its OPTIONS list ("*--name*" or "*-x* _VALUE_").
 QStringList pageOptions(const QString& source) {
-    static const QRegularExpression term(QStringLiteral("^\\*--?[a-z]+\\*(?: _[A-Z]+_)?$"));
+    static const QRegularExpression term(QStringLiteral("^\\*--?[a-z][a-z-]*\\*(?: _[A-Z]+_)?$"));
     QStringList options;
     for (const QString& line : pageSection(source, QStringLiteral("OPTIONS")))
         if (term.match(line).hasMatch())

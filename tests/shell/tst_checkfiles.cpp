@@ -9,8 +9,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 #include <memory>
@@ -241,6 +243,76 @@ private slots:
         QCOMPARE(marks(), (QList<ItemMark>{ItemMark::Fine, ItemMark::Problem, ItemMark::Fine}));
     }
 
+    // Keeping going: one box at the end, every input left out marked with its reason, the rest joined; the
+    // result is what the good inputs alone give.
+    void skippingBadFilesJoinsTheRestAndMarksTheSkipped_data() {
+        QTest::addColumn<int>("inputs");
+        QTest::addColumn<QList<int>>("badAt");
+        QTest::newRow("a few") << 6 << QList<int>{0, 2, 5};
+        QTest::newRow("more than the box names") << 30 << QList<int>{0, 1, 3, 4, 6, 7, 9, 10, 12, 13, 15, 16, 20};
+    }
+
+    void skippingBadFilesJoinsTheRestAndMarksTheSkipped() {
+        QFETCH(int, inputs);
+        QFETCH(QList<int>, badAt);
+        const QList<QByteArray> badTexts{"<r><a>", "<s><a/><b/></s>", "<r><a/></r>"};
+        QList<QByteArray> texts;
+        QList<QByteArray> goodTexts;
+        int firstGood = 0;
+        while (badAt.contains(firstGood))
+            ++firstGood;
+        for (int i = 0; i < inputs; ++i) {
+            const qsizetype bad = badAt.indexOf(i);
+            // None before the first good one has a wrong shape: it would be a usable base.
+            texts << (bad < 0 ? QByteArray("<r><a><x%1/></a><b/></r>").replace("%1", QByteArray::number(i))
+                              : badTexts[i < firstGood ? 0 : bad % 3]);
+            if (bad < 0)
+                goodTexts << texts.last();
+        }
+        const QStringList paths = fillList(texts);
+        QFile::remove(paths[badAt.last()]); // and one is missing
+        clickSkipBadFiles();
+        QVERIFY(programSettings().value("SkipBadFiles").toString() == "1");
+
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+        clickStartJoiningAndWait(m_window.get());
+        QVERIFY(answerer.allAnswered());
+        const QString joined = m_window->resultsWindow().resultsText();
+        clickToolButton(&m_window->resultsWindow(), "backAction");
+
+        const QStringList lines = answerer.texts().first().split('\n');
+        QCOMPARE(lines[0], QStringLiteral("%1 files could not be joined and were left out:").arg(badAt.size()));
+        QCOMPARE(lines.size(), 2 + qMin(badAt.size(), 10) + (badAt.size() > 10 ? 1 : 0));
+        if (badAt.size() > 10)
+            QCOMPARE(lines.last(), QStringLiteral("and %1 more").arg(badAt.size() - 10));
+        for (int i = 0; i < inputs; ++i) {
+            const bool bad = badAt.contains(i);
+            QCOMPARE(list().itemMark(i + 1), bad ? ItemMark::Problem : ItemMark::Fine);
+            QVERIFY2(list().itemStatus(i + 1).startsWith(paths[i] + ": ") == bad, qPrintable(list().itemStatus(i + 1)));
+        }
+        QCOMPARE(list().itemStatus(badAt.last() + 1),
+                 paths[badAt.last()] + ": cannot be read: No such file or directory");
+        QCOMPARE(lines[2], list().itemStatus(badAt[0] + 1));
+
+        // The same join of the good inputs alone.
+        list().removeAllItems();
+        fillList(goodTexts);
+        clickStartJoiningAndWait(m_window.get());
+        QCOMPARE(m_window->resultsWindow().resultsText(), joined);
+    }
+
+    // Off, nothing changes: the first bad input stops the Merge as before.
+    void withoutSkippingABadFileStillStopsTheMerge() {
+        fillList({kFine, "<s><a/><b/></s>", kFine});
+        ModalAnswerer answerer;
+        answerer.answerMessage(QMessageBox::Ok);
+        clickStartJoiningAndWait(m_window.get());
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{"XML files do not have same structure, join aborted."});
+        QCOMPARE(marks(), (QList<ItemMark>{ItemMark::None, ItemMark::Problem, ItemMark::None}));
+    }
+
 private:
     QStringList fillList(const QList<QByteArray>& texts) {
         QStringList paths;
@@ -264,6 +336,16 @@ private:
     void chooseCheckFilesAndWait() {
         chooseMenuItem(m_window.get(), menu::file, menu::checkFiles);
         QVERIFY2(QTest::qWaitFor([this] { return !m_window->isJoining(); }, 60000), "the check did not end");
+    }
+
+    void clickSkipBadFiles() {
+        clickTab(m_window.get(), 1);
+        auto* box = m_window->findChild<QCheckBox*>(QStringLiteral("SkipBadFiles"));
+        QVERIFY(box && box->isVisible());
+        QCOMPARE(box->text(), QStringLiteral("Skip files that cannot be joined"));
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        QVERIFY(box->isChecked());
+        clickTab(m_window.get(), 0);
     }
 
     void chooseMode(bool append) { chooseOption(append ? "Option1" : "Option2"); }

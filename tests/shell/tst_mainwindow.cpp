@@ -128,16 +128,11 @@ private slots:
         QTest::addColumn<QString>("menu");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("items");
-        QTest::newRow("File") << menu::file << "&File" << QStringList{"A&dd Files",
-                                                                      "Add &Folder",
-                                                                      "-",
-                                                                      "Clear Selected Files",
-                                                                      "Clear All Files",
-                                                                      "-",
-                                                                      "&Check Files",
-                                                                      "Start Joining",
-                                                                      "-",
-                                                                      "&Exit"};
+        QTest::newRow("File")
+            << menu::file << "&File"
+            << QStringList{"A&dd Files", "Add &Folder", "-",           "Clear Selected Files", "Clear All Files",
+                           "-",          "&Open List…", "&Save List…", "&Check Files",         "Start Joining",
+                           "-",          "&Exit"};
         QTest::newRow("Options") << menu::options << "&Options" << QStringList{"Show Files Tab", "Show Options Tab"};
         QTest::newRow("Help") << menu::help << "&Help"
                               << QStringList{"Help", "Load Sample/Example Files", "Watch Old Demo Video", "-",
@@ -297,7 +292,8 @@ private slots:
         QTest::addColumn<QString>("menuName");
         QTest::addColumn<QStringList>("itemNames");
         QTest::newRow("File") << QString(menu::file)
-                              << QStringList{menu::addFiles,   menu::addFolder,    menu::clearSelected, menu::clearAll,
+                              << QStringList{menu::addFiles,   menu::addFolder,    menu::clearSelected,
+                                             menu::clearAll,   menu::openList,     menu::saveList,
                                              menu::checkFiles, menu::startJoining, menu::exit};
         QTest::newRow("Options") << QString(menu::options) << QStringList{menu::showFilesTab, menu::showOptionsTab};
         QTest::newRow("Help") << QString(menu::help)
