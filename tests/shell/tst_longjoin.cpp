@@ -337,7 +337,7 @@ private slots:
         QCOMPARE(list()->itemTexts(), paths);
         QCOMPARE(startButton()->text(), QStringLiteral("Start Joining"));
         QVERIFY(clearButton->isEnabled() && list()->isEnabled() && tabControl(m_window.get())->isEnabled());
-        QCOMPARE(enabledItems(fileMenu).size(), 7);
+        QCOMPARE(enabledItems(fileMenu).size(), 9);
     }
 
     // Stop, from the tool bar, the File menu or by Escape, in the middle of a Merge or an Append: the join ends,
