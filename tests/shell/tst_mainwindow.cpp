@@ -175,11 +175,10 @@ private slots:
         QVERIFY(combineButton()->geometry().bottom() < uniqueCheckBox()->geometry().top());
         QVERIFY(uniqueCheckBox()->x() > combineButton()->x());
         QVERIFY(uniqueCheckBox()->geometry().bottom() < frame()->height());
-        QCOMPARE(frame()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
-        QVERIFY(frame()->height() >= twipsToPixels(1750));
+        const QPoint frameCorner = frame()->mapTo(tabs(), QPoint());
         QVERIFY(!list()->isVisible());
         clickTab(m_window.get(), 0);
-        QCOMPARE(list()->mapTo(tabs(), QPoint()), QPoint(twipsToPixels(240), twipsToPixels(480)));
+        QCOMPARE(list()->mapTo(tabs(), QPoint()), frameCorner); // each tab's content stands in the same place
         QCOMPARE(list()->toolTip(), QStringLiteral("Drag and drop files here. Drag files up and down to change "
                                                    "order. Double-click item to remove it."));
     }
@@ -197,46 +196,61 @@ private slots:
         QFETCH(QSize, size);
         m_window->resize(size);
         QTRY_COMPARE(m_window->size(), size);
-        const int down = barsOverflow();
-        const double width = pixelsToTwips(size.width()), height = pixelsToTwips(size.height() - down);
 
-        QCOMPARE(tabs()->mapTo(m_window.get(), QPoint()), QPoint(twipsToPixels(120), twipsToPixels(1620) + down));
-        QCOMPARE(tabs()->size(), QSize(twipsToPixels(width - 240), twipsToPixels(height - 2260)));
-        const double tabWidth = pixelsToTwips(tabs()->width()), tabHeight = pixelsToTwips(tabs()->height());
-        QCOMPARE(list()->size(), QSize(twipsToPixels(tabWidth - 480), twipsToPixels(tabHeight - 630)));
-        QCOMPARE(frame()->width(), twipsToPixels(width - 720));
-        QVERIFY(frame()->height() >= twipsToPixels(1750)); // three modes and Combine's box, whatever the size
-        QCOMPARE(progressBar()->mapTo(m_window.get(), QPoint()),
-                 QPoint(twipsToPixels(120), twipsToPixels(tabHeight + 1750) + down));
-        QCOMPARE(progressBar()->width(), tabs()->width());
-        QCOMPARE(progressBar()->height(), twipsToPixels(405));
-        QCOMPARE(list()->columnWidth(0), twipsToPixels(pixelsToTwips(list()->width()) - 500));
-        QVERIFY(progressBar()->mapTo(m_window.get(), QPoint(0, progressBar()->height())).y() <= size.height());
+        // The tab control and the progress bar below it span the window with even margins, under the bars.
+        const QRect tabPlace = placeInWindow(tabs()), barPlace = placeInWindow(progressBar());
+        QVERIFY(tabPlace.top() >= m_window->centralWidget()->y());
+        QCOMPARE(tabPlace.left(), m_window->width() - 1 - tabPlace.right());
+        QVERIFY(tabPlace.width() > m_window->width() * 9 / 10);
+        QCOMPARE(barPlace.left(), tabPlace.left());
+        QCOMPARE(barPlace.width(), tabPlace.width());
+        QVERIFY(barPlace.top() > tabPlace.bottom());
+        QVERIFY(m_window->rect().contains(barPlace));
+        // The list fills most of its page, and its one column fits in it.
+        const QRect listPlace = placeInWindow(list());
+        QVERIFY(tabPlace.contains(listPlace));
+        QVERIFY(listPlace.width() > tabPlace.width() * 4 / 5);
+        QVERIFY(listPlace.height() > tabPlace.height() / 2);
+        QVERIFY(list()->columnWidth(0) < list()->viewport()->width());
+        QVERIFY(list()->columnWidth(0) > list()->viewport()->width() * 4 / 5);
+        // The options frame, on its tab, holds every mode whatever the size, as wide as the list's page allows.
+        clickTab(m_window.get(), 1);
+        const QRect framePlace = placeInWindow(frame());
+        QVERIFY(tabPlace.contains(framePlace));
+        QVERIFY(framePlace.contains(placeInWindow(uniqueCheckBox())));
+        QVERIFY(framePlace.width() > tabPlace.width() * 4 / 5);
     }
 
-    void assignmentsThatCannotApplyAreSkippedAndTheRestRun() {
+    void aWindowTooLowForTheTabsStillFollowsItsWidth() {
         const QSize tabBefore = tabs()->size();
-        const QSize size(360, 130); // client height below 2260 twips
+        const int listMargins = tabs()->width() - list()->width();
+        const QSize size(360, 130);
         m_window->resize(size);
         QTRY_COMPARE(m_window->size(), size);
 
+        // Too low to shrink the tabs: they keep their height, and everything still follows the width.
         QCOMPARE(tabs()->height(), tabBefore.height());
-        QCOMPARE(tabs()->width(), twipsToPixels(pixelsToTwips(size.width()) - 240));
-        QCOMPARE(list()->width(), twipsToPixels(pixelsToTwips(tabs()->width()) - 480));
-        QCOMPARE(list()->height(), twipsToPixels(pixelsToTwips(tabBefore.height()) - 630));
+        QVERIFY(tabs()->width() < tabBefore.width());
+        QCOMPARE(placeInWindow(tabs()).left(), m_window->width() - 1 - placeInWindow(tabs()).right());
+        QCOMPARE(tabs()->width() - list()->width(), listMargins);
         QCOMPARE(progressBar()->width(), tabs()->width());
     }
 
     void nothingIsLaidOutWhileMinimized() {
+        m_window->resize(800, 650);
+        QTRY_COMPARE(m_window->size(), QSize(800, 650));
+        const QSize laidOut = tabs()->size();
+        m_window->resize(600, 500);
+        QTRY_COMPARE(m_window->size(), QSize(600, 500));
         const QSize before = tabs()->size();
+
         m_window->showMinimized();
         QTRY_VERIFY(m_window->isMinimized());
         m_window->resize(800, 650);
         QCOMPARE(tabs()->size(), before);
         m_window->showNormal();
         QTRY_VERIFY(!m_window->isMinimized());
-        QTRY_COMPARE(tabs()->width(), twipsToPixels(pixelsToTwips(800) - 240));
-        QCOMPARE(tabs()->height(), twipsToPixels(pixelsToTwips(650 - barsOverflow()) - 2260));
+        QTRY_COMPARE(tabs()->size(), laidOut);
     }
 
     // --- commands ---
@@ -819,8 +833,9 @@ private:
 
     QString path(const QString& name) const { return m_folders.filePath(name); }
 
-    // How far the bars reach below the top the design gives the tab control (1620 twips); zero on most screens.
-    int barsOverflow() const { return qMax(0, m_window->centralWidget()->y() - twipsToPixels(1620)); }
+    QRect placeInWindow(const QWidget* widget) const {
+        return QRect(widget->mapTo(m_window.get(), QPoint()), widget->size());
+    }
 
     void writeFiles(const QStringList& names) {
         for (const QString& name : names)
