@@ -110,15 +110,54 @@ void InputCheck::writeJsonMembers(JsonText& json, PathMember pathMember) const {
         json.key("topLevelNodes").number(topLevelNodes);
 }
 
-InputCheck examineInput(const QString& path) {
+namespace {
+
+// The root's shape without its tree, block by block; false when only the tree can tell.
+bool outlineInput(InputCheck& check, const std::stop_token& stop) {
+    TextFileReader reader(check.path);
+    if (!reader.exists()) {
+        markUnreadable(check, missingReason(check.path));
+        return true;
+    }
+    QByteArray piece;
+    const XmlOutline outline = outlineXml(
+        [&]() -> QByteArrayView {
+            while (reader.readPiece(piece))
+                if (!piece.isEmpty())
+                    return piece;
+            return {};
+        },
+        check.path, stop);
+    switch (outline.result) {
+    case XmlOutline::Result::NeedsTree:
+        return false;
+    case XmlOutline::Result::NotWellFormed:
+        check.status = InputStatus::NotWellFormed;
+        check.reason = outline.error.reason;
+        check.line = outline.error.line;
+        check.column = outline.error.column;
+        return true;
+    case XmlOutline::Result::Read:
+        check.root = outline.root;
+        check.topLevelNodes = outline.topLevelNodes;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+InputCheck examineInput(const QString& path, const std::stop_token& stop) {
     InputCheck check;
     check.path = path;
     try {
+        if (outlineInput(check, stop))
+            return check;
         std::optional<TextReading> reading;
         QByteArray text = readTextFileEncoded(path, reading);
         if (reading == TextReading::Missing)
             return markUnreadable(check, missingReason(path));
-        const ParsedXml parsed = parseXml(std::move(text), path);
+        const ParsedXml parsed = parseXml(std::move(text), path, stop);
         const xmlNode* root = rootElement(parsed.doc.get());
         if (!root) {
             check.status = InputStatus::NotWellFormed;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <stop_token>
 #include <vector>
 
 namespace corvanta {
@@ -58,8 +59,9 @@ struct InputCheck {
 QString statusName(InputStatus status);
 
 /// Reads and parses \a path exactly as Merge does, keeping only the root's shape; the status is Ok, Unreadable or
-/// NotWellFormed. Never throws.
-InputCheck examineInput(const QString& path);
+/// NotWellFormed. Holds no tree but of a document with a document type. Once \a stop is requested it ends at the
+/// next block of text, and its answer means nothing. Never throws.
+InputCheck examineInput(const QString& path, const std::stop_token& stop = {});
 
 /// Compares the well-formed \a input with \a first, the first well-formed input of its list, as Merge's
 /// structure check does (or Combine's root check); sets DifferentRoot or DifferentCount when they differ.

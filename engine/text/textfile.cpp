@@ -37,6 +37,30 @@ void appendUtf32(QString& text, QByteArrayView bytes, bool bigEndian) {
     }
 }
 
+// Hands the recoded pieces of the reader's buffer on.
+class RecodedToSink final : public RecodedText {
+public:
+    RecodedToSink(ByteSink& sink, const QByteArray& buffer, bool& recoded)
+        : m_sink(sink)
+        , m_buffer(buffer)
+        , m_recoded(recoded) {}
+
+    void keep(qsizetype from, qsizetype to) override {
+        m_sink.write(QByteArrayView(m_buffer.constData() + from, to - from));
+    }
+    void add(QByteArrayView bytes) override {
+        m_recoded = true;
+        m_sink.write(bytes);
+    }
+
+private:
+    ByteSink& m_sink;
+    const QByteArray& m_buffer;
+    bool& m_recoded;
+};
+
+} // namespace
+
 // Decodes a UTF-16 or UTF-32 text piece by piece. A unit cut by a piece's end waits for the rest of its bytes, and
 // the first half of a surrogate pair for its second half, so that pieces of any size give the text of the whole.
 class WideDecoder {
@@ -90,30 +114,6 @@ private:
     QChar m_highSurrogate;
 };
 
-// Hands the recoded pieces of the reader's buffer on.
-class RecodedToSink final : public RecodedText {
-public:
-    RecodedToSink(ByteSink& sink, const QByteArray& buffer, bool& recoded)
-        : m_sink(sink)
-        , m_buffer(buffer)
-        , m_recoded(recoded) {}
-
-    void keep(qsizetype from, qsizetype to) override {
-        m_sink.write(QByteArrayView(m_buffer.constData() + from, to - from));
-    }
-    void add(QByteArrayView bytes) override {
-        m_recoded = true;
-        m_sink.write(bytes);
-    }
-
-private:
-    ByteSink& m_sink;
-    const QByteArray& m_buffer;
-    bool& m_recoded;
-};
-
-} // namespace
-
 bool fileExists(const QString& path) {
     return !path.isEmpty() && QFileInfo::exists(path);
 }
@@ -160,6 +160,8 @@ TextFileReader::TextFileReader(const QString& path, qint64 blockSize)
     m_encoding = fileEncodingOf(QByteArrayView(m_buffer.constData(), m_filled));
     m_empty = m_filled == 0;
 }
+
+TextFileReader::~TextFileReader() = default;
 
 bool TextFileReader::fill() {
     const qint64 room = std::min<qint64>(m_blockSize, m_buffer.size() - m_filled);
@@ -233,6 +235,45 @@ void TextFileReader::writeDecoded(ByteSink& sink) {
     text = decoder.finish();
     if (!text.isEmpty())
         sink.write(encodeSystemCodePage(text));
+}
+
+bool TextFileReader::readPiece(QByteArray& piece) {
+    piece.clear();
+    if (m_ended || !exists())
+        return false;
+    if (isEmpty()) {
+        m_ended = true;
+        piece = kEmptyFileText;
+        return true;
+    }
+    // As writeSystemCodePage() and writeDecoded() do, one turn of their loops per call.
+    if (m_encoding == FileEncoding::SystemCodePage) {
+        if (m_handedOn >= 0) {
+            std::memmove(m_buffer.data(), m_buffer.constData() + m_handedOn, m_filled - m_handedOn);
+            m_filled -= m_handedOn;
+            fill();
+        }
+        ByteArraySink sink(piece);
+        RecodedToSink out(sink, m_buffer, m_recoded);
+        m_handedOn = recodeSystemCodePageBlock(QByteArrayView(m_buffer.constData(), m_filled), m_atEnd, out);
+        m_ended = m_atEnd;
+        return true;
+    }
+    if (!m_decoder)
+        m_decoder = std::make_unique<WideDecoder>(m_encoding);
+    QString text;
+    if (m_handedOn >= 0) {
+        m_filled = 0;
+        if (m_atEnd || !fill()) {
+            m_ended = true;
+            piece = encodeSystemCodePage(m_decoder->finish());
+            return true;
+        }
+    }
+    m_decoder->decode(QByteArrayView(m_buffer.constData(), m_filled), text);
+    m_handedOn = m_filled;
+    piece = encodeSystemCodePage(text);
+    return true;
 }
 
 QString decodeFileText(const QByteArray& bytes) {
