@@ -188,7 +188,9 @@ bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
                         this, [this, percent = (index + 1) * 100.0 / count] { m_host.setProgress(percent); },
                         Qt::QueuedConnection);
                 },
-                checkFor);
+                checkFor, stop);
+            if (stop.stop_requested())
+                return; // what was checked before the stop is no answer
             m_check = std::move(check);
         } catch (const Stopped&) {
             return;

@@ -87,10 +87,11 @@ struct ListCheck {
 using CheckProgress = std::function<void(int index, const InputCheck& input)>;
 
 /// Checks every input of \a paths, in list order, as examineInput() and compareWithFirst() do. The inputs are
-/// parsed on every core, each worker holding at most one document at a time; \a progress runs on the calling
-/// thread, in list order. When \a progress throws, the workers stop after their current input and the
-/// exception passes on.
-ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress = {},
-                      CheckFor checkFor = CheckFor::Merge);
+/// read on two threads, as many as a Merge parses ahead, each holding the blocks of one input at a time; \a progress
+/// runs on the calling thread, in list order. When \a progress throws, the workers stop after their current input
+/// and the exception passes on. Once \a stop is requested the workers end within their current input, and only the
+/// inputs handed to \a progress before are in the result.
+ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress = {}, CheckFor checkFor = CheckFor::Merge,
+                      const std::stop_token& stop = {});
 
 } // namespace corvanta

@@ -822,6 +822,8 @@ XmlOutline outlineXml(const TextPieces& pieces, const QString& path, const std::
         count -= shape.textNodes;
     outline.result = XmlOutline::Result::Read;
     outline.root = QString::fromUtf8(baseName(root));
+    if (root->ns && root->ns->href)
+        outline.rootNamespace = QString::fromUtf8(reinterpret_cast<const char*>(root->ns->href));
     outline.topLevelNodes = count;
     return outline;
 }

@@ -100,6 +100,8 @@ struct XmlOutline {
     XmlParseError error;
     /// The root's base name (see baseName()).
     QString root;
+    /// The root's namespace name; empty when it has none.
+    QString rootNamespace;
     /// childCount() of the root parseXml() would build.
     qsizetype topLevelNodes = 0;
 };
