@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -754,6 +756,50 @@ private slots:
             "\"invoices\",\"status\":\"different-root\",\"topLevelNodes\":0}]}\n"));
     }
 
+    // The check holds a few blocks of its input, never the whole of it nor its tree: a check of 50 MB peaks at a
+    // small part of that, where a tree would take twenty times the input.
+    void checkOfALargeInputStaysInBoundedMemory() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("the sanitizers keep freed memory aside");
+#endif
+        constexpr int records = 900000;
+        {
+            QFile file(path("big.xml"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QByteArray block = "<catalog>\n";
+            for (int i = 0; i < records; ++i) {
+                const QByteArray n = QByteArray::number(i);
+                block += "  <item n=\"" + n + "\"><name>Item " + n + "</name><price>1.50</price></item>\n";
+                if (block.size() > (1 << 20) || i == records - 1) {
+                    QCOMPARE(file.write(block), block.size());
+                    block.clear();
+                }
+            }
+            QVERIFY(file.write("</catalog>\n") > 0);
+        }
+        QVERIFY(QFileInfo(path("big.xml")).size() > qint64(50) << 20);
+        const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + "/corvanta-join");
+        const QByteArray input = QFile::encodeName(path("big.xml"));
+        const QByteArray output = QFile::encodeName(path("out.txt"));
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open(output.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(out, STDOUT_FILENO);
+            ::execl(program.constData(), program.constData(), "--check", input.constData(), nullptr);
+            ::_exit(127);
+        }
+        QVERIFY(pid > 0);
+        int status = 0;
+        rusage usage{};
+        QCOMPARE(::wait4(pid, &status, 0, &usage), pid);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(readFile(path("out.txt")), input + ": ok (root catalog, " + QByteArray::number(records) +
+                                                " top-level nodes)\n" + "The file can be merged.\n");
+        const long peakMegabytes = usage.ru_maxrss / 1024; // in kilobytes on Linux
+        QVERIFY2(peakMegabytes < 128, qPrintable(QStringLiteral("peak %1 MB").arg(peakMegabytes)));
+    }
+
     void checkOfAMergeableListExitsZero() {
         writeFile(path("a.xml"), "<r><x/></r>");
         writeFile(path("b.xml"), "<p:r xmlns:p=\"urn:p\"><y/></p:r>");
@@ -1027,7 +1073,9 @@ private slots:
     }
 
 private:
-    QString path(const QString& name) const { return m_folders.filePath(name); }
+    QString path(const QString& name) const {
+        return m_folders.filePath(name);
+    }
 
     /// Three inputs of 0.3, 1.2 and 0.5 MB that Merge accepts, padded after their root element.
     QStringList writeSizedInputs() const {
