@@ -70,7 +70,7 @@ struct ParseRun {
     bool takeRootChildren = false;
     bool rootPreserve = false; // whether xml:space="preserve" holds inside the root
     qsizetype rootChildrenTaken = 0;
-    std::exception_ptr takerFailure;
+    std::exception_ptr failure; // what a callback or the taker threw: it cannot pass through libxml2
     // The namespace declarations in scope, innermost last per prefix ("" for the default namespace); kept only
     // in a document without a document type (see startElement()).
     bool ownScopes = false;
@@ -118,6 +118,9 @@ QString describe(const xmlError& error) {
 
 void captureError(void* userData, xmlError* error) {
     ParseRun* run = runOf(userData);
+    // libxml2 goes on without the node it could not make, and may call the rest well-formed.
+    if (run && error->code == XML_ERR_NO_MEMORY)
+        run->outOfMemory = true;
     // A document without a DTD fails validation by libxml2's rules; that is no error here.
     if (!run || run->haveError || error->level < XML_ERR_ERROR || error->code == XML_DTD_NO_DTD)
         return;
@@ -257,7 +260,22 @@ void stopAtDocumentType(void* context, const xmlChar* /*name*/, const xmlChar* /
 // XML_PARSE_NOBLANKS spares making a node of every indentation, but it guesses from the children so far and so
 // also leaves out spaces between the elements of mixed content whose text comes later. The space it leaves out
 // waits here until its element ends, and goes back in when the element turned out to hold text.
-void keepBlankAside(void* userData, const xmlChar* text, int length) {
+// Runs a callback's body; what it throws (no memory for the bookkeeping) stops the parse and waits in the run, to be
+// thrown again once libxml2 has returned.
+template <typename Body> void guarded(void* userData, Body&& body) {
+    try {
+        body();
+    } catch (...) {
+        ParseRun* run = runOf(userData);
+        if (!run)
+            throw;
+        if (!run->failure)
+            run->failure = std::current_exception();
+        xmlStopParser(run->context);
+    }
+}
+
+void keepBlankAsideUnguarded(void* userData, const xmlChar* text, int length) {
     ParseRun* run = runOf(userData);
     if (run && run->skipDepth > 0)
         return;
@@ -279,6 +297,10 @@ void keepBlankAside(void* userData, const xmlChar* text, int length) {
     else
         run->blanks.push_back({parent, parent->last, run->blankText.size(), std::size_t(length)});
     run->blankText.append(reinterpret_cast<const char*>(text), std::size_t(length));
+}
+
+void keepBlankAside(void* userData, const xmlChar* text, int length) {
+    guarded(userData, [&] { keepBlankAsideUnguarded(userData, text, length); });
 }
 
 void restoreBlanks(ParseRun& run, xmlNode* element) {
@@ -421,9 +443,9 @@ void closeScope(ParseRun& run, const xmlNode* element) {
     run.opened.pop_back();
 }
 
-void startElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
-                  int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaultedCount,
-                  const xmlChar** attributes) {
+void startElementUnguarded(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
+                           int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaultedCount,
+                           const xmlChar** attributes) {
     ParseRun* run = runOf(userData);
     xmlNode* parent = run ? run->context->node : nullptr;
     if (run && run->outline) {
@@ -484,6 +506,15 @@ void startElement(void* userData, const xmlChar* localName, const xmlChar* prefi
         openScope(*run, element);
 }
 
+void startElement(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
+                  int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaultedCount,
+                  const xmlChar** attributes) {
+    guarded(userData, [&] {
+        startElementUnguarded(userData, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                              defaultedCount, attributes);
+    });
+}
+
 // Hands a complete second-level element to the taker; what it takes is listed where it stood, like an element
 // left out.
 void offerToTaker(ParseRun& run, xmlNode* element) {
@@ -496,7 +527,7 @@ void offerToTaker(ParseRun& run, xmlNode* element) {
     try {
         taken = run.taker->take(run.topIndex, element);
     } catch (...) {
-        run.takerFailure = std::current_exception();
+        run.failure = std::current_exception();
         xmlStopParser(run.context);
         return;
     }
@@ -525,7 +556,7 @@ void offerRootChildren(ParseRun& run, xmlNode* root) {
             tookAny = true;
         }
     } catch (...) {
-        run.takerFailure = std::current_exception();
+        run.failure = std::current_exception();
         xmlStopParser(run.context);
         return;
     }
@@ -686,6 +717,8 @@ XmlDocument readUtf8(xmlParserCtxt* context, TextSource& source, const QByteArra
 }
 
 XmlDocument parseOnce(TextSource& source, const QByteArray& url, bool validate, ParseRun& run) {
+    // libxml2 tells of memory it could not get on standard error too, where no context takes the message.
+    const QuietLibxml2 quiet;
     const XmlParserContext context(xmlNewParserCtxt());
     if (!context)
         throw std::bad_alloc();
@@ -705,10 +738,10 @@ XmlDocument parseOnce(TextSource& source, const QByteArray& url, bool validate, 
     XmlDocument doc = readUtf8(context.get(), source, url, options);
     if (source.failure)
         std::rethrow_exception(source.failure);
-    if (run.outOfMemory)
+    if (run.outOfMemory || context->errNo == XML_ERR_NO_MEMORY)
         throw std::bad_alloc();
-    if (run.takerFailure)
-        std::rethrow_exception(run.takerFailure);
+    if (run.failure)
+        std::rethrow_exception(run.failure);
     if (!doc)
         return doc;
     const bool conforms = !validate || !doc->intSubset || context->valid;
