@@ -50,7 +50,7 @@ public:
     TextFileReader& operator=(const TextFileReader&) = delete;
 
     /// False for a missing path.
-    bool exists() const { return m_file.isOpen(); }
+    bool exists() const { return m_fd >= 0; }
     /// True for a file that held no byte when it was opened.
     bool isEmpty() const { return m_empty; }
     /// Size of the file when it was opened (0 for a missing path).
@@ -72,10 +72,10 @@ private:
     bool fill();
     void writeSystemCodePage(ByteSink& sink);
     void writeDecoded(ByteSink& sink);
-    [[noreturn]] void fail() const;
+    [[noreturn]] static void fail();
 
     QString m_path;
-    QFile m_file;
+    int m_fd = -1; // the open file; -1 for a missing path
     QByteArray m_buffer;
     qint64 m_blockSize;
     qint64 m_filled = 0; // bytes in m_buffer
