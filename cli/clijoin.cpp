@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <new>
+#include <system_error>
 #include <vector>
 
 namespace corvanta {
@@ -316,6 +318,13 @@ int checkOnly(const QStringList& inputs, bool json, CheckFor checkFor, std::FILE
         return check.mergeable() ? 0 : 1;
     } catch (const Failure& failure) {
         tellFailure(err, failure);
+        return 1;
+    } catch (const std::bad_alloc&) {
+        write(err, "corvanta-join: there was not enough memory to finish the check\n");
+        return 1;
+    } catch (const std::system_error&) {
+        // The workers could not start: no memory for their stacks.
+        write(err, "corvanta-join: there was not enough memory to finish the check\n");
         return 1;
     }
 }

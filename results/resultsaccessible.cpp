@@ -4,6 +4,7 @@
 #include "results/resultsview.h"
 
 #include <QFontInfo>
+#include <QScrollBar>
 #include <algorithm>
 
 namespace corvanta {
@@ -74,6 +75,35 @@ ResultsAccessible::ResultsAccessible(ResultsView* view)
 
 ResultsView* ResultsAccessible::view() const {
     return static_cast<ResultsView*>(widget());
+}
+
+QWidgetList ResultsAccessible::scrollBarFrames() const {
+    QWidgetList frames;
+    for (const QScrollBar* bar : {view()->verticalScrollBar(), view()->horizontalScrollBar()})
+        if (bar && bar->isVisible() && bar->parentWidget())
+            frames << bar->parentWidget();
+    return frames;
+}
+
+int ResultsAccessible::childCount() const {
+    return int(scrollBarFrames().size());
+}
+
+QAccessibleInterface* ResultsAccessible::child(int index) const {
+    const QWidgetList frames = scrollBarFrames();
+    return index >= 0 && index < frames.size() ? QAccessible::queryAccessibleInterface(frames.at(index)) : nullptr;
+}
+
+int ResultsAccessible::indexOfChild(const QAccessibleInterface* child) const {
+    return child && child->object() ? int(scrollBarFrames().indexOf(qobject_cast<QWidget*>(child->object()))) : -1;
+}
+
+QAccessibleInterface* ResultsAccessible::childAt(int x, int y) const {
+    for (QWidget* frame : scrollBarFrames())
+        if (QAccessibleInterface* framed = QAccessible::queryAccessibleInterface(frame);
+            framed && framed->rect().contains(x, y))
+            return framed;
+    return nullptr;
 }
 
 void* ResultsAccessible::interface_cast(QAccessible::InterfaceType type) {

@@ -16,11 +16,12 @@ public:
     void* interface_cast(QAccessible::InterfaceType type) override;
     QAccessible::State state() const override;
     QString text(QAccessible::Text type) const override;
-    // A leaf, as Qt's line edit is: the viewport and scroll bars are no parts a reader needs.
-    int childCount() const override { return 0; }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    // The scroll bars that show, each in the frame Qt keeps it in, as Qt's own scroll areas give them: a reader learns
+    // where in the text the view stands and can move it. The viewport is no part a reader needs.
+    int childCount() const override;
+    QAccessibleInterface* child(int index) const override;
+    int indexOfChild(const QAccessibleInterface* child) const override;
+    QAccessibleInterface* childAt(int x, int y) const override;
 
     void selection(int selectionIndex, int* startOffset, int* endOffset) const override;
     int selectionCount() const override;
@@ -44,6 +45,7 @@ public:
 
 private:
     ResultsView* view() const;
+    QWidgetList scrollBarFrames() const;
     int resolved(int offset) const;
     QString spanText(qsizetype start, qsizetype end, int* startOffset, int* endOffset) const;
 };

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <utility>
 
 namespace corvanta {
@@ -173,6 +175,7 @@ bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
     m_checking = true;
     m_stopRequested = false;
     m_check.reset();
+    m_checkFailed = false;
     m_host.setBusyPointer(true);
     launch([this, paths, checkFor](const std::stop_token& stop) {
         struct Stopped {};
@@ -188,10 +191,16 @@ bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
                         this, [this, percent = (index + 1) * 100.0 / count] { m_host.setProgress(percent); },
                         Qt::QueuedConnection);
                 },
-                checkFor);
+                checkFor, stop);
+            if (stop.stop_requested())
+                return; // what was checked before the stop is no answer
             m_check = std::move(check);
         } catch (const Stopped&) {
             return;
+        } catch (const std::bad_alloc&) {
+            m_checkFailed = true; // read once the thread has ended
+        } catch (const std::system_error&) {
+            m_checkFailed = true; // the workers could not start: no memory for their stacks
         }
     });
     return true;
@@ -232,6 +241,8 @@ void BackgroundJoin::onThreadDone() {
     m_host.setProgress(0);
     if (std::optional<ListCheck> check = std::exchange(m_check, std::nullopt))
         emit checkFinished(*check);
+    else if (m_checkFailed)
+        m_host.showMessage(QStringLiteral("There was not enough memory to finish the check."), JoinHost::Icon::Warning);
 }
 
 } // namespace corvanta

@@ -56,6 +56,7 @@ private:
     bool m_checking = false;
     bool m_stopRequested = false;
     std::optional<ListCheck> m_check; // written by the check's thread, read once it has ended
+    bool m_checkFailed = false;       // likewise
     std::jthread m_thread;            // last: it goes first, stopping and joining the run while the rest is still there
 };
 

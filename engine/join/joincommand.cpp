@@ -12,7 +12,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <exception>
+#include <new>
 #include <optional>
+#include <system_error>
 
 namespace corvanta {
 
@@ -152,11 +155,44 @@ private:
 
 } // namespace
 
+namespace {
+
+QString joinStoppedBy(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("There was not enough memory to finish the join.");
+    } catch (const std::system_error& error) {
+        // A thread that cannot start for want of memory for its stack.
+        if (error.code() == std::errc::resource_unavailable_try_again)
+            return QStringLiteral("There was not enough memory to finish the join.");
+        return QStringLiteral("The join could not go on: %1").arg(QString::fromLocal8Bit(error.what()));
+    } catch (const std::exception& error) {
+        return QStringLiteral("The join could not go on: %1").arg(QString::fromLocal8Bit(error.what()));
+    }
+}
+
+} // namespace
+
 void joinFiles(JoinHost& host, std::stop_token stop) {
+    std::exception_ptr failure;
     try {
         JoinRun(host, std::move(stop)).run();
     } catch (const StepsStopped&) {
         // The run's documents and working folder went as the exception passed.
+    } catch (...) {
+        // Outside every step (setting a step up): the run and its working folder are gone already, and memory with
+        // them, so the message can be shown.
+        failure = std::current_exception();
+    }
+    if (!failure)
+        return;
+    try {
+        host.setBusyPointer(false);
+        host.setProgress(0);
+        host.showMessage(joinStoppedBy(failure), JoinHost::Icon::Warning);
+    } catch (...) {
+        // Nothing more can be said.
     }
 }
 

@@ -20,6 +20,8 @@ namespace corvanta {
 
 namespace {
 
+constexpr int kCheckThreads = 2;
+
 QString nodeCount(qsizetype count) {
     return count == 1 ? QStringLiteral("1 top-level node") : QStringLiteral("%1 top-level nodes").arg(count);
 }
@@ -110,15 +112,55 @@ void InputCheck::writeJsonMembers(JsonText& json, PathMember pathMember) const {
         json.key("topLevelNodes").number(topLevelNodes);
 }
 
-InputCheck examineInput(const QString& path) {
+namespace {
+
+// The root's shape without its tree, block by block; false when only the tree can tell.
+bool outlineInput(InputCheck& check, const std::stop_token& stop) {
+    TextFileReader reader(check.path);
+    if (!reader.exists()) {
+        markUnreadable(check, missingReason(check.path));
+        return true;
+    }
+    QByteArray piece;
+    const XmlOutline outline = outlineXml(
+        [&]() -> QByteArrayView {
+            while (reader.readPiece(piece))
+                if (!piece.isEmpty())
+                    return piece;
+            return {};
+        },
+        check.path, stop);
+    switch (outline.result) {
+    case XmlOutline::Result::NeedsTree:
+        return false;
+    case XmlOutline::Result::NotWellFormed:
+        check.status = InputStatus::NotWellFormed;
+        check.reason = outline.error.reason;
+        check.line = outline.error.line;
+        check.column = outline.error.column;
+        return true;
+    case XmlOutline::Result::Read:
+        check.root = outline.root;
+        check.topLevelNodes = outline.topLevelNodes;
+        check.rootNamespace = outline.rootNamespace;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+InputCheck examineInput(const QString& path, const std::stop_token& stop) {
     InputCheck check;
     check.path = path;
     try {
+        if (outlineInput(check, stop))
+            return check;
         std::optional<TextReading> reading;
         QByteArray text = readTextFileEncoded(path, reading);
         if (reading == TextReading::Missing)
             return markUnreadable(check, missingReason(path));
-        const ParsedXml parsed = parseXml(std::move(text), path);
+        const ParsedXml parsed = parseXml(std::move(text), path, stop);
         const xmlNode* root = rootElement(parsed.doc.get());
         if (!root) {
             check.status = InputStatus::NotWellFormed;
@@ -196,17 +238,19 @@ QByteArray ListCheck::toJson() const {
     return json.text() + '\n';
 }
 
-ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress, CheckFor checkFor) {
+ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress, CheckFor checkFor,
+                      const std::stop_token& stop) {
     const int count = int(paths.size());
     // Workers take the next unchecked input; the calling thread hands the results on in list order. Only the
-    // small results wait here: each worker drops its document before it takes the next input.
+    // small results wait here: each worker holds the blocks of one input at a time, and no tree but of a
+    // document with a document type.
     std::vector<std::optional<InputCheck>> finished(static_cast<size_t>(count));
     std::mutex mutex;
-    std::condition_variable finishedOne;
+    std::condition_variable_any finishedOne;
     std::atomic<int> next{0};
     const auto work = [&] {
-        for (int i = next++; i < count; i = next++) {
-            InputCheck input = examineInput(paths.at(i));
+        for (int i = next++; i < count && !stop.stop_requested(); i = next++) {
+            InputCheck input = examineInput(paths.at(i), stop);
             const std::lock_guard lock(mutex);
             finished[size_t(i)] = std::move(input);
             finishedOne.notify_one();
@@ -219,7 +263,8 @@ ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress, C
     std::vector<std::jthread> workers;
     // Declared after the workers, so it runs before they are joined: a failing caller does not wait for the rest.
     const auto stopWorkers = qScopeGuard([&] { next = count; });
-    const int workerCount = std::clamp(QThread::idealThreadCount(), 1, std::max(count, 1));
+    // As many inputs in flight as a Merge parses ahead at once.
+    const int workerCount = std::clamp(QThread::idealThreadCount(), 1, std::min(std::max(count, 1), kCheckThreads));
     workers.reserve(size_t(workerCount));
     for (int w = 0; w < workerCount; ++w)
         workers.emplace_back(work);
@@ -227,7 +272,9 @@ ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress, C
     std::optional<size_t> first;
     for (int i = 0; i < count; ++i) {
         std::unique_lock lock(mutex);
-        finishedOne.wait(lock, [&] { return finished[size_t(i)].has_value(); });
+        // An input cut short by the stop is never handed on.
+        if (!finishedOne.wait(lock, stop, [&] { return finished[size_t(i)].has_value(); }) || stop.stop_requested())
+            break;
         InputCheck input = std::move(*finished[size_t(i)]);
         lock.unlock();
         if (first)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <stop_token>
 #include <vector>
 
 namespace corvanta {
@@ -58,8 +59,9 @@ struct InputCheck {
 QString statusName(InputStatus status);
 
 /// Reads and parses \a path exactly as Merge does, keeping only the root's shape; the status is Ok, Unreadable or
-/// NotWellFormed. Never throws.
-InputCheck examineInput(const QString& path);
+/// NotWellFormed. Holds no tree but of a document with a document type. Once \a stop is requested it ends at the
+/// next block of text, and its answer means nothing. Never throws.
+InputCheck examineInput(const QString& path, const std::stop_token& stop = {});
 
 /// Compares the well-formed \a input with \a first, the first well-formed input of its list, as Merge's
 /// structure check does (or Combine's root check); sets DifferentRoot or DifferentCount when they differ.
@@ -85,10 +87,11 @@ struct ListCheck {
 using CheckProgress = std::function<void(int index, const InputCheck& input)>;
 
 /// Checks every input of \a paths, in list order, as examineInput() and compareWithFirst() do. The inputs are
-/// parsed on every core, each worker holding at most one document at a time; \a progress runs on the calling
-/// thread, in list order. When \a progress throws, the workers stop after their current input and the
-/// exception passes on.
-ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress = {},
-                      CheckFor checkFor = CheckFor::Merge);
+/// read on two threads, as many as a Merge parses ahead, each holding the blocks of one input at a time; \a progress
+/// runs on the calling thread, in list order. When \a progress throws, the workers stop after their current input
+/// and the exception passes on. Once \a stop is requested the workers end within their current input, and only the
+/// inputs handed to \a progress before are in the result.
+ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress = {}, CheckFor checkFor = CheckFor::Merge,
+                      const std::stop_token& stop = {});
 
 } // namespace corvanta

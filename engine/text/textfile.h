@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace corvanta {
@@ -36,15 +37,20 @@ FileEncoding fileEncodingOf(QByteArrayView head);
 
 /// The text of one file, read and decoded block by block and handed on in the system code page: the same bytes as
 /// readTextFileEncoded() in constant memory. Characters cut by a block's end are completed from the next block.
+class WideDecoder;
+
 class TextFileReader {
 public:
     /// Opens \a path and reads its first bytes. A missing path has no text; throws Failure, with the system's reason
     /// alone, when the path exists but cannot be read, and without opening it when it is not a regular file once
     /// links are followed (a folder, a named pipe, a device).
     explicit TextFileReader(const QString& path, qint64 blockSize = kStreamBlockSize);
+    ~TextFileReader();
+    TextFileReader(const TextFileReader&) = delete;
+    TextFileReader& operator=(const TextFileReader&) = delete;
 
     /// False for a missing path.
-    bool exists() const { return m_file.isOpen(); }
+    bool exists() const { return m_fd >= 0; }
     /// True for a file that held no byte when it was opened.
     bool isEmpty() const { return m_empty; }
     /// Size of the file when it was opened (0 for a missing path).
@@ -57,14 +63,19 @@ public:
     /// Call it once.
     void writeTo(ByteSink& sink);
 
+    /// The text writeTo() would hand on, one block at a time, for callers that pull it: puts the next piece in
+    /// \a piece (possibly empty) and returns true, or returns false once the text has ended. Throws Failure when
+    /// the file cannot be read. Use it instead of writeTo(), never with it.
+    bool readPiece(QByteArray& piece);
+
 private:
     bool fill();
     void writeSystemCodePage(ByteSink& sink);
     void writeDecoded(ByteSink& sink);
-    [[noreturn]] void fail() const;
+    [[noreturn]] static void fail();
 
     QString m_path;
-    QFile m_file;
+    int m_fd = -1; // the open file; -1 for a missing path
     QByteArray m_buffer;
     qint64 m_blockSize;
     qint64 m_filled = 0; // bytes in m_buffer
@@ -73,6 +84,10 @@ private:
     bool m_empty = false;
     bool m_recoded = false; // a byte of the system code page was no UTF-8
     FileEncoding m_encoding = FileEncoding::SystemCodePage;
+    // Where readPiece() stands.
+    std::unique_ptr<WideDecoder> m_decoder;
+    qsizetype m_handedOn = -1; // bytes of m_buffer handed on by the last piece; -1 before the first
+    bool m_ended = false;
 };
 
 /// The whole text of a file: empty for a missing path, "empty file" for a zero-length file, decoded as

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <stop_token>
 #include <string_view>
 #include <vector>
@@ -87,5 +88,32 @@ public:
 /// the second-level elements that \a taker takes; an exception from it ends the parse and is thrown here.
 ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop = {},
                    const SkippableNames* skippable = nullptr, ElementTaker* taker = nullptr);
+
+/// What parseXml() would tell of a document's root, learnt without keeping its nodes.
+struct XmlOutline {
+    enum class Result {
+        Read,          ///< well-formed: root and topLevelNodes are set
+        NotWellFormed, ///< error is set
+        NeedsTree,     ///< only parseXml() can tell (see outlineXml())
+    };
+    Result result = Result::NeedsTree;
+    XmlParseError error;
+    /// The root's base name (see baseName()).
+    QString root;
+    /// The root's namespace name; empty when it has none.
+    QString rootNamespace;
+    /// childCount() of the root parseXml() would build.
+    qsizetype topLevelNodes = 0;
+};
+
+/// Gives the next piece of a text, or an empty view once it has ended; a view stays valid until the next call.
+using TextPieces = std::function<QByteArrayView()>;
+
+/// Reads the text that \a pieces hands out as parseXml() would parse it (same decoding, options and messages),
+/// keeping no more than the root and its last top-level nodes, whatever the size of the text. Gives NeedsTree where
+/// the answer depends on nodes it does not keep: for a document with a document type (validation, entities), and
+/// for a document that fails after an xml:id attribute (libxml2 reports a repeated ID, and may report it first).
+/// Once \a stop is requested it ends at its next piece; its answer then means nothing.
+XmlOutline outlineXml(const TextPieces& pieces, const QString& path, const std::stop_token& stop = {});
 
 } // namespace corvanta

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -754,6 +756,73 @@ private slots:
             "\"invoices\",\"status\":\"different-root\",\"topLevelNodes\":0}]}\n"));
     }
 
+    // The check holds a few blocks of its input, never the whole of it nor its tree: a check of 50 MB peaks at a
+    // small part of that, where a tree would take twenty times the input.
+    void checkOfALargeInputStaysInBoundedMemory() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("the sanitizers keep freed memory aside");
+#endif
+        constexpr int records = 900000;
+        writeCatalog(path("big.xml"), records);
+        QVERIFY(QFileInfo(path("big.xml")).size() > qint64(50) << 20);
+        const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + "/corvanta-join");
+        const QByteArray input = QFile::encodeName(path("big.xml"));
+        const QByteArray output = QFile::encodeName(path("out.txt"));
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open(output.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(out, STDOUT_FILENO);
+            ::execl(program.constData(), program.constData(), "--check", input.constData(), nullptr);
+            ::_exit(127);
+        }
+        QVERIFY(pid > 0);
+        int status = 0;
+        rusage usage{};
+        QCOMPARE(::wait4(pid, &status, 0, &usage), pid);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(readFile(path("out.txt")), input + ": ok (root catalog, " + QByteArray::number(records) +
+                                                " top-level nodes)\n" + "The file can be merged.\n");
+        const long peakMegabytes = usage.ru_maxrss / 1024; // in kilobytes on Linux
+        QVERIFY2(peakMegabytes < 128, qPrintable(QStringLiteral("peak %1 MB").arg(peakMegabytes)));
+    }
+
+    // Memory that runs out, wherever it does (starting the threads, parsing, merging), ends the join with a word
+    // about it and status 1, and takes the working folder with it; it never aborts.
+    void aJoinOutOfMemorySaysSo_data() {
+        QTest::addColumn<int>("megabytes");
+        QTest::newRow("threads cannot start") << 100;
+        QTest::newRow("the first input does not fit") << 180;
+        QTest::newRow("the second input does not fit") << 250;
+    }
+
+    void aJoinOutOfMemorySaysSo() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("the sanitizers reserve address space of their own");
+#endif
+        QFETCH(int, megabytes);
+        writeCatalog(path("a.xml"), 200000);
+        writeCatalog(path("b.xml"), 200000);
+        QProcess process;
+        process.setChildProcessModifier([megabytes] {
+            const rlimit limit{rlim_t(megabytes) << 20, rlim_t(megabytes) << 20};
+            setrlimit(RLIMIT_AS, &limit);
+        });
+        process.setWorkingDirectory(m_folders.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QVERIFY(QDir().mkpath(path("temp")));
+        env.insert("TEMP", path("temp"));
+        process.setProcessEnvironment(env);
+        process.start(QCoreApplication::applicationDirPath() + "/corvanta-join", {"-o", "out.xml", "a.xml", "b.xml"});
+        QVERIFY(process.waitForFinished(60000));
+        const QByteArray err = process.readAllStandardError();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains("memory"), err.constData());
+        QCOMPARE(QDir(path("temp")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        QVERIFY(!QFile::exists(path("out.xml")));
+    }
+
     void checkOfAMergeableListExitsZero() {
         writeFile(path("a.xml"), "<r><x/></r>");
         writeFile(path("b.xml"), "<p:r xmlns:p=\"urn:p\"><y/></p:r>");
@@ -1027,7 +1096,25 @@ private slots:
     }
 
 private:
-    QString path(const QString& name) const { return m_folders.filePath(name); }
+    // A catalog of \a records items, about 70 bytes each, written a megabyte at a time.
+    static void writeCatalog(const QString& name, int records) {
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray block = "<catalog>\n";
+        for (int i = 0; i < records; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            block += "  <item n=\"" + n + "\"><name>Item " + n + "</name><price>1.50</price></item>\n";
+            if (block.size() > (1 << 20) || i == records - 1) {
+                QCOMPARE(file.write(block), block.size());
+                block.clear();
+            }
+        }
+        QVERIFY(file.write("</catalog>\n") > 0);
+    }
+
+    QString path(const QString& name) const {
+        return m_folders.filePath(name);
+    }
 
     /// Three inputs of 0.3, 1.2 and 0.5 MB that Merge accepts, padded after their root element.
     QStringList writeSizedInputs() const {

@@ -1,5 +1,7 @@
 #include "engine/join/joincommand.h"
 #include "engine/report/inputcheck.h"
+#include "engine/text/textfile.h"
+#include "engine/xml/xmlparser.h"
 #include "tests/support/recordinghost.h"
 #include "tests/support/testfiles.h"
 
@@ -10,7 +12,9 @@
 #include <QTest>
 #include <QThread>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <stop_token>
 
 using namespace corvanta;
 
@@ -24,6 +28,32 @@ struct Input {
 };
 
 const QByteArray kFine = "<r><a><x/></a><b/></r>";
+
+QByteArray repeated(const QByteArray& piece, int times) {
+    QByteArray text;
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+// What the whole tree says of an input, as Merge builds it.
+InputCheck fromTree(const QString& path) {
+    InputCheck check;
+    std::optional<TextReading> reading;
+    const ParsedXml parsed = parseXml(readTextFileEncoded(path, reading), path);
+    if (const xmlNode* root = rootElement(parsed.doc.get())) {
+        check.root = QString::fromUtf8(baseName(root));
+        check.topLevelNodes = childCount(root);
+        if (root->ns && root->ns->href)
+            check.rootNamespace = QString::fromUtf8(reinterpret_cast<const char*>(root->ns->href));
+    } else {
+        check.status = InputStatus::NotWellFormed;
+        check.reason = parsed.error.reason;
+        check.line = parsed.error.line;
+        check.column = parsed.error.column;
+    }
+    return check;
+}
 
 QList<InputStatus> statuses(const ListCheck& check) {
     QList<InputStatus> found;
@@ -223,6 +253,86 @@ private slots:
         // The first input has no top-level nodes, and so has every seventh one.
         QCOMPARE(check.inputs[1].status, InputStatus::DifferentCount);
         QCOMPARE(check.inputs[7].status, InputStatus::Ok);
+    }
+
+    // The check keeps no tree, yet tells what the tree would: the same root, count and message.
+    void tellsWhatTheTreeTells_data() {
+        QTest::addColumn<QByteArray>("text");
+        const QByteArray many = repeated("<a/>t<!--c--><?p q?><![CDATA[d]]>\n <b><c/>deep</b>", 300);
+        QTest::newRow("indentation") << QByteArray("<r>\n  <a>\n    <y/>\n  </a>\n  <b/>\n</r>\n");
+        QTest::newRow("mixed content at the root") << QByteArray("<r>\n  <a/>\n  text\n  <b/>\n</r>");
+        QTest::newRow("text comes after much indentation")
+            << QByteArray("<r>\n" + repeated(" <c><d/></c>\n", 700) + "tail</r>");
+        QTest::newRow("text comes first") << QByteArray("<r>t" + repeated("<a/>\n", 700) + "</r>");
+        QTest::newRow("indentation only, many nodes") << QByteArray("<r>\n" + repeated("  <a>x</a>\n", 700) + "</r>");
+        QTest::newRow("every kind of node, many times") << QByteArray("<r>" + many + "</r>");
+        QTest::newRow("preserved space") << QByteArray("<r xml:space=\"preserve\">\n <a/>\n</r>");
+        QTest::newRow("long blank text, then text") << QByteArray("<r>" + repeated(" ", 9000) + "x<a/></r>");
+        QTest::newRow("long text, then blanks") << QByteArray("<r>x" + repeated(" ", 9000) + "<a/>\n</r>");
+        QTest::newRow("adjacent CDATA sections") << QByteArray("<r><![CDATA[a]]><![CDATA[b]]><a/><![CDATA[]]></r>");
+        QTest::newRow("character references") << QByteArray("<r>&#32;<a/>&amp;\n</r>");
+        QTest::newRow("namespaces") << QByteArray("<p:r xmlns:p=\"u\"><p:a xmlns:q=\"v\"><q:b/></p:a> <p:c/></p:r>");
+        QTest::newRow("prolog and epilogue") << QByteArray("<?xml version=\"1.0\"?><!--c--><r><a/></r><!--d--><?p?>");
+        QTest::newRow("text only") << QByteArray("<r>text</r>");
+        QTest::newRow("empty root") << QByteArray("<r/>");
+        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF<r><a/></r>");
+        QTest::newRow("Windows-1252 bytes") << QByteArray("<r>caf\xE9<a/></r>");
+        QTest::newRow("UTF-16") << QByteArray("\xff\xfe<\0r\0>\0 \0<\0a\0/\0>\0<\0/\0r\0>\0", 26);
+        QTest::newRow("document type") << QByteArray(
+            "<!DOCTYPE r [<!ELEMENT r (a)*><!ELEMENT a EMPTY>]><r><a/> <a/></r>");
+        QTest::newRow("invalid by its document type")
+            << QByteArray("<!DOCTYPE r [<!ELEMENT r (a)*><!ELEMENT a EMPTY>]><r><b/></r>");
+        QTest::newRow("entity") << QByteArray("<!DOCTYPE r [<!ENTITY e \"<a/>\">]><r>&e;<a/></r>");
+        QTest::newRow("broken late") << QByteArray("<r>" + many + "</s>");
+        QTest::newRow("broken deep") << QByteArray("<r>" + many + "<a><b><c></b></a></r>");
+        QTest::newRow("repeated xml:id, then broken")
+            << QByteArray("<r>" + many + "<a xml:id=\"i\"/><a><b xml:id=\"i\"/></a><b></r>");
+        QTest::newRow("undeclared prefix") << QByteArray("<r><a><p:b/></a></r>");
+        QTest::newRow("blank file") << QByteArray("  \n");
+        QTest::newRow("two roots") << QByteArray("<r/><s/>");
+        QTest::newRow("empty file") << QByteArray();
+    }
+
+    void tellsWhatTheTreeTells() {
+        QFETCH(QByteArray, text);
+        writeFile(path("in.xml"), text);
+        const InputCheck expected = fromTree(path("in.xml"));
+        const InputCheck found = examineInput(path("in.xml"));
+        QCOMPARE(found.status, expected.status);
+        QCOMPARE(found.root, expected.root);
+        QCOMPARE(found.topLevelNodes, expected.topLevelNodes);
+        QCOMPARE(found.rootNamespace, expected.rootNamespace);
+        QCOMPARE(found.reason, expected.reason);
+        QCOMPARE(found.line, expected.line);
+        QCOMPARE(found.column, expected.column);
+    }
+
+    // A stop ends the reading of a long text within a piece or two, and nothing read after it is handed on.
+    void stopEndsTheReadingWithinAFile() {
+        std::stop_source stop;
+        const QByteArray piece = repeated("<a><b>text</b></a>\n", 20000);
+        int handedOut = 0;
+        outlineXml(
+            [&]() -> QByteArrayView {
+                if (++handedOut == 2)
+                    stop.request_stop();
+                return handedOut == 1 ? QByteArrayView("<r>") : QByteArrayView(piece);
+            },
+            QStringLiteral("long.xml"), stop.get_token());
+        QVERIFY2(handedOut <= 3, qPrintable(QString::number(handedOut)));
+
+        const QStringList paths = m_folders.writeFiles({kFine, kFine, kFine});
+        std::stop_source listStop;
+        QList<int> handedOn;
+        const ListCheck check = checkInputs(
+            paths,
+            [&](int index, const InputCheck&) {
+                handedOn << index;
+                listStop.request_stop();
+            },
+            CheckFor::Merge, listStop.get_token());
+        QCOMPARE(handedOn, QList<int>{0});
+        QCOMPARE(check.inputs.size(), size_t(1));
     }
 
     void failingProgressStopsTheCheck() {

@@ -321,8 +321,19 @@ private slots:
         writeFile(path, bytes);
         if (!bytes.isEmpty())
             QCOMPARE(encodeSystemCodePage(decodeFileText(bytes)), encoded); // the whole reading agrees
-        for (const qint64 blockSize : {1, 2, 3, 4, 5, 7, 8, 256 * 1024})
+        for (const qint64 blockSize : {1, 2, 3, 4, 5, 7, 8, 256 * 1024}) {
             QVERIFY2(streamed(path, blockSize) == encoded, qPrintable(QStringLiteral("block size %1").arg(blockSize)));
+            // Pulled piece by piece, the same text and the same verdict on how it was read.
+            TextFileReader pulled(path, blockSize);
+            QByteArray text;
+            for (QByteArray piece; pulled.readPiece(piece);)
+                text += piece;
+            QVERIFY2(text == encoded, qPrintable(QStringLiteral("pulled, block size %1").arg(blockSize)));
+            TextFileReader pushed(path, blockSize);
+            NullSink nothing;
+            pushed.writeTo(nothing);
+            QCOMPARE(pulled.reading(), pushed.reading());
+        }
     }
 
     // At the block size the joins use: a character that straddles the end of the first block comes out whole, and

@@ -91,12 +91,41 @@ private slots:
         QVERIFY(!state.editable);
         QVERIFY(iface->textInterface());
         QVERIFY(!iface->editableTextInterface());
-        QCOMPARE(iface->childCount(), 0);
+        QCOMPARE(iface->childCount(), 1); // the scroll bar, always shown; nothing else
         QCOMPARE(iface->parent()->object(), m_window.get());
         QVERIFY(iface->parent()->indexOfChild(iface) >= 0);
 
         m_view->setFocus();
         QTRY_VERIFY(accessible()->state().focused);
+    }
+
+    // The scroll bar shows a reader where in the text the view stands, as the bar the eye sees does, and is gone
+    // from the tree when it is gone from the screen.
+    void scrollBarIsExposedWhileItShows() {
+        m_view->setText(numberedLines(300));
+        QScrollBar* bar = m_view->verticalScrollBar();
+        QAccessibleInterface* iface = accessible();
+        QCOMPARE(iface->childCount(), 1);
+        QAccessibleInterface* frame = iface->child(0);
+        QVERIFY(frame);
+        QCOMPARE(frame->parent(), iface);
+        QCOMPARE(iface->indexOfChild(frame), 0);
+        QAccessibleInterface* scroll = frame->child(0);
+        QVERIFY(scroll);
+        QCOMPARE(scroll->role(), QAccessible::ScrollBar);
+        QCOMPARE(scroll->object(), bar);
+        bar->setValue(bar->maximum() / 2);
+        QVERIFY(scroll->valueInterface());
+        QCOMPARE(scroll->valueInterface()->currentValue().toInt(), bar->value());
+        const QPoint centre = bar->mapToGlobal(bar->rect().center());
+        QCOMPARE(iface->childAt(centre.x(), centre.y()), frame);
+        const QPoint inText = m_view->viewport()->mapToGlobal(QPoint(5, 5));
+        QCOMPARE(iface->childAt(inText.x(), inText.y()), nullptr);
+
+        m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        QCOMPARE(iface->childCount(), 0);
+        QCOMPARE(iface->child(0), nullptr);
+        QCOMPARE(iface->indexOfChild(frame), -1);
     }
 
     void readsAnyRange() {
