@@ -10,6 +10,7 @@
 #include "engine/report/joinreport.h"
 #include "engine/text/codepage.h"
 #include "engine/text/failure.h"
+#include "engine/text/filepath.h"
 #include "engine/text/textfile.h"
 #include "engine/xml/xmlwrap.h"
 
@@ -345,6 +346,30 @@ bool writeReport(const JoinReport& report, const QString& target, std::FILE* err
     }
 }
 
+/// Writes \a text to \a out; the exit status: 1, with the reason on \a err, when it cannot be written.
+int printText(const QByteArray& text, std::FILE* out, std::FILE* err) {
+    try {
+        writeChecked(out, text, QStringLiteral("standard output"));
+        return 0;
+    } catch (const Failure& failure) {
+        tellFailure(err, failure);
+        return 1;
+    }
+}
+
+/// Why the report may not be written to \a reportPath: it is one of the \a inputs or the \a outputPath file,
+/// whatever the spelling. Empty when it may.
+QString reportClash(const QString& reportPath, const QString& outputPath, const QStringList& inputs) {
+    if (reportPath.isEmpty() || reportPath == QLatin1String("-"))
+        return {};
+    if (!outputPath.isEmpty() && isSameFile(reportPath, outputPath))
+        return QStringLiteral("--report and -o name the same file, %1").arg(displayPath(reportPath));
+    for (const QString& input : inputs)
+        if (isSameFile(reportPath, input))
+            return QStringLiteral("--report names the input %1, which it would overwrite").arg(displayPath(input));
+    return {};
+}
+
 } // namespace
 
 int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* err, ProgressTiming progressTiming) {
@@ -370,19 +395,10 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
 
     if (!parser.parse(QStringList{QStringLiteral("corvanta-join")} + arguments))
         return usageError(err, parser.errorText());
-    if (parser.isSet(helpOption)) {
-        try {
-            writeChecked(out, kUsage, QStringLiteral("standard output"));
-        } catch (const Failure& failure) {
-            write(err, encodeSystemCodePage(QString(failure.description() + QLatin1Char('\n'))));
-            return 1;
-        }
-        return 0;
-    }
-    if (parser.isSet(versionOption)) {
-        write(out, "corvanta-join " CORVANTA_VERSION "\n");
-        return 0;
-    }
+    if (parser.isSet(helpOption))
+        return printText(kUsage, out, err);
+    if (parser.isSet(versionOption))
+        return printText("corvanta-join " CORVANTA_VERSION "\n", out, err);
     if (int(parser.isSet(appendOption)) + int(parser.isSet(mergeOption)) + int(parser.isSet(combineOption)) > 1)
         return usageError(err, QStringLiteral("--append, --merge and --combine exclude each other"));
     if (parser.isSet(uniqueOption) && !parser.isSet(combineOption))
@@ -454,6 +470,10 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
     if (parser.isSet(checkOption))
         return checkOnly(inputs, parser.isSet(jsonOption),
                          parser.isSet(combineOption) ? CheckFor::Combine : CheckFor::Merge, out, err);
+
+    if (const QString clash = reportClash(parser.value(reportOption), parser.value(outputOption), inputs);
+        !clash.isEmpty())
+        return usageError(err, clash);
 
     const bool append = parser.isSet(appendOption);
     const bool combine = parser.isSet(combineOption);

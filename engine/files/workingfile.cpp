@@ -73,6 +73,13 @@ private:
 
 } // namespace
 
+void WorkingFileAppender::requireInput(const TextFileReader& reader) {
+    if (!reader.exists()) {
+        m_lastReading = TextReading::Missing;
+        reader.requireFile();
+    }
+}
+
 bool WorkingFileAppender::open() {
     if (m_file.isOpen())
         return true;
@@ -109,6 +116,7 @@ template <typename Body> void WorkingFileAppender::append(Body&& body) {
         body(static_cast<ByteSink&>(sink));
     } catch (...) {
         finish();
+        m_lastAdded = 0; // whatever the input gave before it failed is taken out again below
         if (writable && !(m_file.resize(start) && m_file.seek(start)))
             m_whole = false;
         throw;
@@ -118,7 +126,9 @@ template <typename Body> void WorkingFileAppender::append(Body&& body) {
 
 void WorkingFileAppender::appendFile(const QString& input) {
     m_lastReading.reset();
+    m_lastAdded = 0;
     TextFileReader reader(input, m_blockSize);
+    requireInput(reader);
     append([&](ByteSink& sink) { reader.writeTo(sink); });
     m_lastReading = reader.reading();
 }
@@ -127,7 +137,8 @@ bool WorkingFileAppender::appendWrappedFile(const QString& input) {
     m_lastReading.reset();
     m_lastAdded = 0;
     TextFileReader reader(input, m_blockSize);
-    if (!reader.exists() || reader.isEmpty()) {
+    requireInput(reader);
+    if (reader.isEmpty()) {
         m_lastReading = reader.reading();
         return false;
     }

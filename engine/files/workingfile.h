@@ -19,10 +19,11 @@ public:
         , m_blockSize(blockSize) {}
 
     /// Appends the text of \a input as readTextFileEncoded() makes it, creating the working file when it is
-    /// missing. Throws Failure when the input cannot be read; nothing of it then stays in the working file.
+    /// missing. Throws Failure when the input is missing or cannot be read; nothing of it then stays in the working
+    /// file.
     void appendFile(const QString& input);
     /// Appends the text of \a input as one element of a wrapped document: without its byte order mark, XML
-    /// declaration and document type declaration, followed by a line break; nothing for a missing or empty input.
+    /// declaration and document type declaration, followed by a line break; nothing for an empty input.
     /// Returns true when the removed document type declaration declared entities. Throws as appendFile() does.
     bool appendWrappedFile(const QString& input);
     /// Appends \a bytes, already in the system code page.
@@ -41,6 +42,7 @@ public:
 private:
     template <typename Body> void append(Body&& body);
     bool open();
+    void requireInput(const TextFileReader& reader);
 
     QFile m_file;
     qint64 m_blockSize;

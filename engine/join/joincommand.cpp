@@ -83,6 +83,9 @@ private:
                 m_steps.step(118, [&] {
                     NullSink nothing;
                     TextFileReader reader(m_currentPath);
+                    if (!reader.exists())
+                        reading = TextReading::Missing;
+                    reader.requireFile();
                     reader.writeTo(nothing);
                     reading = reader.reading();
                 });

@@ -204,6 +204,11 @@ bool TextFileReader::fill() {
     return got > 0;
 }
 
+void TextFileReader::requireFile() const {
+    if (!exists())
+        throw Failure(qt_error_string(ENOENT));
+}
+
 void TextFileReader::fail() {
     // In Qt's words, as QFile said them before.
     throw Failure(qt_error_string(errno));

@@ -51,6 +51,9 @@ public:
 
     /// False for a missing path.
     bool exists() const { return m_fd >= 0; }
+    /// Throws Failure with the system's reason for a missing path ("No such file or directory"): for callers to
+    /// whom a missing input is a failure like any other.
+    void requireFile() const;
     /// True for a file that held no byte when it was opened.
     bool isEmpty() const { return m_empty; }
     /// Size of the file when it was opened (0 for a missing path).

@@ -222,6 +222,27 @@ private slots:
         QCOMPARE(lines[5], QByteArray());
     }
 
+    // A missing input is a failure like an unreadable one: told, the others still joined, and exit 1.
+    void missingInputIsToldAndTheJoinGoesOn_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("after an input") << QStringList{"--append", "a.xml", "gone.xml"} << QByteArray("A");
+        QTest::newRow("alone") << QStringList{"--append", "gone.xml"} << QByteArray();
+        QTest::newRow("wrapped") << QStringList{"--append", "--wrap", "r", "gone.xml", "a.xml"}
+                                 << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\nA\n</r>\n");
+    }
+
+    void missingInputIsToldAndTheJoinGoesOn() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, out);
+        writeFile(path("a.xml"), "A");
+        const Run run = join(arguments);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.out, out);
+        QVERIFY(run.err.startsWith("No such file or directory\nin Quorvel5/20/2014.Form1.Start at line 118\n"));
+        QVERIFY(run.err.contains("\nfile1: gone.xml\n"));
+    }
+
     void failedOutputWriteIsReported() {
         writeFile(path("a.xml"), "A");
         const Run run = join({"--append", "-o", "missing/out.xml", "a.xml"});
@@ -494,6 +515,7 @@ private slots:
         QTest::addColumn<int>("kilobytesFree"); // 0: standard output is /dev/full
         QTest::newRow("result to /dev/full") << QStringList{"--append", "a.xml"} << 0;
         QTest::newRow("usage to /dev/full") << QStringList{"--help"} << 0;
+        QTest::newRow("version to /dev/full") << QStringList{"--version"} << 0;
         QTest::newRow("result to a full disk, written in part") << QStringList{"--append", "big.xml"} << 64;
     }
 
@@ -943,6 +965,35 @@ private slots:
         QCOMPARE(report.value("completed"), QJsonValue(completed));
         QCOMPARE(report.value("inputs").toArray().size(), 2);
         QCOMPARE(report.value("inputs").toArray()[0].toObject().value("path"), QJsonValue("a.xml"));
+    }
+
+    // Files are compared, not spellings: a report never takes the place of an input or of the result.
+    void reportOntoAnInputOrTheResultIsRefused_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("an input") << QStringList{"--report", "a.xml", "a.xml", "b.xml"};
+        QTest::newRow("an input spelt otherwise") << QStringList{"--report", "./sub/../a.xml", "b.xml", "a.xml"};
+        QTest::newRow("a link to an input") << QStringList{"--append", "--report", "link.xml", "a.xml"};
+        QTest::newRow("an input in a folder") << QStringList{"--report", "sub/c.xml", "a.xml", "sub"};
+        QTest::newRow("the result") << QStringList{"-o", "out.xml", "--report", "out.xml", "a.xml"};
+        QTest::newRow("a result still to be made") << QStringList{"-o", "new.xml", "--report", "./new.xml", "a.xml"};
+    }
+
+    void reportOntoAnInputOrTheResultIsRefused() {
+        QFETCH(QStringList, arguments);
+        writeFile(path("a.xml"), "<r><x/></r>");
+        writeFile(path("b.xml"), "<r><y/></r>");
+        QVERIFY(QDir().mkpath(path("sub")));
+        writeFile(path("sub/c.xml"), "<r><z/></r>");
+        writeFile(path("out.xml"), "keep me");
+        QVERIFY(QFile::link("a.xml", path("link.xml")));
+        const Run run = join(arguments);
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.startsWith("corvanta-join: --report "), run.err.constData());
+        QCOMPARE(readFile(path("a.xml")), QByteArray("<r><x/></r>"));
+        QCOMPARE(readFile(path("sub/c.xml")), QByteArray("<r><z/></r>"));
+        QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
+        QVERIFY(!QFileInfo::exists(path("new.xml")));
     }
 
     void reportThatCannotBeWrittenIsToldAndFailsTheRun() {

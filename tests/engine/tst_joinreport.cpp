@@ -312,6 +312,26 @@ private slots:
         QCOMPARE(report.contribution(report.inputs()[8]), QStringLiteral("7 bytes added, read as UTF-32 big-endian"));
     }
 
+    // An input that fails, before or while it is read, added nothing: not the count of the input before it.
+    void appendGivesAFailedInputNoBytes() {
+        writeFile(path("a.xml"), "AAAA");
+        writeFile(path("b.xml"), "B");
+        QVERIFY(QDir(m_folders.path()).mkdir("folder.xml"));
+        QVERIFY(QFile::link("/proc/self/mem", path("mem.xml")));
+        const QStringList names{"a.xml", "folder.xml", "b.xml", "mem.xml", "a.xml", "missing.xml"};
+        QStringList paths;
+        for (const QString& name : names)
+            paths << path(name);
+        JoinReport report(JoinReport::Mode::Append);
+        QCOMPARE(join(paths, report, true), QStringLiteral("AAAABAAAA"));
+        const QList<QPair<int, QString>> expected{{4, "utf-8"},      {0, "unreadable"}, {1, "utf-8"},
+                                                  {0, "unreadable"}, {4, "utf-8"},      {0, "missing"}};
+        const QJsonObject json = parsed(report);
+        for (int i = 0; i < expected.size(); ++i)
+            QCOMPARE(input(json, i),
+                     (QJsonObject{{"path", paths[i]}, {"bytes", expected[i].first}, {"read", expected[i].second}}));
+    }
+
     void mergeReportIsTheSameWhenElementsAreNeverBuilt_data() {
         QTest::addColumn<QByteArrayList>("texts");
         const QByteArray base = "<r><a><x/></a><b><z/></b></r>";

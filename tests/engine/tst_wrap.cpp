@@ -155,7 +155,7 @@ private slots:
             QCOMPARE(rootAndChildren(result), (QStringList{"files", root}));
     }
 
-    void missingAndEmptyInputsAddNothing() {
+    void missingAndEmptyInputsAddNothingAndMissingOnesAreTold() {
         const QString a = m_folders.filePath("a.xml"), empty = m_folders.filePath("empty.xml");
         const QString b = m_folders.filePath("b.xml");
         writeFile(a, "<?xml version=\"1.0\"?>\n<a>1</a>\n");
@@ -164,13 +164,15 @@ private slots:
         RecordingHost host({a, m_folders.filePath("missing.xml"), empty, b}, true);
         host.wrapRoot = QStringLiteral("files");
         joinFiles(host);
-        QCOMPARE(host.messages(), QStringList());
+        QCOMPARE(host.reports().size(), 1);
+        QVERIFY(host.reports()[0].startsWith(QStringLiteral("No such file or directory\r\n")));
         QCOMPARE(host.resultsText.toUtf8(), kStart + "<a>1</a>\n\n<b>2</b>\n" + kEnd);
         QCOMPARE(rootAndChildren(host.resultsText.toUtf8()), (QStringList{"files", "a", "b"}));
 
         RecordingHost none({m_folders.filePath("missing.xml")}, true);
         none.wrapRoot = QStringLiteral("r");
         joinFiles(none);
+        QCOMPARE(none.reports().size(), 1);
         QCOMPARE(none.resultsText, QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n</r>\n"));
     }
 

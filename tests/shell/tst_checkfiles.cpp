@@ -218,8 +218,12 @@ private slots:
         const QStringList paths = fillList({"<a/>", ""});
         list().appendItem(m_folders.filePath("missing.xml"));
         chooseMode(true);
+        ModalAnswerer answerer; // the missing input's report
+        answerer.answerMessage(QMessageBox::Ok);
 
         clickStartJoiningAndWait(m_window.get());
+        QVERIFY(answerer.allAnswered());
+        QVERIFY(answerer.texts().value(0).startsWith("No such file or directory"));
         clickToolButton(&m_window->resultsWindow(), "backAction");
 
         QCOMPARE(statuses(), (QStringList{"4 bytes added, read as UTF-8", "Empty: the words \"empty file\" added",

@@ -1,0 +1,138 @@
+#include "engine/text/filepath.h"
+
+#include "engine/text/codepage.h"
+
+#include <optional>
+#include <sys/stat.h>
+
+namespace corvanta {
+
+namespace {
+
+constexpr char16_t kEscapedByteBase = 0xDC00;
+
+bool isEscapedByte(QChar c) {
+    return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF;
+}
+
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> fileId(const QByteArray& native) {
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0)
+        return std::nullopt;
+    return FileId{info.st_dev, info.st_ino};
+}
+
+bool needsQuoting(QStringView path) {
+    for (const QChar c : path)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0) || c.isSurrogate() || c == u'\'' ||
+            c == u'\\')
+            return true;
+    return false;
+}
+
+QString hexByte(uint byte) {
+    return QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString pathFromNative(const QByteArray& bytes) {
+    if (isValidUtf8(bytes))
+        return QString::fromUtf8(bytes);
+    QString path;
+    qsizetype from = 0; // start of the valid run not decoded yet
+    for (qsizetype i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const qsizetype length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (i + length <= bytes.size() && isValidUtf8(QByteArrayView(bytes).sliced(i, length))) {
+            i += length;
+            continue;
+        }
+        path += QString::fromUtf8(QByteArrayView(bytes).sliced(from, i - from));
+        path += QChar(char16_t(kEscapedByteBase + lead));
+        from = ++i;
+    }
+    return path + QString::fromUtf8(QByteArrayView(bytes).sliced(from));
+}
+
+QByteArray nativePath(const QString& path) {
+    bool escaped = false;
+    for (const QChar c : path)
+        escaped = escaped || isEscapedByte(c);
+    if (!escaped)
+        return path.toUtf8();
+    QByteArray bytes;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && !(isEscapedByte(path[i]) && !(i > 0 && path[i - 1].isHighSurrogate())))
+            continue;
+        bytes += QStringView(path).sliced(from, i - from).toUtf8();
+        if (i < path.size())
+            bytes += char(path[i].unicode() - kEscapedByteBase);
+        from = i + 1;
+    }
+    return bytes;
+}
+
+QString displayPath(const QString& path) {
+    if (!needsQuoting(path))
+        return path;
+    QString quoted = QStringLiteral("$'");
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const QChar c = path[i];
+        if (c.isHighSurrogate() && i + 1 < path.size() && path[i + 1].isLowSurrogate()) {
+            quoted += c;
+            quoted += path[++i];
+        } else if (c == u'\n') {
+            quoted += QStringLiteral("\\n");
+        } else if (c == u'\t') {
+            quoted += QStringLiteral("\\t");
+        } else if (c == u'\x1b') {
+            quoted += QStringLiteral("\\e");
+        } else if (c == u'\'' || c == u'\\') {
+            quoted += u'\\';
+            quoted += c;
+        } else if (isEscapedByte(c)) {
+            quoted += hexByte(c.unicode() - kEscapedByteBase);
+        } else if (c.isSurrogate()) {
+            quoted += QChar::ReplacementCharacter;
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            quoted += hexByte(c.unicode());
+        } else if (c.unicode() >= 0x80 && c.unicode() < 0xA0) {
+            // A C1 control is two bytes in UTF-8: both are shown, as a shell reads them back.
+            const QByteArray bytes = QString(c).toUtf8();
+            for (const char byte : bytes)
+                quoted += hexByte(static_cast<unsigned char>(byte));
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + u'\'';
+}
+
+bool isSameFile(const QString& first, const QString& second) {
+    const QByteArray a = nativePath(first), b = nativePath(second);
+    const std::optional<FileId> idA = fileId(a), idB = fileId(b);
+    if (idA || idB)
+        return idA == idB;
+    // Neither exists yet: both would be made as the same name in the same folder.
+    const auto split = [](const QByteArray& path) {
+        const qsizetype slash = path.lastIndexOf('/');
+        return std::pair{slash < 0    ? QByteArray(".")
+                         : slash == 0 ? QByteArray("/")
+                                      : path.first(slash),
+                         path.sliced(slash + 1)};
+    };
+    const auto [folderA, nameA] = split(a);
+    const auto [folderB, nameB] = split(b);
+    const std::optional<FileId> parentA = fileId(folderA);
+    return nameA == nameB && parentA && parentA == fileId(folderB);
+}
+
+} // namespace corvanta
