@@ -2,6 +2,7 @@
 
 #include "engine/text/codepage.h"
 #include "engine/text/failure.h"
+#include "engine/text/filepath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -148,32 +149,46 @@ TextFileReader::TextFileReader(const QString& path, qint64 blockSize)
     , m_blockSize(std::max<qint64>(blockSize, 1)) {
     if (path.isEmpty())
         return;
-    // One look at the file answers all of the questions below, and the open asks none again (Qt's would look twice
-    // more): thousands of times in a join of many small files.
-    const QByteArray native = QFile::encodeName(path);
+    // Opened before anything is asked, and the opened file is what is checked: a look at the path first could be
+    // answered by one file and the open by another swapped in meanwhile. O_NONBLOCK keeps the open of a named
+    // pipe from waiting for a writer, and a file of /proc that would block from blocking the read.
+    const QByteArray native = nativePath(path);
+    do
+        m_fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (m_fd < 0 && errno == EINTR);
+    if (m_fd < 0) {
+        if (errno == ENOENT)
+            return; // missing
+        fail();
+    }
+    // A constructor that throws runs no destructor: the descriptor is closed here.
+    const auto refuse = [this](const QString& reason) {
+        ::close(std::exchange(m_fd, -1));
+        throw Failure(reason);
+    };
     struct stat info {};
-    if (::stat(native.constData(), &info) != 0)
-        return; // missing, as a path that cannot be looked at was before
+    if (::fstat(m_fd, &info) != 0)
+        refuse(qt_error_string(errno));
     // The descriptions are the system's reason alone: the report names the file on a line of its own.
     if (S_ISDIR(info.st_mode))
-        throw Failure(QStringLiteral("Is a directory"));
-    // Checked before opening: a named pipe would block the open for ever, a device like /dev/zero never ends.
+        refuse(QStringLiteral("Is a directory"));
+    // A device like /dev/zero never ends, a named pipe may never start.
     if (!S_ISREG(info.st_mode))
-        throw Failure(QStringLiteral("not a regular file"));
-    do
-        m_fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-    while (m_fd < 0 && errno == EINTR);
-    if (m_fd < 0)
-        fail();
+        refuse(QStringLiteral("not a regular file"));
     m_size = qint64(info.st_size);
+    m_readLimit = m_size + kGrowthAllowance;
     // Room for a block after the few bytes of a character cut short by the previous one.
     if (t_spareBuffer.size() == m_blockSize + 4)
         m_buffer = std::exchange(t_spareBuffer, QByteArray());
     else
         m_buffer = QByteArray(m_blockSize + 4, Qt::Uninitialized);
-    // The encoding is told by the first bytes; a short read must not hide them.
-    while (!m_atEnd && m_filled < 4)
-        fill();
+    try {
+        // The encoding is told by the first bytes; a short read must not hide them.
+        while (!m_atEnd && m_filled < 4)
+            fill();
+    } catch (const Failure& failure) {
+        refuse(failure.description());
+    }
     m_encoding = fileEncodingOf(QByteArrayView(m_buffer.constData(), m_filled));
     m_empty = m_filled == 0;
 }
@@ -185,21 +200,38 @@ TextFileReader::~TextFileReader() {
         t_spareBuffer = std::move(m_buffer);
 }
 
+qint64 TextFileReader::readSome(char* into, qint64 size) {
+    for (;;) {
+        const ssize_t n = ::read(m_fd, into, size_t(size));
+        if (n >= 0)
+            return n;
+        if (errno != EINTR)
+            fail();
+    }
+}
+
 bool TextFileReader::fill() {
-    const qint64 room = std::min<qint64>(m_blockSize, m_buffer.size() - m_filled);
+    const qint64 left = m_readLimit - m_read;
+    if (left <= 0) {
+        // As much as the file could have grown by is read: one more byte means it does not end.
+        char probe = 0;
+        if (readSome(&probe, 1) > 0)
+            throw Failure(QStringLiteral("The file grew by more than %1 MB while it was read.")
+                              .arg(kGrowthAllowance / (1024 * 1024)));
+        m_atEnd = true;
+        return false;
+    }
+    const qint64 room = std::min({m_blockSize, m_buffer.size() - m_filled, left});
     // Reads on until the block is full or the file ends, so that a short block means the end.
     qint64 got = 0;
     while (got < room) {
-        const ssize_t n = ::read(m_fd, m_buffer.data() + m_filled + got, size_t(room - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fail();
+        const qint64 n = readSome(m_buffer.data() + m_filled + got, room - got);
         if (n == 0)
             break;
         got += n;
     }
     m_filled += got;
+    m_read += got;
     m_atEnd = got < room;
     return got > 0;
 }

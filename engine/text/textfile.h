@@ -41,9 +41,13 @@ class WideDecoder;
 
 class TextFileReader {
 public:
+    /// How much a file may grow while it is read, or hold beyond the size it claims (a file of /proc claims none).
+    static constexpr qint64 kGrowthAllowance = qint64(64) * 1024 * 1024;
+
     /// Opens \a path and reads its first bytes. A missing path has no text; throws Failure, with the system's reason
-    /// alone, when the path exists but cannot be read, and without opening it when it is not a regular file once
-    /// links are followed (a folder, a named pipe, a device).
+    /// alone, when the path exists but cannot be read, and without reading it when it is not a regular file once
+    /// links are followed (a folder, a named pipe, a device). The file is read up to its size at the open plus
+    /// kGrowthAllowance; past that, reading throws Failure.
     explicit TextFileReader(const QString& path, qint64 blockSize = kStreamBlockSize);
     ~TextFileReader();
     TextFileReader(const TextFileReader&) = delete;
@@ -76,6 +80,7 @@ private:
     void writeSystemCodePage(ByteSink& sink);
     void writeDecoded(ByteSink& sink);
     [[noreturn]] static void fail();
+    qint64 readSome(char* into, qint64 size);
 
     QString m_path;
     int m_fd = -1; // the open file; -1 for a missing path
@@ -83,6 +88,8 @@ private:
     qint64 m_blockSize;
     qint64 m_filled = 0; // bytes in m_buffer
     qint64 m_size = 0;
+    qint64 m_read = 0; // bytes read from the file so far
+    qint64 m_readLimit = 0;
     bool m_atEnd = false;
     bool m_empty = false;
     bool m_recoded = false; // a byte of the system code page was no UTF-8

@@ -7,11 +7,18 @@
 #include "tests/support/testfiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
+#include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -151,6 +158,52 @@ private slots:
 #else
         QSKIP("named pipes and devices are a Unix matter");
 #endif
+    }
+
+    // While a helper swaps the input for a named pipe or a link to /dev/zero and back, every read gives the file's
+    // text or refuses what it opened; none waits for a writer or reads past the file.
+    void readOfAFileSwappedMeanwhileNeverHangs_data() {
+        QTest::addColumn<QString>("swappedIn"); // "fifo": a named pipe made for the test
+        QTest::newRow("named pipe") << "fifo";
+        QTest::newRow("link to /dev/zero") << "/dev/zero";
+    }
+
+    void readOfAFileSwappedMeanwhileNeverHangs() {
+        QFETCH(QString, swappedIn);
+        const QString path = m_folders.filePath("in.xml"), regular = m_folders.filePath("regular.xml");
+        const QString other = m_folders.filePath("other.xml");
+        const QByteArray text = QByteArray("<r>text</r>\n").repeated(100);
+        writeFile(path, text);
+        // The reads run in a child process, killed when one hangs; forked first, so that it has one thread.
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(readUntilBothOutcomes(path, text));
+        QVERIFY(child > 0);
+        std::jthread swapper([&](const std::stop_token& stop) {
+            for (bool regularIn = true; !stop.stop_requested(); regularIn = !regularIn) {
+                if (regularIn) {
+                    writeFile(regular, text);
+                    const bool made = swappedIn == "fifo" ? ::mkfifo(QFile::encodeName(other).constData(), 0600) == 0
+                                                          : QFile::link(swappedIn, other);
+                    if (!made)
+                        return;
+                }
+                // rename() swaps atomically: the path always names one or the other.
+                ::rename(QFile::encodeName(regularIn ? other : regular).constData(),
+                         QFile::encodeName(path).constData());
+            }
+        });
+        int status = -1;
+        const bool inTime = QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 20000);
+        if (!inTime) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+        }
+        swapper.request_stop();
+        swapper.join();
+        QVERIFY2(inTime, "a read hung");
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0,
+                 qPrintable(QStringLiteral("a read gave something other than the file or a refusal: %1").arg(status)));
     }
 
     void utf8AndAsciiRoundTripByteForByte() {
@@ -536,6 +589,48 @@ private slots:
     }
 
 private:
+    // Reads \a path over and over for three seconds, and on until both a whole read and a refusal were seen (or ten
+    // seconds passed): 0 when every read gave \a text or "not a regular file", 1 when one gave something else, 2
+    // when time ran out.
+    static int readUntilBothOutcomes(const QString& path, const QByteArray& text) {
+        // Throws as soon as more arrives than the file holds, so that a device that never ends is noticed.
+        class BoundedSink final : public ByteSink {
+        public:
+            explicit BoundedSink(qsizetype limit)
+                : m_limit(limit) {}
+            void write(QByteArrayView bytes) override {
+                if (got.size() + bytes.size() > m_limit)
+                    throw std::length_error("read past the file");
+                got.append(bytes);
+            }
+            QByteArray got;
+
+        private:
+            qsizetype m_limit;
+        };
+        QElapsedTimer timer;
+        timer.start();
+        bool read = false, refused = false;
+        while (!(read && refused && timer.hasExpired(3000))) {
+            if (timer.hasExpired(10000))
+                return 2;
+            try {
+                BoundedSink sink(text.size());
+                TextFileReader(path).writeTo(sink);
+                if (sink.got != text)
+                    return 1;
+                read = true;
+            } catch (const Failure& failure) {
+                if (failure.description() != QStringLiteral("not a regular file"))
+                    return 1;
+                refused = true;
+            } catch (const std::length_error&) {
+                return 1;
+            }
+        }
+        return 0;
+    }
+
     // The description of the Failure that \a action throws; "no failure" when it throws none.
     template <typename Action> static QString failureOf(Action&& action) {
         try {
