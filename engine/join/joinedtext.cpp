@@ -33,11 +33,16 @@ bool JoinedText::moveTo(const QString& path) const {
     // Through a link QSaveFile writes the file it points to; a rename would replace the link.
     if (!m_inSystemCodePage || target.isSymLink() || target.isDir())
         return false;
+    const ReplacedFile replaced(path);
+    // A file of more names is written through by the copy, which keeps them all.
+    if (replaced.hardLinked())
+        return false;
     QFile file(m_path);
     if (!file.open(QIODevice::ReadWrite) || file.size() == 0 || !syncToDisk(file))
         return false;
-    // As QSaveFile does: a replaced file keeps its permissions, a new one gets the default ones it has already.
-    if (target.exists() && !file.setPermissions(target.permissions()))
+    // A replaced file keeps its owner, group and permissions; a new one gets the default ones it has already. When
+    // not all can be kept (another user's file), the copy does what can be done.
+    if (!replaced.passOnTo(file.handle()))
         return false;
     file.close();
     std::error_code error; // another file system, most often: the text is then copied

@@ -397,12 +397,48 @@ void writeFileAtomically(const QByteArray& bytes, const QString& path) {
     writeFileAtomically(path, [&](ByteSink& sink) { sink.write(bytes); });
 }
 
+ReplacedFile::ReplacedFile(const QString& path) {
+    const QByteArray native = nativePath(path);
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    // Root may write anything: a file that nobody may write to is still meant to stay as it is.
+    if ((info.st_mode & 0222) == 0 || ::access(native.constData(), W_OK) != 0)
+        throw WriteFailure(QStringLiteral("%1: %2").arg(displayPath(path), qt_error_string(EACCES)));
+    m_exists = true;
+    m_links = info.st_nlink;
+    m_owner = info.st_uid;
+    m_group = info.st_gid;
+    m_mode = info.st_mode & 07777;
+}
+
+bool ReplacedFile::passOnTo(int descriptor) const {
+    if (!m_exists)
+        return true;
+    // The owner first: a change of owner clears the set-user-ID bits that the mode then sets again.
+    const bool owned = ::fchown(descriptor, m_owner, m_group) == 0;
+    return ::fchmod(descriptor, m_mode) == 0 && owned;
+}
+
 void writeFileAtomically(const QString& path, const std::function<void(ByteSink&)>& produce) {
+    const ReplacedFile replaced(path);
+    if (replaced.hardLinked()) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            throw WriteFailure(describe(file, path));
+        FileSink sink(file, path);
+        produce(sink);
+        if (!file.flush() || (file.close(), file.error() != QFileDevice::NoError))
+            throw WriteFailure(describe(file, path));
+        return;
+    }
     QSaveFile file(path);
     // Writing through the existing file would lose it on failure; the rename keeps the old one until the end.
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw WriteFailure(describe(file, path));
+    // Another user's file stays theirs when root replaces it; as anyone else, Qt's own permission copy is all.
+    replaced.passOnTo(file.handle());
     FileSink sink(file, path);
     // A failure leaves the new file unfinished: QSaveFile removes it when it goes.
     produce(sink);

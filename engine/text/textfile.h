@@ -122,8 +122,34 @@ bool writeWhole(QFileDevice& file, QByteArrayView bytes);
 /// Deletes a file, ignoring every failure.
 void removeFile(const QString& path);
 
+/// The regular file that a save replaces, and what of it the new file keeps.
+class ReplacedFile {
+public:
+    /// Looks at what \a path names. Throws WriteFailure ("PATH: Permission denied") when it is a regular file that
+    /// may not be written: none of its write permissions is set (also for root), or the system says so.
+    explicit ReplacedFile(const QString& path);
+
+    /// True when \a path names a regular file.
+    bool exists() const { return m_exists; }
+    /// True when more than one name leads to the file: it is then written through, as a shell redirection does, so
+    /// that every name sees the new text.
+    bool hardLinked() const { return m_links > 1; }
+    /// Gives the file open as \a descriptor the owner, group and mode of the replaced file, as far as the system
+    /// lets this user; false when not all of them could be given.
+    bool passOnTo(int descriptor) const;
+
+private:
+    bool m_exists = false;
+    quint64 m_links = 0;
+    uint m_owner = 0;
+    uint m_group = 0;
+    uint m_mode = 0;
+};
+
 /// Writes to \a path what \a produce hands to its sink. The target is replaced only once the new text is wholly
-/// written and synced to disk; on failure it stays as it was and nothing else is left behind. Throws WriteFailure
+/// written and synced to disk; on failure it stays as it was and nothing else is left behind. A target that
+/// exists keeps its owner, group and mode; one that may not be written is refused (see ReplacedFile), and one
+/// with more than one name is written through. Throws WriteFailure
 /// when the target cannot be written, and passes on whatever \a produce throws.
 void writeFileAtomically(const QString& path, const std::function<void(ByteSink&)>& produce);
 

@@ -314,6 +314,63 @@ private slots:
         QCOMPARE(QFile::permissions(path("out.xml")), ownerOnly);
     }
 
+    // Refused whether the working file would be renamed onto it or copied into it; also for root.
+    void outputOntoAReadOnlyFileIsRefused_data() {
+        QTest::addColumn<QString>("workingRoot"); // empty: the test folder, on the target's file system
+        QTest::newRow("same file system") << QString();
+        QTest::newRow("another file system") << "/dev/shm";
+    }
+
+    void outputOntoAReadOnlyFileIsRefused() {
+        QFETCH(QString, workingRoot);
+        struct stat here {
+        }, there{};
+        if (!workingRoot.isEmpty() &&
+            (::stat(workingRoot.toUtf8().constData(), &there) != 0 ||
+             (::stat(m_folders.path().toUtf8().constData(), &here) == 0 && here.st_dev == there.st_dev)))
+            QSKIP("no other file system for the working folder");
+        writeFile(path("a.xml"), "<r/>");
+        writeFile(path("out.xml"), "keep me");
+        QVERIFY(QFile::setPermissions(path("out.xml"), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+        for (const QStringList& mode : {QStringList{"--append"}, QStringList{"--merge"}}) {
+            const Run run = join(mode + QStringList{"-o", "out.xml", "a.xml"},
+                                 {{"TEMP", workingRoot.isEmpty() ? m_folders.path() : workingRoot}});
+            QCOMPARE(run.status, 1);
+            QCOMPARE(run.err, QByteArray("out.xml: Permission denied\n"));
+            QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
+        }
+    }
+
+    // As a shell redirection would: owner, group and mode stay, and every name of the file sees the new text.
+    void outputKeepsOwnerModeAndLinksOfTheReplacedFile() {
+        writeFile(path("a.xml"), "<r/>");
+        writeFile(path("out.xml"), "old");
+        writeFile(path("other.xml"), "old");
+        QVERIFY(::link(QFile::encodeName(path("other.xml")).constData(),
+                       QFile::encodeName(path("other-name.xml")).constData()) == 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QVERIFY(::chown(QFile::encodeName(path("out.xml")).constData(), 1234, 5678) == 0);
+        QVERIFY(::chmod(QFile::encodeName(path("out.xml")).constData(), 02640) == 0);
+        struct stat before {};
+        QVERIFY(::stat(QFile::encodeName(path("other.xml")).constData(), &before) == 0);
+
+        for (const char* target : {"out.xml", "other.xml"})
+            for (const char* mode : {"--append", "--merge"})
+                QCOMPARE(join({mode, "-o", target, "a.xml"}).status, 0);
+
+        struct stat out {
+        }, other{};
+        QVERIFY(::stat(QFile::encodeName(path("out.xml")).constData(), &out) == 0);
+        QCOMPARE(out.st_mode & 07777, 02640u);
+        if (root)
+            QVERIFY(out.st_uid == 1234 && out.st_gid == 5678);
+        QVERIFY(::stat(QFile::encodeName(path("other.xml")).constData(), &other) == 0);
+        QCOMPARE(other.st_ino, before.st_ino);
+        QCOMPARE(other.st_nlink, nlink_t(2));
+        QCOMPARE(readFile(path("other-name.xml")), QByteArray("<r/>\n"));
+    }
+
     // A Merge's working file holds the result byte for byte: -o's file takes its place, and is what standard
     // output gets.
     void mergeResultGoesToAFileAsToStandardOutput() {
