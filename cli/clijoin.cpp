@@ -94,12 +94,12 @@ void writeOutputFile(const JoinedText& text, const QString& path) {
     }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw WriteFailure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        throw WriteFailure(QStringLiteral("%1: %2").arg(displayPath(path), file.errorString()));
     FileSink sink(file, path);
     text.writeTo(sink);
     file.close();
     if (file.error() != QFileDevice::NoError)
-        throw WriteFailure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        throw WriteFailure(QStringLiteral("%1: %2").arg(displayPath(path), file.errorString()));
 }
 
 /// Writes \a bytes to \a path as writeOutputFile() writes a result. Throws Failure.
@@ -111,7 +111,7 @@ void writeOutputFile(const QByteArray& bytes, const QString& path) {
     }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(file, bytes))
-        throw WriteFailure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        throw WriteFailure(QStringLiteral("%1: %2").arg(displayPath(path), file.errorString()));
 }
 
 /// Streams the result to \a out. Throws WriteFailure naming it "standard output", or Failure when the text cannot
@@ -247,7 +247,7 @@ QStringList expandInputs(const QStringList& paths, int& unreadableNames) {
     QStringList inputs;
     inputs.reserve(paths.size());
     for (const QString& path : paths) {
-        if (QFileInfo(path).isDir()) {
+        if (isFolder(path)) {
             inputs += scanFolderForXmlFiles(path, &unreadableNames);
             continue;
         }
@@ -411,6 +411,13 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         return usageError(err, QStringLiteral("--report given more than once"));
     if (parser.isSet(reportOption) && parser.value(reportOption).isEmpty())
         return usageError(err, QStringLiteral("--report needs a file name"));
+    for (const QCommandLineOption& option : {outputOption, reportOption})
+        if (!isQtReachable(parser.value(option)))
+            return usageError(err,
+                              QStringLiteral("%1 cannot write to a name that is not valid UTF-8: %2")
+                                  .arg(option.names().constFirst() == QLatin1String("o") ? QStringLiteral("-o")
+                                                                                         : QStringLiteral("--report"),
+                                       displayPath(parser.value(option))));
     if (parser.isSet(jsonOption) && !parser.isSet(checkOption))
         return usageError(err, QStringLiteral("--json goes with --check"));
     if (parser.isSet(checkOption) && (parser.isSet(appendOption) || parser.isSet(outputOption) ||

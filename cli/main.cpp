@@ -1,6 +1,7 @@
 #include "cli/clijoin.h"
 #include "engine/buildconfig.h"
 #include "engine/files/workingfolder.h"
+#include "engine/text/filepath.h"
 
 #include <QCoreApplication>
 
@@ -9,5 +10,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("corvanta-join"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
     corvanta::removeWorkingFoldersOnTermination();
-    return corvanta::runCommandLineJoin(QCoreApplication::arguments().mid(1), stdout, stderr);
+    // Qt's own list of arguments loses the bytes of a name that is not valid UTF-8: they are kept here.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << corvanta::pathFromNative(QByteArray(argv[i]));
+    return corvanta::runCommandLineJoin(arguments, stdout, stderr);
 }

@@ -1,4 +1,5 @@
 #include "engine/join/combinemode.h"
+#include "engine/text/filepath.h"
 
 #include "engine/join/inputprefetcher.h"
 #include "engine/xml/combineddocument.h"
@@ -109,7 +110,7 @@ public:
                         QStringLiteral("%1 refers to the external entity \"%2\", which the first document does not "
                                        "declare the same way. External entities are never read: the moved nodes "
                                        "keep the reference \"&%2;\".")
-                            .arg(path, entity),
+                            .arg(displayPath(path), entity),
                         JoinHost::Icon::Warning);
                 });
             publishTarget();

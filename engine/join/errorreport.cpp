@@ -1,6 +1,7 @@
 #include "engine/join/errorreport.h"
 
 #include "engine/buildconfig.h"
+#include "engine/text/filepath.h"
 
 namespace corvanta {
 
@@ -14,7 +15,7 @@ QString applicationErrorReport(const QString& description, const QString& locati
                    QString::number(step) + QStringLiteral("\r\rPlease email screenshot of this message to ") +
                    supportAddress();
     if (fileLine)
-        text += QStringLiteral("\r\nfile1: ") + *fileLine;
+        text += QStringLiteral("\r\nfile1: ") + displayPath(*fileLine);
     if (moreFailures > 0)
         text += QStringLiteral("\r\nThis step failed for %1 more %2 under the same top-level node.")
                     .arg(moreFailures)

@@ -7,6 +7,7 @@
 #include "engine/join/mergemode.h"
 #include "engine/join/steprunner.h"
 #include "engine/text/failure.h"
+#include "engine/text/filepath.h"
 #include "engine/text/textfile.h"
 #include "engine/xml/xmlwrap.h"
 
@@ -133,7 +134,7 @@ private:
     static QString droppedEntitiesMessage(const QString& path) {
         return QStringLiteral("The document type declaration of %1 declares entities. Wrapping leaves the "
                               "declaration out, so references to them in the joined document are undefined.")
-            .arg(path);
+            .arg(displayPath(path));
     }
 
     void handOff() {

@@ -3,6 +3,7 @@
 #include "engine/join/inputprefetcher.h"
 #include "engine/join/skippedinput.h"
 #include "engine/text/failure.h"
+#include "engine/text/filepath.h"
 #include "engine/text/textfile.h"
 #include "engine/xml/mergeddocument.h"
 #include "engine/xml/xmldocument.h"
@@ -48,7 +49,7 @@ struct RootShape {
 void requireRoots(const RootShape& previous, const RootShape& current) {
     for (const RootShape* shape : {&current, &previous})
         if (!shape->hasRoot)
-            throw Failure(QStringLiteral("%1 has no root element to compare.").arg(shape->path));
+            throw Failure(QStringLiteral("%1 has no root element to compare.").arg(displayPath(shape->path)));
 }
 
 // Once the first document is in, the inputs ahead are written as they are parsed rather than held as trees (see
@@ -287,7 +288,7 @@ private:
                 m_host.showMessage(QStringLiteral("%1 refers to the external entity \"%2\", which the first document "
                                                   "does not declare the same way. External entities are never read: "
                                                   "the moved nodes keep the reference \"&%2;\".")
-                                       .arg(path, entity),
+                                       .arg(displayPath(path), entity),
                                    JoinHost::Icon::Warning);
             });
     }
@@ -333,7 +334,7 @@ void returnFreedMemory() {
 } // namespace
 
 QString parseErrorMessage(const QString& path, const XmlParseError& error) {
-    return QStringLiteral("Error reading ") + path + QStringLiteral("\r\nerror:") + error.reason +
+    return QStringLiteral("Error reading ") + displayPath(path) + QStringLiteral("\r\nerror:") + error.reason +
            QStringLiteral("\r\nLine:") + QString::number(error.line) + QStringLiteral("\r\nposition:") +
            QString::number(error.column);
 }

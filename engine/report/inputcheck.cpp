@@ -1,6 +1,7 @@
 #include "engine/report/inputcheck.h"
 
 #include "engine/text/failure.h"
+#include "engine/text/filepath.h"
 #include "engine/text/jsontext.h"
 #include "engine/text/textfile.h"
 #include "engine/xml/xmldocument.h"
@@ -67,26 +68,25 @@ QString statusName(InputStatus status) {
 }
 
 QString InputCheck::statusLine() const {
+    // A line per input: a line break or an escape sequence in a name must not reach the output raw.
+    const QString shown = displayPath(path), shownFirst = displayPath(comparedWith);
     switch (status) {
     case InputStatus::Ok:
-        return QStringLiteral("%1: ok (root %2, %3)").arg(path, root, nodeCount(topLevelNodes));
+        return QStringLiteral("%1: ok (root %2, %3)").arg(shown, root, nodeCount(topLevelNodes));
     case InputStatus::Unreadable:
-        return QStringLiteral("%1: cannot be read: %2").arg(path, reason);
+        return QStringLiteral("%1: cannot be read: %2").arg(shown, reason);
     case InputStatus::NotWellFormed:
         return QStringLiteral("%1: not well-formed at line %2, column %3: %4")
-            .arg(path)
-            .arg(line)
-            .arg(column)
-            .arg(reason);
+            .arg(shown, QString::number(line), QString::number(column), reason);
     case InputStatus::DifferentRoot:
         if (root == expectedRoot) // Combine: only the namespaces differ
             return QStringLiteral("%1: root %2 in %3, but %4 has root %5 in %6")
-                .arg(path, root, namespaceWords(rootNamespace), comparedWith, expectedRoot,
+                .arg(shown, root, namespaceWords(rootNamespace), shownFirst, expectedRoot,
                      namespaceWords(expectedRootNamespace));
-        return QStringLiteral("%1: root %2, but %3 has root %4").arg(path, root, comparedWith, expectedRoot);
+        return QStringLiteral("%1: root %2, but %3 has root %4").arg(shown, root, shownFirst, expectedRoot);
     case InputStatus::DifferentCount:
         return QStringLiteral("%1: %2, but %3 has %4")
-            .arg(path, nodeCount(topLevelNodes), comparedWith, QString::number(expectedTopLevelNodes));
+            .arg(shown, nodeCount(topLevelNodes), shownFirst, QString::number(expectedTopLevelNodes));
     }
     return {};
 }

@@ -2,6 +2,7 @@
 
 #include "engine/text/codepage.h"
 
+#include <algorithm>
 #include <optional>
 #include <sys/stat.h>
 
@@ -114,6 +115,15 @@ QString displayPath(const QString& path) {
         }
     }
     return quoted + u'\'';
+}
+
+bool isFolder(const QString& path) {
+    struct stat info {};
+    return ::stat(nativePath(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool isQtReachable(const QString& path) {
+    return std::none_of(path.cbegin(), path.cend(), isEscapedByte);
 }
 
 bool isSameFile(const QString& first, const QString& second) {

@@ -18,6 +18,12 @@ QByteArray nativePath(const QString& path);
 /// so that no escape sequence reaches a terminal and no line break splits a line.
 QString displayPath(const QString& path);
 
+/// True when \a path names a folder, links followed; for every name pathFromNative() gives.
+bool isFolder(const QString& path);
+
+/// True when Qt's own file classes reach the file that \a path names: it holds no byte kept by pathFromNative().
+bool isQtReachable(const QString& path);
+
 /// True when \a first and \a second name the same file, by device and inode when both exist; when neither exists,
 /// by the same name in the same folder. Links and spellings like ./ lead to the same answer.
 bool isSameFile(const QString& first, const QString& second);

@@ -23,7 +23,7 @@ namespace {
 const QByteArray kEmptyFileText = QByteArrayLiteral("empty file");
 
 QString describe(const QFileDevice& file, const QString& path) {
-    return QStringLiteral("%1: %2").arg(path, file.errorString());
+    return QStringLiteral("%1: %2").arg(displayPath(path), file.errorString());
 }
 
 bool isUtf32(FileEncoding encoding) {

@@ -1,5 +1,6 @@
 #include "cli/clijoin.h"
 #include "engine/buildconfig.h"
+#include "engine/text/filepath.h"
 #include "tests/cli/pseudoterminal.h"
 #include "tests/support/smallfilesystem.h"
 #include "tests/support/testfiles.h"
@@ -17,6 +18,7 @@
 #include <QTest>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -1051,6 +1053,57 @@ private slots:
         QCOMPARE(readFile(path("sub/c.xml")), QByteArray("<r><z/></r>"));
         QCOMPARE(readFile(path("out.xml")), QByteArray("keep me"));
         QVERIFY(!QFileInfo::exists(path("new.xml")));
+    }
+
+    // A name that is not valid UTF-8 is opened as the bytes it is, in every mode, and shown with those bytes escaped.
+    void namesThatAreNotUtf8AreOpenedAsTheirBytes_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("append") << QStringList{"--append"} << QByteArray("<r><a/></r><r><b/></r>");
+        QTest::newRow("merge") << QStringList{"--merge"} << QByteArray(); // stopped by the missing input alone
+        QTest::newRow("check") << QStringList{"--check"} << QByteArray(); // its lines are checked below
+    }
+
+    void namesThatAreNotUtf8AreOpenedAsTheirBytes() {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, out);
+        const QByteArray folder = QFile::encodeName(m_folders.path()) + '/';
+        const QByteArray first = folder + "caf\xe9.xml", second = folder + "\xff\xfe.xml";
+        for (const auto& [name, text] : {std::pair{first, "<r><a/></r>"}, std::pair{second, "<r><b/></r>"}}) {
+            const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(descriptor >= 0);
+            QVERIFY(::write(descriptor, text, std::strlen(text)) == qsizetype(std::strlen(text)));
+            ::close(descriptor);
+        }
+        const QStringList names{corvanta::pathFromNative(first), corvanta::pathFromNative(second)};
+        const Run run = joinHere(options + names + QStringList{corvanta::pathFromNative(folder + "gone\x80.xml")},
+                                 ErrorStream::File);
+        QCOMPARE(run.status, 1);
+        if (options != QStringList{"--check"})
+            QCOMPARE(run.out, out);
+        if (options == QStringList{"--merge"})
+            QVERIFY(!run.err.contains("caf") && !run.err.contains("\\xff"));
+        const QByteArray shown = "$'" + folder + "gone\\x80.xml'";
+        QVERIFY2((run.out + run.err).contains(shown), (run.out + run.err).constData());
+        if (options == QStringList{"--check"})
+            QVERIFY(run.out.startsWith("$'" + folder + "caf\\xe9.xml': ok (root r, 1 top-level node)\n$'" + folder +
+                                       "\\xff\\xfe.xml': ok (root r, 1 top-level node)\n"));
+    }
+
+    // A name with a line break or an escape sequence is quoted in messages and lines; the JSON keeps it as it is.
+    void namesWithControlCharactersAreQuoted() {
+        const QString name = QStringLiteral("a\nb\x1b[31m.xml");
+        writeFile(path(name), "<r/>");
+        const Run lines = join({"--check", name, "gone\x1b]0;x\a.xml"});
+        QCOMPARE(lines.out, QByteArray("$'a\\nb\\e[31m.xml': ok (root r, 0 top-level nodes)\n"
+                                       "$'gone\\e]0;x\\x07.xml': cannot be read: No such file or directory\n"
+                                       "1 of 2 files would stop a Merge.\n"));
+        const Run json = join({"--check", "--json", name});
+        QCOMPARE(QJsonDocument::fromJson(json.out)["inputs"][0]["path"].toString(), name);
+        const Run append = join({"--append", "gone\x1b[2J.xml", name});
+        QCOMPARE(append.status, 1);
+        QVERIFY(!append.err.contains('\x1b'));
+        QVERIFY(append.err.contains("\nfile1: $'gone\\e[2J.xml'\n"));
     }
 
     void reportThatCannotBeWrittenIsToldAndFailsTheRun() {
