@@ -1,7 +1,7 @@
 #include "engine/join/combinemode.h"
-#include "engine/text/filepath.h"
 
 #include "engine/join/inputprefetcher.h"
+#include "engine/text/filepath.h"
 #include "engine/xml/combineddocument.h"
 #include "engine/xml/xmlparser.h"
 
