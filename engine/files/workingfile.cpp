@@ -12,15 +12,19 @@ namespace corvanta {
 namespace {
 
 /// Writes to the working file until a write fails, then takes the rest without writing it, so that the input is
-/// still read to its end and a read failure is still told. Without a file it writes nothing at all.
+/// still read to its end and a read failure is still told. Without a file it writes nothing at all. A stop request
+/// ends the input at once.
 class GuardedSink final : public ByteSink {
 public:
-    explicit GuardedSink(QFile* file) {
+    GuardedSink(QFile* file, const std::stop_token& stop)
+        : m_stop(stop) {
         if (file)
             m_sink.emplace(*file, file->fileName());
     }
 
     void write(QByteArrayView bytes) override {
+        if (m_stop.stop_requested())
+            throw StopRequested{};
         guard([&] { m_sink->write(bytes); });
     }
 
@@ -37,6 +41,7 @@ private:
         }
     }
 
+    const std::stop_token& m_stop;
     std::optional<FileSink> m_sink;
     QString m_error;
 };
@@ -101,7 +106,7 @@ template <typename Body> void WorkingFileAppender::append(Body&& body) {
     // Like the one-shot append it replaces: a working file that cannot be opened is tried again next time.
     const bool writable = open();
     const qint64 start = writable ? m_file.pos() : 0;
-    GuardedSink sink(writable ? &m_file : nullptr);
+    GuardedSink sink(writable ? &m_file : nullptr, m_stop);
     auto finish = [&] {
         if (!writable)
             return; // the reason the file could not be opened stays

@@ -6,17 +6,20 @@
 #include <QFile>
 #include <QString>
 #include <optional>
+#include <stop_token>
 
 namespace corvanta {
 
 /// The working file of an Append run, kept open from the first append to the end of the run. Each input's text is
 /// streamed to its end block by block as it is read. A write that fails does not throw: lastWriteError() keeps its
-/// reason for the join to report, and nothing of the input it cut short stays in the file.
+/// reason for the join to report, and nothing of the input it cut short stays in the file. Once \a stop is
+/// requested, an append in progress ends at its next block, throwing StopRequested, and leaves nothing of its input.
 class WorkingFileAppender {
 public:
-    explicit WorkingFileAppender(const QString& path, qint64 blockSize = kStreamBlockSize)
+    explicit WorkingFileAppender(const QString& path, qint64 blockSize = kStreamBlockSize, std::stop_token stop = {})
         : m_file(path)
-        , m_blockSize(blockSize) {}
+        , m_blockSize(blockSize)
+        , m_stop(std::move(stop)) {}
 
     /// Appends the text of \a input as readTextFileEncoded() makes it, creating the working file when it is
     /// missing. Throws Failure when the input is missing or cannot be read; nothing of it then stays in the working
@@ -46,6 +49,7 @@ private:
 
     QFile m_file;
     qint64 m_blockSize;
+    std::stop_token m_stop;
     bool m_whole = true;
     std::optional<TextReading> m_lastReading;
     qint64 m_lastAdded = 0;

@@ -1,5 +1,6 @@
 #include "engine/join/inputprefetcher.h"
 
+#include "engine/text/failure.h"
 #include "engine/text/textfile.h"
 
 #include <algorithm>
@@ -20,11 +21,14 @@ constexpr qsizetype kWakeBytes = InputPrefetcher::kAheadBytes / 8;
 
 } // namespace
 
-InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable, TakerFor takerFor)
+InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable, TakerFor takerFor,
+                                 const std::stop_token& stop)
     : m_paths(std::move(paths))
     , m_depth(std::max(depth, 0))
     , m_skippable(skippable)
     , m_takerFor(std::move(takerFor)) {
+    // Runs on the thread that asks the join to stop, or here when it has asked already.
+    m_forward.emplace(stop, [this] { m_stop.request_stop(); });
     if (m_depth == 0 || m_paths.size() < 2)
         return;
     // The first input is the taker's: it counts as started and being prepared from the start, so that the workers
@@ -92,9 +96,10 @@ bool InputPrefetcher::takerMayGo() const {
 }
 
 PreparedInput InputPrefetcher::takeNext() {
+    const std::stop_token stop = m_stop.get_token();
     if (m_workers.empty() || m_taken >= m_paths.size()) {
         const qsizetype index = m_taken++;
-        return prepare(m_paths.value(index), {}, index > 0 ? m_skippable : nullptr, m_takerFor, index);
+        return prepare(m_paths.value(index), stop, index > 0 ? m_skippable : nullptr, m_takerFor, index);
     }
     std::unique_lock lock(m_mutex);
     if (m_taken == 0) {
@@ -105,7 +110,7 @@ PreparedInput InputPrefetcher::takeNext() {
         lock.unlock();
         if (wake)
             m_workerWake.notify_all();
-        PreparedInput first = prepare(m_paths.at(0), {}, nullptr, m_takerFor, 0);
+        PreparedInput first = prepare(m_paths.at(0), stop, nullptr, m_takerFor, 0);
         lock.lock();
         --m_preparing; // frees a core for the input after next
         wake = workersShouldWake();
@@ -115,11 +120,16 @@ PreparedInput InputPrefetcher::takeNext() {
         return first;
     }
     if (m_ahead.empty() || !m_ahead.front()) { // the next input may not even have been started
-        while (!takerMayGo()) {
+        while (!takerMayGo() && !stop.stop_requested()) {
             m_takerWaiting = true; // a worker clears it when it wakes the taker
-            m_takerWake.wait(lock);
+            m_takerWake.wait(lock, stop, [&] { return !m_takerWaiting; });
         }
         m_takerWaiting = false;
+        if (!takerMayGo()) {
+            PreparedInput stopped;
+            stopped.readFailure = std::make_exception_ptr(StopRequested{});
+            return stopped;
+        }
     }
     PreparedInput input = std::move(*m_ahead.front());
     m_ahead.pop_front();
@@ -152,42 +162,88 @@ void InputPrefetcher::work(int worker) {
             m_workerWake.notify_all(); // the other worker has nothing left to wait for, or an input to start
         lock.unlock();
         PreparedInput input;
-        QByteArray text = read(m_paths.at(index), input);
+        QByteArray text = read(m_paths.at(index), stop, input);
         lock.lock();
         m_readyBytes += input.textSize; // counted from now on, so that no other large input starts meanwhile
+        wakeTakerIfItMayGo(lock);       // the bytes alone may let it go on
         lock.unlock();
-        ElementTaker* taker = m_takerFor ? m_takerFor(index, input.textSize) : nullptr;
-        parse(std::move(text), m_paths.at(index), stop, m_skippable, taker, input);
+        // On this thread, never escaping it: what the factory throws is the input's failure, for the join to report.
+        ElementTaker* taker = takerOf(m_takerFor, index, input);
+        if (!input.parseFailure)
+            parse(std::move(text), m_paths.at(index), stop, m_skippable, taker, input);
+        text = {};
         lock.lock();
         --m_preparing;
         m_lastWorker = worker;
         if (stop.stop_requested())
             return;
         m_ahead[size_t(index - m_taken)] = std::move(input);
-        if (m_takerWaiting && takerMayGo()) {
-            m_takerWaiting = false; // one wake is enough
-            // Woken under the lock, the taker would only block on it again.
-            lock.unlock();
-            m_takerWake.notify_one();
-            lock.lock();
-        }
+        wakeTakerIfItMayGo(lock);
     }
+}
+
+void InputPrefetcher::wakeTakerIfItMayGo(std::unique_lock<std::mutex>& lock) {
+    if (!m_takerWaiting || !takerMayGo())
+        return;
+    m_takerWaiting = false; // one wake is enough
+    // Woken under the lock, the taker would only block on it again. It cannot miss the wake: it looks at
+    // m_takerWaiting under the lock before it sleeps.
+    lock.unlock();
+    m_takerWake.notify_one();
+    lock.lock();
 }
 
 PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_token& stop,
                                        const SkippableNames* skippable, const TakerFor& takerFor, qsizetype index) {
     PreparedInput input;
-    QByteArray text = read(path, input);
-    ElementTaker* taker = takerFor ? takerFor(index, input.textSize) : nullptr;
-    parse(std::move(text), path, stop, skippable, taker, input);
+    QByteArray text = read(path, stop, input);
+    ElementTaker* taker = takerOf(takerFor, index, input);
+    if (!input.parseFailure)
+        parse(std::move(text), path, stop, skippable, taker, input);
     return input;
 }
 
-QByteArray InputPrefetcher::read(const QString& path, PreparedInput& input) {
+ElementTaker* InputPrefetcher::takerOf(const TakerFor& takerFor, qsizetype index, PreparedInput& input) {
+    try {
+        return takerFor ? takerFor(index, input.textSize) : nullptr;
+    } catch (...) {
+        input.parseFailure = std::current_exception();
+        return nullptr;
+    }
+}
+
+namespace {
+
+/// Collects the text, until a stop is requested.
+class StoppableArraySink final : public ByteSink {
+public:
+    StoppableArraySink(QByteArray& text, const std::stop_token& stop)
+        : m_text(text)
+        , m_stop(stop) {}
+
+    void write(QByteArrayView bytes) override {
+        if (m_stop.stop_requested())
+            throw StopRequested{};
+        m_text.append(bytes);
+    }
+
+private:
+    QByteArray& m_text;
+    const std::stop_token& m_stop;
+};
+
+} // namespace
+
+QByteArray InputPrefetcher::read(const QString& path, const std::stop_token& stop, PreparedInput& input) {
     QByteArray text; // stays empty when the input cannot be read: the parser then reports it
     try {
-        text = readTextFileEncoded(path, input.reading);
+        TextFileReader reader(path);
+        text.reserve(reader.size());
+        StoppableArraySink sink(text, stop);
+        reader.writeTo(sink);
+        input.reading = reader.reading();
     } catch (...) {
+        text = {};
         input.readFailure = std::current_exception();
     }
     input.textSize = text.size();

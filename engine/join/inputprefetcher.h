@@ -24,7 +24,8 @@ struct PreparedInput {
     std::optional<TextReading> reading;
     /// Size of the text that was parsed, in bytes.
     qsizetype textSize = 0;
-    /// Why the parser could not run at all (out of memory); a text that does not parse is no failure.
+    /// Why the parser could not run at all (out of memory, or the taker could not be made); a text that does not
+    /// parse is no failure.
     std::exception_ptr parseFailure;
     ParsedXml parsed;
 };
@@ -41,20 +42,24 @@ struct PreparedInput {
 /// only the next input is prepared ahead; with a depth of 0 nothing runs ahead: each input is read and parsed on the
 /// taking thread when taken.
 ///
-/// Destroying the prefetcher (or cancel()) drops the work ahead at once: a parse in progress ends at its next
-/// block. An input's read or parse failure travels with it, to be reported when the join reaches it. Inputs after
-/// the first are parsed without the second-level elements that \a skippable names at the time they are parsed, and
-/// the taker that \a takerFor gives an input, if any, takes its second-level elements as they are parsed.
+/// Destroying the prefetcher (or cancel()), or a request of the \a stop given to it, drops the work ahead at once:
+/// a read or parse in progress ends at its next block, and a takeNext() waiting or called afterwards returns at
+/// once an input whose read failed with StopRequested. An input's read or parse failure travels with it, to be reported
+/// when the join reaches it. Inputs after the first are parsed without the second-level elements that \a skippable
+/// names at the time they are parsed, and the taker that \a takerFor gives an input, if any, takes its second-level
+/// elements as they are parsed.
 class InputPrefetcher {
 public:
     /// How much text may be in flight beyond the next input, unless setAheadBytes() says otherwise.
     static constexpr qsizetype kAheadBytes = qsizetype(8) << 20;
 
     /// Gives the taker for the input at \a index in the list, whose text is \a textSize bytes long, or null. Called
-    /// on the thread that parses the input, once its text is read; the taker must outlive the input's parse.
+    /// on the thread that parses the input, once its text is read; the taker must outlive the input's parse. What
+    /// it throws travels with the input as its parseFailure, the input then left unparsed.
     using TakerFor = std::function<ElementTaker*(qsizetype index, qsizetype textSize)>;
 
-    InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr, TakerFor takerFor = {});
+    InputPrefetcher(QStringList paths, int depth, const SkippableNames* skippable = nullptr, TakerFor takerFor = {},
+                    const std::stop_token& stop = {});
     ~InputPrefetcher();
     InputPrefetcher(const InputPrefetcher&) = delete;
     InputPrefetcher& operator=(const InputPrefetcher&) = delete;
@@ -81,7 +86,9 @@ private:
     bool workersShouldWake() const;
     bool takerMayGo() const;
     void work(int worker);
-    static QByteArray read(const QString& path, PreparedInput& input);
+    void wakeTakerIfItMayGo(std::unique_lock<std::mutex>& lock);
+    static QByteArray read(const QString& path, const std::stop_token& stop, PreparedInput& input);
+    static ElementTaker* takerOf(const TakerFor& takerFor, qsizetype index, PreparedInput& input);
     static void parse(QByteArray text, const QString& path, const std::stop_token& stop,
                       const SkippableNames* skippable, ElementTaker* taker, PreparedInput& input);
 
@@ -89,11 +96,16 @@ private:
     const qsizetype m_depth;
     const SkippableNames* m_skippable;
     const TakerFor m_takerFor;
+    // Requested by cancel() or, through m_forward, by the join's own stop; every wait and every parse hears it.
     std::stop_source m_stop;
+    std::optional<std::stop_callback<std::function<void()>>> m_forward; // after m_stop: goes before it
+    // Guards every member below it but m_workers. The workers and the taker hold it only to look at or change
+    // these counts and slots, never while reading, parsing or calling m_takerFor.
     std::mutex m_mutex;
     std::condition_variable_any m_workerWake; // a worker may start an input
-    std::condition_variable m_takerWake;      // the input the join waits for is ready
+    std::condition_variable_any m_takerWake;  // the input the join waits for is ready
     // The inputs from the next one to be taken up to the last one started, in order; empty while being prepared.
+    // A slot is filled only by the worker that started its input, and emptied only by the taker.
     std::deque<std::optional<PreparedInput>> m_ahead;
     qsizetype m_readyBytes = 0; // the size of the texts in m_ahead, read or prepared
     qsizetype m_aheadBytes = kAheadBytes;
@@ -102,8 +114,11 @@ private:
     int m_preparing = 0;     // how many inputs are being prepared, the taker's first one included
     int m_waitingWorkers = 0;
     int m_lastWorker = 0; // the worker that finished an input last
+    // Set by the taker before it sleeps, cleared by whoever wakes it. Whatever makes takerMayGo() true (an input
+    // ready, m_readyBytes growing, m_preparing falling) must wake the taker when it is set, else it sleeps on.
     bool m_takerWaiting = false;
-    std::vector<std::jthread> m_workers; // last: they start once every member above exists
+    std::vector<std::jthread> m_workers; // last: they start once every member above exists; only ever touched by
+                                         // the owning thread
 };
 
 } // namespace corvanta

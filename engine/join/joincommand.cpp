@@ -65,7 +65,7 @@ public:
 private:
     void runAppendMode() {
         // Closed before the hand-off reads and deletes the file.
-        WorkingFileAppender working(m_workingPath);
+        WorkingFileAppender working(m_workingPath, kStreamBlockSize, m_steps.stopToken());
         QString wrapRoot;
         m_steps.step(110, [&] { m_host.setBusyPointer(true); });
         int count = 0;
@@ -82,7 +82,7 @@ private:
                 // Nothing more goes in, but the input is still read: a read failure is told all the same.
                 std::optional<TextReading> reading;
                 m_steps.step(118, [&] {
-                    NullSink nothing;
+                    StoppableNullSink nothing(m_steps.stopToken());
                     TextFileReader reader(m_currentPath);
                     if (!reader.exists())
                         reading = TextReading::Missing;

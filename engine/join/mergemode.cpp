@@ -87,7 +87,8 @@ public:
                          leaveOut ? InputPrefetcher::TakerFor([this](qsizetype index, qsizetype textSize) {
                              return writerFor(index, textSize);
                          })
-                                  : InputPrefetcher::TakerFor());
+                                  : InputPrefetcher::TakerFor(),
+                         m_steps.stopToken());
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             PreparedInput input = m_inputs->takeNext();
@@ -123,7 +124,7 @@ public:
                         m_inputs->setAheadBytes(kWrittenAheadBytes);
                     }
                     try {
-                        m_base->writeFirstChildren();
+                        m_base->writeFirstChildren(m_steps.stopToken());
                     } catch (...) {
                         m_base.reset(); // as if it never came
                         publishWriteAheadTarget();
@@ -146,7 +147,7 @@ public:
         const bool saved = m_steps.step(170, [&] {
             // Without a working file (step 104 said why) there is nothing to save to.
             if (m_base && !workingPath.isEmpty())
-                m_base->save(workingPath);
+                m_base->save(workingPath, m_steps.stopToken());
         });
         m_steps.step(170, [&] { m_host.setBusyPointer(false); });
         m_steps.step(170, [&] { m_host.setProgress(0); });
@@ -174,7 +175,7 @@ private:
     }
 
     // Called on the thread that parses input index: for the first, the merging thread; for later ones a writer
-    // once the first document is in, null before.
+    // once the first document is in, null before. What it throws but running out of memory is the input's failure.
     ElementTaker* writerFor(qsizetype index, qsizetype textSize) {
         try {
             if (index == 0) {
@@ -311,9 +312,14 @@ private:
     MergedNames m_names;
     JoinObserver& m_observer;
     std::optional<MergedDocument> m_base;
+    // Guards m_target alone: the merging thread replaces it, the writers ahead copy it out when they start. What it
+    // points to is immutable (see WriteAheadTarget).
     std::mutex m_targetMutex;
-    std::shared_ptr<const WriteAheadTarget> m_target;    // what the inputs ahead are written for
-    std::vector<std::unique_ptr<AheadWriter>> m_writers; // by input, while it is ahead
+    std::shared_ptr<const WriteAheadTarget> m_target; // what the inputs ahead are written for
+    // By input, while it is ahead. Sized before the parsers start and never resized; slot i is written only by
+    // the thread that parses input i, and read by the merging thread only after takeNext() handed input i over
+    // (the prefetcher's lock orders the two).
+    std::vector<std::unique_ptr<AheadWriter>> m_writers;
     std::unique_ptr<FirstChildrenWriter> m_firstWriter;
     RootShape m_previous;
     bool m_keepGoing = false;

@@ -50,7 +50,8 @@ public:
     using TallyReporter = std::function<void(int step, const QString& description, qsizetype moreFailures)>;
 
     /// Once \a stop is requested, the next step or test throws StepsStopped instead of running; the one running
-    /// then ends first.
+    /// then ends first, and whatever it throws after the request (most often StopRequested, from a loop that heard
+    /// the stop) ends the procedure the same way instead of being reported.
     explicit StepRunner(Reporter reporter, std::stop_token stop = {})
         : m_reporter([plain = std::move(reporter)](int step, const QString& description, qsizetype) {
             plain(step, description);
@@ -70,6 +71,7 @@ public:
             body();
             return true;
         } catch (...) {
+            stopWhenAsked();
             fail(number, std::current_exception(), tally);
             return false;
         }
@@ -84,10 +86,14 @@ public:
         try {
             return condition();
         } catch (...) {
+            stopWhenAsked();
             fail(number, std::current_exception(), tally);
             return true;
         }
     }
+
+    /// The stop that ends the procedure, for the loops inside a step that must hear it too.
+    const std::stop_token& stopToken() const { return m_stop; }
 
     /// Reports what \a tally holds, one report per step, and empties it.
     void report(FailureTally& tally) {
@@ -112,6 +118,9 @@ private:
             description = QStringLiteral("Out of memory");
         } catch (const std::exception& other) {
             description = QString::fromLocal8Bit(other.what());
+        } catch (...) {
+            // Anything else still ends as a report: escaping here, it would end the process.
+            description = QStringLiteral("Unknown error.");
         }
         if (tally)
             tally->add(number, description);

@@ -20,6 +20,11 @@ void ByteSink::writeRestOf(QFileDevice& source) {
     }
 }
 
+void StoppableNullSink::write(QByteArrayView) {
+    if (m_stop.stop_requested())
+        throw StopRequested{};
+}
+
 FileSink::FileSink(QFileDevice& file, QString name)
     : m_file(file)
     , m_name(std::move(name)) {}

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <stop_token>
 
 class QFileDevice;
 
@@ -34,6 +35,17 @@ private:
 class NullSink final : public ByteSink {
 public:
     void write(QByteArrayView) override {}
+};
+
+/// Takes everything and keeps nothing, until a stop is requested: then throws StopRequested.
+class StoppableNullSink final : public ByteSink {
+public:
+    explicit StoppableNullSink(std::stop_token stop)
+        : m_stop(std::move(stop)) {}
+    void write(QByteArrayView) override;
+
+private:
+    std::stop_token m_stop;
 };
 
 /// Writes at the position of an open file (or standard output); the rest of another file goes by a copy in the

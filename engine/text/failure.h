@@ -20,6 +20,10 @@ private:
     QByteArray m_utf8;
 };
 
+/// Thrown by a loop that heard a stop request: whoever asked for the stop knows why, so it carries nothing and is
+/// never reported as a failure.
+struct StopRequested {};
+
 /// A failed write to an output (as opposed to a failed read of an input), so that a caller can tell the two apart.
 class WriteFailure : public Failure {
 public:

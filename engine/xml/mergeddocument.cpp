@@ -27,6 +27,25 @@ QString describeNodeType(const xmlNode* node) {
     }
 }
 
+// A copy of element, without its children, as the last child of parent in doc (its root when parent is null):
+// its name, namespace, namespace declarations and attributes, which are all that a node moved below it reads.
+xmlNode* copyShell(const xmlNode* element, xmlDoc* doc, xmlNode* parent) {
+    xmlNode* copy = xmlNewDocNode(doc, nullptr, element->name, nullptr);
+    if (!copy)
+        throw std::bad_alloc();
+    if (parent)
+        xmlAddChild(parent, copy);
+    else
+        xmlDocSetRootElement(doc, copy);
+    if (element->nsDef && !(copy->nsDef = xmlCopyNamespaceList(element->nsDef)))
+        throw std::bad_alloc();
+    if (element->ns)
+        copy->ns = xmlSearchNs(doc, copy, element->ns->prefix);
+    if (element->properties && !(copy->properties = xmlCopyPropList(copy, element->properties)))
+        throw std::bad_alloc();
+    return copy;
+}
+
 } // namespace
 
 bool MergedNames::contains(qsizetype topIndex, std::string_view name) const {
@@ -173,14 +192,17 @@ MergedDocument::MergedDocument(ParsedXml base, MergedNames& names, FirstChildren
     m_names.publish();
 }
 
-void MergedDocument::writeFirstChildren() {
+void MergedDocument::writeFirstChildren(const std::stop_token& stop) {
     for (Top& top : m_tops) {
         if (top.node->type != XML_ELEMENT_NODE)
             continue;
-        for (xmlNode* child = top.node->children; child; child = child->next)
+        for (xmlNode* child = top.node->children; child; child = child->next) {
+            if (stop.stop_requested())
+                throw StopRequested{};
             m_writer.write(child, top.indentable && !top.textLikeChild, top.children);
-        // What is written goes at once, so that the inputs parsed meanwhile reuse its memory. Only the children
-        // change: the writers ahead read the top-level element itself and its ancestors.
+        }
+        // What is written goes at once, so that the inputs parsed meanwhile reuse its memory. The writers ahead
+        // never see it: they read a copy (see writeAheadTarget()).
         xmlFreeNodeList(top.node->children);
         top.node->children = top.node->last = nullptr;
     }
@@ -222,14 +244,42 @@ std::string_view MergedDocument::appendWritten(qsizetype topIndex, std::string_v
 
 std::shared_ptr<const WriteAheadTarget> MergedDocument::writeAheadTarget() {
     if (!m_aheadTarget) {
+        // What the writers read of the first document never changes (nothing is ever declared on it), so one copy
+        // serves every target; only the indentation differs from one to the next.
+        if (!m_skeleton)
+            makeSkeleton();
         auto target = std::make_shared<WriteAheadTarget>();
-        target->doc = m_doc;
-        for (const Top& top : m_tops)
-            target->tops.push_back(
-                {top.node->type == XML_ELEMENT_NODE ? top.node : nullptr, top.indentable && !top.textLikeChild});
+        target->doc = m_skeleton;
+        for (std::size_t j = 0; j < m_tops.size(); ++j)
+            target->tops.push_back({m_skeletonTops[j], m_tops[j].indentable && !m_tops[j].textLikeChild});
         m_aheadTarget = std::move(target);
     }
     return m_aheadTarget;
+}
+
+void MergedDocument::makeSkeleton() {
+    if (!m_doc)
+        return; // nothing to copy, and no top-level node to write for
+    XmlDocument copy(xmlNewDoc(m_doc->version));
+    if (!copy)
+        throw std::bad_alloc();
+    // The entity declarations decide whether a moved reference stays a reference.
+    if (m_doc->intSubset) {
+        xmlDtd* dtd = xmlCopyDtd(m_doc->intSubset);
+        if (!dtd)
+            throw std::bad_alloc();
+        copy->intSubset = dtd;
+        dtd->parent = copy.get();
+        xmlSetTreeDoc(reinterpret_cast<xmlNode*>(dtd), copy.get());
+    }
+    std::vector<const xmlNode*> tops;
+    if (const xmlNode* root = rootElement(m_doc.get())) {
+        xmlNode* rootCopy = copyShell(root, copy.get(), nullptr);
+        for (const Top& top : m_tops)
+            tops.push_back(top.node->type == XML_ELEMENT_NODE ? copyShell(top.node, copy.get(), rootCopy) : nullptr);
+    }
+    m_skeleton = std::shared_ptr<const xmlDoc>(copy.release(), XmlDeleter());
+    m_skeletonTops = std::move(tops);
 }
 
 void MergedDocument::write(Top& top, xmlNode* child) {
@@ -318,14 +368,14 @@ void writeWithoutIndentation(const xmlDoc* doc, const xmlNode* parent, const Chu
         writer.write(node, false, into);
 }
 
-void MergedDocument::save(const QString& path) {
+void MergedDocument::save(const QString& path, const std::stop_token& stop) {
     if (!rootElement(m_doc.get()))
         return;
     std::vector<WrittenChildren> written;
     for (Top& top : m_tops)
         if (top.hasChildren)
             written.push_back({top.node, top.indentable && !top.textLikeChild, &top.children});
-    saveXmlDocument(m_doc.get(), path, m_hasDeclaration, written);
+    saveXmlDocument(m_doc.get(), path, m_hasDeclaration, written, stop);
 }
 
 } // namespace corvanta

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <shared_mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -19,6 +20,8 @@ namespace corvanta {
 
 /// The base names under each top-level node of the merged document. The merging thread adds to them and asks
 /// has(); the parsers of the inputs ahead ask contains() at the same time from their own threads.
+/// Invariant: only the merging thread changes anything, and it changes m_sets only under the unique lock; so its
+/// own reads need no lock, and the parsers' reads take the shared one. m_pending is the merging thread's alone.
 class MergedNames final : public SkippableNames {
 public:
     bool contains(qsizetype topIndex, std::string_view name) const override;
@@ -43,10 +46,14 @@ private:
 };
 
 /// What a parsing thread needs to know of the merged document to write a later input's second-level elements as
-/// the merged document will hold them. A snapshot: the merging thread changes nothing of it while it is shared.
+/// the merged document will hold them. Invariant: immutable once published, and it shares no node with the
+/// merged document: doc is a copy of the first document's document type, root and top-level elements (their
+/// attributes and namespace declarations, none of their children), made on the merging thread before any writer
+/// sees it and read by the writers only. The merging thread frees and writes the children of its own top-level
+/// elements meanwhile without any lock.
 struct WriteAheadTarget {
     struct Top {
-        const xmlNode* node = nullptr; // null when the first document's node there is no element
+        const xmlNode* node = nullptr; // in doc; null when the first document's node there is no element
         bool indented = false;         // how its children are written now
     };
     std::shared_ptr<const xmlDoc> doc;
@@ -129,8 +136,9 @@ public:
     /// before anything is added.
     MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written = nullptr);
 
-    /// Writes out the children of the first document's top-level elements, and frees them.
-    void writeFirstChildren();
+    /// Writes out the children of the first document's top-level elements, and frees them. Throws StopRequested
+    /// between two children once \a stop is requested.
+    void writeFirstChildren(const std::stop_token& stop = {});
 
     /// NodeExists: true when top-level node \a topIndex already has a child of base name \a name.
     bool nodeExists(qsizetype topIndex, std::string_view name) const { return m_names.has(topIndex, name); }
@@ -152,8 +160,9 @@ public:
     /// What the writers ahead need to know now; the same object as long as nothing of it changes.
     std::shared_ptr<const WriteAheadTarget> writeAheadTarget();
 
-    /// Writes the document to \a path; a document without a root writes nothing.
-    void save(const QString& path);
+    /// Writes the document to \a path; a document without a root writes nothing. Once \a stop is requested, throws
+    /// StopRequested and leaves no file.
+    void save(const QString& path, const std::stop_token& stop = {});
 
 private:
     struct Top {
@@ -164,11 +173,14 @@ private:
         ChunkedText children;    // written as saveXmlDocument() writes them
     };
 
+    void makeSkeleton();
     void write(Top& top, xmlNode* child);
     void unindent(Top& top);
     void writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into);
 
-    std::shared_ptr<xmlDoc> m_doc; // shared with the writers ahead, which may outlive this
+    std::shared_ptr<xmlDoc> m_doc;            // the merging thread's alone: the writers ahead read m_skeleton
+    std::shared_ptr<const xmlDoc> m_skeleton; // see WriteAheadTarget; made once, never changed
+    std::vector<const xmlNode*> m_skeletonTops;
     bool m_hasDeclaration;
     MergedNames& m_names;
     std::vector<Top> m_tops;

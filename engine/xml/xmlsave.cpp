@@ -302,7 +302,8 @@ bool indentsChildren(const xmlNode* element, bool textLikeChild) {
     return !textLikeChild && !isSpacePreserve(element, false);
 }
 
-void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std::span<const WrittenChildren> written) {
+void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std::span<const WrittenChildren> written,
+                     const std::stop_token& stop) {
     if (path.isEmpty())
         throw Failure(QStringLiteral("There is no working file to save the result to."));
     QByteArray skeleton;
@@ -326,11 +327,16 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std
     qsizetype done = 0;
     for (const std::size_t i : order) {
         target.write(QByteArrayView(skeleton).sliced(done, places[i].first - done));
+        const auto write = [&](QByteArrayView block) {
+            if (stop.stop_requested())
+                throw StopRequested{}; // the target removes what it wrote
+            target.write(block);
+        };
         if (written[i].spilled)
-            written[i].spilled->readAll([&](QByteArrayView block) { target.write(block); });
+            written[i].spilled->readAll(write);
         else
             for (const QByteArray& chunk : written[i].text->chunks())
-                target.write(chunk);
+                write(chunk);
         done = places[i].second;
     }
     target.write(QByteArrayView(skeleton).sliced(done));

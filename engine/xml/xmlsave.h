@@ -7,6 +7,7 @@
 #include <libxml/tree.h>
 #include <memory>
 #include <span>
+#include <stop_token>
 #include <vector>
 
 namespace corvanta {
@@ -79,8 +80,9 @@ struct WrittenChildren {
 /// Saves \a doc to \a path as UTF-8, indented two spaces per level, with every node outside the root; with an XML
 /// declaration (saying UTF-8) only when \a withDeclaration. Nothing is added below an element that has text of
 /// any kind or in the scope of xml:space="preserve". The children in \a written go where their top-level
-/// elements stand. A save that fails leaves no file behind. Throws Failure with the system's reason.
+/// elements stand. A save that fails leaves no file behind. Throws Failure with the system's reason, and
+/// StopRequested between two blocks once \a stop is requested.
 void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration,
-                     std::span<const WrittenChildren> written = {});
+                     std::span<const WrittenChildren> written = {}, const std::stop_token& stop = {});
 
 } // namespace corvanta
