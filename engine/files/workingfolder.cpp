@@ -18,56 +18,98 @@ namespace corvanta {
 
 namespace {
 
-const QString kWorkingFileName = QStringLiteral("temp.xml");
-const QString kLockFileName = QStringLiteral("run.lock");
+// Plain text too, for the signal handler.
+constexpr char kWorkingFile[] = "temp.xml";
+constexpr char kLockFile[] = "run.lock";
+const QString kWorkingFileName = QString::fromLatin1(kWorkingFile);
+const QString kLockFileName = QString::fromLatin1(kLockFile);
 // QTemporaryDir replaces the six X.
 const QString kFolderPattern = QStringLiteral("corvanta-XXXXXX");
 const QString kFolderFilter = QStringLiteral("corvanta-??????");
 
+// The live folders of this process, for the signal handler, which may neither lock, allocate nor wait. A fixed
+// table of slots that hold their path in place, so that nothing a handler reads is ever freed: a folder that goes
+// only hands its slot back. More live folders than slots only lose the clean-up at termination; the next run's
+// sweep still finds them.
+//
+// Invariant: a slot's path is written only by the thread that moved its state from Free to Filling, and read only
+// by whoever moved it from Live to Removing; the moves are atomic, so a handler and ~WorkingFolder never both own
+// a slot. A slot in Removing is never handed back: the process is ending.
+enum SlotState : int { Free, Filling, Live, Removing };
+
+struct LiveFolderSlot {
+    std::atomic<int> state{Free};
+    std::array<char, 4096> folder{}; // as the C library takes it, ending in a null byte
+};
+
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler must not lock");
+
+std::array<LiveFolderSlot, 16> g_liveFolders;
+
+// Copies text with its end to the end of the text in to, when the whole fits in room; async-signal-safe.
+bool appendText(char* to, std::size_t room, const char* text) noexcept {
+    std::size_t end = 0;
+    while (end < room && to[end] != 0)
+        ++end;
+    std::size_t length = 0;
+    while (text[length] != 0)
+        ++length;
+    if (end + length >= room)
+        return false;
+    for (std::size_t i = 0; i <= length; ++i)
+        to[end + i] = text[i];
+    return true;
+}
+
+// Async-signal-safe: only unlink() and rmdir() on paths put together on the stack.
+void removeLiveFolders() noexcept {
+#ifdef Q_OS_UNIX
+    for (LiveFolderSlot& slot : g_liveFolders) {
+        int expected = Live;
+        if (!slot.state.compare_exchange_strong(expected, Removing))
+            continue;
+        for (const char* name : {kWorkingFile, kLockFile}) {
+            std::array<char, sizeof slot.folder + 16> path{};
+            if (appendText(path.data(), path.size(), slot.folder.data()) && appendText(path.data(), path.size(), "/") &&
+                appendText(path.data(), path.size(), name))
+                ::unlink(path.data());
+        }
+        ::rmdir(slot.folder.data());
+    }
+#endif
+}
+
 } // namespace
 
-// The paths of one live folder as the C library takes them, fixed before the folder is announced so that a signal
-// handler only reads them.
+// The slot of one live folder, or none.
 struct LiveFolderPaths {
-    std::string folder;
-    std::string workingFile;
-    std::string lockFile;
+    LiveFolderSlot* slot = nullptr;
 };
 
 namespace {
 
-// Live folders of this process, read by the signal handler: a fixed table of atomic pointers, because a handler
-// may neither lock nor allocate. More live folders than slots only lose the clean-up at termination; the next
-// run's sweep still finds them.
-std::array<std::atomic<const LiveFolderPaths*>, 16> g_liveFolders{};
-
-void announce(const LiveFolderPaths* registration) {
-    for (auto& slot : g_liveFolders) {
-        const LiveFolderPaths* expected = nullptr;
-        if (slot.compare_exchange_strong(expected, registration))
-            return;
-    }
-}
-
-void withdraw(const LiveFolderPaths* registration) {
-    for (auto& slot : g_liveFolders) {
-        const LiveFolderPaths* expected = registration;
-        if (slot.compare_exchange_strong(expected, nullptr))
-            return;
-    }
-}
-
-// Async-signal-safe: only unlink() and rmdir() on paths made beforehand.
-void removeLiveFolders() noexcept {
-#ifdef Q_OS_UNIX
-    for (auto& slot : g_liveFolders) {
-        if (const LiveFolderPaths* live = slot.load()) {
-            ::unlink(live->workingFile.c_str());
-            ::unlink(live->lockFile.c_str());
-            ::rmdir(live->folder.c_str());
+LiveFolderSlot* announce(const std::string& folder) {
+    for (LiveFolderSlot& slot : g_liveFolders) {
+        int expected = Free;
+        if (!slot.state.compare_exchange_strong(expected, Filling))
+            continue;
+        slot.folder[0] = 0;
+        if (appendText(slot.folder.data(), slot.folder.size(), folder.c_str())) {
+            slot.state.store(Live); // publishes the path
+            return &slot;
         }
+        slot.state.store(Free);
+        return nullptr;
     }
-#endif
+    return nullptr;
+}
+
+void withdraw(LiveFolderSlot* slot) {
+    if (!slot)
+        return;
+    // Fails only when a handler is removing the folder on another thread: the slot is the handler's then.
+    int expected = Live;
+    slot->state.compare_exchange_strong(expected, Free);
 }
 
 void removeLiveFoldersAtExit() {
@@ -105,14 +147,11 @@ WorkingFolder::WorkingFolder()
     // Without the lock the join still works; only a sweep after a crash would not recognise the folder.
     if (!m_lock->tryLock(0))
         m_lock.reset();
-    m_live = std::make_unique<LiveFolderPaths>(LiveFolderPaths{nativePath(m_dir.path()),
-                                                               nativePath(m_dir.filePath(kWorkingFileName)),
-                                                               nativePath(m_dir.filePath(kLockFileName))});
-    announce(m_live.get());
+    m_live = std::make_unique<LiveFolderPaths>(LiveFolderPaths{announce(nativePath(m_dir.path()))});
 }
 
 WorkingFolder::~WorkingFolder() {
-    withdraw(m_live.get());
+    withdraw(m_live ? m_live->slot : nullptr);
     m_lock.reset();
 }
 
