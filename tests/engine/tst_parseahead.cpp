@@ -1,6 +1,7 @@
 #include "engine/join/inputprefetcher.h"
 #include "engine/join/mergemode.h"
 #include "engine/join/steprunner.h"
+#include "engine/text/failure.h"
 #include "engine/xml/mergeddocument.h"
 #include "engine/xml/xmlparser.h"
 #include "tests/support/recordinghost.h"
@@ -17,6 +18,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -151,6 +153,36 @@ private:
     mutable std::vector<std::thread::id> m_threads;
     mutable qsizetype m_calls = 0;
     bool m_released = false;
+};
+
+/// Holds the parse it takes for until released (or until its patience runs out, which a test then sees) and takes
+/// nothing.
+class HoldingTaker final : public ElementTaker {
+public:
+    bool take(qsizetype /*topIndex*/, xmlNode* /*element*/) override {
+        std::unique_lock lock(m_mutex);
+        if (!m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_released; }))
+            m_ranOut = true;
+        m_released = true; // a parse is held once
+        return false;
+    }
+    void forget() override {}
+
+    void release() {
+        const std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+    bool ranOut() const {
+        const std::lock_guard lock(m_mutex);
+        return m_ranOut;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_released = false;
+    bool m_ranOut = false;
 };
 
 } // namespace
@@ -525,6 +557,80 @@ private slots:
         QVERIFY(names.has(1, "item"));
         QVERIFY(!names.contains(0, "item"));
         QVERIFY(!names.contains(2, "item"));
+    }
+
+    void takerFactoryFailureTravelsWithItsInput_data() {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<int>("failing"); // the input whose taker cannot be made
+        QTest::addColumn<bool>("standard");
+        QTest::newRow("on the taking thread") << 4 << 0 << true;
+        QTest::newRow("on a thread ahead") << 4 << 2 << true;
+        QTest::newRow("on a thread ahead, no std::exception") << 4 << 2 << false;
+        QTest::newRow("nothing ahead") << 0 << 1 << true;
+    }
+
+    // What the factory throws is the input's failure, for the join to report; the other inputs are parsed.
+    void takerFactoryFailureTravelsWithItsInput() {
+        QFETCH(int, depth);
+        QFETCH(int, failing);
+        QFETCH(bool, standard);
+        const QStringList paths = m_folders.writeFiles(QByteArrayList(4, "<r><a><b/></a></r>"));
+        InputPrefetcher inputs(paths, depth, nullptr, [&](qsizetype index, qsizetype) -> ElementTaker* {
+            if (index != failing)
+                return nullptr;
+            if (standard)
+                throw std::runtime_error("no taker");
+            throw 42;
+        });
+        for (int i = 0; i < 4; ++i) {
+            const PreparedInput input = inputs.takeNext();
+            QCOMPARE(bool(input.parseFailure), i == failing);
+            QCOMPARE(bool(input.parsed.doc), i != failing);
+            if (i == failing && standard)
+                QVERIFY_THROWS_EXCEPTION(std::runtime_error, std::rethrow_exception(input.parseFailure));
+            else if (i == failing)
+                QVERIFY_THROWS_EXCEPTION(int, std::rethrow_exception(input.parseFailure));
+        }
+    }
+
+    // The join waits for more small inputs to be ready; a large one that has only been read meanwhile is reason
+    // enough to go on, without waiting for its parse.
+    void waitingTakerGoesOnOnceALargeTextIsRead() {
+        const QStringList paths =
+            m_folders.writeFiles({numberedDocument(0, 1), numberedDocument(1, 1), numberedDocument(2, 400000)});
+        HoldingTaker holding;
+        InputPrefetcher inputs(paths, 16, nullptr,
+                               [&](qsizetype index, qsizetype) { return index == 2 ? &holding : nullptr; });
+        const auto release = qScopeGuard([&] { holding.release(); });
+        QCOMPARE(documentNumber(inputs.takeNext().parsed.doc.get()), 0);
+
+        const PreparedInput second = inputs.takeNext(); // while the third is held in its parse
+
+        QVERIFY(!holding.ranOut());
+        QCOMPARE(documentNumber(second.parsed.doc.get()), 1);
+        holding.release();
+        QCOMPARE(documentNumber(inputs.takeNext().parsed.doc.get()), 2);
+    }
+
+    void stopRequestedEndsAWaitingTake() {
+        const QStringList paths = m_folders.writeFiles({numberedDocument(0, 1), numberedDocument(1, 400000)});
+        HoldingTaker holding;
+        std::stop_source stop;
+        InputPrefetcher inputs(
+            paths, 4, nullptr, [&](qsizetype index, qsizetype) { return index == 1 ? &holding : nullptr; },
+            stop.get_token());
+        const auto release = qScopeGuard([&] { holding.release(); });
+        QVERIFY(inputs.takeNext().parsed.doc);
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            stop.request_stop();
+        });
+
+        const PreparedInput stopped = inputs.takeNext(); // the second input's parse is held
+
+        stopper.join();
+        QVERIFY(!holding.ranOut());
+        QVERIFY_THROWS_EXCEPTION(StopRequested, std::rethrow_exception(stopped.readFailure));
     }
 
     void stoppedParseEndsWithoutADocument() {

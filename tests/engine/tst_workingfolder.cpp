@@ -9,13 +9,16 @@
 #include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace corvanta;
 
@@ -79,6 +82,7 @@ public:
             line += byte;
         return QFile::decodeName(line);
     }
+    void kill(int signal) const { ::kill(m_pid, signal); }
     void release() {
         if (m_release >= 0)
             ::close(m_release);
@@ -218,6 +222,47 @@ private slots:
             QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
         QVERIFY(!QFileInfo::exists(path));
         QVERIFY(rootEntries().isEmpty());
+    }
+
+    void signalWhileFoldersComeAndGoEndsByTheSignal_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    // The handler may run while other threads make and remove folders: it reads nothing they free, so the
+    // process ends by the signal, not by a crash in the handler.
+    void signalWhileFoldersComeAndGoEndsByTheSignal() {
+        QFETCH(int, signal);
+        for (int round = 0; round < 4; ++round) {
+            ChildRun run([](ChildRun& child) {
+                for (const int each : {SIGINT, SIGTERM})
+                    std::signal(each, SIG_DFL);
+                removeWorkingFoldersOnTermination();
+                std::atomic<int> made{0};
+                std::vector<std::thread> churn;
+                for (int i = 0; i < 3; ++i)
+                    churn.emplace_back([&] {
+                        for (;;) {
+                            const WorkingFolder folder;
+                            ++made;
+                        }
+                    });
+                while (made < 30)
+                    std::this_thread::yield();
+                child.tell(QStringLiteral("churning"));
+                child.waitForRelease();
+                ::_exit(4); // not reached when the signal ended the process
+            });
+            QVERIFY(run.started());
+            QCOMPARE(run.toldLine(), QStringLiteral("churning"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5 * round));
+
+            run.kill(signal);
+            const int status = run.waitForEnd();
+
+            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
+        }
     }
 
     // nohup and a shell's background jobs ignore some signals on purpose: they stay ignored.
