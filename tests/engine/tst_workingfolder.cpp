@@ -105,6 +105,17 @@ private:
     std::optional<int> m_status;
 };
 
+// Whether a child's wait status says that \a signal ended it, as its default action does. ThreadSanitizer runs a
+// handler later, from its own, and drops the signal the handler raises again: the child then goes on, to
+// _exit(4) in these tests, still after the handler did its work.
+bool endedBy(int status, int signal) {
+#if defined(__SANITIZE_THREAD__)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 4)
+        return true;
+#endif
+    return WIFSIGNALED(status) && WTERMSIG(status) == signal;
+}
+
 // In a child: makes a working folder with a working file in it and tells its path.
 std::unique_ptr<WorkingFolder> makeFolderAndTell(const ChildRun& child) {
     auto folder = std::make_unique<WorkingFolder>();
@@ -219,7 +230,7 @@ private slots:
         if (signal == 0)
             QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 3);
         else
-            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
+            QVERIFY2(endedBy(status, signal), qPrintable(QString::number(status)));
         QVERIFY(!QFileInfo::exists(path));
         QVERIFY(rootEntries().isEmpty());
     }
@@ -261,7 +272,7 @@ private slots:
             run.kill(signal);
             const int status = run.waitForEnd();
 
-            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
+            QVERIFY2(endedBy(status, signal), qPrintable(QString::number(status)));
         }
     }
 
