@@ -31,6 +31,9 @@ InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNa
     m_forward.emplace(stop, [this] { m_stop.request_stop(); });
     if (m_depth == 0 || m_paths.size() < 2)
         return;
+    // Before any worker starts: libxml2 sets its globals up on the first thread to use it, unguarded, and this
+    // thread writes with libxml2 while the workers parse.
+    setUpLibxml2();
     // The first input is the taker's: it counts as started and being prepared from the start, so that the workers
     // begin with the second one and leave a core to it.
     m_ahead.emplace_back();

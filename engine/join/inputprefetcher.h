@@ -109,7 +109,8 @@ private:
     std::deque<std::optional<PreparedInput>> m_ahead;
     qsizetype m_readyBytes = 0; // the size of the texts in m_ahead, read or prepared
     qsizetype m_aheadBytes = kAheadBytes;
-    qsizetype m_taken = 0;   // how many inputs the join has taken
+    qsizetype m_taken = 0;   // how many inputs the join has taken; written by the taker only, which reads it
+                             // without the lock
     qsizetype m_started = 0; // how many inputs have been started
     int m_preparing = 0;     // how many inputs are being prepared, the taker's first one included
     int m_waitingWorkers = 0;

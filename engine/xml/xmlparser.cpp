@@ -158,6 +158,8 @@ void stopAtExternalSubset(void* context, const xmlChar* /*name*/, const xmlChar*
     xmlStopParser(static_cast<xmlParserCtxt*>(context));
 }
 
+} // namespace
+
 void setUpLibxml2() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -169,6 +171,8 @@ void setUpLibxml2() {
 #endif
     });
 }
+
+namespace {
 
 void tally(RootOutline& outline, const xmlNode* child) {
     ++outline.nodes;

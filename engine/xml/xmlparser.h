@@ -73,6 +73,10 @@ public:
     virtual bool takesRootChildren() const { return false; }
 };
 
+/// Sets libxml2 up for the whole process, once. Its own set-up is not safe on two threads at once: call this
+/// before a second thread uses libxml2. parseXml() calls it too.
+void setUpLibxml2();
+
 /// Parses \a text (UTF-8, a leading byte-order mark ignored; the declaration's encoding does not change the
 /// decoding) as the document at \a path, which only names it.
 /// Nothing outside the text is ever read: no external DTD subset, no external parameter or general entity, no
