@@ -127,11 +127,12 @@ void CarryingHost::carry(const std::function<void()>& call) const {
             } catch (...) {
                 failure = std::current_exception();
             }
-            {
-                const std::lock_guard lock(handover->mutex);
-                handover->failure = failure;
-                handover->state = State::Done;
-            }
+            // Told under the lock: the join's thread frees the handover once it sees Done, and the lock orders that
+            // after this call where otherwise only Qt's count of the queued call's references would, unseen by
+            // ThreadSanitizer.
+            const std::lock_guard lock(handover->mutex);
+            handover->failure = failure;
+            handover->state = State::Done;
             handover->changed.notify_all();
         },
         Qt::QueuedConnection);

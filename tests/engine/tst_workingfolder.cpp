@@ -105,16 +105,13 @@ private:
     std::optional<int> m_status;
 };
 
-// Whether a child's wait status says that \a signal ended it, as its default action does. ThreadSanitizer runs a
-// handler later, from its own, and drops the signal the handler raises again: the child then goes on, to
-// _exit(4) in these tests, still after the handler did its work.
-bool endedBy(int status, int signal) {
+// ThreadSanitizer takes every signal itself and runs the handler later, if at all, in a child forked from a
+// process with threads: what a signal does there is the sanitizer's, not ours.
 #if defined(__SANITIZE_THREAD__)
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 4)
-        return true;
+#define SKIP_SIGNALS_UNDER_TSAN() QSKIP("ThreadSanitizer delivers signals itself")
+#else
+#define SKIP_SIGNALS_UNDER_TSAN()
 #endif
-    return WIFSIGNALED(status) && WTERMSIG(status) == signal;
-}
 
 // In a child: makes a working folder with a working file in it and tells its path.
 std::unique_ptr<WorkingFolder> makeFolderAndTell(const ChildRun& child) {
@@ -211,6 +208,8 @@ private slots:
     // The process still ends as the signal's default action would end it, so its parent sees the usual status.
     void terminationRemovesTheLiveFolder() {
         QFETCH(int, signal);
+        if (signal != 0)
+            SKIP_SIGNALS_UNDER_TSAN();
         ChildRun run([signal](ChildRun& child) {
             for (const int each : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
                 std::signal(each, SIG_DFL);
@@ -230,7 +229,7 @@ private slots:
         if (signal == 0)
             QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 3);
         else
-            QVERIFY2(endedBy(status, signal), qPrintable(QString::number(status)));
+            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
         QVERIFY(!QFileInfo::exists(path));
         QVERIFY(rootEntries().isEmpty());
     }
@@ -245,6 +244,7 @@ private slots:
     // process ends by the signal, not by a crash in the handler.
     void signalWhileFoldersComeAndGoEndsByTheSignal() {
         QFETCH(int, signal);
+        SKIP_SIGNALS_UNDER_TSAN();
         for (int round = 0; round < 4; ++round) {
             ChildRun run([](ChildRun& child) {
                 for (const int each : {SIGINT, SIGTERM})
@@ -272,7 +272,7 @@ private slots:
             run.kill(signal);
             const int status = run.waitForEnd();
 
-            QVERIFY2(endedBy(status, signal), qPrintable(QString::number(status)));
+            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
         }
     }
 
