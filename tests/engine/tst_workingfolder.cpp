@@ -110,7 +110,7 @@ private:
 #if defined(__SANITIZE_THREAD__)
 #define SKIP_SIGNALS_UNDER_TSAN() QSKIP("ThreadSanitizer delivers signals itself")
 #else
-#define SKIP_SIGNALS_UNDER_TSAN()
+#define SKIP_SIGNALS_UNDER_TSAN() static_cast<void>(0)
 #endif
 
 // In a child: makes a working folder with a working file in it and tells its path.
