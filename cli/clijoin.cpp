@@ -36,8 +36,9 @@ constexpr auto kUsage =
     "  --combine        add the top-level nodes of every later file at the end of the first file's root;\n"
     "                   every root element must have the same name and namespace\n"
     "  --unique         with --combine: leave out a top-level node that is already in the result as it is\n"
-    "  --keep-going     with --merge: leave out every file that cannot be read, does not parse or does not match\n"
-    "                   the first usable one, join the rest, and name each left out on standard error\n"
+    "  --keep-going     with --merge or --combine: leave out every file that cannot be read, does not parse or\n"
+    "                   does not match the first usable one, join the rest, and name each left out on standard\n"
+    "                   error\n"
     "  --append         append the whole text of every file, one after another\n"
     "  --wrap NAME      with --append: one XML document, every file's root inside a root NAME\n"
     "  -o FILE          write the result to FILE (replaced whole) instead of standard output\n"
@@ -424,10 +425,8 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
                                       parser.isSet(reportOption) || parser.isSet(uniqueOption)))
         return usageError(
             err, QStringLiteral("--check joins nothing: --append, --unique, -o and --report do not go with it"));
-    // Combine does not leave inputs out yet: better refused than ignored.
-    if (parser.isSet(keepGoingOption) &&
-        (parser.isSet(appendOption) || parser.isSet(checkOption) || parser.isSet(combineOption)))
-        return usageError(err, QStringLiteral("--keep-going leaves out files of a Merge: --append, --combine and "
+    if (parser.isSet(keepGoingOption) && (parser.isSet(appendOption) || parser.isSet(checkOption)))
+        return usageError(err, QStringLiteral("--keep-going leaves out files of a Merge or Combine: --append and "
                                               "--check do not go with it"));
     const QStringList wrapRoots = parser.values(wrapOption);
     if (wrapRoots.size() > 1)

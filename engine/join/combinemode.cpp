@@ -1,6 +1,7 @@
 #include "engine/join/combinemode.h"
 
 #include "engine/join/inputprefetcher.h"
+#include "engine/join/skippedinput.h"
 #include "engine/text/filepath.h"
 #include "engine/xml/combineddocument.h"
 #include "engine/xml/xmlparser.h"
@@ -50,6 +51,7 @@ public:
         m_steps.step(128, [&] { m_host.setBusyPointer(true); });
         int count = 0;
         m_steps.step(128, [&] { count = m_host.itemCount(); });
+        m_steps.step(128, [&] { m_keepGoing = m_host.skipBadInputs(); });
         QStringList paths;
         std::vector<std::exception_ptr> pathFailures(size_t(std::max(count, 0)));
         for (int i = 1; i <= count; ++i) {
@@ -68,6 +70,9 @@ public:
             PreparedInput input = m_inputs->takeNext();
             const QString& path = paths.at(i - 1);
             std::unique_ptr<RootChildrenWriter> writer = std::move(m_writers[std::size_t(i - 1)]);
+            // What was written of an input left out goes with its writer, here.
+            if (m_keepGoing && leftOut(i, path, input, pathFailures[size_t(i - 1)]))
+                continue;
             m_steps.step(132, [&] {
                 for (const std::exception_ptr& failure : {pathFailures[size_t(i - 1)], input.readFailure})
                     if (failure)
@@ -84,8 +89,10 @@ public:
                              [&] { m_host.showMessage(parseErrorMessage(path, current.error), JoinHost::Icon::None); });
                 return stop(i, path, QString());
             }
-            // The first input that parses is the base; so far an input that does not stops the run before it.
+            // The first input that parses is the base; without keeping going an input that does not stops the run
+            // before it.
             if (!m_base) {
+                m_baseShape = inputShape(path, input);
                 m_observer.combineBase(i, path);
                 const bool based = m_steps.step(166, [&] {
                     m_base.emplace(std::move(current), writer.get(), m_unique, m_folder);
@@ -122,10 +129,47 @@ public:
         });
         m_steps.step(170, [&] { m_host.setBusyPointer(false); });
         m_steps.step(170, [&] { m_host.setProgress(0); });
+        if (!m_skipped.empty())
+            m_steps.step(170, [&] { m_host.showSkippedInputs(m_skipped); });
         return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
     }
 
 private:
+    // Keeping going: leaves input \a index out, without a word until the end, when it cannot be joined. The first
+    // input that can is the base; the others must have its root.
+    bool leftOut(int index, const QString& path, const PreparedInput& input, const std::exception_ptr& pathFailure) {
+        std::optional<SkippedInput> problem = pathFailure ? SkippedInput::unreadable(index, path, pathFailure)
+                                                          : inputProblem(index, path, input, nullptr, false);
+        if (!problem && m_base) {
+            const xmlNode* root = rootElement(input.parsed.doc.get());
+            if (!sameRootElement(m_base->root(), root)) {
+                problem.emplace();
+                problem->index = index;
+                problem->path = path;
+                problem->cause = SkipCause::DifferentRoot;
+                problem->shape = inputShape(path, input);
+                problem->base = m_baseShape;
+            }
+        }
+        if (!problem)
+            return false;
+        if (!m_base)
+            nextCandidate(index);
+        m_observer.inputSkipped(*problem);
+        m_skipped.push_back(std::move(*problem));
+        return true;
+    }
+
+    // The input after \a index (1-based), left out before any base, is the one to become the base now: it is
+    // written as a first input is.
+    void nextCandidate(int index) {
+        {
+            const std::lock_guard lock(m_targetMutex);
+            m_candidate = index;
+        }
+        m_targetKnown.notify_all();
+    }
+
     // Called on the thread that parses input index. The slot is written by that one thread, and read once the
     // input is taken.
     ElementTaker* writerFor(qsizetype index, qsizetype textSize) {
@@ -134,8 +178,8 @@ private:
             if (index == 0)
                 slot = std::make_unique<RootChildrenWriter>(m_unique, m_folder);
             else
-                slot = std::make_unique<RootChildrenWriter>([this] { return waitForTarget(); }, textSize, m_unique,
-                                                            m_folder);
+                slot = std::make_unique<RootChildrenWriter>([this, index] { return waitForTarget(index); }, textSize,
+                                                            m_unique, m_folder);
             return slot.get();
         } catch (const std::bad_alloc&) {
             return nullptr; // the input is then held as a tree
@@ -152,12 +196,15 @@ private:
     }
 
     // Called on a parsing thread: an input ahead of the base waits for it rather than grow into a tree, so that
-    // memory stays bounded whatever its size. The base is parsed on the combining thread, which never waits for
-    // an input ahead before it has taken the base.
-    std::shared_ptr<const CombineTarget> waitForTarget() {
+    // memory stays bounded whatever its size. The candidate base, the input the combining thread takes next while
+    // there is no base, does not wait: it is written as the base. So the combining thread never waits for an input
+    // that waits for a base.
+    RootChildrenWriter::Role waitForTarget(qsizetype index) {
         std::unique_lock lock(m_targetMutex);
-        m_targetKnown.wait(lock, [this] { return m_target || m_noTarget; });
-        return m_target;
+        m_targetKnown.wait(lock, [&] { return m_target || m_noTarget || m_candidate == index; });
+        if (m_target || m_noTarget)
+            return m_target;
+        return {nullptr, true};
     }
 
     // No base is coming (the run stops, or ends): the inputs waiting are parsed on as trees, and end at once.
@@ -189,8 +236,13 @@ private:
     QString m_basePath;
     std::mutex m_targetMutex;
     std::condition_variable m_targetKnown;
-    std::shared_ptr<const CombineTarget> m_target;              // what the inputs ahead are written for
-    bool m_noTarget = false;                                    // no base is coming: see releaseWaiters()
+    std::shared_ptr<const CombineTarget> m_target; // what the inputs ahead are written for
+    bool m_noTarget = false;                       // no base is coming: see releaseWaiters()
+    // The input written as the base while there is none yet: the first input not left out so far.
+    qsizetype m_candidate = 0;
+    bool m_keepGoing = false;
+    InputShape m_baseShape; // of the base, once taken
+    std::vector<SkippedInput> m_skipped;
     std::vector<std::unique_ptr<RootChildrenWriter>> m_writers; // by input, while it is ahead
     std::optional<InputPrefetcher> m_inputs;                    // its threads stop before the rest goes
     // Goes first, however the run ends, so that no parsing thread still waits for a base when they are stopped.

@@ -112,7 +112,7 @@ public:
             const RootShape shape = RootShape::of(path, current.doc.get());
             if (!m_baseTaken) {
                 m_baseTaken = true;
-                m_baseShape = InputShape{path, QString::fromStdString(shape.name), shape.childCount};
+                m_baseShape = InputShape{path, QString::fromStdString(shape.name), shape.childCount, {}};
                 m_observer.mergeBase(i, path, QString::fromStdString(shape.name),
                                      childBaseNames(rootElement(current.doc.get())));
                 m_steps.step(166, [&] {

@@ -39,6 +39,10 @@ QString failureReason(const std::exception_ptr& failure, const QString& path) {
     return QStringLiteral("Unknown error");
 }
 
+QString namespaceWords(const QString& ns) {
+    return ns.isEmpty() ? QStringLiteral("no namespace") : QStringLiteral("namespace %1").arg(ns);
+}
+
 } // namespace
 
 QString SkippedInput::statusLine() const {
@@ -52,6 +56,10 @@ QString SkippedInput::statusLine() const {
             .arg(column)
             .arg(reason);
     case SkipCause::DifferentRoot:
+        if (shape.root == base.root) // Combine: only the namespaces differ
+            return QStringLiteral("%1: root %2 in %3, but %4 has root %5 in %6")
+                .arg(path, shape.root, namespaceWords(shape.rootNamespace), base.path, base.root,
+                     namespaceWords(base.rootNamespace));
         return QStringLiteral("%1: root %2, but %3 has root %4").arg(path, shape.root, base.path, base.root);
     case SkipCause::DifferentCount:
         return QStringLiteral("%1: %2, but %3 has %4")
@@ -70,7 +78,11 @@ SkippedInput SkippedInput::unreadable(int index, const QString& path, const std:
 
 InputShape inputShape(const QString& path, const PreparedInput& input) {
     const xmlNode* root = rootElement(input.parsed.doc.get());
-    return root ? InputShape{path, QString::fromUtf8(baseName(root)), childCount(root)} : InputShape{path, {}, 0};
+    if (!root)
+        return InputShape{path, {}, 0, {}};
+    const QString ns =
+        root->ns && root->ns->href ? QString::fromUtf8(reinterpret_cast<const char*>(root->ns->href)) : QString();
+    return InputShape{path, QString::fromUtf8(baseName(root)), childCount(root), ns};
 }
 
 std::optional<SkippedInput> inputProblem(int index, const QString& path, const PreparedInput& input,

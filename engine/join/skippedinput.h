@@ -22,6 +22,7 @@ struct InputShape {
     QString path;
     QString root; ///< base name
     qsizetype topLevelNodes = 0;
+    QString rootNamespace; ///< compared by Combine only
 };
 
 /// One input that a join which keeps going left out, with the same details as the check gives.

@@ -270,6 +270,8 @@ void JoinReport::inputSkipped(const SkippedInput& skipped) {
     check.line = skipped.line;
     check.column = skipped.column;
     check.root = skipped.shape.root;
+    check.rootNamespace = skipped.shape.rootNamespace;
+    check.expectedRootNamespace = skipped.base.rootNamespace;
     check.topLevelNodes = skipped.shape.topLevelNodes;
     check.comparedWith = skipped.base.path;
     check.expectedRoot = skipped.base.root;

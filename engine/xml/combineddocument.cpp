@@ -37,12 +37,14 @@ constexpr qsizetype kWriterMemory = qsizetype(1) << 20;
 
 RootChildrenWriter::RootChildrenWriter(bool hashes, const QString& folder)
     : m_first(true)
+    , m_roleKnown(true)
     , m_hashes(hashes)
     , m_folder(folder)
     , m_text(folder, kWriterMemory) {}
 
 RootChildrenWriter::RootChildrenWriter(TargetSource source, qsizetype sourceSize, bool hashes, const QString& folder)
     : m_first(false)
+    , m_roleKnown(false)
     , m_hashes(hashes)
     , m_source(std::move(source))
     , m_sourceSize(sourceSize)
@@ -53,6 +55,19 @@ bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
     ChunkedText unit;
     bool indented = true;
     bool textLike = false;
+    if (!m_roleKnown) {
+        const Role role = m_source();
+        if (role.first) {
+            m_first = true;
+        } else if (role.target) {
+            m_target = role.target;
+            m_mover.emplace(m_target->doc.get());
+            m_mover->setSource(m_sourceSize);
+        } else {
+            return false; // no first document comes: the input stays a tree
+        }
+        m_roleKnown = true;
+    }
     if (m_first) {
         // Kept whole: a text-like node, or any node under xml:space="preserve", makes the document one to hold as
         // a tree.
@@ -66,13 +81,6 @@ bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
             xmlUnlinkNode(node);
             xmlFreeNode(node);
             return true;
-        }
-        if (!m_target) {
-            m_target = m_source();
-            if (!m_target)
-                return false;
-            m_mover.emplace(m_target->doc.get());
-            m_mover->setSource(m_sourceSize);
         }
         const TakenNodes taken = m_mover->take(node, m_target->root);
         textLike = anyTextLike(taken.nodes.get());

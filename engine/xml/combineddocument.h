@@ -31,14 +31,24 @@ struct CombineTarget {
 /// combined document's root, leaving out blank text. Each top-level node becomes one written unit.
 class RootChildrenWriter final : public ElementTaker {
 public:
-    /// Tells what to write for, once known: null before the first document is in.
-    using TargetSource = std::function<std::shared_ptr<const CombineTarget>()>;
+    /// What a later input's writer learns at its first node: the target to write for; or that its own input is
+    /// the first document now, as every input before it was left out; or neither, when no first document comes.
+    struct Role {
+        Role(std::shared_ptr<const CombineTarget> written = {}, bool asFirst = false) // NOLINT: a target is a role
+            : target(std::move(written))
+            , first(asFirst) {}
+        std::shared_ptr<const CombineTarget> target;
+        bool first;
+    };
+    /// Tells what to write for, once known.
+    using TargetSource = std::function<Role()>;
 
     /// For the first input; with \a hashes, each unit's hash is kept. What is written beyond a megabyte goes to a
     /// file in \a folder, when given.
     explicit RootChildrenWriter(bool hashes, const QString& folder = {});
     /// For a later input whose text is \a sourceSize bytes long. Until \a source knows the target, the nodes stay
-    /// in the document.
+    /// in the document. \a source is asked before any node is taken, blank text included, so that an input that
+    /// turns out to be the first is written exactly as a first input is.
     RootChildrenWriter(TargetSource source, qsizetype sourceSize, bool hashes, const QString& folder = {});
 
     bool takesRootChildren() const override { return true; }
@@ -66,6 +76,7 @@ public:
 
 private:
     bool m_first;
+    bool m_roleKnown; // a later input's writer asks its source once, at its first node
     bool m_hashes;
     TargetSource m_source;
     qsizetype m_sourceSize = 0;
