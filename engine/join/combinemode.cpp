@@ -67,7 +67,8 @@ public:
                          [this](qsizetype index, qsizetype textSize) { return writerFor(index, textSize); });
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
-            PreparedInput input = m_inputs->takeNext();
+            // Before the base is in, the inputs ahead of it wait for it: no batch of them can come ready first.
+            PreparedInput input = m_inputs->takeNext(!m_base);
             const QString& path = paths.at(i - 1);
             std::unique_ptr<RootChildrenWriter> writer = std::move(m_writers[std::size_t(i - 1)]);
             // What was written of an input left out goes with its writer, here.

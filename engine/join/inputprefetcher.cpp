@@ -91,14 +91,14 @@ bool InputPrefetcher::workersShouldWake() const {
 bool InputPrefetcher::takerMayGo() const {
     if (m_ahead.empty() || !m_ahead.front())
         return false;
-    if (m_preparing == 0 || m_readyBytes >= kWakeBytes)
+    if (m_takeSoonest || m_preparing == 0 || m_readyBytes >= kWakeBytes)
         return true;
     const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
     return std::count_if(m_ahead.begin(), m_ahead.end(),
                          [](const std::optional<PreparedInput>& slot) { return slot.has_value(); }) >= batch;
 }
 
-PreparedInput InputPrefetcher::takeNext() {
+PreparedInput InputPrefetcher::takeNext(bool soonest) {
     const std::stop_token stop = m_stop.get_token();
     if (m_workers.empty() || m_taken >= m_paths.size()) {
         const qsizetype index = m_taken++;
@@ -122,6 +122,7 @@ PreparedInput InputPrefetcher::takeNext() {
             m_workerWake.notify_all();
         return first;
     }
+    m_takeSoonest = soonest;
     if (m_ahead.empty() || !m_ahead.front()) { // the next input may not even have been started
         while (!takerMayGo() && !stop.stop_requested()) {
             m_takerWaiting = true; // a worker clears it when it wakes the taker

@@ -66,8 +66,9 @@ public:
 
     /// The next input in list order, waiting for it when it is not ready yet. A wait lasts until several inputs
     /// are ready (or nothing more is being prepared), so that small inputs cost few switches between threads.
-    /// Call once per path.
-    PreparedInput takeNext();
+    /// Call once per path. With \a soonest, the wait lasts only until the next input is ready: for a join whose
+    /// inputs ahead may wait for the one it takes.
+    PreparedInput takeNext(bool soonest = false);
 
     /// Stops the work ahead and waits for the threads; takeNext() must not be called afterwards.
     void cancel();
@@ -118,6 +119,7 @@ private:
     // Set by the taker before it sleeps, cleared by whoever wakes it. Whatever makes takerMayGo() true (an input
     // ready, m_readyBytes growing, m_preparing falling) must wake the taker when it is set, else it sleeps on.
     bool m_takerWaiting = false;
+    bool m_takeSoonest = false; // what the taker's wait asked for
     std::vector<std::jthread> m_workers; // last: they start once every member above exists; only ever touched by
                                          // the owning thread
 };

@@ -31,8 +31,8 @@ public:
     /// The name of the root element that wraps appended files into one document (one that isWrapRootName()
     /// accepts), or an empty text to append them as they are.
     virtual QString wrapRootName() const = 0;
-    /// True when "Skip files that cannot be joined" is on: Merge leaves out every input that cannot be read, does
-    /// not parse or does not match the first usable input, and joins the rest.
+    /// True when "Skip files that cannot be joined" is on: Merge and Combine leave out every input that cannot be
+    /// read, does not parse or does not match the first usable input, and join the rest.
     virtual bool skipBadInputs() const { return false; }
 
     virtual void setBusyPointer(bool busy) = 0;

@@ -30,7 +30,10 @@ void writeInput(JsonText& json, const JoinReport::Input& input, JoinReport::Mode
     if (mode == JoinReport::Mode::Combine) {
         if (input.base)
             json.key("role").string("base");
-        if (input.stop) {
+        if (input.leftOut) {
+            json.key("role").string("skipped");
+            input.leftOut->writeJsonMembers(json, InputCheck::PathMember::Left);
+        } else if (input.stop) {
             input.stop->writeJsonMembers(json, InputCheck::PathMember::Left);
         } else if (!input.base) {
             json.key("added").number(input.combinedAdded);

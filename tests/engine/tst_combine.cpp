@@ -235,9 +235,79 @@ private slots:
         }
     }
 
+    // Hundreds of inputs, bad ones first and scattered: keeping going gives, byte for byte, what the good ones alone
+    // give, whether the inputs are parsed ahead or not, and names each one left out once, at the end.
+    void keepGoingCombinesWhatTheGoodInputsAloneCombine_data() {
+        // Kinds: 0 not well-formed, 1 another root name, 2 another root namespace, 3 unreadable, 4 missing. An
+        // input of another root before the first usable one would be the base.
+        QTest::addColumn<QList<int>>("badAt");
+        QTest::addColumn<QList<int>>("kinds");
+        // The good roots hold text and preserve white space, so the base is kept as written.
+        QTest::addColumn<bool>("mixed");
+        QTest::newRow("the first one bad") << QList<int>{0} << QList<int>{0} << false;
+        QTest::newRow("the first ones bad, of every kind")
+            << QList<int>{0, 1, 2, 3, 9, 10} << QList<int>{4, 0, 3, 0, 1, 2} << false;
+        QTest::newRow("the first ones bad, the roots holding text")
+            << QList<int>{0, 1, 2, 150} << QList<int>{3, 0, 4, 1} << true;
+        QTest::newRow("scattered") << QList<int>{7, 100, 201, 250, 299} << QList<int>{0, 1, 2, 3, 4} << false;
+        QTest::newRow("none bad") << QList<int>{} << QList<int>{} << true;
+    }
+
+    void keepGoingCombinesWhatTheGoodInputsAloneCombine() {
+        QFETCH(QList<int>, badAt);
+        QFETCH(QList<int>, kinds);
+        QFETCH(bool, mixed);
+        const QByteArrayList badTexts{"<r>\n  <t>", "<q>\n  <t/>\n</q>", "<r xmlns=\"urn:other\">\n  <t/>\n</r>"};
+        QStringList all;
+        QStringList good;
+        for (int i = 0; i < 300; ++i) {
+            const QString path = m_folders.filePath(QStringLiteral("in%1.xml").arg(i));
+            const int kind = badAt.contains(i) ? kinds[badAt.indexOf(i)] : -1;
+            const QByteArray n = QByteArray::number(i);
+            if (kind < 0)
+                writeFile(path, "<?xml version=\"1.0\"?>\n<!-- file " + n + " -->\n<r a=\"" + n + "\"" +
+                                    (mixed ? " xml:space=\"preserve\"" : "") + ">\n\n  <!-- c -->\n  <t n=\"" + n +
+                                    "\"><u/></t>\n" + (mixed ? "  words " + n + "\n" : QByteArray()) + "  <?pi " + n +
+                                    "?>\n</r>\n");
+            else if (kind == 3)
+                QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), path)); // opens, but cannot be read
+            else if (kind < 3)
+                writeFile(path, badTexts[kind]);
+            all << path;
+            if (kind < 0)
+                good << path;
+        }
+        const CombineResult expected = combine(good, false, 16);
+        QCOMPARE(expected.outcome, MergeOutcome::Saved);
+        for (const int parseAhead : {0, 16}) {
+            const CombineResult result = combine(all, false, parseAhead, true);
+            QCOMPARE(result.outcome, MergeOutcome::Saved);
+            QVERIFY(result.output == expected.output);
+            QCOMPARE(result.messages.size(), badAt.isEmpty() ? 0 : 1);
+            if (!badAt.isEmpty())
+                QVERIFY2(result.messages[0].contains(QStringLiteral("%1 could not be joined")
+                                                         .arg(badAt.size() == 1
+                                                                  ? QStringLiteral("1 file")
+                                                                  : QStringLiteral("%1 files").arg(badAt.size()))),
+                         qPrintable(result.messages[0]));
+            const QJsonArray inputs = QJsonDocument::fromJson(result.report).object()["inputs"].toArray();
+            QCOMPARE(inputs.size(), 300);
+            int base = 0;
+            while (badAt.contains(base))
+                ++base;
+            QCOMPARE(inputs[base].toObject()["role"].toString(), QStringLiteral("base"));
+            for (const int at : badAt)
+                QCOMPARE(inputs[at].toObject()["role"].toString(), QStringLiteral("skipped"));
+        }
+        // Without keeping going the first bad input stops the join.
+        if (!badAt.isEmpty())
+            QCOMPARE(combine(all, false, 16).outcome, MergeOutcome::Stopped);
+    }
+
 private:
-    CombineResult combine(const QStringList& paths, bool unique, int parseAhead) const {
+    CombineResult combine(const QStringList& paths, bool unique, int parseAhead, bool keepGoing = false) const {
         RecordingHost host(paths);
+        host.keepGoing = keepGoing;
         JoinReport report(JoinReport::Mode::Combine, unique);
         host.observer = &report;
         StepRunner steps([&](int step, const QString& description) {

@@ -16,6 +16,7 @@ public:
     int itemCount() const override { return int(items.size()); }
     QString itemText(int index) const override { return items.at(index - 1); }
     bool appendSelected() const override { return append; }
+    bool skipBadInputs() const override { return keepGoing; }
     QString wrapRootName() const override { return wrapRoot; }
     void setBusyPointer(bool busy) override;
     void setProgress(double percent) override;
@@ -38,6 +39,7 @@ public:
     /// Told what the join does, when set.
     corvanta::JoinObserver* observer = nullptr;
     QString wrapRoot;
+    bool keepGoing = false;
 
     QStringList events; // "busy", "idle", "progress 25", "message ...", "results", "hide", ...
     std::vector<double> progress;
