@@ -1199,19 +1199,30 @@ private slots:
     // Thousands of inputs, some of every kind that cannot be joined: keeping going gives what the good ones alone
     // give, names each one left out, and exits 1; without it the join stops as before.
     void keepGoingJoinsWhatTheGoodInputsAloneJoin_data() {
-        // Kinds: 0 not well-formed, 1 another root, 2 another number of top-level nodes, 3 unreadable, 4 missing.
+        // Kinds: 0 not well-formed, 1 another root, 2 another number of top-level nodes (Merge) or another root
+        // namespace (Combine), 3 unreadable, 4 missing.
+        QTest::addColumn<bool>("combine");
         QTest::addColumn<QList<int>>("badAt");
         QTest::addColumn<QList<int>>("kinds");
-        QTest::newRow("the first ones bad") << QList<int>{0, 1, 2, 10, 11} << QList<int>{4, 0, 3, 1, 2};
-        QTest::newRow("scattered") << QList<int>{7, 500, 1201, 1900, 2999} << QList<int>{0, 1, 2, 3, 4};
-        QTest::newRow("none bad") << QList<int>{} << QList<int>{};
+        for (const bool combine : {false, true}) {
+            const char* mode = combine ? "combine: " : "merge: ";
+            QTest::addRow("%sthe first ones bad", mode)
+                << combine << QList<int>{0, 1, 2, 10, 11} << QList<int>{4, 0, 3, 1, 2};
+            QTest::addRow("%sscattered", mode)
+                << combine << QList<int>{7, 500, 1201, 1900, 2999} << QList<int>{0, 1, 2, 3, 4};
+            QTest::addRow("%snone bad", mode) << combine << QList<int>{} << QList<int>{};
+        }
     }
 
     void keepGoingJoinsWhatTheGoodInputsAloneJoin() {
+        QFETCH(bool, combine);
         QFETCH(QList<int>, badAt);
         QFETCH(QList<int>, kinds);
-        const QList<QByteArray> badTexts{"<r><t>", "<q><t/><u/></q>", "<r><t/></r>"};
-        const QStringList statuses{"not-well-formed", "different-root", "different-count", "unreadable", "unreadable"};
+        const QList<QByteArray> badTexts{"<r><t>", "<q><t/><u/></q>",
+                                         combine ? "<r xmlns=\"urn:x\"><t/><u/></r>" : "<r><t/></r>"};
+        const QStringList statuses{"not-well-formed", "different-root", combine ? "different-root" : "different-count",
+                                   "unreadable", "unreadable"};
+        const QStringList mode{combine ? "--combine" : "--merge"};
         QByteArray all;
         QByteArray good;
         for (int i = 0; i < 3000; ++i) {
@@ -1230,9 +1241,9 @@ private slots:
         writeFile(path("all"), all);
         writeFile(path("good"), good);
 
-        const Run expected = join({"--files-from", "good"});
+        const Run expected = join(mode + QStringList{"--files-from", "good"});
         QCOMPARE(expected.status, 0);
-        const Run run = join({"--keep-going", "--report", "report.json", "--files-from", "all"});
+        const Run run = join(mode + QStringList{"--keep-going", "--report", "report.json", "--files-from", "all"});
         QCOMPARE(run.out, expected.out);
         QCOMPARE(run.status, badAt.isEmpty() ? 0 : 1);
         const QList<QByteArray> lines = run.err.split('\n');
@@ -1250,7 +1261,7 @@ private slots:
         QCOMPARE(inputs[!badAt.isEmpty() && badAt[0] == 0 ? 3 : 0].toObject()["role"].toString(),
                  QStringLiteral("base"));
 
-        const Run stopped = join({"--files-from", "all"});
+        const Run stopped = join(mode + QStringList{"--files-from", "all"});
         QCOMPARE(stopped.status, badAt.isEmpty() ? 0 : 1);
         if (!badAt.isEmpty())
             QVERIFY(stopped.out != expected.out);
