@@ -119,7 +119,7 @@ private:
     // Set by the taker before it sleeps, cleared by whoever wakes it. Whatever makes takerMayGo() true (an input
     // ready, m_readyBytes growing, m_preparing falling) must wake the taker when it is set, else it sleeps on.
     bool m_takerWaiting = false;
-    bool m_takeSoonest = false; // what the taker's wait asked for
+    bool m_takeSoonest = false;          // what the taker's wait asked for
     std::vector<std::jthread> m_workers; // last: they start once every member above exists; only ever touched by
                                          // the owning thread
 };
