@@ -63,8 +63,9 @@ public:
             }
         }
         m_writers.resize(std::size_t(std::max(count, 0)));
-        m_inputs.emplace(paths, parseAhead, nullptr,
-                         [this](qsizetype index, qsizetype textSize) { return writerFor(index, textSize); });
+        m_inputs.emplace(
+            paths, parseAhead, nullptr,
+            [this](qsizetype index, qsizetype textSize) { return writerFor(index, textSize); }, m_steps.stopToken());
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             // Before the base is in, the inputs ahead of it wait for it: no batch of them can come ready first.
@@ -126,7 +127,7 @@ public:
         }
         const bool saved = m_steps.step(170, [&] {
             if (m_base && !workingPath.isEmpty())
-                m_base->save(workingPath);
+                m_base->save(workingPath, m_steps.stopToken());
         });
         m_steps.step(170, [&] { m_host.setBusyPointer(false); });
         m_steps.step(170, [&] { m_host.setProgress(0); });
@@ -239,6 +240,12 @@ private:
     std::condition_variable m_targetKnown;
     std::shared_ptr<const CombineTarget> m_target; // what the inputs ahead are written for
     bool m_noTarget = false;                       // no base is coming: see releaseWaiters()
+    // A stop releases the inputs waiting for a base, as the end of the run does; made after what it touches.
+    struct ReleaseOnStop {
+        CombineRun* run;
+        void operator()() const { run->releaseWaiters(); }
+    };
+    std::stop_callback<ReleaseOnStop> m_releaseOnStop{m_steps.stopToken(), ReleaseOnStop{this}};
     // The input written as the base while there is none yet: the first input not left out so far.
     qsizetype m_candidate = 0;
     bool m_keepGoing = false;

@@ -258,13 +258,13 @@ CombinedDocument::Added CombinedDocument::add(RootChildrenWriter* written, xmlNo
     return added;
 }
 
-void CombinedDocument::save(const QString& path) {
+void CombinedDocument::save(const QString& path, const std::stop_token& stop) {
     if (!m_root)
         return;
     std::vector<WrittenChildren> written;
     if (m_hasChildren)
         written.push_back({m_root, indentedNow(), nullptr, 1, &m_children});
-    saveXmlDocument(m_doc.get(), path, m_hasDeclaration, written);
+    saveXmlDocument(m_doc.get(), path, m_hasDeclaration, written, stop);
 }
 
 } // namespace corvanta

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <unordered_set>
 #include <vector>
 
@@ -124,7 +125,7 @@ public:
     QStringList unresolvedEntities() const { return m_unresolved; }
 
     /// Writes the document to \a path; a document without a root writes nothing.
-    void save(const QString& path);
+    void save(const QString& path, const std::stop_token& stop = {});
 
 private:
     bool indentedNow() const { return m_indentable && !m_textLike; }

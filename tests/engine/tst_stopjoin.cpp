@@ -120,32 +120,36 @@ private slots:
 
     void stopDuringAPhaseEndsTheJoinAtOnce_data() {
         QTest::addColumn<QStringList>("inputs");
-        QTest::addColumn<bool>("append");
+        QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("wrapRoot");
         QTest::addColumn<QString>("trigger");
         QTest::addColumn<int>("delayMs"); // after the trigger, to be well inside the phase
         QTest::newRow("Merge, the first input read and parsed")
-            << QStringList{"large", "small", "small"} << false << QString() << "progress 33" << 30;
+            << QStringList{"large", "small", "small"} << "merge" << QString() << "progress 33" << 30;
         QTest::newRow("Merge, waiting for the inputs parsed ahead")
-            << QStringList{"small", "large", "other", "large"} << false << QString() << "progress 50" << 30;
+            << QStringList{"small", "large", "other", "large"} << "merge" << QString() << "progress 50" << 30;
         QTest::newRow("Merge, merging what was written ahead")
-            << QStringList{"large", "other", "other", "other"} << false << QString() << "merge 2" << 0;
+            << QStringList{"large", "other", "other", "other"} << "merge" << QString() << "merge 2" << 0;
+        QTest::newRow("Combine, the inputs written ahead")
+            << QStringList{"large", "other", "large", "other"} << "combine" << QString() << "progress 50" << 30;
         const QStringList many(12, QStringLiteral("large"));
-        QTest::newRow("Append, copying an input") << many << true << QString() << "progress 16" << 10;
-        QTest::newRow("Append, copying a wrapped input") << many << true << "all"
+        QTest::newRow("Append, copying an input") << many << "append" << QString() << "progress 16" << 10;
+        QTest::newRow("Append, copying a wrapped input") << many << "append"
+                                                         << "all"
                                                          << "progress 16" << 10;
     }
 
     void stopDuringAPhaseEndsTheJoinAtOnce() {
         QFETCH(QStringList, inputs);
-        QFETCH(bool, append);
+        QFETCH(QString, mode);
         QFETCH(QString, wrapRoot);
         QFETCH(QString, trigger);
         QFETCH(int, delayMs);
         QStringList items;
         for (const QString& input : inputs)
             items << m_folders.filePath(input + QStringLiteral(".xml"));
-        RecordingHost record(items, append);
+        RecordingHost record(items, mode == u"append");
+        record.combine = mode == u"combine";
         record.wrapRoot = wrapRoot;
         PhaseHost host(record, trigger);
         std::stop_source stop;

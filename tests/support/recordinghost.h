@@ -16,6 +16,7 @@ public:
     int itemCount() const override { return int(items.size()); }
     QString itemText(int index) const override { return items.at(index - 1); }
     bool appendSelected() const override { return append; }
+    bool combineSelected() const override { return combine; }
     bool skipBadInputs() const override { return keepGoing; }
     QString wrapRootName() const override { return wrapRoot; }
     void setBusyPointer(bool busy) override;
@@ -40,6 +41,7 @@ public:
     corvanta::JoinObserver* observer = nullptr;
     QString wrapRoot;
     bool keepGoing = false;
+    bool combine = false;
 
     QStringList events; // "busy", "idle", "progress 25", "message ...", "results", "hide", ...
     std::vector<double> progress;
