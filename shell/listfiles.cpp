@@ -29,7 +29,7 @@ QString chooseList(QWidget* owner, SettingsStore& settings, QFileDialog::AcceptM
         dialog.setDirectory(folder);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    const QString chosen = dialog.selectedFiles().constFirst();
+    QString chosen = dialog.selectedFiles().constFirst();
     settings.write(settings::ListFolder, QFileInfo(chosen).absolutePath());
     return chosen;
 }

@@ -28,7 +28,7 @@ QString namespaceOf(const xmlNode* element) {
 }
 
 QString describeRoot(const xmlNode* root, bool withNamespace) {
-    const QString name = QStringLiteral("\"%1\"").arg(QString::fromUtf8(baseName(root)));
+    QString name = QStringLiteral("\"%1\"").arg(QString::fromUtf8(baseName(root)));
     if (!withNamespace)
         return name;
     const QString ns = namespaceOf(root);

@@ -217,7 +217,7 @@ bool TextFileReader::fill() {
         char probe = 0;
         if (readSome(&probe, 1) > 0)
             throw Failure(QStringLiteral("The file grew by more than %1 MB while it was read.")
-                              .arg(kGrowthAllowance / (1024 * 1024)));
+                              .arg(kGrowthAllowance / (qint64{1024} * 1024)));
         m_atEnd = true;
         return false;
     }

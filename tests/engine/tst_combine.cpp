@@ -191,7 +191,7 @@ private slots:
 
         ParsedXml first = parseXml("<r/>", QStringLiteral("first.xml"));
         CombinedDocument combined(std::move(first), nullptr, false);
-        const std::shared_ptr<const CombineTarget> target = combined.target();
+        std::shared_ptr<const CombineTarget> target = combined.target();
         RootChildrenWriter writer([&] { return target; }, input.size(), false);
         const ParsedXml later = parseXml(input, QStringLiteral("later.xml"), {}, nullptr, &writer);
         QVERIFY(later.doc);
@@ -330,7 +330,7 @@ private:
     // The report's inputs in brief: "[{base},{added:1,repeated:2}]".
     static QByteArray briefReport(const QByteArray& json) {
         QByteArrayList inputs;
-        for (const QJsonValue& value : QJsonDocument::fromJson(json).object().value("inputs").toArray()) {
+        for (const auto& value : QJsonDocument::fromJson(json).object().value("inputs").toArray()) {
             const QJsonObject input = value.toObject();
             if (input.value("role").toString() == QLatin1String("base")) {
                 inputs << "{base}";

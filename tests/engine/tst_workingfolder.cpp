@@ -252,6 +252,7 @@ private slots:
                 removeWorkingFoldersOnTermination();
                 std::atomic<int> made{0};
                 std::vector<std::thread> churn;
+                churn.reserve(3);
                 for (int i = 0; i < 3; ++i)
                     churn.emplace_back([&] {
                         for (;;) {
