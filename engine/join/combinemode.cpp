@@ -19,9 +19,6 @@ namespace corvanta {
 
 namespace {
 
-// As in Merge: once the base is in, the inputs ahead are written as they are parsed rather than held as trees.
-constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
-
 QString namespaceOf(const xmlNode* element) {
     return element->ns && element->ns->href ? QString::fromUtf8(reinterpret_cast<const char*>(element->ns->href))
                                             : QString();
@@ -100,7 +97,7 @@ public:
                     m_base.emplace(std::move(current), writer.get(), m_unique, m_folder);
                     m_basePath = path;
                     publishTarget();
-                    m_inputs->setAheadBytes(kWrittenAheadBytes);
+                    m_inputs->setAheadBytes(InputPrefetcher::kWrittenAheadBytes);
                 });
                 if (!based)
                     return stop(i, path, QString());

@@ -52,11 +52,6 @@ void requireRoots(const RootShape& previous, const RootShape& current) {
             throw Failure(QStringLiteral("%1 has no root element to compare.").arg(displayPath(shape->path)));
 }
 
-// Once the first document is in, the inputs ahead are written as they are parsed rather than held as trees (see
-// AheadWriter): each holds about its text, and two large ones may be parsed at once. Before, an input further
-// ahead would be held as a tree, so they wait.
-constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
-
 class MergeRun {
 public:
     MergeRun(JoinHost& host, StepRunner& steps)
@@ -121,7 +116,7 @@ public:
                     // The inputs ahead need not wait for the first document's children to be written.
                     if (leaveOut) {
                         publishWriteAheadTarget();
-                        m_inputs->setAheadBytes(kWrittenAheadBytes);
+                        m_inputs->setAheadBytes(InputPrefetcher::kWrittenAheadBytes);
                     }
                     try {
                         m_base->writeFirstChildren(m_steps.stopToken());
