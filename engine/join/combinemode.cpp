@@ -122,15 +122,10 @@ public:
             publishTarget();
             // The input's document and what was written ahead of it go here, at once.
         }
-        const bool saved = m_steps.step(170, [&] {
+        return finishJoinedInputs(m_host, m_steps, m_skipped, [&] {
             if (m_base && !workingPath.isEmpty())
                 m_base->save(workingPath, m_steps.stopToken());
         });
-        m_steps.step(170, [&] { m_host.setBusyPointer(false); });
-        m_steps.step(170, [&] { m_host.setProgress(0); });
-        if (!m_skipped.empty())
-            m_steps.step(170, [&] { m_host.showSkippedInputs(m_skipped); });
-        return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
     }
 
 private:

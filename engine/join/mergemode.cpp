@@ -139,16 +139,11 @@ public:
             m_previous = shape;
             // A merged document is released here, at once; only the base document stays.
         }
-        const bool saved = m_steps.step(170, [&] {
+        return finishJoinedInputs(m_host, m_steps, m_skipped, [&] {
             // Without a working file (step 104 said why) there is nothing to save to.
             if (m_base && !workingPath.isEmpty())
                 m_base->save(workingPath, m_steps.stopToken());
         });
-        m_steps.step(170, [&] { m_host.setBusyPointer(false); });
-        m_steps.step(170, [&] { m_host.setProgress(0); });
-        if (!m_skipped.empty())
-            m_steps.step(170, [&] { m_host.showSkippedInputs(m_skipped); });
-        return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
     }
 
 private:
@@ -333,6 +328,16 @@ void returnFreedMemory() {
 }
 
 } // namespace
+
+MergeOutcome finishJoinedInputs(JoinHost& host, StepRunner& steps, const std::vector<SkippedInput>& skipped,
+                                const std::function<void()>& save) {
+    const bool saved = steps.step(170, save);
+    steps.step(170, [&] { host.setBusyPointer(false); });
+    steps.step(170, [&] { host.setProgress(0); });
+    if (!skipped.empty())
+        steps.step(170, [&] { host.showSkippedInputs(skipped); });
+    return saved ? MergeOutcome::Saved : MergeOutcome::NotSaved;
+}
 
 QString parseErrorMessage(const QString& path, const XmlParseError& error) {
     return QStringLiteral("Error reading ") + displayPath(path) + QStringLiteral("\r\nerror:") + error.reason +

@@ -4,6 +4,8 @@
 #include "engine/join/steprunner.h"
 
 #include <QString>
+#include <functional>
+#include <vector>
 
 namespace corvanta {
 
@@ -36,6 +38,13 @@ enum class MergeParsing {
 /// before each input is taken, as Append mode does.
 MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead = 16,
                           MergeParsing parsing = MergeParsing::LeaveOutKnownNames);
+
+struct SkippedInput;
+
+/// The end of a Merge or Combine run that went through: \a save writes the result at step 170, then the busy
+/// pointer and progress are reset and any inputs left out are shown together.
+MergeOutcome finishJoinedInputs(JoinHost& host, StepRunner& steps, const std::vector<SkippedInput>& skipped,
+                                const std::function<void()>& save);
 
 struct XmlParseError;
 
