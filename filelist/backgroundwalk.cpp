@@ -13,19 +13,16 @@ bool BackgroundWalk::start(Walk walk) {
     if (isRunning())
         return false;
     m_stopRequested = false;
-    // Every batch and the end are queued to this object: they arrive in the walk's order, and not at all once it
-    // has gone.
+    // Every batch and the end are carried to this object's thread: they arrive in the walk's order, and not at all
+    // once it has gone.
     m_thread = std::jthread([this, walk = std::move(walk)](const std::stop_token& stop) {
         walk(stop, [this](const QStringList& paths) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, paths] {
-                    if (!m_stopRequested)
-                        emit found(paths);
-                },
-                Qt::QueuedConnection);
+            m_mailbox.post([this, paths] {
+                if (!m_stopRequested)
+                    emit found(paths);
+            });
         });
-        QMetaObject::invokeMethod(this, &BackgroundWalk::onThreadDone, Qt::QueuedConnection);
+        m_mailbox.post([this] { onThreadDone(); });
     });
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/files/folderscan.h"
+#include "windowkit/callmailbox.h"
 
 #include <QObject>
 #include <QStringList>
@@ -40,6 +41,7 @@ private:
     void onThreadDone();
 
     bool m_stopRequested = false; // read and written on this object's thread only
+    CallMailbox m_mailbox;        // before the thread: it takes the walk's calls until the walk has been joined
     std::jthread m_thread;        // last: it goes first, stopping and joining the walk while the rest is still there
 };
 

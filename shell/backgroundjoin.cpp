@@ -21,7 +21,7 @@ namespace {
 /// (the window may be going) and a query answers as an empty list would.
 class CarryingHost final : public JoinHost {
 public:
-    CarryingHost(MainJoinHost& target, QObject& windowThread, std::stop_token stop)
+    CarryingHost(MainJoinHost& target, CallMailbox& windowThread, std::stop_token stop)
         : m_target(target)
         , m_windowThread(windowThread)
         , m_stop(std::move(stop)) {}
@@ -91,7 +91,7 @@ private:
     void carry(const std::function<void()>& call) const;
 
     MainJoinHost& m_target;
-    QObject& m_windowThread;
+    CallMailbox& m_windowThread;
     std::stop_token m_stop;
 };
 
@@ -109,33 +109,29 @@ void CarryingHost::carry(const std::function<void()>& call) const {
     const auto handover = std::make_shared<Handover>();
     // Not a blocking queued connection: that wait could not be given up, and a window that waits for this thread
     // to stop while this thread waits for the window would never end.
-    QMetaObject::invokeMethod(
-        &m_windowThread,
-        [handover, &call, stop = m_stop] {
-            {
-                const std::lock_guard lock(handover->mutex);
-                // Its caller has gone, or is about to: a window that asked the join to stop hears no more of it.
-                if (handover->state == State::Dropped || stop.stop_requested()) {
-                    handover->state = State::Dropped;
-                    return;
-                }
-                handover->state = State::Running;
-            }
-            std::exception_ptr failure;
-            try {
-                call();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            // Told under the lock: the join's thread frees the handover once it sees Done, and the lock orders that
-            // after this call where otherwise only Qt's count of the queued call's references would, unseen by
-            // ThreadSanitizer.
+    m_windowThread.post([handover, &call, stop = m_stop] {
+        {
             const std::lock_guard lock(handover->mutex);
-            handover->failure = failure;
-            handover->state = State::Done;
-            handover->changed.notify_all();
-        },
-        Qt::QueuedConnection);
+            // Its caller has gone, or is about to: a window that asked the join to stop hears no more of it.
+            if (handover->state == State::Dropped || stop.stop_requested()) {
+                handover->state = State::Dropped;
+                return;
+            }
+            handover->state = State::Running;
+        }
+        std::exception_ptr failure;
+        try {
+            call();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Told under the lock: the join's thread frees the handover once it sees Done, and the lock orders that
+        // after this call.
+        const std::lock_guard lock(handover->mutex);
+        handover->failure = failure;
+        handover->state = State::Done;
+        handover->changed.notify_all();
+    });
 
     std::unique_lock lock(handover->mutex);
     if (!handover->changed.wait(lock, m_stop, [&] { return handover->state == State::Done; })) {
@@ -164,7 +160,7 @@ bool BackgroundJoin::start() {
     m_checking = false;
     m_stopRequested = false;
     launch([this](const std::stop_token& stop) {
-        CarryingHost host(m_host, *this, stop);
+        CarryingHost host(m_host, m_mailbox, stop);
         joinFiles(host, stop);
     });
     return true;
@@ -188,9 +184,7 @@ bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
                     if (stop.stop_requested())
                         throw Stopped{}; // the workers end after the input they hold
                     // Not waited for, unlike the join's calls: the check asks nothing of the window.
-                    QMetaObject::invokeMethod(
-                        this, [this, percent = (index + 1) * 100.0 / count] { m_host.setProgress(percent); },
-                        Qt::QueuedConnection);
+                    m_mailbox.post([this, percent = (index + 1) * 100.0 / count] { m_host.setProgress(percent); });
                 },
                 checkFor, stop);
             if (stop.stop_requested())
@@ -210,7 +204,7 @@ bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
 void BackgroundJoin::launch(std::function<void(const std::stop_token&)> work) {
     m_thread = std::jthread([this, work = std::move(work)](const std::stop_token& stop) {
         work(stop);
-        QMetaObject::invokeMethod(this, &BackgroundJoin::onThreadDone, Qt::QueuedConnection);
+        m_mailbox.post([this] { onThreadDone(); });
     });
 }
 

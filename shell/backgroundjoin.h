@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/report/inputcheck.h"
+#include "windowkit/callmailbox.h"
 
 #include <QObject>
 #include <QStringList>
@@ -57,6 +58,7 @@ private:
     bool m_stopRequested = false;
     std::optional<ListCheck> m_check; // written by the check's thread, read once it has ended
     bool m_checkFailed = false;       // likewise
+    CallMailbox m_mailbox;            // the run's calls to this thread, until the run has been joined
     std::jthread m_thread;            // last: it goes first, stopping and joining the run while the rest is still there
 };
 
