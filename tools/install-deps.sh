@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev
           libxml2-dev libmimalloc-dev fonts-crosextra-carlito clang-format clang-tidy time python3 python3-lxml
-          ccache)
+          ccache lld)
 # The manual pages (scdoc: a small C program, where pandoc would bring a Haskell runtime), the Debian package
 # (dpkg-dev and file for its Depends) and its checks.
 # The fuzz targets: clang with libFuzzer (libclang-rt-14-dev, only recommended by clang and so left out by
