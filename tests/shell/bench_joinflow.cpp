@@ -1,6 +1,7 @@
 // Times large Append joins as a user meets them: from a click on "Start Joining" in the main window to the results
 // window shown and painted, then saving and copying from the results window and going back. With --merge FOLDER it
-// merges the XML files of FOLDER instead and notes how long the window goes without handling its events meanwhile.
+// merges the XML files of FOLDER instead and notes how long the window goes without handling its events meanwhile;
+// with --stop FOLDER it stops such merges at moments through the join and notes how soon the window takes input.
 // Run by hand (best from an optimised build, offscreen or under an X server); it asserts nothing and is not part of
 // the test suite.
 #include "filelist/filelistview.h"
@@ -16,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -307,6 +309,46 @@ void runMerge(const QString& folder, int rounds, bool beating, MainWindow& windo
                 rounds, median(handlers), median(gaps), median(stepGaps), median(joins), median(processor));
 }
 
+// Stops a Merge of the XML files of \a folder at each of \a delays after the click on "Start Joining", \a rounds
+// times, and prints how long the window took from the click on "Stop" until it took input again with "Join
+// stopped." shown, and the progress at the stop as the phase the join was in.
+void runStops(const QString& folder, int rounds, const QList<int>& delays, MainWindow& window) {
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name);
+    if (names.isEmpty())
+        qFatal("no XML files in %s", qPrintable(folder));
+    window.fileList().removeAllItems();
+    for (const QString& name : names)
+        window.fileList().appendItem(QDir(folder).filePath(name));
+    QTest::mouseClick(window.findChild<QRadioButton*>(QStringLiteral("Option2")), Qt::LeftButton);
+    const auto* progress = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    const auto* status = window.findChild<QLabel*>(QStringLiteral("statusLine"));
+    QElapsedTimer clock;
+    for (const int delay : delays) {
+        std::vector<double> latencies;
+        for (int round = 1; round <= rounds; ++round) {
+            click(&window, QLatin1String(toolbar::startJoiningButton));
+            clock.start();
+            waitUntil([&] { return clock.elapsed() >= delay; });
+            const double phase = 100.0 * progress->value() / progress->maximum();
+            if (!window.isJoining()) {
+                std::printf("stop after %5d ms: the join had ended\n", delay);
+                click(&window.resultsWindow(), QStringLiteral("backAction"));
+                break;
+            }
+            clock.start();
+            click(&window, QLatin1String(toolbar::startJoiningButton));
+            waitUntil([&] { return !window.isJoining() && status->isVisible(); });
+            latencies.push_back(double(clock.nsecsElapsed()) / 1e6);
+            std::printf("stop after %5d ms at %3.0f %%: window takes input %7.1f ms after the click on Stop\n", delay,
+                        phase, latencies.back());
+            std::fflush(stdout);
+        }
+        if (!latencies.empty())
+            std::printf("stop after %5d ms: median %.1f ms, slowest %.1f ms of %d\n", delay, median(latencies),
+                        *std::max_element(latencies.begin(), latencies.end()), int(latencies.size()));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -335,6 +377,14 @@ int main(int argc, char** argv) {
     Stopwatch watch(dir.filePath(QStringLiteral("out.xml")));
     app.installEventFilter(&watch);
     const QStringList arguments = QCoreApplication::arguments();
+    if (const qsizetype stop = arguments.indexOf(QStringLiteral("--stop")); stop > 0) {
+        if (stop + 1 >= arguments.size())
+            qFatal("usage: bench_joinflow --stop FOLDER [ROUNDS]");
+        const int rounds = stop + 2 < arguments.size() ? arguments.at(stop + 2).toInt() : 0;
+        runStops(arguments.at(stop + 1), rounds > 0 ? rounds : 5, {10, 100, 300, 600, 900, 1200, 1600, 2000, 2400},
+                 window);
+        return 0;
+    }
     if (const qsizetype merge = arguments.indexOf(QStringLiteral("--merge")); merge > 0) {
         if (merge + 1 >= arguments.size())
             qFatal("usage: bench_joinflow [--merge FOLDER [ROUNDS] [--no-heartbeat]]");
