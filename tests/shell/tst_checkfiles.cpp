@@ -250,16 +250,22 @@ private slots:
     // Keeping going: one box at the end, every input left out marked with its reason, the rest joined; the
     // result is what the good inputs alone give.
     void skippingBadFilesJoinsTheRestAndMarksTheSkipped_data() {
+        QTest::addColumn<QByteArray>("mode");
         QTest::addColumn<int>("inputs");
         QTest::addColumn<QList<int>>("badAt");
-        QTest::newRow("a few") << 6 << QList<int>{0, 2, 5};
-        QTest::newRow("more than the box names") << 30 << QList<int>{0, 1, 3, 4, 6, 7, 9, 10, 12, 13, 15, 16, 20};
+        QTest::newRow("a few") << QByteArray("Option2") << 6 << QList<int>{0, 2, 5};
+        QTest::newRow("more than the box names")
+            << QByteArray("Option2") << 30 << QList<int>{0, 1, 3, 4, 6, 7, 9, 10, 12, 13, 15, 16, 20};
+        QTest::newRow("Combine") << QByteArray("Option3") << 7 << QList<int>{0, 3, 4, 6};
     }
 
     void skippingBadFilesJoinsTheRestAndMarksTheSkipped() {
+        QFETCH(QByteArray, mode);
         QFETCH(int, inputs);
         QFETCH(QList<int>, badAt);
-        const QList<QByteArray> badTexts{"<r><a>", "<s><a/><b/></s>", "<r><a/></r>"};
+        // Combine takes any number of top-level nodes: only the root can differ.
+        const bool combine = mode == "Option3";
+        const QList<QByteArray> badTexts{"<r><a>", "<s><a/><b/></s>", combine ? "<t><a/></t>" : "<r><a/></r>"};
         QList<QByteArray> texts;
         QList<QByteArray> goodTexts;
         int firstGood = 0;
@@ -275,6 +281,7 @@ private slots:
         }
         const QStringList paths = fillList(texts);
         QFile::remove(paths[badAt.last()]); // and one is missing
+        chooseOption(mode.constData());
         clickSkipBadFiles();
         QVERIFY(programSettings().value("SkipBadFiles").toString() == "1");
 
