@@ -1215,9 +1215,8 @@ private slots:
         QTest::newRow("a folder as the list")
             << QStringList{"--files-from", "sub"} << 1 << QByteArray("corvanta-join: list not read: sub");
         QTest::newRow("empty list") << QStringList{"--files-from", "empty"} << 1 << QByteArray("No files added.\n");
-        QTest::newRow("undecodable name")
-            << QStringList{"--files-from", "latin1"} << 0
-            << QByteArray("corvanta-join: skipped 1 listed path that is not valid UTF-8\n");
+        QTest::newRow("undecodable name, opened as its bytes")
+            << QStringList{"--files-from", "latin1"} << 1 << QByteArray("Error reading $'caf\\xe9.xml'\n");
         QTest::newRow("--null alone") << QStringList{"--null", "a.xml"} << 2 << QByteArray("corvanta-join: --null");
         QTest::newRow("empty list name") << QStringList{"--files-from", ""} << 2
                                          << QByteArray("corvanta-join: --files");
