@@ -243,13 +243,13 @@ int usageError(std::FILE* err, const QString& problem) {
     return 2;
 }
 
-/// The inputs that \a paths name; \a unreadableNames counts what folder scans left out.
-QStringList expandInputs(const QStringList& paths, int& unreadableNames) {
+/// The inputs that \a paths name.
+QStringList expandInputs(const QStringList& paths) {
     QStringList inputs;
     inputs.reserve(paths.size());
     for (const QString& path : paths) {
         if (isFolder(path)) {
-            inputs += scanFolderForXmlFiles(path, &unreadableNames);
+            inputs += scanFolderForXmlFiles(path);
             continue;
         }
         inputs += path;
@@ -291,16 +291,6 @@ std::vector<PathSource> pathSources(const QStringList& arguments, const QStringL
             sources.push_back({value, true});
     }
     return sources;
-}
-
-void tellSkippedNames(std::FILE* err, int unreadableNames) {
-    if (unreadableNames <= 0)
-        return;
-    write(err,
-          encodeSystemCodePage(
-              QStringLiteral("corvanta-join: skipped %1 %2 whose names are not valid in the file-name encoding\n")
-                  .arg(unreadableNames)
-                  .arg(unreadableNames == 1 ? QStringLiteral("file or folder") : QStringLiteral("files or folders"))));
 }
 
 void tellFailure(std::FILE* err, const Failure& failure) {
@@ -447,7 +437,6 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
         return usageError(err, QStringLiteral("no PATH given"));
 
     QStringList paths;
-    int undecodablePaths = 0;
     const PathListSeparator separator = parser.isSet(nullOption) ? PathListSeparator::Nul : PathListSeparator::Line;
     for (const PathSource& source : pathSources(arguments, {QStringLiteral("o"), QStringLiteral("wrap"),
                                                             QStringLiteral("report"), QStringLiteral("files-from")})) {
@@ -456,23 +445,14 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
             continue;
         }
         try {
-            PathList list = readPathList(source.text, separator);
-            paths += std::move(list.paths);
-            undecodablePaths += list.undecodable;
+            paths += readPathList(source.text, separator).paths;
         } catch (const Failure& failure) {
             write(err, "corvanta-join: list not read: ");
             tellFailure(err, failure);
             return 1;
         }
     }
-    if (undecodablePaths > 0)
-        write(err, QStringLiteral("corvanta-join: skipped %1 listed %2 not valid UTF-8\n")
-                       .arg(undecodablePaths)
-                       .arg(undecodablePaths == 1 ? QStringLiteral("path that is") : QStringLiteral("paths that are"))
-                       .toUtf8());
-    int unreadableNames = 0;
-    const QStringList inputs = expandInputs(paths, unreadableNames);
-    tellSkippedNames(err, unreadableNames);
+    const QStringList inputs = expandInputs(paths);
     if (parser.isSet(checkOption))
         return checkOnly(inputs, parser.isSet(jsonOption),
                          parser.isSet(combineOption) ? CheckFor::Combine : CheckFor::Merge, out, err);

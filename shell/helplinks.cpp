@@ -2,6 +2,7 @@
 
 #include "engine/buildconfig.h"
 #include "engine/files/folderscan.h"
+#include "engine/text/failure.h"
 #include "engine/text/textfile.h"
 #include "shell/shellopener.h"
 #include "shell/startupdraw.h"
@@ -61,7 +62,11 @@ std::optional<QString> readSkin(const QString& programFolder) {
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
-    return decodeFileText(bytes);
+    try {
+        return decodeFileText(bytes);
+    } catch (const Failure&) {
+        return std::nullopt; // a text the reader refuses is no skin either
+    }
 }
 
 } // namespace corvanta

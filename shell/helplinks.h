@@ -37,7 +37,8 @@ inline constexpr int mainPageDraw = 7;
 void maybeVisitMainPage(StartupDraw& draw, ShellOpener& shell);
 
 /// The optional skin, a Qt style sheet: the text of x/o.cjs in the program folder when that is an ordinary file
-/// that can be read (decoded as every text file of the program); nothing otherwise.
+/// that can be read (decoded as every text file of the program); nothing otherwise, also for a text the reader
+/// refuses.
 std::optional<QString> readSkin(const QString& programFolder);
 
 } // namespace corvanta

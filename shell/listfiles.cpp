@@ -2,6 +2,7 @@
 
 #include "engine/files/folderscan.h"
 #include "engine/files/pathlist.h"
+#include "engine/text/filepath.h"
 #include "windowkit/settingsstore.h"
 
 #include <QDir>
@@ -51,9 +52,10 @@ OpenedList openList(const QString& file) {
         // Paths as saved stay as they are written; only a relative one is made whole.
         const QFileInfo info(QDir::isRelativePath(listed) ? QDir::cleanPath(listFolder.absoluteFilePath(listed))
                                                           : listed);
-        if (info.isDir())
+        // By its bytes: a listed name that is not valid UTF-8 is beyond QFileInfo.
+        if (isFolder(info.filePath()))
             opened.files += scanFolderForXmlFiles(info.filePath());
-        else if (info.exists())
+        else if (pathExists(info.filePath()))
             opened.files += info.filePath();
         else
             opened.missing += listed;

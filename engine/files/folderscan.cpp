@@ -1,5 +1,8 @@
 #include "engine/files/folderscan.h"
 
+#include "engine/text/codepage.h"
+#include "engine/text/filepath.h"
+
 #include <QCollator>
 #include <QDir>
 #include <QFile>
@@ -7,13 +10,12 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
-#include <optional>
-#include <vector>
-#ifdef Q_OS_UNIX
 #include <dirent.h>
+#include <optional>
 #include <sys/stat.h>
-#endif
+#include <vector>
 
 namespace corvanta {
 
@@ -66,40 +68,57 @@ const NaturalOrder& naturalOrder() {
     return order;
 }
 
-#ifdef Q_OS_UNIX
-/// Entries of \a folder that Qt leaves out without a word because their names are not valid in the file-name
-/// encoding: folders that would be entered and files that match \a pattern. Counting them takes the system's own
-/// listing, as Qt gives no name it cannot decode.
-int countUnreadableNames(const QString& folder, const QString& pattern) {
-    const QByteArray native = QFile::encodeName(folder);
+/// An entry of a folder as the system lists it.
+struct FolderEntry {
+    QString name; // as pathFromNative() makes it: a name that is not valid UTF-8 keeps its bytes
+    bool folder = false;
+    bool file = false; // a regular file, or a link to anything but a folder
+};
+
+/// The folders and files in \a folder, links followed; hidden ones (name beginning with ".") only with \a hidden.
+/// Broken links, and devices, pipes and sockets that are no link, are left out, as Qt's listing does; so is
+/// everything of a folder that cannot be listed. A link to a device or a pipe stays: the reader refuses it. Listed by
+/// the system rather than by Qt, which leaves out without a word every name that is not valid UTF-8 and could not open
+/// it either. Once \a stop is requested the listing ends at the next entry.
+QList<FolderEntry> folderEntries(const QString& folder, bool hidden, const std::stop_token& stop = {}) {
+    QList<FolderEntry> entries;
+    QByteArray native = nativePath(folder);
+    if (native.isEmpty())
+        native = "."; // as QDir takes an empty path
     DIR* dir = ::opendir(native.constData());
     if (!dir)
-        return 0;
-    const QRegularExpression match(QRegularExpression::wildcardToRegularExpression(pattern),
-                                   QRegularExpression::CaseInsensitiveOption);
-    int count = 0;
+        return entries;
+    if (!native.endsWith('/'))
+        native += '/';
     while (const dirent* entry = ::readdir(dir)) {
+        if (stop.stop_requested())
+            break;
         const QByteArray name(entry->d_name);
-        const QString decoded = QFile::decodeName(name);
-        if (QFile::encodeName(decoded) == name)
+        if (name == "." || name == ".." || (!hidden && name.startsWith('.')))
             continue;
-        struct stat info {};
-        if (::stat(QByteArray(native + '/' + name).constData(), &info) != 0)
+        const QByteArray path = native + name;
+        struct stat own {
+        }, info{};
+        if (::lstat(path.constData(), &own) != 0 || ::stat(path.constData(), &info) != 0)
             continue;
-        if (S_ISDIR(info.st_mode)
-                ? !isHiddenName(decoded)
-                : S_ISREG(info.st_mode) && !decoded.startsWith(u'~') && match.match(decoded).hasMatch())
-            ++count;
+        const bool isFolder = S_ISDIR(info.st_mode);
+        const bool isFile = !isFolder && (S_ISREG(info.st_mode) || S_ISLNK(own.st_mode));
+        if (isFolder || isFile)
+            entries.append({pathFromNative(name), isFolder, isFile});
     }
     ::closedir(dir);
-    return count;
+    return entries;
 }
-#else
-// Elsewhere file names are UTF-16 as Qt's are.
-int countUnreadableNames(const QString&, const QString&) {
-    return 0;
+
+/// The path that \a folder leads to with every link followed; empty when it does not exist.
+QString canonicalPath(const QString& folder) {
+    char* resolved = ::realpath(nativePath(folder).constData(), nullptr);
+    if (!resolved)
+        return {};
+    QString path = pathFromNative(QByteArray(resolved));
+    std::free(resolved);
+    return path;
 }
-#endif
 
 /// Breadth-first walk below a set of folders, yielding each folder below them once, level by level.
 /// Level order is breadth-first order, so a queue gives the same sequence as collecting a whole level before
@@ -133,19 +152,18 @@ private:
         bool top;
     };
 
-    // Without QDir::Hidden and QDir::System the listing leaves out hidden entries, broken links, devices, pipes
-    // and sockets. A folder of a million files takes a while to go through: the stop is heard at every entry.
+    // A folder of a million files takes a while to go through: the stop is heard at every entry.
     void enqueueSubfolders(const QString& folder) {
-        QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Unsorted);
+        QList<FolderEntry> entries = folderEntries(folder, false, m_stop);
         if (m_stop.stop_requested())
             return;
-        naturalOrder().sort(entries, [](const QFileInfo& entry) { return entry.fileName(); });
-        for (const QFileInfo& entry : entries) {
+        naturalOrder().sort(entries, [](const FolderEntry& entry) -> const QString& { return entry.name; });
+        for (const FolderEntry& entry : entries) {
             if (m_stop.stop_requested())
                 return;
-            if (!entry.isDir())
+            if (!entry.folder)
                 continue;
-            const QString path = folder + entry.fileName();
+            const QString path = folder + entry.name;
             if (firstVisit(path))
                 m_queue.push_back({path + kSeparator, false});
         }
@@ -154,7 +172,7 @@ private:
     // Symbolic links can lead back up the tree or twice to one folder; the canonical path catches both. A
     // folder that has vanished has no canonical path and is dropped here.
     bool firstVisit(const QString& folder) {
-        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        const QString canonical = canonicalPath(folder);
         if (canonical.isEmpty() || m_visited.contains(canonical))
             return false;
         m_visited.insert(canonical);
@@ -168,8 +186,8 @@ private:
 };
 
 /// Hands \a found the paths of the files of \a folder (ending in "/") that match \a pattern, but for names
-/// beginning with "~". Returns how many files and folders in it were left out for their names.
-int reportFiles(const QString& folder, const QString& pattern, const FoundFiles& found) {
+/// beginning with "~".
+void reportFiles(const QString& folder, const QString& pattern, const FoundFiles& found) {
     const QString path = folder.chopped(1);
     QStringList paths;
     for (const QString& name : listFiles(path, pattern))
@@ -177,22 +195,19 @@ int reportFiles(const QString& folder, const QString& pattern, const FoundFiles&
             paths.append(path + kSeparator + name);
     if (!paths.isEmpty())
         found(paths);
-    return countUnreadableNames(path, pattern);
 }
 
-/// The files matching \a pattern in \a folder and below it, folder by folder, level by level. Returns how many
-/// files and folders were left out because their names are not valid in the file-name encoding.
-int scanTree(const QString& folder, const QString& pattern, const std::stop_token& stop, const FoundFiles& found) {
-    if (folder.isEmpty() || stop.stop_requested()) // an empty path names no folder: QDir would take the current one
-        return 0;
+/// The files matching \a pattern in \a folder and below it, folder by folder, level by level.
+void scanTree(const QString& folder, const QString& pattern, const std::stop_token& stop, const FoundFiles& found) {
+    if (folder.isEmpty() || stop.stop_requested()) // an empty path names no folder
+        return;
     const QString top = folder + kSeparator;
     FolderWalk walk({top}, true, stop);
-    int unreadable = reportFiles(top, pattern, found);
+    reportFiles(top, pattern, found);
     // A stop heard between a folder's listing and its files leaves them out: nothing is handed on after it.
     while (const std::optional<QString> below = walk.next())
         if (!stop.stop_requested())
-            unreadable += reportFiles(*below, pattern, found);
-    return unreadable;
+            reportFiles(*below, pattern, found);
 }
 
 } // namespace
@@ -204,19 +219,24 @@ void collectSubfolders(QStringList& folders, bool recurse, const std::stop_token
 }
 
 QStringList listFiles(const QString& folder, const QString& pattern) {
-    QDir dir(folder);
-    dir.setNameFilters({pattern});
-    dir.setFilter(QDir::Files | QDir::Hidden);
-    dir.setSorting(QDir::Unsorted);
-    QStringList names = dir.entryList();
+    const QRegularExpression match(QRegularExpression::wildcardToRegularExpression(pattern),
+                                   QRegularExpression::CaseInsensitiveOption);
+    QStringList names;
+    for (FolderEntry& entry : folderEntries(folder, true)) {
+        // The pattern sees a byte kept from a name that is not UTF-8 as U+FFFD: it matches no valid UTF-16 else.
+        QString shown = entry.name;
+        replaceLoneSurrogates(shown);
+        if (entry.file && match.match(shown).hasMatch())
+            names.append(std::move(entry.name));
+    }
     naturalOrder().sort(names, [](const QString& name) -> const QString& { return name; });
     return names;
 }
 
-int scanFolderForXmlFiles(const QString& folder, const std::stop_token& stop, const FoundFiles& found) {
+void scanFolderForXmlFiles(const QString& folder, const std::stop_token& stop, const FoundFiles& found) {
     // Every path starts with folder + "/"; when the folder already ends in one (the root "/"), drop the second.
     const bool doubled = folder.endsWith(kSeparator);
-    return scanTree(folder, QStringLiteral("*.xml"), stop, [&](const QStringList& paths) {
+    scanTree(folder, QStringLiteral("*.xml"), stop, [&](const QStringList& paths) {
         if (!doubled)
             return found(paths);
         QStringList repaired = paths;
@@ -226,16 +246,14 @@ int scanFolderForXmlFiles(const QString& folder, const std::stop_token& stop, co
     });
 }
 
-QStringList scanFolderForXmlFiles(const QString& folder, int* unreadableNames) {
+QStringList scanFolderForXmlFiles(const QString& folder) {
     QStringList all;
-    const int unreadable = scanFolderForXmlFiles(folder, {}, [&](const QStringList& paths) { all += paths; });
-    if (unreadableNames)
-        *unreadableNames += unreadable;
+    scanFolderForXmlFiles(folder, {}, [&](const QStringList& paths) { all += paths; });
     return all;
 }
 
-int scanDroppedFolder(const QString& folder, const std::stop_token& stop, const FoundFiles& found) {
-    return scanTree(folder, QStringLiteral("*"), stop, found);
+void scanDroppedFolder(const QString& folder, const std::stop_token& stop, const FoundFiles& found) {
+    scanTree(folder, QStringLiteral("*"), stop, found);
 }
 
 bool isDroppedFolder(const QString& path) {

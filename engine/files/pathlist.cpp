@@ -1,18 +1,20 @@
 #include "engine/files/pathlist.h"
 
 #include "engine/text/failure.h"
+#include "engine/text/filepath.h"
 #include "engine/text/textfile.h"
 
 #include <QFile>
-#include <QStringDecoder>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace corvanta {
 
 PathList parsePathList(QByteArrayView text, PathListSeparator separator) {
     const char end = separator == PathListSeparator::Nul ? '\0' : '\n';
     PathList list;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype stop = text.indexOf(end, start);
@@ -24,13 +26,8 @@ PathList parsePathList(QByteArrayView text, PathListSeparator separator) {
             entry.chop(1);
         if (entry.isEmpty())
             continue;
-        // A name that does not decode could only be turned into another file's name: it is left out and counted.
-        QString path = decoder.decode(entry);
-        if (decoder.hasError()) {
-            decoder.resetState();
-            ++list.undecodable;
-            continue;
-        }
+        // A name that is not valid UTF-8 is still the name of a file: it keeps its bytes.
+        QString path = pathFromNative(entry.toByteArray());
         if (separator == PathListSeparator::Line && path.trimmed().isEmpty())
             continue;
         list.paths.push_back(std::move(path));
@@ -41,9 +38,22 @@ PathList parsePathList(QByteArrayView text, PathListSeparator separator) {
 PathList readPathList(const QString& file, PathListSeparator separator) {
     QFile in;
     const bool standardInput = file == QLatin1String("-");
-    const bool opened = standardInput ? in.open(stdin, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
-                                      : (in.setFileName(file), in.open(QIODevice::ReadOnly));
-    const QString name = standardInput ? QStringLiteral("standard input") : file;
+    const QString name = standardInput ? QStringLiteral("standard input") : displayPath(file);
+    bool opened = false;
+    if (standardInput) {
+        opened = in.open(stdin, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
+    } else {
+        // By its bytes: Qt cannot open a name that is not valid UTF-8.
+        int descriptor = -1;
+        do
+            descriptor = ::open(nativePath(file).constData(), O_RDONLY | O_CLOEXEC);
+        while (descriptor < 0 && errno == EINTR);
+        if (descriptor < 0)
+            throw Failure(QStringLiteral("%1: %2").arg(name, qt_error_string(errno)));
+        opened = in.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        if (!opened)
+            ::close(descriptor);
+    }
     if (!opened)
         throw Failure(QStringLiteral("%1: %2").arg(name, in.errorString()));
     const QByteArray text = in.readAll();
@@ -55,7 +65,7 @@ PathList readPathList(const QString& file, PathListSeparator separator) {
 QByteArray pathListText(const QStringList& paths) {
     QByteArray text;
     for (const QString& path : paths)
-        text += path.toUtf8() + '\n';
+        text += nativePath(path) + '\n';
     return text;
 }
 

@@ -132,7 +132,7 @@ template <typename Body> void WorkingFileAppender::append(Body&& body) {
 void WorkingFileAppender::appendFile(const QString& input) {
     m_lastReading.reset();
     m_lastAdded = 0;
-    TextFileReader reader(input, m_blockSize);
+    TextFileReader reader(input, m_blockSize, m_stop);
     requireInput(reader);
     append([&](ByteSink& sink) { reader.writeTo(sink); });
     m_lastReading = reader.reading();
@@ -141,7 +141,7 @@ void WorkingFileAppender::appendFile(const QString& input) {
 bool WorkingFileAppender::appendWrappedFile(const QString& input) {
     m_lastReading.reset();
     m_lastAdded = 0;
-    TextFileReader reader(input, m_blockSize);
+    TextFileReader reader(input, m_blockSize, m_stop);
     requireInput(reader);
     if (reader.isEmpty()) {
         m_lastReading = reader.reading();

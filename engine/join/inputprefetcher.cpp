@@ -241,7 +241,7 @@ private:
 QByteArray InputPrefetcher::read(const QString& path, const std::stop_token& stop, PreparedInput& input) {
     QByteArray text; // stays empty when the input cannot be read: the parser then reports it
     try {
-        TextFileReader reader(path);
+        TextFileReader reader(path, kStreamBlockSize, stop);
         text.reserve(reader.size());
         StoppableArraySink sink(text, stop);
         reader.writeTo(sink);

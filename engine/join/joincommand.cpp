@@ -83,7 +83,7 @@ private:
                 std::optional<TextReading> reading;
                 m_steps.step(118, [&] {
                     StoppableNullSink nothing(m_steps.stopToken());
-                    TextFileReader reader(m_currentPath);
+                    TextFileReader reader(m_currentPath, kStreamBlockSize, m_steps.stopToken());
                     if (!reader.exists())
                         reading = TextReading::Missing;
                     reader.requireFile();

@@ -116,7 +116,7 @@ namespace {
 
 // The root's shape without its tree, block by block; false when only the tree can tell.
 bool outlineInput(InputCheck& check, const std::stop_token& stop) {
-    TextFileReader reader(check.path);
+    TextFileReader reader(check.path, kStreamBlockSize, stop);
     if (!reader.exists()) {
         markUnreadable(check, missingReason(check.path));
         return true;
@@ -173,6 +173,8 @@ InputCheck examineInput(const QString& path, const std::stop_token& stop) {
         check.topLevelNodes = childCount(root);
         if (root->ns && root->ns->href)
             check.rootNamespace = QString::fromUtf8(reinterpret_cast<const char*>(root->ns->href));
+    } catch (const StopRequested&) {
+        // An input cut short by the stop is never handed on: what it holds does not matter.
     } catch (const Failure& failure) {
         markUnreadable(check, systemReason(failure.description(), path));
     } catch (const std::bad_alloc&) {

@@ -90,6 +90,9 @@ QString appendContribution(const JoinReport::Input& input) {
     case TextReading::Windows1252:
         encoding = QStringLiteral("UTF-8 with Windows-1252 bytes");
         break;
+    case TextReading::Declared:
+        encoding = QStringLiteral("the encoding its XML declaration names");
+        break;
     }
     return QStringLiteral("%1 added, read as %2").arg(countOf(input.bytes, "1 byte", "bytes"), encoding);
 }
@@ -119,6 +122,8 @@ QString readingName(std::optional<TextReading> reading) {
         return QStringLiteral("utf-32be");
     case TextReading::Windows1252:
         return QStringLiteral("windows-1252");
+    case TextReading::Declared:
+        return QStringLiteral("declared");
     case TextReading::Empty:
         return QStringLiteral("empty");
     case TextReading::Missing:

@@ -180,13 +180,17 @@ QByteArray encodeSystemCodePage(QStringView text) {
     return repaired.toUtf8();
 }
 
-void replaceLoneSurrogates(QString& text) {
+bool replaceLoneSurrogates(QString& text) {
+    bool replaced = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             ++i;
-        else if (text[i].isSurrogate())
+        } else if (text[i].isSurrogate()) {
             text[i] = QChar::ReplacementCharacter;
+            replaced = true;
+        }
     }
+    return replaced;
 }
 
 QByteArray recodeSystemCodePage(const QByteArray& bytes) {

@@ -15,7 +15,8 @@ QString decodeSystemCodePage(QByteArrayView bytes);
 QByteArray encodeSystemCodePage(QStringView text);
 
 /// Replaces every surrogate of \a text that is not half of a pair with U+FFFD, as a written file would have it.
-void replaceLoneSurrogates(QString& text);
+/// True when there was one.
+bool replaceLoneSurrogates(QString& text);
 
 /// The same bytes as encodeSystemCodePage(decodeSystemCodePage(bytes)), without the round trip when the bytes
 /// are valid UTF-8 already.

@@ -122,6 +122,11 @@ bool isFolder(const QString& path) {
     return ::stat(nativePath(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool pathExists(const QString& path) {
+    struct stat info {};
+    return !path.isEmpty() && ::stat(nativePath(path).constData(), &info) == 0;
+}
+
 bool isQtReachable(const QString& path) {
     return std::none_of(path.cbegin(), path.cend(), isEscapedByte);
 }

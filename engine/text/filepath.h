@@ -21,6 +21,9 @@ QString displayPath(const QString& path);
 /// True when \a path names a folder, links followed; for every name pathFromNative() gives.
 bool isFolder(const QString& path);
 
+/// True when \a path names anything that exists, links followed; for every name pathFromNative() gives.
+bool pathExists(const QString& path);
+
 /// True when Qt's own file classes reach the file that \a path names: it holds no byte kept by pathFromNative().
 bool isQtReachable(const QString& path);
 

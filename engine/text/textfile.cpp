@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QtEndian>
@@ -64,39 +65,63 @@ private:
     bool& m_recoded;
 };
 
+const QString kNotUtf16 = QStringLiteral("The file begins like UTF-16 text but is not valid UTF-16.");
+
+// Bytes of the start of a file in which its XML declaration is looked for.
+constexpr qsizetype kDeclarationHead = 512;
+
+QString canonicalEncodingName(QByteArrayView name) {
+    return QString::fromLatin1(name).toLower().remove(u'-').remove(u'_');
+}
+
+// A first byte of 0xFF or 0xFE makes UTF-16 even without a byte-order mark, and then it is often a text in the
+// code page instead: such a text must be valid UTF-16, or it is refused rather than read as other characters.
+bool isUnmarkedUtf16(QByteArrayView head) {
+    return fileEncodingOf(head) == FileEncoding::Utf16LittleEndian && !head.startsWith("\xFF\xFE");
+}
+
 } // namespace
 
-// Decodes a UTF-16 or UTF-32 text piece by piece. A unit cut by a piece's end waits for the rest of its bytes, and
-// the first half of a surrogate pair for its second half, so that pieces of any size give the text of the whole.
+// Decodes a UTF-16 or UTF-32 text, or one in an encoding that its declaration names, piece by piece. A unit cut by
+// a piece's end waits for the rest of its bytes, and the first half of a surrogate pair for its second half, so
+// that pieces of any size give the text of the whole.
 class WideDecoder {
 public:
-    explicit WideDecoder(FileEncoding encoding)
+    /// With \a strict, a text that is not valid UTF-16 throws Failure instead of reading as U+FFFD.
+    WideDecoder(FileEncoding encoding, bool strict)
         : m_encoding(encoding)
         // By default Qt drops the byte-order mark; the text keeps it as U+FEFF.
-        , m_utf16(encoding == FileEncoding::Utf16BigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
-                  QStringConverter::Flag::ConvertInitialBom) {}
+        , m_decoder(encoding == FileEncoding::Utf16BigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                    QStringConverter::Flag::ConvertInitialBom)
+        , m_strict(strict) {}
+
+    /// For a text in the encoding \a name (valid for QStringDecoder).
+    explicit WideDecoder(const QByteArray& name)
+        : m_decoder(name.constData())
+        , m_named(true) {}
 
     /// Decodes the next piece of bytes into \a text (replacing what it held).
     void decode(QByteArrayView bytes, QString& text) {
         text.clear();
         if (!m_highSurrogate.isNull())
             text.append(std::exchange(m_highSurrogate, QChar()));
-        if (isUtf32(m_encoding)) {
+        if (!m_named && isUtf32(m_encoding)) {
             m_pending.append(bytes);
             const qsizetype whole = m_pending.size() - m_pending.size() % 4;
             appendUtf32(text, QByteArrayView(m_pending).first(whole), m_encoding == FileEncoding::Utf32BigEndian);
             m_pending.remove(0, whole);
         } else {
-            // Qt's decoder keeps an odd byte for the next piece itself.
-            m_oddByte = (m_oddByte + bytes.size()) % 2 != 0;
-            text.append(m_utf16.decode(bytes));
+            // Qt's decoder keeps an odd byte, or the start of a character, for the next piece itself.
+            m_oddByte = !m_named && (m_oddByte + bytes.size()) % 2 != 0;
+            text.append(m_decoder.decode(bytes));
         }
         if (!text.isEmpty() && text.back().isHighSurrogate()) {
             m_highSurrogate = text.back();
             text.chop(1);
         }
         // Qt passes unpaired surrogates on; the results window must never hold broken UTF-16.
-        replaceLoneSurrogates(text);
+        if (replaceLoneSurrogates(text))
+            refuseIfStrict();
     }
 
     /// What is left when the text ends: a lone first half of a pair, and U+FFFD for an incomplete final unit.
@@ -108,16 +133,53 @@ public:
         }
         if (m_oddByte || !m_pending.isEmpty())
             text.append(QChar::ReplacementCharacter);
+        if (!text.isEmpty())
+            refuseIfStrict();
         return text;
     }
 
 private:
-    FileEncoding m_encoding;
-    QStringDecoder m_utf16;
+    void refuseIfStrict() const {
+        if (m_strict)
+            throw Failure(kNotUtf16);
+    }
+
+    FileEncoding m_encoding = FileEncoding::SystemCodePage;
+    QStringDecoder m_decoder;
     QByteArray m_pending; // the bytes of a UTF-32 unit cut short
     bool m_oddByte = false;
+    bool m_strict = false;
+    bool m_named = false;
     QChar m_highSurrogate;
 };
+
+QByteArray foreignDeclaredEncoding(QByteArrayView head) {
+    static const QRegularExpression declaration(
+        QStringLiteral("^<\\?xml\\s[^>]*?\\bencoding\\s*=\\s*([\"'])([A-Za-z][A-Za-z0-9._:-]*)\\1"));
+    const QString latin1 = QString::fromLatin1(head.first(std::min(head.size(), kDeclarationHead)));
+    const QRegularExpressionMatch match = declaration.match(latin1);
+    if (!match.hasMatch())
+        return {};
+    const QByteArray name = match.captured(2).toLatin1();
+    static const QStringList usual{"utf8",    "usascii", "ascii",        "iso88591",    "iso885911987",
+                                   "latin1",  "l1",      "windows1252",  "cp1252",      "utf16",
+                                   "utf16le", "utf16be", "utf32",        "utf32le",     "utf32be",
+                                   "ucs2",    "ucs4",    "iso10646ucs2", "iso10646ucs4"};
+    const QString canonical = canonicalEncodingName(name);
+    if (usual.contains(canonical))
+        return {};
+    const bool utf7 = canonical == u"utf7" || canonical == u"unicode11utf7" || canonical == u"csunicode11utf7";
+    QStringDecoder decoder(name.constData());
+    if (utf7 || !decoder.isValid())
+        throw Failure(QStringLiteral("The encoding \"%1\" named in the XML declaration cannot be read.")
+                          .arg(QString::fromLatin1(name)));
+    // An encoding in which the declaration itself reads otherwise (UTF-16 under another name, EBCDIC) is not the
+    // text's: the usual rules read it.
+    const QString declared = match.captured(0);
+    if (decoder.decode(QByteArrayView(head).first(declared.size())) != declared)
+        return {};
+    return name;
+}
 
 bool fileExists(const QString& path) {
     return !path.isEmpty() && QFileInfo::exists(path);
@@ -144,7 +206,7 @@ thread_local QByteArray t_spareBuffer;
 
 } // namespace
 
-TextFileReader::TextFileReader(const QString& path, qint64 blockSize)
+TextFileReader::TextFileReader(const QString& path, qint64 blockSize, const std::stop_token& stop)
     : m_path(path)
     , m_blockSize(std::max<qint64>(blockSize, 1)) {
     if (path.isEmpty())
@@ -189,8 +251,96 @@ TextFileReader::TextFileReader(const QString& path, qint64 blockSize)
     } catch (const Failure& failure) {
         refuse(failure.description());
     }
-    m_encoding = fileEncodingOf(QByteArrayView(m_buffer.constData(), m_filled));
+    const QByteArrayView first(m_buffer.constData(), m_filled);
+    m_encoding = fileEncodingOf(first);
     m_empty = m_filled == 0;
+    m_unmarkedUtf16 = isUnmarkedUtf16(first);
+    try {
+        if (m_encoding == FileEncoding::SystemCodePage && !m_empty)
+            m_declared = foreignDeclaredEncoding(m_filled >= kDeclarationHead || m_atEnd ? first : readHead());
+        settleEncoding(stop);
+    } catch (const Failure& failure) {
+        refuse(failure.description());
+    } catch (const StopRequested&) {
+        ::close(std::exchange(m_fd, -1));
+        throw;
+    }
+}
+
+QByteArray TextFileReader::readHead() const {
+    QByteArray head(kDeclarationHead, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::pread(m_fd, head.data() + got, size_t(head.size() - got), got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail();
+        if (n == 0)
+            break;
+        got += n;
+    }
+    head.truncate(got);
+    return head;
+}
+
+void TextFileReader::settleEncoding(const std::stop_token& stop) {
+    if (!m_declared.isEmpty()) {
+        // UTF-8 first: a text that is valid UTF-8 is read as such whatever it declares.
+        class Invalid final : public RecodedText {
+        public:
+            void keep(qsizetype, qsizetype) override {}
+            void add(QByteArrayView) override { found = true; }
+            bool found = false;
+        } invalid;
+        readAhead(stop, [&](QByteArrayView block, bool atEnd) -> qsizetype {
+            const qsizetype done = recodeSystemCodePageBlock(block, atEnd, invalid);
+            return invalid.found ? -1 : done;
+        });
+        if (!invalid.found)
+            m_declared.clear();
+    } else if (m_unmarkedUtf16) {
+        WideDecoder strict(m_encoding, true);
+        QString text;
+        readAhead(stop, [&](QByteArrayView block, bool atEnd) -> qsizetype {
+            strict.decode(block, text);
+            if (atEnd)
+                strict.finish();
+            return block.size();
+        });
+    }
+}
+
+void TextFileReader::readAhead(const std::stop_token& stop,
+                               const std::function<qsizetype(QByteArrayView, bool)>& take) const {
+    // Apart from the reader's own position, up to the same limit, in constant memory.
+    QByteArray block(kStreamBlockSize + 4, Qt::Uninitialized);
+    qint64 offset = 0;
+    qsizetype kept = 0; // bytes that take() left for the next block
+    for (;;) {
+        if (stop.stop_requested())
+            throw StopRequested{};
+        const qint64 want = std::min<qint64>(kStreamBlockSize, m_readLimit - offset);
+        const ssize_t got = want > 0 ? ::pread(m_fd, block.data() + kept, size_t(want), offset) : 0;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            fail();
+        offset += got;
+        const qsizetype filled = kept + got;
+        const bool atEnd = got == 0;
+        const qsizetype done = take(QByteArrayView(block.constData(), filled), atEnd);
+        if (atEnd || done < 0)
+            return;
+        kept = filled - done;
+        std::memmove(block.data(), block.constData() + done, size_t(kept));
+    }
+}
+
+std::unique_ptr<WideDecoder> TextFileReader::makeDecoder() const {
+    if (!m_declared.isEmpty())
+        return std::make_unique<WideDecoder>(m_declared);
+    return std::make_unique<WideDecoder>(m_encoding, m_unmarkedUtf16);
 }
 
 TextFileReader::~TextFileReader() {
@@ -263,6 +413,8 @@ TextReading TextFileReader::reading() const {
     case FileEncoding::SystemCodePage:
         break;
     }
+    if (!m_declared.isEmpty())
+        return TextReading::Declared;
     return m_recoded ? TextReading::Windows1252 : TextReading::Utf8;
 }
 
@@ -271,7 +423,7 @@ void TextFileReader::writeTo(ByteSink& sink) {
         return;
     if (isEmpty())
         return sink.write(kEmptyFileText);
-    if (m_encoding == FileEncoding::SystemCodePage)
+    if (m_encoding == FileEncoding::SystemCodePage && m_declared.isEmpty())
         writeSystemCodePage(sink);
     else
         writeDecoded(sink);
@@ -291,16 +443,16 @@ void TextFileReader::writeSystemCodePage(ByteSink& sink) {
 }
 
 void TextFileReader::writeDecoded(ByteSink& sink) {
-    WideDecoder decoder(m_encoding);
+    const std::unique_ptr<WideDecoder> decoder = makeDecoder();
     QString text;
     for (;;) {
-        decoder.decode(QByteArrayView(m_buffer.constData(), m_filled), text);
+        decoder->decode(QByteArrayView(m_buffer.constData(), m_filled), text);
         sink.write(encodeSystemCodePage(text));
         m_filled = 0;
         if (m_atEnd || !fill())
             break;
     }
-    text = decoder.finish();
+    text = decoder->finish();
     if (!text.isEmpty())
         sink.write(encodeSystemCodePage(text));
 }
@@ -315,7 +467,7 @@ bool TextFileReader::readPiece(QByteArray& piece) {
         return true;
     }
     // As writeSystemCodePage() and writeDecoded() do, one turn of their loops per call.
-    if (m_encoding == FileEncoding::SystemCodePage) {
+    if (m_encoding == FileEncoding::SystemCodePage && m_declared.isEmpty()) {
         if (m_handedOn >= 0) {
             std::memmove(m_buffer.data(), m_buffer.constData() + m_handedOn, m_filled - m_handedOn);
             m_filled -= m_handedOn;
@@ -328,7 +480,7 @@ bool TextFileReader::readPiece(QByteArray& piece) {
         return true;
     }
     if (!m_decoder)
-        m_decoder = std::make_unique<WideDecoder>(m_encoding);
+        m_decoder = makeDecoder();
     QString text;
     if (m_handedOn >= 0) {
         m_filled = 0;
@@ -346,9 +498,16 @@ bool TextFileReader::readPiece(QByteArray& piece) {
 
 QString decodeFileText(const QByteArray& bytes) {
     const FileEncoding encoding = fileEncodingOf(bytes);
-    if (encoding == FileEncoding::SystemCodePage)
-        return decodeSystemCodePage(bytes);
-    WideDecoder decoder(encoding);
+    if (encoding == FileEncoding::SystemCodePage) {
+        const QByteArray declared = foreignDeclaredEncoding(bytes);
+        if (declared.isEmpty() || isValidUtf8(bytes))
+            return decodeSystemCodePage(bytes);
+        WideDecoder decoder(declared);
+        QString text;
+        decoder.decode(bytes, text);
+        return text + decoder.finish();
+    }
+    WideDecoder decoder(encoding, isUnmarkedUtf16(bytes));
     QString text;
     decoder.decode(bytes, text);
     return text + decoder.finish();

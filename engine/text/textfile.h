@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 namespace corvanta {
 
@@ -19,6 +20,7 @@ enum class TextReading {
     Utf32LE,     ///< 0xFF 0xFE 0x00 0x00
     Utf32BE,     ///< 0x00 0x00 0xFE 0xFF
     Windows1252, ///< some bytes were not valid UTF-8 and were read as Windows-1252
+    Declared,    ///< not valid UTF-8, read in the encoding that the XML declaration names
     Empty,       ///< a zero-length file, read as "empty file"
     Missing,     ///< no such file, read as empty text
 };
@@ -35,9 +37,20 @@ enum class FileEncoding { SystemCodePage, Utf16LittleEndian, Utf16BigEndian, Utf
 /// otherwise.
 FileEncoding fileEncodingOf(QByteArrayView head);
 
+/// The encoding that an XML declaration at the very start of \a head names (a byte-order mark says the text is
+/// UTF-8 instead) when it is one that the usual rules do
+/// not read (neither UTF-8, ASCII, Latin-1, Windows-1252 nor UTF-16 or UTF-32): a text that is not valid UTF-8 is
+/// then decoded with it. Empty for no declaration, one of those, or one in which the declaration itself does not
+/// read as written. Throws Failure naming an encoding that cannot be decoded (an unknown name) or is refused
+/// (UTF-7, which can hide markup in plain ASCII).
+QByteArray foreignDeclaredEncoding(QByteArrayView head);
+
+class WideDecoder;
+
 /// The text of one file, read and decoded block by block and handed on in the system code page: the same bytes as
 /// readTextFileEncoded() in constant memory. Characters cut by a block's end are completed from the next block.
-class WideDecoder;
+/// A text that begins like UTF-16 without a byte-order mark (0xFF or 0xFE first) but is not valid UTF-16 is
+/// refused: it is most likely no UTF-16 at all.
 
 class TextFileReader {
 public:
@@ -46,9 +59,13 @@ public:
 
     /// Opens \a path and reads its first bytes. A missing path has no text; throws Failure, with the system's reason
     /// alone, when the path exists but cannot be read, and without reading it when it is not a regular file once
-    /// links are followed (a folder, a named pipe, a device). The file is read up to its size at the open plus
+    /// links are followed (a folder, a named pipe, a device), or its declaration names an encoding that cannot be
+    /// read (see foreignDeclaredEncoding()). Where the first bytes cannot tell how the text is to be read (a text
+    /// that declares another encoding may be UTF-8 all the same; UTF-16 without a byte-order mark must be valid),
+    /// the file is read through once beforehand, so that a refused text hands nothing on; that reading throws
+    /// StopRequested once \a stop is requested. The file is read up to its size at the open plus
     /// kGrowthAllowance; past that, reading throws Failure.
-    explicit TextFileReader(const QString& path, qint64 blockSize = kStreamBlockSize);
+    explicit TextFileReader(const QString& path, qint64 blockSize = kStreamBlockSize, const std::stop_token& stop = {});
     ~TextFileReader();
     TextFileReader(const TextFileReader&) = delete;
     TextFileReader& operator=(const TextFileReader&) = delete;
@@ -77,6 +94,10 @@ public:
 
 private:
     bool fill();
+    QByteArray readHead() const;
+    void settleEncoding(const std::stop_token& stop);
+    void readAhead(const std::stop_token& stop, const std::function<qsizetype(QByteArrayView, bool)>& take) const;
+    std::unique_ptr<WideDecoder> makeDecoder() const;
     void writeSystemCodePage(ByteSink& sink);
     void writeDecoded(ByteSink& sink);
     [[noreturn]] static void fail();
@@ -94,6 +115,9 @@ private:
     bool m_empty = false;
     bool m_recoded = false; // a byte of the system code page was no UTF-8
     FileEncoding m_encoding = FileEncoding::SystemCodePage;
+    bool m_unmarkedUtf16 = false; // UTF-16 without a byte-order mark, refused when it is not valid
+    // The encoding its declaration names, when the code page would read it otherwise. Empty for none.
+    QByteArray m_declared;
     // Where readPiece() stands.
     std::unique_ptr<WideDecoder> m_decoder;
     qsizetype m_handedOn = -1; // bytes of m_buffer handed on by the last piece; -1 before the first
@@ -111,7 +135,8 @@ QByteArray readTextFileEncoded(const QString& path);
 /// the read fails.
 QByteArray readTextFileEncoded(const QString& path, std::optional<TextReading>& reading);
 
-/// The text that readTextFile() makes of a file holding \a bytes (not empty).
+/// The text that readTextFile() makes of a file holding \a bytes (not empty). Throws Failure where the reader
+/// refuses the text (a declared encoding that cannot be read, UTF-16 without a mark that is not valid).
 QString decodeFileText(const QByteArray& bytes);
 
 /// Writes all of \a bytes to \a file, going on after a short write (a disk that fills up on the way): Qt leaves

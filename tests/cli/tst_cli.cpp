@@ -1106,6 +1106,48 @@ private slots:
         QVERIFY(append.err.contains("\nfile1: $'gone\\e[2J.xml'\n"));
     }
 
+    // A declared encoding is read as declared and joined in UTF-8; one that cannot be read, and a code-page text
+    // that only begins like UTF-16, are told in plain words and fail the run.
+    void encodingsAreReadAsDeclaredOrRefused_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("told"); // on standard output for --check, on standard error otherwise
+        QTest::newRow("merge of Shift_JIS")
+            << QStringList{"--merge"}
+            << QByteArray("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<r><s><a>\x93\xfa\x96\x7b</a></s></r>") << 0
+            << QByteArray("<a>\xe6\x97\xa5\xe6\x9c\xac</a>");
+        QTest::newRow("append of UTF-7")
+            << QStringList{"--append"} << QByteArray("<?xml version='1.0' encoding='UTF-7'?><r>+ADw-s+AD4-</r>") << 1
+            << QByteArray("The encoding \"UTF-7\" named in the XML declaration cannot be read.\n");
+        QTest::newRow("check of an unknown name")
+            << QStringList{"--check"} << QByteArray("<?xml version=\"1.0\" encoding=\"x-no-such\"?><r>\xe9</r>") << 1
+            << QByteArray(
+                   "a.xml: cannot be read: The encoding \"x-no-such\" named in the XML declaration cannot be read.\n");
+        QTest::newRow("append of a code-page text that begins with 0xff")
+            << QStringList{"--append"}
+            << QByteArray("\xff"
+                          "caf\xe9")
+            << 1 << QByteArray("The file begins like UTF-16 text but is not valid UTF-16.\n");
+    }
+
+    void encodingsAreReadAsDeclaredOrRefused() {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, status);
+        QFETCH(QByteArray, told);
+        writeFile(path("a.xml"), bytes);
+        writeFile(path("b.xml"), "<r><s><b>\xe6\x9c\xac</b></s></r>");
+        const Run run = join(options + QStringList{"a.xml", "b.xml"});
+        QCOMPARE(run.status, status);
+        const QByteArray& where = options == QStringList{"--check"} || status == 0 ? run.out : run.err;
+        QVERIFY2(where.contains(told), (run.out + run.err).constData());
+        if (options == QStringList{"--append"})
+            QCOMPARE(run.out, QByteArray("<r><s><b>\xe6\x9c\xac</b></s></r>")); // nothing of the refused input
+        else if (status == 0)
+            QVERIFY(run.out.contains("<b>\xe6\x9c\xac</b>"));
+    }
+
     void reportThatCannotBeWrittenIsToldAndFailsTheRun() {
         writeFile(path("a.xml"), "A");
         const Run run = join({"--append", "--report", "missing/report.json", "a.xml"});
@@ -1173,9 +1215,8 @@ private slots:
         QTest::newRow("a folder as the list")
             << QStringList{"--files-from", "sub"} << 1 << QByteArray("corvanta-join: list not read: sub");
         QTest::newRow("empty list") << QStringList{"--files-from", "empty"} << 1 << QByteArray("No files added.\n");
-        QTest::newRow("undecodable name")
-            << QStringList{"--files-from", "latin1"} << 0
-            << QByteArray("corvanta-join: skipped 1 listed path that is not valid UTF-8\n");
+        QTest::newRow("undecodable name, opened as its bytes")
+            << QStringList{"--files-from", "latin1"} << 1 << QByteArray("Error reading $'caf\\xe9.xml'\n");
         QTest::newRow("--null alone") << QStringList{"--null", "a.xml"} << 2 << QByteArray("corvanta-join: --null");
         QTest::newRow("empty list name") << QStringList{"--files-from", ""} << 2
                                          << QByteArray("corvanta-join: --files");

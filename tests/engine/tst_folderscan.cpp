@@ -1,4 +1,5 @@
 #include "engine/files/folderscan.h"
+#include "engine/text/filepath.h"
 #include "tests/support/testfiles.h"
 
 #include <QCoreApplication>
@@ -192,9 +193,9 @@ private slots:
         QCOMPARE(listFiles(m_folders.filePath("missing"), "*"), QStringList());
     }
 
-    // Only a name that the file-name encoding (UTF-8) cannot show is left out, with everything below it, and
-    // counted; the names of its neighbours, odd as they may be, are scanned.
-    void namesNotValidInTheFileNameEncodingAreSkippedAndCounted() {
+    // A name that is not valid UTF-8 is scanned as the bytes it is, and so is everything below it: the joiner opens
+    // those files and shows their names with the bytes escaped.
+    void namesNotValidUtf8AreScannedAsTheirBytes() {
         makeTree({"ok.xml", "sub/in.xml", "odd \u00e9 ?*|\\ name/o.xml"});
         const QByteArray top = QFile::encodeName(root());
         if (::mkdir(top + "/bad\xff", 0700) != 0)
@@ -209,24 +210,28 @@ private slots:
         writeRawFile(top + "/x\xfe.xml");
         writeRawFile(top + "/sub/y\xff.txt");
 
-        int skipped = 0;
-        QCOMPARE(relative(scanFolderForXmlFiles(root(), &skipped)),
-                 (QStringList{"ok.xml", "odd \u00e9 ?*|\\ name/o.xml", "sub/in.xml"}));
-        QCOMPARE(skipped, 2);
-        QStringList dropped;
-        QCOMPARE(scanDroppedFolder(root(), {}, [&](const QStringList& paths) { dropped += paths; }), 3);
-        QCOMPARE(relative(dropped), (QStringList{"ok.xml", "odd \u00e9 ?*|\\ name/o.xml", "sub/in.xml"}));
-        QCOMPARE(listFiles(root(), "*"), QStringList{"ok.xml"});
+        const QString x = pathFromNative("x\xfe.xml"), bad = pathFromNative("bad\xff");
+        QCOMPARE(relative(scanFolderForXmlFiles(root())),
+                 (QStringList{"ok.xml", x, bad + "/hidden.xml", "odd \u00e9 ?*|\\ name/o.xml", "sub/in.xml"}));
+        QCOMPARE(relative(collect(&scanDroppedFolder, root())),
+                 (QStringList{"ok.xml", x, bad + "/hidden.xml", "odd \u00e9 ?*|\\ name/o.xml", "sub/in.xml",
+                              pathFromNative("sub/y\xff.txt")}));
+        QCOMPARE(listFiles(root(), "*"), (QStringList{"ok.xml", x}));
+        // The names go back to the very bytes they came from.
+        QCOMPARE(nativePath(scanFolderForXmlFiles(root()).at(2)), top + "/bad\xff/hidden.xml");
 
         QProcess join;
         join.setWorkingDirectory(m_folders.path());
         join.start(QCoreApplication::applicationDirPath() + "/corvanta-join", {"--append", "R"});
         QVERIFY2(join.waitForFinished(30000), qPrintable(join.errorString()));
-        QCOMPARE(join.readAllStandardError(),
-                 QByteArray("corvanta-join: skipped 2 files or folders whose names are not valid in the file-name "
-                            "encoding\n"));
-        QCOMPARE(join.readAllStandardOutput(), QByteArray("<r/><r/><r/>"));
+        QCOMPARE(join.readAllStandardError(), QByteArray());
+        QCOMPARE(join.readAllStandardOutput(), QByteArray("<r/><r/><r/><r/><r/>"));
         QCOMPARE(join.exitCode(), 0);
+        join.start(QCoreApplication::applicationDirPath() + "/corvanta-join", {"--check", "R"});
+        QVERIFY2(join.waitForFinished(30000), qPrintable(join.errorString()));
+        const QByteArray lines = join.readAllStandardOutput();
+        QVERIFY2(lines.contains("\n$'R/x\\xfe.xml': ok (root r, 0 top-level nodes)\n"), lines.constData());
+        QVERIFY2(lines.contains("\n$'R/bad\\xff/hidden.xml': ok (root r, 0 top-level nodes)\n"), lines.constData());
     }
 
     void isDroppedFolder_data() {
@@ -362,7 +367,7 @@ private:
         return paths;
     }
 
-    using Scan = int (*)(const QString&, const std::stop_token&, const FoundFiles&);
+    using Scan = void (*)(const QString&, const std::stop_token&, const FoundFiles&);
     static QStringList collect(Scan scan, const QString& folder) {
         QStringList paths;
         scan(folder, {}, [&](const QStringList& found) {

@@ -1,6 +1,7 @@
 // The reader: any bytes become text by the file encoding rules, and the text written out is valid UTF-8.
 #include "engine/text/bytesink.h"
 #include "engine/text/codepage.h"
+#include "engine/text/failure.h"
 #include "engine/text/textfile.h"
 #include "tests/fuzz/fuzzsupport.h"
 
@@ -26,7 +27,7 @@ void checkEncodingRules(const QByteArray& bytes, const QString& text, const QByt
         fuzz::check(text.size() == (size + 1) / 2, "UTF-16: one code unit per two bytes, one for an odd last byte");
         if (size % 2 != 0)
             fuzz::check(text.back() == QChar::ReplacementCharacter, "an odd last byte of UTF-16 reads as U+FFFD");
-    } else {
+    } else if (isValidUtf8(bytes) || foreignDeclaredEncoding(bytes).isEmpty()) {
         fuzz::check(text.size() <= size, "the code page makes at most one code unit of each byte");
         if (isValidUtf8(bytes))
             fuzz::check(encoded == bytes, "valid UTF-8 passes through byte for byte");
@@ -46,7 +47,29 @@ void checkEncodingRules(const QByteArray& bytes, const QString& text, const QByt
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes = fuzz::bytesOf(data, size);
 
-    const QString text = decodeFileText(bytes);
+    // A text that the reader refuses is refused by every routine alike, for the same reason.
+    QString text;
+    try {
+        text = decodeFileText(bytes);
+    } catch (const Failure& refusal) {
+        const QString path = fuzz::writeInputs({bytes}, QStringLiteral("reader")).front();
+        const auto reason = [](const auto& read) {
+            try {
+                read();
+            } catch (const Failure& failure) {
+                return failure.description();
+            }
+            return QString();
+        };
+        fuzz::check(reason([&] { readTextFileEncoded(path); }) == refusal.description(),
+                    "readTextFileEncoded() refuses what decodeFileText() refuses");
+        for (const qint64 blockSize : {1, 3, 64}) {
+            NullSink nothing;
+            fuzz::check(reason([&] { TextFileReader(path, blockSize).writeTo(nothing); }) == refusal.description(),
+                        "the block-wise reader refuses what decodeFileText() refuses");
+        }
+        return 0;
+    }
     const QByteArray encoded = encodeSystemCodePage(text);
 
     fuzz::check(!fuzz::hasLoneSurrogate(text), "the reader yields valid UTF-16");
