@@ -96,13 +96,19 @@ QList<FolderEntry> folderEntries(const QString& folder, bool hidden, const std::
         const QByteArray name(entry->d_name);
         if (name == "." || name == ".." || (!hidden && name.startsWith('.')))
             continue;
-        const QByteArray path = native + name;
-        struct stat own {
-        }, info{};
-        if (::lstat(path.constData(), &own) != 0 || ::stat(path.constData(), &info) != 0)
-            continue;
-        const bool isFolder = S_ISDIR(info.st_mode);
-        const bool isFile = !isFolder && (S_ISREG(info.st_mode) || S_ISLNK(own.st_mode));
+        // The entry's own type, where the file system gives it, spares a look at every plain file and folder: a
+        // folder of a hundred thousand files is listed in a fraction of the time.
+        bool isFolder = entry->d_type == DT_DIR;
+        bool isFile = entry->d_type == DT_REG;
+        if (!isFolder && !isFile) {
+            const QByteArray path = native + name;
+            struct stat own {
+            }, info{};
+            if (::lstat(path.constData(), &own) != 0 || ::stat(path.constData(), &info) != 0)
+                continue;
+            isFolder = S_ISDIR(info.st_mode);
+            isFile = !isFolder && (S_ISREG(info.st_mode) || S_ISLNK(own.st_mode));
+        }
         if (isFolder || isFile)
             entries.append({pathFromNative(name), isFolder, isFile});
     }
