@@ -75,7 +75,7 @@ public:
     }
     void setResultsText(const JoinedText& text) override {
         // Decoded here: a result of many megabytes would hold up the window's thread for a good while.
-        const QString decoded = text.text();
+        const QString decoded = text.text(m_stop);
         carry([&] { m_target.setResultsText(decoded); });
     }
     void showResults() override {

@@ -3,6 +3,7 @@
 #include "engine/text/bytesink.h"
 
 #include <QString>
+#include <stop_token>
 
 namespace corvanta {
 
@@ -16,8 +17,9 @@ public:
         : m_path(std::move(path))
         , m_inSystemCodePage(inSystemCodePage) {}
 
-    /// The text, as readTextFile() makes it of the file. Throws Failure when the file cannot be read.
-    QString text() const;
+    /// The text, as readTextFile() makes it of the file. Throws Failure when the file cannot be read, and
+    /// StopRequested within a block once \a stop is requested.
+    QString text(const std::stop_token& stop = {}) const;
     /// Hands the text in the system code page to \a sink, block by block. Throws Failure when the file cannot be
     /// read, and whatever \a sink throws.
     void writeTo(ByteSink& sink) const;

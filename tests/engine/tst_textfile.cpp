@@ -594,6 +594,30 @@ private slots:
         QCOMPARE(got, (content + tail).left(expectedSize));
     }
 
+    // Decoded block by block as the window takes it: the same text as a whole read, characters cut by a block's
+    // end included, and a stop heard before it is all read.
+    void joinedTextIsTheWholeReadAndHearsAStop_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("UTF-8 over many blocks") << QByteArray("<r>\xe2\x82\xac\xf0\x9f\x98\x80</r>\n").repeated(60000);
+        QTest::newRow("Windows-1252") << QByteArray("<r>caf\xe9</r>\n").repeated(60000);
+        const QString wide = u"<r>\u20ac"_qs + QString(300000, u'x') + u"</r>"_qs;
+        QTest::newRow("UTF-16")
+            << QByteArray("\xff\xfe").append(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2);
+        QTest::newRow("empty") << QByteArray();
+    }
+
+    void joinedTextIsTheWholeReadAndHearsAStop() {
+        QFETCH(QByteArray, bytes);
+        const QString working = m_folders.filePath("work/temp.xml");
+        writeFile(working, bytes);
+
+        QCOMPARE(JoinedText(working).text(), readTextFile(working));
+        std::stop_source stop;
+        stop.request_stop();
+        if (!bytes.isEmpty())
+            QVERIFY_THROWS_EXCEPTION(StopRequested, JoinedText(working).text(stop.get_token()));
+    }
+
     void saveAsCopiesAndKeepsTheTargetWhenTheDiskIsFull() {
         const QString working = m_folders.filePath("work/temp.xml");
         const QString target = m_folders.filePath("out/result.xml");
