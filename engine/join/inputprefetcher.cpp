@@ -216,34 +216,13 @@ ElementTaker* InputPrefetcher::takerOf(const TakerFor& takerFor, qsizetype index
     }
 }
 
-namespace {
-
-/// Collects the text, until a stop is requested.
-class StoppableArraySink final : public ByteSink {
-public:
-    StoppableArraySink(QByteArray& text, const std::stop_token& stop)
-        : m_text(text)
-        , m_stop(stop) {}
-
-    void write(QByteArrayView bytes) override {
-        if (m_stop.stop_requested())
-            throw StopRequested{};
-        m_text.append(bytes);
-    }
-
-private:
-    QByteArray& m_text;
-    const std::stop_token& m_stop;
-};
-
-} // namespace
-
 QByteArray InputPrefetcher::read(const QString& path, const std::stop_token& stop, PreparedInput& input) {
     QByteArray text; // stays empty when the input cannot be read: the parser then reports it
     try {
         TextFileReader reader(path, kStreamBlockSize, stop);
         text.reserve(reader.size());
-        StoppableArraySink sink(text, stop);
+        ByteArraySink bytes(text);
+        StoppableSink sink(bytes, stop);
         reader.writeTo(sink);
         input.reading = reader.reading();
     } catch (...) {

@@ -82,7 +82,8 @@ private:
                 // Nothing more goes in, but the input is still read: a read failure is told all the same.
                 std::optional<TextReading> reading;
                 m_steps.step(118, [&] {
-                    StoppableNullSink nothing(m_steps.stopToken());
+                    NullSink discard;
+                    StoppableSink nothing(discard, m_steps.stopToken());
                     TextFileReader reader(m_currentPath, kStreamBlockSize, m_steps.stopToken());
                     if (!reader.exists())
                         reading = TextReading::Missing;

@@ -1,6 +1,5 @@
 #include "engine/join/joinedtext.h"
 
-#include "engine/text/failure.h"
 #include "engine/text/filecopy.h"
 #include "engine/text/textfile.h"
 
@@ -16,24 +15,19 @@ QString JoinedText::text(const std::stop_token& stop) const {
     // block's end cuts for the next block.
     class DecodingSink final : public ByteSink {
     public:
-        DecodingSink(QString& text, const std::stop_token& stop)
-            : m_text(text)
-            , m_stop(stop) {}
-        void write(QByteArrayView bytes) override {
-            if (m_stop.stop_requested())
-                throw StopRequested{};
-            m_text += m_decoder.decode(bytes);
-        }
+        explicit DecodingSink(QString& text)
+            : m_text(text) {}
+        void write(QByteArrayView bytes) override { m_text += m_decoder.decode(bytes); }
 
     private:
         QString& m_text;
-        const std::stop_token& m_stop;
         QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom}; // a mark stays text
     };
     TextFileReader reader(m_path);
     QString text;
     text.reserve(reader.size());
-    DecodingSink sink(text, stop);
+    DecodingSink decoding(text);
+    StoppableSink sink(decoding, stop);
     reader.writeTo(sink);
     return text;
 }

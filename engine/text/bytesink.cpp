@@ -20,9 +20,10 @@ void ByteSink::writeRestOf(QFileDevice& source) {
     }
 }
 
-void StoppableNullSink::write(QByteArrayView) {
+void StoppableSink::write(QByteArrayView bytes) {
     if (m_stop.stop_requested())
         throw StopRequested{};
+    m_target.write(bytes);
 }
 
 FileSink::FileSink(QFileDevice& file, QString name)

@@ -37,14 +37,17 @@ public:
     void write(QByteArrayView) override {}
 };
 
-/// Takes everything and keeps nothing, until a stop is requested: then throws StopRequested.
-class StoppableNullSink final : public ByteSink {
+/// Hands everything on to \a target until a stop is requested, then throws StopRequested instead: a long read
+/// through it ends within a block of the request.
+class StoppableSink final : public ByteSink {
 public:
-    explicit StoppableNullSink(std::stop_token stop)
-        : m_stop(std::move(stop)) {}
-    void write(QByteArrayView) override;
+    StoppableSink(ByteSink& target, std::stop_token stop)
+        : m_target(target)
+        , m_stop(std::move(stop)) {}
+    void write(QByteArrayView bytes) override;
 
 private:
+    ByteSink& m_target;
     std::stop_token m_stop;
 };
 
