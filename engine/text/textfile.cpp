@@ -160,7 +160,7 @@ QByteArray foreignDeclaredEncoding(QByteArrayView head) {
     const QRegularExpressionMatch match = declaration.match(latin1);
     if (!match.hasMatch())
         return {};
-    const QByteArray name = match.captured(2).toLatin1();
+    QByteArray name = match.captured(2).toLatin1();
     static const QStringList usual{"utf8",    "usascii", "ascii",        "iso88591",    "iso885911987",
                                    "latin1",  "l1",      "windows1252",  "cp1252",      "utf16",
                                    "utf16le", "utf16be", "utf32",        "utf32le",     "utf32be",
