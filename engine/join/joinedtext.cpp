@@ -23,7 +23,7 @@ QString JoinedText::text(const std::stop_token& stop) const {
         QString& m_text;
         QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom}; // a mark stays text
     };
-    TextFileReader reader(m_path);
+    TextFileReader reader(m_path, kStreamBlockSize, {}, TextFileReader::Declarations::Ignored);
     QString text;
     text.reserve(reader.size());
     DecodingSink decoding(text);
@@ -40,7 +40,7 @@ void JoinedText::writeTo(ByteSink& sink) const {
             return sink.writeRestOf(file);
     }
     // An empty, missing or unreadable file is what the reader says it is.
-    TextFileReader(m_path).writeTo(sink);
+    TextFileReader(m_path, kStreamBlockSize, {}, TextFileReader::Declarations::Ignored).writeTo(sink);
 }
 
 void JoinedText::saveAs(const QString& path) const {

@@ -154,13 +154,15 @@ private:
 };
 
 QByteArray foreignDeclaredEncoding(QByteArrayView head) {
+    // XML's own grammar for a declaration that names an encoding: only a text that begins with one declares it.
     static const QRegularExpression declaration(
-        QStringLiteral("^<\\?xml\\s[^>]*?\\bencoding\\s*=\\s*([\"'])([A-Za-z][A-Za-z0-9._:-]*)\\1"));
+        QStringLiteral("^<\\?xml[ \\t\\r\\n]+version[ \\t\\r\\n]*=[ \\t\\r\\n]*([\"'])1\\.[0-9]+\\1"
+                       "[ \\t\\r\\n]+encoding[ \\t\\r\\n]*=[ \\t\\r\\n]*([\"'])([A-Za-z][A-Za-z0-9._-]*)\\2"));
     const QString latin1 = QString::fromLatin1(head.first(std::min(head.size(), kDeclarationHead)));
     const QRegularExpressionMatch match = declaration.match(latin1);
     if (!match.hasMatch())
         return {};
-    QByteArray name = match.captured(2).toLatin1();
+    QByteArray name = match.captured(3).toLatin1();
     static const QStringList usual{"utf8",    "usascii", "ascii",        "iso88591",    "iso885911987",
                                    "latin1",  "l1",      "windows1252",  "cp1252",      "utf16",
                                    "utf16le", "utf16be", "utf32",        "utf32le",     "utf32be",
@@ -206,7 +208,8 @@ thread_local QByteArray t_spareBuffer;
 
 } // namespace
 
-TextFileReader::TextFileReader(const QString& path, qint64 blockSize, const std::stop_token& stop)
+TextFileReader::TextFileReader(const QString& path, qint64 blockSize, const std::stop_token& stop,
+                               Declarations declarations)
     : m_path(path)
     , m_blockSize(std::max<qint64>(blockSize, 1)) {
     if (path.isEmpty())
@@ -256,7 +259,7 @@ TextFileReader::TextFileReader(const QString& path, qint64 blockSize, const std:
     m_empty = m_filled == 0;
     m_unmarkedUtf16 = isUnmarkedUtf16(first);
     try {
-        if (m_encoding == FileEncoding::SystemCodePage && !m_empty)
+        if (m_encoding == FileEncoding::SystemCodePage && !m_empty && declarations == Declarations::Honoured)
             m_declared = foreignDeclaredEncoding(m_filled >= kDeclarationHead || m_atEnd ? first : readHead());
         settleEncoding(stop);
     } catch (const Failure& failure) {

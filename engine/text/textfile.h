@@ -65,7 +65,11 @@ public:
     /// the file is read through once beforehand, so that a refused text hands nothing on; that reading throws
     /// StopRequested once \a stop is requested. The file is read up to its size at the open plus
     /// kGrowthAllowance; past that, reading throws Failure.
-    explicit TextFileReader(const QString& path, qint64 blockSize = kStreamBlockSize, const std::stop_token& stop = {});
+    /// With Declarations::Ignored, the encoding an XML declaration names counts for nothing: for a text this program
+    /// wrote, UTF-8 throughout, whose start may look like any declaration (Append puts inputs one after another).
+    enum class Declarations { Honoured, Ignored };
+    explicit TextFileReader(const QString& path, qint64 blockSize = kStreamBlockSize, const std::stop_token& stop = {},
+                            Declarations declarations = Declarations::Honoured);
     ~TextFileReader();
     TextFileReader(const TextFileReader&) = delete;
     TextFileReader& operator=(const TextFileReader&) = delete;

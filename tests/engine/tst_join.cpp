@@ -102,6 +102,19 @@ private slots:
         QCOMPARE(host.resultsText, QStringLiteral("<?xml version=\"1.0\"?>\n<r>1</r>\nnot xml at all \u00e9"));
     }
 
+    // Inputs one after another can make a start that declares an encoding none of them declares: the joined text is
+    // this program's own UTF-8 and is read as such.
+    void appendedTextsThatTogetherDeclareAnEncodingAreNotReadInIt() {
+        const QString a = path("a.xml"), b = path("b.xml");
+        writeFile(a, "<?xml version=\"1.0\" ");
+        writeFile(b, "encoding=\"UTF-7\"?><r>+ADw-</r>");
+
+        RecordingHost host({a, b}, true);
+        joinFiles(host);
+        QCOMPARE(host.messages(), QStringList());
+        QCOMPARE(host.resultsText, QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-7\"?><r>+ADw-</r>"));
+    }
+
     void appendReportsProgressAndPointerInOrder() {
         QStringList items;
         for (int i = 0; i < 4; ++i) {
