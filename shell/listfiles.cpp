@@ -69,7 +69,8 @@ QString missingListedFilesMessage(const QStringList& missing) {
             ? QStringLiteral("1 file of the list no longer exists and was left out:")
             : QStringLiteral("%1 files of the list no longer exist and were left out:").arg(missing.size()),
         QString()};
-    lines += missing.mid(0, kShownMissing);
+    for (const QString& path : missing.mid(0, kShownMissing))
+        lines << displayPath(path); // a name may hold any byte but a line break
     if (missing.size() > kShownMissing)
         lines << QStringLiteral("and %1 more").arg(missing.size() - kShownMissing);
     return lines.join(QStringLiteral("\r\n"));

@@ -1,5 +1,6 @@
 // Lists kept in files (Open List, Save List) and files given to the program at start, through the real window.
 #include "engine/files/pathlist.h"
+#include "engine/text/filepath.h"
 #include "filelist/filelistview.h"
 #include "shell/mainwindow.h"
 #include "shell/menunames.h"
@@ -31,6 +32,8 @@ private slots:
         QTest::addColumn<QStringList>("gone");
         QTest::newRow("non-ASCII names") << QStringList{"één.xml", "ä ö/日本語.xml", "plain.xml"} << QStringList{};
         QTest::newRow("one gone") << QStringList{"Grüße.xml", "b.xml", "ümlaut dir/c.xml"} << QStringList{"b.xml"};
+        QTest::newRow("gone with a control character")
+            << QStringList{"tab\there.xml", "b.xml"} << QStringList{"tab\there.xml"};
         QTest::newRow("twelve gone") << QStringList{"a.xml", "b.xml", "c.xml", "d.xml", "e.xml", "f.xml", "g.xml",
                                                     "h.xml", "i.xml", "j.xml", "k.xml", "l.xml", "m.xml"}
                                      << QStringList{"a.xml", "b.xml", "c.xml", "d.xml", "e.xml", "f.xml",
@@ -90,7 +93,7 @@ private slots:
             return;
         QStringList goneLines;
         for (const QString& name : gone.mid(0, 10))
-            goneLines << m_folders.filePath(name);
+            goneLines << displayPath(m_folders.filePath(name));
         if (gone.size() > 10)
             goneLines << QStringLiteral("and %1 more").arg(gone.size() - 10);
         const QString first = gone.size() == 1 ? "1 file of the list no longer exists and was left out:"
