@@ -68,8 +68,12 @@ public:
             // Before the base is in, the inputs ahead of it wait for it: no batch of them can come ready first.
             PreparedInput input = m_inputs->takeNext(!m_base);
             const QString& path = paths.at(i - 1);
-            std::unique_ptr<RootChildrenWriter> writer = std::move(m_writers[std::size_t(i - 1)]);
-            // What was written of an input left out goes with its writer, here.
+            // The writer stays in its slot while the input may be in use: after a stop, takeNext() returns while a
+            // worker may still be parsing with it, and the slots go only after the workers. The input before this
+            // one is done with, and what was written of it goes now.
+            if (i >= 2)
+                m_writers[std::size_t(i - 2)].reset();
+            RootChildrenWriter* writer = m_writers[std::size_t(i - 1)].get();
             if (m_keepGoing && leftOut(i, path, input, pathFailures[size_t(i - 1)]))
                 continue;
             m_steps.step(132, [&] {
@@ -94,7 +98,7 @@ public:
                 m_baseShape = inputShape(path, input);
                 m_observer.combineBase(i, path);
                 const bool based = m_steps.step(166, [&] {
-                    m_base.emplace(std::move(current), writer.get(), m_unique, m_folder);
+                    m_base.emplace(std::move(current), writer, m_unique, m_folder);
                     m_basePath = path;
                     publishTarget();
                     m_inputs->setAheadBytes(InputPrefetcher::kWrittenAheadBytes);
@@ -107,7 +111,7 @@ public:
             if (!m_steps.test(142, [&] { return sameRootElement(m_base->root(), root); }))
                 return stop(i, path, differentRootMessage(m_basePath, m_base->root(), path, root));
             CombinedDocument::Added added;
-            const bool done = m_steps.step(164, [&] { added = m_base->add(writer.get(), root, input.textSize); });
+            const bool done = m_steps.step(164, [&] { added = m_base->add(writer, root, input.textSize); });
             if (done)
                 m_observer.combined(i, path, added.added, added.repeated);
             for (const QString& entity : m_base->unresolvedEntities())
