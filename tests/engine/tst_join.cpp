@@ -17,57 +17,7 @@
 
 using namespace corvanta;
 
-namespace {
-
-/// Passes every call on to a RecordingHost and asks the join to stop as soon as that host records an event that
-/// begins with \a trigger.
-class StoppingHost final : public JoinHost {
-public:
-    StoppingHost(RecordingHost& record, QString trigger)
-        : m_record(record)
-        , m_trigger(std::move(trigger)) {}
-
-    std::stop_token token() const { return m_stop.get_token(); }
-
-    int itemCount() const override { return m_record.itemCount(); }
-    QString itemText(int index) const override { return m_record.itemText(index); }
-    bool appendSelected() const override { return m_record.appendSelected(); }
-    QString wrapRootName() const override { return m_record.wrapRootName(); }
-    void setBusyPointer(bool busy) override {
-        watch([&] { m_record.setBusyPointer(busy); });
-    }
-    void setProgress(double percent) override {
-        watch([&] { m_record.setProgress(percent); });
-    }
-    void showMessage(const QString& text, Icon icon) override {
-        watch([&] { m_record.showMessage(text, icon); });
-    }
-    void showErrorReport(const QString& text) override {
-        watch([&] { m_record.showErrorReport(text); });
-    }
-    void setResultsText(const JoinedText& text) override {
-        watch([&] { m_record.setResultsText(text); });
-    }
-    void showResults() override {
-        watch([&] { m_record.showResults(); });
-    }
-    void hideMain() override {
-        watch([&] { m_record.hideMain(); });
-    }
-
-private:
-    template <typename Call> void watch(Call&& call) {
-        call();
-        if (m_record.events.last().startsWith(m_trigger))
-            m_stop.request_stop();
-    }
-
-    RecordingHost& m_record;
-    QString m_trigger;
-    std::stop_source m_stop;
-};
-
-} // namespace
+namespace {} // namespace
 
 class TestJoin : public QObject {
     Q_OBJECT
@@ -321,9 +271,13 @@ private slots:
             writeFile(items.last(), input);
         }
         RecordingHost record(items, append);
-        StoppingHost host(record, trigger);
+        std::stop_source stop;
+        record.onEvent = [&](const QString& event) {
+            if (event.startsWith(trigger))
+                stop.request_stop();
+        };
 
-        joinFiles(host, host.token());
+        joinFiles(record, stop.get_token());
 
         QStringList seen = record.events;
         for (QString& event : seen) // a parse error's first line, with the input's name alone

@@ -37,46 +37,32 @@ QByteArray largeDocument(const QByteArray& prefix, int count) {
     return xml + "  </a>\n</r>\n";
 }
 
-/// Records everything as RecordingHost does, on the join's thread, and tells the waiting test thread when an
-/// event begins with the trigger (a host event, or "merge N" when input N starts to be merged).
-class PhaseHost final : public JoinHost, public JoinObserver {
+/// Notes when input N starts to be merged ("merge N"), among the host's events.
+class MergeWatch final : public JoinObserver {
 public:
-    PhaseHost(RecordingHost& record, QString trigger)
-        : m_record(record)
-        , m_trigger(std::move(trigger)) {}
+    explicit MergeWatch(RecordingHost& record)
+        : m_record(record) {}
+    void mergeInput(int index, const QString&) override { m_record.note(QStringLiteral("merge %1").arg(index)); }
 
-    int itemCount() const override { return m_record.itemCount(); }
-    QString itemText(int index) const override { return m_record.itemText(index); }
-    bool appendSelected() const override { return m_record.appendSelected(); }
-    QString wrapRootName() const override { return m_record.wrapRootName(); }
-    void setBusyPointer(bool busy) override {
-        watch([&] { m_record.setBusyPointer(busy); });
-    }
-    void setProgress(double percent) override {
-        watch([&] { m_record.setProgress(percent); });
-    }
-    void showMessage(const QString& text, Icon icon) override {
-        watch([&] { m_record.showMessage(text, icon); });
-    }
-    void showErrorReport(const QString& text) override {
-        watch([&] { m_record.showErrorReport(text); });
-    }
-    void setResultsText(const JoinedText& text) override {
-        watch([&] { m_record.setResultsText(text); });
-    }
-    void showResults() override {
-        watch([&] { m_record.showResults(); });
-    }
-    void hideMain() override {
-        watch([&] { m_record.hideMain(); });
-    }
-    JoinObserver& joinObserver() override { return *this; }
-    void mergeInput(int index, const QString&) override {
-        watch([&] { m_record.events << QStringLiteral("merge %1").arg(index); });
+private:
+    RecordingHost& m_record;
+};
+
+/// Tells the waiting test thread when the join's thread records an event that begins with the trigger.
+class Trigger {
+public:
+    Trigger(RecordingHost& record, QString trigger) {
+        record.onEvent = [this, trigger = std::move(trigger)](const QString& event) {
+            const std::lock_guard lock(m_mutex);
+            if (!m_triggered && event.startsWith(trigger)) {
+                m_triggered = true;
+                m_wake.notify_all();
+            }
+        };
     }
 
     /// Waits until the trigger came or the join ended; true when the trigger came.
-    bool waitForTrigger() {
+    bool wait() {
         std::unique_lock lock(m_mutex);
         m_wake.wait(lock, [&] { return m_triggered || m_ended; });
         return m_triggered;
@@ -88,17 +74,6 @@ public:
     }
 
 private:
-    template <typename Call> void watch(Call&& call) {
-        const std::lock_guard lock(m_mutex); // the events are read by the test thread
-        call();
-        if (!m_triggered && m_record.events.last().startsWith(m_trigger)) {
-            m_triggered = true;
-            m_wake.notify_all();
-        }
-    }
-
-    RecordingHost& m_record;
-    QString m_trigger;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_triggered = false;
@@ -151,15 +126,17 @@ private slots:
         RecordingHost record(items, mode == u"append");
         record.combine = mode == u"combine";
         record.wrapRoot = wrapRoot;
-        PhaseHost host(record, trigger);
+        MergeWatch merges(record);
+        record.observer = &merges;
+        Trigger phase(record, trigger);
         std::stop_source stop;
         QElapsedTimer sinceStop;
         std::thread join([&] {
-            joinFiles(host, stop.get_token());
-            host.ended();
+            joinFiles(record, stop.get_token());
+            phase.ended();
         });
 
-        const bool triggered = host.waitForTrigger();
+        const bool triggered = phase.wait();
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         sinceStop.start();
         stop.request_stop();

@@ -1,35 +1,41 @@
 #include "tests/support/recordinghost.h"
 
 void RecordingHost::setBusyPointer(bool busy) {
-    events << (busy ? QStringLiteral("busy") : QStringLiteral("idle"));
+    note(busy ? QStringLiteral("busy") : QStringLiteral("idle"));
 }
 
 void RecordingHost::setProgress(double percent) {
     progress.push_back(percent);
-    events << QStringLiteral("progress %1").arg(percent);
+    note(QStringLiteral("progress %1").arg(percent));
 }
 
 void RecordingHost::showMessage(const QString& text, Icon icon) {
-    events << (icon == Icon::Warning ? QStringLiteral("warning:") : QStringLiteral("message:")) + text;
+    note((icon == Icon::Warning ? QStringLiteral("warning:") : QStringLiteral("message:")) + text);
 }
 
 void RecordingHost::showErrorReport(const QString& text) {
-    events << QStringLiteral("report:") + text;
+    note(QStringLiteral("report:") + text);
 }
 
 void RecordingHost::setResultsText(const corvanta::JoinedText& text) {
     resultsText = text.text();
-    events << QStringLiteral("text");
+    note(QStringLiteral("text"));
 }
 
 void RecordingHost::showResults() {
     resultsShown = true;
-    events << QStringLiteral("results");
+    note(QStringLiteral("results"));
 }
 
 void RecordingHost::hideMain() {
     mainHidden = true;
-    events << QStringLiteral("hide");
+    note(QStringLiteral("hide"));
+}
+
+void RecordingHost::note(const QString& event) {
+    events << event;
+    if (onEvent)
+        onEvent(event);
 }
 
 QStringList RecordingHost::messages() const {

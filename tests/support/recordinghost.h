@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 /// A join host over a plain list of paths that records, in order, everything the join shows or does.
@@ -34,6 +35,8 @@ public:
     QStringList reports() const;
     /// True when the run reached the results window.
     bool handedOff() const { return resultsShown; }
+    /// Records \a event, then tells onEvent, on the thread that called.
+    void note(const QString& event);
 
     QStringList items;
     bool append;
@@ -42,6 +45,9 @@ public:
     QString wrapRoot;
     bool keepGoing = false;
     bool combine = false;
+
+    /// Told of each event as it is recorded: a test may stop the join there.
+    std::function<void(const QString& event)> onEvent;
 
     QStringList events; // "busy", "idle", "progress 25", "message ...", "results", "hide", ...
     std::vector<double> progress;
