@@ -15,16 +15,6 @@ namespace {
 // How many lines the box at the end names; the list marks every one.
 constexpr qsizetype kShownSkipped = 10;
 
-QString nodeCount(qsizetype count) {
-    return count == 1 ? QStringLiteral("1 top-level node") : QStringLiteral("%1 top-level nodes").arg(count);
-}
-
-// The file routines name the path in front of the system's reason; the line names it once, at the start.
-QString systemReason(const QString& description, const QString& path) {
-    const QString prefix = path + QStringLiteral(": ");
-    return description.startsWith(prefix) ? description.mid(prefix.size()) : description;
-}
-
 QString failureReason(const std::exception_ptr& failure, const QString& path) {
     try {
         std::rethrow_exception(failure);
@@ -44,6 +34,15 @@ QString namespaceWords(const QString& ns) {
 }
 
 } // namespace
+
+QString nodeCount(qsizetype count) {
+    return count == 1 ? QStringLiteral("1 top-level node") : QStringLiteral("%1 top-level nodes").arg(count);
+}
+
+QString systemReason(const QString& description, const QString& path) {
+    const QString prefix = path + QStringLiteral(": ");
+    return description.startsWith(prefix) ? description.mid(prefix.size()) : description;
+}
 
 QString SkippedInput::statusLine() const {
     switch (cause) {

@@ -55,6 +55,12 @@ std::optional<SkippedInput> inputProblem(int index, const QString& path, const P
 /// The shape of the root of \a input, which inputProblem() found usable.
 InputShape inputShape(const QString& path, const PreparedInput& input);
 
+/// "1 top-level node" or "N top-level nodes", as the lines about an input's shape say it.
+QString nodeCount(qsizetype count);
+/// \a description without the "\a path: " that the file routines put in front of the system's reason: a line that
+/// names the path once, at its start.
+QString systemReason(const QString& description, const QString& path);
+
 /// The box at the end of a join that left inputs out: how many, then the first ten status lines and how many more.
 QString skippedInputsMessage(const std::vector<SkippedInput>& skipped);
 

@@ -1,5 +1,6 @@
 #include "engine/report/inputcheck.h"
 
+#include "engine/join/skippedinput.h"
 #include "engine/text/failure.h"
 #include "engine/text/filepath.h"
 #include "engine/text/jsontext.h"
@@ -22,16 +23,6 @@ namespace corvanta {
 namespace {
 
 constexpr int kCheckThreads = 2;
-
-QString nodeCount(qsizetype count) {
-    return count == 1 ? QStringLiteral("1 top-level node") : QStringLiteral("%1 top-level nodes").arg(count);
-}
-
-// The file routines name the path in front of the system's reason; the check names it once, at the start.
-QString systemReason(const QString& description, const QString& path) {
-    const QString prefix = path + QStringLiteral(": ");
-    return description.startsWith(prefix) ? description.mid(prefix.size()) : description;
-}
 
 InputCheck& markUnreadable(InputCheck& check, const QString& reason) {
     check.status = InputStatus::Unreadable;
