@@ -166,7 +166,7 @@ void InputPrefetcher::work(int worker) {
             m_workerWake.notify_all(); // the other worker has nothing left to wait for, or an input to start
         lock.unlock();
         PreparedInput input;
-        QByteArray text = read(m_paths.at(index), stop, input);
+        std::unique_ptr<TextFileReader> reader = open(m_paths.at(index), stop, input);
         lock.lock();
         m_readyBytes += input.textSize; // counted from now on, so that no other large input starts meanwhile
         wakeTakerIfItMayGo(lock);       // the bytes alone may let it go on
@@ -174,8 +174,8 @@ void InputPrefetcher::work(int worker) {
         // On this thread, never escaping it: what the factory throws is the input's failure, for the join to report.
         ElementTaker* taker = takerOf(m_takerFor, index, input);
         if (!input.parseFailure)
-            parse(std::move(text), m_paths.at(index), stop, m_skippable, taker, input);
-        text = {};
+            parse(reader, m_paths.at(index), stop, m_skippable, taker, input);
+        reader.reset();
         lock.lock();
         --m_preparing;
         m_lastWorker = worker;
@@ -200,10 +200,10 @@ void InputPrefetcher::wakeTakerIfItMayGo(std::unique_lock<std::mutex>& lock) {
 PreparedInput InputPrefetcher::prepare(const QString& path, const std::stop_token& stop,
                                        const SkippableNames* skippable, const TakerFor& takerFor, qsizetype index) {
     PreparedInput input;
-    QByteArray text = read(path, stop, input);
+    std::unique_ptr<TextFileReader> reader = open(path, stop, input);
     ElementTaker* taker = takerOf(takerFor, index, input);
     if (!input.parseFailure)
-        parse(std::move(text), path, stop, skippable, taker, input);
+        parse(reader, path, stop, skippable, taker, input);
     return input;
 }
 
@@ -216,31 +216,55 @@ ElementTaker* InputPrefetcher::takerOf(const TakerFor& takerFor, qsizetype index
     }
 }
 
-QByteArray InputPrefetcher::read(const QString& path, const std::stop_token& stop, PreparedInput& input) {
-    QByteArray text; // stays empty when the input cannot be read: the parser then reports it
+std::unique_ptr<TextFileReader> InputPrefetcher::open(const QString& path, const std::stop_token& stop,
+                                                      PreparedInput& input) {
     try {
-        TextFileReader reader(path, kStreamBlockSize, stop);
-        text.reserve(reader.size());
-        ByteArraySink bytes(text);
-        StoppableSink sink(bytes, stop);
-        reader.writeTo(sink);
-        input.reading = reader.reading();
+        auto reader = std::make_unique<TextFileReader>(path, kStreamBlockSize, stop);
+        input.textSize = reader->size();
+        return reader;
     } catch (...) {
-        text = {};
         input.readFailure = std::current_exception();
+        return nullptr; // the text then counts as empty: the parser reports it, after the read failure
     }
-    input.textSize = text.size();
-    return text;
 }
 
-// NOLINTNEXTLINE(performance-unnecessary-value-param): the text is taken, so that the parser frees it at its end
-void InputPrefetcher::parse(QByteArray text, const QString& path, const std::stop_token& stop,
+void InputPrefetcher::parse(std::unique_ptr<TextFileReader>& reader, const QString& path, const std::stop_token& stop,
                             const SkippableNames* skippable, ElementTaker* taker, PreparedInput& input) {
+    // A failure to read is told as the file's, wherever in the parse it comes.
+    std::exception_ptr readFailure;
+    const auto nextPiece = [&]() -> QByteArrayView {
+        try {
+            return reader ? reader->nextPiece() : QByteArrayView();
+        } catch (...) {
+            readFailure = std::current_exception();
+            throw;
+        }
+    };
+    bool opened = true; // the first pass reads from the reader already open
+    const auto open = [&]() -> TextPieces {
+        if (!std::exchange(opened, false) && reader) {
+            try {
+                reader = std::make_unique<TextFileReader>(path, kStreamBlockSize, stop);
+            } catch (...) {
+                readFailure = std::current_exception();
+                throw;
+            }
+        }
+        return nextPiece;
+    };
     try {
-        input.parsed = parseXml(std::move(text), path, stop, skippable, taker);
+        input.parsed = parseXml(open, path, stop, skippable, taker);
+        // How the text was read is known once all of it was: the rest of a text that failed early is read too.
+        while (!stop.stop_requested() && !nextPiece().isEmpty()) {
+        }
+        if (reader)
+            input.reading = reader->reading();
     } catch (...) {
-        input.parseFailure = std::current_exception();
+        (readFailure ? input.readFailure : input.parseFailure) = std::current_exception();
     }
+    // A text cut short by the stop was never read whole: what was made of it means nothing.
+    if (stop.stop_requested())
+        input.readFailure = std::make_exception_ptr(StopRequested{});
 }
 
 } // namespace corvanta

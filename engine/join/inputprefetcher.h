@@ -8,6 +8,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -22,7 +23,7 @@ struct PreparedInput {
     std::exception_ptr readFailure;
     /// How the file was read; Missing when there was no file, whose text then counts as empty.
     std::optional<TextReading> reading;
-    /// Size of the text that was parsed, in bytes.
+    /// Size of the file when it was opened, in bytes: its text is read as it is parsed, never held whole.
     qsizetype textSize = 0;
     /// Why the parser could not run at all (out of memory, or the taker could not be made); a text that does not
     /// parse is no failure.
@@ -31,11 +32,12 @@ struct PreparedInput {
 };
 
 /// Reads and parses the inputs of a Merge ahead of the join, on two threads at once, and hands them out strictly in
-/// list order. The first input is read on the thread that takes it, while the second is read ahead.
+/// list order. Each text is read block by block as it is parsed. The first input is read on the thread that takes it,
+/// while the second is read ahead.
 ///
 /// The bound on the work ahead, counted from the inputs the join has taken: the next input may be in flight (being
-/// prepared, or prepared and waiting) whatever its size; an input further ahead is started only while the texts of
-/// the inputs in flight that have been read total under kAheadBytes (or what setAheadBytes() said); at most two
+/// prepared, or prepared and waiting) whatever its size; an input further ahead is started only while the files of
+/// the inputs in flight that have been opened total under kAheadBytes (or what setAheadBytes() said); at most two
 /// inputs are being prepared at any time (the first one, on the taking thread, included); and no input is started
 /// more than \a depth inputs ahead of the one taken last. So with kAheadBytes, besides the document being merged, at
 /// most one large document is held at a time, while many small ones are parsed on both threads. With a depth of 1
@@ -91,9 +93,9 @@ private:
     bool takerMayGo() const;
     void work(int worker);
     void wakeTakerIfItMayGo(std::unique_lock<std::mutex>& lock);
-    static QByteArray read(const QString& path, const std::stop_token& stop, PreparedInput& input);
+    static std::unique_ptr<TextFileReader> open(const QString& path, const std::stop_token& stop, PreparedInput& input);
     static ElementTaker* takerOf(const TakerFor& takerFor, qsizetype index, PreparedInput& input);
-    static void parse(QByteArray text, const QString& path, const std::stop_token& stop,
+    static void parse(std::unique_ptr<TextFileReader>& reader, const QString& path, const std::stop_token& stop,
                       const SkippableNames* skippable, ElementTaker* taker, PreparedInput& input);
 
     const QStringList m_paths;

@@ -112,15 +112,7 @@ bool outlineInput(InputCheck& check, const std::stop_token& stop) {
         markUnreadable(check, missingReason(check.path));
         return true;
     }
-    QByteArray piece;
-    const XmlOutline outline = outlineXml(
-        [&]() -> QByteArrayView {
-            while (reader.readPiece(piece))
-                if (!piece.isEmpty())
-                    return piece;
-            return {};
-        },
-        check.path, stop);
+    const XmlOutline outline = outlineXml([&] { return reader.nextPiece(); }, check.path, stop);
     switch (outline.result) {
     case XmlOutline::Result::NeedsTree:
         return false;

@@ -499,6 +499,13 @@ bool TextFileReader::readPiece(QByteArray& piece) {
     return true;
 }
 
+QByteArrayView TextFileReader::nextPiece() {
+    while (readPiece(m_piece))
+        if (!m_piece.isEmpty())
+            return m_piece;
+    return {};
+}
+
 QString decodeFileText(const QByteArray& bytes) {
     const FileEncoding encoding = fileEncodingOf(bytes);
     if (encoding == FileEncoding::SystemCodePage) {

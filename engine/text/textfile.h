@@ -95,6 +95,9 @@ public:
     /// \a piece (possibly empty) and returns true, or returns false once the text has ended. Throws Failure when
     /// the file cannot be read. Use it instead of writeTo(), never with it.
     bool readPiece(QByteArray& piece);
+    /// readPiece() for callers that want text or its end: the next piece that is not empty, or an empty view once
+    /// the text has ended. The view stays valid until the next call.
+    QByteArrayView nextPiece();
 
 private:
     bool fill();
@@ -126,6 +129,7 @@ private:
     std::unique_ptr<WideDecoder> m_decoder;
     qsizetype m_handedOn = -1; // bytes of m_buffer handed on by the last piece; -1 before the first
     bool m_ended = false;
+    QByteArray m_piece; // nextPiece()'s
 };
 
 /// The whole text of a file: empty for a missing path, "empty file" for a zero-length file, decoded as

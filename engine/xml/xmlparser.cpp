@@ -656,6 +656,39 @@ bool startsWithDeclaration(QByteArrayView text) {
            (text[5] == ' ' || text[5] == '\t' || text[5] == '\r' || text[5] == '\n');
 }
 
+/// A text's pieces without its leading byte-order mark, with its first bytes at hand before any is parsed.
+class UnmarkedText {
+public:
+    explicit UnmarkedText(TextPieces pieces)
+        : m_pieces(std::move(pieces))
+        , m_head(m_pieces()) {
+        // A byte-order mark and "<?xml " fit in the first nine bytes; a piece shorter than that is rare.
+        constexpr qsizetype kHeadBytes = 9;
+        if (!m_head.isEmpty() && m_head.size() < kHeadBytes) {
+            m_gathered = m_head.toByteArray();
+            for (QByteArrayView more; m_gathered.size() < kHeadBytes && !(more = m_pieces()).isEmpty();)
+                m_gathered += more;
+            m_head = m_gathered;
+        }
+        if (m_head.startsWith("\xEF\xBB\xBF"))
+            m_head = m_head.sliced(3);
+    }
+
+    bool hasDeclaration() const { return startsWithDeclaration(m_head); }
+
+    QByteArrayView operator()() {
+        if (!std::exchange(m_headGiven, true) && !m_head.isEmpty())
+            return m_head;
+        return m_pieces();
+    }
+
+private:
+    TextPieces m_pieces;
+    QByteArrayView m_head;
+    QByteArray m_gathered;
+    bool m_headGiven = false;
+};
+
 /// Hands the text to libxml2 piece by piece, as a file would be read, so that it never holds a copy of it all.
 struct TextSource {
     QByteArrayView rest;
@@ -663,26 +696,31 @@ struct TextSource {
     std::stop_token stop;
     std::exception_ptr failure; // what more threw: it cannot pass through libxml2
 
+    // Fills the buffer whole but at the text's end: libxml2 takes a short read for the end of what it needs.
     static int read(void* context, char* buffer, int length) {
         auto* source = static_cast<TextSource*>(context);
         if (source->stop.stop_requested())
             return -1;
+        int count = 0;
         try {
-            while (source->rest.isEmpty() && source->more) {
-                source->rest = (*source->more)();
+            while (count < length) {
+                while (source->rest.isEmpty() && source->more) {
+                    source->rest = (*source->more)();
+                    if (source->rest.isEmpty())
+                        source->more = nullptr;
+                }
                 if (source->rest.isEmpty())
-                    source->more = nullptr;
+                    break;
+                const qsizetype some = std::min<qsizetype>(length - count, source->rest.size());
+                std::memcpy(buffer + count, source->rest.data(), size_t(some));
+                source->rest = source->rest.sliced(some);
+                count += int(some);
             }
         } catch (...) {
             source->failure = std::current_exception();
             return -1;
         }
-        const qsizetype count = std::min<qsizetype>(length, source->rest.size());
-        if (count > 0) {
-            std::memcpy(buffer, source->rest.data(), size_t(count));
-            source->rest = source->rest.sliced(count);
-        }
-        return int(count);
+        return count;
     }
 };
 
@@ -754,17 +792,26 @@ XmlDocument parseOnce(TextSource& source, const QByteArray& url, bool validate, 
     return doc;
 }
 
+XmlDocument parseOnce(const TextOpener& open, const QByteArray& url, bool validate, ParseRun& run,
+                      const std::stop_token& stop, bool* hasDeclaration = nullptr) {
+    UnmarkedText text(open());
+    if (hasDeclaration)
+        *hasDeclaration = text.hasDeclaration();
+    const TextPieces pieces = std::ref(text);
+    TextSource source{{}, &pieces, stop, {}};
+    return parseOnce(source, url, validate, run);
+}
+
 // Parses as parseXml() says, validating where the document type allows it, and drops blank text.
-XmlDocument parseTree(QByteArrayView text, const QByteArray& url, ParseRun& run, const std::stop_token& stop) {
-    TextSource source{text, nullptr, stop, {}};
-    XmlDocument doc = parseOnce(source, url, true, run);
+XmlDocument parseTree(const TextOpener& open, const QByteArray& url, ParseRun& run, const std::stop_token& stop,
+                      bool* hasDeclaration = nullptr) {
+    XmlDocument doc = parseOnce(open, url, true, run, stop, hasDeclaration);
     if (run.externalRefused) {
         // Only a document type brings an external subset or entity, and with one nothing is left out or taken.
         const SkippableNames* skippable = run.skippable;
         run = ParseRun();
         run.skippable = skippable;
-        source = TextSource{text, nullptr, stop, {}};
-        doc = parseOnce(source, url, false, run);
+        doc = parseOnce(open, url, false, run, stop);
     }
     if (doc)
         dropBlankText(rootElement(doc.get()));
@@ -777,25 +824,28 @@ XmlDocument parseTree(QByteArrayView text, const QByteArray& url, ParseRun& run,
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop, const SkippableNames* skippable,
                    ElementTaker* taker) {
-    setUpLibxml2();
-    QByteArrayView view(text);
-    if (view.startsWith("\xEF\xBB\xBF"))
-        view = view.sliced(3);
+    const TextOpener whole = [&text]() -> TextPieces {
+        return [rest = QByteArrayView(text)]() mutable { return std::exchange(rest, {}); };
+    };
+    return parseXml(whole, path, stop, skippable, taker);
+}
 
+ParsedXml parseXml(const TextOpener& open, const QString& path, const std::stop_token& stop,
+                   const SkippableNames* skippable, ElementTaker* taker) {
+    setUpLibxml2();
     ParsedXml parsed;
-    parsed.hasDeclaration = startsWithDeclaration(view);
     const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     ParseRun run;
     run.skippable = skippable;
     run.taker = taker;
-    parsed.doc = parseTree(view, url, run, stop);
+    parsed.doc = parseTree(open, url, run, stop, &parsed.hasDeclaration);
     if (run.rootChildrenTaken > 0 && (!parsed.doc || !taker->fits(rootElement(parsed.doc.get())))) {
         // A failed document gives the same first error again: nothing was left unbuilt.
         taker->forget();
         if (parsed.doc) {
             parsed.doc.reset();
             run = ParseRun();
-            parsed.doc = parseTree(view, url, run, stop);
+            parsed.doc = parseTree(open, url, run, stop);
         }
     }
     // Rare: a document that failed (its first error may lie in what was left out), whose top-level nodes moved, or
@@ -806,7 +856,7 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
         if (taker)
             taker->forget();
         run = ParseRun();
-        parsed.doc = parseTree(view, url, run, stop);
+        parsed.doc = parseTree(open, url, run, stop);
     }
     if (!parsed.doc) {
         parsed.error = run.firstError;
@@ -820,22 +870,11 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
 
 XmlOutline outlineXml(const TextPieces& pieces, const QString& path, const std::stop_token& stop) {
     setUpLibxml2();
-    bool first = true;
-    const TextPieces unmarked = [&]() -> QByteArrayView {
-        QByteArrayView piece = pieces();
-        if (std::exchange(first, false) && piece.startsWith("\xEF\xBB\xBF")) {
-            piece = piece.sliced(3);
-            if (piece.isEmpty())
-                piece = pieces();
-        }
-        return piece;
-    };
     const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     RootOutline shape;
     ParseRun run;
     run.outline = &shape;
-    TextSource source{{}, &unmarked, stop, {}};
-    const XmlDocument doc = parseOnce(source, url, true, run);
+    const XmlDocument doc = parseOnce([&] { return pieces; }, url, true, run, stop);
 
     XmlOutline outline;
     if (shape.typed || run.externalRefused || (!doc && shape.sawXmlId))

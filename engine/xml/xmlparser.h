@@ -93,6 +93,17 @@ void setUpLibxml2();
 ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& stop = {},
                    const SkippableNames* skippable = nullptr, ElementTaker* taker = nullptr);
 
+/// Gives the next piece of a text, or an empty view once it has ended; a view stays valid until the next call.
+using TextPieces = std::function<QByteArrayView()>;
+
+/// Gives a text's pieces from its start, each time it is called: a document that must be parsed again is read
+/// again, so that no pass holds the whole text.
+using TextOpener = std::function<TextPieces()>;
+
+/// parseXml() of the text that \a open gives; whatever the pieces throw ends the parse and is thrown here.
+ParsedXml parseXml(const TextOpener& open, const QString& path, const std::stop_token& stop = {},
+                   const SkippableNames* skippable = nullptr, ElementTaker* taker = nullptr);
+
 /// What parseXml() would tell of a document's root, learnt without keeping its nodes.
 struct XmlOutline {
     enum class Result {
@@ -109,9 +120,6 @@ struct XmlOutline {
     /// childCount() of the root parseXml() would build.
     qsizetype topLevelNodes = 0;
 };
-
-/// Gives the next piece of a text, or an empty view once it has ended; a view stays valid until the next call.
-using TextPieces = std::function<QByteArrayView()>;
 
 /// Reads the text that \a pieces hands out as parseXml() would parse it (same decoding, options and messages),
 /// keeping no more than the root and its last top-level nodes, whatever the size of the text. Gives NeedsTree where

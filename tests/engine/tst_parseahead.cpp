@@ -641,6 +641,54 @@ private slots:
         QVERIFY(parseXml("<r><a/></r>", path("in.xml")).doc);
     }
 
+    void textInPiecesParsesAsTheWholeText_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("mark and declaration") << QByteArray("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<r><a>x</a></r>");
+        QTest::newRow("declaration only") << QByteArray("<?xml\tversion=\"1.0\"?><r/>");
+        QTest::newRow("no declaration") << QByteArray("<?xml-stylesheet href=\"s\"?><r><a/> <b/></r>");
+        QTest::newRow("only a mark") << QByteArray("\xEF\xBB\xBF");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not well-formed") << QByteArray("<r>\n  <a>\n</r>");
+        // An external subset is refused: the text is parsed a second time, from its start.
+        QTest::newRow("parsed twice") << QByteArray(
+            "<?xml version=\"1.0\"?><!DOCTYPE r SYSTEM \"r.dtd\"><r><a>caf\xC3\xA9</a></r>");
+    }
+
+    void textInPiecesParsesAsTheWholeText() {
+        QFETCH(QByteArray, text);
+        const ParsedXml whole = parseXml(text, path("in.xml"));
+        for (const qsizetype size : {1, 2, 7}) {
+            int opened = 0;
+            const TextOpener open = [&]() -> TextPieces {
+                ++opened;
+                return [&text, size, offset = qsizetype(0)]() mutable {
+                    const QByteArrayView piece =
+                        QByteArrayView(text).sliced(offset).first(std::min(size, text.size() - offset));
+                    offset += piece.size();
+                    return piece;
+                };
+            };
+            const ParsedXml pieces = parseXml(open, path("in.xml"), {});
+            QCOMPARE(pieces.hasDeclaration, whole.hasDeclaration);
+            QCOMPARE(bool(pieces.doc), bool(whole.doc));
+            QCOMPARE(dumped(pieces.doc.get()), dumped(whole.doc.get()));
+            QCOMPARE(pieces.error.reason, whole.error.reason);
+            QCOMPARE(pieces.error.line, whole.error.line);
+            QCOMPARE(pieces.error.column, whole.error.column);
+            QCOMPARE(opened, QTest::currentDataTag() == QByteArray("parsed twice") ? 2 : 1);
+        }
+    }
+
+    // The text is read as it is parsed; how it was read is known only once all of it was, also when the parse
+    // ends early.
+    void inputThatFailsEarlyIsStillReadWhole() {
+        writeFile(path("late.xml"), "<r><a></r>" + QByteArray(600 * 1024, ' ') + "<!-- caf\xE9 -->");
+        const PreparedInput input = InputPrefetcher::prepare(path("late.xml"));
+        QVERIFY(!input.parsed.doc);
+        QVERIFY(!input.readFailure && !input.parseFailure);
+        QCOMPARE(input.reading, TextReading::Windows1252);
+    }
+
 private:
     QString path(const QString& name) const { return m_folders.filePath(name); }
 
