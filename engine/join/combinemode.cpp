@@ -2,16 +2,15 @@
 
 #include "engine/join/inputprefetcher.h"
 #include "engine/join/skippedinput.h"
+#include "engine/join/targetgate.h"
 #include "engine/text/filepath.h"
 #include "engine/xml/combineddocument.h"
 #include "engine/xml/xmlparser.h"
 
 #include <QFileInfo>
 #include <algorithm>
-#include <condition_variable>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -152,20 +151,10 @@ private:
         if (!problem)
             return false;
         if (!m_base)
-            nextCandidate(index);
+            m_gate.setCandidate(index); // the input after it, 0-based
         m_observer.inputSkipped(*problem);
         m_skipped.push_back(std::move(*problem));
         return true;
-    }
-
-    // The input after \a index (1-based), left out before any base, is the one to become the base now: it is
-    // written as a first input is.
-    void nextCandidate(int index) {
-        {
-            const std::lock_guard lock(m_targetMutex);
-            m_candidate = index;
-        }
-        m_targetKnown.notify_all();
     }
 
     // Called on the thread that parses input index. The slot is written by that one thread, and read once the
@@ -176,46 +165,23 @@ private:
             if (index == 0)
                 slot = std::make_unique<RootChildrenWriter>(m_unique, m_folder);
             else
-                slot = std::make_unique<RootChildrenWriter>([this, index] { return waitForTarget(index); }, textSize,
-                                                            m_unique, m_folder);
+                slot = std::make_unique<RootChildrenWriter>(
+                    [this, index]() -> RootChildrenWriter::Role {
+                        // The input that is to be the base is written as a first input is.
+                        const auto answer = m_gate.waitFor(index);
+                        return {answer.target, answer.candidate};
+                    },
+                    textSize, m_unique, m_folder);
             return slot.get();
         } catch (const std::bad_alloc&) {
             return nullptr; // the input is then held as a tree
         }
     }
 
-    void publishTarget() {
-        std::shared_ptr<const CombineTarget> target = m_base ? m_base->target() : nullptr;
-        {
-            const std::lock_guard lock(m_targetMutex);
-            m_target = std::move(target);
-        }
-        m_targetKnown.notify_all();
-    }
-
-    // Called on a parsing thread: an input ahead of the base waits for it rather than grow into a tree, so that
-    // memory stays bounded whatever its size. The candidate base, the input the combining thread takes next while
-    // there is no base, does not wait: it is written as the base. So the combining thread never waits for an input
-    // that waits for a base.
-    RootChildrenWriter::Role waitForTarget(qsizetype index) {
-        std::unique_lock lock(m_targetMutex);
-        m_targetKnown.wait(lock, [&] { return m_target || m_noTarget || m_candidate == index; });
-        if (m_target || m_noTarget)
-            return m_target;
-        return {nullptr, true};
-    }
-
-    // No base is coming (the run stops, or ends): the inputs waiting are parsed on as trees, and end at once.
-    void releaseWaiters() {
-        {
-            const std::lock_guard lock(m_targetMutex);
-            m_noTarget = true;
-        }
-        m_targetKnown.notify_all();
-    }
+    void publishTarget() { m_gate.publish(m_base ? m_base->target() : nullptr); }
 
     MergeOutcome stop(int index, const QString& path, const QString& message) {
-        releaseWaiters();
+        m_gate.release();
         m_inputs->cancel(); // nothing after this input is ever reported
         m_observer.combineStopped(index, path);
         m_steps.step(148, [&] { m_host.setBusyPointer(false); });
@@ -232,28 +198,13 @@ private:
     QString m_folder; // set before the threads start, read-only afterwards
     std::optional<CombinedDocument> m_base;
     QString m_basePath;
-    std::mutex m_targetMutex;
-    std::condition_variable m_targetKnown;
-    std::shared_ptr<const CombineTarget> m_target; // what the inputs ahead are written for
-    bool m_noTarget = false;                       // no base is coming: see releaseWaiters()
-    // A stop releases the inputs waiting for a base, as the end of the run does; made after what it touches.
-    struct ReleaseOnStop {
-        CombineRun* run;
-        void operator()() const { run->releaseWaiters(); }
-    };
-    std::stop_callback<ReleaseOnStop> m_releaseOnStop{m_steps.stopToken(), ReleaseOnStop{this}};
-    // The input written as the base while there is none yet: the first input not left out so far.
-    qsizetype m_candidate = 0;
+    TargetGate<CombineTarget> m_gate{m_steps.stopToken()}; // what the inputs ahead are written for
     bool m_keepGoing = false;
     InputShape m_baseShape; // of the base, once taken
     std::vector<SkippedInput> m_skipped;
     std::vector<std::unique_ptr<RootChildrenWriter>> m_writers; // by input, while it is ahead
     std::optional<InputPrefetcher> m_inputs;                    // its threads stop before the rest goes
-    // Goes first, however the run ends, so that no parsing thread still waits for a base when they are stopped.
-    struct WaiterRelease {
-        CombineRun* run;
-        ~WaiterRelease() { run->releaseWaiters(); }
-    } m_waiterRelease{this};
+    TargetGate<CombineTarget>::Closer m_gateCloser{m_gate};
 };
 
 } // namespace

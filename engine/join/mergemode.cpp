@@ -2,6 +2,7 @@
 
 #include "engine/join/inputprefetcher.h"
 #include "engine/join/skippedinput.h"
+#include "engine/join/targetgate.h"
 #include "engine/text/failure.h"
 #include "engine/text/filepath.h"
 #include "engine/text/textfile.h"
@@ -12,6 +13,7 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <QFileInfo>
 #include <algorithm>
 #include <exception>
 #include <memory>
@@ -60,6 +62,9 @@ public:
         , m_observer(host.joinObserver()) {}
 
     MergeOutcome run(const QString& workingPath, int parseAhead, MergeParsing parsing) {
+        // What is written ahead and the result's text go on in files beside the working file, not in memory.
+        if (!workingPath.isEmpty())
+            m_folder = QFileInfo(workingPath).absolutePath();
         // The hourglass and the progress bar as in Append mode, under the numbers of the steps they go with.
         m_steps.step(128, [&] { m_host.setBusyPointer(true); });
         int count = 0;
@@ -86,7 +91,8 @@ public:
                          m_steps.stopToken());
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
-            PreparedInput input = m_inputs->takeNext();
+            // Before the base is in, the inputs ahead of it wait for it: no batch of them can come ready first.
+            PreparedInput input = m_inputs->takeNext(!m_baseTaken);
             const QString& path = paths.at(i - 1);
             if (m_keepGoing && leftOut(i, path, input, pathFailures[size_t(i - 1)]))
                 continue;
@@ -111,7 +117,7 @@ public:
                 m_observer.mergeBase(i, path, QString::fromStdString(shape.name),
                                      childBaseNames(rootElement(current.doc.get())));
                 m_steps.step(166, [&] {
-                    m_base.emplace(std::move(current), m_names, m_firstWriter.get());
+                    m_base.emplace(std::move(current), m_names, m_firstWriter.get(), m_folder);
                     m_firstWriter.reset();
                     // The inputs ahead need not wait for the first document's children to be written.
                     if (leaveOut) {
@@ -155,10 +161,15 @@ private:
                         : inputProblem(index, path, input, m_baseTaken ? &m_baseShape : nullptr, true);
         if (!problem)
             return false;
-        // What was written of it ahead goes with it.
-        m_writers[std::size_t(index - 1)].reset();
-        if (index == 1)
-            m_firstWriter.reset();
+        // What was written of it ahead goes with it; but not after a stop, when takeNext() returns while a worker
+        // may still be parsing with its writer. The slots go after the workers then.
+        if (!m_steps.stopToken().stop_requested()) {
+            m_writers[std::size_t(index - 1)].reset();
+            if (index == 1)
+                m_firstWriter.reset();
+        }
+        if (!m_baseTaken)
+            m_gate.setCandidate(index); // the input after it, 0-based
         m_observer.inputSkipped(*problem);
         m_skipped.push_back(std::move(*problem));
         return true;
@@ -169,28 +180,20 @@ private:
     ElementTaker* writerFor(qsizetype index, qsizetype textSize) {
         try {
             if (index == 0) {
-                m_firstWriter = std::make_unique<FirstChildrenWriter>();
+                m_firstWriter = std::make_unique<FirstChildrenWriter>(m_folder);
                 return m_firstWriter.get();
             }
             // Each input's slot is written by the one thread that parses it, and read after the input is taken.
             std::unique_ptr<AheadWriter>& slot = m_writers.at(std::size_t(index));
-            slot = std::make_unique<AheadWriter>(
-                [this] {
-                    const std::lock_guard lock(m_targetMutex);
-                    return m_target;
-                },
-                textSize);
+            slot = std::make_unique<AheadWriter>([this, index] { return m_gate.waitFor(index).target; }, textSize,
+                                                 m_folder);
             return slot.get();
         } catch (const std::bad_alloc&) {
             return nullptr; // the input is then held as a tree
         }
     }
 
-    void publishWriteAheadTarget() {
-        std::shared_ptr<const WriteAheadTarget> target = m_base ? m_base->writeAheadTarget() : nullptr;
-        const std::lock_guard lock(m_targetMutex);
-        m_target = std::move(target);
-    }
+    void publishWriteAheadTarget() { m_gate.publish(m_base ? m_base->writeAheadTarget() : nullptr); }
 
     bool sameStructure(const RootShape& current) {
         bool differ = false;
@@ -208,6 +211,7 @@ private:
     }
 
     MergeOutcome stopOnDifference() {
+        m_gate.release();
         m_inputs->cancel(); // nothing after this input is ever reported
         m_steps.step(148, [&] { m_host.setBusyPointer(false); });
         m_steps.step(150, [&] { m_host.setProgress(0); });
@@ -302,13 +306,12 @@ private:
     MergedNames m_names;
     JoinObserver& m_observer;
     std::optional<MergedDocument> m_base;
-    // Guards m_target alone: the merging thread replaces it, the writers ahead copy it out when they start. What it
-    // points to is immutable (see WriteAheadTarget).
-    std::mutex m_targetMutex;
-    std::shared_ptr<const WriteAheadTarget> m_target; // what the inputs ahead are written for
+    // What the inputs ahead are written for; what it points to is immutable (see WriteAheadTarget).
+    TargetGate<WriteAheadTarget> m_gate{m_steps.stopToken()};
     // By input, while it is ahead. Sized before the parsers start and never resized; slot i is written only by
     // the thread that parses input i, and read by the merging thread only after takeNext() handed input i over
     // (the prefetcher's lock orders the two).
+    QString m_folder; // set before the threads start, read-only afterwards
     std::vector<std::unique_ptr<AheadWriter>> m_writers;
     std::unique_ptr<FirstChildrenWriter> m_firstWriter;
     RootShape m_previous;
@@ -316,7 +319,8 @@ private:
     bool m_baseTaken = false;
     InputShape m_baseShape; // of the base document, once taken
     std::vector<SkippedInput> m_skipped;
-    std::optional<InputPrefetcher> m_inputs; // last: its thread stops before the rest goes
+    std::optional<InputPrefetcher> m_inputs; // its threads stop before the rest goes
+    TargetGate<WriteAheadTarget>::Closer m_gateCloser{m_gate};
 };
 
 // The documents came as millions of small blocks that the C library keeps after they are freed; hand them back

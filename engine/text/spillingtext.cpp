@@ -27,20 +27,24 @@ SpillingText& SpillingText::operator=(SpillingText&&) noexcept = default;
 
 void SpillingText::append(QByteArrayView bytes) {
     m_memory.append(bytes);
-    if (!m_folder.isEmpty() && m_memory.size() >= m_memoryLimit)
+    if (!m_folder.isEmpty() && !m_spillFailed && m_memory.size() >= m_memoryLimit)
         spill();
 }
 
 void SpillingText::spill() {
     if (!m_file) {
         auto file = std::make_unique<QTemporaryFile>(QDir(m_folder).filePath(QStringLiteral(".text-XXXXXX")));
-        if (!file->open())
-            failOn(*file);
+        if (!file->open()) {
+            m_spillFailed = true;
+            return;
+        }
         m_file = std::move(file);
     }
-    // Reads seek elsewhere in between.
-    if (!m_file->seek(m_fileSize) || m_file->write(m_memory) != m_memory.size())
-        failOn(*m_file);
+    // Reads seek elsewhere in between. What a failed write left in the file lies past m_fileSize: never read.
+    if (!m_file->seek(m_fileSize) || m_file->write(m_memory) != m_memory.size()) {
+        m_spillFailed = true;
+        return;
+    }
     m_fileSize += m_memory.size();
     m_memory.resize(0); // keeps its capacity for the next block
 }

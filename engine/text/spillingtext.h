@@ -9,6 +9,9 @@
 
 namespace corvanta {
 
+/// What a text written on a parsing thread, ahead of the join, keeps in memory before it goes on in its file.
+inline constexpr qsizetype kAheadTextMemory = qsizetype(1) << 20;
+
 /// A text that is written once, front to back, and read once, front to back: it stays in memory up to a limit and
 /// goes on in a hidden file of its own beyond it, so that a text of gigabytes takes a few megabytes of memory.
 /// Without a folder for the file, it all stays in memory.
@@ -20,7 +23,8 @@ public:
     SpillingText(SpillingText&&) noexcept;
     SpillingText& operator=(SpillingText&&) noexcept;
 
-    /// Throws Failure when the file cannot take the bytes, std::bad_alloc when memory runs out.
+    /// Where the file cannot take the bytes (a full disk), the text stays in memory from then on: the save it is
+    /// written for meets the same disk, and tells of it. Throws std::bad_alloc when memory runs out.
     void append(QByteArrayView bytes);
     qsizetype size() const { return m_fileSize + m_memory.size(); }
     bool isEmpty() const { return size() == 0; }
@@ -41,6 +45,7 @@ private:
     qsizetype m_memoryLimit;
     std::unique_ptr<QTemporaryFile> m_file;
     qsizetype m_fileSize = 0;
+    bool m_spillFailed = false;
     QByteArray m_memory; // what comes after the file's bytes
 };
 

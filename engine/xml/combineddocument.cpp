@@ -32,15 +32,12 @@ NodeHash hashOf(const ChunkedText& text) {
     return value;
 }
 
-// Each input ahead keeps a megabyte of its text in memory at most.
-constexpr qsizetype kWriterMemory = qsizetype(1) << 20;
-
 RootChildrenWriter::RootChildrenWriter(bool hashes, const QString& folder)
     : m_first(true)
     , m_roleKnown(true)
     , m_hashes(hashes)
     , m_folder(folder)
-    , m_text(folder, kWriterMemory) {}
+    , m_text(folder, kAheadTextMemory) {}
 
 RootChildrenWriter::RootChildrenWriter(TargetSource source, qsizetype sourceSize, bool hashes, const QString& folder)
     : m_first(false)
@@ -49,7 +46,7 @@ RootChildrenWriter::RootChildrenWriter(TargetSource source, qsizetype sourceSize
     , m_source(std::move(source))
     , m_sourceSize(sourceSize)
     , m_folder(folder)
-    , m_text(folder, kWriterMemory) {}
+    , m_text(folder, kAheadTextMemory) {}
 
 bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
     ChunkedText unit;
@@ -105,7 +102,7 @@ bool RootChildrenWriter::fits(const xmlNode* root) const {
 }
 
 void RootChildrenWriter::forget() {
-    m_text = SpillingText(m_folder, kWriterMemory);
+    m_text = SpillingText(m_folder, kAheadTextMemory);
     m_units.clear();
     m_next = 0;
     m_position = 0;

@@ -82,12 +82,14 @@ void MergedNames::publish() {
     m_pendingCount = 0;
 }
 
-AheadWriter::AheadWriter(TargetSource source, qsizetype sourceSize)
+AheadWriter::AheadWriter(TargetSource source, qsizetype sourceSize, const QString& folder)
     : m_source(std::move(source))
-    , m_sourceSize(sourceSize) {}
+    , m_sourceSize(sourceSize)
+    , m_folder(folder)
+    , m_text(folder, kAheadTextMemory) {}
 
-AheadWriter::AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize)
-    : AheadWriter([target = std::move(target)] { return target; }, sourceSize) {}
+AheadWriter::AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize, const QString& folder)
+    : AheadWriter([target = std::move(target)] { return target; }, sourceSize, folder) {}
 
 bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
     if (!m_target) {
@@ -111,24 +113,33 @@ bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
 }
 
 void AheadWriter::forget() {
-    m_text.clear();
+    m_text = SpillingText(m_folder, kAheadTextMemory);
     m_written.clear();
     m_next = 0;
-    m_cursor = {};
+    m_position = 0;
 }
 
-void AheadWriter::moveNext(ChunkedText* into) {
+// Starts past what a failed move left behind.
+const AheadWriter::Written& AheadWriter::takeNext() {
     const Written& next = m_written.at(m_next++);
-    m_text.moveTo(m_cursor, next.start - m_cursor.position, nullptr); // past what a failed move left behind
-    m_text.moveTo(m_cursor, next.length, into);
+    m_position = next.start;
+    return next;
+}
+
+void AheadWriter::moveNext(ChunkedText& into) {
+    m_text.read(m_position, takeNext().length, [&into](QByteArrayView block) { into.append(block); });
+}
+
+void AheadWriter::moveNext(SpillingText& into) {
+    m_text.read(m_position, takeNext().length, [&into](QByteArrayView block) { into.append(block); });
 }
 
 bool FirstChildrenWriter::take(qsizetype topIndex, xmlNode* element) {
     const xmlNode* top = element->parent;
     if (element->prev || !indentsChildren(top->parent, false) || !indentsChildren(top, false))
         return false;
-    if (topIndex >= qsizetype(m_tops.size()))
-        m_tops.resize(std::size_t(topIndex) + 1);
+    while (topIndex >= qsizetype(m_tops.size()))
+        m_tops.push_back({SpillingText(m_folder, kAheadTextMemory), {}});
     Top& written = m_tops[std::size_t(topIndex)];
     m_writer.write(element, true, written.children);
     written.names.push_back(baseName(element));
@@ -154,8 +165,9 @@ bool FirstChildrenWriter::fits(const xmlNode* root) const {
     return true;
 }
 
-MergedDocument::MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written)
+MergedDocument::MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written, const QString& folder)
     : m_doc(base.doc.release(), XmlDeleter())
+    , m_folder(folder)
     , m_hasDeclaration(base.hasDeclaration)
     , m_names(names) {
     xmlNode* root = rootElement(m_doc.get());
@@ -164,6 +176,7 @@ MergedDocument::MergedDocument(ParsedXml base, MergedNames& names, FirstChildren
     bool textLikeTop = false;
     for (xmlNode* top = root->children; top; top = top->next) {
         m_tops.emplace_back().node = top;
+        m_tops.back().children = SpillingText(m_folder);
         textLikeTop = textLikeTop || isTextLike(top);
     }
     const bool rootIndents = indentsChildren(root, textLikeTop);
@@ -299,14 +312,18 @@ void MergedDocument::write(Top& top, xmlNode* child) {
 void MergedDocument::unindent(Top& top) {
     if (top.children.isEmpty())
         return;
-    ChunkedText rewritten;
-    writeUnindented(top, top.children, rewritten);
-    top.children = std::move(rewritten);
+    ChunkedText written;
+    top.children.readAll([&written](QByteArrayView block) { written.append(block); });
+    top.children = SpillingText(m_folder);
+    writeUnindented(top, written, top.children);
 }
 
 // Appends children of top written with indentation to into as they are without it.
-void MergedDocument::writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into) {
-    writeWithoutIndentation(m_doc.get(), top.node, written, into, m_writer);
+void MergedDocument::writeUnindented(const Top& top, const ChunkedText& written, SpillingText& into) {
+    ChunkedText rewritten;
+    writeWithoutIndentation(m_doc.get(), top.node, written, rewritten, m_writer);
+    for (const QByteArray& chunk : rewritten.chunks())
+        into.append(chunk);
 }
 
 namespace {
@@ -374,7 +391,7 @@ void MergedDocument::save(const QString& path, const std::stop_token& stop) {
     std::vector<WrittenChildren> written;
     for (Top& top : m_tops)
         if (top.hasChildren)
-            written.push_back({top.node, top.indentable && !top.textLikeChild, &top.children});
+            written.push_back({top.node, top.indentable && !top.textLikeChild, nullptr, 2, &top.children});
     saveXmlDocument(m_doc.get(), path, m_hasDeclaration, written, stop);
 }
 

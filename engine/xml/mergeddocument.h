@@ -69,9 +69,10 @@ public:
     using TargetSource = std::function<std::shared_ptr<const WriteAheadTarget>()>;
 
     /// For an input whose text is \a sourceSize bytes long. Until \a source knows the target, the elements stay
-    /// in the document, and the merge moves them as nodes.
-    AheadWriter(TargetSource source, qsizetype sourceSize);
-    AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize);
+    /// in the document, and the merge moves them as nodes. What is written beyond a megabyte goes to a file in
+    /// \a folder, when given.
+    AheadWriter(TargetSource source, qsizetype sourceSize, const QString& folder = {});
+    AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize, const QString& folder = {});
 
     bool take(qsizetype topIndex, xmlNode* element) override;
     void forget() override;
@@ -80,28 +81,31 @@ public:
     /// Whether the next element was written with indentation.
     bool nextIndented() const { return m_written.at(m_next).indented; }
     /// Appends the next element's text to \a into.
-    void moveNext(ChunkedText& into) { moveNext(&into); }
+    void moveNext(ChunkedText& into);
+    void moveNext(SpillingText& into);
     /// Passes over the next element, which stays behind.
-    void dropNext() { moveNext(nullptr); }
+    void dropNext() { m_position = m_written.at(m_next++).end(); }
 
 private:
     struct Written {
         qsizetype start;
         qsizetype length;
         bool indented;
+        qsizetype end() const { return start + length; }
     };
 
-    void moveNext(ChunkedText* into);
+    const Written& takeNext();
 
     TargetSource m_source;
     qsizetype m_sourceSize;
+    QString m_folder;
     std::shared_ptr<const WriteAheadTarget> m_target;
     std::optional<NodeMover> m_mover;
     NodeWriter m_writer;
-    ChunkedText m_text;
+    SpillingText m_text;
     std::vector<Written> m_written;
     std::size_t m_next = 0;
-    ChunkedText::Cursor m_cursor;
+    qsizetype m_position = 0; // where the merge reads m_text next
 };
 
 /// Writes the first input's second-level elements as they are parsed, as the merged document holds them, so that
@@ -110,6 +114,10 @@ private:
 /// turns indentation off there, which fits() checks once the document is parsed.
 class FirstChildrenWriter final : public ElementTaker {
 public:
+    /// What is written beyond a megabyte per top-level element goes to a file in \a folder, when given.
+    explicit FirstChildrenWriter(QString folder = {})
+        : m_folder(std::move(folder)) {}
+
     bool take(qsizetype topIndex, xmlNode* element) override;
     bool fits(const xmlNode* root) const override;
     void forget() override { m_tops.clear(); }
@@ -117,10 +125,11 @@ public:
 private:
     friend class MergedDocument;
     struct Top {
-        ChunkedText children;
+        SpillingText children;
         std::vector<std::string_view> names; // in the document's dictionary
     };
 
+    QString m_folder;
     std::vector<Top> m_tops; // by top-level index
     NodeWriter m_writer;
 };
@@ -128,13 +137,15 @@ private:
 /// The merged document: the first input's document without the children of its top-level elements, which are
 /// written out as text as soon as they are known, the first document's own at once and every merged node as it
 /// comes. So the result takes about the room of its text, instead of a tree that takes many times that, and
-/// saving it is writing that text out.
+/// saving it is writing that text out. Given a folder, that text goes on in files there beyond a few megabytes per
+/// top-level element, so that memory stays bounded whatever the size of the result.
 class MergedDocument {
 public:
     /// Takes the first input's document, with the children that \a written wrote while it was parsed, if any;
     /// \a names learns the base names under each of its top-level nodes. writeFirstChildren() must come next,
     /// before anything is added.
-    MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written = nullptr);
+    MergedDocument(ParsedXml base, MergedNames& names, FirstChildrenWriter* written = nullptr,
+                   const QString& folder = {});
 
     /// Writes out the children of the first document's top-level elements, and frees them. Throws StopRequested
     /// between two children once \a stop is requested.
@@ -170,16 +181,17 @@ private:
         bool hasChildren = false;
         bool textLikeChild = false;
         bool indentable = false; // its children are indented unless one is text-like
-        ChunkedText children;    // written as saveXmlDocument() writes them
+        SpillingText children;   // written as saveXmlDocument() writes them
     };
 
     void makeSkeleton();
     void write(Top& top, xmlNode* child);
     void unindent(Top& top);
-    void writeUnindented(const Top& top, const ChunkedText& written, ChunkedText& into);
+    void writeUnindented(const Top& top, const ChunkedText& written, SpillingText& into);
 
     std::shared_ptr<xmlDoc> m_doc;            // the merging thread's alone: the writers ahead read m_skeleton
     std::shared_ptr<const xmlDoc> m_skeleton; // see WriteAheadTarget; made once, never changed
+    QString m_folder;
     std::vector<const xmlNode*> m_skeletonTops;
     bool m_hasDeclaration;
     MergedNames& m_names;

@@ -298,6 +298,14 @@ void NodeWriter::write(xmlNode* node, bool indented, ChunkedText& into, int dept
         throw std::bad_alloc(); // writing into memory fails for want of memory only
 }
 
+void NodeWriter::write(xmlNode* node, bool indented, SpillingText& into, int depth) {
+    m_scratch.clear();
+    write(node, indented, m_scratch, depth);
+    for (const QByteArray& chunk : m_scratch.chunks())
+        into.append(chunk);
+    m_scratch.clear();
+}
+
 bool indentsChildren(const xmlNode* element, bool textLikeChild) {
     return !textLikeChild && !isSpacePreserve(element, false);
 }

@@ -55,10 +55,13 @@ public:
     /// \a depth is the node's depth below the document: 2 for a child of a top-level node, 1 for a child of the
     /// root element.
     void write(xmlNode* node, bool indented, ChunkedText& into, int depth = 2);
+    /// As above, into a text that may go on in a file; throws Failure when the file cannot take it.
+    void write(xmlNode* node, bool indented, SpillingText& into, int depth = 2);
 
 private:
     struct Output;
     std::unique_ptr<Output> m_output;
+    ChunkedText m_scratch; // what write() into a SpillingText writes first
 };
 
 /// True when saveXmlDocument() indents the children of \a element, which has children and whose parent's children

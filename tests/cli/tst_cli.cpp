@@ -29,6 +29,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -870,6 +871,46 @@ private slots:
 
     // Memory that runs out, wherever it does (starting the threads, parsing, merging), ends the join with a word
     // about it and status 1, and takes the working folder with it; it never aborts.
+    void memoryStaysBoundedAsTheInputsGrow_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("merge: new second-level elements") << "--merge";
+        QTest::newRow("combine: records") << "--combine";
+    }
+
+    // Peak memory, not time: what a join keeps besides its bounded buffers is the first document's outline and the
+    // names seen, which these inputs keep few of.
+    void memoryStaysBoundedAsTheInputsGrow() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("the sanitizers' shadow memory grows with every allocation");
+#endif
+        QFETCH(QString, mode);
+        const bool records = mode == "--combine";
+        const QByteArray body(2000, 'x');
+        long peaks[2] = {};
+        qint64 inputBytes[2] = {};
+        for (const int set : {0, 1}) {
+            QStringList arguments{mode, "-o", path("out.xml")};
+            for (int k = 0; k < 4; ++k) {
+                // Four times the elements in the second set, each with a name of its own under Merge.
+                QByteArray xml = records ? "<r>\n" : "<r>\n<a>\n";
+                for (int i = 0; i < 2000 << (2 * set); ++i) {
+                    const QByteArray name = records ? "rec" : "v" + QByteArray::number(k) + "_" + QByteArray::number(i);
+                    xml += "<" + name + ">" + body + "</" + name + ">\n";
+                }
+                xml += records ? "</r>\n" : "</a>\n</r>\n";
+                const QString input = path(QStringLiteral("in%1-%2.xml").arg(set).arg(k));
+                writeFile(input, xml);
+                inputBytes[set] += xml.size();
+                arguments << input;
+            }
+            peaks[set] = peakKilobytesOfJoin(arguments);
+            QVERIFY(peaks[set] > 0);
+        }
+        const qint64 grownKilobytes = (inputBytes[1] - inputBytes[0]) / 1024;
+        QVERIFY2(peaks[1] - peaks[0] < grownKilobytes / 4,
+                 qPrintable(QStringLiteral("peak %1 KB, then %2 KB").arg(peaks[0]).arg(peaks[1])));
+    }
+
     void aJoinOutOfMemorySaysSo_data() {
         QTest::addColumn<int>("megabytes");
         QTest::newRow("threads cannot start") << 100;
@@ -1360,6 +1401,28 @@ private:
 
     /// Runs corvanta-join. With \a fileSizeLimit, no file that it writes may grow past that many bytes; \a outputMode
     /// says how \a standardOutput is opened (truncated or appended to).
+    // The peak resident memory of corvanta-join run with \a arguments, which must succeed; 0 when it did not.
+    static long peakKilobytesOfJoin(const QStringList& arguments) {
+        const QByteArray program = (QCoreApplication::applicationDirPath() + "/corvanta-join").toLocal8Bit();
+        QByteArrayList encoded{program};
+        for (const QString& argument : arguments)
+            encoded << argument.toLocal8Bit();
+        std::vector<char*> argv;
+        for (QByteArray& argument : encoded)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return 0;
+        return usage.ru_maxrss;
+    }
+
     Run join(const QStringList& arguments, const QList<QPair<QString, QString>>& environment = {},
              const QString& standardOutput = {}, const QString& errorFile = {}, qint64 fileSizeLimit = 0,
              QIODevice::OpenMode outputMode = QIODevice::Truncate) const {
