@@ -426,6 +426,57 @@ private slots:
         QVERIFY(readFile(path("a.xml")) == a + a + "<b/>");
     }
 
+    // Standard output gets what -o writes, whether the kernel copies the text into it (a pipe, a file, a file on
+    // another file system than the working file) or the program does (a file opened for appending). The first
+    // input is larger than a pipe holds, the others are recoded on the way.
+    void standardOutputGetsWhatOutputFileGets_data() {
+        QTest::addColumn<QStringList>("mode");
+        QTest::addColumn<QString>("target");
+        for (const QStringList& mode : {QStringList{"--append"}, QStringList{"--append", "--wrap", "all"}}) {
+            const QByteArray name = mode.join(' ').toUtf8();
+            for (const char* target : {"pipe", "file", "appended file", "file beside a working file in memory"})
+                QTest::addRow("%s, %s", name.constData(), target) << mode << QString::fromLatin1(target);
+        }
+    }
+
+    void standardOutputGetsWhatOutputFileGets() {
+        QFETCH(QStringList, mode);
+        QFETCH(QString, target);
+        QList<QPair<QString, QString>> environment;
+        std::optional<QTemporaryDir> inMemory;
+        if (target == "file beside a working file in memory") {
+            struct stat shm {
+            }, here{};
+            if (::stat("/dev/shm", &shm) != 0 || ::stat(QFile::encodeName(m_folders.path()).constData(), &here) != 0 ||
+                shm.st_dev == here.st_dev)
+                QSKIP("no file system in memory here");
+            inMemory.emplace("/dev/shm/corvanta-test-XXXXXX");
+            environment.append(qMakePair(QStringLiteral("TEMP"), inMemory->path()));
+        }
+        writeFile(path("a.xml"),
+                  "<?xml version=\"1.0\"?>\n<a>" + QByteArray("<x>caf\xc3\xa9</x>\n").repeated(200000) + "</a>\n");
+        writeFile(path("b.xml"), QByteArray("\xff\xfe<\0b\0/\0>\0", 10));
+        writeFile(path("c.xml"), "<c>caf\xe9</c>");
+        const QStringList arguments = mode + QStringList{"a.xml", "b.xml", "c.xml"};
+        QCOMPARE(join(arguments + QStringList{"-o", "saved.xml"}).status, 0);
+        const QByteArray expected = readFile(path("saved.xml"));
+        QVERIFY(expected.size() > 2000000);
+
+        if (target == "pipe") {
+            const Run run = join(arguments, environment);
+            QCOMPARE(run.status, 0);
+            QVERIFY(run.out == expected);
+            return;
+        }
+        const bool appended = target == "appended file";
+        writeFile(path("out.txt"), "before\n");
+        const Run run =
+            join(arguments, environment, path("out.txt"), {}, 0, appended ? QIODevice::Append : QIODevice::Truncate);
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.err.isEmpty());
+        QVERIFY(readFile(path("out.txt")) == (appended ? "before\n" + expected : expected));
+    }
+
     // -o's file on a disk too small for the result: the system's reason, the old file kept and nothing left beside
     // it. A working file on the same disk is renamed instead of copied, so the result then needs no second room.
     void outputOnAFullDiskKeepsTheTarget_data() {
@@ -652,13 +703,17 @@ private slots:
     void fullWorkingFolderLeavesTheOutputFileAlone_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("step");
-        QTest::newRow("append") << "--append" << 120;
-        QTest::newRow("merge") << "--merge" << 170;
+        QTest::addColumn<bool>("toStandardOutput");
+        QTest::newRow("append") << "--append" << 120 << false;
+        QTest::newRow("merge") << "--merge" << 170 << false;
+        // The join stops without a result: nothing reaches standard output either.
+        QTest::newRow("append to standard output") << "--append" << 120 << true;
     }
 
     void fullWorkingFolderLeavesTheOutputFileAlone() {
         QFETCH(QString, mode);
         QFETCH(int, step);
+        QFETCH(bool, toStandardOutput);
         const SmallFileSystem small(64);
         QByteArray big = "<r><a>";
         for (int i = 0; i < 3000; ++i)
@@ -667,10 +722,12 @@ private slots:
         writeFile(path("b.xml"), big + "</a></r>");
         writeFile(path("out.xml"), "keep me");
 
-        const Run run = join({mode, "-o", "out.xml", "a.xml", "b.xml"},
+        const QStringList output = toStandardOutput ? QStringList() : QStringList{"-o", "out.xml"};
+        const Run run = join(QStringList{mode} + output + QStringList{"a.xml", "b.xml"},
                              small.environment() + QList<QPair<QString, QString>>{{"TEMP", small.path()}});
 
         QCOMPARE(run.status, 1);
+        QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.contains("/temp.xml: No space left on device\nin Quorvel5/20/2014.Form1.Start at line " +
                                   QByteArray::number(step) + "\n"),
                  run.err.constData());
