@@ -247,12 +247,13 @@ int usageError(std::FILE* err, const QString& problem) {
 QStringList expandInputs(const QStringList& paths) {
     QStringList inputs;
     inputs.reserve(paths.size());
-    for (const QString& path : paths) {
-        if (isFolder(path)) {
-            inputs += scanFolderForXmlFiles(path);
+    const std::vector<bool> folders = areFolders(paths);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (folders[size_t(i)]) {
+            inputs += scanFolderForXmlFiles(paths.at(i));
             continue;
         }
-        inputs += path;
+        inputs += paths.at(i);
     }
     return inputs;
 }

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <vector>
 
 namespace corvanta {
 
@@ -20,6 +22,10 @@ QString displayPath(const QString& path);
 
 /// True when \a path names a folder, links followed; for every name pathFromNative() gives.
 bool isFolder(const QString& path);
+
+/// What isFolder() says of each of \a paths. Where many lie in one folder, its listing tells which of them are
+/// regular files, in place of a look at each.
+std::vector<bool> areFolders(const QStringList& paths);
 
 /// True when \a path names anything that exists, links followed; for every name pathFromNative() gives.
 bool pathExists(const QString& path);

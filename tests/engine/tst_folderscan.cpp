@@ -9,6 +9,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <fcntl.h>
 #include <memory>
 #include <stop_token>
@@ -251,6 +252,35 @@ private slots:
         QFETCH(bool, folder);
         makeTree({"d/a.xml", ".h/b.xml", "f.xml", "ln -> d"});
         QCOMPARE(corvanta::isDroppedFolder(root() + '/' + path), folder);
+    }
+
+    // Many paths in one folder are told apart by its listing: every kind of entry must still come out as a look
+    // at it alone says.
+    void areFoldersAnswersAsIsFolder_data() {
+        QTest::addColumn<int>("files"); // plain files beside the odd entries, in the same folder
+        QTest::newRow("few paths, each looked at") << 2;
+        QTest::newRow("many paths, the folder listed") << 40;
+    }
+
+    void areFoldersAnswersAsIsFolder() {
+        QFETCH(int, files);
+        makeTree({"d/a.xml", "ln -> d", "lf -> f0.xml", "p |"});
+        QStringList paths{"R/d", "R/d/", "R/ln", "R/lf", "R/p", "R/missing", "R/.", "R/d/..", "R"};
+        for (int i = 0; i < files; ++i) {
+            writeFile(root() + QStringLiteral("/f%1.xml").arg(i), "<r/>");
+            paths << QStringLiteral("R/f%1.xml").arg(i);
+        }
+        paths << "R/d" << root() + "/f0.xml";
+        const QString before = QDir::currentPath();
+        const auto back = qScopeGuard([&] { QDir::setCurrent(before); });
+        QVERIFY(QDir::setCurrent(m_folders.path()));
+
+        const std::vector<bool> folders = areFolders(paths);
+
+        QCOMPARE(qsizetype(folders.size()), paths.size());
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            QVERIFY2(folders[size_t(i)] == isFolder(paths.at(i)), qPrintable(paths.at(i)));
+        QCOMPARE(std::count(folders.begin(), folders.end(), true), 7);
     }
 
     // Folders of the walk may be deleted while it runs; the walk goes on without them.
