@@ -356,9 +356,9 @@ QString reportClash(const QString& reportPath, const QString& outputPath, const 
         return {};
     if (!outputPath.isEmpty() && isSameFile(reportPath, outputPath))
         return QStringLiteral("--report and -o name the same file, %1").arg(displayPath(reportPath));
-    for (const QString& input : inputs)
-        if (isSameFile(reportPath, input))
-            return QStringLiteral("--report names the input %1, which it would overwrite").arg(displayPath(input));
+    if (const qsizetype input = indexOfSameFile(reportPath, inputs); input >= 0)
+        return QStringLiteral("--report names the input %1, which it would overwrite")
+            .arg(displayPath(inputs.at(input)));
     return {};
 }
 

@@ -215,4 +215,18 @@ bool isSameFile(const QString& first, const QString& second) {
     return nameA == nameB && parentA && parentA == fileId(folderB);
 }
 
+qsizetype indexOfSameFile(const QString& path, const QStringList& paths) {
+    const QByteArray native = nativePath(path);
+    const std::optional<FileId> id = fileId(native);
+    const auto nameOf = [](const QByteArray& bytes) {
+        return QByteArrayView(bytes).sliced(bytes.lastIndexOf('/') + 1);
+    };
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QByteArray other = nativePath(paths.at(i));
+        if (id ? fileId(other) == id : nameOf(other) == nameOf(native) && isSameFile(path, paths.at(i)))
+            return i;
+    }
+    return -1;
+}
+
 } // namespace corvanta

@@ -37,4 +37,9 @@ bool isQtReachable(const QString& path);
 /// by the same name in the same folder. Links and spellings like ./ lead to the same answer.
 bool isSameFile(const QString& first, const QString& second);
 
+/// The index of the first of \a paths that isSameFile() finds the same as \a path; -1 for none. Looks at \a path
+/// once, and at each of \a paths only where it can be the same: where \a path does not exist, only at those of
+/// its name.
+qsizetype indexOfSameFile(const QString& path, const QStringList& paths);
+
 } // namespace corvanta

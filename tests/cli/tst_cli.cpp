@@ -1090,6 +1090,7 @@ private slots:
         QTest::newRow("an input spelt otherwise") << QStringList{"--report", "./sub/../a.xml", "b.xml", "a.xml"};
         QTest::newRow("a link to an input") << QStringList{"--append", "--report", "link.xml", "a.xml"};
         QTest::newRow("an input in a folder") << QStringList{"--report", "sub/c.xml", "a.xml", "sub"};
+        QTest::newRow("a missing input of its name") << QStringList{"--report", "./gone.xml", "a.xml", "gone.xml"};
         QTest::newRow("the result") << QStringList{"-o", "out.xml", "--report", "out.xml", "a.xml"};
         QTest::newRow("a result still to be made") << QStringList{"-o", "new.xml", "--report", "./new.xml", "a.xml"};
     }
