@@ -254,10 +254,10 @@ private slots:
         QCOMPARE(corvanta::isDroppedFolder(root() + '/' + path), folder);
     }
 
-    // Many paths in one folder are told apart by its listing: every kind of entry must still come out as a look
-    // at it alone says.
+    // Many paths in one folder are told apart by its listing: every kind of entry must come out as a look at it
+    // alone says.
     void areFoldersAnswersAsIsFolder_data() {
-        QTest::addColumn<int>("files"); // plain files beside the odd entries, in the same folder
+        QTest::addColumn<int>("files"); // plain files beside the odd entries
         QTest::newRow("few paths, each looked at") << 2;
         QTest::newRow("many paths, the folder listed") << 40;
     }
@@ -265,21 +265,19 @@ private slots:
     void areFoldersAnswersAsIsFolder() {
         QFETCH(int, files);
         makeTree({"d/a.xml", "ln -> d", "lf -> f0.xml", "p |"});
-        QStringList paths{"R/d", "R/d/", "R/ln", "R/lf", "R/p", "R/missing", "R/.", "R/d/..", "R"};
+        QStringList paths{"d", "d/", "ln", "lf", "p", "missing", ".", "d/..", root(), root() + "/d"};
         for (int i = 0; i < files; ++i) {
             writeFile(root() + QStringLiteral("/f%1.xml").arg(i), "<r/>");
-            paths << QStringLiteral("R/f%1.xml").arg(i);
+            paths << QStringLiteral("f%1.xml").arg(i) << root() + QStringLiteral("/f%1.xml").arg(i);
         }
-        paths << "R/d" << root() + "/f0.xml";
         const QString before = QDir::currentPath();
         const auto back = qScopeGuard([&] { QDir::setCurrent(before); });
-        QVERIFY(QDir::setCurrent(m_folders.path()));
+        QVERIFY(QDir::setCurrent(root())); // "d" and "f0.xml" lie in ".", the longer paths in R
 
         const std::vector<bool> folders = areFolders(paths);
 
-        QCOMPARE(qsizetype(folders.size()), paths.size());
         for (qsizetype i = 0; i < paths.size(); ++i)
-            QVERIFY2(folders[size_t(i)] == isFolder(paths.at(i)), qPrintable(paths.at(i)));
+            QVERIFY2(folders.at(size_t(i)) == isFolder(paths.at(i)), qPrintable(paths.at(i)));
         QCOMPARE(std::count(folders.begin(), folders.end(), true), 7);
     }
 
