@@ -25,8 +25,6 @@ public:
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
-    /// False when nothing will ever be shown: callers may then skip gathering the figures.
-    bool enabled() const { return m_terminal; }
     /// True when update() would draw now: callers may gather its figures only then.
     bool due() const;
     /// Shows \a done of \a total files and \a bytesRead, at most once per the timing's interval.

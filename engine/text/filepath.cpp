@@ -141,7 +141,7 @@ QSet<QByteArray> regularFilesListed(const QByteArray& folder, const QSet<QByteAr
     const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.constData()), ::closedir);
     if (!listing)
         return found;
-    // One call of the system lists a few hundred names.
+    // A call of the system lists a few hundred names: 64 for each wanted one still cost fewer calls than the looks.
     for (qsizetype read = 0; read < wanted.size() * 64 && found.size() < wanted.size(); ++read) {
         const dirent* entry = ::readdir(listing.get());
         if (!entry)
