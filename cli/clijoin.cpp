@@ -61,17 +61,6 @@ void write(std::FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, bytes.size(), stream);
 }
 
-/// Sizes of the inputs added up: entry i is the size of the first i inputs.
-std::vector<qint64> runningSizes(const QStringList& inputs) {
-    std::vector<qint64> sums{0};
-    sums.reserve(inputs.size() + 1);
-    for (const QString& input : inputs) {
-        const QFileInfo info(input);
-        sums.push_back(sums.back() + (info.isFile() ? info.size() : 0));
-    }
-    return sums;
-}
-
 /// Writes \a bytes to \a stream and flushes it; throws Failure naming \a name with the system's reason when a
 /// write fails or falls short (a full disk, /dev/full, a closed pipe whose signal is ignored).
 void writeChecked(std::FILE* stream, const QByteArray& bytes, const QString& name) {
@@ -142,17 +131,14 @@ public:
         , m_wrapRoot(std::move(wrapRoot))
         , m_err(err)
         , m_progress(&progress)
-        , m_report(report) {
-        if (m_progress->enabled())
-            m_runningSizes = runningSizes(m_inputs);
-    }
+        , m_report(report) {}
 
     int itemCount() const override { return int(m_inputs.size()); }
     QString itemText(int index) const override {
         // Both modes ask for input i just before reading it, and Merge mode reports no progress of its own: the
         // request is the one sign of progress common to both.
-        if (m_progress->enabled() && index >= 1 && index <= itemCount())
-            m_progress->update(index - 1, itemCount(), m_runningSizes.at(index - 1));
+        if (index >= 1 && index <= itemCount() && m_progress->due())
+            m_progress->update(index - 1, itemCount(), sizeOfFirst(index - 1));
         return m_inputs.at(index - 1);
     }
     bool appendSelected() const override { return m_append; }
@@ -196,6 +182,16 @@ public:
     const QString& outputError() const { return m_outputError; }
 
 private:
+    /// The sizes of the first \a count inputs added up. Each input is looked at once, and only when the progress line
+    /// is drawn: a short join looks at none, where the join itself looks at each as it opens it.
+    qint64 sizeOfFirst(int count) const {
+        while (m_runningSizes.size() <= size_t(count)) {
+            const QFileInfo info(m_inputs.at(qsizetype(m_runningSizes.size()) - 1));
+            m_runningSizes.push_back(m_runningSizes.back() + (info.isFile() ? info.size() : 0));
+        }
+        return m_runningSizes.at(size_t(count));
+    }
+
     void tell(const QString& text) {
         m_progress->clear();
         m_messageShown = true;
@@ -211,7 +207,8 @@ private:
     QString m_wrapRoot;
     std::FILE* m_err;
     ProgressLine* m_progress; // a pointer: the list queries are const, the line they advance is not
-    std::vector<qint64> m_runningSizes;
+    // Entry i: the sizes of the first i inputs added up; grown by the list queries, on the join's one thread.
+    mutable std::vector<qint64> m_runningSizes{0};
     JoinReport* m_report;
     std::FILE* m_out = nullptr;
     QString m_outputPath;
@@ -247,12 +244,13 @@ int usageError(std::FILE* err, const QString& problem) {
 QStringList expandInputs(const QStringList& paths) {
     QStringList inputs;
     inputs.reserve(paths.size());
-    for (const QString& path : paths) {
-        if (isFolder(path)) {
-            inputs += scanFolderForXmlFiles(path);
+    const std::vector<bool> folders = areFolders(paths);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (folders[size_t(i)]) {
+            inputs += scanFolderForXmlFiles(paths.at(i));
             continue;
         }
-        inputs += path;
+        inputs += paths.at(i);
     }
     return inputs;
 }
@@ -355,9 +353,9 @@ QString reportClash(const QString& reportPath, const QString& outputPath, const 
         return {};
     if (!outputPath.isEmpty() && isSameFile(reportPath, outputPath))
         return QStringLiteral("--report and -o name the same file, %1").arg(displayPath(reportPath));
-    for (const QString& input : inputs)
-        if (isSameFile(reportPath, input))
-            return QStringLiteral("--report names the input %1, which it would overwrite").arg(displayPath(input));
+    if (const qsizetype input = indexOfSameFile(reportPath, inputs); input >= 0)
+        return QStringLiteral("--report names the input %1, which it would overwrite")
+            .arg(displayPath(inputs.at(input)));
     return {};
 }
 

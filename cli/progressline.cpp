@@ -31,10 +31,14 @@ ProgressLine::~ProgressLine() {
     clear();
 }
 
-void ProgressLine::update(int done, int total, qint64 bytesRead) {
+bool ProgressLine::due() const {
     if (!m_terminal || m_sinceStart.elapsed() < m_timing.delay.count())
-        return;
-    if (m_shownWidth > 0 && m_sinceDrawn.isValid() && m_sinceDrawn.elapsed() < m_timing.interval.count())
+        return false;
+    return m_shownWidth == 0 || !m_sinceDrawn.isValid() || m_sinceDrawn.elapsed() >= m_timing.interval.count();
+}
+
+void ProgressLine::update(int done, int total, qint64 bytesRead) {
+    if (!due())
         return;
     // A fixed unit and no file names keep the line short enough never to wrap, which would break the rewrite.
     draw(QStringLiteral("corvanta-join: %1 of %2 files, %3 MB read")

@@ -25,8 +25,8 @@ public:
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
-    /// False when nothing will ever be shown: callers may then skip gathering the figures.
-    bool enabled() const { return m_terminal; }
+    /// True when update() would draw now: callers may gather its figures only then.
+    bool due() const;
     /// Shows \a done of \a total files and \a bytesRead, at most once per the timing's interval.
     void update(int done, int total, qint64 bytesRead);
     /// Removes the line, leaving the cursor where the line began; before other text and at the end.

@@ -5,6 +5,7 @@
 #include "engine/text/textfile.h"
 
 #include <QFileDevice>
+#include <limits>
 
 namespace corvanta {
 
@@ -36,11 +37,12 @@ void FileSink::write(QByteArrayView bytes) {
 }
 
 void FileSink::writeRestOf(QFileDevice& source) {
-    // Bytes that need no check go from file to file in the kernel: one copy instead of a read and a write. (Bytes that
-    // are checked on the way are in memory already, and writing them from there costs less than the kernel's copy.)
+    // Bytes that need no check go from the file to the file or pipe in the kernel: one copy instead of a read and a
+    // write. (Bytes that are checked on the way are in memory already, and writing them from there costs less than
+    // the kernel's copy.) All the rest at once: the kernel ends each call at the source's end.
     for (;;) {
         const qint64 position = source.pos();
-        const qint64 copied = copyInKernel(source, position, m_file, kStreamBlockSize * 64);
+        const qint64 copied = copyInKernel(source, position, m_file, std::numeric_limits<qint64>::max());
         if (copied < 0)
             return ByteSink::writeRestOf(source); // the kernel cannot copy here
         if (copied == 0)

@@ -6,10 +6,11 @@ class QFileDevice;
 
 namespace corvanta {
 
-/// Copies up to \a length bytes of \a source, from \a offset on, to \a target at its position inside the kernel, so
-/// that they never pass through this process, and advances \a target's position past them. Returns how many were
-/// copied (fewer when \a source ends first), or -1 when nothing was copied because the kernel cannot copy between
-/// these two (another platform, another kind of file, a file system that refuses): the caller then copies itself.
+/// Copies up to \a length bytes of the file \a source, from \a offset on, to \a target (a file, a pipe) at its position
+/// inside the kernel, so that they never pass through this process, and advances \a target's position past them.
+/// Returns how many were copied (fewer when \a source ends first), or -1 when nothing was copied because the kernel
+/// cannot copy between these two (another platform, a target opened for appending or that takes no such copy) or
+/// the target failed: the caller then copies itself, and a write of its own tells the target's failure.
 qint64 copyInKernel(QFileDevice& source, qint64 offset, QFileDevice& target, qint64 length);
 
 /// Writes what the system still holds in memory of the open \a file to its disk. Returns false when it cannot.

@@ -2,7 +2,13 @@
 
 #include "engine/text/codepage.h"
 
+#include <QHash>
+#include <QList>
+#include <QSet>
 #include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 
@@ -122,6 +128,65 @@ bool isFolder(const QString& path) {
     return ::stat(nativePath(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+namespace {
+
+// Below this many paths in one folder, a look at each costs fewer calls than its listing.
+constexpr qsizetype kListedFrom = 16;
+
+// The names among \a wanted that the listing of \a folder shows as regular files. A name listed as a link or of an
+// unknown type is left out, for a look of its own. Stops once the listing has run a good way past what it saves, so
+// that a huge folder costs no more calls than the looks would.
+QSet<QByteArray> regularFilesListed(const QByteArray& folder, const QSet<QByteArray>& wanted) {
+    QSet<QByteArray> found;
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.constData()), ::closedir);
+    if (!listing)
+        return found;
+    // A call of the system lists a few hundred names: 64 for each wanted one still cost fewer calls than the looks.
+    for (qsizetype read = 0; read < wanted.size() * 64 && found.size() < wanted.size(); ++read) {
+        const dirent* entry = ::readdir(listing.get());
+        if (!entry)
+            break;
+        if (entry->d_type == DT_REG) {
+            const QByteArray name = QByteArray::fromRawData(entry->d_name, qsizetype(std::strlen(entry->d_name)));
+            if (wanted.contains(name))
+                found.insert(QByteArray(name.constData(), name.size()));
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+std::vector<bool> areFolders(const QStringList& paths) {
+    std::vector<bool> folders(size_t(paths.size()), false);
+    std::vector<bool> known(size_t(paths.size()), false);
+    std::vector<QByteArray> names(size_t(paths.size()));
+    QHash<QByteArray, QList<qsizetype>> byFolder;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QByteArray native = nativePath(paths.at(i));
+        const qsizetype slash = native.lastIndexOf('/');
+        QByteArray name = native.sliced(slash + 1);
+        if (name.isEmpty() || name == "." || name == "..")
+            continue;
+        names[size_t(i)] = std::move(name);
+        byFolder[slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : native.first(slash)].append(i);
+    }
+    for (auto group = byFolder.cbegin(); group != byFolder.cend(); ++group) {
+        if (group->size() < kListedFrom)
+            continue;
+        QSet<QByteArray> wanted;
+        for (const qsizetype i : *group)
+            wanted.insert(names[size_t(i)]);
+        const QSet<QByteArray> regular = regularFilesListed(group.key(), wanted);
+        for (const qsizetype i : *group)
+            known[size_t(i)] = regular.contains(names[size_t(i)]);
+    }
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        if (!known[size_t(i)])
+            folders[size_t(i)] = isFolder(paths.at(i));
+    return folders;
+}
+
 bool pathExists(const QString& path) {
     struct stat info {};
     return !path.isEmpty() && ::stat(nativePath(path).constData(), &info) == 0;
@@ -148,6 +213,20 @@ bool isSameFile(const QString& first, const QString& second) {
     const auto [folderB, nameB] = split(b);
     const std::optional<FileId> parentA = fileId(folderA);
     return nameA == nameB && parentA && parentA == fileId(folderB);
+}
+
+qsizetype indexOfSameFile(const QString& path, const QStringList& paths) {
+    const QByteArray native = nativePath(path);
+    const std::optional<FileId> id = fileId(native);
+    const auto nameOf = [](const QByteArray& bytes) {
+        return QByteArrayView(bytes).sliced(bytes.lastIndexOf('/') + 1);
+    };
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QByteArray other = nativePath(paths.at(i));
+        if (id ? fileId(other) == id : nameOf(other) == nameOf(native) && isSameFile(path, paths.at(i)))
+            return i;
+    }
+    return -1;
 }
 
 } // namespace corvanta

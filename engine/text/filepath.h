@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <vector>
 
 namespace corvanta {
 
@@ -21,6 +23,10 @@ QString displayPath(const QString& path);
 /// True when \a path names a folder, links followed; for every name pathFromNative() gives.
 bool isFolder(const QString& path);
 
+/// What isFolder() says of each of \a paths. Where many lie in one folder, its listing tells which of them are
+/// regular files, in place of a look at each.
+std::vector<bool> areFolders(const QStringList& paths);
+
 /// True when \a path names anything that exists, links followed; for every name pathFromNative() gives.
 bool pathExists(const QString& path);
 
@@ -30,5 +36,10 @@ bool isQtReachable(const QString& path);
 /// True when \a first and \a second name the same file, by device and inode when both exist; when neither exists,
 /// by the same name in the same folder. Links and spellings like ./ lead to the same answer.
 bool isSameFile(const QString& first, const QString& second);
+
+/// The index of the first of \a paths that isSameFile() finds the same as \a path; -1 for none. Looks at \a path
+/// once, and at each of \a paths only where it can be the same: where \a path does not exist, only at those of
+/// its name.
+qsizetype indexOfSameFile(const QString& path, const QStringList& paths);
 
 } // namespace corvanta

@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
@@ -427,6 +428,37 @@ private slots:
         QVERIFY(readFile(path("a.xml")) == a + a + "<b/>");
     }
 
+    // Standard output gets what -o writes, whether the kernel copies the text into it (a pipe, a file, a file on
+    // another file system than the working file) or the program does (a file opened for appending).
+    void standardOutputGetsWhatOutputFileGets_data() {
+        QTest::addColumn<QString>("target");
+        for (const char* target : {"pipe", "file", "appended file", "file beside a working folder in memory"})
+            QTest::newRow(target) << QString::fromLatin1(target);
+    }
+
+    void standardOutputGetsWhatOutputFileGets() {
+        QFETCH(QString, target);
+        const QTemporaryDir inMemory("/dev/shm/corvanta-test-XXXXXX");
+        const bool elsewhere = target.endsWith("in memory");
+        if (elsewhere && QStorageInfo(inMemory.path()).device() == QStorageInfo(m_folders.path()).device())
+            QSKIP("no file system in memory here");
+        // Larger than a pipe holds, and recoded on the way.
+        writeFile(path("a.xml"), "<a>" + QByteArray("<x>caf\xc3\xa9</x>\n").repeated(200000) + "</a>\n");
+        writeFile(path("b.xml"), "<b>caf\xe9</b>");
+        QCOMPARE(join({"--append", "-o", "saved.xml", "a.xml", "b.xml"}).status, 0);
+        const QByteArray expected = readFile(path("saved.xml"));
+        const QString out = target == "pipe" ? QString() : path("out.txt");
+        writeFile(path("out.txt"), "before\n");
+
+        const Run run = join({"--append", "a.xml", "b.xml"}, {{"TEMP", elsewhere ? inMemory.path() : QDir::tempPath()}},
+                             out, {}, 0, target == "appended file" ? QIODevice::Append : QIODevice::Truncate);
+
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.err.isEmpty());
+        const QByteArray written = out.isEmpty() ? run.out : readFile(out);
+        QVERIFY(written == (target == "appended file" ? "before\n" + expected : expected));
+    }
+
     // -o's file on a disk too small for the result: the system's reason, the old file kept and nothing left beside
     // it. A working file on the same disk is renamed instead of copied, so the result then needs no second room.
     void outputOnAFullDiskKeepsTheTarget_data() {
@@ -653,13 +685,17 @@ private slots:
     void fullWorkingFolderLeavesTheOutputFileAlone_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("step");
-        QTest::newRow("append") << "--append" << 120;
-        QTest::newRow("merge") << "--merge" << 170;
+        QTest::addColumn<bool>("toStandardOutput");
+        QTest::newRow("append") << "--append" << 120 << false;
+        QTest::newRow("merge") << "--merge" << 170 << false;
+        // The join stops without a result: nothing reaches standard output either.
+        QTest::newRow("append to standard output") << "--append" << 120 << true;
     }
 
     void fullWorkingFolderLeavesTheOutputFileAlone() {
         QFETCH(QString, mode);
         QFETCH(int, step);
+        QFETCH(bool, toStandardOutput);
         const SmallFileSystem small(64);
         QByteArray big = "<r><a>";
         for (int i = 0; i < 3000; ++i)
@@ -668,10 +704,12 @@ private slots:
         writeFile(path("b.xml"), big + "</a></r>");
         writeFile(path("out.xml"), "keep me");
 
-        const Run run = join({mode, "-o", "out.xml", "a.xml", "b.xml"},
+        const QStringList output = toStandardOutput ? QStringList() : QStringList{"-o", "out.xml"};
+        const Run run = join(QStringList{mode} + output + QStringList{"a.xml", "b.xml"},
                              small.environment() + QList<QPair<QString, QString>>{{"TEMP", small.path()}});
 
         QCOMPARE(run.status, 1);
+        QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.contains("/temp.xml: No space left on device\nin Quorvel5/20/2014.Form1.Start at line " +
                                   QByteArray::number(step) + "\n"),
                  run.err.constData());
@@ -1074,6 +1112,7 @@ private slots:
         QTest::newRow("an input spelt otherwise") << QStringList{"--report", "./sub/../a.xml", "b.xml", "a.xml"};
         QTest::newRow("a link to an input") << QStringList{"--append", "--report", "link.xml", "a.xml"};
         QTest::newRow("an input in a folder") << QStringList{"--report", "sub/c.xml", "a.xml", "sub"};
+        QTest::newRow("a missing input of its name") << QStringList{"--report", "./gone.xml", "a.xml", "gone.xml"};
         QTest::newRow("the result") << QStringList{"-o", "out.xml", "--report", "out.xml", "a.xml"};
         QTest::newRow("a result still to be made") << QStringList{"-o", "new.xml", "--report", "./new.xml", "a.xml"};
     }

@@ -9,6 +9,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <fcntl.h>
 #include <memory>
 #include <stop_token>
@@ -251,6 +252,26 @@ private slots:
         QFETCH(bool, folder);
         makeTree({"d/a.xml", ".h/b.xml", "f.xml", "ln -> d"});
         QCOMPARE(corvanta::isDroppedFolder(root() + '/' + path), folder);
+    }
+
+    // Many paths in one folder are told apart by its listing: every kind of entry must come out as a look at it
+    // alone says.
+    void areFoldersAnswersAsIsFolder() {
+        makeTree({"d/a.xml", "ln -> d", "lf -> f0.xml", "p |"});
+        QStringList paths{"d", "d/", "ln", "lf", "p", "missing", ".", "d/..", root(), root() + "/d"};
+        for (int i = 0; i < 20; ++i) {
+            writeFile(root() + QStringLiteral("/f%1.xml").arg(i), "<r/>");
+            paths << QStringLiteral("f%1.xml").arg(i) << root() + QStringLiteral("/f%1.xml").arg(i);
+        }
+        const QString before = QDir::currentPath();
+        const auto back = qScopeGuard([&] { QDir::setCurrent(before); });
+        QVERIFY(QDir::setCurrent(root())); // "d" and "f0.xml" lie in ".", the longer paths in R
+
+        const std::vector<bool> folders = areFolders(paths);
+
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            QVERIFY2(folders.at(size_t(i)) == isFolder(paths.at(i)), qPrintable(paths.at(i)));
+        QCOMPARE(std::count(folders.begin(), folders.end(), true), 7);
     }
 
     // Folders of the walk may be deleted while it runs; the walk goes on without them.

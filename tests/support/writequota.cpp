@@ -12,6 +12,7 @@
 #include <ftw.h>
 #include <mutex>
 #include <string>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -160,6 +161,20 @@ ssize_t copy_file_range(int in, off64_t* inOffset, int out, off64_t* outOffset, 
     if (count > 0 && allowed == 0)
         return noSpace();
     return next(in, inOffset, out, outOffset, allowed, flags);
+}
+
+ssize_t sendfile64(int out, int in, off64_t* offset, size_t count) {
+    static const auto next = real<ssize_t (*)(int, int, off64_t*, size_t)>("sendfile64");
+    const size_t allowed = room(out, -1, count);
+    if (count > 0 && allowed == 0)
+        return noSpace();
+    return next(out, in, offset, allowed);
+}
+
+static_assert(sizeof(off_t) == sizeof(off64_t));
+
+ssize_t sendfile(int out, int in, off_t* offset, size_t count) {
+    return sendfile64(out, in, reinterpret_cast<off64_t*>(offset), count);
 }
 
 int renameat2(int oldAt, const char* from, int newAt, const char* to, unsigned flags) {
