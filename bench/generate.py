@@ -8,6 +8,7 @@ call this every time.
 Datasets (sizes at --scale 1):
   many-small  2,000 files of about 10 KB, one structure, mostly shared second-level names
   few-large   4 pretty-printed files of about 50 MB, 100,000 second-level elements each
+  records     4 files of about 50 MB, 100,000 records each directly under the root (for Combine)
   namespaces  6 files of about 3 MB with a default and prefixed namespaces on the root
   large-text  3 files of about 100 MB, an XML log each (for Append; --scale 10 gives 3 GB)
   declarations 2 files of about 2.8 MB, 40,000 namespace declarations each (half on the root)
@@ -103,6 +104,17 @@ def few_large(rng, scale):
         yield f"large-{index}.xml", parts
 
 
+def records(rng, scale):
+    count = max(10, round(LARGE_RECORDS * scale))
+    for index in range(LARGE_FILES):
+        first = index * count
+        parts = ['<?xml version="1.0" encoding="UTF-8"?>\n<records>\n']
+        parts.extend(large_record(rng, f"rec{first + k:07d}", first + k).replace("\n    ", "\n  ")[2:]
+                     for k in range(count))
+        parts.append("</records>\n")
+        yield f"rec-{index}.xml", parts
+
+
 # --- namespaces ---------------------------------------------------------------------------------
 
 NS_FILES = 6
@@ -196,7 +208,8 @@ def large_text(rng, scale):
         yield f"text-{index}.xml", parts(index)
 
 
-DATASETS = {"many-small": many_small, "few-large": few_large, "namespaces": namespaces, "large-text": large_text,
+DATASETS = {"many-small": many_small, "few-large": few_large, "records": records, "namespaces": namespaces,
+            "large-text": large_text,
             "declarations": declarations}
 
 

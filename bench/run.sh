@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times corvanta-join against its peers on generated inputs: Merge against an lxml script, Expat's and libxml2's
-# parsers; Append against cat. Run by hand on a quiet machine, never in CI. bench/README.md explains the figures.
+# parsers; Combine against Expat's parser; Append against cat. Run by hand on a quiet machine, never in CI. bench/README.md explains the figures.
 set -euo pipefail
 export LC_ALL=C
 
@@ -9,7 +9,8 @@ usage() {
 Usage: bench/run.sh [--scale S] [--only DATASET]... [--runs N] [--join PATH] [--no-build] [--keep]
 
   --scale S       size factor of the generated inputs (default 1: the full datasets)
-  --only DATASET  many-small, few-large, namespaces, declarations or large-text (repeatable; default all five)
+  --only DATASET  many-small, few-large, records, namespaces, declarations or large-text (repeatable; default
+                  all six)
   --runs N        timed runs per tool, the median is shown (default 3)
   --join PATH     the corvanta-join to time (default build/release/bin/corvanta-join)
   --no-build      use the built corvanta-join as it is instead of building the release preset first
@@ -56,7 +57,7 @@ fi
 
 "$python" bench/generate.py --scale "$scale" "${only[@]}"
 if [ ${#only[@]} -eq 0 ]; then
-    datasets=(many-small few-large namespaces declarations large-text)
+    datasets=(many-small few-large records namespaces declarations large-text)
 else
     datasets=()
     for ((i = 1; i < ${#only[@]}; i += 2)); do datasets+=("${only[i]}"); done
@@ -105,7 +106,7 @@ quiet_failure() {
     fi
 }
 
-printf '%-11s %-6s %-12s %5s %9s %8s %8s %8s  %s\n' dataset mode tool files "input MB" seconds "MB/s" "peak MB" check
+printf '%-11s %-7s %-12s %5s %9s %8s %8s %8s  %s\n' dataset mode tool files "input MB" seconds "MB/s" "peak MB" check
 failed=0
 declare -A seconds_of peak_of
 
@@ -124,7 +125,7 @@ row() {
         -v c="$check" -v ok="$ok" 'BEGIN {
             # A failed run gets no throughput: a join that did nothing must not look fast.
             rate = (ok && s > 0) ? sprintf("%.1f", b / 1e6 / s) : "-"
-            printf "%-11s %-6s %-12s %5d %9.1f %8.3f %8s %8.1f  %s\n", d, m, t, n, b / 1e6, s, rate, k * 1024 / 1e6, c }'
+            printf "%-11s %-7s %-12s %5d %9.1f %8.3f %8s %8.1f  %s\n", d, m, t, n, b / 1e6, s, rate, k * 1024 / 1e6, c }'
 }
 
 merge_rows() {
@@ -156,6 +157,41 @@ merge_rows() {
         fi
     fi
     row "$dataset" merge corvanta "$problem"
+}
+
+# top_level_count FILE...: how many elements the files hold directly under their roots, together.
+top_level_count() {
+    "$python" - "$@" <<'PY'
+import sys
+from lxml import etree
+total = 0
+for name in sys.argv[1:]:
+    depth = 0
+    for event, _ in etree.iterparse(name, events=("start", "end"), huge_tree=True):
+        depth += 1 if event == "start" else -1
+        total += event == "end" and depth == 1
+print(total)
+PY
+}
+
+# Combine: the records of every input under the first one's root; the result must hold them all.
+combine_rows() {
+    local dataset=$1 ours="$out/$1-combine-corvanta.xml" problem
+    measure "$out/stdout.txt" xmlwf "${files[@]}"
+    row "$dataset" combine xmlwf "$(quiet_failure "$out/stdout.txt")"
+
+    measure "$out/stdout.txt" "$join" --combine -o "$ours" "${files[@]}"
+    problem=$(failure "$ours")
+    if [ -z "$problem" ]; then
+        local want got
+        want=$(top_level_count "${files[@]}")
+        if ! got=$(top_level_count "$ours" 2>&1); then
+            problem="output is not XML: $got"
+        elif [ "$got" != "$want" ]; then
+            problem="$got top-level elements, the inputs have $want"
+        fi
+    fi
+    row "$dataset" combine corvanta "$problem"
 }
 
 # same_as_cat OUTPUT: why OUTPUT of a sound run is not cat's, or nothing (the inputs are UTF-8, which Append passes
@@ -208,9 +244,13 @@ for dataset in "${datasets[@]}"; do
     input_bytes=$(stat -c %s "${files[@]}" | awk '{ s += $1 } END { print s }')
     cat "${files[@]}" >/dev/null # every tool meets the inputs in the page cache
     rm -f "$out/$dataset"-*.xml  # a stale output must not pass for a new one
-    # large-text is Append's: merging it would only measure memory.
-    [ "$dataset" = large-text ] || merge_rows "$dataset"
-    append_rows "$dataset"
+    # large-text is Append's: merging it would only measure memory. records is Combine's, as is many-small.
+    case $dataset in
+        records) combine_rows "$dataset" ;;
+        large-text) append_rows "$dataset" ;;
+        many-small) merge_rows "$dataset"; combine_rows "$dataset"; append_rows "$dataset" ;;
+        *) merge_rows "$dataset"; append_rows "$dataset" ;;
+    esac
     [ "$keep" = 1 ] || rm -f "$out/$dataset"-*.xml
 done
 
@@ -222,7 +262,7 @@ ratio() {
     [ -n "$mine" ] && [ -n "$theirs" ] || return 0
     awk -v d="$1" -v m="$2" -v w="${6:-time}" -v r="$3 / $4" -v a="$mine" -v b="$theirs" -v limit="$5" 'BEGIN {
         v = b > 0 ? a / b : 0
-        printf "%-11s %-6s %-6s %-24s %6.2f  at most %-5s %s\n", d, m, w, r, v, limit, (v <= limit ? "met" : "MISSED") }'
+        printf "%-11s %-7s %-6s %-24s %6.2f  at most %-5s %s\n", d, m, w, r, v, limit, (v <= limit ? "met" : "MISSED") }'
 }
 
 echo
@@ -234,12 +274,17 @@ for dataset in "${datasets[@]}"; do
         ratio "$dataset" merge corvanta xmlwf 2
         ratio "$dataset" merge corvanta xmllint 0.67
     fi
+    ratio "$dataset" combine corvanta xmlwf 1
+    peak=${peak_of[$dataset/combine/corvanta]:-}
+    [ -z "$peak" ] || awk -v d="$dataset" -v k="$peak" 'BEGIN { v = k * 1024 / 1e6
+        printf "%-11s %-7s %-6s %-24s %6.1f  at most %-5s %s\n", d, "combine", "MB", "corvanta peak memory", v, 64,
+            (v <= 64 ? "met" : "MISSED") }'
     ratio "$dataset" append "corvanta >F" "cat >F" 2
     ratio "$dataset" append "corvanta -o" "cat+sync" 1.5
     ratio "$dataset" append "wrap -o" "corvanta -o" 1.1
     peak=${peak_of[$dataset/append/corvanta -o]:-}
     [ -z "$peak" ] || awk -v d="$dataset" -v k="$peak" 'BEGIN { v = k * 1024 / 1e6
-        printf "%-11s %-6s %-6s %-24s %6.1f  at most %-5s %s\n", d, "append", "MB", "corvanta -o peak memory", v, 64,
+        printf "%-11s %-7s %-6s %-24s %6.1f  at most %-5s %s\n", d, "append", "MB", "corvanta -o peak memory", v, 64,
             (v <= 64 ? "met" : "MISSED") }'
 done
 echo "MB = 10^6 bytes."
