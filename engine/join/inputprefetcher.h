@@ -55,7 +55,7 @@ public:
     /// How much text may be in flight beyond the next input, unless setAheadBytes() says otherwise.
     static constexpr qsizetype kAheadBytes = qsizetype(8) << 20;
     /// What may be in flight once the inputs ahead are written as they are parsed rather than held as trees: each
-    /// then holds about its text, and two large ones may be parsed at once.
+    /// then holds a few blocks of its text, so two large ones may be parsed at once.
     static constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
 
     /// Gives the taker for the input at \a index in the list, whose text is \a textSize bytes long, or null. Called
