@@ -1,5 +1,7 @@
 #include "engine/xml/xmlparser.h"
 
+#include "engine/xml/attributelimit.h"
+
 #include <QFileInfo>
 #include <QUrl>
 #include <algorithm>
@@ -695,6 +697,8 @@ struct TextSource {
     const TextPieces* more = nullptr; // what comes after rest, when the text is not all in memory
     std::stop_token stop;
     std::exception_ptr failure; // what more threw: it cannot pass through libxml2
+    AttributeLimit attributes;
+    bool tooManyAttributes = false;
 
     // Fills the buffer whole but at the text's end: libxml2 takes a short read for the end of what it needs.
     static int read(void* context, char* buffer, int length) {
@@ -718,6 +722,10 @@ struct TextSource {
             }
         } catch (...) {
             source->failure = std::current_exception();
+            return -1;
+        }
+        if (!source->attributes.scan(QByteArrayView(buffer, count))) {
+            source->tooManyAttributes = true;
             return -1;
         }
         return count;
@@ -780,6 +788,14 @@ XmlDocument parseOnce(TextSource& source, const QByteArray& url, bool validate, 
     XmlDocument doc = readUtf8(context.get(), source, url, options);
     if (source.failure)
         std::rethrow_exception(source.failure);
+    if (source.tooManyAttributes) {
+        run.haveError = true;
+        run.firstError = {QStringLiteral("An element has more than %1 attributes (namespace declarations included): "
+                                         "too many to check")
+                              .arg(AttributeLimit::kMaxAttributes),
+                          source.attributes.line(), source.attributes.column()};
+        return {};
+    }
     if (run.outOfMemory || context->errNo == XML_ERR_NO_MEMORY)
         throw std::bad_alloc();
     if (run.failure)
@@ -798,7 +814,9 @@ XmlDocument parseOnce(const TextOpener& open, const QByteArray& url, bool valida
     if (hasDeclaration)
         *hasDeclaration = text.hasDeclaration();
     const TextPieces pieces = std::ref(text);
-    TextSource source{{}, &pieces, stop, {}};
+    TextSource source;
+    source.more = &pieces;
+    source.stop = stop;
     return parseOnce(source, url, validate, run);
 }
 

@@ -679,6 +679,54 @@ private slots:
         }
     }
 
+    void elementWithTooManyAttributesIsRefusedWhereItStarts_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("line"); // 0 when the text parses
+        QTest::addColumn<int>("column");
+        const auto attributes = [](int count, const char* pattern) {
+            QByteArray list;
+            for (int i = 0; i < count; ++i)
+                list += QByteArray(pattern).replace("N", QByteArray::number(i));
+            return list;
+        };
+        const QByteArray limit = attributes(10000, " aN='='");
+        QTest::newRow("at the limit") << "<r><a" + limit + "/></r>" << 0 << 0;
+        QTest::newRow("one more") << "<?xml version=\"1.0\"?>\n<r>\n  <\xC3\xA9" + limit + " z=\"\"/></r>" << 3 << 3;
+        QTest::newRow("namespace declarations") << "<r" + attributes(10001, " xmlns:pN=\"urn:N\"") + "/>" << 1 << 1;
+        // Equal signs that are no attributes: in text, comments, CDATA, instructions, values and the document type.
+        const QByteArray equals(30000, '=');
+        QTest::newRow("equal signs elsewhere")
+            << "<!DOCTYPE r [<!ELEMENT r ANY><!ELEMENT x ANY><!ATTLIST r a CDATA '" + equals +
+                   "'><!ATTLIST x a CDATA #IMPLIED><!ENTITY e \"<x a='1'>" + equals + "</x>\"><!-- > " + equals +
+                   " -->]>\n<?p " + equals + " > ?><r a='" + equals + "'>" + equals + "<![CDATA[<b " + equals +
+                   "]]>&e;</r>"
+            << 0 << 0;
+    }
+
+    void elementWithTooManyAttributesIsRefusedWhereItStarts() {
+        QFETCH(QByteArray, text);
+        QFETCH(int, line);
+        QFETCH(int, column);
+        for (const qsizetype size : {text.size(), qsizetype(3)}) {
+            const TextOpener open = [&]() -> TextPieces {
+                return [&text, size, offset = qsizetype(0)]() mutable {
+                    const QByteArrayView piece =
+                        QByteArrayView(text).sliced(offset).first(std::min(size, text.size() - offset));
+                    offset += piece.size();
+                    return piece;
+                };
+            };
+            const ParsedXml parsed = parseXml(open, path("in.xml"));
+            QCOMPARE(bool(parsed.doc), line == 0);
+            if (line == 0)
+                continue;
+            QVERIFY2(parsed.error.reason.startsWith("An element has more than 10000 attributes"),
+                     qPrintable(parsed.error.reason));
+            QCOMPARE(parsed.error.line, line);
+            QCOMPARE(parsed.error.column, column);
+        }
+    }
+
     // The text is read as it is parsed; how it was read is known only once all of it was, also when the parse
     // ends early.
     void inputThatFailsEarlyIsStillReadWhole() {
