@@ -1,6 +1,7 @@
 #include "engine/xml/attributelimit.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 
@@ -8,8 +9,30 @@ namespace corvanta {
 
 namespace {
 
-bool startsCharacter(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+/// A set of bytes to look for.
+class ByteSet {
+public:
+    constexpr ByteSet(std::initializer_list<char> bytes) {
+        for (const char c : bytes)
+            m_members[static_cast<unsigned char>(c)] = true;
+    }
+    const char* findIn(const char* from, const char* to) const {
+        return std::find_if(from, to, [this](char c) { return m_members[static_cast<unsigned char>(c)]; });
+    }
+
+private:
+    std::array<bool, 256> m_members{};
+};
+
+constexpr ByteSet kInDeclaration{'"', '\'', '[', '>'};
+constexpr ByteSet kInSubset{'<', ']'};
+
+// How many bytes equal to c end [from, to).
+qsizetype trailing(const char* from, const char* to, char c) {
+    const auto* last = std::find_if(std::make_reverse_iterator(to), std::make_reverse_iterator(from), [c](char byte) {
+                           return byte != c;
+                       }).base();
+    return to - last;
 }
 
 } // namespace
@@ -17,54 +40,102 @@ bool startsCharacter(char c) {
 bool AttributeLimit::scan(QByteArrayView piece) {
     const char* at = piece.data();
     const char* const end = at + piece.size();
+    // Each turn jumps to the next byte that can change the state, and steps over it.
     while (at < end && !m_exceeded) {
-        // Text and quoted values make up most of a document: they are skipped to their end at once.
-        const bool skipping = (m_state == State::Text && !m_inSubset) || m_state == State::Quoted;
-        if (!skipping) {
-            advance(*at++);
+        if (m_state == State::StartTag || (m_state == State::Quoted && m_afterQuote == State::StartTag)) {
+            at = scanStartTag(at, end);
             continue;
         }
-        const char stop = m_state == State::Text ? '<' : m_quote;
-        const auto* found = static_cast<const char*>(std::memchr(at, stop, size_t(end - at)));
-        const char* const skipped = found ? found : end;
-        const auto newlines = std::count(at, skipped, '\n');
-        if (newlines > 0) {
-            m_line += int(newlines);
-            at = std::find(std::make_reverse_iterator(skipped), std::make_reverse_iterator(at), '\n').base();
-            m_column = 0;
+        const char* next = end;
+        switch (m_state) {
+        case State::Text:
+            next = m_inSubset ? kInSubset.findIn(at, end)
+                              : static_cast<const char*>(std::memchr(at, '<', size_t(end - at)));
+            break;
+        case State::Quoted:
+            next = static_cast<const char*>(std::memchr(at, m_quote, size_t(end - at)));
+            break;
+        case State::Declaration:
+            next = kInDeclaration.findIn(at, end);
+            break;
+        case State::EndTag:
+        case State::Comment:
+        case State::CData:
+        case State::Pi:
+            next = static_cast<const char*>(std::memchr(at, '>', size_t(end - at)));
+            break;
+        case State::StartTag: // scanned above
+        case State::Open:
+        case State::Bang:
+        case State::BangDash:
+            next = at; // one byte decides
+            break;
         }
-        m_column += int(std::count_if(at, skipped, startsCharacter));
-        at = skipped;
-        if (found)
-            advance(*at++);
+        if (!next)
+            next = end;
+        // What closes a comment, a CDATA section or an instruction comes right before its '>', maybe in an
+        // earlier piece.
+        if (m_state == State::Comment || m_state == State::CData || m_state == State::Pi) {
+            const char closer = m_state == State::Comment ? '-' : m_state == State::CData ? ']' : '?';
+            const qsizetype run = trailing(at, next, closer);
+            m_run = run == next - at ? m_run + int(run) : int(run);
+        }
+        m_offset += next - at;
+        if (next == end)
+            break;
+        at = next + 1;
+        step(*next);
     }
     return !m_exceeded;
 }
 
-void AttributeLimit::advance(char c) {
-    if (c == '\n') {
-        ++m_line;
-        m_column = 0;
-    } else if (startsCharacter(c)) {
-        ++m_column;
+// Start tags are most of a document's markup, with a few bytes between the bytes that matter: one plain loop
+// over them costs less than a jump to each.
+const char* AttributeLimit::scanStartTag(const char* at, const char* end) {
+    const char* p = at;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (m_state == State::Quoted) {
+            if (c == m_quote)
+                m_state = State::StartTag;
+        } else if (c == '=') {
+            if (++m_attributes > kMaxAttributes) {
+                m_exceeded = true;
+                break;
+            }
+        } else if (c == '"' || c == '\'') {
+            m_quote = c;
+            m_afterQuote = State::StartTag;
+            m_state = State::Quoted;
+        } else if (c == '>') {
+            m_state = State::Text;
+            ++p;
+            break;
+        }
     }
+    m_offset += p - at;
+    return p;
+}
+
+// Steps over c, one of the bytes that the state looks for.
+void AttributeLimit::step(char c) {
+    ++m_offset;
     switch (m_state) {
     case State::Text:
         if (c == '<') {
             m_state = State::Open;
-            m_tagLine = m_line;
-            m_tagColumn = m_column;
-        } else if (c == ']' && m_inSubset) {
+            m_tagOffset = m_offset - 1;
+        } else { // the internal subset's ']'
             m_inSubset = false;
             m_state = State::EndTag;
         }
         break;
     case State::Open:
+        m_run = 0;
         if (c == '!') {
             m_state = State::Bang;
         } else if (c == '?') {
             m_state = State::Pi;
-            m_run = 0;
         } else if (c == '/') {
             m_state = State::EndTag;
         } else {
@@ -73,54 +144,40 @@ void AttributeLimit::advance(char c) {
         }
         break;
     case State::Bang:
-        m_run = 0;
         m_state = c == '-' ? State::BangDash : c == '[' ? State::CData : State::Declaration;
         break;
     case State::BangDash:
         m_state = c == '-' ? State::Comment : State::Declaration;
         break;
-    case State::StartTag:
-        if (c == '"' || c == '\'') {
-            m_quote = c;
-            m_afterQuote = State::StartTag;
-            m_state = State::Quoted;
-        } else if (c == '=') {
-            m_exceeded = ++m_attributes > kMaxAttributes;
-        } else if (c == '>') {
-            m_state = State::Text;
-        }
+    case State::StartTag: // scanned by scanStartTag()
         break;
     case State::Quoted:
-        if (c == m_quote)
-            m_state = m_afterQuote;
+        m_state = m_afterQuote;
         break;
     case State::EndTag:
-        if (c == '>')
-            m_state = State::Text;
+        m_state = State::Text;
         break;
     case State::Comment:
     case State::CData:
-        if (c == '>' && m_run >= 2)
+        if (m_run >= 2)
             m_state = State::Text;
-        else
-            m_run = c == (m_state == State::Comment ? '-' : ']') ? m_run + 1 : 0;
+        m_run = 0;
         break;
     case State::Pi:
-        if (c == '>' && m_run > 0)
+        if (m_run >= 1)
             m_state = State::Text;
-        else
-            m_run = c == '?' ? 1 : 0;
+        m_run = 0;
         break;
     case State::Declaration:
-        if (c == '"' || c == '\'') {
+        if (c == '>') {
+            m_state = State::Text;
+        } else if (c == '[') {
+            m_inSubset = true; // the document type's internal subset: declarations until its ']'
+            m_state = State::Text;
+        } else {
             m_quote = c;
             m_afterQuote = State::Declaration;
             m_state = State::Quoted;
-        } else if (c == '[' && !m_inSubset) {
-            m_inSubset = true; // the document type's internal subset: declarations until its ']'
-            m_state = State::Text;
-        } else if (c == '>') {
-            m_state = State::Text;
         }
         break;
     }

@@ -18,9 +18,8 @@ public:
     /// Reads the next piece of the text; false once a start tag has too many attributes, and on every call after.
     bool scan(QByteArrayView piece);
 
-    /// Where the start tag with too many attributes begins: its 1-based line, and its column in characters.
-    int line() const { return m_tagLine; }
-    int column() const { return m_tagColumn; }
+    /// Where the start tag with too many attributes begins: the offset of its '<' in the text.
+    qsizetype tagOffset() const { return m_tagOffset; }
 
 private:
     enum class State {
@@ -37,19 +36,18 @@ private:
         Declaration // in "<!DOCTYPE", "<!ENTITY" and the like, outside a quoted value
     };
 
-    void advance(char c);
+    void step(char c);
+    const char* scanStartTag(const char* at, const char* end);
 
     State m_state = State::Text;
     State m_afterQuote = State::StartTag;
     char m_quote = 0;
-    int m_run = 0;           // the dashes or brackets just before, or whether a '?' came last
+    int m_run = 0;           // how many of the bytes that close a comment, CDATA or instruction came last
     bool m_inSubset = false; // in the document type's internal subset
     qsizetype m_attributes = 0;
     bool m_exceeded = false;
-    int m_line = 1;
-    int m_column = 0; // characters before the next one on its line
-    int m_tagLine = 0;
-    int m_tagColumn = 0;
+    qsizetype m_offset = 0; // of the next byte
+    qsizetype m_tagOffset = 0;
 };
 
 } // namespace corvanta

@@ -72,7 +72,8 @@ struct ParseRun {
     bool takeRootChildren = false;
     bool rootPreserve = false; // whether xml:space="preserve" holds inside the root
     qsizetype rootChildrenTaken = 0;
-    std::exception_ptr failure; // what a callback or the taker threw: it cannot pass through libxml2
+    std::exception_ptr failure;         // what a callback or the taker threw: it cannot pass through libxml2
+    qsizetype tooManyAttributesAt = -1; // where the text holds a start tag that AttributeLimit refuses
     // The namespace declarations in scope, innermost last per prefix ("" for the default namespace); kept only
     // in a document without a document type (see startElement()).
     bool ownScopes = false;
@@ -789,11 +790,7 @@ XmlDocument parseOnce(TextSource& source, const QByteArray& url, bool validate, 
     if (source.failure)
         std::rethrow_exception(source.failure);
     if (source.tooManyAttributes) {
-        run.haveError = true;
-        run.firstError = {QStringLiteral("An element has more than %1 attributes (namespace declarations included): "
-                                         "too many to check")
-                              .arg(AttributeLimit::kMaxAttributes),
-                          source.attributes.line(), source.attributes.column()};
+        run.tooManyAttributesAt = source.attributes.tagOffset();
         return {};
     }
     if (run.outOfMemory || context->errNo == XML_ERR_NO_MEMORY)
@@ -818,6 +815,27 @@ XmlDocument parseOnce(const TextOpener& open, const QByteArray& url, bool valida
     source.more = &pieces;
     source.stop = stop;
     return parseOnce(source, url, validate, run);
+}
+
+// The 1-based line and column, in characters as libxml2 counts them, of the byte at \a offset of the text, read
+// again from its start: only a text refused for its attributes needs it.
+std::pair<int, int> positionIn(const TextOpener& open, qsizetype offset) {
+    UnmarkedText text(open());
+    int line = 1;
+    int column = 1;
+    for (QByteArrayView piece; offset > 0 && !(piece = text()).isEmpty();) {
+        const QByteArrayView before = piece.first(std::min(offset, piece.size()));
+        offset -= before.size();
+        for (const char c : before) {
+            if (c == '\n') {
+                ++line;
+                column = 1;
+            } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+                ++column;
+            }
+        }
+    }
+    return {line, column};
 }
 
 // Parses as parseXml() says, validating where the document type allows it, and drops blank text.
@@ -876,6 +894,14 @@ ParsedXml parseXml(const TextOpener& open, const QString& path, const std::stop_
         run = ParseRun();
         parsed.doc = parseTree(open, url, run, stop);
     }
+    if (run.tooManyAttributesAt >= 0) {
+        const auto [line, column] = positionIn(open, run.tooManyAttributesAt);
+        parsed.error = {QStringLiteral("An element has more than %1 attributes (namespace declarations included): "
+                                       "too many to check")
+                            .arg(AttributeLimit::kMaxAttributes),
+                        line, column};
+        return parsed;
+    }
     if (!parsed.doc) {
         parsed.error = run.firstError;
         if (!run.haveError)
@@ -895,7 +921,8 @@ XmlOutline outlineXml(const TextPieces& pieces, const QString& path, const std::
     const XmlDocument doc = parseOnce([&] { return pieces; }, url, true, run, stop);
 
     XmlOutline outline;
-    if (shape.typed || run.externalRefused || (!doc && shape.sawXmlId))
+    // A text refused for its attributes is read again by parseXml(), which tells where.
+    if (shape.typed || run.externalRefused || (!doc && shape.sawXmlId) || run.tooManyAttributesAt >= 0)
         return outline;
     if (!doc) {
         outline.result = XmlOutline::Result::NotWellFormed;
