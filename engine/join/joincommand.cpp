@@ -31,7 +31,7 @@ public:
                   m_host.showErrorReport(
                       applicationErrorReport(description, location::JoinFiles, step, m_currentPath, moreFailures));
               },
-              std::move(stop)) {}
+              std::move(stop), OutOfMemory::End) {}
 
     void run() {
         if (!m_steps.test(102, [&] { return m_host.itemCount() >= 1; })) {
@@ -186,8 +186,8 @@ void joinFiles(JoinHost& host, std::stop_token stop) {
     } catch (const StepsStopped&) {
         // The run's documents and working folder went as the exception passed.
     } catch (...) {
-        // Outside every step (setting a step up): the run and its working folder are gone already, and memory with
-        // them, so the message can be shown.
+        // Memory that ran out in a step or outside every step (setting a step up): the run and its working folder
+        // are gone already, and memory with them, so the message can be shown.
         failure = std::current_exception();
     }
     if (!failure)

@@ -21,7 +21,7 @@ QString failureReason(const std::exception_ptr& failure, const QString& path) {
     } catch (const Failure& known) {
         return systemReason(known.description(), path);
     } catch (const std::bad_alloc&) {
-        return QStringLiteral("Out of memory");
+        throw; // no fault of the input's: leaving it out would pass a join short of it for one that went through
     } catch (const std::exception& other) {
         return QString::fromLocal8Bit(other.what());
     } catch (...) {

@@ -42,13 +42,14 @@ struct SkippedInput {
     /// "PATH: " and what is wrong, in the words of the check.
     QString statusLine() const;
 
-    /// An input that could not be read for \a failure (a Failure or another exception).
+    /// An input that could not be read for \a failure (a Failure or another exception). Throws \a failure when it
+    /// is std::bad_alloc: memory that ran out ends the join instead.
     static SkippedInput unreadable(int index, const QString& path, const std::exception_ptr& failure);
 };
 
 /// Why \a input, item \a index at \a path, cannot be joined, or nothing when it can: it could not be read, was
 /// missing or did not parse; or, with a \a base (the first usable input), its root's base name differs from the
-/// base's or, with \a compareCount, its number of top-level nodes does.
+/// base's or, with \a compareCount, its number of top-level nodes does. Throws std::bad_alloc as unreadable().
 std::optional<SkippedInput> inputProblem(int index, const QString& path, const PreparedInput& input,
                                          const InputShape* base, bool compareCount);
 

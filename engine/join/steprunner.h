@@ -41,6 +41,12 @@ private:
     std::vector<Entry> m_entries;
 };
 
+/// What a step that runs out of memory does.
+enum class OutOfMemory {
+    Report, ///< is reported as any other failure, and the procedure goes on
+    End,    ///< ends the procedure: std::bad_alloc passes out of the step or test to the caller
+};
+
 /// Runs numbered steps of a reporting procedure: a step that fails is reported with its number and the procedure
 /// goes on with the next step, as the caller decides.
 class StepRunner {
@@ -52,14 +58,17 @@ public:
     /// Once \a stop is requested, the next step or test throws StepsStopped instead of running; the one running
     /// then ends first, and whatever it throws after the request (most often StopRequested, from a loop that heard
     /// the stop) ends the procedure the same way instead of being reported.
-    explicit StepRunner(Reporter reporter, std::stop_token stop = {})
+    explicit StepRunner(Reporter reporter, std::stop_token stop = {}, OutOfMemory outOfMemory = OutOfMemory::Report)
         : m_reporter([plain = std::move(reporter)](int step, const QString& description, qsizetype) {
             plain(step, description);
         })
-        , m_stop(std::move(stop)) {}
-    explicit StepRunner(TallyReporter reporter, std::stop_token stop = {})
+        , m_stop(std::move(stop))
+        , m_outOfMemory(outOfMemory) {}
+    explicit StepRunner(TallyReporter reporter, std::stop_token stop = {},
+                        OutOfMemory outOfMemory = OutOfMemory::Report)
         : m_reporter(std::move(reporter))
-        , m_stop(std::move(stop)) {}
+        , m_stop(std::move(stop))
+        , m_outOfMemory(outOfMemory) {}
 
     /// Runs \a body as step \a number; returns false when it failed (the failure has been reported).
     template <typename Body> bool step(int number, Body&& body) { return step(number, nullptr, body); }
@@ -115,6 +124,9 @@ private:
         } catch (const Failure& failure) {
             description = failure.description();
         } catch (const std::bad_alloc&) {
+            // Going on after it would run the next steps on what the failed one left half made.
+            if (m_outOfMemory == OutOfMemory::End)
+                throw;
             description = QStringLiteral("Out of memory");
         } catch (const std::exception& other) {
             description = QString::fromLocal8Bit(other.what());
@@ -130,6 +142,7 @@ private:
 
     TallyReporter m_reporter;
     std::stop_token m_stop;
+    OutOfMemory m_outOfMemory;
 };
 
 } // namespace corvanta

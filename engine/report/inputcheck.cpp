@@ -14,8 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 
 namespace corvanta {
@@ -131,9 +133,9 @@ bool outlineInput(InputCheck& check, const std::stop_token& stop) {
     return false;
 }
 
-} // namespace
-
-InputCheck examineInput(const QString& path, const std::stop_token& stop) {
+// As examineInput(), but memory that runs out passes on as std::bad_alloc: for a check of the whole list, which
+// it ends.
+InputCheck examineOrRunOut(const QString& path, const std::stop_token& stop) {
     InputCheck check;
     check.path = path;
     try {
@@ -161,11 +163,23 @@ InputCheck examineInput(const QString& path, const std::stop_token& stop) {
     } catch (const Failure& failure) {
         markUnreadable(check, systemReason(failure.description(), path));
     } catch (const std::bad_alloc&) {
-        markUnreadable(check, QStringLiteral("Out of memory"));
+        throw;
     } catch (const std::exception& other) {
         markUnreadable(check, QString::fromLocal8Bit(other.what()));
     }
     return check;
+}
+
+} // namespace
+
+InputCheck examineInput(const QString& path, const std::stop_token& stop) {
+    try {
+        return examineOrRunOut(path, stop);
+    } catch (const std::bad_alloc&) {
+        InputCheck check;
+        check.path = path;
+        return markUnreadable(check, QStringLiteral("Out of memory"));
+    }
 }
 
 void compareWithFirst(InputCheck& input, const InputCheck& first, CheckFor checkFor) {
@@ -232,12 +246,24 @@ ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress, C
     std::vector<std::optional<InputCheck>> finished(static_cast<size_t>(count));
     std::mutex mutex;
     std::condition_variable_any finishedOne;
+    std::exception_ptr ranOut; // under the mutex: memory ran out on a worker, which ends the check
     std::atomic<int> next{0};
-    const auto work = [&] {
-        for (int i = next++; i < count && !stop.stop_requested(); i = next++) {
-            InputCheck input = examineInput(paths.at(i), stop);
+    // The caller's stop, or the end of this call, ends the workers within their current input.
+    std::stop_source halt;
+    const std::stop_callback forward(stop, [&] { halt.request_stop(); });
+    const auto work = [&, token = halt.get_token()] {
+        try {
+            for (int i = next++; i < count && !token.stop_requested(); i = next++) {
+                InputCheck input = examineOrRunOut(paths.at(i), token);
+                const std::lock_guard lock(mutex);
+                finished[size_t(i)] = std::move(input);
+                finishedOne.notify_one();
+            }
+        } catch (...) {
+            // Never out of the thread, which would end the process: the calling thread throws it on.
+            next = count;
             const std::lock_guard lock(mutex);
-            finished[size_t(i)] = std::move(input);
+            ranOut = std::current_exception();
             finishedOne.notify_one();
         }
     };
@@ -247,7 +273,10 @@ ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress, C
     result.inputs.reserve(size_t(count));
     std::vector<std::jthread> workers;
     // Declared after the workers, so it runs before they are joined: a failing caller does not wait for the rest.
-    const auto stopWorkers = qScopeGuard([&] { next = count; });
+    const auto stopWorkers = qScopeGuard([&] {
+        next = count;
+        halt.request_stop();
+    });
     // As many inputs in flight as a Merge parses ahead at once.
     const int workerCount = std::clamp(QThread::idealThreadCount(), 1, std::min(std::max(count, 1), kCheckThreads));
     workers.reserve(size_t(workerCount));
@@ -258,8 +287,11 @@ ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress, C
     for (int i = 0; i < count; ++i) {
         std::unique_lock lock(mutex);
         // An input cut short by the stop is never handed on.
-        if (!finishedOne.wait(lock, stop, [&] { return finished[size_t(i)].has_value(); }) || stop.stop_requested())
+        if (!finishedOne.wait(lock, stop, [&] { return finished[size_t(i)].has_value() || ranOut; }) ||
+            stop.stop_requested())
             break;
+        if (ranOut)
+            std::rethrow_exception(ranOut);
         InputCheck input = std::move(*finished[size_t(i)]);
         lock.unlock();
         if (first)

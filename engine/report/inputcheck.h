@@ -88,9 +88,10 @@ using CheckProgress = std::function<void(int index, const InputCheck& input)>;
 
 /// Checks every input of \a paths, in list order, as examineInput() and compareWithFirst() do. The inputs are
 /// read on two threads, as many as a Merge parses ahead, each holding the blocks of one input at a time; \a progress
-/// runs on the calling thread, in list order. When \a progress throws, the workers stop after their current input
+/// runs on the calling thread, in list order. When \a progress throws, the workers stop within their current input
 /// and the exception passes on. Once \a stop is requested the workers end within their current input, and only the
-/// inputs handed to \a progress before are in the result.
+/// inputs handed to \a progress before are in the result. Memory that runs out ends the check with std::bad_alloc,
+/// or std::system_error when a worker cannot start.
 ListCheck checkInputs(const QStringList& paths, const CheckProgress& progress = {}, CheckFor checkFor = CheckFor::Merge,
                       const std::stop_token& stop = {});
 
