@@ -10,6 +10,7 @@
 #include <iterator>
 #include <libxml/SAX2.h>
 #include <libxml/catalog.h>
+#include <libxml/globals.h>
 #include <libxml/parserInternals.h>
 #include <mutex>
 #include <new>
@@ -161,6 +162,8 @@ void stopAtExternalSubset(void* context, const xmlChar* /*name*/, const xmlChar*
     xmlStopParser(static_cast<xmlParserCtxt*>(context));
 }
 
+void ignoreGenericError(void* /*context*/, const char* /*format*/, ...) {}
+
 } // namespace
 
 void setUpLibxml2() {
@@ -168,6 +171,10 @@ void setUpLibxml2() {
     std::call_once(once, [] {
         xmlInitParser();
         xmlSetExternalEntityLoader(&refuseExternalEntity);
+        // Failures outside a parse (a node that cannot be made for want of memory) would otherwise be printed on
+        // standard error; every caller reports them itself. For this thread and for the threads made from now on.
+        xmlSetGenericErrorFunc(nullptr, &ignoreGenericError);
+        xmlThrDefSetGenericErrorFunc(nullptr, &ignoreGenericError);
 #ifdef LIBXML_CATALOG_ENABLED
         // Catalogs would map identifiers to files on this machine; the loader refuses those anyway.
         xmlCatalogSetDefaults(XML_CATA_ALLOW_NONE);
