@@ -15,8 +15,9 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvanta"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
-    // A session that ends, or a kill, while a join runs must not leave its working folder behind.
-    corvanta::removeWorkingFoldersOnTermination();
+    // A session that ends, a kill, or memory that runs out where no box can tell it, while a join runs must not
+    // leave its working folder behind.
+    corvanta::removeWorkingFoldersOnTermination("There was not enough memory to finish the join.\n");
     // What Qt leaves of the command line: files and folders to list, as the file manager's "Open With" passes
     // them. Other options are ignored, as before.
     corvanta::MainWindowOptions options;

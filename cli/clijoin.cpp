@@ -359,9 +359,7 @@ QString reportClash(const QString& reportPath, const QString& outputPath, const 
     return {};
 }
 
-} // namespace
-
-int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* err, ProgressTiming progressTiming) {
+int runJoinCommand(const QStringList& arguments, std::FILE* out, std::FILE* err, ProgressTiming progressTiming) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption appendOption(QStringLiteral("append"));
@@ -487,6 +485,18 @@ int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* 
             status = 1;
     }
     return status;
+}
+
+} // namespace
+
+int runCommandLineJoin(const QStringList& arguments, std::FILE* out, std::FILE* err, ProgressTiming progressTiming) {
+    try {
+        return runJoinCommand(arguments, out, err, progressTiming);
+    } catch (const std::bad_alloc&) {
+        // Outside the join and the check, which tell it themselves: reading the lists, scanning folders, the report.
+        write(err, "There was not enough memory to finish the join.\n");
+        return 1;
+    }
 }
 
 } // namespace corvanta

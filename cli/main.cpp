@@ -9,7 +9,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvanta-join"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANTA_VERSION));
-    corvanta::removeWorkingFoldersOnTermination();
+    // Memory that runs out on a thread that cannot hand the failure on still ends the run in plain words.
+    corvanta::removeWorkingFoldersOnTermination("There was not enough memory to finish the join.\n");
     // Qt's own list of arguments loses the bytes of a name that is not valid UTF-8: they are kept here.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)

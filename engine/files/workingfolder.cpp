@@ -6,7 +6,10 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <mutex>
+#include <new>
 #include <string>
 
 #ifdef Q_OS_UNIX
@@ -116,6 +119,38 @@ void removeLiveFoldersAtExit() {
     removeLiveFolders();
 }
 
+// Set once, before the terminate handler that reads it is installed.
+const char* g_outOfMemoryLine = nullptr;
+std::terminate_handler g_nextTerminate = nullptr;
+
+bool endingForWantOfMemory() {
+    const std::exception_ptr failure = std::current_exception();
+    if (!failure)
+        return false;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Other threads may still run: nothing here waits for them, unwinds or runs the exit handlers.
+[[noreturn]] void removeLiveFoldersAndTerminate() {
+    removeLiveFolders();
+#ifdef Q_OS_UNIX
+    if (g_outOfMemoryLine && endingForWantOfMemory()) {
+        const std::size_t length = std::strlen(g_outOfMemoryLine);
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, g_outOfMemoryLine, length);
+        ::_exit(1);
+    }
+#endif
+    if (g_nextTerminate)
+        g_nextTerminate();
+    std::abort();
+}
+
 #ifdef Q_OS_UNIX
 void removeLiveFoldersAndEnd(int signal) {
     removeLiveFolders();
@@ -190,10 +225,12 @@ QString WorkingFolder::errorString() const {
     return m_dir.isValid() ? QString() : m_dir.errorString();
 }
 
-void removeWorkingFoldersOnTermination() {
+void removeWorkingFoldersOnTermination(const char* outOfMemoryLine) {
     static std::once_flag once;
-    std::call_once(once, [] {
+    std::call_once(once, [outOfMemoryLine] {
         std::atexit(&removeLiveFoldersAtExit);
+        g_outOfMemoryLine = outOfMemoryLine;
+        g_nextTerminate = std::set_terminate(&removeLiveFoldersAndTerminate);
 #ifdef Q_OS_UNIX
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
             struct sigaction previous {};

@@ -40,9 +40,12 @@ private:
     std::unique_ptr<LiveFolderPaths> m_live;
 };
 
-/// Makes SIGINT, SIGTERM, SIGHUP and SIGPIPE, and exit(), remove the working folders that are alive in this
-/// process before it ends; a signal then ends the process as it would have without this (the default action,
-/// so the parent sees the usual status). A signal that is ignored stays ignored. For main(), once.
-void removeWorkingFoldersOnTermination();
+/// Makes SIGINT, SIGTERM, SIGHUP and SIGPIPE, exit() and std::terminate remove the working folders that are alive
+/// in this process before it ends; a signal then ends the process as it would have without this (the default
+/// action, so the parent sees the usual status). A signal that is ignored stays ignored. std::terminate called for
+/// std::bad_alloc that nothing could catch (thrown out of a thread) writes \a outOfMemoryLine, when given, on
+/// standard error and ends the process with status 1 instead of aborting; the line must live as long as the
+/// process. For main(), once.
+void removeWorkingFoldersOnTermination(const char* outOfMemoryLine = nullptr);
 
 } // namespace corvanta

@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -68,6 +70,7 @@ public:
         const QByteArray bytes = QFile::encodeName(line) + '\n';
         [[maybe_unused]] const ssize_t written = ::write(m_tell, bytes.constData(), size_t(bytes.size()));
     }
+    void tellThroughStandardError() const { ::dup2(m_tell, STDERR_FILENO); }
     void waitForRelease() const {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(m_wait, &byte, 1);
@@ -275,6 +278,42 @@ private slots:
 
             QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, qPrintable(QString::number(status)));
         }
+    }
+
+    // Memory that runs out on a thread, where nothing can catch it, ends the process with the line and status 1, and
+    // takes the folder with it; anything else escaping a thread still aborts.
+    void failureEscapingAThread_data() {
+        QTest::addColumn<bool>("outOfMemory");
+        QTest::newRow("out of memory") << true;
+        QTest::newRow("another failure") << false;
+    }
+
+    void failureEscapingAThread() {
+        QFETCH(bool, outOfMemory);
+        ChildRun run([outOfMemory](ChildRun& child) {
+            const rlimit noCore{0, 0}; // the abort leaves no core file behind
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            removeWorkingFoldersOnTermination("no memory left\n");
+            const auto folder = makeFolderAndTell(child);
+            child.tellThroughStandardError();
+            std::thread([outOfMemory] {
+                if (outOfMemory)
+                    throw std::bad_alloc();
+                throw std::logic_error("a fault");
+            }).join();
+            ::_exit(4); // not reached
+        });
+        QVERIFY(run.started());
+        const QString path = run.toldLine();
+        QVERIFY(!path.isEmpty());
+        if (outOfMemory)
+            QCOMPARE(run.toldLine(), QStringLiteral("no memory left"));
+        const int status = run.waitForEnd();
+        if (outOfMemory)
+            QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 1, qPrintable(QString::number(status)));
+        else
+            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT, qPrintable(QString::number(status)));
+        QVERIFY(!QFileInfo::exists(path));
     }
 
     // nohup and a shell's background jobs ignore some signals on purpose: they stay ignored.
