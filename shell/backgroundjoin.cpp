@@ -159,11 +159,13 @@ bool BackgroundJoin::start() {
         return false;
     m_checking = false;
     m_stopRequested = false;
-    launch([this](const std::stop_token& stop) {
+    const bool launched = launch([this](const std::stop_token& stop) {
         CarryingHost host(m_host, m_mailbox, stop);
         joinFiles(host, stop);
     });
-    return true;
+    if (!launched)
+        m_host.showMessage(QStringLiteral("There was not enough memory to finish the join."), JoinHost::Icon::Warning);
+    return launched;
 }
 
 bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
@@ -174,7 +176,7 @@ bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
     m_check.reset();
     m_checkFailed = false;
     m_host.setBusyPointer(true);
-    launch([this, paths, checkFor](const std::stop_token& stop) {
+    const bool launched = launch([this, paths, checkFor](const std::stop_token& stop) {
         struct Stopped {};
         const double count = double(paths.size());
         try {
@@ -198,14 +200,25 @@ bool BackgroundJoin::startCheck(const QStringList& paths, CheckFor checkFor) {
             m_checkFailed = true; // the workers could not start: no memory for their stacks
         }
     });
-    return true;
+    if (launched)
+        return true;
+    m_host.releaseBusyPointer();
+    m_host.showMessage(QStringLiteral("There was not enough memory to finish the check."), JoinHost::Icon::Warning);
+    return false;
 }
 
-void BackgroundJoin::launch(std::function<void(const std::stop_token&)> work) {
-    m_thread = std::jthread([this, work = std::move(work)](const std::stop_token& stop) {
-        work(stop);
-        m_mailbox.post([this] { onThreadDone(); });
-    });
+bool BackgroundJoin::launch(std::function<void(const std::stop_token&)> work) {
+    try {
+        m_thread = std::jthread([this, work = std::move(work)](const std::stop_token& stop) {
+            work(stop);
+            m_mailbox.post([this] { onThreadDone(); });
+        });
+        return true;
+    } catch (const std::system_error&) {
+        return false; // no memory for the thread's stack
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 bool BackgroundJoin::isRunning() const {

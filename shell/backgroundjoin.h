@@ -29,11 +29,11 @@ public:
     ~BackgroundJoin() override;
 
     /// Starts a join over the window's list and returns at once; does nothing while a join or check runs.
-    /// Returns whether it started one.
+    /// Returns whether it started one; when its thread cannot start for want of memory, it says so in a box.
     bool start();
     /// Starts checking \a paths as Merge would read them and returns at once, with the busy pointer held and the
     /// progress bar moving as the inputs are done; does nothing while a join or check runs. Returns whether it
-    /// started.
+    /// started; when its thread cannot start for want of memory, it says so in a box.
     bool startCheck(const QStringList& paths, CheckFor checkFor = CheckFor::Merge);
     /// True from start() or startCheck() until the work has ended and the window takes input again.
     bool isRunning() const;
@@ -50,7 +50,8 @@ signals:
     void stopped();
 
 private:
-    void launch(std::function<void(const std::stop_token&)> work);
+    /// False when the thread could not start for want of memory.
+    bool launch(std::function<void(const std::stop_token&)> work);
     void onThreadDone();
 
     MainJoinHost& m_host;

@@ -546,8 +546,13 @@ void MainWindow::startJoining() {
                                                                                : JoinReport::Mode::Merge,
                                                 uniqueNodes());
     m_joinHost->startReport(*m_joinReport);
-    if (m_join->start())
+    if (m_join->start()) {
         setActivity(Activity::Joining);
+        return;
+    }
+    m_joinHost->finishReport();
+    m_joinReport.reset();
+    m_resultsBefore.reset();
 }
 
 void MainWindow::onJoinFinished() {

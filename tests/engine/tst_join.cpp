@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <memory>
+#include <new>
 #include <stop_token>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -283,6 +284,50 @@ private slots:
         for (QString& event : seen) // a parse error's first line, with the input's name alone
             event = event.section(QStringLiteral("\r\n"), 0, 0).replace(m_folders.path() + QLatin1Char('/'), QString());
         QCOMPARE(seen, events);
+        QVERIFY(!record.resultsShown && !record.mainHidden);
+        QVERIFY(m_folders.tempEntries().isEmpty());
+    }
+
+    void memoryRunningOutInAStepEndsTheJoin_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("trigger"); // the step that runs out is the one that tells this event
+        QTest::addColumn<QStringList>("events");
+        const QString said = QStringLiteral("warning:There was not enough memory to finish the join.");
+        for (const QString mode : {"append", "merge", "combine"}) {
+            QTest::addRow("%s, at the second input's progress", qPrintable(mode))
+                << mode << "progress 50"
+                << QStringList{"busy", "progress 25", "progress 50", "idle", "progress 0", said};
+            QTest::addRow("%s, at the hand-off's text", qPrintable(mode))
+                << mode << "text" << QStringList{"busy",         "progress 25", "progress 50", "progress 75",
+                                                 "progress 100", "idle",        "progress 0",  "text",
+                                                 "idle",         "progress 0",  said};
+        }
+    }
+
+    // The run ends there with the message alone: no error report, no later step working on what the failed one
+    // left half made, no results; and the working folder goes.
+    void memoryRunningOutInAStepEndsTheJoin() {
+        QFETCH(QString, mode);
+        QFETCH(QString, trigger);
+        QFETCH(QStringList, events);
+        QStringList items;
+        for (const char* input : {"<r><a/></r>", "<r><b/></r>", "<r><c/></r>", "<r><d/></r>"}) {
+            items << path(QStringLiteral("in%1.xml").arg(items.size() + 1));
+            writeFile(items.last(), input);
+        }
+        RecordingHost record(items, mode == QLatin1String("append"));
+        record.combine = mode == QLatin1String("combine");
+        bool ranOut = false;
+        record.onEvent = [&](const QString& event) {
+            if (!ranOut && event == trigger) {
+                ranOut = true;
+                throw std::bad_alloc();
+            }
+        };
+
+        joinFiles(record);
+
+        QCOMPARE(record.events, events);
         QVERIFY(!record.resultsShown && !record.mainHidden);
         QVERIFY(m_folders.tempEntries().isEmpty());
     }
