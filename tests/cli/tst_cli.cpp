@@ -962,8 +962,8 @@ private slots:
         QTest::newRow("merge: the second input does not fit") << QStringList{} << 250 << false << join;
         QTest::newRow("merge: a merged node cannot be made") << QStringList{} << 400 << false << join;
         QTest::newRow("merge keeping going") << QStringList{"--keep-going"} << 220 << false << join;
-        QTest::newRow("combine") << QStringList{"--combine"} << 150 << false << join;
-        QTest::newRow("combine keeping going") << QStringList{"--combine", "--keep-going"} << 150 << false << join;
+        QTest::newRow("combine") << QStringList{"--combine"} << 130 << false << join;
+        QTest::newRow("combine keeping going") << QStringList{"--combine", "--keep-going"} << 130 << false << join;
         QTest::newRow("check") << QStringList{"--check"} << 250 << true << check;
         QTest::newRow("check for a combine") << QStringList{"--check", "--combine"} << 250 << true << check;
     }
