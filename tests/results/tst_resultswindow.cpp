@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -587,6 +588,42 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(text()->rowsComplete(), 60000);
         QCOMPARE(early, lines());
+    }
+
+    // In the window as shown, a long result's scroll bar is the text's one child, in step with the bar on screen as
+    // keys move the caret; the text itself still reads as before.
+    void scrollBarOfALongResultIsInTheAccessibleTree() {
+        QString joined;
+        for (int i = 0; i < 2000; ++i)
+            joined += QStringLiteral("  <item n=\"%1\"/>\r\n").arg(i);
+        handOff(joined);
+        QTRY_VERIFY(text()->rowsComplete());
+        QScrollBar* bar = text()->verticalScrollBar();
+        QVERIFY(bar->isVisible() && bar->maximum() > 0);
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(text());
+        QVERIFY(iface);
+        QCOMPARE(iface->childCount(), 1);
+        QAccessibleInterface* frame = iface->child(0);
+        QVERIFY(frame);
+        QCOMPARE(iface->indexOfChild(frame), 0);
+        QCOMPARE(frame->parent(), iface);
+        QAccessibleInterface* scroll = frame->child(0);
+        QVERIFY(scroll);
+        QCOMPARE(scroll->role(), QAccessible::ScrollBar);
+        QAccessibleValueInterface* value = scroll->valueInterface();
+        QVERIFY(value);
+        QCOMPARE(value->currentValue().toInt(), 0);
+        QCOMPARE(value->maximumValue().toInt(), bar->maximum());
+
+        text()->setFocus();
+        QTest::keyClick(text(), Qt::Key_End, Qt::ControlModifier);
+
+        QCOMPARE(value->currentValue().toInt(), bar->maximum());
+        QAccessibleTextInterface* reading = iface->textInterface();
+        QVERIFY(reading);
+        QCOMPARE(reading->characterCount(), joined.size());
+        QCOMPARE(reading->cursorPosition(), joined.size());
+        QCOMPARE(reading->text(0, 20), joined.left(20));
     }
 
     // Back and closing while the rows are built end at once; the window, gone halfway, leaves nothing running.
