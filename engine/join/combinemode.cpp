@@ -8,6 +8,7 @@
 #include "engine/xml/xmlparser.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <algorithm>
 #include <exception>
 #include <memory>
@@ -223,9 +224,9 @@ QString differentRootMessage(const QString& firstPath, const xmlNode* first, con
 
 MergeOutcome runCombineMode(JoinHost& host, StepRunner& steps, const QString& workingPath, bool unique,
                             int parseAhead) {
-    const MergeOutcome outcome = CombineRun(host, steps, unique).run(workingPath, parseAhead);
-    returnFreedMemoryToSystem();
-    return outcome;
+    // Also when the run ends by an exception: a stop, or memory that ran out.
+    const auto giveBack = qScopeGuard(&returnFreedMemoryToSystem);
+    return CombineRun(host, steps, unique).run(workingPath, parseAhead);
 }
 
 } // namespace corvanta

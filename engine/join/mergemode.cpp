@@ -14,6 +14,7 @@
 #include <malloc.h>
 #endif
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <algorithm>
 #include <exception>
 #include <memory>
@@ -355,9 +356,9 @@ void returnFreedMemoryToSystem() {
 
 MergeOutcome runMergeMode(JoinHost& host, StepRunner& steps, const QString& workingPath, int parseAhead,
                           MergeParsing parsing) {
-    const MergeOutcome outcome = MergeRun(host, steps).run(workingPath, parseAhead, parsing);
-    returnFreedMemory();
-    return outcome;
+    // Also when the run ends by an exception: a stop, or memory that ran out.
+    const auto giveBack = qScopeGuard(&returnFreedMemory);
+    return MergeRun(host, steps).run(workingPath, parseAhead, parsing);
 }
 
 } // namespace corvanta
