@@ -34,9 +34,10 @@ InputPrefetcher::InputPrefetcher(QStringList paths, int depth, const SkippableNa
     // Before any worker starts: libxml2 sets its globals up on the first thread to use it, unguarded, and this
     // thread writes with libxml2 while the workers parse.
     setUpLibxml2();
+    // Made here, on the owning thread: a worker that found no memory for a slot could only end the process.
+    m_slots.resize(size_t(std::min<qsizetype>(m_depth, m_paths.size())));
     // The first input is the taker's: it counts as started and being prepared from the start, so that the workers
     // begin with the second one and leave a core to it.
-    m_ahead.emplace_back();
     m_started = 1;
     m_preparing = 1;
     try {
@@ -57,7 +58,8 @@ void InputPrefetcher::cancel() {
     for (std::jthread& worker : m_workers)
         if (worker.joinable())
             worker.join();
-    m_ahead.clear();
+    for (std::optional<PreparedInput>& slot : m_slots)
+        slot.reset();
 }
 
 void InputPrefetcher::setAheadBytes(qsizetype bytes) {
@@ -89,13 +91,15 @@ bool InputPrefetcher::workersShouldWake() const {
 // being parsed right after the next must not hold it back), or enough text to be worth a switch, or nothing more
 // is being prepared.
 bool InputPrefetcher::takerMayGo() const {
-    if (m_ahead.empty() || !m_ahead.front())
+    if (m_started == m_taken || !slotOf(m_taken))
         return false;
     if (m_takeSoonest || m_preparing == 0 || m_readyBytes >= kWakeBytes)
         return true;
     const qsizetype batch = std::max<qsizetype>(1, m_depth / 2);
-    return std::count_if(m_ahead.begin(), m_ahead.end(),
-                         [](const std::optional<PreparedInput>& slot) { return slot.has_value(); }) >= batch;
+    qsizetype ready = 0;
+    for (qsizetype index = m_taken; index < m_started; ++index)
+        ready += slotOf(index).has_value() ? 1 : 0;
+    return ready >= batch;
 }
 
 PreparedInput InputPrefetcher::takeNext(bool soonest) {
@@ -107,8 +111,7 @@ PreparedInput InputPrefetcher::takeNext(bool soonest) {
     std::unique_lock lock(m_mutex);
     if (m_taken == 0) {
         // The first input is read here while a worker reads the second, so that both cores work from the start.
-        m_taken = 1;
-        m_ahead.pop_front();
+        m_taken = 1; // its slot stays empty
         bool wake = workersShouldWake();
         lock.unlock();
         if (wake)
@@ -123,7 +126,7 @@ PreparedInput InputPrefetcher::takeNext(bool soonest) {
         return first;
     }
     m_takeSoonest = soonest;
-    if (m_ahead.empty() || !m_ahead.front()) { // the next input may not even have been started
+    if (m_started == m_taken || !slotOf(m_taken)) { // the next input may not even have been started
         while (!takerMayGo() && !stop.stop_requested()) {
             m_takerWaiting = true; // a worker clears it when it wakes the taker
             m_takerWake.wait(lock, stop, [&] { return !m_takerWaiting; });
@@ -135,8 +138,8 @@ PreparedInput InputPrefetcher::takeNext(bool soonest) {
             return stopped;
         }
     }
-    PreparedInput input = std::move(*m_ahead.front());
-    m_ahead.pop_front();
+    PreparedInput input = std::move(*slotOf(m_taken));
+    slotOf(m_taken).reset();
     m_readyBytes -= input.textSize;
     ++m_taken;
     const bool wake = workersShouldWake();
@@ -160,7 +163,6 @@ void InputPrefetcher::work(int worker) {
         if (!go || m_started == m_paths.size())
             return;
         const qsizetype index = m_started++;
-        m_ahead.emplace_back();
         ++m_preparing;
         if (m_started == m_paths.size() || mayStartNext())
             m_workerWake.notify_all(); // the other worker has nothing left to wait for, or an input to start
@@ -181,9 +183,17 @@ void InputPrefetcher::work(int worker) {
         m_lastWorker = worker;
         if (stop.stop_requested())
             return;
-        m_ahead[size_t(index - m_taken)] = std::move(input);
+        slotOf(index) = std::move(input);
         wakeTakerIfItMayGo(lock);
     }
+}
+
+std::optional<PreparedInput>& InputPrefetcher::slotOf(qsizetype index) {
+    return m_slots[size_t(index % qsizetype(m_slots.size()))];
+}
+
+const std::optional<PreparedInput>& InputPrefetcher::slotOf(qsizetype index) const {
+    return m_slots[size_t(index % qsizetype(m_slots.size()))];
 }
 
 void InputPrefetcher::wakeTakerIfItMayGo(std::unique_lock<std::mutex>& lock) {

@@ -5,7 +5,6 @@
 
 #include <QStringList>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -93,6 +92,8 @@ private:
     bool takerMayGo() const;
     void work(int worker);
     void wakeTakerIfItMayGo(std::unique_lock<std::mutex>& lock);
+    std::optional<PreparedInput>& slotOf(qsizetype index);
+    const std::optional<PreparedInput>& slotOf(qsizetype index) const;
     static std::unique_ptr<TextFileReader> open(const QString& path, const std::stop_token& stop, PreparedInput& input);
     static ElementTaker* takerOf(const TakerFor& takerFor, qsizetype index, PreparedInput& input);
     static void parse(std::unique_ptr<TextFileReader>& reader, const QString& path, const std::stop_token& stop,
@@ -110,10 +111,12 @@ private:
     std::mutex m_mutex;
     std::condition_variable_any m_workerWake; // a worker may start an input
     std::condition_variable_any m_takerWake;  // the input the join waits for is ready
-    // The inputs from the next one to be taken up to the last one started, in order; empty while being prepared.
-    // A slot is filled only by the worker that started its input, and emptied only by the taker.
-    std::deque<std::optional<PreparedInput>> m_ahead;
-    qsizetype m_readyBytes = 0; // the size of the texts in m_ahead, read or prepared
+    // A ring of slots for the inputs from the next one to be taken up to the last one started: input i in slot
+    // i % size, empty while being prepared. No more than m_depth inputs are ever in flight, so those never share
+    // a slot; the first input, prepared by the taker, never uses its own. A slot is filled only by the worker that
+    // started its input, and emptied only by the taker.
+    std::vector<std::optional<PreparedInput>> m_slots;
+    qsizetype m_readyBytes = 0; // the size of the texts in the slots, read or prepared
     qsizetype m_aheadBytes = kAheadBytes;
     qsizetype m_taken = 0;   // how many inputs the join has taken; written by the taker only, which reads it
                              // without the lock
