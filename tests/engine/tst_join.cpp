@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <stop_token>
+#include <utility>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
@@ -292,15 +293,12 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("trigger"); // the step that runs out is the one that tells this event
         QTest::addColumn<QStringList>("events");
-        const QString said = QStringLiteral("warning:There was not enough memory to finish the join.");
-        for (const QString mode : {"append", "merge", "combine"}) {
-            QTest::addRow("%s, at the second input's progress", qPrintable(mode))
-                << mode << "progress 50"
-                << QStringList{"busy", "progress 25", "progress 50", "idle", "progress 0", said};
-            QTest::addRow("%s, at the hand-off's text", qPrintable(mode))
-                << mode << "text" << QStringList{"busy",         "progress 25", "progress 50", "progress 75",
-                                                 "progress 100", "idle",        "progress 0",  "text",
-                                                 "idle",         "progress 0",  said};
+        const QStringList said{"idle", "progress 0", "warning:There was not enough memory to finish the join."};
+        const QStringList read{"busy",         "progress 25", "progress 50", "progress 75",
+                               "progress 100", "idle",        "progress 0"};
+        for (const char* mode : {"append", "merge", "combine"}) {
+            QTest::addRow("%s, at the second input", mode) << mode << "progress 50" << read.mid(0, 3) + said;
+            QTest::addRow("%s, at the hand-off's text", mode) << mode << "text" << read + QStringList{"text"} + said;
         }
     }
 
@@ -315,14 +313,12 @@ private slots:
             items << path(QStringLiteral("in%1.xml").arg(items.size() + 1));
             writeFile(items.last(), input);
         }
-        RecordingHost record(items, mode == QLatin1String("append"));
-        record.combine = mode == QLatin1String("combine");
+        RecordingHost record(items, mode == "append");
+        record.combine = mode == "combine";
         bool ranOut = false;
         record.onEvent = [&](const QString& event) {
-            if (!ranOut && event == trigger) {
-                ranOut = true;
+            if (event == trigger && !std::exchange(ranOut, true))
                 throw std::bad_alloc();
-            }
         };
 
         joinFiles(record);
