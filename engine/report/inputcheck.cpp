@@ -1,5 +1,6 @@
 #include "engine/report/inputcheck.h"
 
+#include "engine/join/inputprefetcher.h"
 #include "engine/join/skippedinput.h"
 #include "engine/text/failure.h"
 #include "engine/text/filepath.h"
@@ -141,11 +142,14 @@ InputCheck examineOrRunOut(const QString& path, const std::stop_token& stop) {
     try {
         if (outlineInput(check, stop))
             return check;
-        std::optional<TextReading> reading;
-        QByteArray text = readTextFileEncoded(path, reading);
-        if (reading == TextReading::Missing)
+        // Read block by block as it is parsed, as a join reads it, never held whole.
+        const PreparedInput input = InputPrefetcher::prepare(path, stop);
+        if (input.reading == TextReading::Missing)
             return markUnreadable(check, missingReason(path));
-        const ParsedXml parsed = parseXml(std::move(text), path, stop);
+        for (const std::exception_ptr& failure : {input.readFailure, input.parseFailure})
+            if (failure)
+                std::rethrow_exception(failure);
+        const ParsedXml& parsed = input.parsed;
         const xmlNode* root = rootElement(parsed.doc.get());
         if (!root) {
             check.status = InputStatus::NotWellFormed;
