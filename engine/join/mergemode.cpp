@@ -133,6 +133,10 @@ public:
                         throw;
                     }
                 });
+                // However the step ended, the inputs waiting for the base learn of it: without one they go on as
+                // trees, rather than wait for ever.
+                if (leaveOut)
+                    publishWriteAheadTarget();
             } else if (sameStructure(shape)) {
                 m_observer.mergeInput(i, path);
                 mergeIntoBase(current, m_writers[std::size_t(i - 1)].get(), input.textSize, path);
@@ -309,10 +313,10 @@ private:
     std::optional<MergedDocument> m_base;
     // What the inputs ahead are written for; what it points to is immutable (see WriteAheadTarget).
     TargetGate<WriteAheadTarget> m_gate{m_steps.stopToken()};
+    QString m_folder; // set before the threads start, read-only afterwards
     // By input, while it is ahead. Sized before the parsers start and never resized; slot i is written only by
     // the thread that parses input i, and read by the merging thread only after takeNext() handed input i over
     // (the prefetcher's lock orders the two).
-    QString m_folder; // set before the threads start, read-only afterwards
     std::vector<std::unique_ptr<AheadWriter>> m_writers;
     std::unique_ptr<FirstChildrenWriter> m_firstWriter;
     RootShape m_previous;
