@@ -661,12 +661,7 @@ private slots:
             int opened = 0;
             const TextOpener open = [&]() -> TextPieces {
                 ++opened;
-                return [&text, size, offset = qsizetype(0)]() mutable {
-                    const QByteArrayView piece =
-                        QByteArrayView(text).sliced(offset).first(std::min(size, text.size() - offset));
-                    offset += piece.size();
-                    return piece;
-                };
+                return piecesOf(text, size);
             };
             const ParsedXml pieces = parseXml(open, path("in.xml"), {});
             QCOMPARE(pieces.hasDeclaration, whole.hasDeclaration);
@@ -708,15 +703,7 @@ private slots:
         QFETCH(int, line);
         QFETCH(int, column);
         for (const qsizetype size : {text.size(), qsizetype(3)}) {
-            const TextOpener open = [&]() -> TextPieces {
-                return [&text, size, offset = qsizetype(0)]() mutable {
-                    const QByteArrayView piece =
-                        QByteArrayView(text).sliced(offset).first(std::min(size, text.size() - offset));
-                    offset += piece.size();
-                    return piece;
-                };
-            };
-            const ParsedXml parsed = parseXml(open, path("in.xml"));
+            const ParsedXml parsed = parseXml([&] { return piecesOf(text, size); }, path("in.xml"));
             QCOMPARE(bool(parsed.doc), line == 0);
             if (line == 0)
                 continue;
@@ -739,6 +726,16 @@ private slots:
 
 private:
     QString path(const QString& name) const { return m_folders.filePath(name); }
+
+    // \a text in pieces of \a size bytes, the last one shorter.
+    static TextPieces piecesOf(const QByteArray& text, qsizetype size) {
+        return [&text, size, offset = qsizetype(0)]() mutable {
+            const QByteArrayView piece =
+                QByteArrayView(text).sliced(offset).first(std::min(size, text.size() - offset));
+            offset += piece.size();
+            return piece;
+        };
+    }
 
     static QByteArray readFile(const QString& path) {
         QFile file(path);
