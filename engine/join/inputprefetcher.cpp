@@ -242,24 +242,19 @@ void InputPrefetcher::parse(std::unique_ptr<TextFileReader>& reader, const QStri
                             const SkippableNames* skippable, ElementTaker* taker, PreparedInput& input) {
     // A failure to read is told as the file's, wherever in the parse it comes.
     std::exception_ptr readFailure;
-    const auto nextPiece = [&]() -> QByteArrayView {
+    const auto reading = [&](const auto& read) {
         try {
-            return reader ? reader->nextPiece() : QByteArrayView();
+            return read();
         } catch (...) {
             readFailure = std::current_exception();
             throw;
         }
     };
+    const auto nextPiece = [&] { return reading([&] { return reader ? reader->nextPiece() : QByteArrayView(); }); };
     bool opened = true; // the first pass reads from the reader already open
     const auto open = [&]() -> TextPieces {
-        if (!std::exchange(opened, false) && reader) {
-            try {
-                reader = std::make_unique<TextFileReader>(path, kStreamBlockSize, stop);
-            } catch (...) {
-                readFailure = std::current_exception();
-                throw;
-            }
-        }
+        if (!std::exchange(opened, false) && reader)
+            reader = reading([&] { return std::make_unique<TextFileReader>(path, kStreamBlockSize, stop); });
         return nextPiece;
     };
     try {
