@@ -939,8 +939,11 @@ private slots:
                 inputBytes[set] += xml.size();
                 arguments << input;
             }
-            peaks[set] = peakKilobytesOfJoin(arguments);
+            peaks[set] = peakKilobytesOfJoin(arguments, path("temp"));
             QVERIFY(peaks[set] > 0);
+            // What went on in files beside the working file is gone with it.
+            QCOMPARE(QDir(path("temp")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                     QStringList());
         }
         const qint64 grownKilobytes = (inputBytes[1] - inputBytes[0]) / 1024;
         QVERIFY2(peaks[1] - peaks[0] < grownKilobytes / 4,
@@ -1459,8 +1462,12 @@ private:
 
     /// Runs corvanta-join. With \a fileSizeLimit, no file that it writes may grow past that many bytes; \a outputMode
     /// says how \a standardOutput is opened (truncated or appended to).
-    // The peak resident memory of corvanta-join run with \a arguments, which must succeed; 0 when it did not.
-    static long peakKilobytesOfJoin(const QStringList& arguments) {
+    // The peak resident memory of corvanta-join run with \a arguments and its working folders in \a temp, which
+    // must succeed; 0 when it did not.
+    static long peakKilobytesOfJoin(const QStringList& arguments, const QString& temp) {
+        if (!QDir().mkpath(temp))
+            return 0;
+        const QByteArray tempPath = temp.toLocal8Bit();
         const QByteArray program = (QCoreApplication::applicationDirPath() + "/corvanta-join").toLocal8Bit();
         QByteArrayList encoded{program};
         for (const QString& argument : arguments)
@@ -1471,6 +1478,7 @@ private:
         argv.push_back(nullptr);
         const pid_t child = fork();
         if (child == 0) {
+            setenv("TEMP", tempPath.constData(), 1);
             execv(argv[0], argv.data());
             _exit(127);
         }
