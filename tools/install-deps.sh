@@ -3,7 +3,7 @@
 # arguments (bench/run.sh adds its peers); skips apt when all are there.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev
-          libxml2-dev libmimalloc-dev fonts-crosextra-carlito clang-format clang-tidy time python3 python3-lxml
+          libxml2-dev libexpat1-dev libmimalloc-dev fonts-crosextra-carlito clang-format clang-tidy time python3 python3-lxml
           ccache lld)
 # The manual pages (scdoc: a small C program, where pandoc would bring a Haskell runtime), the Debian package
 # (dpkg-dev and file for its Depends) and its checks.

@@ -1,8 +1,10 @@
 #include "engine/xml/combineddocument.h"
 
 #include "engine/xml/mergeddocument.h"
+#include "engine/xml/recordednode.h"
 
 #include <QCryptographicHash>
+#include <algorithm>
 #include <cstring>
 
 namespace corvanta {
@@ -48,23 +50,30 @@ RootChildrenWriter::RootChildrenWriter(TargetSource source, qsizetype sourceSize
     , m_folder(folder)
     , m_text(folder, kAheadTextMemory) {}
 
+// Asks the source once what to write for; false when no first document comes.
+bool RootChildrenWriter::knowRole() {
+    if (m_roleKnown)
+        return true;
+    const Role role = m_source();
+    if (role.first) {
+        m_first = true;
+    } else if (role.target) {
+        m_target = role.target;
+        m_mover.emplace(m_target->doc.get());
+        m_mover->setSource(m_sourceSize);
+    } else {
+        return false;
+    }
+    m_roleKnown = true;
+    return true;
+}
+
 bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
+    if (!knowRole())
+        return false; // the input stays a tree
     ChunkedText unit;
     bool indented = true;
     bool textLike = false;
-    if (!m_roleKnown) {
-        const Role role = m_source();
-        if (role.first) {
-            m_first = true;
-        } else if (role.target) {
-            m_target = role.target;
-            m_mover.emplace(m_target->doc.get());
-            m_mover->setSource(m_sourceSize);
-        } else {
-            return false; // no first document comes: the input stays a tree
-        }
-        m_roleKnown = true;
-    }
     if (m_first) {
         // Kept whole: a text-like node, or any node under xml:space="preserve", makes the document one to hold as
         // a tree.
@@ -86,13 +95,47 @@ bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
         for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
             m_writer.write(piece, indented, unit, 1);
     }
+    keep(unit, indented, textLike);
+    return true;
+}
+
+bool RootChildrenWriter::begin(std::span<const NamespaceDeclaration> rootDeclarations) {
+    if (!knowRole() || m_first)
+        return false; // a first document is kept as libxml2 builds it
+    const auto declares = [&](std::string_view prefix, std::string_view uri) {
+        for (const xmlNs* ns = m_target->root->nsDef; ns; ns = ns->next)
+            if (prefix == (ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "") &&
+                uri == (ns->href ? reinterpret_cast<const char*>(ns->href) : ""))
+                return true;
+        return false;
+    };
+    if (!std::all_of(rootDeclarations.begin(), rootDeclarations.end(),
+                     [&](const NamespaceDeclaration& declaration) { return declares(declaration.prefix, declaration.uri); }))
+        return false;
+    // A default namespace of the first root would need undeclaring on children in none.
+    for (const xmlNs* ns = m_target->root->nsDef; ns; ns = ns->next)
+        if (!ns->prefix && std::none_of(rootDeclarations.begin(), rootDeclarations.end(),
+                                        [](const NamespaceDeclaration& declaration) { return declaration.prefix.empty(); }))
+            return false;
+    return true;
+}
+
+void RootChildrenWriter::add(const RecordedNode& node) {
+    const bool textLike = node.isTextLike();
+    m_textWritten = m_textWritten || textLike;
+    const bool indented = m_target->indented && !m_textWritten;
+    ChunkedText unit;
+    node.write(indented, unit);
+    keep(unit, indented, textLike);
+}
+
+void RootChildrenWriter::keep(const ChunkedText& unit, bool indented, bool textLike) {
     Unit written{unit.size(), indented, textLike, {}};
     if (m_hashes)
         written.hash = hashOf(unit);
     for (const QByteArray& chunk : unit.chunks())
         m_text.append(chunk);
     m_units.push_back(written);
-    return true;
 }
 
 // The first input's units were written with indentation, which holds only if none of the root's children turned

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/xml/xmlmove.h"
+#include "engine/xml/rootchildrenreader.h"
 #include "engine/xml/xmlparser.h"
 #include "engine/xml/xmlsave.h"
 
@@ -30,7 +31,7 @@ struct CombineTarget {
 /// held as a tree: the first input's own (only while they are elements, comments or processing instructions in
 /// indented content; fits() sends any other back to be parsed as a tree), or a later input's as children of the
 /// combined document's root, leaving out blank text. Each top-level node becomes one written unit.
-class RootChildrenWriter final : public ElementTaker {
+class RootChildrenWriter final : public ElementTaker, public RootChildrenSink {
 public:
     /// What a later input's writer learns at its first node: the target to write for; or that its own input is
     /// the first document now, as every input before it was left out; or neither, when no first document comes.
@@ -56,6 +57,11 @@ public:
     bool take(qsizetype topIndex, xmlNode* node) override;
     bool fits(const xmlNode* root) const override;
     void forget() override;
+    /// A later input's writer takes the root's children from the text, where the first document's root declares
+    /// every namespace the later root does, the same way: nothing about them then changes with their place.
+    RootChildrenSink* textSink() override { return m_first ? nullptr : this; }
+    bool begin(std::span<const NamespaceDeclaration> rootDeclarations) override;
+    void add(const RecordedNode& node) override;
 
     /// One written top-level node.
     struct Unit {
@@ -76,6 +82,9 @@ public:
     QStringList unresolvedEntities() const { return m_mover ? m_mover->unresolvedEntities() : QStringList(); }
 
 private:
+    bool knowRole();
+    void keep(const ChunkedText& unit, bool indented, bool textLike);
+
     bool m_first;
     bool m_roleKnown; // a later input's writer asks its source once, at its first node
     bool m_hashes;

@@ -1,6 +1,8 @@
 #include "engine/xml/xmlparser.h"
 
 #include "engine/xml/attributelimit.h"
+#include "engine/xml/rootchildrenreader.h"
+#include "engine/xml/unmarkedtext.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -661,43 +663,6 @@ bool skipsStillHold(const xmlNode* root, const std::vector<std::pair<const xmlNo
     return expected == skippedUnder.end();
 }
 
-bool startsWithDeclaration(QByteArrayView text) {
-    return text.size() > 5 && text.startsWith("<?xml") &&
-           (text[5] == ' ' || text[5] == '\t' || text[5] == '\r' || text[5] == '\n');
-}
-
-/// A text's pieces without its leading byte-order mark, with its first bytes at hand before any is parsed.
-class UnmarkedText {
-public:
-    explicit UnmarkedText(TextPieces pieces)
-        : m_pieces(std::move(pieces))
-        , m_head(m_pieces()) {
-        // A byte-order mark and "<?xml " fit in the first nine bytes; a piece shorter than that is rare.
-        constexpr qsizetype kHeadBytes = 9;
-        if (!m_head.isEmpty() && m_head.size() < kHeadBytes) {
-            m_gathered = m_head.toByteArray();
-            for (QByteArrayView more; m_gathered.size() < kHeadBytes && !(more = m_pieces()).isEmpty();)
-                m_gathered += more;
-            m_head = m_gathered;
-        }
-        if (m_head.startsWith("\xEF\xBB\xBF"))
-            m_head = m_head.sliced(3);
-    }
-
-    bool hasDeclaration() const { return startsWithDeclaration(m_head); }
-
-    QByteArrayView operator()() {
-        if (!std::exchange(m_headGiven, true) && !m_head.isEmpty())
-            return m_head;
-        return m_pieces();
-    }
-
-private:
-    TextPieces m_pieces;
-    QByteArrayView m_head;
-    QByteArray m_gathered;
-    bool m_headGiven = false;
-};
 
 /// Hands the text to libxml2 piece by piece, as a file would be read, so that it never holds a copy of it all.
 struct TextSource {
@@ -875,6 +840,11 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
 
 ParsedXml parseXml(const TextOpener& open, const QString& path, const std::stop_token& stop,
                    const SkippableNames* skippable, ElementTaker* taker) {
+    if (RootChildrenSink* sink = taker && !skippable ? taker->textSink() : nullptr) {
+        if (std::optional<ParsedXml> read = readRootChildren(open, stop, *sink))
+            return std::move(*read);
+        taker->forget();
+    }
     setUpLibxml2();
     ParsedXml parsed;
     const QByteArray url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();

@@ -52,6 +52,8 @@ public:
     virtual bool contains(qsizetype topIndex, std::string_view name) const = 0;
 };
 
+class RootChildrenSink;
+
 /// Takes the second-level elements of a document out as soon as each is complete, on the thread that parses it,
 /// so that they never need to be kept as nodes.
 class ElementTaker {
@@ -71,6 +73,10 @@ public:
     /// What it takes is never listed in leftOut; the nodes it leaves follow in the finished document. Blank text
     /// directly under the root is dropped once it has taken something. \a topIndex counts the nodes it took.
     virtual bool takesRootChildren() const { return false; }
+    /// Where a taker of the root's children takes them from the text itself, without libxml2's nodes; null when it
+    /// cannot. parseXml() then reads the text with Expat first (see readRootChildren()), and parses it with
+    /// libxml2 only when Expat cannot tell what libxml2 would.
+    virtual RootChildrenSink* textSink() { return nullptr; }
 };
 
 /// Sets libxml2 up for the whole process, once. Its own set-up is not safe on two threads at once: call this

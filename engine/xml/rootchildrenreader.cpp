@@ -1,0 +1,399 @@
+#include "engine/xml/rootchildrenreader.h"
+
+#include "engine/xml/attributelimit.h"
+#include "engine/xml/recordednode.h"
+#include "engine/xml/unmarkedtext.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <expat.h>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace corvanta {
+
+namespace {
+
+struct ExpatDeleter {
+    void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
+};
+using ExpatParser = std::unique_ptr<std::remove_pointer_t<XML_Parser>, ExpatDeleter>;
+
+// Well inside libxml2's own limits without XML_PARSE_HUGE (a depth of 256, names of 50,000 bytes, texts and values of
+// 10,000,000 bytes): nearer to them, libxml2 decides.
+constexpr int kDeepest = 200;
+constexpr std::size_t kLongestName = 40'000;
+constexpr std::size_t kLongestText = 9'000'000;
+
+constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
+constexpr std::string_view kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
+
+// A name libxml2 reads as a qualified name: at most one colon, with something on either side.
+bool isQualifiedName(std::string_view name) {
+    const std::size_t colon = name.find(':');
+    return colon == std::string_view::npos ||
+           (colon > 0 && colon + 1 < name.size() && name.find(':', colon + 1) == std::string_view::npos);
+}
+
+std::string_view prefixOf(std::string_view name) {
+    const std::size_t colon = name.find(':');
+    return colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+}
+
+std::string_view localPart(std::string_view name) {
+    const std::size_t colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool isEncodingName(std::string_view name) {
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    return !name.empty() && letter(name.front()) && std::all_of(name.begin(), name.end(), [&](char c) {
+        return letter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    });
+}
+
+class Reader {
+public:
+    Reader(XML_Parser parser, RootChildrenSink& sink)
+        : m_parser(parser)
+        , m_sink(sink) {
+        XML_SetUserData(parser, this);
+        XML_SetXmlDeclHandler(parser, &Reader::declaration);
+        XML_SetStartDoctypeDeclHandler(parser, &Reader::documentType);
+        XML_SetElementHandler(parser, &Reader::startElement, &Reader::endElement);
+        XML_SetCharacterDataHandler(parser, &Reader::text);
+        XML_SetCdataSectionHandler(parser, &Reader::startCdata, &Reader::endCdata);
+        XML_SetCommentHandler(parser, &Reader::comment);
+        XML_SetProcessingInstructionHandler(parser, &Reader::instruction);
+    }
+
+    /// Whether libxml2 must read the text.
+    bool leftToLibxml2() const { return m_leftToLibxml2; }
+    const std::exception_ptr& failure() const { return m_failure; }
+    const std::string& rootName() const { return m_rootName; }
+    const std::string& rootNamespace() const { return m_rootNamespace; }
+
+private:
+    static Reader& of(void* self) { return *static_cast<Reader*>(self); }
+
+    // Each callback runs its body unless the read is over; what the body throws ends it.
+    template <typename Body> void guarded(Body&& body) {
+        if (m_leftToLibxml2 || m_failure)
+            return;
+        try {
+            body();
+        } catch (...) {
+            m_failure = std::current_exception();
+            XML_StopParser(m_parser, XML_FALSE);
+        }
+    }
+
+    void leaveToLibxml2() {
+        m_leftToLibxml2 = true;
+        XML_StopParser(m_parser, XML_FALSE);
+    }
+
+    static void XMLCALL declaration(void* self, const XML_Char* version, const XML_Char* encoding, int /*standalone*/) {
+        Reader& reader = of(self);
+        reader.guarded([&] {
+            if (!version || std::strcmp(version, "1.0") != 0 || (encoding && !isEncodingName(encoding)))
+                reader.leaveToLibxml2();
+        });
+    }
+
+    static void XMLCALL documentType(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        of(self).leaveToLibxml2(); // validation and entities need the tree
+    }
+
+    const std::string* lookUp(std::string_view prefix) const {
+        for (auto binding = m_bindings.rbegin(); binding != m_bindings.rend(); ++binding)
+            if (binding->prefix == prefix)
+                return &binding->uri;
+        return nullptr;
+    }
+
+    // Checks the names and namespace declarations of a start tag as libxml2 does, and takes its declarations into
+    // scope. False when libxml2 would refuse it or read it otherwise.
+    bool takeIntoScope(std::string_view name, const XML_Char** attributes) {
+        if (!isQualifiedName(name) || name.size() > kLongestName || m_depth >= kDeepest)
+            return false;
+        std::size_t count = 0;
+        for (const XML_Char** attribute = attributes; *attribute; attribute += 2, ++count) {
+            const std::string_view attributeName = attribute[0];
+            const std::string_view value = attribute[1];
+            if (!isQualifiedName(attributeName) || attributeName.size() > kLongestName || value.size() > kLongestText ||
+                attributeName == "xml:space")
+                return false;
+            if (attributeName == "xmlns" || prefixOf(attributeName) == "xmlns") {
+                const std::string_view prefix = attributeName == "xmlns" ? std::string_view() : localPart(attributeName);
+                if (prefix == "xml" || prefix == "xmlns" || value == kXmlNamespace || value == kXmlnsNamespace ||
+                    (!prefix.empty() && value.empty()))
+                    return false;
+                m_bindings.push_back({std::string(prefix), std::string(value), m_depth + 1});
+            }
+        }
+        if (count > std::size_t(AttributeLimit::kMaxAttributes))
+            return false;
+        // Prefixes resolve, and no two attributes share a namespace and local name.
+        m_qualified.clear();
+        for (const XML_Char** attribute = attributes; *attribute; attribute += 2) {
+            const std::string_view attributeName = attribute[0];
+            const std::string_view prefix = prefixOf(attributeName);
+            if (prefix.empty() || prefix == "xmlns" || attributeName == "xmlns")
+                continue;
+            const std::string* uri = prefix == "xml" ? nullptr : lookUp(prefix);
+            if (prefix != "xml" && (!uri || uri->empty()))
+                return false;
+            m_qualified.emplace_back(uri ? std::string_view(*uri) : kXmlNamespace, localPart(attributeName));
+        }
+        if (m_qualified.size() > 1) {
+            std::sort(m_qualified.begin(), m_qualified.end());
+            if (std::adjacent_find(m_qualified.begin(), m_qualified.end()) != m_qualified.end())
+                return false;
+        }
+        const std::string_view prefix = prefixOf(name);
+        if (prefix == "xml" || prefix == "xmlns")
+            return false;
+        const std::string* uri = lookUp(prefix);
+        return prefix.empty() || (uri && !uri->empty());
+    }
+
+    void dropBindingsAbove(int depth) {
+        while (!m_bindings.empty() && m_bindings.back().depth > depth)
+            m_bindings.pop_back();
+    }
+
+    // A child of the root is about to start: the text before it, if any, was one.
+    void beginChild() {
+        if (!m_begun) {
+            m_begun = true;
+            std::vector<NamespaceDeclaration> declarations;
+            for (const auto& [prefix, uri] : m_rootDeclarations)
+                declarations.push_back({prefix, uri});
+            if (!m_sink.begin(declarations)) {
+                leaveToLibxml2();
+                return;
+            }
+        }
+        if (m_node.inText())
+            finishChild();
+    }
+
+    void finishChild() {
+        m_node.endText();
+        if (!m_node.isBlankText())
+            m_sink.add(m_node);
+        m_node.clear();
+    }
+
+    bool textTooLong(std::size_t more) {
+        m_textLength = m_node.inText() ? m_textLength + more : more;
+        return m_textLength > kLongestText;
+    }
+
+    static void XMLCALL startElement(void* self, const XML_Char* name, const XML_Char** attributes) {
+        Reader& reader = of(self);
+        reader.guarded([&] { reader.start(name, attributes); });
+    }
+
+    void start(std::string_view name, const XML_Char** attributes) {
+        const std::size_t before = m_bindings.size();
+        if (!takeIntoScope(name, attributes))
+            return leaveToLibxml2();
+        ++m_depth;
+        if (m_depth == 1) {
+            const std::string* uri = lookUp(prefixOf(name));
+            m_rootName = std::string(localPart(name));
+            m_rootNamespace = uri ? *uri : std::string();
+            for (std::size_t i = before; i < m_bindings.size(); ++i)
+                m_rootDeclarations.emplace_back(m_bindings[i].prefix, m_bindings[i].uri);
+            return;
+        }
+        if (m_depth == 2) {
+            beginChild();
+            if (m_leftToLibxml2)
+                return;
+        }
+        m_node.startElement(name);
+        for (std::size_t i = before; i < m_bindings.size(); ++i)
+            m_node.declareNamespace(m_bindings[i].prefix, m_bindings[i].uri);
+        for (const XML_Char** attribute = attributes; *attribute; attribute += 2) {
+            const std::string_view attributeName = attribute[0];
+            if (attributeName != "xmlns" && prefixOf(attributeName) != "xmlns")
+                m_node.addAttribute(attributeName, attribute[1]);
+        }
+    }
+
+    static void XMLCALL endElement(void* self, const XML_Char* /*name*/) {
+        Reader& reader = of(self);
+        reader.guarded([&] {
+            --reader.m_depth;
+            reader.dropBindingsAbove(reader.m_depth);
+            if (reader.m_depth == 0) {
+                if (reader.m_node.inText())
+                    reader.beginChild(); // the text at the root's end
+                return;
+            }
+            reader.m_node.endElement();
+            if (reader.m_depth == 1)
+                reader.finishChild();
+        });
+    }
+
+    static void XMLCALL text(void* self, const XML_Char* text, int length) {
+        Reader& reader = of(self);
+        reader.guarded([&] {
+            if (reader.m_depth == 0)
+                return; // white space around the root
+            if (reader.textTooLong(std::size_t(length)))
+                return reader.leaveToLibxml2();
+            reader.m_node.addText(std::string_view(text, std::size_t(length)));
+        });
+    }
+
+    static void XMLCALL startCdata(void* self) {
+        Reader& reader = of(self);
+        reader.guarded([&] {
+            if (reader.m_depth == 1)
+                reader.beginChild();
+            if (reader.m_leftToLibxml2)
+                return;
+            reader.m_node.startCdata();
+            reader.m_textLength = 0;
+        });
+    }
+
+    static void XMLCALL endCdata(void* self) {
+        Reader& reader = of(self);
+        reader.guarded([&] {
+            reader.m_node.endCdata();
+            if (reader.m_depth == 1)
+                reader.finishChild();
+        });
+    }
+
+    static void XMLCALL comment(void* self, const XML_Char* text) {
+        Reader& reader = of(self);
+        reader.guarded([&] {
+            if (std::strlen(text) > kLongestText)
+                return reader.leaveToLibxml2();
+            if (reader.m_depth == 0)
+                return; // around the root: the first document's are the ones kept
+            if (reader.m_depth == 1)
+                reader.beginChild();
+            if (reader.m_leftToLibxml2)
+                return;
+            reader.m_node.addComment(text);
+            if (reader.m_depth == 1)
+                reader.finishChild();
+        });
+    }
+
+    static void XMLCALL instruction(void* self, const XML_Char* target, const XML_Char* data) {
+        Reader& reader = of(self);
+        reader.guarded([&] { reader.addInstruction(target, data); });
+    }
+
+    void addInstruction(std::string_view target, std::string_view data) {
+        // libxml2 refuses a colon in a target, and only warns of one starting with "xml" in any case.
+        const bool xmlLike = target.size() >= 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' &&
+                             (target[2] | 0x20) == 'l';
+        if (target.find(':') != std::string_view::npos || xmlLike || target.size() > kLongestName ||
+            data.size() > kLongestText)
+            return leaveToLibxml2();
+        if (m_depth == 0)
+            return;
+        if (m_depth == 1)
+            beginChild();
+        if (m_leftToLibxml2)
+            return;
+        // "<?target?>" has no data for libxml2, "<?target ?>" has empty data; Expat tells neither apart.
+        const bool hasData = !data.empty() || std::size_t(XML_GetCurrentByteCount(m_parser)) > target.size() + 4;
+        m_node.addProcessingInstruction(target, data, hasData);
+        if (m_depth == 1)
+            finishChild();
+    }
+
+    struct Binding {
+        std::string prefix;
+        std::string uri;
+        int depth;
+    };
+
+    XML_Parser m_parser;
+    RootChildrenSink& m_sink;
+    bool m_leftToLibxml2 = false;
+    std::exception_ptr m_failure;
+    int m_depth = 0;
+    bool m_begun = false; // the sink has been told of the root
+    std::vector<Binding> m_bindings;
+    std::vector<std::pair<std::string_view, std::string_view>> m_qualified; // a start tag's attributes, resolved
+    std::string m_rootName;
+    std::string m_rootNamespace;
+    std::vector<std::pair<std::string, std::string>> m_rootDeclarations;
+    RecordedNode m_node;
+    std::size_t m_textLength = 0; // of the text or CDATA section in progress
+};
+
+// The document parseXml() gives when a taker took all of its root's children: the root element alone.
+XmlDocument rootAlone(const std::string& name, const std::string& uri) {
+    XmlDocument doc(xmlNewDoc(xmlChars("1.0")));
+    xmlNode* root = doc ? xmlNewDocNode(doc.get(), nullptr, xmlChars(name.c_str()), nullptr) : nullptr;
+    if (!root)
+        throw std::bad_alloc();
+    xmlDocSetRootElement(doc.get(), root);
+    if (!uri.empty()) {
+        xmlNs* ns = xmlNewNs(root, xmlChars(uri.c_str()), nullptr);
+        if (!ns)
+            throw std::bad_alloc();
+        xmlSetNs(root, ns);
+    }
+    return doc;
+}
+
+} // namespace
+
+std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::stop_token& stop,
+                                          RootChildrenSink& sink) {
+    UnmarkedText text(open());
+    ParsedXml parsed;
+    parsed.hasDeclaration = text.hasDeclaration();
+    // Declared UTF-8 up front, as libxml2 reads it: the declaration's encoding changes nothing.
+    const ExpatParser parser(XML_ParserCreate("UTF-8"));
+    if (!parser)
+        throw std::bad_alloc();
+    Reader reader(parser.get(), sink);
+    const auto parse = [&](QByteArrayView bytes, bool last) {
+        // Expat takes an int's worth at a time.
+        constexpr qsizetype kLargest = qsizetype(1) << 30;
+        do {
+            const QByteArrayView part = bytes.first(std::min(bytes.size(), kLargest));
+            bytes = bytes.sliced(part.size());
+            const bool final = last && bytes.isEmpty();
+            if (XML_Parse(parser.get(), part.data(), int(part.size()), final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK)
+                return false;
+        } while (!bytes.isEmpty());
+        return true;
+    };
+    bool read = true;
+    for (QByteArrayView piece; read && !(piece = text()).isEmpty();) {
+        if (stop.stop_requested())
+            return parsed;
+        read = parse(piece, false);
+    }
+    read = read && parse({}, true);
+    if (reader.failure())
+        std::rethrow_exception(reader.failure());
+    if (XML_GetErrorCode(parser.get()) == XML_ERROR_NO_MEMORY)
+        throw std::bad_alloc();
+    if (!read || reader.leftToLibxml2())
+        return std::nullopt;
+    parsed.doc = rootAlone(reader.rootName(), reader.rootNamespace());
+    return parsed;
+}
+
+} // namespace corvanta
