@@ -22,7 +22,7 @@ export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 status=0
-for target in reader merge append; do
+for target in reader merge append combine; do
     cp -r "tests/fuzz/corpus/$target" "$scratch/$target"
     findings=build/fuzz/findings/$target
     mkdir -p "$findings"

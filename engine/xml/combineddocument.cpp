@@ -109,13 +109,15 @@ bool RootChildrenWriter::begin(std::span<const NamespaceDeclaration> rootDeclara
                 return true;
         return false;
     };
-    if (!std::all_of(rootDeclarations.begin(), rootDeclarations.end(),
-                     [&](const NamespaceDeclaration& declaration) { return declares(declaration.prefix, declaration.uri); }))
+    if (!std::all_of(rootDeclarations.begin(), rootDeclarations.end(), [&](const NamespaceDeclaration& declaration) {
+            return declares(declaration.prefix, declaration.uri);
+        }))
         return false;
     // A default namespace of the first root would need undeclaring on children in none.
     for (const xmlNs* ns = m_target->root->nsDef; ns; ns = ns->next)
-        if (!ns->prefix && std::none_of(rootDeclarations.begin(), rootDeclarations.end(),
-                                        [](const NamespaceDeclaration& declaration) { return declaration.prefix.empty(); }))
+        if (!ns->prefix &&
+            std::none_of(rootDeclarations.begin(), rootDeclarations.end(),
+                         [](const NamespaceDeclaration& declaration) { return declaration.prefix.empty(); }))
             return false;
     return true;
 }

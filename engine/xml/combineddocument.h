@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/xml/xmlmove.h"
 #include "engine/xml/rootchildrenreader.h"
+#include "engine/xml/xmlmove.h"
 #include "engine/xml/xmlparser.h"
 #include "engine/xml/xmlsave.h"
 

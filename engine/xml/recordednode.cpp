@@ -8,7 +8,8 @@ namespace corvanta {
 namespace {
 
 bool isBlank(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
 }
 
 // What libxml2 writes for a byte of text (xmlEscapeContent) and of an attribute value (its attribute serializer,
@@ -121,6 +122,11 @@ void RecordedNode::addText(std::string_view text) {
 }
 
 void RecordedNode::startCdata() {
+    // libxml2 makes one section of sections that follow one another.
+    if (m_textPart < 0 && !m_parts.empty() && m_parts.back().kind == Kind::Cdata) {
+        m_textPart = qsizetype(m_parts.size()) - 1;
+        return;
+    }
     endText();
     if (Part* parent = openElement())
         parent->mixed = true;
@@ -189,9 +195,8 @@ void RecordedNode::write(bool indented, ChunkedText& into) const {
                 out.append(m_parts[k].size > 0 ? " xmlns:" : " xmlns").append(name(m_parts[k])).append(1, '=');
                 appendQuoted(out, value(m_parts[k]));
             }
-            for (std::size_t k = i + 1; k < m_parts.size() && (m_parts[k].kind == Kind::Namespace ||
-                                                              m_parts[k].kind == Kind::Attribute);
-                 ++k)
+            for (std::size_t k = i + 1;
+                 k < m_parts.size() && (m_parts[k].kind == Kind::Namespace || m_parts[k].kind == Kind::Attribute); ++k)
                 if (m_parts[k].kind == Kind::Attribute) {
                     out.append(1, ' ').append(name(m_parts[k])).append("=\"");
                     appendEscaped(out, value(m_parts[k]), kAttribute);

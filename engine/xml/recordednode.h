@@ -21,6 +21,8 @@ public:
     bool isOpen() const { return !m_open.empty(); }
     /// True while a text or CDATA section is open: character data then goes on in it.
     bool inText() const { return m_textPart >= 0; }
+    /// True when the last part is a CDATA section: one that starts right after it goes on in it.
+    bool endsWithCdata() const { return !m_parts.empty() && m_parts.back().kind == Kind::Cdata; }
 
     void startElement(std::string_view name);
     /// A namespace declaration of the element just started; \a prefix is empty for the default namespace.
@@ -67,8 +69,8 @@ private:
     std::vector<Part> m_parts;
     std::string m_bytes;
     std::vector<std::size_t> m_open; // the open elements' parts
-    qsizetype m_textPart = -1;        // the text or CDATA section in progress; its bytes end m_bytes
-    mutable std::string m_written;    // what write() writes, before it goes out at once
+    qsizetype m_textPart = -1;       // the text or CDATA section in progress; its bytes end m_bytes
+    mutable std::string m_written;   // what write() writes, before it goes out at once
 };
 
 } // namespace corvanta

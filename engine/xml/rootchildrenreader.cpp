@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <expat.h>
+#include <libxml/uri.h>
 #include <memory>
 #include <new>
 #include <string>
@@ -47,6 +48,12 @@ std::string_view prefixOf(std::string_view name) {
 std::string_view localPart(std::string_view name) {
     const std::size_t colon = name.find(':');
     return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// libxml2 refuses a namespace name that its URI parser does not read.
+bool isUri(const XML_Char* text) {
+    const std::unique_ptr<xmlURI, decltype(&xmlFreeURI)> uri(xmlParseURI(text), &xmlFreeURI);
+    return uri != nullptr;
 }
 
 bool isEncodingName(std::string_view name) {
@@ -129,9 +136,10 @@ private:
                 attributeName == "xml:space")
                 return false;
             if (attributeName == "xmlns" || prefixOf(attributeName) == "xmlns") {
-                const std::string_view prefix = attributeName == "xmlns" ? std::string_view() : localPart(attributeName);
+                const std::string_view prefix =
+                    attributeName == "xmlns" ? std::string_view() : localPart(attributeName);
                 if (prefix == "xml" || prefix == "xmlns" || value == kXmlNamespace || value == kXmlnsNamespace ||
-                    (!prefix.empty() && value.empty()))
+                    (!prefix.empty() && value.empty()) || (!value.empty() && !isUri(attribute[1])))
                     return false;
                 m_bindings.push_back({std::string(prefix), std::string(value), m_depth + 1});
             }
@@ -167,8 +175,9 @@ private:
             m_bindings.pop_back();
     }
 
-    // A child of the root is about to start: the text before it, if any, was one.
-    void beginChild() {
+    // A child of the root is about to start: the text or CDATA before it, if any, was one. A CDATA section right
+    // after another goes on in it, as libxml2 joins them.
+    void beginChild(bool cdata = false) {
         if (!m_begun) {
             m_begun = true;
             std::vector<NamespaceDeclaration> declarations;
@@ -179,7 +188,7 @@ private:
                 return;
             }
         }
-        if (m_node.inText())
+        if (!m_node.isEmpty() && !(cdata && m_node.endsWithCdata()))
             finishChild();
     }
 
@@ -234,7 +243,7 @@ private:
             --reader.m_depth;
             reader.dropBindingsAbove(reader.m_depth);
             if (reader.m_depth == 0) {
-                if (reader.m_node.inText())
+                if (!reader.m_node.isEmpty())
                     reader.beginChild(); // the text at the root's end
                 return;
             }
@@ -251,6 +260,10 @@ private:
                 return; // white space around the root
             if (reader.textTooLong(std::size_t(length)))
                 return reader.leaveToLibxml2();
+            if (reader.m_depth == 1 && !reader.m_node.inText())
+                reader.beginChild();
+            if (reader.m_leftToLibxml2)
+                return;
             reader.m_node.addText(std::string_view(text, std::size_t(length)));
         });
     }
@@ -259,21 +272,18 @@ private:
         Reader& reader = of(self);
         reader.guarded([&] {
             if (reader.m_depth == 1)
-                reader.beginChild();
+                reader.beginChild(true);
             if (reader.m_leftToLibxml2)
                 return;
+            if (!reader.m_node.endsWithCdata())
+                reader.m_textLength = 0;
             reader.m_node.startCdata();
-            reader.m_textLength = 0;
         });
     }
 
     static void XMLCALL endCdata(void* self) {
         Reader& reader = of(self);
-        reader.guarded([&] {
-            reader.m_node.endCdata();
-            if (reader.m_depth == 1)
-                reader.finishChild();
-        });
+        reader.guarded([&] { reader.m_node.endCdata(); });
     }
 
     static void XMLCALL comment(void* self, const XML_Char* text) {
@@ -300,8 +310,8 @@ private:
 
     void addInstruction(std::string_view target, std::string_view data) {
         // libxml2 refuses a colon in a target, and only warns of one starting with "xml" in any case.
-        const bool xmlLike = target.size() >= 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' &&
-                             (target[2] | 0x20) == 'l';
+        const bool xmlLike =
+            target.size() >= 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l';
         if (target.find(':') != std::string_view::npos || xmlLike || target.size() > kLongestName ||
             data.size() > kLongestText)
             return leaveToLibxml2();
@@ -357,8 +367,7 @@ XmlDocument rootAlone(const std::string& name, const std::string& uri) {
 
 } // namespace
 
-std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::stop_token& stop,
-                                          RootChildrenSink& sink) {
+std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::stop_token& stop, RootChildrenSink& sink) {
     UnmarkedText text(open());
     ParsedXml parsed;
     parsed.hasDeclaration = text.hasDeclaration();

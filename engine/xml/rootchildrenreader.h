@@ -37,7 +37,6 @@ public:
 /// lengths, attributes per element), so that both parsers accept exactly the same documents. Whatever \a open's
 /// pieces or \a sink throw ends the read and is thrown here; once \a stop is requested the read ends at its next
 /// piece with a document that means nothing.
-std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::stop_token& stop,
-                                          RootChildrenSink& sink);
+std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::stop_token& stop, RootChildrenSink& sink);
 
 } // namespace corvanta

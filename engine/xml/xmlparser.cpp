@@ -663,7 +663,6 @@ bool skipsStillHold(const xmlNode* root, const std::vector<std::pair<const xmlNo
     return expected == skippedUnder.end();
 }
 
-
 /// Hands the text to libxml2 piece by piece, as a file would be read, so that it never holds a copy of it all.
 struct TextSource {
     QByteArrayView rest;

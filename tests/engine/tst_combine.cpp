@@ -1,6 +1,8 @@
 #include "engine/join/combinemode.h"
 #include "engine/report/joinreport.h"
 #include "engine/xml/combineddocument.h"
+#include "engine/xml/recordednode.h"
+#include "engine/xml/rootchildrenreader.h"
 #include "engine/xml/xmlparser.h"
 #include "tests/support/recordinghost.h"
 #include "tests/support/testfiles.h"
@@ -22,6 +24,20 @@ struct CombineResult {
     QByteArray output;
     bool written = false;
     QByteArray report;
+};
+
+/// Takes what a writer takes, but never from the text: the input is built by libxml2.
+class BuiltByLibxml2 final : public ElementTaker {
+public:
+    explicit BuiltByLibxml2(RootChildrenWriter& writer)
+        : m_writer(writer) {}
+    bool take(qsizetype topIndex, xmlNode* node) override { return m_writer.take(topIndex, node); }
+    bool fits(const xmlNode* root) const override { return m_writer.fits(root); }
+    void forget() override { m_writer.forget(); }
+    bool takesRootChildren() const override { return true; }
+
+private:
+    RootChildrenWriter& m_writer;
 };
 
 } // namespace
@@ -128,6 +144,110 @@ private slots:
             QCOMPARE(result.output, expected);
             QCOMPARE(briefReport(result.report), report);
         }
+    }
+
+    // A later input read by Expat gives the result libxml2's tree gives, byte for byte; where Expat cannot tell
+    // what libxml2 would, libxml2 reads it.
+    void expatReadsWhatLibxml2Builds_data() {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("later");
+        QTest::addColumn<bool>("readByExpat");
+
+        const QByteArray plain = "<r>\n  <a/>\n</r>";
+        QTest::newRow("records with attributes and empty elements")
+            << plain << QByteArray("<r><rec id='1' n=\"x\"><v>1</v><e></e><b>  \n </b></rec>\n<rec/></r>") << true;
+        QTest::newRow("mixed content and blank text beside elements")
+            << plain << QByteArray("<r><p>Hello <b>w</b> x<i> <j/> </i></p><q> <s/> <!--c--> </q></r>") << true;
+        QTest::newRow("escapes in text and values")
+            << plain
+            << QByteArray("<r><t a='&lt;&amp;&gt;&quot;\"&#10;&#9;&#13;x\ty\r\nz'>a &lt; b &amp;&gt; \"q\" "
+                          "&apos;&#13;\r\n&#x1F600;</t></r>")
+            << true;
+        QTest::newRow("characters beyond ASCII") << plain
+                                                 << QByteArray("<r><t \xC3\xA9='\xE4\xB8\xAD'>\xF0\x9F\x98\x80"
+                                                               "</t><\xC3\xA9/></r>")
+                                                 << true;
+        QTest::newRow("comments, instructions and CDATA, at the top and below")
+            << plain
+            << QByteArray("<r><!--top--><?pi?><?pi ?><?pi  some data ?><![CDATA[]]><e><!----><?x y?><![CDATA[a]]b]]>"
+                          "<![CDATA[]]></e><![CDATA[ <x> ]]><![CDATA[y]]>tail<![CDATA[z]]></r>")
+            << true;
+        QTest::newRow("text at the top turns indentation off")
+            << plain << QByteArray("<r>\n  <a><b/></a>\n  some text\n  <c><d/></c>\n</r>") << true;
+        QTest::newRow("deeper than the indentation goes")
+            << plain
+            << QByteArray("<r>" + QByteArray("<d>").repeated(40) + "<e/>" + QByteArray("</d>").repeated(40) + "</r>")
+            << true;
+        QTest::newRow("the same namespaces on both roots")
+            << QByteArray("<r xmlns='urn:d' xmlns:p='urn:p'><a/></r>")
+            << QByteArray("<r xmlns:p='urn:p' xmlns='urn:d'><a p:x='1'/><p:b xmlns:q=\"urn:'q'\" q:y='2'/>"
+                          "<c xmlns='urn:other'><d/></c><e xmlns=''/></r>")
+            << true;
+        QTest::newRow("a namespace name that is no URI")
+            << plain << QByteArray("<r><a xmlns:q='urn:&quot;&apos;'/></r>") << false;
+        QTest::newRow("line ends and white space in values")
+            << plain << QByteArray("<r>\r\n<a v='1\r\n2\n3\t4'>x\ry\r\nz</a>\r\n</r>") << true;
+        QTest::newRow("only blank text under the root") << plain << QByteArray("<r>\n \t\n</r>") << true;
+        QTest::newRow("an empty root") << plain << QByteArray("<r/>") << true;
+        QTest::newRow("a declaration and nodes around the root")
+            << plain << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><!--c--><r><a/></r><?pi?>") << true;
+
+        QTest::newRow("a document type") << plain << QByteArray("<!DOCTYPE r [<!ENTITY e 'v'>]><r><a>&e;</a></r>")
+                                         << false;
+        QTest::newRow("xml:space") << plain << QByteArray("<r><a xml:space='preserve'> <b/> </a></r>") << false;
+        QTest::newRow("a default namespace the first root lacks")
+            << plain << QByteArray("<r xmlns='urn:d'><a/></r>") << false;
+        QTest::newRow("no default namespace where the first root has one")
+            << QByteArray("<r xmlns='urn:d'/>") << QByteArray("<d:r xmlns:d='urn:d'><a/></d:r>") << false;
+        QTest::newRow("a prefix bound otherwise")
+            << QByteArray("<r xmlns:p='urn:1'/>") << QByteArray("<r xmlns:p='urn:2'><p:a/></r>") << false;
+        QTest::newRow("version 1.1") << plain << QByteArray("<?xml version='1.1'?><r><a/></r>") << false;
+        QTest::newRow("not well-formed") << plain << QByteArray("<r><a></b></r>") << false;
+        QTest::newRow("an undeclared prefix") << plain << QByteArray("<r><p:a/></r>") << false;
+        QTest::newRow("an attribute twice by namespace")
+            << plain << QByteArray("<r><a xmlns:p='urn:x' xmlns:q='urn:x' p:v='1' q:v='2'/></r>") << false;
+        QTest::newRow("a colon in an instruction") << plain << QByteArray("<r><?a:b?></r>") << false;
+        QTest::newRow("an empty prefixed namespace") << plain << QByteArray("<r><a xmlns:p=''/></r>") << false;
+    }
+
+    void expatReadsWhatLibxml2Builds() {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, later);
+        QFETCH(bool, readByExpat);
+
+        const TextOpener whole = [&]() -> TextPieces {
+            return [rest = QByteArrayView(later)]() mutable { return std::exchange(rest, {}); };
+        };
+        QByteArrayList results;
+        QStringList errors;
+        for (const bool expat : {true, false}) {
+            CombinedDocument combined(parseXml(first, QStringLiteral("first.xml")), nullptr, false, m_folders.path());
+            std::shared_ptr<const CombineTarget> target = combined.target();
+            if (expat) {
+                RootChildrenWriter reader([&] { return target; }, later.size(), false);
+                QCOMPARE(readRootChildren(whole, {}, reader).has_value(), readByExpat);
+            }
+            RootChildrenWriter writer([&] { return target; }, later.size(), false, m_folders.path());
+            BuiltByLibxml2 builtByLibxml2(writer);
+            ElementTaker* taker = expat ? static_cast<ElementTaker*>(&writer) : &builtByLibxml2;
+            const ParsedXml parsed = parseXml(later, QStringLiteral("later.xml"), {}, nullptr, taker);
+            errors
+                << QStringLiteral("%1 %2:%3").arg(parsed.error.reason).arg(parsed.error.line).arg(parsed.error.column);
+            if (!parsed.doc) {
+                results << QByteArray();
+                continue;
+            }
+            xmlNode* root = rootElement(parsed.doc.get());
+            QVERIFY(sameRootElement(combined.root(), root) || !readByExpat);
+            combined.add(&writer, root, later.size());
+            const QString path = m_folders.path() + QStringLiteral("/combined.xml");
+            combined.save(path);
+            QFile saved(path);
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            results << saved.readAll();
+        }
+        QCOMPARE(errors.at(0), errors.at(1));
+        QCOMPARE(results.at(0), results.at(1));
     }
 
     void stopsBeforeWritingAnything_data() {
