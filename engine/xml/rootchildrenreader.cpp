@@ -33,11 +33,26 @@ constexpr std::size_t kLongestText = 9'000'000;
 constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
 constexpr std::string_view kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
 
-// A name libxml2 reads as a qualified name: at most one colon, with something on either side.
+// Whether \a name, a name to Expat, starts with a character that may start a name: after a colon, one that may
+// only follow the start (a digit, '-', '.', U+00B7, U+0300 to U+036F, U+203F or U+2040) does not.
+bool startsName(std::string_view name) {
+    const auto byte = [&](std::size_t i) { return i < name.size() ? static_cast<unsigned char>(name[i]) : 0u; };
+    const unsigned first = byte(0);
+    if (first == '-' || first == '.' || (first >= '0' && first <= '9'))
+        return false;
+    if (first == 0xC2 && byte(1) == 0xB7)
+        return false;
+    if ((first == 0xCC && byte(1) >= 0x80) || (first == 0xCD && byte(1) <= 0xAF))
+        return false;
+    return !(first == 0xE2 && ((byte(1) == 0x80 && byte(2) == 0xBF) || (byte(1) == 0x81 && byte(2) == 0x80)));
+}
+
+// A name libxml2 reads as a qualified name: at most one colon, with a name on either side.
 bool isQualifiedName(std::string_view name) {
     const std::size_t colon = name.find(':');
     return colon == std::string_view::npos ||
-           (colon > 0 && colon + 1 < name.size() && name.find(':', colon + 1) == std::string_view::npos);
+           (colon > 0 && colon + 1 < name.size() && name.find(':', colon + 1) == std::string_view::npos &&
+            startsName(name.substr(colon + 1)));
 }
 
 std::string_view prefixOf(std::string_view name) {
