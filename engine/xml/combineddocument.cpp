@@ -100,8 +100,10 @@ bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
 }
 
 bool RootChildrenWriter::begin(std::span<const NamespaceDeclaration> rootDeclarations) {
-    if (!knowRole() || m_first)
-        return false; // a first document is kept as libxml2 builds it
+    if (!knowRole())
+        return false; // the input stays a tree
+    if (m_first)
+        return true;
     const auto declares = [&](std::string_view prefix, std::string_view uri) {
         for (const xmlNs* ns = m_target->root->nsDef; ns; ns = ns->next)
             if (prefix == (ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "") &&
@@ -122,13 +124,16 @@ bool RootChildrenWriter::begin(std::span<const NamespaceDeclaration> rootDeclara
     return true;
 }
 
-void RootChildrenWriter::add(const RecordedNode& node) {
+bool RootChildrenWriter::add(const RecordedNode& node) {
     const bool textLike = node.isTextLike();
+    if (m_first && textLike)
+        return false; // the first document is then kept as a tree, as take() says
     m_textWritten = m_textWritten || textLike;
-    const bool indented = m_target->indented && !m_textWritten;
+    const bool indented = m_first || (m_target->indented && !m_textWritten);
     ChunkedText unit;
     node.write(indented, unit);
     keep(unit, indented, textLike);
+    return true;
 }
 
 void RootChildrenWriter::keep(const ChunkedText& unit, bool indented, bool textLike) {

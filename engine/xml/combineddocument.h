@@ -57,11 +57,12 @@ public:
     bool take(qsizetype topIndex, xmlNode* node) override;
     bool fits(const xmlNode* root) const override;
     void forget() override;
-    /// A later input's writer takes the root's children from the text, where the first document's root declares
-    /// every namespace the later root does, the same way: nothing about them then changes with their place.
-    RootChildrenSink* textSink() override { return m_first ? nullptr : this; }
+    /// The root's children are taken from the text: the first input's while none is text-like, a later input's
+    /// where the first document's root declares every namespace the later root does, the same way, so that nothing
+    /// about them changes with their place.
+    RootChildrenSink* textSink() override { return this; }
     bool begin(std::span<const NamespaceDeclaration> rootDeclarations) override;
-    void add(const RecordedNode& node) override;
+    bool add(const RecordedNode& node) override;
 
     /// One written top-level node.
     struct Unit {

@@ -65,10 +65,42 @@ std::string_view localPart(std::string_view name) {
     return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
-// libxml2 refuses a namespace name that its URI parser does not read.
-bool isUri(const XML_Char* text) {
+// libxml2 refuses a namespace name that its URI parser does not read, and writes some characters of those it takes
+// as references: only a name of plain characters is written as it stands.
+bool isPlainUri(const XML_Char* text) {
+    for (const XML_Char* c = text; *c; ++c)
+        if (*c <= ' ' || *c >= 0x7F || *c == '&' || *c == '<' || *c == '>' || *c == '"' || *c == '\'')
+            return false;
     const std::unique_ptr<xmlURI, decltype(&xmlFreeURI)> uri(xmlParseURI(text), &xmlFreeURI);
     return uri != nullptr;
+}
+
+// An attribute value as it reads back the same: white space that normalization would change is written as
+// references.
+void appendValue(std::string& out, std::string_view value) {
+    for (const char c : value)
+        switch (c) {
+        case '&':
+            out.append("&amp;");
+            break;
+        case '<':
+            out.append("&lt;");
+            break;
+        case '"':
+            out.append("&quot;");
+            break;
+        case '\t':
+            out.append("&#9;");
+            break;
+        case '\n':
+            out.append("&#10;");
+            break;
+        case '\r':
+            out.append("&#13;");
+            break;
+        default:
+            out.append(1, c);
+        }
 }
 
 bool isEncodingName(std::string_view name) {
@@ -96,8 +128,8 @@ public:
     /// Whether libxml2 must read the text.
     bool leftToLibxml2() const { return m_leftToLibxml2; }
     const std::exception_ptr& failure() const { return m_failure; }
-    const std::string& rootName() const { return m_rootName; }
-    const std::string& rootNamespace() const { return m_rootNamespace; }
+    /// The document without its root's children, as a text: declaration, root element and the nodes around it.
+    const std::string& skeleton() const { return m_skeleton; }
 
 private:
     static Reader& of(void* self) { return *static_cast<Reader*>(self); }
@@ -119,11 +151,18 @@ private:
         XML_StopParser(m_parser, XML_FALSE);
     }
 
-    static void XMLCALL declaration(void* self, const XML_Char* version, const XML_Char* encoding, int /*standalone*/) {
+    static void XMLCALL declaration(void* self, const XML_Char* version, const XML_Char* encoding, int standalone) {
         Reader& reader = of(self);
         reader.guarded([&] {
             if (!version || std::strcmp(version, "1.0") != 0 || (encoding && !isEncodingName(encoding)))
-                reader.leaveToLibxml2();
+                return reader.leaveToLibxml2();
+            std::string& skeleton = reader.m_skeleton;
+            skeleton.append("<?xml version=\"1.0\"");
+            if (encoding)
+                skeleton.append(" encoding=\"").append(encoding).append(1, '"');
+            if (standalone >= 0)
+                skeleton.append(standalone ? " standalone=\"yes\"" : " standalone=\"no\"");
+            skeleton.append("?>");
         });
     }
 
@@ -154,7 +193,7 @@ private:
                 const std::string_view prefix =
                     attributeName == "xmlns" ? std::string_view() : localPart(attributeName);
                 if (prefix == "xml" || prefix == "xmlns" || value == kXmlNamespace || value == kXmlnsNamespace ||
-                    (!prefix.empty() && value.empty()) || (!value.empty() && !isUri(attribute[1])))
+                    (!prefix.empty() && value.empty()) || (!value.empty() && !isPlainUri(attribute[1])))
                     return false;
                 m_bindings.push_back({std::string(prefix), std::string(value), m_depth + 1});
             }
@@ -209,8 +248,8 @@ private:
 
     void finishChild() {
         m_node.endText();
-        if (!m_node.isBlankText())
-            m_sink.add(m_node);
+        if (!m_node.isBlankText() && !m_sink.add(m_node))
+            leaveToLibxml2();
         m_node.clear();
     }
 
@@ -230,11 +269,15 @@ private:
             return leaveToLibxml2();
         ++m_depth;
         if (m_depth == 1) {
-            const std::string* uri = lookUp(prefixOf(name));
-            m_rootName = std::string(localPart(name));
-            m_rootNamespace = uri ? *uri : std::string();
             for (std::size_t i = before; i < m_bindings.size(); ++i)
                 m_rootDeclarations.emplace_back(m_bindings[i].prefix, m_bindings[i].uri);
+            m_skeleton.append(1, '<').append(name);
+            for (const XML_Char** attribute = attributes; *attribute; attribute += 2) {
+                m_skeleton.append(1, ' ').append(attribute[0]).append("=\"");
+                appendValue(m_skeleton, attribute[1]);
+                m_skeleton.append(1, '"');
+            }
+            m_skeleton.append("/>");
             return;
         }
         if (m_depth == 2) {
@@ -306,8 +349,10 @@ private:
         reader.guarded([&] {
             if (std::strlen(text) > kLongestText)
                 return reader.leaveToLibxml2();
-            if (reader.m_depth == 0)
-                return; // around the root: the first document's are the ones kept
+            if (reader.m_depth == 0) {
+                reader.m_skeleton.append("<!--").append(text).append("-->");
+                return;
+            }
             if (reader.m_depth == 1)
                 reader.beginChild();
             if (reader.m_leftToLibxml2)
@@ -330,14 +375,19 @@ private:
         if (target.find(':') != std::string_view::npos || xmlLike || target.size() > kLongestName ||
             data.size() > kLongestText)
             return leaveToLibxml2();
-        if (m_depth == 0)
+        // "<?target?>" has no data for libxml2, "<?target ?>" has empty data; Expat tells neither apart.
+        const bool hasData = !data.empty() || std::size_t(XML_GetCurrentByteCount(m_parser)) > target.size() + 4;
+        if (m_depth == 0) {
+            m_skeleton.append("<?").append(target);
+            if (hasData)
+                m_skeleton.append(1, ' ').append(data);
+            m_skeleton.append("?>");
             return;
+        }
         if (m_depth == 1)
             beginChild();
         if (m_leftToLibxml2)
             return;
-        // "<?target?>" has no data for libxml2, "<?target ?>" has empty data; Expat tells neither apart.
-        const bool hasData = !data.empty() || std::size_t(XML_GetCurrentByteCount(m_parser)) > target.size() + 4;
         m_node.addProcessingInstruction(target, data, hasData);
         if (m_depth == 1)
             finishChild();
@@ -357,35 +407,17 @@ private:
     bool m_begun = false; // the sink has been told of the root
     std::vector<Binding> m_bindings;
     std::vector<std::pair<std::string_view, std::string_view>> m_qualified; // a start tag's attributes, resolved
-    std::string m_rootName;
-    std::string m_rootNamespace;
+    std::string m_skeleton;
     std::vector<std::pair<std::string, std::string>> m_rootDeclarations;
     RecordedNode m_node;
     std::size_t m_textLength = 0; // of the text or CDATA section in progress
 };
 
-// The document parseXml() gives when a taker took all of its root's children: the root element alone.
-XmlDocument rootAlone(const std::string& name, const std::string& uri) {
-    XmlDocument doc(xmlNewDoc(xmlChars("1.0")));
-    xmlNode* root = doc ? xmlNewDocNode(doc.get(), nullptr, xmlChars(name.c_str()), nullptr) : nullptr;
-    if (!root)
-        throw std::bad_alloc();
-    xmlDocSetRootElement(doc.get(), root);
-    if (!uri.empty()) {
-        xmlNs* ns = xmlNewNs(root, xmlChars(uri.c_str()), nullptr);
-        if (!ns)
-            throw std::bad_alloc();
-        xmlSetNs(root, ns);
-    }
-    return doc;
-}
-
 } // namespace
 
-std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::stop_token& stop, RootChildrenSink& sink) {
+std::optional<ParsedXml> readRootChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
+                                          RootChildrenSink& sink) {
     UnmarkedText text(open());
-    ParsedXml parsed;
-    parsed.hasDeclaration = text.hasDeclaration();
     // Declared UTF-8 up front, as libxml2 reads it: the declaration's encoding changes nothing.
     const ExpatParser parser(XML_ParserCreate("UTF-8"));
     if (!parser)
@@ -406,7 +438,7 @@ std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::sto
     bool read = true;
     for (QByteArrayView piece; read && !(piece = text()).isEmpty();) {
         if (stop.stop_requested())
-            return parsed;
+            return ParsedXml();
         read = parse(piece, false);
     }
     read = read && parse({}, true);
@@ -416,8 +448,11 @@ std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::sto
         throw std::bad_alloc();
     if (!read || reader.leftToLibxml2())
         return std::nullopt;
-    parsed.doc = rootAlone(reader.rootName(), reader.rootNamespace());
-    return parsed;
+    // The nodes outside the root's children are few: libxml2 builds them, from a text that holds only them.
+    ParsedXml skeleton = parseXml(QByteArray::fromStdString(reader.skeleton()), path, stop);
+    if (!skeleton.doc || skeleton.hasDeclaration != text.hasDeclaration())
+        return std::nullopt;
+    return skeleton;
 }
 
 } // namespace corvanta

@@ -24,19 +24,21 @@ public:
     /// Called once, before the root's first child, blank text included, with the root's namespace declarations.
     /// False when its children cannot be written from their text alone: libxml2 is then to parse the document.
     virtual bool begin(std::span<const NamespaceDeclaration> rootDeclarations) = 0;
-    /// One child of the root, complete; never blank text.
-    virtual void add(const RecordedNode& node) = 0;
+    /// One child of the root, complete; never blank text. False when it cannot be written from its text alone:
+    /// libxml2 is then to parse the document.
+    virtual bool add(const RecordedNode& node) = 0;
 };
 
 /// Reads the text that \a open gives with Expat, which reads it several times faster than libxml2 builds it, and
 /// gives \a sink each child of the root as parseXml() would hand it to a taker of the root's children. Returns what
-/// parseXml() would: the document, whose root then has no children, and whether the text starts with a
+/// parseXml() of \a path would: the document, whose root then has no children, and whether the text starts with a
 /// declaration. Returns nothing when only libxml2 can tell the outcome, and \a sink is then to forget what it took:
 /// a text that is not well-formed (libxml2 tells why, with its own words), a document type, xml:space, a namespace
 /// declaration or name that libxml2 refuses or reads otherwise, and anything near one of libxml2's limits (depth,
 /// lengths, attributes per element), so that both parsers accept exactly the same documents. Whatever \a open's
 /// pieces or \a sink throw ends the read and is thrown here; once \a stop is requested the read ends at its next
 /// piece with a document that means nothing.
-std::optional<ParsedXml> readRootChildren(const TextOpener& open, const std::stop_token& stop, RootChildrenSink& sink);
+std::optional<ParsedXml> readRootChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
+                                          RootChildrenSink& sink);
 
 } // namespace corvanta

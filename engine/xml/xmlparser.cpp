@@ -840,7 +840,7 @@ ParsedXml parseXml(QByteArray text, const QString& path, const std::stop_token& 
 ParsedXml parseXml(const TextOpener& open, const QString& path, const std::stop_token& stop,
                    const SkippableNames* skippable, ElementTaker* taker) {
     if (RootChildrenSink* sink = taker && !skippable ? taker->textSink() : nullptr) {
-        if (std::optional<ParsedXml> read = readRootChildren(open, stop, *sink))
+        if (std::optional<ParsedXml> read = readRootChildren(open, path, stop, *sink))
             return std::move(*read);
         taker->forget();
     }

@@ -180,9 +180,11 @@ private slots:
             << true;
         QTest::newRow("the same namespaces on both roots")
             << QByteArray("<r xmlns='urn:d' xmlns:p='urn:p'><a/></r>")
-            << QByteArray("<r xmlns:p='urn:p' xmlns='urn:d'><a p:x='1'/><p:b xmlns:q=\"urn:'q'\" q:y='2'/>"
+            << QByteArray("<r xmlns:p='urn:p' xmlns='urn:d'><a p:x='1'/><p:b xmlns:q='urn:q' q:y='2'/>"
                           "<c xmlns='urn:other'><d/></c><e xmlns=''/></r>")
             << true;
+        QTest::newRow("a namespace name with a reference")
+            << plain << QByteArray("<r><c xmlns='&#38;x'><d/></c></r>") << false;
         QTest::newRow("a namespace name that is no URI")
             << plain << QByteArray("<r><a xmlns:q='urn:&quot;&apos;'/></r>") << false;
         QTest::newRow("line ends and white space in values")
@@ -191,6 +193,13 @@ private slots:
         QTest::newRow("an empty root") << plain << QByteArray("<r/>") << true;
         QTest::newRow("a declaration and nodes around the root")
             << plain << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><!--c--><r><a/></r><?pi?>") << true;
+        QTest::newRow("a first document with all around its root")
+            << QByteArray(
+                   "<?xml version='1.0' standalone='yes'?>\n<!--before--><?pi  x ?>\n<r a='1&#10;&#9;&lt;&amp;\"' "
+                   "xmlns:p='urn:p' p:b=\"'\"><p:x/><!--in--></r>\n<!--after--><?end?>")
+            << QByteArray("<r><b/></r>") << true;
+        QTest::newRow("a first document whose root holds text")
+            << QByteArray("<r>\n  <a/>\n  text\n</r>") << QByteArray("<r><b/></r>") << true;
 
         QTest::newRow("a document type") << plain << QByteArray("<!DOCTYPE r [<!ENTITY e 'v'>]><r><a>&e;</a></r>")
                                          << false;
@@ -221,11 +230,15 @@ private slots:
         QByteArrayList results;
         QStringList errors;
         for (const bool expat : {true, false}) {
-            CombinedDocument combined(parseXml(first, QStringLiteral("first.xml")), nullptr, false, m_folders.path());
+            RootChildrenWriter firstWriter(false, m_folders.path());
+            BuiltByLibxml2 firstBuiltByLibxml2(firstWriter);
+            CombinedDocument combined(parseXml(first, QStringLiteral("first.xml"), {}, nullptr,
+                                               expat ? static_cast<ElementTaker*>(&firstWriter) : &firstBuiltByLibxml2),
+                                      &firstWriter, false, m_folders.path());
             std::shared_ptr<const CombineTarget> target = combined.target();
             if (expat) {
                 RootChildrenWriter reader([&] { return target; }, later.size(), false);
-                QCOMPARE(readRootChildren(whole, {}, reader).has_value(), readByExpat);
+                QCOMPARE(readRootChildren(whole, QStringLiteral("later.xml"), {}, reader).has_value(), readByExpat);
             }
             RootChildrenWriter writer([&] { return target; }, later.size(), false, m_folders.path());
             BuiltByLibxml2 builtByLibxml2(writer);

@@ -1,5 +1,5 @@
-// Combine's later inputs: two documents cut from one input at its first form feed (a document without one is
-// combined with itself). A later input read by Expat must give what libxml2's tree gives: the same verdict, the
+// Combine's inputs: two documents cut from one input at its first form feed (a document without one is
+// combined with itself). An input read by Expat must give what libxml2's tree gives: the same verdict, the
 // same message, the same result to the byte.
 #include "engine/xml/combineddocument.h"
 #include "engine/xml/xmlparser.h"
@@ -31,16 +31,24 @@ struct Combined {
 };
 
 Combined combine(const QByteArray& first, const QByteArray& later, bool expat, const QString& path) {
-    CombinedDocument combined(parseXml(first, QStringLiteral("first.xml")), nullptr, false);
+    const auto described = [](const XmlParseError& error) {
+        return QStringLiteral("%1 %2:%3 ").arg(error.reason).arg(error.line).arg(error.column);
+    };
+    RootChildrenWriter firstWriter(false);
+    BuiltByLibxml2 firstBuiltByLibxml2(firstWriter);
+    ParsedXml parsedFirst = parseXml(first, QStringLiteral("first.xml"), {}, nullptr,
+                                     expat ? static_cast<ElementTaker*>(&firstWriter) : &firstBuiltByLibxml2);
+    Combined outcome;
+    outcome.error = described(parsedFirst.error);
+    CombinedDocument combined(std::move(parsedFirst), &firstWriter, false);
     if (!combined.root())
-        return {};
+        return outcome;
     const std::shared_ptr<const CombineTarget> target = combined.target();
     RootChildrenWriter writer([&] { return target; }, later.size(), false);
     BuiltByLibxml2 builtByLibxml2(writer);
     const ParsedXml parsed = parseXml(later, QStringLiteral("later.xml"), {}, nullptr,
                                       expat ? static_cast<ElementTaker*>(&writer) : &builtByLibxml2);
-    Combined outcome;
-    outcome.error = QStringLiteral("%1 %2:%3").arg(parsed.error.reason).arg(parsed.error.line).arg(parsed.error.column);
+    outcome.error += described(parsed.error);
     if (!parsed.doc)
         return outcome;
     combined.add(&writer, rootElement(parsed.doc.get()), later.size());
