@@ -23,10 +23,13 @@ bool declaresDefault(const xmlNode* element) {
     return false;
 }
 
-// A declaration of prefix (null: the default namespace) for href on element, reusing one it already has.
+// A declaration of prefix (null: the default namespace) for href on element, reusing one it already has. Only a
+// subtree of a document that is not namespace-well-formed (an element named with an undeclared prefix, in no
+// namespace) asks for two declarations of one prefix: that document fails once parsed whole, what is written of it
+// never counts, and the first declaration stays (libxml2 would refuse a second one).
 xmlNs* declare(xmlNode* element, const xmlChar* href, const xmlChar* prefix) {
     for (xmlNs* ns = element->nsDef; ns; ns = ns->next)
-        if (xmlStrEqual(ns->prefix, prefix) && xmlStrEqual(ns->href, href))
+        if (xmlStrEqual(ns->prefix, prefix))
             return ns;
     xmlNs* ns = xmlNewNs(element, href, prefix);
     if (!ns)

@@ -198,6 +198,29 @@ private slots:
                    "<?xml version='1.0' standalone='yes'?>\n<!--before--><?pi  x ?>\n<r a='1&#10;&#9;&lt;&amp;\"' "
                    "xmlns:p='urn:p' p:b=\"'\"><p:x/><!--in--></r>\n<!--after--><?end?>")
             << QByteArray("<r><b/></r>") << true;
+        QTest::newRow("an undeclared prefix under a default namespace the first root lacks")
+            << QByteArray::fromBase64(
+                   "PHVybHNldCB4bWxucz0iaHV1dXV1dXV1dXV1dXR0cDovL3d3dy5zaXRlbWFwcy5vcmcvc2NoZW1hcy9zaXRlbWFwLzAuOSI+"
+                   "PHVybD48bG9jPmh0dHBzOi8vZXhhbXBsZS4geG0/OmJhc2U9Imh0dHA6Ly94LyJvcmcvPC9sb2M+PC91cmw+PC91cmxzZXQ+")
+            << QByteArray::fromBase64(
+                   "PHVybHNldCB4bWxucz0iaHR0cDovL3d3dy5zaXRlbWFwcy5vcmcvc2NoZW1hcy9zaXRlbWFwLzAuOSI+Cjx1cmw+"
+                   "PGxvYz5odHRwczovL2V4YW1wbGUub3JnL2I8L2xvYz48bGFzdG1vZD4yMDI2LTAxLTAxPC9sYXN0bW9kPjwvdXJsPgptbj0idXJ"
+                   "uOmQiIHhtbG5zOnA9InVybjpwIj4KICA8dG9wPgogICAgPHA6YSBwOng9IjEiPm9uZTwvcDphPgogIGlvbj0iMC4wIj8+"
+                   "CjxyIHhsc21uPSJ1cm46ZCIgeG1sbnM6cD0idXJuOnAiPgogIDx0b3A+CiAgICA8cDphIHA6eD0iMSI+b25lPC9wOmE+"
+                   "CiAgICA8YiB4bWxucz0iIj50d288L2I+CiAgPC90b3A+"
+                   "CiAgPC9yPgogIDxiIHhtbG5zPSIiPnR3bzwvYj4KICA8L3RvcD4KCiAgICA8cDphIHA6eD0iMSI+b25lPC9wOmE+"
+                   "CiAgaW9uPSIwLjAiPz4KPHIgeGxzbW49InVybjpkIiB4bWxuczpwPSJ1cm56cCI+"
+                   "CiAgPHRvcD4KICAgIDxwOmEgcDp4PSJ1cm46ZCIgeG1sbnM6cD0idXJuOnAiPgogIDx0b3A+CiAgICA8cDphIHA6eD0iMSI+"
+                   "b25lPC9wOmE+CiAgaW9uPSIwLjAiPz4KPHIgeGxzbW49InVybjpkIiB4bWxuczpwPSJ1cm46cCI+"
+                   "CiAgPHRvcD4KICAgIDxwOmEgcDp4PSIxIj5vbmU8L3A6YT4KICAgIDxiIHhtbG5zPSIiPnR3bzwvYj4KICA8L3RvcD4KICA8L3I"
+                   "+CiAgPGIgeG1sbnM9IiI+dHdvPC9iPgogIDwvdG9wPgoKICAgIDxwOmEgcDp4PSIxIj5vbmU8L3A6YT4KICBpb249IjAuMCI/"
+                   "Pgo8ciB4bHNtbj0idXJuOmQiIHhtbG5zOnA9InVybnpwIj4KICA8dG9wPgogICAgPHA6YSBwOng9IjEiPm9ubW49InVybjpkIiB"
+                   "4bWxuczpwPSJ1cmxuczpwPSJ1cm56cCI+"
+                   "CiAgPHRvcD4KICAgIDxwOmEgcDp4PSJ1cm46ZCIgeG1sbnM6cD0idXJuOnAiPgogIDx0b3A+CiAgICA8cDphIHA6eD0iMSI+"
+                   "b25lPC9wOmE+CiAgaW9uPSIwLjAiPz4KPHIgeGxzbW49InVybjpkIiB4bWxuczpwPSJ1cm46cCI+"
+                   "CiAgPHRvcD4KICAgIDxwOmEgcDp4PSIxIj5vbmU8L3A6YT4KICAgIDxiIHhtbG5zPXR3bzwvIVsmbTtUQVt5XV0wPnRhaWI+"
+                   "CjwgIDwvcj4vdG8gIDwvcj4KPmh0dHA6Ly/+/3cudzMub3JnLzIwMDwvdXJsc2V0Pg==")
+            << false;
         QTest::newRow("a first document whose root holds text")
             << QByteArray("<r>\n  <a/>\n  text\n</r>") << QByteArray("<r><b/></r>") << true;
 
