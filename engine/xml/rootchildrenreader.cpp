@@ -418,6 +418,7 @@ private:
 std::optional<ParsedXml> readRootChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
                                           RootChildrenSink& sink) {
     UnmarkedText text(open());
+    const bool hasDeclaration = text.hasDeclaration(); // while the first piece is at hand
     // Declared UTF-8 up front, as libxml2 reads it: the declaration's encoding changes nothing.
     const ExpatParser parser(XML_ParserCreate("UTF-8"));
     if (!parser)
@@ -450,7 +451,7 @@ std::optional<ParsedXml> readRootChildren(const TextOpener& open, const QString&
         return std::nullopt;
     // The nodes outside the root's children are few: libxml2 builds them, from a text that holds only them.
     ParsedXml skeleton = parseXml(QByteArray::fromStdString(reader.skeleton()), path, stop);
-    if (!skeleton.doc || skeleton.hasDeclaration != text.hasDeclaration())
+    if (!skeleton.doc || skeleton.hasDeclaration != hasDeclaration)
         return std::nullopt;
     return skeleton;
 }
