@@ -250,7 +250,7 @@ private slots:
         // Short pieces in one reused buffer, as a file is read: no view outlives its piece.
         const TextOpener pieces = [&]() -> TextPieces {
             return [rest = QByteArrayView(later), buffer = std::make_shared<QByteArray>()]() mutable {
-                *buffer = rest.first(std::min<qsizetype>(rest.size(), 7)).toByteArray();
+                *buffer = rest.first(std::min<qsizetype>(rest.size(), 16)).toByteArray();
                 rest = rest.sliced(buffer->size());
                 return QByteArrayView(*buffer);
             };
