@@ -164,7 +164,14 @@ private:
         try {
             std::unique_ptr<RootChildrenWriter>& slot = m_writers.at(std::size_t(index));
             if (index == 0)
-                slot = std::make_unique<RootChildrenWriter>(m_unique, m_folder);
+                // Without keeping going, the inputs ahead may write for the first document's root as soon as it is
+                // read: a first document that fails then stops the run, and what they wrote goes unused. Kept going,
+                // another input might become the first document, so they wait for it.
+                slot = std::make_unique<RootChildrenWriter>(
+                    m_unique, m_folder,
+                    m_keepGoing ? RootChildrenWriter::Announce() : [this](std::shared_ptr<const CombineTarget> target) {
+                        m_gate.publish(std::move(target));
+                    });
             else
                 slot = std::make_unique<RootChildrenWriter>(
                     [this, index]() -> RootChildrenWriter::Role {

@@ -34,10 +34,11 @@ NodeHash hashOf(const ChunkedText& text) {
     return value;
 }
 
-RootChildrenWriter::RootChildrenWriter(bool hashes, const QString& folder)
+RootChildrenWriter::RootChildrenWriter(bool hashes, const QString& folder, Announce announce)
     : m_first(true)
     , m_roleKnown(true)
     , m_hashes(hashes)
+    , m_announce(std::move(announce))
     , m_folder(folder)
     , m_text(folder, kAheadTextMemory) {}
 
@@ -49,6 +50,38 @@ RootChildrenWriter::RootChildrenWriter(TargetSource source, qsizetype sourceSize
     , m_sourceSize(sourceSize)
     , m_folder(folder)
     , m_text(folder, kAheadTextMemory) {}
+
+namespace {
+
+// A document of the root element alone, with its namespace declarations: all that the later nodes' texts depend on
+// in a first document read from its text.
+std::shared_ptr<const CombineTarget> provisionalTarget(std::string_view rootName,
+                                                       std::span<const NamespaceDeclaration> rootDeclarations) {
+    std::shared_ptr<xmlDoc> doc(xmlNewDoc(xmlChars("1.0")), XmlDeleter());
+    const std::string name(rootName.substr(rootName.find(':') + 1));
+    xmlNode* root = doc ? xmlNewDocNode(doc.get(), nullptr, xmlChars(name.c_str()), nullptr) : nullptr;
+    if (!root)
+        throw std::bad_alloc();
+    xmlDocSetRootElement(doc.get(), root);
+    const std::string_view prefix =
+        rootName.find(':') == std::string_view::npos ? std::string_view() : rootName.substr(0, rootName.find(':'));
+    for (const NamespaceDeclaration& declaration : rootDeclarations) {
+        const std::string declared(declaration.prefix);
+        xmlNs* ns = xmlNewNs(root, xmlChars(std::string(declaration.uri).c_str()),
+                             declared.empty() ? nullptr : xmlChars(declared.c_str()));
+        if (!ns)
+            throw std::bad_alloc();
+        if (declaration.prefix == prefix)
+            xmlSetNs(root, ns);
+    }
+    auto target = std::make_shared<CombineTarget>();
+    target->doc = std::move(doc);
+    target->root = root;
+    target->indented = true;
+    return target;
+}
+
+} // namespace
 
 // Asks the source once what to write for; false when no first document comes.
 bool RootChildrenWriter::knowRole() {
@@ -99,11 +132,14 @@ bool RootChildrenWriter::take(qsizetype /*topIndex*/, xmlNode* node) {
     return true;
 }
 
-bool RootChildrenWriter::begin(std::span<const NamespaceDeclaration> rootDeclarations) {
+bool RootChildrenWriter::begin(std::string_view rootName, std::span<const NamespaceDeclaration> rootDeclarations) {
     if (!knowRole())
         return false; // the input stays a tree
-    if (m_first)
+    if (m_first) {
+        if (m_announce)
+            m_announce(provisionalTarget(rootName, rootDeclarations));
         return true;
+    }
     const auto declares = [&](std::string_view prefix, std::string_view uri) {
         for (const xmlNs* ns = m_target->root->nsDef; ns; ns = ns->next)
             if (prefix == (ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "") &&

@@ -45,9 +45,15 @@ public:
     /// Tells what to write for, once known.
     using TargetSource = std::function<Role()>;
 
+    /// Hears of the first document's root as soon as it is read: a target that the later inputs may write for
+    /// while the first document is still being read. Its root has the root's name and namespace declarations, and
+    /// nothing else that a later node's text depends on: a document read from its text has no document type and
+    /// no xml:space. Whether the root's children are indented is not known yet: they are taken to be.
+    using Announce = std::function<void(std::shared_ptr<const CombineTarget>)>;
+
     /// For the first input; with \a hashes, each unit's hash is kept. What is written beyond a megabyte goes to a
-    /// file in \a folder, when given.
-    explicit RootChildrenWriter(bool hashes, const QString& folder = {});
+    /// file in \a folder, when given. \a announce, when given, hears of the root when the text is read.
+    explicit RootChildrenWriter(bool hashes, const QString& folder = {}, Announce announce = {});
     /// For a later input whose text is \a sourceSize bytes long. Until \a source knows the target, the nodes stay
     /// in the document. \a source is asked before any node is taken, blank text included, so that an input that
     /// turns out to be the first is written exactly as a first input is.
@@ -61,7 +67,7 @@ public:
     /// where the first document's root declares every namespace the later root does, the same way, so that nothing
     /// about them changes with their place.
     RootChildrenSink* textSink() override { return this; }
-    bool begin(std::span<const NamespaceDeclaration> rootDeclarations) override;
+    bool begin(std::string_view rootName, std::span<const NamespaceDeclaration> rootDeclarations) override;
     bool add(const RecordedNode& node) override;
 
     /// One written top-level node.
@@ -90,6 +96,7 @@ private:
     bool m_roleKnown; // a later input's writer asks its source once, at its first node
     bool m_hashes;
     TargetSource m_source;
+    Announce m_announce;
     qsizetype m_sourceSize = 0;
     std::shared_ptr<const CombineTarget> m_target;
     std::optional<NodeMover> m_mover;

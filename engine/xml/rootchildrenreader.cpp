@@ -237,7 +237,7 @@ private:
             std::vector<NamespaceDeclaration> declarations;
             for (const auto& [prefix, uri] : m_rootDeclarations)
                 declarations.push_back({prefix, uri});
-            if (!m_sink.begin(declarations)) {
+            if (!m_sink.begin(m_rootName, declarations)) {
                 leaveToLibxml2();
                 return;
             }
@@ -271,6 +271,7 @@ private:
         if (m_depth == 1) {
             for (std::size_t i = before; i < m_bindings.size(); ++i)
                 m_rootDeclarations.emplace_back(m_bindings[i].prefix, m_bindings[i].uri);
+            m_rootName = name;
             m_skeleton.append(1, '<').append(name);
             for (const XML_Char** attribute = attributes; *attribute; attribute += 2) {
                 m_skeleton.append(1, ' ').append(attribute[0]).append("=\"");
@@ -408,6 +409,7 @@ private:
     std::vector<Binding> m_bindings;
     std::vector<std::pair<std::string_view, std::string_view>> m_qualified; // a start tag's attributes, resolved
     std::string m_skeleton;
+    std::string m_rootName;
     std::vector<std::pair<std::string, std::string>> m_rootDeclarations;
     RecordedNode m_node;
     std::size_t m_textLength = 0; // of the text or CDATA section in progress

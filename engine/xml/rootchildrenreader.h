@@ -21,9 +21,10 @@ struct NamespaceDeclaration {
 class RootChildrenSink {
 public:
     virtual ~RootChildrenSink() = default;
-    /// Called once, before the root's first child, blank text included, with the root's namespace declarations.
-    /// False when its children cannot be written from their text alone: libxml2 is then to parse the document.
-    virtual bool begin(std::span<const NamespaceDeclaration> rootDeclarations) = 0;
+    /// Called once, before the root's first child, blank text included, with the root's name as written and its
+    /// namespace declarations. False when its children cannot be written from their text alone: libxml2 is then
+    /// to parse the document.
+    virtual bool begin(std::string_view rootName, std::span<const NamespaceDeclaration> rootDeclarations) = 0;
     /// One child of the root, complete; never blank text. False when it cannot be written from its text alone:
     /// libxml2 is then to parse the document.
     virtual bool add(const RecordedNode& node) = 0;
