@@ -114,7 +114,7 @@ void FindBar::find(SearchDirection direction) {
         return;
     const bool forward = direction == SearchDirection::Forward;
     const qsizetype from = forward ? m_view->selectionStart() + m_view->selectionLength() : m_view->selectionStart();
-    const TextMatch match = findStep(m_view->text(), needle, from, direction,
+    const TextMatch match = findStep(m_view->store(), needle, from, direction,
                                      m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive);
     if (match.start < 0) {
         showStatus(tr("Not found"));

@@ -14,7 +14,7 @@ namespace {
 enum class Side { Before, At, After };
 
 TextSpan pieceOf(const ResultsView& view, qsizetype offset, QAccessible::TextBoundaryType boundary, Side side) {
-    const QString& text = view.text();
+    const TextStore& text = view.store();
     TextUnit unit = TextUnit::Character;
     switch (boundary) {
     case QAccessible::CharBoundary:
@@ -122,8 +122,11 @@ QAccessible::State ResultsAccessible::state() const {
 }
 
 QString ResultsAccessible::text(QAccessible::Text type) const {
+    // The value is the whole text, as Qt's text views give it, while that is small; a reader takes a larger one
+    // through the text interface, in the ranges it needs.
+    constexpr qsizetype kWholeValue = qsizetype(1) << 20;
     if (type == QAccessible::Value)
-        return view()->text(); // shared, not copied
+        return view()->store().size() <= kWholeValue ? view()->text() : QString();
     return QAccessibleWidget::text(type);
 }
 
@@ -163,7 +166,7 @@ void ResultsAccessible::setCursorPosition(int position) {
 }
 
 QString ResultsAccessible::text(int startOffset, int endOffset) const {
-    const QString& text = view()->text();
+    const TextStore& text = view()->store();
     const qsizetype end = endOffset < 0 || endOffset > text.size() ? text.size() : endOffset; // -1: to the end
     const qsizetype start = std::clamp<qsizetype>(startOffset, 0, end);
     return text.mid(start, end - start);
@@ -188,7 +191,7 @@ QString ResultsAccessible::textAtOffset(int offset, QAccessible::TextBoundaryTyp
 }
 
 int ResultsAccessible::characterCount() const {
-    return int(view()->text().size());
+    return int(view()->store().size());
 }
 
 QRect ResultsAccessible::characterRect(int offset) const {
@@ -208,7 +211,7 @@ void ResultsAccessible::scrollToSubstring(int startIndex, int endIndex) {
 
 // The whole text has one look, so every offset has the same attributes, for the whole text.
 QString ResultsAccessible::attributes(int offset, int* startOffset, int* endOffset) const {
-    const qsizetype size = view()->text().size();
+    const qsizetype size = view()->store().size();
     offset = resolved(offset);
     if (offset < 0 || offset > size) {
         *startOffset = *endOffset = -1;
@@ -241,7 +244,7 @@ QString ResultsAccessible::spanText(qsizetype start, qsizetype end, int* startOf
     }
     *startOffset = int(start);
     *endOffset = int(end);
-    return view()->text().mid(start, end - start);
+    return view()->store().mid(start, end - start);
 }
 
 void installResultsAccessibility() {

@@ -2,6 +2,7 @@
 
 #include "results/resultsaccessible.h"
 #include "results/selectionmime.h"
+#include "windowkit/windowkit.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -48,9 +49,19 @@ ResultsView::ResultsView(QWidget* parent)
 ResultsView::~ResultsView() = default;
 
 void ResultsView::setText(const QString& text) {
-    const QString old = m_text; // shared, not copied
+    setStore(std::make_shared<const TextStore>(text));
+}
+
+void ResultsView::setStore(std::shared_ptr<const TextStore> text) {
+    // Assistive technology is told the old and new texts only when they are small: a whole text of hundreds of
+    // megabytes would be read on this thread in one go.
+    const auto told = [](const TextStore& store) {
+        constexpr qsizetype kToldWhole = qsizetype(1) << 20;
+        return store.size() <= kToldWhole ? store.whole() : QString();
+    };
+    const QString old = m_store ? told(*m_store) : QString();
     const bool hadSelection = selectionLength() > 0;
-    m_text = text;
+    m_store = text ? std::move(text) : std::make_shared<const TextStore>();
     m_anchor = m_cursor = 0;
     m_rowsWidth = -1;
     m_reveal = {};
@@ -60,7 +71,7 @@ void ResultsView::setText(const QString& text) {
         updateScrollBar();
     restartBlinking();
     viewport()->update();
-    QAccessibleTextUpdateEvent changed(this, 0, old, m_text);
+    QAccessibleTextUpdateEvent changed(this, 0, old, told(*m_store));
     changed.setCursorPosition(0);
     QAccessible::updateAccessibility(&changed);
     if (hadSelection) {
@@ -73,12 +84,12 @@ void ResultsView::setText(const QString& text) {
 }
 
 void ResultsView::setSelection(qsizetype start, qsizetype length) {
-    const qsizetype from = std::clamp<qsizetype>(start, 0, m_text.size());
+    const qsizetype from = std::clamp<qsizetype>(start, 0, m_store->size());
     select(from, from + std::max<qsizetype>(length, 0));
 }
 
 void ResultsView::select(qsizetype anchor, qsizetype cursor) {
-    const qsizetype size = m_text.size();
+    const qsizetype size = m_store->size();
     anchor = std::clamp<qsizetype>(anchor, 0, size);
     cursor = std::clamp<qsizetype>(cursor, 0, size);
     const bool hadSelection = m_anchor != m_cursor;
@@ -101,16 +112,30 @@ void ResultsView::select(qsizetype anchor, qsizetype cursor) {
 }
 
 void ResultsView::selectAll() {
-    select(0, m_text.size());
+    select(0, m_store->size());
 }
 
 QString ResultsView::selectedText() const {
-    return m_text.mid(selectionStart(), selectionLength());
+    return m_store->mid(selectionStart(), selectionLength());
 }
 
-void ResultsView::copy() const {
-    if (selectionLength() > 0)
-        QGuiApplication::clipboard()->setText(selectedText());
+bool ResultsView::copy() {
+    const qsizetype length = selectionLength();
+    if (length == 0)
+        return false;
+    const qint64 bytes = qint64(length) * qint64(sizeof(QChar));
+    if (bytes > kLargeCopyBytes) {
+        const auto answer = showProgramMessage(
+            this,
+            QStringLiteral("The text to copy is %1 MB. A clipboard that large takes as much memory again and can make "
+                           "this and other programs slow.\r\rCopy it anyway?")
+                .arg(bytes / (1024 * 1024)),
+            QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return false;
+    }
+    QGuiApplication::clipboard()->setText(selectedText());
+    return true;
 }
 
 void ResultsView::setCursorPosition(qsizetype offset) {
@@ -120,7 +145,7 @@ void ResultsView::setCursorPosition(qsizetype offset) {
 
 void ResultsView::ensureVisible(qsizetype start, qsizetype end) {
     ensureRows();
-    const qsizetype size = m_text.size();
+    const qsizetype size = m_store->size();
     start = std::clamp<qsizetype>(start, 0, size);
     end = std::clamp<qsizetype>(end, 0, size);
     if (!m_rows.holds(std::max(start, end))) {
@@ -190,15 +215,15 @@ qsizetype ResultsView::characterAt(const QPoint& pos) const {
     if (pos.x() - m_margin < line.naturalTextWidth())
         return current.start + line.xToCursor(pos.x() - m_margin, QTextLine::CursorOnCharacter);
     // Right of the text: the line break, where the row ends with one.
-    const bool brokenHere = rowEnd < m_text.size() && m_rows.nextStart(row) > rowEnd;
+    const bool brokenHere = rowEnd < m_store->size() && m_rows.nextStart(row) > rowEnd;
     return brokenHere ? rowEnd : -1;
 }
 
 QRect ResultsView::characterRect(qsizetype offset) const {
     ensureRows();
-    if (offset < 0 || offset >= m_text.size())
+    if (offset < 0 || offset >= m_store->size())
         return {};
-    offset = spanAt(m_text, offset, TextUnit::Character).start; // the whole cluster, as a surrogate pair or CR LF
+    offset = spanAt(*m_store, offset, TextUnit::Character).start; // the whole cluster, as a surrogate pair or CR LF
     if (!m_rows.holds(offset))
         return {}; // not laid out yet, so not on screen
     const qsizetype row = m_rows.rowOf(offset);
@@ -211,23 +236,23 @@ QRect ResultsView::characterRect(qsizetype offset) const {
     qreal right = left + QFontMetricsF(m_layoutFont).horizontalAdvance(QLatin1Char(' '));
     if (inRow < current.length)
         right = line.cursorToX(
-            int(std::min(nextCharacter(m_text, offset), current.start + current.length) - current.start));
+            int(std::min(nextCharacter(*m_store, offset), current.start + current.length) - current.start));
     const QRect place = rowRect(row);
     return QRect(m_margin + int(std::floor(left)), place.y(), std::max(1, int(std::ceil(right - left))), m_lineHeight);
 }
 
 TextSpan ResultsView::rowSpan(qsizetype offset) const {
     ensureRows();
-    if (offset < 0 || offset > m_text.size())
+    if (offset < 0 || offset > m_store->size())
         return {};
     if (m_rows.holds(offset)) {
         const qsizetype row = m_rows.rowOf(offset);
         return {m_rows.at(row).start, m_rows.nextStart(row)};
     }
     // Rows not built yet: a line wraps on its own, so the rows of the line that holds the offset are enough.
-    const TextSpan line = spanAt(m_text, offset, TextUnit::Paragraph);
+    const TextSpan line = spanAt(*m_store, offset, TextUnit::Paragraph);
     TextRows lineRows;
-    lineRows.build(QStringView(m_text).sliced(line.start, line.end - line.start), wrapWidth(), *m_widths);
+    lineRows.build(m_store->mid(line.start, line.end - line.start), wrapWidth(), *m_widths);
     const qsizetype row = lineRows.rowOf(offset - line.start);
     return {line.start + lineRows.at(row).start, line.start + lineRows.nextStart(row)};
 }
@@ -345,7 +370,7 @@ void ResultsView::mousePressEvent(QMouseEvent* event) {
     m_sinceDoubleClick.invalidate();
     if (tripleClick) {
         m_dragUnit = DragUnit::Line;
-        m_dragOrigin = spanAt(m_text, offsetAt(pos), TextUnit::Paragraph);
+        m_dragOrigin = spanAt(*m_store, offsetAt(pos), TextUnit::Paragraph);
         select(m_dragOrigin.start, m_dragOrigin.end);
         return;
     }
@@ -366,12 +391,12 @@ void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
     // The character under the pointer; right of a line's text, the last one before it.
     const qsizetype offset = offsetAt(pos);
     qsizetype character = characterAt(pos);
-    if (character < 0 || endsLine(m_text[character].unicode())) {
+    if (character < 0 || endsLine(m_store->at(character).unicode())) {
         if (offset <= rowSpan(offset).start)
             return; // an empty line has no word
-        character = previousCharacter(m_text, offset);
+        character = previousCharacter(*m_store, offset);
     }
-    const TextSpan word = spanAt(m_text, character, TextUnit::Word);
+    const TextSpan word = spanAt(*m_store, character, TextUnit::Word);
     if (!word.isValid())
         return;
     m_dragUnit = DragUnit::Word;
@@ -404,7 +429,7 @@ void ResultsView::mouseReleaseEvent(QMouseEvent* event) {
 
 void ResultsView::contextMenuEvent(QContextMenuEvent* event) {
     m_copyAction->setEnabled(selectionLength() > 0);
-    m_selectAllAction->setEnabled(!m_text.isEmpty());
+    m_selectAllAction->setEnabled(!m_store->isEmpty());
     QMenu menu(this);
     menu.addAction(m_copyAction);
     menu.addSeparator();
@@ -459,7 +484,7 @@ void ResultsView::wrapSlice() const {
     QElapsedTimer clock;
     clock.start();
     do
-        m_rows.extend(m_text, step, *m_widths);
+        m_rows.extend(*m_store, step, *m_widths);
     while (!m_rows.isComplete() && clock.nsecsElapsed() < budget);
     if (m_rows.isComplete())
         m_wrapTimer.stop();
@@ -474,7 +499,7 @@ void ResultsView::coverRows(qsizetype offset, qsizetype rowsAfter) const {
     const qsizetype oldCount = m_rows.count();
     const qsizetype oldCovered = m_rows.coveredEnd();
     while (!m_rows.isComplete() && (!m_rows.holds(offset) || m_rows.rowOf(offset) + rowsAfter >= m_rows.count()))
-        m_rows.extend(m_text, qsizetype(1) << 16, *m_widths);
+        m_rows.extend(*m_store, qsizetype(1) << 16, *m_widths);
     if (m_rows.isComplete())
         m_wrapTimer.stop();
     if (m_rows.count() != oldCount)
@@ -511,7 +536,7 @@ void ResultsView::updateScrollBar() {
 
 void ResultsView::layOutRow(QTextLayout& layout, qsizetype row) const {
     const TextRow& current = m_rows.at(row);
-    layout.setText(m_text.mid(current.start, current.length));
+    layout.setText(m_store->mid(current.start, current.length));
     layout.setFont(m_layoutFont);
     layout.setTextOption(m_option);
     layout.beginLayout();
@@ -527,7 +552,7 @@ qsizetype ResultsView::caretEndOfRow(qsizetype row) const {
     const TextRow& current = m_rows.at(row);
     const qsizetype end = current.start + current.length;
     const bool wraps = m_rows.hasRowAfter(row) && m_rows.nextStart(row) == end && current.length > 0;
-    return wraps ? std::max(current.start, previousCharacter(m_text, end)) : end;
+    return wraps ? std::max(current.start, previousCharacter(*m_store, end)) : end;
 }
 
 qreal ResultsView::caretX(qsizetype offset) const {
@@ -622,21 +647,21 @@ qsizetype ResultsView::movedCursor(Move move) {
     const qsizetype page = visibleRowCount();
     switch (move) {
     case Move::NextCharacter:
-        return nextCharacter(m_text, m_cursor);
+        return nextCharacter(*m_store, m_cursor);
     case Move::PreviousCharacter:
-        return previousCharacter(m_text, m_cursor);
+        return previousCharacter(*m_store, m_cursor);
     case Move::NextWord:
-        return nextWord(m_text, m_cursor);
+        return nextWord(*m_store, m_cursor);
     case Move::PreviousWord:
-        return previousWord(m_text, m_cursor);
+        return previousWord(*m_store, m_cursor);
     case Move::NextRow:
-        return row < lastRow ? offsetInRow(row + 1, m_goalX) : m_text.size();
+        return row < lastRow ? offsetInRow(row + 1, m_goalX) : m_store->size();
     case Move::PreviousRow:
         return row > 0 ? offsetInRow(row - 1, m_goalX) : 0;
     case Move::NextPage:
         // The text moves up by a page and the caret with it, so it stays where it was on screen.
         verticalScrollBar()->setValue(int(firstVisibleRow() + page));
-        return row < lastRow ? offsetInRow(std::min(lastRow, row + page), m_goalX) : m_text.size();
+        return row < lastRow ? offsetInRow(std::min(lastRow, row + page), m_goalX) : m_store->size();
     case Move::PreviousPage:
         verticalScrollBar()->setValue(int(firstVisibleRow() - page));
         return row > 0 ? offsetInRow(std::max<qsizetype>(0, row - page), m_goalX) : 0;
@@ -647,7 +672,7 @@ qsizetype ResultsView::movedCursor(Move move) {
     case Move::StartOfText:
         return 0;
     case Move::EndOfText:
-        return m_text.size();
+        return m_store->size();
     }
     return m_cursor;
 }
@@ -661,10 +686,10 @@ void ResultsView::dragTo(const QPoint& pos) {
     // After a double or triple click the selection grows by whole words or lines, and always keeps the first one.
     const TextUnit unit = m_dragUnit == DragUnit::Word ? TextUnit::Word : TextUnit::Paragraph;
     if (offset < m_dragOrigin.start) {
-        const TextSpan piece = spanAt(m_text, offset, unit);
+        const TextSpan piece = spanAt(*m_store, offset, unit);
         select(m_dragOrigin.end, piece.isValid() ? piece.start : offset);
     } else if (offset > m_dragOrigin.end) {
-        const TextSpan piece = spanAt(m_text, offset - 1, unit);
+        const TextSpan piece = spanAt(*m_store, offset - 1, unit);
         select(m_dragOrigin.start, piece.isValid() ? piece.end : offset);
     } else {
         select(m_dragOrigin.start, m_dragOrigin.end);
@@ -684,7 +709,7 @@ void ResultsView::offerPrimarySelection() const {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (selectionLength() == 0 || !clipboard->supportsSelection())
         return;
-    auto offered = std::make_unique<SelectionMimeData>(m_text, selectionStart(), selectionLength());
+    auto offered = std::make_unique<SelectionMimeData>(m_store, selectionStart(), selectionLength());
     clipboard->setMimeData(offered.release(), QClipboard::Selection); // the clipboard owns it from here
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/text/textstore.h"
 #include "results/textrows.h"
 #include "results/textsegments.h"
 
@@ -26,8 +27,9 @@ namespace corvanta {
 /// one. Assistive technology reads it through the accessibility interfaces Qt's own text views provide.
 ///
 /// A long text is wrapped a slice at a time between the window's events: the first screen shows at once, the
-/// rest of the rows follow, and the window answers meanwhile. The text itself is whole from the start, so
-/// whatever reads it (find, copy, save, assistive technology) never waits or sees a part.
+/// rest of the rows follow, and the window answers meanwhile. The text comes from a TextStore, which may read it
+/// from a file block by block: only the rows on screen and the text near the caret are ever decoded, yet whatever
+/// reads it (find, copy, save, assistive technology) sees it whole from the start.
 class ResultsView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -37,8 +39,13 @@ public:
 
     /// Replaces the whole text; the selection is cleared and the view shows the first row.
     void setText(const QString& text);
-    /// The text exactly as set, line breaks included.
-    const QString& text() const { return m_text; }
+    /// setText() for a text of any size, read from \a text as it is needed.
+    void setStore(std::shared_ptr<const TextStore> text);
+    /// The whole text exactly as set, line breaks included: for a text known to be small.
+    QString text() const { return m_store->whole(); }
+    /// The text, read as far as it is needed.
+    const TextStore& store() const { return *m_store; }
+    const std::shared_ptr<const TextStore>& sharedStore() const { return m_store; }
 
     /// Selects \a length characters from \a start, clamped to the text; the caret goes to the end.
     void setSelection(qsizetype start, qsizetype length);
@@ -49,8 +56,11 @@ public:
     qsizetype selectionStart() const { return std::min(m_anchor, m_cursor); }
     qsizetype selectionLength() const { return std::abs(m_cursor - m_anchor); }
     QString selectedText() const;
-    /// Puts the selected text on the clipboard as plain text; does nothing when nothing is selected.
-    void copy() const;
+    /// Puts the selected text on the clipboard as plain text; does nothing when nothing is selected. Asks first when
+    /// the text is more than kLargeCopyBytes in memory. Returns whether it was put there.
+    bool copy();
+    /// The size in memory past which copy() asks first.
+    static constexpr qint64 kLargeCopyBytes = qint64(64) * 1024 * 1024;
 
     /// The caret's offset in the text.
     qsizetype cursorPosition() const { return m_cursor; }
@@ -134,7 +144,7 @@ private:
 
     QAction* m_copyAction;
     QAction* m_selectAllAction;
-    QString m_text;
+    std::shared_ptr<const TextStore> m_store = std::make_shared<const TextStore>(); // never null
     QFont m_layoutFont;
     QTextOption m_option;
     int m_lineHeight = 1;

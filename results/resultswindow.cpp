@@ -51,8 +51,16 @@ void ResultsWindow::setResultsText(const QString& text) {
     m_resultsView->setText(text);
 }
 
-const QString& ResultsWindow::resultsText() const {
+void ResultsWindow::setResultsStore(std::shared_ptr<const TextStore> text) {
+    m_resultsView->setStore(std::move(text));
+}
+
+QString ResultsWindow::resultsText() const {
     return m_resultsView->text();
+}
+
+std::shared_ptr<const TextStore> ResultsWindow::resultsStore() const {
+    return m_resultsView->sharedStore();
 }
 
 void ResultsWindow::showResults() {
@@ -100,7 +108,7 @@ void ResultsWindow::saveResults() {
                     this, QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"),
                     QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
             });
-            // Nothing is deleted beforehand: writeTextFile replaces the old file only once the new
+            // Nothing is deleted beforehand: writeFileAtomically replaces the old file only once the new
             // text is wholly written, so a failed save keeps it.
         } else {
             steps.step(126, [&] { answer = QMessageBox::Yes; });
@@ -108,7 +116,9 @@ void ResultsWindow::saveResults() {
     }
     bool written = true;
     if (steps.test(128, [&] { return answer == QMessageBox::Yes; })) {
-        written = steps.step(130, [&] { writeTextFile(m_resultsView->text(), path); });
+        // The text's own bytes: for a joined text, a copy of the working file.
+        written = steps.step(
+            130, [&] { writeFileAtomically(path, [&](ByteSink& sink) { m_resultsView->store().writeTo(sink); }); });
         if (written)
             m_saveFolder = QFileInfo(path).absolutePath();
     }
@@ -119,7 +129,9 @@ void ResultsWindow::saveResults() {
 
 void ResultsWindow::copyToClipboard() {
     m_resultsView->selectAll();
-    m_resultsView->copy();
+    // Declined as too large, the clipboard keeps what it held, and nothing was copied to say so.
+    if (m_resultsView->selectionLength() > 0 && !m_resultsView->copy())
+        return;
     showProgramMessage(this, QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area where "
                                             "you normally type and press Ctrl+V to paste the clipboard."));
 }

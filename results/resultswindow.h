@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/text/textstore.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -29,8 +31,12 @@ public:
 
     /// Hand-off: replaces the results text whole.
     void setResultsText(const QString& text);
-    /// The results text exactly as it was set.
-    const QString& resultsText() const;
+    /// Hand-off of a text of any size, read from \a text as the window needs it.
+    void setResultsStore(std::shared_ptr<const TextStore> text);
+    /// The whole results text exactly as it was set: for a text known to be small.
+    QString resultsText() const;
+    /// The results text as the window reads it.
+    std::shared_ptr<const TextStore> resultsStore() const;
     /// Hand-off: shows the window, not modal, in front.
     void showResults();
 

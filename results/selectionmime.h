@@ -1,7 +1,10 @@
 #pragma once
 
+#include "engine/text/textstore.h"
+
 #include <QMimeData>
 #include <QString>
+#include <memory>
 
 namespace corvanta {
 
@@ -14,6 +17,8 @@ class SelectionMimeData : public QMimeData {
 public:
     /// Offers \a length characters of \a text from \a start, clamped to the text.
     SelectionMimeData(const QString& text, qsizetype start, qsizetype length);
+    /// Offers \a length characters of the text in \a text from \a start, clamped to the text.
+    SelectionMimeData(std::shared_ptr<const TextStore> text, qsizetype start, qsizetype length);
 
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
@@ -22,7 +27,7 @@ protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
 private:
-    QString m_text;
+    std::shared_ptr<const TextStore> m_text; // never null
     qsizetype m_start;
     qsizetype m_length;
 };

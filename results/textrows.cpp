@@ -48,9 +48,23 @@ void TextRows::restart(qreal width) {
 void TextRows::extend(QStringView text, qsizetype characters, CharWidths& widths) {
     if (m_complete)
         return;
-    const char16_t* chars = text.utf16();
-    const qsizetype size = text.size();
+    const qsizetype limit = std::min(text.size(), m_next + std::max<qsizetype>(characters, 1));
+    extendPiece(text, 0, text.size(), limit, widths);
+}
+
+void TextRows::extend(const TextStore& store, qsizetype characters, CharWidths& widths) {
+    if (m_complete)
+        return;
+    const qsizetype size = store.size();
     const qsizetype limit = std::min(size, m_next + std::max<qsizetype>(characters, 1));
+    // A surrogate pair may take wrapping one unit past the limit, and a CR LF after it two more.
+    const qsizetype pieceEnd = std::min(size, limit + 3);
+    extendPiece(store.mid(m_next, pieceEnd - m_next), m_next, size, limit, widths);
+}
+
+void TextRows::extendPiece(QStringView piece, qsizetype base, qsizetype size, qsizetype limit, CharWidths& widths) {
+    const char16_t* data = piece.utf16();
+    const auto chars = [data, base](qsizetype at) { return data[at - base]; };
     // Locals, not members, in the loop: it runs once per character.
     const qreal width = m_width;
     qsizetype i = m_next;
@@ -72,7 +86,7 @@ void TextRows::extend(QStringView text, qsizetype characters, CharWidths& widths
     };
     auto breakLine = [&] {
         endLine(i);
-        const bool crlf = chars[i] == u'\r' && i + 1 < size && chars[i + 1] == u'\n';
+        const bool crlf = chars(i) == u'\r' && i + 1 < size && chars(i + 1) == u'\n';
         i += crlf ? 2 : 1;
         lineStart = rowStart = i;
         x = 0;
@@ -80,7 +94,7 @@ void TextRows::extend(QStringView text, qsizetype characters, CharWidths& widths
     };
 
     while (i < limit) {
-        const char16_t c = chars[i];
+        const char16_t c = chars(i);
         if (endsLine(c)) {
             breakLine();
             continue;
@@ -90,9 +104,9 @@ void TextRows::extend(QStringView text, qsizetype characters, CharWidths& widths
         qreal advance = 0;
         if (c == u'\t') {
             advance = widths.tab(x);
-        } else if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(chars[i + 1])) {
+        } else if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(chars(i + 1))) {
             units = 2;
-            advance = widths.of(char32_t(QChar::surrogateToUcs4(c, chars[i + 1])));
+            advance = widths.of(char32_t(QChar::surrogateToUcs4(c, chars(i + 1))));
         } else {
             advance = widths.of(c);
         }
@@ -122,7 +136,7 @@ void TextRows::extend(QStringView text, qsizetype characters, CharWidths& widths
     }
     // Never stop on a line break: whitespace hanging at the end of a row may have taken its line's last character,
     // and then no row would start where the finished rows end.
-    if (i < size && endsLine(chars[i]))
+    if (i < size && endsLine(chars(i)))
         breakLine();
     if (i >= size) {
         endLine(size);

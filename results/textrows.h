@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/text/textstore.h"
+
 #include <QChar>
 #include <QHash>
 #include <QString>
@@ -71,6 +73,8 @@ public:
     /// Wraps at least \a characters more characters of \a text (fewer at its end); \a text is the same text on every
     /// call since restart().
     void extend(QStringView text, qsizetype characters, CharWidths& widths);
+    /// extend() over a text read from \a store, which fetches only the part wrapped now.
+    void extend(const TextStore& store, qsizetype characters, CharWidths& widths);
 
     /// Whether every row of the text is built.
     bool isComplete() const { return m_complete; }
@@ -93,6 +97,10 @@ public:
     qsizetype rowOf(qsizetype offset) const;
 
 private:
+    // Wraps up to \a limit; \a piece is the text from \a base on, far enough past \a limit for a look at the next
+    // two units (or to the end of the text, \a size units long).
+    void extendPiece(QStringView piece, qsizetype base, qsizetype size, qsizetype limit, CharWidths& widths);
+
     // Not a vector: growing one of millions of rows would copy them all at once, long enough to stall the window.
     std::deque<TextRow> m_rows{TextRow{}};
     qreal m_width = 1;

@@ -1,5 +1,7 @@
 #include "results/textsearch.h"
 
+#include "engine/text/textstore.h"
+
 #include <QChar>
 #include <QtGlobal>
 #include <algorithm>
@@ -205,6 +207,60 @@ TextMatch findStep(QStringView text, QStringView needle, qsizetype from, SearchD
     const qsizetype rest = std::max<qsizetype>(0, from - length + 1);
     if (const qsizetype at = lastIndexOfText(text.sliced(rest), needle, cs); at >= 0)
         return {rest + at, true};
+    return {};
+}
+
+namespace {
+
+// Units searched at a time in a store: large enough that the search tables cost little beside the scan, small
+// enough to stay a few megabytes.
+constexpr qsizetype kSearchChunk = qsizetype(1) << 21;
+
+// The first match that lies wholly in [from, to). Chunks overlap by the needle's length less one, so a match
+// across a chunk's end is whole in the chunk where it starts.
+qsizetype indexIn(const TextStore& text, QStringView needle, qsizetype from, qsizetype to, Qt::CaseSensitivity cs) {
+    const qsizetype length = needle.size();
+    for (qsizetype start = from; start + length <= to; start += kSearchChunk) {
+        const qsizetype end = std::min(to, start + kSearchChunk + length - 1);
+        if (const qsizetype at = indexOfText(text.mid(start, end - start), needle, cs); at >= 0)
+            return start + at;
+    }
+    return -1;
+}
+
+// The last match that lies wholly in [from, to); the chunks overlap as in indexIn().
+qsizetype lastIndexIn(const TextStore& text, QStringView needle, qsizetype from, qsizetype to, Qt::CaseSensitivity cs) {
+    const qsizetype length = needle.size();
+    for (qsizetype end = to; end - from >= length; end -= kSearchChunk) {
+        const qsizetype start = std::max(from, end - kSearchChunk - length + 1);
+        if (const qsizetype at = lastIndexOfText(text.mid(start, end - start), needle, cs); at >= 0)
+            return start + at;
+        if (start == from)
+            break;
+    }
+    return -1;
+}
+
+} // namespace
+
+TextMatch findStep(const TextStore& text, QStringView needle, qsizetype from, SearchDirection direction,
+                   Qt::CaseSensitivity cs) {
+    const qsizetype size = text.size();
+    const qsizetype length = needle.size();
+    if (length == 0 || length > size)
+        return {};
+    from = std::clamp<qsizetype>(from, 0, size);
+    if (direction == SearchDirection::Forward) {
+        if (const qsizetype at = indexIn(text, needle, from, size, cs); at >= 0)
+            return {at, false};
+        if (const qsizetype at = indexIn(text, needle, 0, std::min(size, from + length - 1), cs); at >= 0)
+            return {at, true};
+        return {};
+    }
+    if (const qsizetype at = lastIndexIn(text, needle, 0, from, cs); at >= 0)
+        return {at, false};
+    if (const qsizetype at = lastIndexIn(text, needle, std::max<qsizetype>(0, from - length + 1), size, cs); at >= 0)
+        return {at, true};
     return {};
 }
 

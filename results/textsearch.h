@@ -5,6 +5,8 @@
 
 namespace corvanta {
 
+class TextStore;
+
 /// Index of the first occurrence of \a needle in \a haystack, or -1. Case-insensitive search compares simple case
 /// foldings, as QString does, and an empty needle is never found.
 qsizetype indexOfText(QStringView haystack, QStringView needle, Qt::CaseSensitivity cs);
@@ -23,6 +25,10 @@ enum class SearchDirection { Forward, Backward };
 /// \a from; backward, the last one that ends at or before it. Without such a match the search wraps around and
 /// looks at the rest of the text, so every occurrence is found by one step or another.
 TextMatch findStep(QStringView text, QStringView needle, qsizetype from, SearchDirection direction,
+                   Qt::CaseSensitivity cs);
+
+/// findStep() in a text read from \a store, a few megabytes at a time.
+TextMatch findStep(const TextStore& text, QStringView needle, qsizetype from, SearchDirection direction,
                    Qt::CaseSensitivity cs);
 
 } // namespace corvanta

@@ -1,5 +1,6 @@
 #include "results/textsegments.h"
 
+#include "engine/text/textstore.h"
 #include "results/textrows.h"
 
 #include <QChar>
@@ -173,6 +174,119 @@ qsizetype previousWord(QStringView text, qsizetype offset) {
             --at;
     }
     return at;
+}
+
+namespace {
+
+// Units fetched either side of an offset at first; a piece that comes this near a window edge that is not the
+// text's may have been cut there, and the window grows.
+constexpr qsizetype kFirstReach = 4096;
+constexpr qsizetype kEdgeMargin = 16;
+
+// Where the line that holds \a at starts: just after the line break before it.
+qsizetype lineStartBefore(const TextStore& text, qsizetype at) {
+    while (at > 0) {
+        const TextStore::Piece piece = text.pieceAt(at - 1);
+        for (qsizetype i = at - 1; i >= piece.start; --i)
+            if (breaksLine(piece.text[i - piece.start]))
+                return i + 1;
+        at = piece.start;
+    }
+    return 0;
+}
+
+// Where the line that holds \a at ends: at its line break, or the text's end.
+qsizetype lineEndFrom(const TextStore& text, qsizetype at) {
+    while (at < text.size()) {
+        const TextStore::Piece piece = text.pieceAt(at);
+        for (qsizetype i = at; i < piece.end(); ++i)
+            if (breaksLine(piece.text[i - piece.start]))
+                return i;
+        at = piece.end();
+    }
+    return text.size();
+}
+
+bool isCrLf(const TextStore& text, qsizetype at) {
+    return text.at(at) == u'\r' && text.at(at + 1) == u'\n';
+}
+
+} // namespace
+
+TextSpan spanAt(const TextStore& text, qsizetype offset, TextUnit unit) {
+    const qsizetype size = text.size();
+    if (offset < 0 || offset > size)
+        return {};
+    if (unit == TextUnit::Paragraph) {
+        const qsizetype at = offset > 0 && isCrLf(text, offset - 1) ? offset - 1 : offset;
+        qsizetype end = lineEndFrom(text, at);
+        if (end < size)
+            end += isCrLf(text, end) ? 2 : 1;
+        return {lineStartBefore(text, at), end};
+    }
+    if (offset == size)
+        return {};
+    for (qsizetype reach = kFirstReach;; reach *= 8) {
+        const qsizetype from = std::max<qsizetype>(0, offset - reach);
+        const qsizetype to = std::min(size, offset + reach);
+        const QString window = text.mid(from, to - from);
+        const TextSpan span = spanAt(window, offset - from, unit);
+        const bool wholeStart = from == 0 || span.start >= kEdgeMargin;
+        const bool wholeEnd = to == size || window.size() - span.end >= kEdgeMargin;
+        if (!span.isValid())
+            return {};
+        if (wholeStart && wholeEnd)
+            return {from + span.start, from + span.end};
+    }
+}
+
+TextSpan spanBefore(const TextStore& text, qsizetype offset, TextUnit unit) {
+    if (offset < 0 || offset > text.size())
+        return {};
+    const TextSpan here = spanAt(text, offset, unit);
+    const qsizetype start = here.isValid() ? here.start : offset;
+    return start > 0 ? spanAt(text, start - 1, unit) : TextSpan{};
+}
+
+TextSpan spanAfter(const TextStore& text, qsizetype offset, TextUnit unit) {
+    const TextSpan here = spanAt(text, offset, unit);
+    if (!here.isValid() || here.end == here.start)
+        return {};
+    const TextSpan next = spanAt(text, here.end, unit);
+    return next == here ? TextSpan{} : next;
+}
+
+qsizetype nextCharacter(const TextStore& text, qsizetype offset) {
+    if (offset >= text.size())
+        return text.size();
+    return spanAt(text, std::max<qsizetype>(0, offset), TextUnit::Character).end;
+}
+
+qsizetype previousCharacter(const TextStore& text, qsizetype offset) {
+    if (offset <= 0)
+        return 0;
+    return spanAt(text, std::min(offset, text.size()) - 1, TextUnit::Character).start;
+}
+
+qsizetype nextWord(const TextStore& text, qsizetype offset) {
+    const qsizetype size = text.size();
+    const qsizetype at = std::clamp<qsizetype>(offset, 0, size);
+    for (qsizetype reach = kFirstReach;; reach *= 8) {
+        const qsizetype to = std::min(size, at + reach);
+        const qsizetype next = at + nextWord(text.mid(at, to - at), 0);
+        if (next < to || to == size)
+            return next;
+    }
+}
+
+qsizetype previousWord(const TextStore& text, qsizetype offset) {
+    const qsizetype at = std::clamp<qsizetype>(offset, 0, text.size());
+    for (qsizetype reach = kFirstReach;; reach *= 8) {
+        const qsizetype from = std::max<qsizetype>(0, at - reach);
+        const qsizetype previous = from + previousWord(text.mid(from, at - from), at - from);
+        if (previous > from || from == 0)
+            return previous;
+    }
 }
 
 } // namespace corvanta

@@ -3,6 +3,10 @@
 #include <QStringView>
 
 namespace corvanta {
+class TextStore;
+}
+
+namespace corvanta {
 
 /// A piece of a text from \a start up to \a end; both are -1 when there is no such piece.
 struct TextSpan {
@@ -36,5 +40,15 @@ qsizetype previousCharacter(QStringView text, qsizetype offset);
 /// is one word, and the whitespace after a word (line breaks included) belongs to it.
 qsizetype nextWord(QStringView text, qsizetype offset);
 qsizetype previousWord(QStringView text, qsizetype offset);
+
+/// The same over a text read from a store: each fetches only the text near the offset, growing it where a piece
+/// comes near its edge; a paragraph is found by walking the store's blocks to the line's ends.
+TextSpan spanAt(const TextStore& text, qsizetype offset, TextUnit unit);
+TextSpan spanBefore(const TextStore& text, qsizetype offset, TextUnit unit);
+TextSpan spanAfter(const TextStore& text, qsizetype offset, TextUnit unit);
+qsizetype nextCharacter(const TextStore& text, qsizetype offset);
+qsizetype previousCharacter(const TextStore& text, qsizetype offset);
+qsizetype nextWord(const TextStore& text, qsizetype offset);
+qsizetype previousWord(const TextStore& text, qsizetype offset);
 
 } // namespace corvanta

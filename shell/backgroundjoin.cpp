@@ -74,9 +74,10 @@ public:
         carry([&] { m_target.showErrorReport(text); });
     }
     void setResultsText(const JoinedText& text) override {
-        // Decoded here: a result of many megabytes would hold up the window's thread for a good while.
-        const QString decoded = text.text(m_stop);
-        carry([&] { m_target.setResultsText(decoded); });
+        // Opened here: reading a result of many megabytes through once for its index would hold up the window's
+        // thread for a good while. The window then reads only what it shows.
+        std::shared_ptr<const TextStore> store = text.store(m_stop);
+        carry([&] { m_target.setResultsStore(std::move(store)); });
     }
     void showResults() override {
         carry([&] { m_target.showResults(); });

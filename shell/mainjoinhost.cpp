@@ -75,11 +75,15 @@ void MainJoinHost::showErrorReport(const QString& text) {
 }
 
 void MainJoinHost::setResultsText(const JoinedText& text) {
-    setResultsText(text.text());
+    setResultsStore(text.store());
 }
 
 void MainJoinHost::setResultsText(const QString& text) {
     m_window.resultsWindow().setResultsText(text);
+}
+
+void MainJoinHost::setResultsStore(std::shared_ptr<const TextStore> text) {
+    m_window.resultsWindow().setResultsStore(std::move(text));
 }
 
 void MainJoinHost::showResults() {

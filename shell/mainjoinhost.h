@@ -2,6 +2,7 @@
 
 #include "engine/join/joinhost.h"
 #include "engine/report/joinreport.h"
+#include "engine/text/textstore.h"
 
 class QProgressBar;
 class QRadioButton;
@@ -32,8 +33,9 @@ public:
     void showMessage(const QString& text, Icon icon) override;
     void showErrorReport(const QString& text) override;
     void setResultsText(const JoinedText& text) override;
-    /// Hand-off of a text decoded beforehand.
+    /// Hand-off of a text read beforehand.
     void setResultsText(const QString& text);
+    void setResultsStore(std::shared_ptr<const TextStore> text);
     void showResults() override;
     void hideMain() override;
     JoinObserver& joinObserver() override;

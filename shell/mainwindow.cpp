@@ -587,7 +587,7 @@ void MainWindow::onWorkStopped() {
 void MainWindow::rememberResultsWindow() {
     m_resultsBefore = ResultsBefore{};
     if (m_resultsWindow)
-        m_resultsBefore = ResultsBefore{m_resultsWindow->resultsText(), m_resultsWindow->isVisible()};
+        m_resultsBefore = ResultsBefore{m_resultsWindow->resultsStore(), m_resultsWindow->isVisible()};
 }
 
 void MainWindow::restoreResultsWindow() {
@@ -595,8 +595,8 @@ void MainWindow::restoreResultsWindow() {
     // The join may have handed its text over, and shown the window, before it heard the stop.
     if (!before || !m_resultsWindow)
         return;
-    if (m_resultsWindow->resultsText() != before->text)
-        m_resultsWindow->setResultsText(before->text);
+    if (m_resultsWindow->resultsStore() != before->text)
+        m_resultsWindow->setResultsStore(before->text);
     m_resultsWindow->setVisible(before->visible);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/files/folderscan.h"
+#include "engine/text/textstore.h"
 #include "shell/busypointer.h"
 #include "shell/shellopener.h"
 #include "shell/startupdraw.h"
@@ -191,7 +192,7 @@ private:
     bool m_walkHoldsPointer = false;
     // The results window as a join found it, to put back when the join is stopped.
     struct ResultsBefore {
-        QString text;
+        std::shared_ptr<const TextStore> text;
         bool visible = false;
     };
     std::optional<ResultsBefore> m_resultsBefore;

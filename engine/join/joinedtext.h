@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/text/bytesink.h"
+#include "engine/text/textstore.h"
 
 #include <QString>
 #include <stop_token>
@@ -8,7 +9,8 @@
 namespace corvanta {
 
 /// The joined text handed to the results window: the working file, read when the host asks for it during the
-/// hand-off (the file is deleted right after). A window decodes it whole; a console streams it out in blocks.
+/// hand-off (the file is deleted right after). A window opens it as a store, which keeps the file open and reads
+/// it in blocks; a console streams it out in blocks.
 class JoinedText {
 public:
     /// The text of the working file at \a path. \a inSystemCodePage says that the run wrote nothing to the file but
@@ -20,6 +22,11 @@ public:
     /// The text, as readTextFile() makes it of the file. Throws Failure when the file cannot be read, and
     /// StopRequested within a block once \a stop is requested.
     QString text(const std::stop_token& stop = {}) const;
+    /// The same text, read from the working file as it is needed; the file stays open, and readable, as long as the
+    /// store lives. Throws as TextStore::open() does.
+    std::shared_ptr<const TextStore> store(const std::stop_token& stop = {}) const {
+        return TextStore::open(m_path, stop);
+    }
     /// Hands the text in the system code page to \a sink, block by block. Throws Failure when the file cannot be
     /// read, and whatever \a sink throws.
     void writeTo(ByteSink& sink) const;
