@@ -1,5 +1,7 @@
 #include "engine/join/errorreport.h"
 #include "engine/join/joincommand.h"
+#include "engine/text/bytesink.h"
+#include "engine/text/textstore.h"
 #include "results/resultsview.h"
 #include "results/resultswindow.h"
 #include "tests/support/eventcounter.h"
@@ -45,6 +47,24 @@ QString largeResult(const QString& marker) {
             text += marker + QStringLiteral("\r\n");
     }
     return text + QStringLiteral("</items>\r\n");
+}
+
+// 2, 3 and 4 bytes of UTF-8, then CR LF and a surrogate pair again: bytes 0-1, 2-4, 5-8, 9-10, 11-14.
+const QByteArray kMixed = "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\r\n\xf0\x9f\x98\x80";
+const QString kMixedText = QString::fromUtf8(kMixed);
+
+// A working file of \a blocks text store blocks in which kMixed, between the tags <mN> and </mN>, stands across
+// each block's end, its byte \a cut the first of the next block at the first end (later ends move by a few bytes).
+QByteArray acrossBlockEnds(int blocks, qsizetype cut) {
+    QByteArray bytes;
+    for (int block = 1; block <= blocks; ++block) {
+        const QByteArray open = "<m" + QByteArray::number(block) + ">";
+        const qsizetype at = block * TextStore::kBlockBytes - cut - open.size();
+        while (bytes.size() + 12 <= at)
+            bytes += "<a>w y</a>\r\n";
+        bytes += QByteArray(at - bytes.size(), ' ') + open + kMixed + "</m" + QByteArray::number(block) + ">";
+    }
+    return bytes + "\r\n";
 }
 
 // Turns of the event loop while it runs, counted by a timer that fires on every turn.
@@ -95,7 +115,7 @@ public:
     void setProgress(double) override {}
     void showMessage(const QString& text, Icon) override { messages << text; }
     void showErrorReport(const QString& text) override { messages << text; }
-    void setResultsText(const JoinedText& text) override { window().setResultsText(text.text()); }
+    void setResultsText(const JoinedText& text) override { window().setResultsStore(text.store()); }
     void showResults() override { window().showResults(); }
     void hideMain() override { m_main.hide(); }
 
@@ -656,6 +676,122 @@ private slots:
         QVERIFY(!m_window->isVisible());
     }
 
+    void storedResultFindsSelectsAndCopiesAcrossABlockEnd_data() {
+        QTest::addColumn<qsizetype>("cut");
+        QTest::newRow("in a 4-byte character") << qsizetype(6);
+        QTest::newRow("in a 3-byte character") << qsizetype(3);
+        QTest::newRow("between CR and LF") << qsizetype(10);
+    }
+
+    void storedResultFindsSelectsAndCopiesAcrossABlockEnd() {
+        QFETCH(qsizetype, cut);
+        const QString whole = handOffFile(acrossBlockEnds(4, cut));
+        const QString needle = kMixedText + u"</m1>"_qs;
+        const qsizetype at = whole.indexOf(needle);
+
+        QTest::keyClick(text(), Qt::Key_F, Qt::ControlModifier);
+        auto* field = m_window->findChild<QLineEdit*>(QStringLiteral("findEdit"));
+        QVERIFY(field && field->isVisible());
+        field->insert(needle.toUpper()); // as pasted: the keyboard of a test types ASCII only
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(text()->selectionStart(), at);
+        QCOMPARE(text()->selectedText(), needle);
+        QTest::keyClick(field, Qt::Key_Escape);
+        QTRY_VERIFY(text()->hasFocus());
+
+        // Back over the end of the block by characters, a surrogate pair and CR LF each one.
+        QTest::keyClick(text(), Qt::Key_Left);
+        for (int i = 0; i < 5; ++i)
+            QTest::keyClick(text(), Qt::Key_Right, Qt::ShiftModifier);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QTest::keyClick(text(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), kMixedText);
+        QCOMPARE(text()->selectedText(), kMixedText);
+    }
+
+    void storedResultReadsToAssistiveTechnologyAcrossABlockEnd() {
+        const QString whole = handOffFile(acrossBlockEnds(3, 6));
+        const int at = int(whole.indexOf(u"<m1>"_qs));
+        QAccessibleTextInterface* accessible = QAccessible::queryAccessibleInterface(text())->textInterface();
+        QVERIFY(accessible);
+
+        QCOMPARE(accessible->characterCount(), int(whole.size()));
+        for (int length : {1, 5, 9, 13, 40})
+            QCOMPARE(accessible->text(at + 4 + length / 2, at + 4 + length),
+                     whole.mid(at + 4 + length / 2, length / 2 + length % 2));
+        int start = -1;
+        int end = -1;
+        QCOMPARE(accessible->textAtOffset(at + 7, QAccessible::CharBoundary, &start, &end),
+                 QString::fromUtf8("\xf0\x9f\x98\x80"));
+        QCOMPARE(start, at + 6);
+        const QString line = accessible->textAtOffset(at + 7, QAccessible::ParagraphBoundary, &start, &end);
+        QCOMPARE(line, whole.mid(start, end - start));
+        QVERIFY(line.endsWith(u"<m1>\u00e9\u20ac\U0001F600\r\n"_qs));
+        QCOMPARE(whole.at(start - 1), u'\n');
+        accessible->setCursorPosition(at + 8);
+        QCOMPARE(accessible->cursorPosition(), at + 8);
+        QCOMPARE(text()->cursorPosition(), at + 8);
+    }
+
+    void savingAStoredResultCopiesTheWorkingFile_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("saved");
+        const QByteArray utf8 = acrossBlockEnds(40, 6);
+        QTest::newRow("UTF-8, as it is") << utf8 << utf8;
+        const QByteArray cp1252 = acrossBlockEnds(3, 3) + "caf\xe9";
+        QTest::newRow("Windows-1252, recoded") << cp1252 << acrossBlockEnds(3, 3) + "caf\xc3\xa9";
+    }
+
+    void savingAStoredResultCopiesTheWorkingFile() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, saved);
+        handOffFile(bytes);
+        const QString path = m_folders.filePath(u"out.xml"_qs);
+        ModalAnswerer answerer;
+        answerer.handleFileDialog(choose(path));
+        answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(resultsbar::saveResults);
+
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.texts(), QStringList{u"Done."_qs});
+        QVERIFY(readFile(path) == saved);
+    }
+
+    void copyingMoreThan64MegabytesAsksFirst_data() {
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::newRow("no keeps the clipboard") << QMessageBox::No;
+        QTest::newRow("yes copies") << QMessageBox::Yes;
+    }
+
+    void copyingMoreThan64MegabytesAsksFirst() {
+        QFETCH(QMessageBox::StandardButton, answer);
+        // 32 Mi characters and one more line: just over 64 MB as the clipboard holds it.
+        const QByteArray line = QByteArray(1023, 'x') + '\n';
+        handOffFile(line.repeated(32 * 1024) + "y\n");
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        ModalAnswerer answerer;
+        answerer.answerMessage(answer);
+        if (answer == QMessageBox::Yes)
+            answerer.answerMessage(QMessageBox::Ok);
+
+        clickToolbar(resultsbar::saveClipboard);
+
+        QVERIFY(answerer.allAnswered());
+        const SeenBox& question = answerer.seen().at(0);
+        QCOMPARE(question.text, QStringLiteral("The text to copy is 64 MB. A clipboard that large takes as much memory "
+                                               "again and can make this and other programs slow.\n\nCopy it anyway?"));
+        QCOMPARE(question.icon, QMessageBox::Question);
+        QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+        if (answer == QMessageBox::No) {
+            QCOMPARE(answerer.seen().size(), 1);
+            QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+        } else {
+            QCOMPARE(answerer.texts().value(1), kCopied);
+            QCOMPARE(QGuiApplication::clipboard()->text().size(), text()->store().size());
+        }
+    }
+
 private:
     ResultsView* text() const {
         auto* view = m_window->findChild<ResultsView*>(QStringLiteral("Text2"));
@@ -669,6 +805,20 @@ private:
         m_window->showResults();
         m_main->hide();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    // The join's hand-off of a working file holding \a bytes, which goes right after, as the join removes it;
+    // returns the text that the whole file decodes to.
+    QString handOffFile(const QByteArray& bytes) {
+        const QString working = m_folders.filePath(u"work/temp.xml"_qs);
+        writeFile(working, bytes);
+        const QString whole = JoinedText(working).text();
+        m_window->setResultsStore(JoinedText(working).store());
+        QFile::remove(working);
+        m_window->showResults();
+        m_main->hide();
+        [&] { QVERIFY(QTest::qWaitForWindowExposed(m_window.get())); }();
+        return whole;
     }
 
     void clickToolbar(const char* name) {
