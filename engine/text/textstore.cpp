@@ -25,15 +25,26 @@ public:
 
     void take(QByteArrayView bytes) {
         const auto* data = reinterpret_cast<const uchar*>(bytes.data());
-        for (qsizetype i = 0; i < bytes.size(); ++i) {
-            const uchar byte = data[i];
-            if ((byte & 0xC0) == 0x80)
-                continue; // a continuation byte adds no unit
-            if (m_byte + i - m_blocks.back().byte >= TextStore::kBlockBytes)
+        const qsizetype size = bytes.size();
+        // A continuation byte adds no unit, the lead byte of four adds a surrogate pair's two.
+        const auto unitsOf = [](uchar byte) { return qsizetype((byte & 0xC0) != 0x80) + qsizetype(byte >= 0xF0); };
+        for (qsizetype i = 0; i < size;) {
+            const qint64 due = m_blocks.back().byte + TextStore::kBlockBytes - (m_byte + i);
+            if (due > 0) {
+                // Short of a block's end only units are counted, in a loop the compiler can widen.
+                const qsizetype end = i + qsizetype(std::min<qint64>(due, size - i));
+                qsizetype units = 0;
+                for (; i < end; ++i)
+                    units += unitsOf(data[i]);
+                m_units += units;
+                continue;
+            }
+            if ((data[i] & 0xC0) != 0x80)
                 m_blocks.push_back({m_byte + i, m_units});
-            m_units += byte >= 0xF0 ? 2 : 1; // four bytes make a surrogate pair
+            m_units += unitsOf(data[i]);
+            ++i;
         }
-        m_byte += bytes.size();
+        m_byte += size;
     }
     /// Ends the index with the end of the file and text; returns the text's size.
     qsizetype finish() {

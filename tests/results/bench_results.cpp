@@ -3,6 +3,7 @@
 // optimised build); it asserts nothing.
 #include "engine/text/codepage.h"
 #include "engine/text/textfile.h"
+#include "engine/text/textstore.h"
 #include "results/findbar.h"
 #include "results/resultsview.h"
 #include "results/resultswindow.h"
@@ -70,11 +71,12 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
     auto* view = window.findChild<ResultsView*>(QStringLiteral("Text2"));
     EventCounter watch(QEvent::Paint);
     view->viewport()->installEventFilter(&watch);
-    const QString loaded = readTextFile(working); // in the program the join's thread reads it
+    // In the program the join's thread opens it, and the working folder goes right after.
+    const std::shared_ptr<const TextStore> loaded = TextStore::open(working);
     removeFile(working);
     QElapsedTimer stretch;
     stretch.start();
-    window.setResultsText(loaded);
+    window.setResultsStore(loaded);
     window.showResults();
     mainWindow.hide();
     double longest = ms(stretch); // the hand-off's own time on the window's thread
@@ -105,7 +107,7 @@ void run(const char* name, const QString& joined, QWidget& mainWindow, const QTe
     const double copy = ms(timer);
 
     timer.restart();
-    writeTextFile(window.resultsText(), output);
+    writeFileAtomically(output, [&](ByteSink& sink) { window.resultsStore()->writeTo(sink); });
     const double save = ms(timer);
 
     if (QFileInfo(output).size() != encodeSystemCodePage(joined).size())
