@@ -80,6 +80,10 @@ void ResultsWindow::goBack() {
         m_mainWindow->activateWindow();
     });
     steps.step(108, [this] { hide(); });
+    // A joined text read from its working file lets go of it here: the file has had no name since the join ended,
+    // and its space on the disk comes free. Nothing shows the text again before the next join replaces it.
+    if (!m_resultsView->store().isInMemory())
+        m_resultsView->setText(QString());
 }
 
 void ResultsWindow::saveResults() {

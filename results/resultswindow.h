@@ -40,7 +40,7 @@ public:
     /// Hand-off: shows the window, not modal, in front.
     void showResults();
 
-    /// Shows the main window again and hides this one.
+    /// Shows the main window again and hides this one, letting go of a joined text's working file.
     void goBack();
     /// Asks for a file and writes the results text to it.
     void saveResults();

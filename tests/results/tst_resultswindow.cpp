@@ -758,6 +758,19 @@ private slots:
         QVERIFY(readFile(path) == saved);
     }
 
+    // The working file, nameless since the join, is read while the window shows it and let go of with Back.
+    void backLetsGoOfAStoredResult() {
+        const QString whole = handOffFile(acrossBlockEnds(2, 6));
+        const std::weak_ptr<const TextStore> shown = m_window->resultsStore();
+        QCOMPARE(m_window->resultsText(), whole);
+
+        clickToolbar(resultsbar::back);
+
+        QVERIFY(m_main->isVisible());
+        QVERIFY(shown.expired());
+        QCOMPARE(m_window->resultsText(), QString());
+    }
+
     void copyingMoreThan64MegabytesAsksFirst_data() {
         QTest::addColumn<QMessageBox::StandardButton>("answer");
         QTest::newRow("no keeps the clipboard") << QMessageBox::No;
