@@ -80,10 +80,12 @@ void ResultsWindow::goBack() {
         m_mainWindow->activateWindow();
     });
     steps.step(108, [this] { hide(); });
-    // A joined text read from its working file lets go of it here: the file has had no name since the join ended,
-    // and its space on the disk comes free. Nothing shows the text again before the next join replaces it.
-    if (!m_resultsView->store().isInMemory())
-        m_resultsView->setText(QString());
+    // A joined text read from its working file lets go of it here, so that its space on the disk comes free (the
+    // file has had no name since the join ended). A small text stays, in memory, as texts always stayed; nothing
+    // shows a large one again before the next join replaces it.
+    const TextStore& shown = m_resultsView->store();
+    if (!shown.isInMemory())
+        m_resultsView->setText(shown.size() <= kKeptAfterBack ? shown.whole() : QString());
 }
 
 void ResultsWindow::saveResults() {

@@ -40,8 +40,10 @@ public:
     /// Hand-off: shows the window, not modal, in front.
     void showResults();
 
-    /// Shows the main window again and hides this one, letting go of a joined text's working file.
+    /// Shows the main window again and hides this one. A joined text read from its working file lets go of the
+    /// file; the window keeps the text only when it has at most kKeptAfterBack characters.
     void goBack();
+    static constexpr qsizetype kKeptAfterBack = qsizetype(1) << 20;
     /// Asks for a file and writes the results text to it.
     void saveResults();
     /// Copies the whole results text to the clipboard.

@@ -758,9 +758,19 @@ private slots:
         QVERIFY(readFile(path) == saved);
     }
 
+    void backLetsGoOfAStoredResult_data() {
+        QTest::addColumn<int>("blocks");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("small: the text stays") << 2 << true;
+        QTest::newRow("large: the text goes") << 20 << false;
+    }
+
     // The working file, nameless since the join, is read while the window shows it and let go of with Back.
     void backLetsGoOfAStoredResult() {
-        const QString whole = handOffFile(acrossBlockEnds(2, 6));
+        QFETCH(int, blocks);
+        QFETCH(bool, kept);
+        const QString whole = handOffFile(acrossBlockEnds(blocks, 6));
+        QCOMPARE(whole.size() <= ResultsWindow::kKeptAfterBack, kept);
         const std::weak_ptr<const TextStore> shown = m_window->resultsStore();
         QCOMPARE(m_window->resultsText(), whole);
 
@@ -768,7 +778,7 @@ private slots:
 
         QVERIFY(m_main->isVisible());
         QVERIFY(shown.expired());
-        QCOMPARE(m_window->resultsText(), QString());
+        QCOMPARE(m_window->resultsText(), kept ? whole : QString());
     }
 
     void copyingMoreThan64MegabytesAsksFirst_data() {
