@@ -19,6 +19,7 @@
 #include <QTextLayout>
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace corvanta {
 
@@ -123,18 +124,25 @@ bool ResultsView::copy() {
     const qsizetype length = selectionLength();
     if (length == 0)
         return false;
+    constexpr qint64 kMegabyte = 1024 * 1024;
     const qint64 bytes = qint64(length) * qint64(sizeof(QChar));
     if (bytes > kLargeCopyBytes) {
         const auto answer = showProgramMessage(
             this,
             QStringLiteral("The text to copy is %1 MB. A clipboard that large takes as much memory again and can make "
                            "this and other programs slow.\r\rCopy it anyway?")
-                .arg(bytes / (1024 * 1024)),
+                .arg((bytes + kMegabyte - 1) / kMegabyte), // rounded up: never "64 MB" for more than 64
             QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return false;
     }
-    QGuiApplication::clipboard()->setText(selectedText());
+    try {
+        QGuiApplication::clipboard()->setText(selectedText());
+    } catch (const std::bad_alloc&) {
+        // Out of an event handler the exception would end the program; the clipboard keeps what it held.
+        showProgramMessage(this, QStringLiteral("There was not enough memory to copy the text."), QMessageBox::Warning);
+        return false;
+    }
     return true;
 }
 

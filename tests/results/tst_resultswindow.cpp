@@ -783,7 +783,7 @@ private slots:
 
         QVERIFY(answerer.allAnswered());
         const QString question =
-            QStringLiteral("The text to copy is 64 MB. A clipboard that large takes as much memory "
+            QStringLiteral("The text to copy is 65 MB. A clipboard that large takes as much memory "
                            "again and can make this and other programs slow.\n\nCopy it anyway?");
         QCOMPARE(answerer.texts(),
                  answer == QMessageBox::Yes ? (QStringList{question, kCopied}) : (QStringList{question}));
