@@ -257,12 +257,14 @@ TextSpan ResultsView::rowSpan(qsizetype offset) const {
         const qsizetype row = m_rows.rowOf(offset);
         return {m_rows.at(row).start, m_rows.nextStart(row)};
     }
-    // Rows not built yet: a line wraps on its own, so the rows of the line that holds the offset are enough.
-    const TextSpan line = spanAt(*m_store, offset, TextUnit::Paragraph);
+    // Rows not built yet: a line wraps on its own, so its rows from its start up to the offset are enough. They are
+    // wrapped from the store as far as needed, never the whole of a line of many megabytes at once.
     TextRows lineRows;
-    lineRows.build(m_store->mid(line.start, line.end - line.start), wrapWidth(), *m_widths);
-    const qsizetype row = lineRows.rowOf(offset - line.start);
-    return {line.start + lineRows.at(row).start, line.start + lineRows.nextStart(row)};
+    lineRows.restart(wrapWidth(), paragraphStart(*m_store, offset));
+    while (!lineRows.holds(offset))
+        lineRows.extend(*m_store, qsizetype(1) << 16, *m_widths);
+    const qsizetype row = lineRows.rowOf(offset);
+    return {lineRows.at(row).start, lineRows.nextStart(row)};
 }
 
 void ResultsView::paintEvent(QPaintEvent*) {

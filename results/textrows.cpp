@@ -35,11 +35,11 @@ void TextRows::build(QStringView text, qreal width, CharWidths& widths) {
     extend(text, text.size(), widths);
 }
 
-void TextRows::restart(qreal width) {
+void TextRows::restart(qreal width, qsizetype from) {
     m_rows.clear();
     m_width = width;
     m_complete = false;
-    m_next = m_lineStart = m_rowStart = 0;
+    m_next = m_lineStart = m_rowStart = from;
     m_x = 0;
     m_breakAt = -1;
     m_xAtBreak = 0;

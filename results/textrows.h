@@ -68,8 +68,9 @@ class TextRows {
 public:
     /// Rebuilds the rows of \a text for rows \a width wide, all at once.
     void build(QStringView text, qreal width, CharWidths& widths);
-    /// Forgets every row: wrapping starts again at the text's start, for rows \a width wide.
-    void restart(qreal width);
+    /// Forgets every row: wrapping starts again at the text's start, for rows \a width wide; or at \a from, which
+    /// must start a line, for the rows of that line and those after it.
+    void restart(qreal width, qsizetype from = 0);
     /// Wraps at least \a characters more characters of \a text (fewer at its end); \a text is the same text on every
     /// call since restart().
     void extend(QStringView text, qsizetype characters, CharWidths& widths);

@@ -211,6 +211,11 @@ bool isCrLf(const TextStore& text, qsizetype at) {
     return text.at(at) == u'\r' && text.at(at + 1) == u'\n';
 }
 
+// An offset between the CR and the LF of one line break stands for the break itself.
+qsizetype outsideCrLf(const TextStore& text, qsizetype offset) {
+    return offset > 0 && isCrLf(text, offset - 1) ? offset - 1 : offset;
+}
+
 } // namespace
 
 TextSpan spanAt(const TextStore& text, qsizetype offset, TextUnit unit) {
@@ -218,7 +223,7 @@ TextSpan spanAt(const TextStore& text, qsizetype offset, TextUnit unit) {
     if (offset < 0 || offset > size)
         return {};
     if (unit == TextUnit::Paragraph) {
-        const qsizetype at = offset > 0 && isCrLf(text, offset - 1) ? offset - 1 : offset;
+        const qsizetype at = outsideCrLf(text, offset);
         qsizetype end = lineEndFrom(text, at);
         if (end < size)
             end += isCrLf(text, end) ? 2 : 1;
@@ -287,6 +292,10 @@ qsizetype previousWord(const TextStore& text, qsizetype offset) {
         if (previous > from || from == 0)
             return previous;
     }
+}
+
+qsizetype paragraphStart(const TextStore& text, qsizetype offset) {
+    return lineStartBefore(text, outsideCrLf(text, std::clamp<qsizetype>(offset, 0, text.size())));
 }
 
 } // namespace corvanta

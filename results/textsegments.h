@@ -50,5 +50,7 @@ qsizetype nextCharacter(const TextStore& text, qsizetype offset);
 qsizetype previousCharacter(const TextStore& text, qsizetype offset);
 qsizetype nextWord(const TextStore& text, qsizetype offset);
 qsizetype previousWord(const TextStore& text, qsizetype offset);
+/// Where the paragraph that holds \a offset starts: spanAt()'s start, without the walk to its end.
+qsizetype paragraphStart(const TextStore& text, qsizetype offset);
 
 } // namespace corvanta
