@@ -169,7 +169,7 @@ void run(const Case& test, MainWindow& window, Stopwatch& watch, const QTemporar
     const qint64 resultsShown = watch.resultsShown;
     const qint64 resultsPainted = watch.resultsPainted;
     ResultsWindow& results = window.resultsWindow();
-    if (results.resultsText().size() < joinedBytes / 2)
+    if (results.resultsStore()->size() < joinedBytes / 2)
         qFatal("the results window does not hold the joined text");
 
     // Each command returns once its boxes are answered.
