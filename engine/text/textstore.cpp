@@ -124,8 +124,11 @@ std::shared_ptr<const TextStore> TextStore::open(const QString& path, const std:
         if (!copying && reader.reading() != TextReading::Utf8) {
             QFile copy;
             openPrivateCopy(copy, path);
-            for (qint64 at = 0; at < index.bytes(); at += kStreamBlockSize)
+            for (qint64 at = 0; at < index.bytes(); at += kStreamBlockSize) {
+                if (stop.stop_requested())
+                    throw StopRequested{};
                 writeCopy(copy, readAt(file.handle(), at, std::min(kStreamBlockSize, index.bytes() - at)));
+            }
             file.close();
             file.setFileName(copy.fileName());
             // The store's file takes a descriptor of its own: the copy closes its one as it goes.
