@@ -127,7 +127,11 @@ std::shared_ptr<const TextStore> TextStore::open(const QString& path, const std:
             for (qint64 at = 0; at < index.bytes(); at += kStreamBlockSize) {
                 if (stop.stop_requested())
                     throw StopRequested{};
-                writeCopy(copy, readAt(file.handle(), at, std::min(kStreamBlockSize, index.bytes() - at)));
+                const qint64 wanted = std::min(kStreamBlockSize, index.bytes() - at);
+                const QByteArray bytes = readAt(file.handle(), at, wanted);
+                if (bytes.size() != wanted) // the copy must be what was indexed, byte for byte
+                    throw Failure(QStringLiteral("%1: %2").arg(displayPath(path), qt_error_string(errno)));
+                writeCopy(copy, bytes);
             }
             file.close();
             file.setFileName(copy.fileName());
