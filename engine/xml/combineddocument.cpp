@@ -161,6 +161,8 @@ bool RootChildrenWriter::begin(std::string_view rootName, std::span<const Namesp
 }
 
 bool RootChildrenWriter::add(const RecordedNode& node) {
+    if (node.isBlankText())
+        return true; // dropped, as take() drops it
     const bool textLike = node.isTextLike();
     if (m_first && textLike)
         return false; // the first document is then kept as a tree, as take() says

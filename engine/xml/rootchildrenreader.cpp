@@ -248,7 +248,7 @@ private:
 
     void finishChild() {
         m_node.endText();
-        if (!m_node.isBlankText() && !m_sink.add(m_node))
+        if (!m_sink.add(m_node))
             leaveToLibxml2();
         m_node.clear();
     }

@@ -25,8 +25,8 @@ public:
     /// namespace declarations. False when its children cannot be written from their text alone: libxml2 is then
     /// to parse the document.
     virtual bool begin(std::string_view rootName, std::span<const NamespaceDeclaration> rootDeclarations) = 0;
-    /// One child of the root, complete; never blank text. False when it cannot be written from its text alone:
-    /// libxml2 is then to parse the document.
+    /// One child of the root, complete, blank text included (parseXml() drops it where the root holds no text of
+    /// its own). False when it cannot be written from its text alone: libxml2 is then to parse the document.
     virtual bool add(const RecordedNode& node) = 0;
 };
 

@@ -271,6 +271,8 @@ private slots:
         QTest::newRow("long text, then blanks") << QByteArray("<r>x" + repeated(" ", 9000) + "<a/>\n</r>");
         QTest::newRow("adjacent CDATA sections") << QByteArray("<r><![CDATA[a]]><![CDATA[b]]><a/><![CDATA[]]></r>");
         QTest::newRow("character references") << QByteArray("<r>&#32;<a/>&amp;\n</r>");
+        QTest::newRow("comments between blanks") << QByteArray("<r> <!--c--> <a/> <?p?> </r>");
+        QTest::newRow("CDATA, then text") << QByteArray("<r> <![CDATA[x]]>y <a/></r>");
         QTest::newRow("namespaces") << QByteArray("<p:r xmlns:p=\"u\"><p:a xmlns:q=\"v\"><q:b/></p:a> <p:c/></p:r>");
         QTest::newRow("prolog and epilogue") << QByteArray("<?xml version=\"1.0\"?><!--c--><r><a/></r><!--d--><?p?>");
         QTest::newRow("text only") << QByteArray("<r>text</r>");
