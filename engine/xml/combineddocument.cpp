@@ -169,7 +169,7 @@ bool RootChildrenWriter::add(const RecordedNode& node) {
     m_textWritten = m_textWritten || textLike;
     const bool indented = m_first || (m_target->indented && !m_textWritten);
     ChunkedText unit;
-    node.write(indented, unit);
+    unit.append(node.written(indented));
     keep(unit, indented, textLike);
     return true;
 }

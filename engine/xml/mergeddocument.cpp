@@ -1,10 +1,13 @@
 #include "engine/xml/mergeddocument.h"
 
 #include "engine/text/failure.h"
+#include "engine/xml/recordednode.h"
 
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <unordered_map>
 
 namespace corvanta {
 
@@ -91,23 +94,64 @@ AheadWriter::AheadWriter(TargetSource source, qsizetype sourceSize, const QStrin
 AheadWriter::AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize, const QString& folder)
     : AheadWriter([target = std::move(target)] { return target; }, sourceSize, folder) {}
 
-bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
+// The first document's top-level element that the elements under \a topIndex are written for; null when they are
+// to stay nodes.
+const WriteAheadTarget::Top* AheadWriter::topAt(qsizetype topIndex) {
     if (!m_target) {
         m_target = m_source();
         if (!m_target)
-            return false;
+            return nullptr;
         m_mover.emplace(m_target->doc.get());
         m_mover->setSource(m_sourceSize);
     }
     if (topIndex < 0 || topIndex >= qsizetype(m_target->tops.size()))
-        return false; // the structure check stops the merge before this input
+        return nullptr; // the structure check stops the merge before this input
     const WriteAheadTarget::Top& top = m_target->tops[std::size_t(topIndex)];
-    if (!top.node)
-        return false; // the merge reports that the node there cannot hold it
+    return top.node ? &top : nullptr; // without one, the merge reports that the node there cannot hold them
+}
+
+bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
+    const WriteAheadTarget::Top* top = topAt(topIndex);
+    if (!top)
+        return false;
     const qsizetype before = m_text.size();
-    const TakenNodes taken = m_mover->take(element, top.node);
+    const TakenNodes taken = m_mover->take(element, top->node);
     for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
-        m_writer.write(piece, top.indented, m_text);
+        m_writer.write(piece, top->indented, m_text);
+    m_written.push_back({before, m_text.size() - before, top->indented});
+    return true;
+}
+
+bool AheadWriter::beginTop(qsizetype topIndex, std::span<const NamespaceDeclaration> rootDeclarations,
+                           std::span<const NamespaceDeclaration> topDeclarations) {
+    const WriteAheadTarget::Top* top = topAt(topIndex);
+    if (!top)
+        return false;
+    // The namespaces in scope, by prefix ("" for the default, "" when there is none), here and there.
+    std::unordered_map<std::string_view, std::string_view> here;
+    for (const auto* declarations : {&rootDeclarations, &topDeclarations})
+        for (const NamespaceDeclaration& declaration : *declarations)
+            here[declaration.prefix] = declaration.uri;
+    std::unordered_map<std::string_view, std::string_view> there;
+    for (const xmlNode* element = top->node; element && element->type == XML_ELEMENT_NODE; element = element->parent)
+        for (const xmlNs* ns = element->nsDef; ns; ns = ns->next) {
+            const std::string_view prefix = ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "";
+            there.emplace(prefix, ns->href ? reinterpret_cast<const char*>(ns->href) : "");
+        }
+    const auto bound = [](const auto& scope, std::string_view prefix) {
+        const auto found = scope.find(prefix);
+        return found != scope.end() ? std::optional(found->second) : std::nullopt;
+    };
+    for (const auto& [prefix, uri] : here)
+        if (!prefix.empty() && bound(there, prefix) != std::optional(uri))
+            return false;
+    return bound(there, "").value_or("") == bound(here, "").value_or("");
+}
+
+bool AheadWriter::add(qsizetype topIndex, const RecordedNode& element) {
+    const WriteAheadTarget::Top& top = *topAt(topIndex);
+    const qsizetype before = m_text.size();
+    m_text.append(element.written(top.indented, 2));
     m_written.push_back({before, m_text.size() - before, top.indented});
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/xml/rootchildrenreader.h"
 #include "engine/xml/xmlmove.h"
 #include "engine/xml/xmlparser.h"
 #include "engine/xml/xmlsave.h"
@@ -63,7 +64,7 @@ struct WriteAheadTarget {
 /// Writes the second-level elements of one later input as they are parsed, on the parsing thread, as children of
 /// the first document's top-level element at the same place; the merge then appends each or drops it in its turn.
 /// So a later input is never held as a tree, only as the text of what it might add.
-class AheadWriter final : public ElementTaker {
+class AheadWriter final : public ElementTaker, public TopChildrenSink {
 public:
     /// Tells what to write for, once known: null before the first document is in.
     using TargetSource = std::function<std::shared_ptr<const WriteAheadTarget>()>;
@@ -76,6 +77,12 @@ public:
 
     bool take(qsizetype topIndex, xmlNode* element) override;
     void forget() override;
+    /// The elements are taken from the text under a top-level element whose namespaces in scope are those of the
+    /// first document's there, the same way: nothing about them then changes with their place.
+    TopChildrenSink* topSink() override { return this; }
+    bool beginTop(qsizetype topIndex, std::span<const NamespaceDeclaration> rootDeclarations,
+                  std::span<const NamespaceDeclaration> topDeclarations) override;
+    bool add(qsizetype topIndex, const RecordedNode& element) override;
 
     // For the merging thread, once the parse is over; the elements come in the order taken.
     /// Whether the next element was written with indentation.
@@ -95,6 +102,7 @@ private:
     };
 
     const Written& takeNext();
+    const WriteAheadTarget::Top* topAt(qsizetype topIndex);
 
     TargetSource m_source;
     qsizetype m_sourceSize;

@@ -63,6 +63,22 @@ void appendQuoted(std::string& out, std::string_view text) {
     }
 }
 
+// As libxml2 writes a CDATA section: one that holds "]]>" (sections that followed one another make one) is cut
+// after its "]]".
+void appendCdata(std::string& out, std::string_view text) {
+    if (text.empty()) {
+        out.append("<![CDATA[]]>");
+        return;
+    }
+    std::size_t start = 0;
+    for (std::size_t end = text.find("]]>"); end != std::string_view::npos; end = text.find("]]>", start)) {
+        out.append("<![CDATA[").append(text.substr(start, end + 2 - start)).append("]]>");
+        start = end + 2;
+    }
+    if (start < text.size())
+        out.append("<![CDATA[").append(text.substr(start)).append("]]>");
+}
+
 // libxml2 indents two spaces per level, up to 60 spaces.
 void appendIndent(std::string& out, int level) {
     constexpr int kDeepest = 30;
@@ -171,7 +187,7 @@ bool RecordedNode::isBlankText() const {
 
 // As libxml2's formatter: with formatting on, each child of an element whose children hold no text goes on a line
 // of its own, indented by its depth; an element with text is written as it stands, with all below it.
-void RecordedNode::write(bool indented, ChunkedText& into) const {
+QByteArrayView RecordedNode::written(bool indented, int depth) const {
     std::string& out = m_written;
     out.clear();
     struct Open {
@@ -179,7 +195,7 @@ void RecordedNode::write(bool indented, ChunkedText& into) const {
         bool mixed;
     };
     std::vector<Open> open;
-    int level = 1;
+    int level = depth;
     bool format = indented;
     if (indented)
         appendIndent(out, level);
@@ -234,7 +250,7 @@ void RecordedNode::write(bool indented, ChunkedText& into) const {
             appendEscaped(out, name(part), kText);
             break;
         case Kind::Cdata:
-            out.append("<![CDATA[").append(name(part)).append("]]>");
+            appendCdata(out, name(part));
             break;
         case Kind::Comment:
         case Kind::Instruction:
@@ -257,7 +273,7 @@ void RecordedNode::write(bool indented, ChunkedText& into) const {
     }
     if (indented)
         out.append(1, '\n');
-    into.append(QByteArrayView(out.data(), qsizetype(out.size())));
+    return QByteArrayView(out.data(), qsizetype(out.size()));
 }
 
 } // namespace corvanta

@@ -8,8 +8,8 @@
 
 namespace corvanta {
 
-/// One child of a root element, recorded part by part as a streaming parser reports it, and written as
-/// NodeWriter::write() writes the node libxml2 builds of the same text (as a child of the root: depth 1). Blank
+/// A node below a root element, recorded part by part as a streaming parser reports it, and written as
+/// NodeWriter::write() writes the node libxml2 builds of the same text. Blank
 /// text is dropped as dropBlankText() drops it. The parts lie in two flat arrays, so that once they have grown a
 /// record costs no allocation per node. Knows nothing of xml:space: a reader that meets it leaves the text to
 /// libxml2.
@@ -44,8 +44,9 @@ public:
     bool isTextLike() const;
     /// True when the node is text of white space only.
     bool isBlankText() const;
-    /// Appends the node, complete, as NodeWriter::write(node, indented, into, 1) appends the node libxml2 builds.
-    void write(bool indented, ChunkedText& into) const;
+    /// The node, complete, as NodeWriter::write(node, indented, into, depth) writes the node libxml2 builds: 1 for a
+    /// child of the root, 2 for a child of a top-level element. Valid until the next call.
+    QByteArrayView written(bool indented, int depth = 1) const;
 
 private:
     enum class Kind : quint8 { Element, Namespace, Attribute, End, Text, Cdata, Comment, Instruction, BareInstruction };

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -103,6 +104,11 @@ void appendValue(std::string& out, std::string_view value) {
         }
 }
 
+bool isBlank(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+}
+
 bool isEncodingName(std::string_view name) {
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     return !name.empty() && letter(name.front()) && std::all_of(name.begin(), name.end(), [&](char c) {
@@ -112,9 +118,14 @@ bool isEncodingName(std::string_view name) {
 
 class Reader {
 public:
-    Reader(XML_Parser parser, RootChildrenSink& sink)
+    /// Hands the root's children to \a rootSink, or the children of the top-level elements to \a topSink, leaving
+    /// out those \a skippable names.
+    Reader(XML_Parser parser, RootChildrenSink* rootSink, TopChildrenSink* topSink, const SkippableNames* skippable)
         : m_parser(parser)
-        , m_sink(sink) {
+        , m_rootSink(rootSink)
+        , m_topSink(topSink)
+        , m_skippable(skippable)
+        , m_unitParent(topSink ? 2 : 1) {
         XML_SetUserData(parser, this);
         XML_SetXmlDeclHandler(parser, &Reader::declaration);
         XML_SetStartDoctypeDeclHandler(parser, &Reader::documentType);
@@ -234,10 +245,7 @@ private:
     void beginChild(bool cdata = false) {
         if (!m_begun) {
             m_begun = true;
-            std::vector<NamespaceDeclaration> declarations;
-            for (const auto& [prefix, uri] : m_rootDeclarations)
-                declarations.push_back({prefix, uri});
-            if (!m_sink.begin(m_rootName, declarations)) {
+            if (!m_rootSink->begin(m_rootName, asDeclarations(m_rootDeclarations))) {
                 leaveToLibxml2();
                 return;
             }
@@ -248,14 +256,9 @@ private:
 
     void finishChild() {
         m_node.endText();
-        if (!m_sink.add(m_node))
+        if (!m_rootSink->add(m_node))
             leaveToLibxml2();
         m_node.clear();
-    }
-
-    bool textTooLong(std::size_t more) {
-        m_textLength = m_node.inText() ? m_textLength + more : more;
-        return m_textLength > kLongestText;
     }
 
     static void XMLCALL startElement(void* self, const XML_Char* name, const XML_Char** attributes) {
@@ -263,29 +266,46 @@ private:
         reader.guarded([&] { reader.start(name, attributes); });
     }
 
+    // A start tag as written, with its attributes and declarations in their order: for the skeleton.
+    void appendStartTag(std::string_view name, const XML_Char** attributes) {
+        m_skeleton.append(1, '<').append(name);
+        for (const XML_Char** attribute = attributes; *attribute; attribute += 2) {
+            m_skeleton.append(1, ' ').append(attribute[0]).append("=\"");
+            appendValue(m_skeleton, attribute[1]);
+            m_skeleton.append(1, '"');
+        }
+    }
+
     void start(std::string_view name, const XML_Char** attributes) {
+        m_textLength = 0;
         const std::size_t before = m_bindings.size();
         if (!takeIntoScope(name, attributes))
             return leaveToLibxml2();
         ++m_depth;
+        if (m_skipFrom > 0)
+            return; // inside an element left out
         if (m_depth == 1) {
             for (std::size_t i = before; i < m_bindings.size(); ++i)
                 m_rootDeclarations.emplace_back(m_bindings[i].prefix, m_bindings[i].uri);
             m_rootName = name;
-            m_skeleton.append(1, '<').append(name);
-            for (const XML_Char** attribute = attributes; *attribute; attribute += 2) {
-                m_skeleton.append(1, ' ').append(attribute[0]).append("=\"");
-                appendValue(m_skeleton, attribute[1]);
-                m_skeleton.append(1, '"');
-            }
-            m_skeleton.append("/>");
+            appendStartTag(name, attributes);
+            m_skeleton.append(1, '>');
             return;
         }
-        if (m_depth == 2) {
-            beginChild();
-            if (m_leftToLibxml2)
-                return;
+        if (m_topSink && m_depth == 2) {
+            m_topIndex = m_topCount++;
+            m_topBegun = false;
+            m_topDeclarations.clear();
+            for (std::size_t i = before; i < m_bindings.size(); ++i)
+                m_topDeclarations.emplace_back(m_bindings[i].prefix, m_bindings[i].uri);
+            m_topName = name;
+            m_namedInTop = 0;
+            appendStartTag(name, attributes);
+            m_skeleton.append(1, '>');
+            return;
         }
+        if (m_depth == m_unitParent + 1 && !beginUnit(name))
+            return;
         m_node.startElement(name);
         for (std::size_t i = before; i < m_bindings.size(); ++i)
             m_node.declareNamespace(m_bindings[i].prefix, m_bindings[i].uri);
@@ -296,53 +316,155 @@ private:
         }
     }
 
+    // An element that is to be handed on starts: false when it is not recorded.
+    bool beginUnit(std::string_view name) {
+        if (!m_topSink) {
+            beginChild();
+            return !m_leftToLibxml2;
+        }
+        const std::string_view local = localPart(name);
+        const std::string_view kept = *m_names.emplace(local).first;
+        if (m_skippable && m_skippable->contains(m_topIndex, local)) {
+            m_leftOut.push_back({m_topIndex, m_namedInTop, kept, false});
+            m_skipFrom = m_depth;
+            return false;
+        }
+        if (!m_topBegun) {
+            m_topBegun = true;
+            if (!m_topSink->beginTop(m_topIndex, asDeclarations(m_rootDeclarations),
+                                     asDeclarations(m_topDeclarations))) {
+                leaveToLibxml2();
+                return false;
+            }
+        }
+        m_leftOut.push_back({m_topIndex, m_namedInTop, kept, true});
+        return true;
+    }
+
+    static std::vector<NamespaceDeclaration>
+    asDeclarations(const std::vector<std::pair<std::string, std::string>>& bindings) {
+        std::vector<NamespaceDeclaration> list;
+        for (const auto& [prefix, uri] : bindings)
+            list.push_back({prefix, uri});
+        return list;
+    }
+
     static void XMLCALL endElement(void* self, const XML_Char* /*name*/) {
         Reader& reader = of(self);
-        reader.guarded([&] {
-            --reader.m_depth;
-            reader.dropBindingsAbove(reader.m_depth);
-            if (reader.m_depth == 0) {
-                if (!reader.m_node.isEmpty())
-                    reader.beginChild(); // the text at the root's end
-                return;
-            }
-            reader.m_node.endElement();
-            if (reader.m_depth == 1)
-                reader.finishChild();
-        });
+        reader.guarded([&] { reader.end(); });
+    }
+
+    void end() {
+        m_textLength = 0;
+        --m_depth;
+        dropBindingsAbove(m_depth);
+        if (m_skipFrom > 0) {
+            if (m_depth < m_skipFrom)
+                m_skipFrom = 0;
+            return;
+        }
+        if (m_depth == 0) {
+            if (!m_node.isEmpty())
+                beginChild(); // the text at the root's end
+            m_skeleton.append("</").append(m_rootName).append(1, '>');
+            return;
+        }
+        if (m_depth < m_unitParent) {
+            m_skeleton.append("</").append(m_topName).append(1, '>');
+            return;
+        }
+        m_node.endElement();
+        if (m_depth > m_unitParent)
+            return;
+        if (!m_topSink)
+            return finishChild();
+        if (!m_topSink->add(m_topIndex, m_node))
+            leaveToLibxml2();
+        m_node.clear();
+    }
+
+    // Where content at the current depth goes.
+    enum class Place {
+        Outside,  // around the root
+        Top,      // among the root's children, where only top-level elements are handed on
+        Stays,    // among a top-level element's children, where only elements are handed on
+        Unit,     // among the root's children, each handed on
+        Recorded, // inside an element handed on
+        Skipped,  // inside an element left out
+    };
+    Place place() const {
+        if (m_skipFrom > 0)
+            return Place::Skipped;
+        if (m_depth == 0)
+            return Place::Outside;
+        if (m_depth > m_unitParent)
+            return Place::Recorded;
+        if (m_depth == m_unitParent)
+            return m_topSink ? Place::Stays : Place::Unit;
+        return Place::Top;
     }
 
     static void XMLCALL text(void* self, const XML_Char* text, int length) {
         Reader& reader = of(self);
-        reader.guarded([&] {
-            if (reader.m_depth == 0)
-                return; // white space around the root
-            if (reader.textTooLong(std::size_t(length)))
-                return reader.leaveToLibxml2();
-            if (reader.m_depth == 1 && !reader.m_node.inText())
-                reader.beginChild();
-            if (reader.m_leftToLibxml2)
+        reader.guarded([&] { reader.addText(std::string_view(text, std::size_t(length))); });
+    }
+
+    void addText(std::string_view text) {
+        m_textLength += text.size();
+        if (m_textLength > kLongestText)
+            return leaveToLibxml2();
+        switch (place()) {
+        case Place::Outside:
+        case Place::Skipped:
+        case Place::Stays:
+            return;
+        case Place::Top:
+            // Text beside the top-level elements would change their places once the root closes.
+            if (!isBlank(text))
+                leaveToLibxml2();
+            return;
+        case Place::Unit:
+            if (!m_node.inText())
+                beginChild();
+            if (m_leftToLibxml2)
                 return;
-            reader.m_node.addText(std::string_view(text, std::size_t(length)));
-        });
+            [[fallthrough]];
+        case Place::Recorded:
+            m_node.addText(text);
+            return;
+        }
     }
 
     static void XMLCALL startCdata(void* self) {
         Reader& reader = of(self);
         reader.guarded([&] {
-            if (reader.m_depth == 1)
-                reader.beginChild(true);
-            if (reader.m_leftToLibxml2)
+            reader.m_textLength = 0;
+            switch (reader.place()) {
+            case Place::Outside:
+            case Place::Skipped:
+            case Place::Stays:
                 return;
-            if (!reader.m_node.endsWithCdata())
-                reader.m_textLength = 0;
-            reader.m_node.startCdata();
+            case Place::Top:
+                return reader.leaveToLibxml2();
+            case Place::Unit:
+                reader.beginChild(true);
+                if (reader.m_leftToLibxml2)
+                    return;
+                [[fallthrough]];
+            case Place::Recorded:
+                reader.m_node.startCdata();
+                return;
+            }
         });
     }
 
     static void XMLCALL endCdata(void* self) {
         Reader& reader = of(self);
-        reader.guarded([&] { reader.m_node.endCdata(); });
+        reader.guarded([&] {
+            reader.m_textLength = 0;
+            if (reader.place() == Place::Unit || reader.place() == Place::Recorded)
+                reader.m_node.endCdata();
+        });
     }
 
     static void XMLCALL comment(void* self, const XML_Char* text) {
@@ -350,18 +472,42 @@ private:
         reader.guarded([&] {
             if (std::strlen(text) > kLongestText)
                 return reader.leaveToLibxml2();
-            if (reader.m_depth == 0) {
-                reader.m_skeleton.append("<!--").append(text).append("-->");
-                return;
-            }
-            if (reader.m_depth == 1)
-                reader.beginChild();
-            if (reader.m_leftToLibxml2)
-                return;
-            reader.m_node.addComment(text);
-            if (reader.m_depth == 1)
-                reader.finishChild();
+            if (reader.place() == Place::Stays)
+                return; // nameless: it stays behind
+            reader.addNode([&](RecordedNode& node) { node.addComment(text); },
+                           [&](std::string& skeleton) { skeleton.append("<!--").append(text).append("-->"); });
         });
+    }
+
+    // A comment or processing instruction: written to the skeleton around the root, among the top-level nodes and
+    // among their children (where a processing instruction is merged by its target, as a node), handed on or
+    // recorded below.
+    template <typename Record, typename Write> void addNode(Record&& record, Write&& write) {
+        m_textLength = 0;
+        switch (place()) {
+        case Place::Skipped:
+            return;
+        case Place::Stays:
+            ++m_namedInTop;
+            write(m_skeleton);
+            return;
+        case Place::Top:
+            ++m_topCount;
+            [[fallthrough]];
+        case Place::Outside:
+            write(m_skeleton);
+            return;
+        case Place::Unit:
+            beginChild();
+            if (m_leftToLibxml2)
+                return;
+            record(m_node);
+            finishChild();
+            return;
+        case Place::Recorded:
+            record(m_node);
+            return;
+        }
     }
 
     static void XMLCALL instruction(void* self, const XML_Char* target, const XML_Char* data) {
@@ -378,20 +524,13 @@ private:
             return leaveToLibxml2();
         // "<?target?>" has no data for libxml2, "<?target ?>" has empty data; Expat tells neither apart.
         const bool hasData = !data.empty() || std::size_t(XML_GetCurrentByteCount(m_parser)) > target.size() + 4;
-        if (m_depth == 0) {
-            m_skeleton.append("<?").append(target);
-            if (hasData)
-                m_skeleton.append(1, ' ').append(data);
-            m_skeleton.append("?>");
-            return;
-        }
-        if (m_depth == 1)
-            beginChild();
-        if (m_leftToLibxml2)
-            return;
-        m_node.addProcessingInstruction(target, data, hasData);
-        if (m_depth == 1)
-            finishChild();
+        addNode([&](RecordedNode& node) { node.addProcessingInstruction(target, data, hasData); },
+                [&](std::string& skeleton) {
+                    skeleton.append("<?").append(target);
+                    if (hasData)
+                        skeleton.append(1, ' ').append(data);
+                    skeleton.append("?>");
+                });
     }
 
     struct Binding {
@@ -401,31 +540,51 @@ private:
     };
 
     XML_Parser m_parser;
-    RootChildrenSink& m_sink;
+    RootChildrenSink* m_rootSink;
+    TopChildrenSink* m_topSink;
+    const SkippableNames* m_skippable;
+    const int m_unitParent; // the depth of the elements whose children are handed on
     bool m_leftToLibxml2 = false;
     std::exception_ptr m_failure;
     int m_depth = 0;
-    bool m_begun = false; // the sink has been told of the root
+    int m_skipFrom = 0;   // the depth of the element left out that the reader is in; 0 when none
+    bool m_begun = false; // the root sink has been told of the root
     std::vector<Binding> m_bindings;
     std::vector<std::pair<std::string_view, std::string_view>> m_qualified; // a start tag's attributes, resolved
     std::string m_skeleton;
     std::string m_rootName;
     std::vector<std::pair<std::string, std::string>> m_rootDeclarations;
     RecordedNode m_node;
-    std::size_t m_textLength = 0; // of the text or CDATA section in progress
+    std::size_t m_textLength = 0; // of the character data since the last markup
+    // Handing on the top-level elements' children.
+    qsizetype m_topCount = 0;
+    qsizetype m_topIndex = 0;
+    bool m_topBegun = false; // the sink has been told of the top-level element m_topIndex
+    std::string m_topName;
+    qsizetype m_namedInTop = 0; // the processing instructions under it so far, which stay nodes
+    std::vector<std::pair<std::string, std::string>> m_topDeclarations;
+    std::vector<LeftOutElement> m_leftOut;
+    std::unordered_set<std::string> m_names; // what m_leftOut's names view
+
+public:
+    std::vector<LeftOutElement>& leftOut() { return m_leftOut; }
+    std::unordered_set<std::string>& names() { return m_names; }
 };
 
 } // namespace
 
-std::optional<ParsedXml> readRootChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
-                                          RootChildrenSink& sink) {
+namespace {
+
+std::optional<ParsedXml> readChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
+                                      RootChildrenSink* rootSink, TopChildrenSink* topSink,
+                                      const SkippableNames* skippable) {
     UnmarkedText text(open());
     const bool hasDeclaration = text.hasDeclaration(); // while the first piece is at hand
     // Declared UTF-8 up front, as libxml2 reads it: the declaration's encoding changes nothing.
     const ExpatParser parser(XML_ParserCreate("UTF-8"));
     if (!parser)
         throw std::bad_alloc();
-    Reader reader(parser.get(), sink);
+    Reader reader(parser.get(), rootSink, topSink, skippable);
     const auto parse = [&](QByteArrayView bytes, bool last) {
         // Expat takes an int's worth at a time.
         constexpr qsizetype kLargest = qsizetype(1) << 30;
@@ -451,11 +610,25 @@ std::optional<ParsedXml> readRootChildren(const TextOpener& open, const QString&
         throw std::bad_alloc();
     if (!read || reader.leftToLibxml2())
         return std::nullopt;
-    // The nodes outside the root's children are few: libxml2 builds them, from a text that holds only them.
+    // The nodes outside what was handed on are few: libxml2 builds them, from a text that holds only them.
     ParsedXml skeleton = parseXml(QByteArray::fromStdString(reader.skeleton()), path, stop);
     if (!skeleton.doc || skeleton.hasDeclaration != hasDeclaration)
         return std::nullopt;
+    skeleton.leftOut = std::move(reader.leftOut());
+    skeleton.names = std::move(reader.names());
     return skeleton;
+}
+
+} // namespace
+
+std::optional<ParsedXml> readRootChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
+                                          RootChildrenSink& sink) {
+    return readChildren(open, path, stop, &sink, nullptr, nullptr);
+}
+
+std::optional<ParsedXml> readTopChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
+                                         const SkippableNames* skippable, TopChildrenSink& sink) {
+    return readChildren(open, path, stop, nullptr, &sink, skippable);
 }
 
 } // namespace corvanta

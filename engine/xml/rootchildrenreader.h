@@ -42,4 +42,24 @@ public:
 std::optional<ParsedXml> readRootChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
                                           RootChildrenSink& sink);
 
+/// Takes the children of a document's top-level elements from a reader that writes them without libxml2's nodes.
+class TopChildrenSink {
+public:
+    virtual ~TopChildrenSink() = default;
+    /// Called before the first element under the top-level node at \a topIndex (counting every kind of node), with
+    /// the namespace declarations of the root and of that node. False when its elements cannot be written from
+    /// their text alone: libxml2 is then to parse the document.
+    virtual bool beginTop(qsizetype topIndex, std::span<const NamespaceDeclaration> rootDeclarations,
+                          std::span<const NamespaceDeclaration> topDeclarations) = 0;
+    /// One element under the top-level node at \a topIndex, complete. False as for beginTop().
+    virtual bool add(qsizetype topIndex, const RecordedNode& element) = 0;
+};
+
+/// As readRootChildren(), but hands \a sink the elements under the top-level elements, as parseXml() would hand
+/// them to an ElementTaker, and leaves out those that \a skippable names. The document it returns holds the root
+/// and its top-level nodes without their children; leftOut lists every element under them, each as written or
+/// left out. A document with text beside its top-level elements (other than blank) is left to libxml2.
+std::optional<ParsedXml> readTopChildren(const TextOpener& open, const QString& path, const std::stop_token& stop,
+                                         const SkippableNames* skippable, TopChildrenSink& sink);
+
 } // namespace corvanta

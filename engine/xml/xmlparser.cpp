@@ -843,6 +843,10 @@ ParsedXml parseXml(const TextOpener& open, const QString& path, const std::stop_
         if (std::optional<ParsedXml> read = readRootChildren(open, path, stop, *sink))
             return std::move(*read);
         taker->forget();
+    } else if (TopChildrenSink* topSink = taker ? taker->topSink() : nullptr) {
+        if (std::optional<ParsedXml> read = readTopChildren(open, path, stop, skippable, *topSink))
+            return std::move(*read);
+        taker->forget();
     }
     setUpLibxml2();
     ParsedXml parsed;

@@ -6,7 +6,9 @@
 #include <QString>
 #include <functional>
 #include <stop_token>
+#include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace corvanta {
@@ -40,6 +42,8 @@ struct ParsedXml {
     XmlParseError error;
     /// The elements left out of doc, in document order; empty when doc is null.
     std::vector<LeftOutElement> leftOut;
+    /// The names leftOut views where doc's dictionary does not hold them (a text read without libxml2's nodes).
+    std::unordered_set<std::string> names;
 };
 
 /// Second-level element names that a merge would leave behind; the parser of a later input need not build them.
@@ -53,6 +57,7 @@ public:
 };
 
 class RootChildrenSink;
+class TopChildrenSink;
 
 /// Takes the second-level elements of a document out as soon as each is complete, on the thread that parses it,
 /// so that they never need to be kept as nodes.
@@ -77,6 +82,9 @@ public:
     /// cannot. parseXml() then reads the text with Expat first (see readRootChildren()), and parses it with
     /// libxml2 only when Expat cannot tell what libxml2 would.
     virtual RootChildrenSink* textSink() { return nullptr; }
+    /// Where a taker of the top-level elements' children takes them from the text itself; null when it cannot.
+    /// parseXml() then reads the text with Expat first (see readTopChildren()).
+    virtual TopChildrenSink* topSink() { return nullptr; }
 };
 
 /// Sets libxml2 up for the whole process, once. Its own set-up is not safe on two threads at once: call this

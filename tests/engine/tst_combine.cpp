@@ -170,7 +170,8 @@ private slots:
         QTest::newRow("comments, instructions and CDATA, at the top and below")
             << plain
             << QByteArray("<r><!--top--><?pi?><?pi ?><?pi  some data ?><![CDATA[]]><e><!----><?x y?><![CDATA[a]]b]]>"
-                          "<![CDATA[]]></e><![CDATA[ <x> ]]><![CDATA[y]]>tail<![CDATA[z]]></r>")
+                          "<![CDATA[]]></e><![CDATA[ <x> "
+                          "]]><![CDATA[y]]>tail<![CDATA[z]]><e><![CDATA[]]]]><![CDATA[>]]></e></r>")
             << true;
         QTest::newRow("text at the top turns indentation off")
             << plain << QByteArray("<r>\n  <a><b/></a>\n  some text\n  <c><d/></c>\n</r>") << true;
