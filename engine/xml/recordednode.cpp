@@ -7,11 +7,6 @@ namespace corvanta {
 
 namespace {
 
-bool isBlank(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
-}
-
 // What libxml2 writes for a byte of text (xmlEscapeContent) and of an attribute value (its attribute serializer,
 // with the document's encoding named, so that characters beyond ASCII stay as they are); null where the byte
 // stays.
@@ -87,6 +82,11 @@ void appendIndent(std::string& out, int level) {
 
 } // namespace
 
+bool isWhiteSpace(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+}
+
 void RecordedNode::clear() {
     m_parts.clear();
     m_bytes.clear();
@@ -158,7 +158,7 @@ void RecordedNode::endText() {
     if (m_textPart < 0)
         return;
     const Part& text = m_parts[std::size_t(m_textPart)];
-    if (Part* parent = openElement(); parent && text.kind == Kind::Text && !isBlank(name(text)))
+    if (Part* parent = openElement(); parent && text.kind == Kind::Text && !isWhiteSpace(name(text)))
         parent->mixed = true;
     m_textPart = -1;
 }
@@ -182,7 +182,7 @@ bool RecordedNode::isTextLike() const {
 }
 
 bool RecordedNode::isBlankText() const {
-    return !m_parts.empty() && m_parts.front().kind == Kind::Text && isBlank(name(m_parts.front()));
+    return !m_parts.empty() && m_parts.front().kind == Kind::Text && isWhiteSpace(name(m_parts.front()));
 }
 
 // As libxml2's formatter: with formatting on, each child of an element whose children hold no text goes on a line

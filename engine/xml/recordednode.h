@@ -8,6 +8,9 @@
 
 namespace corvanta {
 
+/// True when \a text holds only white space as XML counts it (blank text, to libxml2).
+bool isWhiteSpace(std::string_view text);
+
 /// A node below a root element, recorded part by part as a streaming parser reports it, and written as
 /// NodeWriter::write() writes the node libxml2 builds of the same text. Blank
 /// text is dropped as dropBlankText() drops it. The parts lie in two flat arrays, so that once they have grown a

@@ -104,11 +104,6 @@ void appendValue(std::string& out, std::string_view value) {
         }
 }
 
-bool isBlank(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
-}
-
 bool isEncodingName(std::string_view name) {
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     return !name.empty() && letter(name.front()) && std::all_of(name.begin(), name.end(), [&](char c) {
@@ -139,8 +134,13 @@ public:
     /// Whether libxml2 must read the text.
     bool leftToLibxml2() const { return m_leftToLibxml2; }
     const std::exception_ptr& failure() const { return m_failure; }
-    /// The document without its root's children, as a text: declaration, root element and the nodes around it.
+    /// The document without what was handed on, as a text: declaration, root element, the nodes around it and,
+    /// when the top-level elements' children are handed on, those elements and the processing instructions below
+    /// them, which stay nodes.
     const std::string& skeleton() const { return m_skeleton; }
+    /// The elements under the top-level elements, each handed on or left out, and the names they view.
+    std::vector<LeftOutElement>& leftOut() { return m_leftOut; }
+    std::unordered_set<std::string>& names() { return m_names; }
 
 private:
     static Reader& of(void* self) { return *static_cast<Reader*>(self); }
@@ -420,7 +420,7 @@ private:
             return;
         case Place::Top:
             // Text beside the top-level elements would change their places once the root closes.
-            if (!isBlank(text))
+            if (!isWhiteSpace(text))
                 leaveToLibxml2();
             return;
         case Place::Unit:
@@ -565,10 +565,6 @@ private:
     std::vector<std::pair<std::string, std::string>> m_topDeclarations;
     std::vector<LeftOutElement> m_leftOut;
     std::unordered_set<std::string> m_names; // what m_leftOut's names view
-
-public:
-    std::vector<LeftOutElement>& leftOut() { return m_leftOut; }
-    std::unordered_set<std::string>& names() { return m_names; }
 };
 
 } // namespace
