@@ -270,6 +270,13 @@ private slots:
             << QByteArrayList{plain, many + "</a><b><y/></b></r>", many + "</a><b/><c><y/></c></r>", plain};
         QTest::newRow("a parse error after many elements were taken")
             << QByteArrayList{plain, "<r><a><y/></a><b/></r>", many + "<broken></a><b/></r>", plain};
+        QTest::newRow("later: processing instructions and comments among the elements") << QByteArrayList{
+            plain, "<r><!--c--><a><?p d?><y/><!--k--><?q?><x/><?p e?><z/></a><?top?><b><?p?><w/></b></r>",
+            "<r><!--c--><a><?p?><v/></a><?top?><b><v/></b></r>"};
+        QTest::newRow("later: CDATA sections that join, below a moved element")
+            << QByteArrayList{plain, "<r><a><y><![CDATA[]]]]><![CDATA[>]]><![CDATA[]]></y></a><b/></r>"};
+        QTest::newRow("later: text beside the top-level elements")
+            << QByteArrayList{plain, "<r>\n  <a><y/></a>\n  text\n  <b><y/></b>\n</r>", "<r><a><z/></a><b/></r>"};
         QTest::newRow("xml:id attributes")
             << QByteArrayList{"<r><a><x xml:id=\"i1\"/></a><b/></r>",
                               "<r><a><y xml:id=\"i1\"/><z xml:id=\"i2\"><i xml:id=\"i3\"/></z></a><b><y/></b></r>",
