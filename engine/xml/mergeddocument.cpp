@@ -182,9 +182,7 @@ bool FirstChildrenWriter::take(qsizetype topIndex, xmlNode* element) {
     const xmlNode* top = element->parent;
     if (element->prev || !indentsChildren(top->parent, false) || !indentsChildren(top, false))
         return false;
-    while (topIndex >= qsizetype(m_tops.size()))
-        m_tops.push_back({SpillingText(m_folder, kAheadTextMemory), {}});
-    Top& written = m_tops[std::size_t(topIndex)];
+    Top& written = topAt(topIndex);
     m_writer.write(element, true, written.children);
     written.names.push_back(baseName(element));
     xmlUnlinkNode(element);
@@ -194,6 +192,19 @@ bool FirstChildrenWriter::take(qsizetype topIndex, xmlNode* element) {
 
 // What was written is right if the children were indented after all: no text-like node beside them, nor beside
 // their top-level element.
+FirstChildrenWriter::Top& FirstChildrenWriter::topAt(qsizetype topIndex) {
+    while (topIndex >= qsizetype(m_tops.size()))
+        m_tops.push_back({SpillingText(m_folder, kAheadTextMemory), {}});
+    return m_tops[std::size_t(topIndex)];
+}
+
+bool FirstChildrenWriter::add(qsizetype topIndex, const RecordedNode& element) {
+    Top& written = topAt(topIndex);
+    written.children.append(element.written(true, 2));
+    written.names.push_back(*m_names.emplace(element.localName()).first);
+    return true;
+}
+
 bool FirstChildrenWriter::fits(const xmlNode* root) const {
     if (!root)
         return false;

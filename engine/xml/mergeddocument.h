@@ -120,7 +120,7 @@ private:
 /// the first document never needs to be held whole as nodes either. Only elements that lead their top-level
 /// element's children are taken, so that whatever stays comes after them; and only on the guess that nothing
 /// turns indentation off there, which fits() checks once the document is parsed.
-class FirstChildrenWriter final : public ElementTaker {
+class FirstChildrenWriter final : public ElementTaker, public TopChildrenSink {
 public:
     /// What is written beyond a megabyte per top-level element goes to a file in \a folder, when given.
     explicit FirstChildrenWriter(QString folder = {})
@@ -129,16 +129,25 @@ public:
     bool take(qsizetype topIndex, xmlNode* element) override;
     bool fits(const xmlNode* root) const override;
     void forget() override { m_tops.clear(); }
+    /// The leading elements are taken from the text, where the reader makes sure that what fits() checks holds.
+    TopChildrenSink* topSink() override { return this; }
+    bool beginTop(qsizetype, std::span<const NamespaceDeclaration>, std::span<const NamespaceDeclaration>) override {
+        return true;
+    }
+    bool add(qsizetype topIndex, const RecordedNode& element) override;
+    bool leadingOnly() const override { return true; }
 
 private:
     friend class MergedDocument;
     struct Top {
         SpillingText children;
-        std::vector<std::string_view> names; // in the document's dictionary
+        std::vector<std::string_view> names; // in the document's dictionary, or in m_names
     };
+    Top& topAt(qsizetype topIndex);
 
     QString m_folder;
-    std::vector<Top> m_tops; // by top-level index
+    std::vector<Top> m_tops;                 // by top-level index
+    std::unordered_set<std::string> m_names; // of the elements taken from the text
     NodeWriter m_writer;
 };
 

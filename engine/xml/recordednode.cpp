@@ -177,6 +177,11 @@ void RecordedNode::addProcessingInstruction(std::string_view target, std::string
     add(hasData ? Kind::Instruction : Kind::BareInstruction, target, data);
 }
 
+std::string_view RecordedNode::localName() const {
+    const std::string_view qualified = name(m_parts.front());
+    return qualified.substr(qualified.find(':') + 1);
+}
+
 bool RecordedNode::isTextLike() const {
     return !m_parts.empty() && (m_parts.front().kind == Kind::Text || m_parts.front().kind == Kind::Cdata);
 }

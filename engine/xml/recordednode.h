@@ -43,6 +43,8 @@ public:
     /// Ends the text in progress, if any: what comes next is another node.
     void endText();
 
+    /// The local name of the node, an element.
+    std::string_view localName() const;
     /// True when the node is text or a CDATA section, as isTextLike() says of the node libxml2 builds.
     bool isTextLike() const;
     /// True when the node is text of white space only.

@@ -104,6 +104,27 @@ void appendValue(std::string& out, std::string_view value) {
         }
 }
 
+// Text as it reads back the same.
+void appendEscapedText(std::string& out, std::string_view text) {
+    for (const char c : text)
+        switch (c) {
+        case '&':
+            out.append("&amp;");
+            break;
+        case '<':
+            out.append("&lt;");
+            break;
+        case '>':
+            out.append("&gt;");
+            break;
+        case '\r':
+            out.append("&#13;");
+            break;
+        default:
+            out.append(1, c);
+        }
+}
+
 bool isEncodingName(std::string_view name) {
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     return !name.empty() && letter(name.front()) && std::all_of(name.begin(), name.end(), [&](char c) {
@@ -120,7 +141,8 @@ public:
         , m_rootSink(rootSink)
         , m_topSink(topSink)
         , m_skippable(skippable)
-        , m_unitParent(topSink ? 2 : 1) {
+        , m_unitParent(topSink ? 2 : 1)
+        , m_leadingOnly(topSink && topSink->leadingOnly()) {
         XML_SetUserData(parser, this);
         XML_SetXmlDeclHandler(parser, &Reader::declaration);
         XML_SetStartDoctypeDeclHandler(parser, &Reader::documentType);
@@ -278,6 +300,7 @@ private:
 
     void start(std::string_view name, const XML_Char** attributes) {
         m_textLength = 0;
+        keepText();
         const std::size_t before = m_bindings.size();
         if (!takeIntoScope(name, attributes))
             return leaveToLibxml2();
@@ -300,6 +323,8 @@ private:
                 m_topDeclarations.emplace_back(m_bindings[i].prefix, m_bindings[i].uri);
             m_topName = name;
             m_namedInTop = 0;
+            m_leading = true;
+            m_handedInTop = false;
             appendStartTag(name, attributes);
             m_skeleton.append(1, '>');
             return;
@@ -322,6 +347,10 @@ private:
             beginChild();
             return !m_leftToLibxml2;
         }
+        if (m_leadingOnly && !m_leading) {
+            m_toSkeleton = true; // it follows what stays a node: it stays one too
+            return true;
+        }
         const std::string_view local = localPart(name);
         const std::string_view kept = *m_names.emplace(local).first;
         if (m_skippable && m_skippable->contains(m_topIndex, local)) {
@@ -338,7 +367,22 @@ private:
             }
         }
         m_leftOut.push_back({m_topIndex, m_namedInTop, kept, true});
+        m_handedInTop = true;
         return true;
+    }
+
+    // Text under a top-level element of a document whose leading elements alone are handed on: it stays a node,
+    // in the skeleton. Blank text goes again when the skeleton is parsed, unless text beside it turns out to need
+    // it; beside elements handed on, such text would turn their indentation off: libxml2 then builds the document.
+    void keepText() {
+        if (m_keptText.empty())
+            return;
+        const bool blank = isWhiteSpace(m_keptText);
+        if (!blank && m_handedInTop)
+            leaveToLibxml2();
+        appendEscapedText(m_skeleton, m_keptText);
+        m_leading = m_leading && blank;
+        m_keptText.clear();
     }
 
     static std::vector<NamespaceDeclaration>
@@ -356,6 +400,7 @@ private:
 
     void end() {
         m_textLength = 0;
+        keepText();
         --m_depth;
         dropBindingsAbove(m_depth);
         if (m_skipFrom > 0) {
@@ -378,8 +423,12 @@ private:
             return;
         if (!m_topSink)
             return finishChild();
-        if (!m_topSink->add(m_topIndex, m_node))
+        if (std::exchange(m_toSkeleton, false)) {
+            const QByteArrayView written = m_node.written(false, 2);
+            m_skeleton.append(written.data(), std::size_t(written.size()));
+        } else if (!m_topSink->add(m_topIndex, m_node)) {
             leaveToLibxml2();
+        }
         m_node.clear();
     }
 
@@ -414,9 +463,12 @@ private:
         if (m_textLength > kLongestText)
             return leaveToLibxml2();
         switch (place()) {
+        case Place::Stays:
+            if (m_leadingOnly)
+                m_keptText.append(text);
+            return;
         case Place::Outside:
         case Place::Skipped:
-        case Place::Stays:
             return;
         case Place::Top:
             // Text beside the top-level elements would change their places once the root closes.
@@ -439,10 +491,14 @@ private:
         Reader& reader = of(self);
         reader.guarded([&] {
             reader.m_textLength = 0;
+            reader.keepText();
             switch (reader.place()) {
+            case Place::Stays:
+                if (reader.m_leadingOnly)
+                    reader.leaveToLibxml2(); // rare: libxml2 builds it
+                return;
             case Place::Outside:
             case Place::Skipped:
-            case Place::Stays:
                 return;
             case Place::Top:
                 return reader.leaveToLibxml2();
@@ -472,23 +528,25 @@ private:
         reader.guarded([&] {
             if (std::strlen(text) > kLongestText)
                 return reader.leaveToLibxml2();
-            if (reader.place() == Place::Stays)
+            if (reader.place() == Place::Stays && !reader.m_leadingOnly)
                 return; // nameless: it stays behind
             reader.addNode([&](RecordedNode& node) { node.addComment(text); },
-                           [&](std::string& skeleton) { skeleton.append("<!--").append(text).append("-->"); });
+                           [&](std::string& skeleton) { skeleton.append("<!--").append(text).append("-->"); }, false);
         });
     }
 
     // A comment or processing instruction: written to the skeleton around the root, among the top-level nodes and
     // among their children (where a processing instruction is merged by its target, as a node), handed on or
     // recorded below.
-    template <typename Record, typename Write> void addNode(Record&& record, Write&& write) {
+    template <typename Record, typename Write> void addNode(Record&& record, Write&& write, bool named) {
         m_textLength = 0;
+        keepText();
         switch (place()) {
         case Place::Skipped:
             return;
         case Place::Stays:
-            ++m_namedInTop;
+            m_namedInTop += named ? 1 : 0;
+            m_leading = false;
             write(m_skeleton);
             return;
         case Place::Top:
@@ -530,7 +588,8 @@ private:
                     if (hasData)
                         skeleton.append(1, ' ').append(data);
                     skeleton.append("?>");
-                });
+                },
+                true);
     }
 
     struct Binding {
@@ -543,7 +602,8 @@ private:
     RootChildrenSink* m_rootSink;
     TopChildrenSink* m_topSink;
     const SkippableNames* m_skippable;
-    const int m_unitParent; // the depth of the elements whose children are handed on
+    const int m_unitParent;   // the depth of the elements whose children are handed on
+    const bool m_leadingOnly; // only the leading elements under a top-level element are handed on: the rest is kept
     bool m_leftToLibxml2 = false;
     std::exception_ptr m_failure;
     int m_depth = 0;
@@ -562,6 +622,10 @@ private:
     bool m_topBegun = false; // the sink has been told of the top-level element m_topIndex
     std::string m_topName;
     qsizetype m_namedInTop = 0; // the processing instructions under it so far, which stay nodes
+    bool m_leading = true;      // nothing but elements handed on, and blank text, came under it so far
+    bool m_handedInTop = false; // an element under it was handed on
+    bool m_toSkeleton = false;  // the element being recorded goes to the skeleton, not to the sink
+    std::string m_keptText;     // text under it, kept until the next markup tells where it goes
     std::vector<std::pair<std::string, std::string>> m_topDeclarations;
     std::vector<LeftOutElement> m_leftOut;
     std::unordered_set<std::string> m_names; // what m_leftOut's names view

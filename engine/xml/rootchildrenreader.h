@@ -53,6 +53,10 @@ public:
                           std::span<const NamespaceDeclaration> topDeclarations) = 0;
     /// One element under the top-level node at \a topIndex, complete. False as for beginTop().
     virtual bool add(qsizetype topIndex, const RecordedNode& element) = 0;
+    /// When true, only the elements that lead a top-level element's children are handed on, and whatever follows
+    /// the first other node there (but blank text) stays in the document, as parseXml() builds it: for a first
+    /// document, which keeps every node.
+    virtual bool leadingOnly() const { return false; }
 };
 
 /// As readRootChildren(), but hands \a sink the elements under the top-level elements, as parseXml() would hand
