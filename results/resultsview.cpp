@@ -124,7 +124,7 @@ bool ResultsView::copy() {
     const qsizetype length = selectionLength();
     if (length == 0)
         return false;
-    constexpr qint64 kMegabyte = 1024 * 1024;
+    constexpr qint64 kMegabyte = qint64(1024) * 1024;
     const qint64 bytes = qint64(length) * qint64(sizeof(QChar));
     if (bytes > kLargeCopyBytes) {
         const auto answer = showProgramMessage(

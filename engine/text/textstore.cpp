@@ -171,7 +171,7 @@ QString TextStore::mid(qsizetype start, qsizetype length) const {
     QString text;
     for (qsizetype at = start; at < end;) {
         const qsizetype block = blockOf(at);
-        const QString part = blockText(block);
+        QString part = blockText(block);
         const qsizetype from = at - m_blocks[size_t(block)].unit;
         const qsizetype take = std::min(part.size() - from, end - at);
         if (from == 0 && take == part.size() && take == length)

@@ -77,7 +77,7 @@ void appendCdata(std::string& out, std::string_view text) {
 // libxml2 indents two spaces per level, up to 60 spaces.
 void appendIndent(std::string& out, int level) {
     constexpr int kDeepest = 30;
-    out.append(std::size_t(2 * std::min(level, kDeepest)), ' ');
+    out.append(std::size_t(2) * std::size_t(std::min(level, kDeepest)), ' ');
 }
 
 } // namespace

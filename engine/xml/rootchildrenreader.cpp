@@ -388,6 +388,7 @@ private:
     static std::vector<NamespaceDeclaration>
     asDeclarations(const std::vector<std::pair<std::string, std::string>>& bindings) {
         std::vector<NamespaceDeclaration> list;
+        list.reserve(bindings.size());
         for (const auto& [prefix, uri] : bindings)
             list.push_back({prefix, uri});
         return list;
