@@ -114,6 +114,7 @@ namespace {
 class RootChildrenCount final : public RootChildrenSink {
 public:
     bool begin(std::string_view, std::span<const NamespaceDeclaration>) override { return true; }
+    bool wantsWholeNodes() const override { return false; }
     bool add(const RecordedNode& node) override {
         ++m_nodes;
         const bool blank = node.isBlankText();

@@ -142,7 +142,8 @@ public:
         , m_topSink(topSink)
         , m_skippable(skippable)
         , m_unitParent(topSink ? 2 : 1)
-        , m_leadingOnly(topSink && topSink->leadingOnly()) {
+        , m_leadingOnly(topSink && topSink->leadingOnly())
+        , m_kindsOnly(rootSink && !rootSink->wantsWholeNodes()) {
         XML_SetUserData(parser, this);
         XML_SetXmlDeclHandler(parser, &Reader::declaration);
         XML_SetStartDoctypeDeclHandler(parser, &Reader::documentType);
@@ -332,6 +333,10 @@ private:
         if (m_depth == m_unitParent + 1 && !beginUnit(name))
             return;
         m_node.startElement(name);
+        if (m_kindsOnly) {
+            m_skipFrom = m_depth; // what it holds is checked, not kept
+            return;
+        }
         for (std::size_t i = before; i < m_bindings.size(); ++i)
             m_node.declareNamespace(m_bindings[i].prefix, m_bindings[i].uri);
         for (const XML_Char** attribute = attributes; *attribute; attribute += 2) {
@@ -405,9 +410,11 @@ private:
         --m_depth;
         dropBindingsAbove(m_depth);
         if (m_skipFrom > 0) {
-            if (m_depth < m_skipFrom)
-                m_skipFrom = 0;
-            return;
+            if (m_depth >= m_skipFrom)
+                return;
+            m_skipFrom = 0;
+            if (!m_kindsOnly)
+                return;
         }
         if (m_depth == 0) {
             if (!m_node.isEmpty())
@@ -605,6 +612,7 @@ private:
     const SkippableNames* m_skippable;
     const int m_unitParent;   // the depth of the elements whose children are handed on
     const bool m_leadingOnly; // only the leading elements under a top-level element are handed on: the rest is kept
+    const bool m_kindsOnly;   // the root's children are handed on without their content
     bool m_leftToLibxml2 = false;
     std::exception_ptr m_failure;
     int m_depth = 0;

@@ -28,6 +28,9 @@ public:
     /// One child of the root, complete, blank text included (parseXml() drops it where the root holds no text of
     /// its own). False when it cannot be written from its text alone: libxml2 is then to parse the document.
     virtual bool add(const RecordedNode& node) = 0;
+    /// False when only what kind of node each child is matters: an element then comes without its attributes
+    /// and content, which are never kept, so that an element of any size costs nothing.
+    virtual bool wantsWholeNodes() const { return true; }
 };
 
 /// Reads the text that \a open gives with Expat, which reads it several times faster than libxml2 builds it, and
