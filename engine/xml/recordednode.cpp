@@ -32,7 +32,7 @@ constexpr Escapes attributeEscapes() {
 constexpr Escapes kText = textEscapes();
 constexpr Escapes kAttribute = attributeEscapes();
 
-void appendEscaped(std::string& out, std::string_view text, const Escapes& escapes) {
+void appendWith(std::string& out, std::string_view text, const Escapes& escapes) {
     std::size_t from = 0;
     for (std::size_t i = 0; i < text.size(); ++i)
         if (const char* escape = escapes[static_cast<unsigned char>(text[i])]) {
@@ -81,6 +81,10 @@ void appendIndent(std::string& out, int level) {
 }
 
 } // namespace
+
+void appendEscaped(std::string& out, std::string_view text, Escaping escaping) {
+    appendWith(out, text, escaping == Escaping::Attribute ? kAttribute : kText);
+}
 
 bool isWhiteSpace(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
@@ -220,7 +224,7 @@ QByteArrayView RecordedNode::written(bool indented, int depth) const {
                  k < m_parts.size() && (m_parts[k].kind == Kind::Namespace || m_parts[k].kind == Kind::Attribute); ++k)
                 if (m_parts[k].kind == Kind::Attribute) {
                     out.append(1, ' ').append(name(m_parts[k])).append("=\"");
-                    appendEscaped(out, value(m_parts[k]), kAttribute);
+                    appendEscaped(out, value(m_parts[k]), Escaping::Attribute);
                     out.append(1, '"');
                 }
             if (!part.mixed && !part.filled) { // its text, if any, is blank and dropped
@@ -252,7 +256,7 @@ QByteArrayView RecordedNode::written(bool indented, int depth) const {
         case Kind::Text:
             if (inside && !open.back().mixed)
                 break; // blank, and dropped
-            appendEscaped(out, name(part), kText);
+            appendEscaped(out, name(part), Escaping::Text);
             break;
         case Kind::Cdata:
             appendCdata(out, name(part));

@@ -11,6 +11,11 @@ namespace corvanta {
 /// True when \a text holds only white space as XML counts it (blank text, to libxml2).
 bool isWhiteSpace(std::string_view text);
 
+enum class Escaping { Text, Attribute };
+/// Appends \a text escaped as libxml2 writes text or an attribute value (white space included, so that a parser
+/// reads the value back unchanged).
+void appendEscaped(std::string& out, std::string_view text, Escaping escaping);
+
 /// A node below a root element, recorded part by part as a streaming parser reports it, and written as
 /// NodeWriter::write() writes the node libxml2 builds of the same text. Blank
 /// text is dropped as dropBlankText() drops it. The parts lie in two flat arrays, so that once they have grown a

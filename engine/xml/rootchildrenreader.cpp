@@ -76,55 +76,6 @@ bool isPlainUri(const XML_Char* text) {
     return uri != nullptr;
 }
 
-// An attribute value as it reads back the same: white space that normalization would change is written as
-// references.
-void appendValue(std::string& out, std::string_view value) {
-    for (const char c : value)
-        switch (c) {
-        case '&':
-            out.append("&amp;");
-            break;
-        case '<':
-            out.append("&lt;");
-            break;
-        case '"':
-            out.append("&quot;");
-            break;
-        case '\t':
-            out.append("&#9;");
-            break;
-        case '\n':
-            out.append("&#10;");
-            break;
-        case '\r':
-            out.append("&#13;");
-            break;
-        default:
-            out.append(1, c);
-        }
-}
-
-// Text as it reads back the same.
-void appendEscapedText(std::string& out, std::string_view text) {
-    for (const char c : text)
-        switch (c) {
-        case '&':
-            out.append("&amp;");
-            break;
-        case '<':
-            out.append("&lt;");
-            break;
-        case '>':
-            out.append("&gt;");
-            break;
-        case '\r':
-            out.append("&#13;");
-            break;
-        default:
-            out.append(1, c);
-        }
-}
-
 bool isEncodingName(std::string_view name) {
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     return !name.empty() && letter(name.front()) && std::all_of(name.begin(), name.end(), [&](char c) {
@@ -294,7 +245,7 @@ private:
         m_skeleton.append(1, '<').append(name);
         for (const XML_Char** attribute = attributes; *attribute; attribute += 2) {
             m_skeleton.append(1, ' ').append(attribute[0]).append("=\"");
-            appendValue(m_skeleton, attribute[1]);
+            appendEscaped(m_skeleton, attribute[1], Escaping::Attribute);
             m_skeleton.append(1, '"');
         }
     }
@@ -385,7 +336,7 @@ private:
         const bool blank = isWhiteSpace(m_keptText);
         if (!blank && m_handedInTop)
             leaveToLibxml2();
-        appendEscapedText(m_skeleton, m_keptText);
+        appendEscaped(m_skeleton, m_keptText, Escaping::Text);
         m_leading = m_leading && blank;
         m_keptText.clear();
     }
