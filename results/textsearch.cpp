@@ -187,29 +187,6 @@ qsizetype lastIndexOfText(QStringView haystack, QStringView needle, Qt::CaseSens
     return search<true>(haystack, needle, cs);
 }
 
-TextMatch findStep(QStringView text, QStringView needle, qsizetype from, SearchDirection direction,
-                   Qt::CaseSensitivity cs) {
-    const qsizetype size = text.size();
-    const qsizetype length = needle.size();
-    if (length == 0 || length > size)
-        return {};
-    from = std::clamp<qsizetype>(from, 0, size);
-    // The part searched after wrapping reaches just far enough to hold the matches the first part could not.
-    if (direction == SearchDirection::Forward) {
-        if (const qsizetype at = indexOfText(text.sliced(from), needle, cs); at >= 0)
-            return {from + at, false};
-        if (const qsizetype at = indexOfText(text.first(std::min(size, from + length - 1)), needle, cs); at >= 0)
-            return {at, true};
-        return {};
-    }
-    if (const qsizetype at = lastIndexOfText(text.first(from), needle, cs); at >= 0)
-        return {at, false};
-    const qsizetype rest = std::max<qsizetype>(0, from - length + 1);
-    if (const qsizetype at = lastIndexOfText(text.sliced(rest), needle, cs); at >= 0)
-        return {rest + at, true};
-    return {};
-}
-
 namespace {
 
 // Units searched at a time in a store: large enough that the search tables cost little beside the scan, small
@@ -241,27 +218,48 @@ qsizetype lastIndexIn(const TextStore& text, QStringView needle, qsizetype from,
     return -1;
 }
 
-} // namespace
-
-TextMatch findStep(const TextStore& text, QStringView needle, qsizetype from, SearchDirection direction,
-                   Qt::CaseSensitivity cs) {
-    const qsizetype size = text.size();
-    const qsizetype length = needle.size();
+// One step of find over a text of \a size units, wrapping round its end: \a first and \a last give the first and
+// the last match that lies wholly in [from, to), or -1. The part searched after wrapping reaches just far enough to
+// hold the matches the first part could not.
+template <typename First, typename Last>
+TextMatch wrappingStep(qsizetype size, qsizetype length, qsizetype from, SearchDirection direction, const First& first,
+                       const Last& last) {
     if (length == 0 || length > size)
         return {};
     from = std::clamp<qsizetype>(from, 0, size);
     if (direction == SearchDirection::Forward) {
-        if (const qsizetype at = indexIn(text, needle, from, size, cs); at >= 0)
+        if (const qsizetype at = first(from, size); at >= 0)
             return {at, false};
-        if (const qsizetype at = indexIn(text, needle, 0, std::min(size, from + length - 1), cs); at >= 0)
+        if (const qsizetype at = first(0, std::min(size, from + length - 1)); at >= 0)
             return {at, true};
         return {};
     }
-    if (const qsizetype at = lastIndexIn(text, needle, 0, from, cs); at >= 0)
+    if (const qsizetype at = last(0, from); at >= 0)
         return {at, false};
-    if (const qsizetype at = lastIndexIn(text, needle, std::max<qsizetype>(0, from - length + 1), size, cs); at >= 0)
+    if (const qsizetype at = last(std::max<qsizetype>(0, from - length + 1), size); at >= 0)
         return {at, true};
     return {};
+}
+
+} // namespace
+
+TextMatch findStep(QStringView text, QStringView needle, qsizetype from, SearchDirection direction,
+                   Qt::CaseSensitivity cs) {
+    const auto within = [&](auto search) {
+        return [&text, &needle, cs, search](qsizetype start, qsizetype end) {
+            const qsizetype at = search(text.sliced(start, end - start), needle, cs);
+            return at >= 0 ? start + at : -1;
+        };
+    };
+    return wrappingStep(text.size(), needle.size(), from, direction, within(&indexOfText), within(&lastIndexOfText));
+}
+
+TextMatch findStep(const TextStore& text, QStringView needle, qsizetype from, SearchDirection direction,
+                   Qt::CaseSensitivity cs) {
+    return wrappingStep(
+        text.size(), needle.size(), from, direction,
+        [&](qsizetype start, qsizetype end) { return indexIn(text, needle, start, end, cs); },
+        [&](qsizetype start, qsizetype end) { return lastIndexIn(text, needle, start, end, cs); });
 }
 
 } // namespace corvanta
