@@ -110,6 +110,13 @@ void InputCheck::writeJsonMembers(JsonText& json, PathMember pathMember) const {
 
 namespace {
 
+void noteRoot(InputCheck& check, const xmlNode* root, qsizetype topLevelNodes) {
+    check.root = QString::fromUtf8(baseName(root));
+    check.topLevelNodes = topLevelNodes;
+    if (root->ns && root->ns->href)
+        check.rootNamespace = QString::fromUtf8(reinterpret_cast<const char*>(root->ns->href));
+}
+
 // Counts the root's children as parseXml() leaves them: blank text stays only beside text of the root's own.
 class RootChildrenCount final : public RootChildrenSink {
 public:
@@ -141,11 +148,7 @@ bool outlineInput(InputCheck& check, const std::stop_token& stop) {
     RootChildrenCount count;
     const TextOpener first = [&]() -> TextPieces { return [&] { return reader->nextPiece(); }; };
     if (const std::optional<ParsedXml> read = readRootChildren(first, check.path, stop, count); read && read->doc) {
-        const xmlNode* root = rootElement(read->doc.get());
-        check.root = QString::fromUtf8(baseName(root));
-        check.topLevelNodes = count.nodes();
-        if (root->ns && root->ns->href)
-            check.rootNamespace = QString::fromUtf8(reinterpret_cast<const char*>(root->ns->href));
+        noteRoot(check, rootElement(read->doc.get()), count.nodes());
         return true;
     }
     reader = std::make_unique<TextFileReader>(check.path, kStreamBlockSize, stop);
@@ -192,10 +195,7 @@ InputCheck examineOrRunOut(const QString& path, const std::stop_token& stop) {
             check.column = parsed.error.column;
             return check;
         }
-        check.root = QString::fromUtf8(baseName(root));
-        check.topLevelNodes = childCount(root);
-        if (root->ns && root->ns->href)
-            check.rootNamespace = QString::fromUtf8(reinterpret_cast<const char*>(root->ns->href));
+        noteRoot(check, root, childCount(root));
     } catch (const StopRequested&) {
         // An input cut short by the stop is never handed on: what it holds does not matter.
     } catch (const Failure& failure) {
