@@ -201,7 +201,7 @@ FirstChildrenWriter::Top& FirstChildrenWriter::topAt(qsizetype topIndex) {
 bool FirstChildrenWriter::add(qsizetype topIndex, const RecordedNode& element) {
     Top& written = topAt(topIndex);
     written.children.append(element.written(true, 2));
-    written.names.push_back(*m_names.emplace(element.localName()).first);
+    written.names.push_back(m_names.keep(element.localName()));
     return true;
 }
 

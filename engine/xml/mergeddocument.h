@@ -146,8 +146,8 @@ private:
     Top& topAt(qsizetype topIndex);
 
     QString m_folder;
-    std::vector<Top> m_tops;                 // by top-level index
-    std::unordered_set<std::string> m_names; // of the elements taken from the text
+    std::vector<Top> m_tops; // by top-level index
+    KeptNames m_names;       // of the elements taken from the text
     NodeWriter m_writer;
 };
 

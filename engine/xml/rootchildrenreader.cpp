@@ -114,7 +114,7 @@ public:
     const std::string& skeleton() const { return m_skeleton; }
     /// The elements under the top-level elements, each handed on or left out, and the names they view.
     std::vector<LeftOutElement>& leftOut() { return m_leftOut; }
-    std::unordered_set<std::string>& names() { return m_names; }
+    KeptNames& names() { return m_names; }
 
 private:
     static Reader& of(void* self) { return *static_cast<Reader*>(self); }
@@ -308,7 +308,7 @@ private:
             return true;
         }
         const std::string_view local = localPart(name);
-        const std::string_view kept = *m_names.emplace(local).first;
+        const std::string_view kept = m_names.keep(local);
         if (m_skippable && m_skippable->contains(m_topIndex, local)) {
             m_leftOut.push_back({m_topIndex, m_namedInTop, kept, false});
             m_skipFrom = m_depth;
@@ -588,7 +588,7 @@ private:
     std::string m_keptText;     // text under it, kept until the next markup tells where it goes
     std::vector<std::pair<std::string, std::string>> m_topDeclarations;
     std::vector<LeftOutElement> m_leftOut;
-    std::unordered_set<std::string> m_names; // what m_leftOut's names view
+    KeptNames m_names; // what m_leftOut's names view
 };
 
 } // namespace

@@ -32,6 +32,23 @@ struct LeftOutElement {
     bool taken = false;
 };
 
+/// Names kept as strings, found without making one.
+class KeptNames {
+public:
+    /// \a name as kept here: it stays where it is as long as this, moved or not.
+    std::string_view keep(std::string_view name) {
+        const auto found = m_names.find(name);
+        return found != m_names.end() ? *found : *m_names.emplace(name).first;
+    }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+    };
+    std::unordered_set<std::string, Hash, std::equal_to<>> m_names;
+};
+
 /// One input loaded as Merge loads it.
 struct ParsedXml {
     /// Null when the text did not parse; the document then has no root.
@@ -43,7 +60,7 @@ struct ParsedXml {
     /// The elements left out of doc, in document order; empty when doc is null.
     std::vector<LeftOutElement> leftOut;
     /// The names leftOut views where doc's dictionary does not hold them (a text read without libxml2's nodes).
-    std::unordered_set<std::string> names;
+    KeptNames names;
 };
 
 /// Second-level element names that a merge would leave behind; the parser of a later input need not build them.
