@@ -600,6 +600,9 @@ std::optional<ParsedXml> readChildren(const TextOpener& open, const QString& pat
                                       const SkippableNames* skippable) {
     UnmarkedText text(open());
     const bool hasDeclaration = text.hasDeclaration(); // while the first piece is at hand
+    // Expat would read such a text as UTF-16 whatever it is told; libxml2 reads it as the UTF-8 it is said to be.
+    if (text.startsLikeUtf16())
+        return std::nullopt;
     // Declared UTF-8 up front, as libxml2 reads it: the declaration's encoding changes nothing.
     const ExpatParser parser(XML_ParserCreate("UTF-8"));
     if (!parser)

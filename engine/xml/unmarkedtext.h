@@ -34,6 +34,12 @@ public:
 
     bool hasDeclaration() const { return startsWithDeclaration(m_head); }
 
+    /// True when the text starts as UTF-16 does: with its byte-order mark, or a zero byte in its first two.
+    bool startsLikeUtf16() const {
+        return m_head.size() >= 2 && (m_head.startsWith("\xFF\xFE") || m_head.startsWith("\xFE\xFF") ||
+                                      m_head[0] == '\0' || m_head[1] == '\0');
+    }
+
     QByteArrayView operator()() {
         if (!std::exchange(m_headGiven, true) && !m_head.isEmpty())
             return m_head;

@@ -209,6 +209,10 @@ private slots:
                    "CiAgPHRvcD4KICAgIDxwOmEgcDp4PSIxIj5vbmU8L3A6YT4KICAgIDxiIHhtbG5zPXR3bzwvIVsmbTtUQVt5XV0wPnRhaWI+"
                    "CjwgIDwvcj4vdG8gIDwvcj4KPmh0dHA6Ly/+/3cudzMub3JnLzIwMDwvdXJsc2V0Pg==")
             << false;
+        const QString inUtf16 = QStringLiteral("\ufeff<r><a/></r>");
+        QTest::newRow("a first document of UTF-16 bytes given as UTF-8")
+            << QByteArray(reinterpret_cast<const char*>(inUtf16.utf16()), 2 * inUtf16.size())
+            << QByteArray("<r><b/></r>") << false;
         QTest::newRow("a first document whose root holds text")
             << QByteArray("<r>\n  <a/>\n  text\n</r>") << QByteArray("<r><b/></r>") << true;
 
