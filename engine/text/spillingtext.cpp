@@ -1,9 +1,11 @@
 #include "engine/text/spillingtext.h"
 
 #include "engine/text/failure.h"
+#include "engine/text/splicedtext.h"
 
 #include <QDir>
 #include <algorithm>
+#include <atomic>
 
 namespace corvanta {
 
@@ -14,6 +16,33 @@ constexpr qsizetype kReadBlock = qsizetype(1) << 20;
 [[noreturn]] void failOn(const QFileDevice& file) {
     throw Failure(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
 }
+
+// Files kept open for texts they are spliced into count against the process's open files: past this many open
+// at once, a spliced range is copied instead, and its file goes with its text.
+constexpr int kMostOpenFiles = 128;
+std::atomic<int> g_openFiles{0};
+
+// A spill file that counts itself among the open ones while it is.
+class CountedFile final : public QTemporaryFile {
+public:
+    using QTemporaryFile::QTemporaryFile;
+    ~CountedFile() override {
+        if (m_counted)
+            g_openFiles.fetch_sub(1, std::memory_order_relaxed);
+    }
+    CountedFile(const CountedFile&) = delete;
+    CountedFile& operator=(const CountedFile&) = delete;
+
+    bool openCounted() {
+        m_counted = open();
+        if (m_counted)
+            g_openFiles.fetch_add(1, std::memory_order_relaxed);
+        return m_counted;
+    }
+
+private:
+    bool m_counted = false;
+};
 
 } // namespace
 
@@ -33,8 +62,8 @@ void SpillingText::append(QByteArrayView bytes) {
 
 void SpillingText::spill() {
     if (!m_file) {
-        auto file = std::make_unique<QTemporaryFile>(QDir(m_folder).filePath(QStringLiteral(".text-XXXXXX")));
-        if (!file->open()) {
+        auto file = std::make_shared<CountedFile>(QDir(m_folder).filePath(QStringLiteral(".text-XXXXXX")));
+        if (!file->openCounted()) {
             m_spillFailed = true;
             return;
         }
@@ -71,6 +100,21 @@ void SpillingText::read(qsizetype& position, qsizetype length, const std::functi
         sink(QByteArrayView(m_memory).sliced(position - m_fileSize, length));
         position += length;
     }
+}
+
+void SpillingText::spliceInto(SplicedText& into, qsizetype& position, qsizetype length) {
+    length = std::min(length, size() - position);
+    if (length <= 0)
+        return;
+    const qsizetype inFile = std::min(length, m_fileSize - position);
+    if (inFile > 0 && g_openFiles.load(std::memory_order_relaxed) <= kMostOpenFiles) {
+        if (!m_file->flush())
+            failOn(*m_file);
+        into.append(m_file, position, inFile);
+        position += inFile;
+        length -= inFile;
+    }
+    read(position, length, [&into](QByteArrayView block) { into.append(block); });
 }
 
 } // namespace corvanta

@@ -9,6 +9,8 @@
 
 namespace corvanta {
 
+class SplicedText;
+
 /// What a text written on a parsing thread, ahead of the join, keeps in memory before it goes on in its file.
 inline constexpr qsizetype kAheadTextMemory = qsizetype(1) << 20;
 
@@ -37,13 +39,16 @@ public:
         qsizetype position = 0;
         read(position, size(), sink);
     }
+    /// As read() into \a into, but what lies in the file stays there: \a into keeps the file and reads it when it
+    /// is read. Nothing may be appended to this afterwards. Throws Failure when the file cannot be read or flushed.
+    void spliceInto(SplicedText& into, qsizetype& position, qsizetype length);
 
 private:
     void spill();
 
     QString m_folder;
     qsizetype m_memoryLimit;
-    std::unique_ptr<QTemporaryFile> m_file;
+    std::shared_ptr<QTemporaryFile> m_file; // shared with the texts it is spliced into
     qsizetype m_fileSize = 0;
     bool m_spillFailed = false;
     QByteArray m_memory; // what comes after the file's bytes

@@ -24,14 +24,28 @@ bool anyTextLike(const xmlNode* first) {
 
 } // namespace
 
-NodeHash hashOf(const ChunkedText& text) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (const QByteArray& chunk : text.chunks())
-        hash.addData(chunk);
+namespace {
+
+NodeHash hashValue(const QCryptographicHash& hash) {
     const QByteArrayView result = hash.resultView();
     NodeHash value{};
     std::memcpy(value.data(), result.data(), std::min<std::size_t>(sizeof value, std::size_t(result.size())));
     return value;
+}
+
+} // namespace
+
+NodeHash hashOf(const ChunkedText& text) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QByteArray& chunk : text.chunks())
+        hash.addData(chunk);
+    return hashValue(hash);
+}
+
+NodeHash hashOf(QByteArrayView text) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(text);
+    return hashValue(hash);
 }
 
 RootChildrenWriter::RootChildrenWriter(bool hashes, const QString& folder, Announce announce)
@@ -168,19 +182,16 @@ bool RootChildrenWriter::add(const RecordedNode& node) {
         return false; // the first document is then kept as a tree, as take() says
     m_textWritten = m_textWritten || textLike;
     const bool indented = m_first || (m_target->indented && !m_textWritten);
-    ChunkedText unit;
-    unit.append(node.written(indented));
-    keep(unit, indented, textLike);
+    const QByteArrayView text = node.written(indented);
+    m_text.append(text);
+    m_units.push_back({text.size(), indented, textLike, m_hashes ? hashOf(text) : NodeHash{}});
     return true;
 }
 
 void RootChildrenWriter::keep(const ChunkedText& unit, bool indented, bool textLike) {
-    Unit written{unit.size(), indented, textLike, {}};
-    if (m_hashes)
-        written.hash = hashOf(unit);
     for (const QByteArray& chunk : unit.chunks())
         m_text.append(chunk);
-    m_units.push_back(written);
+    m_units.push_back({unit.size(), indented, textLike, m_hashes ? hashOf(unit) : NodeHash{}});
 }
 
 // The first input's units were written with indentation, which holds only if none of the root's children turned
@@ -205,9 +216,8 @@ void RootChildrenWriter::moveNext(ChunkedText* into) {
         m_position += unit.length;
 }
 
-void RootChildrenWriter::moveNext(SpillingText& into) {
-    const Unit& unit = m_units.at(m_next++);
-    m_text.read(m_position, unit.length, [&into](QByteArrayView block) { into.append(block); });
+void RootChildrenWriter::moveNext(SplicedText& into) {
+    m_text.spliceInto(into, m_position, m_units.at(m_next++).length);
 }
 
 CombinedDocument::CombinedDocument(ParsedXml first, RootChildrenWriter* written, bool unique, const QString& folder)
@@ -278,7 +288,7 @@ void CombinedDocument::noteTextLike() {
     ChunkedText rewritten;
     writeWithoutIndentation(m_doc.get(), m_root, written, rewritten, m_writer);
     written.clear();
-    m_children = SpillingText(m_folder);
+    m_children = SplicedText(m_folder);
     for (const QByteArray& chunk : rewritten.chunks())
         m_children.append(chunk);
 }
@@ -309,14 +319,19 @@ CombinedDocument::Added CombinedDocument::add(RootChildrenWriter* written, xmlNo
             const RootChildrenWriter::Unit unit = written->next();
             if (unit.textLike)
                 noteTextLike();
-            ChunkedText text;
-            written->moveNext(&text);
             if (unit.indented && !indentedNow()) {
+                ChunkedText text;
+                written->moveNext(&text);
                 ChunkedText rewritten;
                 writeWithoutIndentation(m_doc.get(), m_root, text, rewritten, m_writer);
                 count(addUnit(rewritten, nullptr));
+            } else if (isNew(unit.hash)) {
+                written->moveNext(m_children);
+                m_hasChildren = true;
+                count(true);
             } else {
-                count(addUnit(text, m_unique ? &unit.hash : nullptr));
+                written->moveNext(nullptr);
+                count(false);
             }
         }
         m_unresolved = written->unresolvedEntities();

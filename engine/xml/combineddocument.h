@@ -83,8 +83,8 @@ public:
     const Unit& next() const { return m_units.at(m_next); }
     /// Appends the next unit's text to \a into, or drops it when \a into is null.
     void moveNext(ChunkedText* into);
-    /// Appends the next unit's text to \a into.
-    void moveNext(SpillingText& into);
+    /// Appends the next unit's text to \a into, where it may stay in this writer's file.
+    void moveNext(SplicedText& into);
     /// As NodeMover::unresolvedEntities(), for the nodes written.
     QStringList unresolvedEntities() const { return m_mover ? m_mover->unresolvedEntities() : QStringList(); }
 
@@ -111,6 +111,7 @@ private:
 
 /// The hash of \a text.
 NodeHash hashOf(const ChunkedText& text);
+NodeHash hashOf(QByteArrayView text);
 
 /// The combined document: the first input's document, its root's children written out as text, and the top-level
 /// nodes of the later inputs added as text after them. Only the first document's nodes outside the root stay
@@ -158,7 +159,7 @@ private:
     bool m_textLike = false;
     bool m_hasChildren = false;
     QString m_folder;
-    SpillingText m_children; // the root's children, as saveXmlDocument() writes them
+    SplicedText m_children; // the root's children, as saveXmlDocument() writes them
     std::optional<NodeMover> m_mover;
     NodeWriter m_writer;
     QStringList m_unresolved;

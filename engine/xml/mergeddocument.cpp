@@ -174,8 +174,8 @@ void AheadWriter::moveNext(ChunkedText& into) {
     m_text.read(m_position, takeNext().length, [&into](QByteArrayView block) { into.append(block); });
 }
 
-void AheadWriter::moveNext(SpillingText& into) {
-    m_text.read(m_position, takeNext().length, [&into](QByteArrayView block) { into.append(block); });
+void AheadWriter::moveNext(SplicedText& into) {
+    m_text.spliceInto(into, m_position, takeNext().length);
 }
 
 bool FirstChildrenWriter::take(qsizetype topIndex, xmlNode* element) {
@@ -194,7 +194,7 @@ bool FirstChildrenWriter::take(qsizetype topIndex, xmlNode* element) {
 // their top-level element.
 FirstChildrenWriter::Top& FirstChildrenWriter::topAt(qsizetype topIndex) {
     while (topIndex >= qsizetype(m_tops.size()))
-        m_tops.push_back({SpillingText(m_folder, kAheadTextMemory), {}});
+        m_tops.push_back({SplicedText(m_folder, kAheadTextMemory), {}});
     return m_tops[std::size_t(topIndex)];
 }
 
@@ -231,7 +231,7 @@ MergedDocument::MergedDocument(ParsedXml base, MergedNames& names, FirstChildren
     bool textLikeTop = false;
     for (xmlNode* top = root->children; top; top = top->next) {
         m_tops.emplace_back().node = top;
-        m_tops.back().children = SpillingText(m_folder);
+        m_tops.back().children = SplicedText(m_folder);
         textLikeTop = textLikeTop || isTextLike(top);
     }
     const bool rootIndents = indentsChildren(root, textLikeTop);
@@ -369,12 +369,12 @@ void MergedDocument::unindent(Top& top) {
         return;
     ChunkedText written;
     top.children.readAll([&written](QByteArrayView block) { written.append(block); });
-    top.children = SpillingText(m_folder);
+    top.children = SplicedText(m_folder);
     writeUnindented(top, written, top.children);
 }
 
 // Appends children of top written with indentation to into as they are without it.
-void MergedDocument::writeUnindented(const Top& top, const ChunkedText& written, SpillingText& into) {
+void MergedDocument::writeUnindented(const Top& top, const ChunkedText& written, SplicedText& into) {
     ChunkedText rewritten;
     writeWithoutIndentation(m_doc.get(), top.node, written, rewritten, m_writer);
     for (const QByteArray& chunk : rewritten.chunks())

@@ -89,7 +89,8 @@ public:
     bool nextIndented() const { return m_written.at(m_next).indented; }
     /// Appends the next element's text to \a into.
     void moveNext(ChunkedText& into);
-    void moveNext(SpillingText& into);
+    /// Appends the next element's text to \a into, where it may stay in this writer's file.
+    void moveNext(SplicedText& into);
     /// Passes over the next element, which stays behind.
     void dropNext() { m_position = m_written.at(m_next++).end(); }
 
@@ -140,7 +141,7 @@ public:
 private:
     friend class MergedDocument;
     struct Top {
-        SpillingText children;
+        SplicedText children;
         std::vector<std::string_view> names; // in the document's dictionary, or in m_names
     };
     Top& topAt(qsizetype topIndex);
@@ -198,13 +199,13 @@ private:
         bool hasChildren = false;
         bool textLikeChild = false;
         bool indentable = false; // its children are indented unless one is text-like
-        SpillingText children;   // written as saveXmlDocument() writes them
+        SplicedText children;    // written as saveXmlDocument() writes them
     };
 
     void makeSkeleton();
     void write(Top& top, xmlNode* child);
     void unindent(Top& top);
-    void writeUnindented(const Top& top, const ChunkedText& written, SpillingText& into);
+    void writeUnindented(const Top& top, const ChunkedText& written, SplicedText& into);
 
     std::shared_ptr<xmlDoc> m_doc;            // the merging thread's alone: the writers ahead read m_skeleton
     std::shared_ptr<const xmlDoc> m_skeleton; // see WriteAheadTarget; made once, never changed

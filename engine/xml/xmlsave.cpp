@@ -1,6 +1,7 @@
 #include "engine/xml/xmlsave.h"
 
 #include "engine/text/failure.h"
+#include "engine/text/filecopy.h"
 #include "engine/text/textfile.h"
 #include "engine/xml/xmldocument.h"
 
@@ -198,6 +199,25 @@ public:
             fail();
     }
 
+    /// Copies what it can of \a length bytes of \a source from \a offset on without reading them here, and
+    /// returns how many it copied: the caller writes the rest, and that write tells of a failure.
+    qint64 copy(QFileDevice& source, qint64 offset, qint64 length, const std::stop_token& stop) {
+        // In steps, so that a stop is heard within a fraction of a second.
+        constexpr qint64 kStep = qint64(64) << 20;
+        qint64 copied = 0;
+        while (copied < length) {
+            if (stop.stop_requested())
+                throw StopRequested{}; // the target removes what it wrote
+            const qint64 step = std::min(kStep, length - copied);
+            const qint64 n = copyInKernel(source, offset + copied, m_file, step);
+            if (n > 0)
+                copied += n;
+            if (n != step)
+                break;
+        }
+        return copied;
+    }
+
     void finish() {
         if (!m_file.flush())
             fail();
@@ -298,14 +318,6 @@ void NodeWriter::write(xmlNode* node, bool indented, ChunkedText& into, int dept
         throw std::bad_alloc(); // writing into memory fails for want of memory only
 }
 
-void NodeWriter::write(xmlNode* node, bool indented, SpillingText& into, int depth) {
-    m_scratch.clear();
-    write(node, indented, m_scratch, depth);
-    for (const QByteArray& chunk : m_scratch.chunks())
-        into.append(chunk);
-    m_scratch.clear();
-}
-
 bool indentsChildren(const xmlNode* element, bool textLikeChild) {
     return !textLikeChild && !isSpacePreserve(element, false);
 }
@@ -341,7 +353,9 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std
             target.write(block);
         };
         if (written[i].spilled)
-            written[i].spilled->readAll(write);
+            written[i].spilled->readAll(write, [&](QFileDevice& file, qint64 offset, qint64 length) {
+                return target.copy(file, offset, length, stop);
+            });
         else
             for (const QByteArray& chunk : written[i].text->chunks())
                 write(chunk);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/text/spillingtext.h"
+#include "engine/text/splicedtext.h"
 
 #include <QByteArray>
 #include <QString>
@@ -55,13 +55,20 @@ public:
     /// \a depth is the node's depth below the document: 2 for a child of a top-level node, 1 for a child of the
     /// root element.
     void write(xmlNode* node, bool indented, ChunkedText& into, int depth = 2);
-    /// As above, into a text that may go on in a file; throws Failure when the file cannot take it.
-    void write(xmlNode* node, bool indented, SpillingText& into, int depth = 2);
+    /// As above, into a text that may go on in a file (SpillingText, SplicedText); throws Failure when the file
+    /// cannot take it.
+    template <typename Text> void write(xmlNode* node, bool indented, Text& into, int depth = 2) {
+        m_scratch.clear();
+        write(node, indented, m_scratch, depth);
+        for (const QByteArray& chunk : m_scratch.chunks())
+            into.append(chunk);
+        m_scratch.clear();
+    }
 
 private:
     struct Output;
     std::unique_ptr<Output> m_output;
-    ChunkedText m_scratch; // what write() into a SpillingText writes first
+    ChunkedText m_scratch; // what write() into another text writes first
 };
 
 /// True when saveXmlDocument() indents the children of \a element, which has children and whose parent's children
@@ -76,8 +83,8 @@ struct WrittenChildren {
     const ChunkedText* text;
     /// The depth of the children below the document: 2 under a top-level element, 1 under the root.
     int depth = 2;
-    /// Where the children are when not in text: a text that may lie in a file.
-    SpillingText* spilled = nullptr;
+    /// Where the children are when not in text: a text that may lie in files.
+    SplicedText* spilled = nullptr;
 };
 
 /// Saves \a doc to \a path as UTF-8, indented two spaces per level, with every node outside the root; with an XML

@@ -1,4 +1,5 @@
 #include "engine/text/spillingtext.h"
+#include "engine/text/splicedtext.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -43,6 +44,63 @@ private slots:
         QByteArray again;
         text.readAll([&](QByteArrayView block) { again += block; });
         QCOMPARE(again, expected);
+    }
+
+    // Ranges of texts spliced in, some left out, between bytes of its own: read after the texts they come from are
+    // gone, with part of every file range taken by the reader's own copy, the text is what was spliced.
+    void splicedTextKeepsItsPiecesInOrder_data() {
+        QTest::addColumn<int>("memoryLimit"); // of the texts spliced from
+        QTest::addColumn<int>("unit");        // bytes per range spliced
+        QTest::addColumn<bool>("gaps");       // every other range left out
+        QTest::addColumn<int>("copied");      // what the copy takes of each file range; -1: no copy
+        QTest::newRow("in memory") << (1 << 20) << 10 << false << -1;
+        QTest::newRow("file ranges that join") << 1000 << 100 << false << -1;
+        QTest::newRow("short file ranges between gaps") << 1000 << 100 << true << -1;
+        QTest::newRow("long file ranges between gaps") << 1000 << 70000 << true << -1;
+        QTest::newRow("partly copied") << 1000 << 70000 << true << 777;
+        QTest::newRow("wholly copied") << 1000 << 100 << false << (1 << 30);
+    }
+
+    void splicedTextKeepsItsPiecesInOrder() {
+        QFETCH(int, memoryLimit);
+        QFETCH(int, unit);
+        QFETCH(bool, gaps);
+        QFETCH(int, copied);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        SplicedText spliced(folder.path(), 64);
+        QByteArray expected;
+        for (int source = 0; source < 3; ++source) {
+            SpillingText text(folder.path(), memoryLimit);
+            QByteArray whole;
+            for (int i = 0; i < 8; ++i)
+                whole += QByteArray(unit, char('a' + (source * 8 + i) % 26));
+            text.append(whole);
+            qsizetype position = 0;
+            for (int i = 0; i < 8; ++i) {
+                if (gaps && i % 2) {
+                    position += unit;
+                    continue;
+                }
+                expected += whole.mid(position, unit);
+                text.spliceInto(spliced, position, unit);
+            }
+            const QByteArray own = "|" + QByteArray::number(source) + "|";
+            spliced.append(own);
+            expected += own;
+        }
+        QCOMPARE(spliced.size(), expected.size());
+        QByteArray read;
+        const auto copy = [&](QFileDevice& file, qint64 offset, qint64 length) -> qint64 {
+            const qint64 taken = std::min<qint64>(copied, length);
+            if (!file.seek(offset))
+                return 0;
+            read += file.read(taken);
+            return taken;
+        };
+        spliced.readAll([&](QByteArrayView block) { read += block; },
+                        copied < 0 ? SplicedText::RangeCopy() : SplicedText::RangeCopy(copy));
+        QCOMPARE(read, expected);
     }
 };
 
