@@ -127,6 +127,12 @@ PreparedInput InputPrefetcher::takeNext(bool soonest) {
     }
     m_takeSoonest = soonest;
     if (m_started == m_taken || !slotOf(m_taken)) { // the next input may not even have been started
+        // The taker's core is free while it waits: an input that may start starts now, not with the next batch.
+        if (m_waitingWorkers > 0 && mayStartNext()) {
+            lock.unlock();
+            m_workerWake.notify_all();
+            lock.lock();
+        }
         while (!takerMayGo() && !stop.stop_requested()) {
             m_takerWaiting = true; // a worker clears it when it wakes the taker
             m_takerWake.wait(lock, stop, [&] { return !m_takerWaiting; });
