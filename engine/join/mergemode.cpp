@@ -185,13 +185,25 @@ private:
     ElementTaker* writerFor(qsizetype index, qsizetype textSize) {
         try {
             if (index == 0) {
-                m_firstWriter = std::make_unique<FirstChildrenWriter>(m_folder);
+                // Without keeping going, the inputs ahead may write for the first document's top-level elements as
+                // soon as their start tags are read: a first document that fails then stops the run, and what they
+                // wrote goes unused. Kept going, another input might become the first document, so they wait.
+                m_firstWriter = std::make_unique<FirstChildrenWriter>(
+                    m_folder, m_keepGoing ? FirstChildrenWriter::Announce()
+                                          : [this](std::shared_ptr<const WriteAheadTarget> target) {
+                                                m_gate.publish(std::move(target));
+                                            });
                 return m_firstWriter.get();
             }
             // Each input's slot is written by the one thread that parses it, and read after the input is taken.
             std::unique_ptr<AheadWriter>& slot = m_writers.at(std::size_t(index));
-            slot = std::make_unique<AheadWriter>([this, index] { return m_gate.waitFor(index).target; }, textSize,
-                                                 m_folder);
+            slot = std::make_unique<AheadWriter>(
+                [this, index](qsizetype topIndex) {
+                    return m_gate
+                        .waitFor(index, [topIndex](const WriteAheadTarget& target) { return target.covers(topIndex); })
+                        .target;
+                },
+                textSize, m_folder);
             return slot.get();
         } catch (const std::bad_alloc&) {
             return nullptr; // the input is then held as a tree

@@ -26,16 +26,20 @@ public:
         bool candidate = false; ///< the input is to become the first document
     };
 
-    /// Called on the thread that parses the input at \a index (0-based) in the list.
-    Answer waitFor(qsizetype index) {
+    /// Called on the thread that parses the input at \a index (0-based) in the list. With \a enough, a target
+    /// published meanwhile that is not enough is waited past (a provisional one that does not yet tell all).
+    template <typename Enough = bool (*)(const Target&)>
+    Answer waitFor(
+        qsizetype index, Enough enough = [](const Target&) { return true; }) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_target || m_released || m_candidate == index; });
-        if (m_target || m_released)
+        m_changed.wait(lock, [&] { return (m_target && enough(*m_target)) || m_released || m_candidate == index; });
+        if ((m_target && enough(*m_target)) || m_released)
             return {m_target};
         return {nullptr, true};
     }
 
-    /// From now on the inputs write for \a target; null when no first document is coming after all.
+    /// From now on the inputs write for \a target, which may be followed by a fuller one; null when no first
+    /// document is coming after all.
     void publish(Pointer target) {
         {
             const std::lock_guard lock(m_mutex);

@@ -72,22 +72,9 @@ namespace {
 std::shared_ptr<const CombineTarget> provisionalTarget(std::string_view rootName,
                                                        std::span<const NamespaceDeclaration> rootDeclarations) {
     std::shared_ptr<xmlDoc> doc(xmlNewDoc(xmlChars("1.0")), XmlDeleter());
-    const std::string name(rootName.substr(rootName.find(':') + 1));
-    xmlNode* root = doc ? xmlNewDocNode(doc.get(), nullptr, xmlChars(name.c_str()), nullptr) : nullptr;
-    if (!root)
+    if (!doc)
         throw std::bad_alloc();
-    xmlDocSetRootElement(doc.get(), root);
-    const std::string_view prefix =
-        rootName.find(':') == std::string_view::npos ? std::string_view() : rootName.substr(0, rootName.find(':'));
-    for (const NamespaceDeclaration& declaration : rootDeclarations) {
-        const std::string declared(declaration.prefix);
-        xmlNs* ns = xmlNewNs(root, xmlChars(std::string(declaration.uri).c_str()),
-                             declared.empty() ? nullptr : xmlChars(declared.c_str()));
-        if (!ns)
-            throw std::bad_alloc();
-        if (declaration.prefix == prefix)
-            xmlSetNs(root, ns);
-    }
+    xmlNode* root = elementFromStartTag(doc.get(), nullptr, rootName, rootDeclarations);
     auto target = std::make_shared<CombineTarget>();
     target->doc = std::move(doc);
     target->root = root;

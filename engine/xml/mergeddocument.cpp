@@ -92,17 +92,20 @@ AheadWriter::AheadWriter(TargetSource source, qsizetype sourceSize, const QStrin
     , m_text(folder, kAheadTextMemory) {}
 
 AheadWriter::AheadWriter(std::shared_ptr<const WriteAheadTarget> target, qsizetype sourceSize, const QString& folder)
-    : AheadWriter([target = std::move(target)] { return target; }, sourceSize, folder) {}
+    : AheadWriter([target = std::move(target)](qsizetype) { return target; }, sourceSize, folder) {}
 
 // The first document's top-level element that the elements under \a topIndex are written for; null when they are
 // to stay nodes.
 const WriteAheadTarget::Top* AheadWriter::topAt(qsizetype topIndex) {
-    if (!m_target) {
-        m_target = m_source();
-        if (!m_target)
+    if (!m_target || !m_target->covers(topIndex)) {
+        std::shared_ptr<const WriteAheadTarget> target = m_source(topIndex);
+        if (!target || !target->covers(topIndex))
             return nullptr;
-        m_mover.emplace(m_target->doc.get());
-        m_mover->setSource(m_sourceSize);
+        if (!m_target || target->doc != m_target->doc) {
+            m_mover.emplace(target->doc.get());
+            m_mover->setSource(m_sourceSize);
+        }
+        m_target = std::move(target);
     }
     if (topIndex < 0 || topIndex >= qsizetype(m_target->tops.size()))
         return nullptr; // the structure check stops the merge before this input
@@ -196,6 +199,51 @@ FirstChildrenWriter::Top& FirstChildrenWriter::topAt(qsizetype topIndex) {
     while (topIndex >= qsizetype(m_tops.size()))
         m_tops.push_back({SplicedText(m_folder, kAheadTextMemory), {}});
     return m_tops[std::size_t(topIndex)];
+}
+
+bool FirstChildrenWriter::beginTop(qsizetype topIndex, std::span<const NamespaceDeclaration> rootDeclarations,
+                                   std::span<const NamespaceDeclaration> topDeclarations) {
+    // Each target is made anew with every top-level element before it: only the first few are announced, which
+    // is where a document of records has its lists.
+    constexpr qsizetype kAnnouncedTops = 64;
+    if (!m_announce || topIndex >= kAnnouncedTops)
+        return true;
+    const auto owned = [](std::span<const NamespaceDeclaration> declarations) {
+        Declarations list;
+        for (const NamespaceDeclaration& declaration : declarations)
+            list.emplace_back(declaration.prefix, declaration.uri);
+        return list;
+    };
+    try {
+        m_rootDeclarations = owned(rootDeclarations);
+        if (topIndex >= qsizetype(m_announced.size()))
+            m_announced.resize(std::size_t(topIndex) + 1);
+        m_announced[std::size_t(topIndex)] = owned(topDeclarations);
+        m_announce(provisionalTarget());
+    } catch (const std::bad_alloc&) {
+        m_announce = {}; // the inputs ahead wait for the whole first document, as they would for a large one
+    }
+    return true;
+}
+
+// Names that nothing reads: below a provisional target's elements, only the namespaces they declare matter.
+std::shared_ptr<const WriteAheadTarget> FirstChildrenWriter::provisionalTarget() const {
+    std::shared_ptr<xmlDoc> doc(xmlNewDoc(xmlChars("1.0")), XmlDeleter());
+    if (!doc)
+        throw std::bad_alloc();
+    const auto shell = [&](xmlNode* parent, std::string_view name, const Declarations& declarations) {
+        std::vector<NamespaceDeclaration> list;
+        for (const auto& [prefix, uri] : declarations)
+            list.push_back({prefix, uri});
+        return elementFromStartTag(doc.get(), parent, name, list);
+    };
+    xmlNode* root = shell(nullptr, "root", m_rootDeclarations);
+    auto target = std::make_shared<WriteAheadTarget>();
+    target->provisional = true;
+    for (const std::optional<Declarations>& top : m_announced)
+        target->tops.push_back({top ? shell(root, "top", *top) : nullptr, true});
+    target->doc = std::move(doc);
+    return target;
 }
 
 bool FirstChildrenWriter::add(qsizetype topIndex, const RecordedNode& element) {

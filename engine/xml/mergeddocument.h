@@ -52,6 +52,10 @@ private:
 /// attributes and namespace declarations, none of their children), made on the merging thread before any writer
 /// sees it and read by the writers only. The merging thread frees and writes the children of its own top-level
 /// elements meanwhile without any lock.
+///
+/// A provisional target is announced while the first document is still being read, from the start tags of its root
+/// and of the top-level elements read so far: it knows only the namespaces in scope there, and takes every
+/// top-level element's children to be indented (a merge rewrites what turns out not to be).
 struct WriteAheadTarget {
     struct Top {
         const xmlNode* node = nullptr; // in doc; null when the first document's node there is no element
@@ -59,6 +63,13 @@ struct WriteAheadTarget {
     };
     std::shared_ptr<const xmlDoc> doc;
     std::vector<Top> tops;
+    bool provisional = false;
+
+    /// Whether it tells what to write under top-level node \a topIndex: a provisional one knows only the
+    /// top-level elements announced so far.
+    bool covers(qsizetype topIndex) const {
+        return !provisional || (topIndex >= 0 && topIndex < qsizetype(tops.size()) && tops[std::size_t(topIndex)].node);
+    }
 };
 
 /// Writes the second-level elements of one later input as they are parsed, on the parsing thread, as children of
@@ -66,8 +77,9 @@ struct WriteAheadTarget {
 /// So a later input is never held as a tree, only as the text of what it might add.
 class AheadWriter final : public ElementTaker, public TopChildrenSink {
 public:
-    /// Tells what to write for, once known: null before the first document is in.
-    using TargetSource = std::function<std::shared_ptr<const WriteAheadTarget>()>;
+    /// Tells what to write for under top-level node \a topIndex, once known: a target that covers it, waiting for
+    /// one; null when the elements are to stay nodes.
+    using TargetSource = std::function<std::shared_ptr<const WriteAheadTarget>(qsizetype topIndex)>;
 
     /// For an input whose text is \a sourceSize bytes long. Until \a source knows the target, the elements stay
     /// in the document, and the merge moves them as nodes. What is written beyond a megabyte goes to a file in
@@ -123,18 +135,22 @@ private:
 /// turns indentation off there, which fits() checks once the document is parsed.
 class FirstChildrenWriter final : public ElementTaker, public TopChildrenSink {
 public:
+    /// Hears of a provisional target each time the text shows one more top-level element with elements below it.
+    using Announce = std::function<void(std::shared_ptr<const WriteAheadTarget>)>;
+
     /// What is written beyond a megabyte per top-level element goes to a file in \a folder, when given.
-    explicit FirstChildrenWriter(QString folder = {})
-        : m_folder(std::move(folder)) {}
+    /// \a announce, when given, hears of the top-level elements as the text is read.
+    explicit FirstChildrenWriter(QString folder = {}, Announce announce = {})
+        : m_folder(std::move(folder))
+        , m_announce(std::move(announce)) {}
 
     bool take(qsizetype topIndex, xmlNode* element) override;
     bool fits(const xmlNode* root) const override;
     void forget() override { m_tops.clear(); }
     /// The leading elements are taken from the text, where the reader makes sure that what fits() checks holds.
     TopChildrenSink* topSink() override { return this; }
-    bool beginTop(qsizetype, std::span<const NamespaceDeclaration>, std::span<const NamespaceDeclaration>) override {
-        return true;
-    }
+    bool beginTop(qsizetype topIndex, std::span<const NamespaceDeclaration> rootDeclarations,
+                  std::span<const NamespaceDeclaration> topDeclarations) override;
     bool add(qsizetype topIndex, const RecordedNode& element) override;
     bool leadingOnly() const override { return true; }
 
@@ -145,10 +161,15 @@ private:
         std::vector<std::string_view> names; // in the document's dictionary, or in m_names
     };
     Top& topAt(qsizetype topIndex);
+    std::shared_ptr<const WriteAheadTarget> provisionalTarget() const;
 
+    using Declarations = std::vector<std::pair<std::string, std::string>>; // prefix, namespace name
     QString m_folder;
-    std::vector<Top> m_tops; // by top-level index
-    KeptNames m_names;       // of the elements taken from the text
+    Announce m_announce;
+    Declarations m_rootDeclarations;
+    std::vector<std::optional<Declarations>> m_announced; // by top-level index, once announced
+    std::vector<Top> m_tops;                              // by top-level index
+    KeptNames m_names;                                    // of the elements taken from the text
     NodeWriter m_writer;
 };
 

@@ -654,4 +654,29 @@ std::optional<ParsedXml> readTopChildren(const TextOpener& open, const QString& 
     return readChildren(open, path, stop, nullptr, &sink, skippable);
 }
 
+xmlNode* elementFromStartTag(xmlDoc* doc, xmlNode* parent, std::string_view qualifiedName,
+                             std::span<const NamespaceDeclaration> declarations) {
+    const std::size_t colon = qualifiedName.find(':');
+    const std::string_view prefix =
+        colon == std::string_view::npos ? std::string_view() : qualifiedName.substr(0, colon);
+    const std::string name(qualifiedName.substr(colon + 1)); // all of it without a colon
+    xmlNode* element = xmlNewDocNode(doc, nullptr, xmlChars(name.c_str()), nullptr);
+    if (!element)
+        throw std::bad_alloc();
+    if (parent)
+        xmlAddChild(parent, element);
+    else
+        xmlDocSetRootElement(doc, element);
+    for (const NamespaceDeclaration& declaration : declarations) {
+        const std::string declared(declaration.prefix);
+        xmlNs* ns = xmlNewNs(element, xmlChars(std::string(declaration.uri).c_str()),
+                             declared.empty() ? nullptr : xmlChars(declared.c_str()));
+        if (!ns)
+            throw std::bad_alloc();
+        if (declaration.prefix == prefix)
+            xmlSetNs(element, ns);
+    }
+    return element;
+}
+
 } // namespace corvanta

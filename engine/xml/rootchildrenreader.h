@@ -17,6 +17,12 @@ struct NamespaceDeclaration {
     std::string_view uri;
 };
 
+/// An element as a start tag read from text makes it, appended to \a parent in \a doc (as its root when \a parent
+/// is null): its name, the namespace of its prefix when \a declarations declare it, and its declarations; all that
+/// a node written below it reads of it. Throws std::bad_alloc.
+xmlNode* elementFromStartTag(xmlDoc* doc, xmlNode* parent, std::string_view qualifiedName,
+                             std::span<const NamespaceDeclaration> declarations);
+
 /// Takes the children of a document's root from a reader that writes them without libxml2's nodes.
 class RootChildrenSink {
 public:

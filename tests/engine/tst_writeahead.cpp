@@ -260,6 +260,27 @@ private slots:
             afterSlow << "<r><a><n" + QByteArray::number(i) + ">\n<i/>\n</n" + QByteArray::number(i) +
                              "><x/></a><b/></r>";
         QTest::newRow("indentation turned off while later inputs are written ahead") << afterSlow;
+        // A first document long enough that the small inputs after it are written ahead while it is read, for the
+        // top-level elements whose start tags were read so far.
+        QByteArray records;
+        for (int i = 0; i < 30000; ++i)
+            records += "    <s" + QByteArray::number(i % 700) + " n=\"" + QByteArray::number(i) + "\"/>\n";
+        const QByteArrayList smallLater{
+            "<r xmlns:p=\"urn:p\"><a><p:n1/><s3/><z>\n<i/>\n</z></a><b><y/></b><c/></r>",
+            "<r><a><w xmlns=\"urn:d\"><i/></w></a><b xmlns=\"urn:d\"><y/><v/></b><c><x/></c></r>",
+            "<r><a><s5/><u/></a><b><q:v xmlns:q=\"urn:q\"/></b><c><x/><t/></c></r>"};
+        QTest::newRow("written ahead while the first is read: namespaces and an element without children")
+            << QByteArrayList{"<r xmlns:p=\"urn:p\">\n  <a>\n" + records + "  </a>\n  <b xmlns=\"urn:d\">\n    <y/>\n" +
+                              records + "  </b>\n  <c/>\n</r>\n"} +
+                   smallLater;
+        QTest::newRow("written ahead while the first is read: indentation turned off at the end")
+            << QByteArrayList{"<r xmlns:p=\"urn:p\">\n  <a>\n" + records + "  text</a>\n  <b>\n" + records +
+                              "  </b>\n  <c>\n    <x/>\n  </c>\n</r>\n"} +
+                   smallLater;
+        QTest::newRow("written ahead while the first is read: it does not parse")
+            << QByteArrayList{"<r xmlns:p=\"urn:p\">\n  <a>\n" + records + "  </a>\n  <b>\n" + records +
+                              "  </c>\n</r>\n"} +
+                   smallLater;
         QTest::newRow("a name repeated within one later input")
             << QByteArrayList{plain, "<r><a><y/><y n=\"2\"/><z/><y n=\"3\"/><x/><z/></a><b><y/><y/></b></r>",
                               "<r><a><z/><y/></a><b/></r>"};
