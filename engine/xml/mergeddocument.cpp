@@ -151,7 +151,7 @@ bool AheadWriter::beginTop(qsizetype topIndex, std::span<const NamespaceDeclarat
     return bound(there, "").value_or("") == bound(here, "").value_or("");
 }
 
-bool AheadWriter::add(qsizetype topIndex, const RecordedNode& element) {
+bool AheadWriter::add(qsizetype topIndex, const RecordedNode& element, std::string_view /*keptName*/) {
     const WriteAheadTarget::Top& top = *topAt(topIndex);
     const qsizetype before = m_text.size();
     m_text.append(element.written(top.indented, 2));
@@ -246,10 +246,10 @@ std::shared_ptr<const WriteAheadTarget> FirstChildrenWriter::provisionalTarget()
     return target;
 }
 
-bool FirstChildrenWriter::add(qsizetype topIndex, const RecordedNode& element) {
+bool FirstChildrenWriter::add(qsizetype topIndex, const RecordedNode& element, std::string_view keptName) {
     Top& written = topAt(topIndex);
     written.children.append(element.written(true, 2));
-    written.names.push_back(m_names.keep(element.localName()));
+    written.names.push_back(keptName);
     return true;
 }
 

@@ -94,7 +94,7 @@ public:
     TopChildrenSink* topSink() override { return this; }
     bool beginTop(qsizetype topIndex, std::span<const NamespaceDeclaration> rootDeclarations,
                   std::span<const NamespaceDeclaration> topDeclarations) override;
-    bool add(qsizetype topIndex, const RecordedNode& element) override;
+    bool add(qsizetype topIndex, const RecordedNode& element, std::string_view keptName) override;
 
     // For the merging thread, once the parse is over; the elements come in the order taken.
     /// Whether the next element was written with indentation.
@@ -151,14 +151,14 @@ public:
     TopChildrenSink* topSink() override { return this; }
     bool beginTop(qsizetype topIndex, std::span<const NamespaceDeclaration> rootDeclarations,
                   std::span<const NamespaceDeclaration> topDeclarations) override;
-    bool add(qsizetype topIndex, const RecordedNode& element) override;
+    bool add(qsizetype topIndex, const RecordedNode& element, std::string_view keptName) override;
     bool leadingOnly() const override { return true; }
 
 private:
     friend class MergedDocument;
     struct Top {
         SplicedText children;
-        std::vector<std::string_view> names; // in the document's dictionary, or in m_names
+        std::vector<std::string_view> names; // in the document's dictionary or names
     };
     Top& topAt(qsizetype topIndex);
     std::shared_ptr<const WriteAheadTarget> provisionalTarget() const;
@@ -169,7 +169,6 @@ private:
     Declarations m_rootDeclarations;
     std::vector<std::optional<Declarations>> m_announced; // by top-level index, once announced
     std::vector<Top> m_tops;                              // by top-level index
-    KeptNames m_names;                                    // of the elements taken from the text
     NodeWriter m_writer;
 };
 

@@ -385,7 +385,7 @@ private:
         if (std::exchange(m_toSkeleton, false)) {
             const QByteArrayView written = m_node.written(false, 2);
             m_skeleton.append(written.data(), std::size_t(written.size()));
-        } else if (!m_topSink->add(m_topIndex, m_node)) {
+        } else if (!m_topSink->add(m_topIndex, m_node, m_leftOut.back().name)) {
             leaveToLibxml2();
         }
         m_node.clear();

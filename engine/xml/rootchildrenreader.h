@@ -60,8 +60,9 @@ public:
     /// their text alone: libxml2 is then to parse the document.
     virtual bool beginTop(qsizetype topIndex, std::span<const NamespaceDeclaration> rootDeclarations,
                           std::span<const NamespaceDeclaration> topDeclarations) = 0;
-    /// One element under the top-level node at \a topIndex, complete. False as for beginTop().
-    virtual bool add(qsizetype topIndex, const RecordedNode& element) = 0;
+    /// One element under the top-level node at \a topIndex, complete, and its local name as the document read
+    /// keeps it (see ParsedXml::names). False as for beginTop().
+    virtual bool add(qsizetype topIndex, const RecordedNode& element, std::string_view keptName) = 0;
     /// When true, only the elements that lead a top-level element's children are handed on, and whatever follows
     /// the first other node there (but blank text) stays in the document, as parseXml() builds it: for a first
     /// document, which keeps every node.
