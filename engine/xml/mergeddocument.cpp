@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace corvanta {
 
@@ -51,9 +52,17 @@ xmlNode* copyShell(const xmlNode* element, xmlDoc* doc, xmlNode* parent) {
 
 } // namespace
 
+namespace {
+
+QByteArrayView asView(std::string_view name) {
+    return {name.data(), qsizetype(name.size())};
+}
+
+} // namespace
+
 bool MergedNames::contains(qsizetype topIndex, std::string_view name) const {
     const std::shared_lock lock(m_mutex);
-    return topIndex >= 0 && topIndex < qsizetype(m_sets.size()) && m_sets[std::size_t(topIndex)].count(name) != 0;
+    return topIndex >= 0 && topIndex < qsizetype(m_sets.size()) && m_sets[std::size_t(topIndex)].contains(asView(name));
 }
 
 void MergedNames::resize(qsizetype count) {
@@ -64,13 +73,14 @@ void MergedNames::resize(qsizetype count) {
 
 bool MergedNames::has(qsizetype topIndex, std::string_view name) const {
     return topIndex >= 0 && topIndex < qsizetype(m_sets.size()) &&
-           (m_sets[std::size_t(topIndex)].count(name) != 0 || m_pending[std::size_t(topIndex)].count(name) != 0);
+           (m_sets[std::size_t(topIndex)].contains(asView(name)) ||
+            m_pending[std::size_t(topIndex)].contains(asView(name)));
 }
 
 std::string_view MergedNames::insert(qsizetype topIndex, std::string_view name) {
-    // A deque never moves its strings, so the parsers may read the published ones meanwhile.
-    const std::string_view kept = m_kept.emplace_back(name);
-    m_pending.at(std::size_t(topIndex)).insert(kept);
+    // Kept names never move, so the parsers may read the published ones meanwhile.
+    const std::string_view kept = m_kept.keep(name);
+    m_pending.at(std::size_t(topIndex)).insert(asView(kept));
     if (++m_pendingCount >= 4096)
         publish();
     return kept;
@@ -80,8 +90,10 @@ void MergedNames::publish() {
     if (m_pendingCount == 0)
         return;
     const std::unique_lock lock(m_mutex);
-    for (std::size_t j = 0; j < m_sets.size(); ++j)
-        m_sets[j].merge(m_pending[j]);
+    for (std::size_t j = 0; j < m_sets.size(); ++j) {
+        m_sets[j].unite(m_pending[j]);
+        m_pending[j].clear();
+    }
     m_pendingCount = 0;
 }
 

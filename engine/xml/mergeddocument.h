@@ -6,7 +6,6 @@
 #include "engine/xml/xmlsave.h"
 
 #include <QString>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,7 +13,6 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace corvanta {
@@ -38,12 +36,12 @@ public:
 
 private:
     mutable std::shared_mutex m_mutex;
-    std::vector<std::unordered_set<std::string_view>> m_sets;
+    std::vector<QSet<QByteArrayView>> m_sets;
     // Names inserted since the last publish(), kept apart so that an insert takes no lock: a writer waiting for
     // two parsers that keep asking would stall the merge.
-    std::vector<std::unordered_set<std::string_view>> m_pending;
+    std::vector<QSet<QByteArrayView>> m_pending;
     qsizetype m_pendingCount = 0;
-    std::deque<std::string> m_kept; // the names the sets view; a deque never moves them
+    KeptNames m_kept; // the names the sets view, which never move
 };
 
 /// What a parsing thread needs to know of the merged document to write a later input's second-level elements as

@@ -24,6 +24,18 @@
 
 namespace corvanta {
 
+std::string_view KeptNames::keep(std::string_view name) {
+    const QByteArrayView key(name.data(), qsizetype(name.size()));
+    if (const auto found = m_names.constFind(key); found != m_names.constEnd())
+        return {found->data(), std::size_t(found->size())};
+    if (!m_memory)
+        m_memory = std::make_unique<std::pmr::monotonic_buffer_resource>();
+    char* copy = static_cast<char*>(m_memory->allocate(std::max<std::size_t>(name.size(), 1), 1));
+    std::memcpy(copy, name.data(), name.size());
+    m_names.insert(QByteArrayView(copy, key.size()));
+    return {copy, name.size()};
+}
+
 namespace {
 
 /// White space that libxml2 left out as indentation, kept aside until its element ends.

@@ -3,12 +3,15 @@
 #include "engine/xml/xmldocument.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QSet>
 #include <QString>
 #include <functional>
+#include <memory>
+#include <memory_resource>
 #include <stop_token>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace corvanta {
@@ -32,21 +35,16 @@ struct LeftOutElement {
     bool taken = false;
 };
 
-/// Names kept as strings, found without making one.
+/// Names kept once each, found without making a string. They lie in blocks that go all at once, so that a
+/// document of millions of distinct names is freed in a moment; a name kept stays where it is as long as this,
+/// moved or not.
 class KeptNames {
 public:
-    /// \a name as kept here: it stays where it is as long as this, moved or not.
-    std::string_view keep(std::string_view name) {
-        const auto found = m_names.find(name);
-        return found != m_names.end() ? *found : *m_names.emplace(name).first;
-    }
+    std::string_view keep(std::string_view name);
 
 private:
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
-    };
-    std::unordered_set<std::string, Hash, std::equal_to<>> m_names;
+    std::unique_ptr<std::pmr::monotonic_buffer_resource> m_memory; // made with the first name
+    QSet<QByteArrayView> m_names;                                  // each viewing its bytes in m_memory
 };
 
 /// One input loaded as Merge loads it.
