@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
@@ -74,7 +75,20 @@ FindBar::FindBar(ResultsView* view, QWidget* window)
     connect(escape, &QAction::triggered, this, &FindBar::dismiss);
     connect(closeButton, &QToolButton::clicked, this, &FindBar::dismiss);
     connect(m_field, &QLineEdit::returnPressed, this, &FindBar::findNext);
-    connect(m_field, &QLineEdit::textEdited, this, [this] { showStatus({}); });
+    connect(m_field, &QLineEdit::textEdited, this, [this] {
+        cancelSearch();
+        showStatus({});
+    });
+    connect(m_matchCase, &QCheckBox::toggled, this, &FindBar::cancelSearch);
+    connect(m_view, &ResultsView::textReplaced, this, &FindBar::cancelSearch);
+
+    // A step that ends within a moment changes the status once, as a step on this thread does.
+    constexpr int kSearchingShownAfterMs = 200;
+    m_searchingShown.setSingleShot(true);
+    m_searchingShown.setInterval(kSearchingShownAfterMs);
+    connect(&m_searchingShown, &QTimer::timeout, this, [this] { showStatus(tr("Searching…")); });
+    connect(&m_search, &BackgroundFind::found, this, &FindBar::onSearchFound);
+    connect(&m_search, &BackgroundFind::failed, this, &FindBar::onSearchFailed);
 }
 
 void FindBar::open() {
@@ -91,6 +105,7 @@ void FindBar::open() {
 }
 
 void FindBar::dismiss() {
+    cancelSearch();
     if (isHidden())
         return;
     hide();
@@ -106,7 +121,15 @@ void FindBar::findPrevious() {
     find(SearchDirection::Backward);
 }
 
+void FindBar::hideEvent(QHideEvent* event) {
+    // The window closing or going back hides the bar with it; only being minimised is spontaneous.
+    if (!event->spontaneous())
+        cancelSearch();
+    QFrame::hideEvent(event);
+}
+
 void FindBar::find(SearchDirection direction) {
+    cancelSearch();
     if (isHidden())
         open();
     const QString needle = m_field->text();
@@ -114,19 +137,47 @@ void FindBar::find(SearchDirection direction) {
         return;
     const bool forward = direction == SearchDirection::Forward;
     const qsizetype from = forward ? m_view->selectionStart() + m_view->selectionLength() : m_view->selectionStart();
-    const TextMatch match = findStep(m_view->store(), needle, from, direction,
-                                     m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive);
+    const Qt::CaseSensitivity cs = m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const TextStore& text = m_view->store();
+    if (text.isInMemory() || text.size() <= kSynchronousFindSize) {
+        showMatch(findStep(text, needle, from, direction, cs), needle.size(), direction);
+        return;
+    }
+    m_searchedLength = needle.size();
+    m_searchedDirection = direction;
+    m_search.start(m_view->sharedStore(), needle, from, direction, cs);
+    m_searchingShown.start();
+}
+
+void FindBar::showMatch(const TextMatch& match, qsizetype length, SearchDirection direction) {
     if (match.start < 0) {
         showStatus(tr("Not found"));
         return;
     }
-    m_view->select(match.start, match.start + needle.size());
-    m_view->ensureVisible(match.start, match.start + needle.size());
+    m_view->select(match.start, match.start + length);
+    m_view->ensureVisible(match.start, match.start + length);
     if (!match.wrapped)
         showStatus({});
     else
-        showStatus(forward ? tr("Reached the end, continued from the top")
-                           : tr("Reached the top, continued from the end"));
+        showStatus(direction == SearchDirection::Forward ? tr("Reached the end, continued from the top")
+                                                         : tr("Reached the top, continued from the end"));
+}
+
+void FindBar::onSearchFound(const TextMatch& match) {
+    m_searchingShown.stop();
+    showMatch(match, m_searchedLength, m_searchedDirection);
+}
+
+void FindBar::onSearchFailed() {
+    m_searchingShown.stop();
+    showStatus({});
+}
+
+void FindBar::cancelSearch() {
+    m_searchingShown.stop();
+    // A status the stopped step left would speak of it; one from the step before stays.
+    if (m_search.cancel() && m_status->text() == tr("Searching…"))
+        showStatus({});
 }
 
 void FindBar::showStatus(const QString& status) {

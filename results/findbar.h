@@ -1,9 +1,11 @@
 #pragma once
 
+#include "results/backgroundfind.h"
 #include "results/textsearch.h"
 
 #include <QFrame>
 #include <QRect>
+#include <QTimer>
 
 class QCheckBox;
 class QLabel;
@@ -18,6 +20,10 @@ class ResultsView;
 /// into view, Shift+F3 the previous one. The search is for plain text, case-insensitive unless asked otherwise,
 /// and wraps around at the ends; the bar says when it wrapped and when nothing was found. Escape closes it and
 /// gives the focus back to the text.
+///
+/// A step over a large stored text runs beside the window, which answers meanwhile; past a moment the bar says it is
+/// searching. Another step, a change to the field or the case, closing the bar or the window, and another text in
+/// the view each stop it, and a stopped step leaves the caret where it is.
 class FindBar : public QFrame {
     Q_OBJECT
 
@@ -33,8 +39,19 @@ public:
     void findNext();
     void findPrevious();
 
+    /// Texts held in memory, and stored texts of at most this many characters, are searched on the window's
+    /// thread: a step over them takes a few tens of milliseconds at most.
+    static constexpr qsizetype kSynchronousFindSize = qsizetype(4) << 20;
+
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void find(SearchDirection direction);
+    void showMatch(const TextMatch& match, qsizetype length, SearchDirection direction);
+    void onSearchFound(const TextMatch& match);
+    void onSearchFailed();
+    void cancelSearch();
     void showStatus(const QString& status);
 
     ResultsView* m_view;
@@ -42,6 +59,11 @@ private:
     QCheckBox* m_matchCase;
     QLabel* m_status;
     QRect m_viewPlace; // the view's geometry while the bar is closed
+    // The step running beside the window: the length of its needle and its direction, for showing where it lands.
+    qsizetype m_searchedLength = 0;
+    SearchDirection m_searchedDirection = SearchDirection::Forward;
+    QTimer m_searchingShown; // says "Searching…" once a step takes longer than a moment
+    BackgroundFind m_search; // last: it goes first, stopping a running step before the rest goes
 };
 
 } // namespace corvanta

@@ -82,6 +82,7 @@ void ResultsView::setStore(std::shared_ptr<const TextStore> text) {
     // Offsets of the old text mean nothing in the new one: the caret is announced at the start even if it was there.
     QAccessibleTextCursorEvent moved(this, 0);
     QAccessible::updateAccessibility(&moved);
+    emit textReplaced();
 }
 
 void ResultsView::setSelection(qsizetype start, qsizetype length) {

@@ -89,6 +89,10 @@ public:
     /// The display row that holds \a offset as a text span, line break included.
     TextSpan rowSpan(qsizetype offset) const;
 
+signals:
+    /// setStore() or setText() has put another text in place: offsets into the old one mean nothing now.
+    void textReplaced();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -1,5 +1,6 @@
 #include "results/textsearch.h"
 
+#include "engine/text/failure.h"
 #include "engine/text/textstore.h"
 
 #include <QChar>
@@ -193,24 +194,33 @@ namespace {
 // enough to stay a few megabytes.
 constexpr qsizetype kSearchChunk = qsizetype(1) << 21;
 
+// One chunk of \a text, read past its cache: a walk through the text would push out the blocks the view uses.
+QString chunkOf(const TextStore& text, qsizetype start, qsizetype end, const std::stop_token& stop) {
+    if (stop.stop_requested())
+        throw StopRequested{};
+    return text.read(start, end - start);
+}
+
 // The first match that lies wholly in [from, to). Chunks overlap by the needle's length less one, so a match
 // across a chunk's end is whole in the chunk where it starts.
-qsizetype indexIn(const TextStore& text, QStringView needle, qsizetype from, qsizetype to, Qt::CaseSensitivity cs) {
+qsizetype indexIn(const TextStore& text, QStringView needle, qsizetype from, qsizetype to, Qt::CaseSensitivity cs,
+                  const std::stop_token& stop) {
     const qsizetype length = needle.size();
     for (qsizetype start = from; start + length <= to; start += kSearchChunk) {
         const qsizetype end = std::min(to, start + kSearchChunk + length - 1);
-        if (const qsizetype at = indexOfText(text.mid(start, end - start), needle, cs); at >= 0)
+        if (const qsizetype at = indexOfText(chunkOf(text, start, end, stop), needle, cs); at >= 0)
             return start + at;
     }
     return -1;
 }
 
 // The last match that lies wholly in [from, to); the chunks overlap as in indexIn().
-qsizetype lastIndexIn(const TextStore& text, QStringView needle, qsizetype from, qsizetype to, Qt::CaseSensitivity cs) {
+qsizetype lastIndexIn(const TextStore& text, QStringView needle, qsizetype from, qsizetype to, Qt::CaseSensitivity cs,
+                      const std::stop_token& stop) {
     const qsizetype length = needle.size();
     for (qsizetype end = to; end - from >= length; end -= kSearchChunk) {
         const qsizetype start = std::max(from, end - kSearchChunk - length + 1);
-        if (const qsizetype at = lastIndexOfText(text.mid(start, end - start), needle, cs); at >= 0)
+        if (const qsizetype at = lastIndexOfText(chunkOf(text, start, end, stop), needle, cs); at >= 0)
             return start + at;
         if (start == from)
             break;
@@ -255,11 +265,11 @@ TextMatch findStep(QStringView text, QStringView needle, qsizetype from, SearchD
 }
 
 TextMatch findStep(const TextStore& text, QStringView needle, qsizetype from, SearchDirection direction,
-                   Qt::CaseSensitivity cs) {
+                   Qt::CaseSensitivity cs, const std::stop_token& stop) {
     return wrappingStep(
         text.size(), needle.size(), from, direction,
-        [&](qsizetype start, qsizetype end) { return indexIn(text, needle, start, end, cs); },
-        [&](qsizetype start, qsizetype end) { return lastIndexIn(text, needle, start, end, cs); });
+        [&](qsizetype start, qsizetype end) { return indexIn(text, needle, start, end, cs, stop); },
+        [&](qsizetype start, qsizetype end) { return lastIndexIn(text, needle, start, end, cs, stop); });
 }
 
 } // namespace corvanta

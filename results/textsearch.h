@@ -2,6 +2,7 @@
 
 #include <QStringView>
 #include <Qt>
+#include <stop_token>
 
 namespace corvanta {
 
@@ -27,8 +28,9 @@ enum class SearchDirection { Forward, Backward };
 TextMatch findStep(QStringView text, QStringView needle, qsizetype from, SearchDirection direction,
                    Qt::CaseSensitivity cs);
 
-/// findStep() in a text read from \a store, a few megabytes at a time.
+/// findStep() in a text read from \a text a few megabytes at a time, past its cache (TextStore::read()), so from any
+/// thread. Throws StopRequested before the next few megabytes once \a stop is requested.
 TextMatch findStep(const TextStore& text, QStringView needle, qsizetype from, SearchDirection direction,
-                   Qt::CaseSensitivity cs);
+                   Qt::CaseSensitivity cs, const std::stop_token& stop = {});
 
 } // namespace corvanta

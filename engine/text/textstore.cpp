@@ -150,6 +150,7 @@ std::shared_ptr<const TextStore> TextStore::open(const QString& path, const std:
         index.take(piece);
     }
     store->m_size = index.finish();
+    store->m_descriptor = file.handle();
     return store;
 }
 
@@ -163,6 +164,14 @@ QChar TextStore::at(qsizetype offset) const {
 }
 
 QString TextStore::mid(qsizetype start, qsizetype length) const {
+    return span(start, length, &TextStore::blockText);
+}
+
+QString TextStore::read(qsizetype start, qsizetype length) const {
+    return span(start, length, &TextStore::decodeBlock);
+}
+
+QString TextStore::span(qsizetype start, qsizetype length, QString (TextStore::*blockAt)(qsizetype) const) const {
     start = std::clamp<qsizetype>(start, 0, m_size);
     length = std::clamp<qsizetype>(length, 0, m_size - start);
     if (isInMemory())
@@ -171,7 +180,7 @@ QString TextStore::mid(qsizetype start, qsizetype length) const {
     QString text;
     for (qsizetype at = start; at < end;) {
         const qsizetype block = blockOf(at);
-        QString part = blockText(block);
+        QString part = (this->*blockAt)(block);
         const qsizetype from = at - m_blocks[size_t(block)].unit;
         const qsizetype take = std::min(part.size() - from, end - at);
         if (from == 0 && take == part.size() && take == length)
@@ -242,7 +251,7 @@ QString TextStore::decodeBlock(qsizetype block) const {
     const Block& end = m_blocks[size_t(block) + 1];
     // A mark at a block's start stays text, as at the text's start.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder.decode(readAt(m_file.handle(), start.byte, end.byte - start.byte));
+    QString text = decoder.decode(readAt(m_descriptor, start.byte, end.byte - start.byte));
     // The file is private and was read whole once; should it fail now, the block reads as replacement characters
     // rather than shift every offset after it.
     text.resize(end.unit - start.unit, QChar::ReplacementCharacter);

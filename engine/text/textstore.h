@@ -42,12 +42,16 @@ public:
     qsizetype size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
     /// True when the text is held in memory rather than read from a file.
-    bool isInMemory() const { return !m_file.isOpen(); }
+    bool isInMemory() const { return m_descriptor < 0; }
 
     /// The character at \a offset; a null character outside the text.
     QChar at(qsizetype offset) const;
     /// \a length units from \a start, clamped to the text.
     QString mid(qsizetype start, qsizetype length) const;
+    /// mid() past the cache: the blocks it needs are read and decoded afresh, and nothing that another call changes
+    /// is touched, so any thread may call it beside any other member without waiting. For a walk through the text
+    /// (find), which would otherwise push the blocks others use out of the cache.
+    QString read(qsizetype start, qsizetype length) const;
     /// The whole text: only for texts known to be small.
     QString whole() const { return mid(0, m_size); }
 
@@ -84,9 +88,14 @@ private:
     qsizetype blockOf(qsizetype offset) const;
     QString blockText(qsizetype block) const;
     QString decodeBlock(qsizetype block) const;
+    QString span(qsizetype start, qsizetype length, QString (TextStore::*blockAt)(qsizetype) const) const;
 
-    QString m_memory;     // the text, when held in memory
-    mutable QFile m_file; // the UTF-8 the text is read from, otherwise; open for the store's life
+    // m_memory, m_size, m_blocks and m_descriptor are set by the constructor or open() and never change after, so
+    // any thread reads them without the lock; blocks are read from m_descriptor with pread(), which moves no
+    // position.
+    QString m_memory;      // the text, when held in memory
+    mutable QFile m_file;  // the UTF-8 the text is read from, otherwise; open for the store's life
+    int m_descriptor = -1; // m_file's, while the text is read from it
     qsizetype m_size = 0;
     std::vector<Block> m_blocks; // in order, and one more for the end of the file and text
     // The decoded blocks last used, and a counter that orders their use. Guarded by m_mutex, as is m_file's
