@@ -1,5 +1,7 @@
+#include "engine/text/textstore.h"
 #include "results/findbar.h"
 #include "results/resultsview.h"
+#include "tests/support/testfiles.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -7,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 using namespace corvanta;
@@ -16,6 +19,33 @@ namespace {
 // "Beta" at 6, 17 and 28.
 const QString kText = QStringLiteral("alpha Beta gamma BETA delta beta end");
 
+// 2, 3 and 4 bytes of UTF-8, then CR LF and a surrogate pair again.
+const QByteArray kMixed = "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\r\n\xf0\x9f\x98\x80";
+const QString kMixedText = QString::fromUtf8(kMixed);
+
+// A text past what the window's thread searches: lines of ASCII, and kMixed between <mN> and </mN> across the ends
+// of blocks 2, 40 and 70, a block's end falling inside it.
+QByteArray largeText() {
+    QByteArray bytes;
+    for (const int block : {2, 40, 70}) {
+        const QByteArray open = "<m" + QByteArray::number(block) + ">";
+        const qsizetype at = block * corvanta::TextStore::kBlockBytes - 6 - open.size();
+        while (bytes.size() + 12 <= at)
+            bytes += "<a>w y</a>\r\n";
+        bytes += QByteArray(at - bytes.size(), ' ') + open + kMixed + "</m" + QByteArray::number(block) + ">";
+    }
+    return bytes + QByteArray("<a>w y</a>\r\n").repeated(50'000);
+}
+
+// Waits for the window's events to settle: a step's end that was sent arrives within a few turns of the loop.
+void settle() {
+    int turns = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&turns] { ++turns; });
+    ticker.start(0);
+    QTRY_VERIFY(turns > 20);
+}
+
 } // namespace
 
 class TestFindBar : public QObject {
@@ -23,6 +53,7 @@ class TestFindBar : public QObject {
 
 private slots:
     void init() {
+        m_folders.renew();
         m_window = std::make_unique<QWidget>();
         m_window->setFixedSize(400, 330);
         m_view = new ResultsView(m_window.get());
@@ -161,7 +192,118 @@ private slots:
         QCOMPARE(status(), QString());
     }
 
+    void largeStoredTextLandsWhereTheWindowsOwnSearchDoes_data() {
+        QTest::addColumn<QString>("needle");
+        QTest::addColumn<int>("caretBlock"); // the caret at <mN>, at the start for 0, at the end for -1
+        QTest::addColumn<bool>("backward");
+        QTest::addColumn<QString>("status");
+        const QString endWrap = QStringLiteral("Reached the end, continued from the top");
+        const QString topWrap = QStringLiteral("Reached the top, continued from the end");
+        QTest::newRow("forward, far in") << kMixedText + u"</m70>"_qs << 0 << false << QString();
+        QTest::newRow("backward, far back") << u"<M2>"_qs + kMixedText.toUpper() << -1 << true << QString();
+        QTest::newRow("forward, wrapped") << u"<m40>"_qs << 70 << false << endWrap;
+        QTest::newRow("backward, wrapped") << kMixedText + u"</m70>"_qs << 40 << true << topWrap;
+        QTest::newRow("not found") << u"<m41>"_qs << 40 << false << QStringLiteral("Not found");
+    }
+
+    // The step runs beside the window and lands where a step on the window's thread lands.
+    void largeStoredTextLandsWhereTheWindowsOwnSearchDoes() {
+        QFETCH(QString, needle);
+        QFETCH(int, caretBlock);
+        QFETCH(bool, backward);
+        QFETCH(QString, status);
+        const QString whole = showLargeStoredText();
+        const qsizetype caret = caretBlock < 0   ? whole.size()
+                                : caretBlock > 0 ? whole.indexOf(QStringLiteral("<m%1>").arg(caretBlock))
+                                                 : 0;
+        const TextMatch expected = findStep(
+            whole, needle, caret, backward ? SearchDirection::Backward : SearchDirection::Forward, Qt::CaseInsensitive);
+        QCOMPARE(expected.wrapped, status.startsWith(u"Reached"_qs));
+        m_view->setCursorPosition(caret);
+        openWith({});
+        field()->insert(needle); // as pasted: the keyboard of a test types ASCII only
+
+        QTest::keyClick(field(), Qt::Key_F3, backward ? Qt::ShiftModifier : Qt::NoModifier);
+        QCOMPARE(m_view->selectionLength(), 0); // not yet: the step runs beside the window
+
+        const QString landed = expected.start < 0
+                                   ? QStringLiteral("%1 0 %2").arg(caret).arg(status)
+                                   : QStringLiteral("%1 %2 %3").arg(expected.start).arg(needle.size()).arg(status);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome(), landed, 60000);
+        QCOMPARE(field()->accessibleDescription(), status);
+        if (expected.start >= 0)
+            QCOMPARE(m_view->selectedText().toCaseFolded(), needle.toCaseFolded());
+    }
+
+    void aStoppedStepNeverMovesTheCaret_data() {
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("another find") << u"find"_qs << QStringLiteral("Not found");
+        QTest::newRow("typing") << u"type"_qs << QString();
+        QTest::newRow("match case") << u"case"_qs << QString();
+        QTest::newRow("closing the bar") << u"close"_qs << QString();
+        QTest::newRow("another text") << u"text"_qs << QString();
+        QTest::newRow("the window going") << u"window"_qs << QString();
+    }
+
+    void aStoppedStepNeverMovesTheCaret() {
+        QFETCH(QString, stop);
+        QFETCH(QString, status);
+        showLargeStoredText();
+        openWith({});
+        field()->insert(u"<m2>"_qs + kMixedText);
+        QTest::keyClick(field(), Qt::Key_Return);
+        // The match is near, so the step has most likely sent its end by now, which the window has yet to take:
+        // the hardest case for telling a stopped step's end from the newest one's.
+        QTest::qSleep(100);
+        QCOMPARE(m_view->selectionLength(), 0);
+
+        if (stop == u"find") {
+            field()->selectAll();
+            QTest::keyClicks(field(), QStringLiteral("<m71>"));
+            QTest::keyClick(field(), Qt::Key_Return);
+            QTRY_COMPARE_WITH_TIMEOUT(this->status(), status, 60000);
+        } else if (stop == u"type") {
+            QTest::keyClick(field(), Qt::Key_Backspace);
+        } else if (stop == u"case") {
+            auto* matchCase = m_bar->findChild<QCheckBox*>(QStringLiteral("matchCaseCheckBox"));
+            QTest::mouseClick(matchCase, Qt::LeftButton, {}, QPoint(5, matchCase->height() / 2));
+            QVERIFY(matchCase->isChecked());
+        } else if (stop == u"close") {
+            QTest::keyClick(field(), Qt::Key_Escape);
+        } else if (stop == u"text") {
+            m_view->setText(kText);
+        } else {
+            m_window.reset(); // waits for the step no longer than it takes to hear the stop
+            settle();
+            return;
+        }
+        settle();
+
+        QCOMPARE(outcome(), QStringLiteral("0 0 %1").arg(status));
+    }
+
 private:
+    // Where the selection is and what the bar says.
+    QString outcome() const {
+        return QStringLiteral("%1 %2 %3").arg(m_view->selectionStart()).arg(m_view->selectionLength()).arg(status());
+    }
+
+    // Shows largeText() as a joined result is shown, read from its file; returns the text it decodes to.
+    QString showLargeStoredText() {
+        const QString path = m_folders.filePath(u"large.xml"_qs);
+        const QByteArray bytes = largeText();
+        writeFile(path, bytes);
+        m_view->setStore(TextStore::open(path));
+        const QString whole = QString::fromUtf8(bytes);
+        [&] {
+            QVERIFY(!m_view->store().isInMemory());
+            QCOMPARE_GT(m_view->store().size(), FindBar::kSynchronousFindSize);
+            QCOMPARE(m_view->store().size(), whole.size());
+        }();
+        return whole;
+    }
+
     QLineEdit* field() const {
         auto* edit = m_bar->findChild<QLineEdit*>(QStringLiteral("findEdit"));
         Q_ASSERT(edit);
@@ -183,6 +325,7 @@ private:
     std::unique_ptr<QWidget> m_window;
     ResultsView* m_view = nullptr;
     FindBar* m_bar = nullptr;
+    TestFolders m_folders{TestFolders::Temp::Unchanged};
 };
 
 QTEST_MAIN(TestFindBar)
