@@ -1,7 +1,6 @@
 #include "engine/join/errorreport.h"
 #include "engine/join/joincommand.h"
 #include "engine/text/textstore.h"
-#include "results/findbar.h"
 #include "results/resultsview.h"
 #include "results/resultswindow.h"
 #include "tests/support/eventcounter.h"
@@ -747,41 +746,6 @@ private slots:
         QVERIFY(m_main->isVisible());
         QVERIFY(shown.expired());
         QCOMPARE(m_window->resultsText(), kept ? whole : QString());
-    }
-
-    void backAndClosingWhileFindingEndCleanly_data() {
-        QTest::addColumn<bool>("back");
-        QTest::newRow("back") << true;
-        QTest::newRow("closing") << false;
-    }
-
-    // A step running beside the window stops with it: Back lets go of the text at once, and the window goes
-    // without waiting for the step to end.
-    void backAndClosingWhileFindingEndCleanly() {
-        QFETCH(bool, back);
-        const QString whole = handOffFile(acrossBlockEnds(80, 6));
-        QCOMPARE_GT(whole.size(), FindBar::kSynchronousFindSize);
-        const std::weak_ptr<const TextStore> shown = m_window->resultsStore();
-        QTest::keyClick(text(), Qt::Key_F, Qt::ControlModifier);
-        auto* field = m_window->findChild<QLineEdit*>(QStringLiteral("findEdit"));
-        QVERIFY(field && field->isVisible());
-        field->insert(kMixedText + u"</m80>"_qs);
-        QTest::keyClick(field, Qt::Key_Return);
-        QCOMPARE(text()->selectionLength(), 0);
-
-        if (back) {
-            clickToolbar(resultsbar::back);
-            QVERIFY(shown.expired());
-        } else {
-            QVERIFY(m_window->close());
-            QCOMPARE(m_ends, 1);
-            m_window.reset();
-        }
-
-        LoopTurns turns;
-        QTRY_VERIFY(turns.count > 20);
-        if (back)
-            QCOMPARE(text()->selectionLength(), 0);
     }
 
     void copyingMoreThan64MegabytesAsksFirst_data() {
