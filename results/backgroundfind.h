@@ -42,8 +42,11 @@ private:
 
     quint64 m_run = 0;      // the step whose end counts; read and written on this object's thread only
     bool m_running = false; // likewise
-    CallMailbox m_mailbox;  // before the thread: it takes the step's end until the step has been joined
-    std::jthread m_thread;  // last: it goes first, stopping and joining the step while the rest is still there
+    // The text the step reads, held here until the step has been joined: the step only borrows it, so the store
+    // never goes on the step's thread.
+    std::shared_ptr<const TextStore> m_text;
+    CallMailbox m_mailbox; // before the thread: it takes the step's end until the step has been joined
+    std::jthread m_thread; // last: it goes first, stopping and joining the step while the rest is still there
 };
 
 } // namespace corvanta
