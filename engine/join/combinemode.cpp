@@ -63,6 +63,10 @@ public:
         m_inputs.emplace(
             paths, parseAhead, nullptr,
             [this](qsizetype index, qsizetype textSize) { return writerFor(index, textSize); }, m_steps.stopToken());
+        // Written for the first document's root as soon as it is read, the inputs ahead are never trees: as many may
+        // be in flight as once the first document is in.
+        if (!m_keepGoing)
+            m_inputs->setAheadBytes(InputPrefetcher::kWrittenAheadBytes);
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             // Before the base is in, the inputs ahead of it wait for it: no batch of them can come ready first.

@@ -90,6 +90,10 @@ public:
                          })
                                   : InputPrefetcher::TakerFor(),
                          m_steps.stopToken());
+        // Written for the first document's top-level elements as their start tags are read, the inputs ahead are
+        // never trees: as many may be in flight as once the first document is in.
+        if (leaveOut && !m_keepGoing)
+            m_inputs->setAheadBytes(InputPrefetcher::kWrittenAheadBytes);
         for (int i = 1; i <= count; ++i) {
             m_steps.step(130, [&] { m_host.setProgress(double(i) / count * 100.0); });
             // Before the base is in, the inputs ahead of it wait for it: no batch of them can come ready first.

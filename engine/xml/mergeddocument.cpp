@@ -79,7 +79,7 @@ bool MergedNames::has(qsizetype topIndex, std::string_view name) const {
 
 std::string_view MergedNames::insert(qsizetype topIndex, std::string_view name) {
     // Kept names never move, so the parsers may read the published ones meanwhile.
-    const std::string_view kept = m_kept.keep(name);
+    const std::string_view kept = copyName(m_kept, name);
     m_pending.at(std::size_t(topIndex)).insert(asView(kept));
     if (++m_pendingCount >= 4096)
         publish();
@@ -89,7 +89,11 @@ std::string_view MergedNames::insert(qsizetype topIndex, std::string_view name) 
 void MergedNames::publish() {
     if (m_pendingCount == 0)
         return;
-    const std::unique_lock lock(m_mutex);
+    // The parsers take the shared lock for every element they meet: a merging thread that waited for the unique
+    // one would wait for them to end, as a waiting writer lets new readers in.
+    const std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return;
     for (std::size_t j = 0; j < m_sets.size(); ++j) {
         m_sets[j].unite(m_pending[j]);
         m_pending[j].clear();

@@ -31,7 +31,8 @@ public:
     /// Adds a copy of \a name under top-level node \a topIndex and returns the copy, which lives as long as this.
     /// contains() learns it once published.
     std::string_view insert(qsizetype topIndex, std::string_view name);
-    /// Lets contains() know every name inserted so far.
+    /// Lets contains() know every name inserted so far, unless a parser is asking right now: they are then told
+    /// at a later call. contains() answering false for a while costs only an element written for nothing.
     void publish();
 
 private:
@@ -41,7 +42,7 @@ private:
     // two parsers that keep asking would stall the merge.
     std::vector<QSet<QByteArrayView>> m_pending;
     qsizetype m_pendingCount = 0;
-    KeptNames m_kept; // the names the sets view, which never move
+    std::pmr::monotonic_buffer_resource m_kept; // the bytes of the names the sets view, which never move
 };
 
 /// What a parsing thread needs to know of the merged document to write a later input's second-level elements as

@@ -30,9 +30,14 @@ std::string_view KeptNames::keep(std::string_view name) {
         return {found->data(), std::size_t(found->size())};
     if (!m_memory)
         m_memory = std::make_unique<std::pmr::monotonic_buffer_resource>();
-    char* copy = static_cast<char*>(m_memory->allocate(std::max<std::size_t>(name.size(), 1), 1));
+    const std::string_view copy = copyName(*m_memory, name);
+    m_names.insert(QByteArrayView(copy.data(), key.size()));
+    return copy;
+}
+
+std::string_view copyName(std::pmr::memory_resource& memory, std::string_view name) {
+    char* copy = static_cast<char*>(memory.allocate(std::max<std::size_t>(name.size(), 1), 1));
     std::memcpy(copy, name.data(), name.size());
-    m_names.insert(QByteArrayView(copy, key.size()));
     return {copy, name.size()};
 }
 

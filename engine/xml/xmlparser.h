@@ -35,6 +35,9 @@ struct LeftOutElement {
     bool taken = false;
 };
 
+/// A copy of \a name in \a memory, which keeps it where it is as long as it lasts.
+std::string_view copyName(std::pmr::memory_resource& memory, std::string_view name);
+
 /// Names kept once each, found without making a string. They lie in blocks that go all at once, so that a
 /// document of millions of distinct names is freed in a moment; a name kept stays where it is as long as this,
 /// moved or not.
