@@ -461,7 +461,7 @@ void TextFileReader::writeDecoded(ByteSink& sink) {
 }
 
 bool TextFileReader::readPiece(QByteArray& piece) {
-    piece.clear();
+    piece.resize(0); // keeps its memory for the next piece
     if (m_ended || !exists())
         return false;
     if (isEmpty()) {

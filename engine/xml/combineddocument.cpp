@@ -171,14 +171,18 @@ bool RootChildrenWriter::add(const RecordedNode& node) {
     const bool indented = m_first || (m_target->indented && !m_textWritten);
     const QByteArrayView text = node.written(indented);
     m_text.append(text);
-    m_units.push_back({text.size(), indented, textLike, m_hashes ? hashOf(text) : NodeHash{}});
+    m_units.push_back({text.size(), indented, textLike});
+    if (m_hashes)
+        m_unitHashes.push_back(hashOf(text));
     return true;
 }
 
 void RootChildrenWriter::keep(const ChunkedText& unit, bool indented, bool textLike) {
     for (const QByteArray& chunk : unit.chunks())
         m_text.append(chunk);
-    m_units.push_back({unit.size(), indented, textLike, m_hashes ? hashOf(unit) : NodeHash{}});
+    m_units.push_back({unit.size(), indented, textLike});
+    if (m_hashes)
+        m_unitHashes.push_back(hashOf(unit));
 }
 
 // The first input's units were written with indentation, which holds only if none of the root's children turned
@@ -190,6 +194,7 @@ bool RootChildrenWriter::fits(const xmlNode* root) const {
 void RootChildrenWriter::forget() {
     m_text = SpillingText(m_folder, kAheadTextMemory);
     m_units.clear();
+    m_unitHashes.clear();
     m_next = 0;
     m_position = 0;
     m_textWritten = false;
@@ -223,7 +228,7 @@ CombinedDocument::CombinedDocument(ParsedXml first, RootChildrenWriter* written,
     if (written) {
         while (!written->atEnd()) {
             if (m_unique)
-                m_seen.insert(written->next().hash);
+                m_seen.insert(written->nextHash());
             written->moveNext(m_children);
             m_hasChildren = true;
         }
@@ -312,7 +317,7 @@ CombinedDocument::Added CombinedDocument::add(RootChildrenWriter* written, xmlNo
                 ChunkedText rewritten;
                 writeWithoutIndentation(m_doc.get(), m_root, text, rewritten, m_writer);
                 count(addUnit(rewritten, nullptr));
-            } else if (isNew(unit.hash)) {
+            } else if (!m_unique || isNew(written->nextHash())) {
                 written->moveNext(m_children);
                 m_hasChildren = true;
                 count(true);

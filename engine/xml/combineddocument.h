@@ -75,12 +75,13 @@ public:
         qsizetype length = 0;
         bool indented = false;
         bool textLike = false; // it would turn the indentation of its siblings off
-        NodeHash hash{};       // when kept
     };
 
     // For the combining thread, once the parse is over; the units come in document order.
     bool atEnd() const { return m_next == m_units.size(); }
     const Unit& next() const { return m_units.at(m_next); }
+    /// The next unit's hash, when hashes are kept.
+    const NodeHash& nextHash() const { return m_unitHashes.at(m_next); }
     /// Appends the next unit's text to \a into, or drops it when \a into is null.
     void moveNext(ChunkedText* into);
     /// Appends the next unit's text to \a into, where it may stay in this writer's file.
@@ -105,6 +106,7 @@ private:
     NodeWriter m_writer;
     SpillingText m_text;
     std::vector<Unit> m_units;
+    std::vector<NodeHash> m_unitHashes; // by unit, when kept: most joins keep none, and a unit is a record
     std::size_t m_next = 0;
     qsizetype m_position = 0; // where the next unit starts in m_text
 };
