@@ -54,8 +54,9 @@ public:
     /// How much text may be in flight beyond the next input, unless setAheadBytes() says otherwise.
     static constexpr qsizetype kAheadBytes = qsizetype(8) << 20;
     /// What may be in flight once the inputs ahead are written as they are parsed rather than held as trees: each
-    /// then holds a few blocks of its text, so two large ones may be parsed at once.
-    static constexpr qsizetype kWrittenAheadBytes = qsizetype(64) << 20;
+    /// then holds a few blocks of its text and a few dozen bytes per element, so two large ones may be parsed at
+    /// once.
+    static constexpr qsizetype kWrittenAheadBytes = qsizetype(512) << 20;
 
     /// Gives the taker for the input at \a index in the list, whose text is \a textSize bytes long, or null. Called
     /// on the thread that parses the input, once its text is read; the taker must outlive the input's parse. What

@@ -137,7 +137,7 @@ bool AheadWriter::take(qsizetype topIndex, xmlNode* element) {
     const TakenNodes taken = m_mover->take(element, top->node);
     for (xmlNode* piece = taken.nodes.get(); piece; piece = piece->next)
         m_writer.write(piece, top->indented, m_text);
-    m_written.push_back({before, m_text.size() - before, top->indented});
+    m_written.push_back({m_text.size() - before, top->indented});
     return true;
 }
 
@@ -171,7 +171,7 @@ bool AheadWriter::add(qsizetype topIndex, const RecordedNode& element, std::stri
     const WriteAheadTarget::Top& top = *topAt(topIndex);
     const qsizetype before = m_text.size();
     m_text.append(element.written(top.indented, 2));
-    m_written.push_back({before, m_text.size() - before, top.indented});
+    m_written.push_back({m_text.size() - before, top.indented});
     return true;
 }
 
@@ -179,13 +179,15 @@ void AheadWriter::forget() {
     m_text = SpillingText(m_folder, kAheadTextMemory);
     m_written.clear();
     m_next = 0;
+    m_nextStart = 0;
     m_position = 0;
 }
 
 // Starts past what a failed move left behind.
 const AheadWriter::Written& AheadWriter::takeNext() {
     const Written& next = m_written.at(m_next++);
-    m_position = next.start;
+    m_position = m_nextStart;
+    m_nextStart += next.length;
     return next;
 }
 

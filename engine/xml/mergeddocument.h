@@ -103,14 +103,13 @@ public:
     /// Appends the next element's text to \a into, where it may stay in this writer's file.
     void moveNext(SplicedText& into);
     /// Passes over the next element, which stays behind.
-    void dropNext() { m_position = m_written.at(m_next++).end(); }
+    void dropNext() { m_nextStart += m_written.at(m_next++).length; }
 
 private:
+    // One per element: a large input has millions.
     struct Written {
-        qsizetype start;
         qsizetype length;
         bool indented;
-        qsizetype end() const { return start + length; }
     };
 
     const Written& takeNext();
@@ -125,7 +124,8 @@ private:
     SpillingText m_text;
     std::vector<Written> m_written;
     std::size_t m_next = 0;
-    qsizetype m_position = 0; // where the merge reads m_text next
+    qsizetype m_nextStart = 0; // where the next element starts in m_text
+    qsizetype m_position = 0;  // where the merge reads m_text next
 };
 
 /// Writes the first input's second-level elements as they are parsed, as the merged document holds them, so that
