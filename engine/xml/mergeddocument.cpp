@@ -50,10 +50,6 @@ xmlNode* copyShell(const xmlNode* element, xmlDoc* doc, xmlNode* parent) {
     return copy;
 }
 
-} // namespace
-
-namespace {
-
 QByteArrayView asView(std::string_view name) {
     return {name.data(), qsizetype(name.size())};
 }
