@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -62,7 +63,13 @@ bool MergedNames::contains(qsizetype topIndex, std::string_view name) const {
 }
 
 void MergedNames::resize(qsizetype count) {
-    const std::unique_lock lock(m_mutex);
+    // A writer that waited for the lock would wait for the parsers ahead to end (see publish()); each of them holds
+    // it for one look-up at a time, so it is free again within moments.
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    while (!lock.owns_lock()) {
+        std::this_thread::yield();
+        lock.try_lock();
+    }
     m_sets.resize(std::size_t(count));
     m_pending.resize(std::size_t(count));
 }
