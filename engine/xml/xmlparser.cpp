@@ -344,6 +344,8 @@ void restoreBlanks(ParseRun& run, xmlNode* element) {
         return;
     if (holdsText(element)) {
         for (auto blank = first; blank != run.blanks.end(); ++blank) {
+            if (blank->length == 0)
+                continue; // joined to the text after it already
             xmlNode* node =
                 xmlNewDocTextLen(element->doc, xmlChars(run.blankText.data() + blank->offset), int(blank->length));
             if (!node) {
@@ -577,11 +579,38 @@ void offerToTaker(ParseRun& run, xmlNode* element) {
     run.leftOut.push_back({run.topIndex, namedBefore, name, true});
 }
 
+// libxml2 cuts text before a carriage return and may take the blank piece before the cut for indentation: a blank
+// run kept aside right before a text node under the root is the start of that text. Elsewhere it goes with its
+// element (see restoreBlanks()), but the root's children are taken before the root ends.
+void joinBlanksToRootText(ParseRun& run, xmlNode* root) {
+    auto first = run.blanks.end();
+    while (first != run.blanks.begin() && std::prev(first)->parent == root)
+        --first;
+    bool joined = false;
+    for (auto blank = first; blank != run.blanks.end(); ++blank) {
+        xmlNode* next = blank->after ? blank->after->next : root->children;
+        if (!next || next->type != XML_TEXT_NODE || next->name != xmlStringText)
+            continue;
+        const xmlChar* content = next->content ? next->content : xmlChars("");
+        std::string text(run.blankText, blank->offset, blank->length);
+        text.append(reinterpret_cast<const char*>(content));
+        xmlNodeSetContentLen(next, xmlChars(text.c_str()), int(text.size()));
+        blank->length = 0; // taken: never put back again
+        joined = true;
+    }
+    // libxml2 appends to the text it made last by lengths it kept, which no longer hold.
+    if (joined) {
+        run.context->nodelen = 0;
+        run.context->nodemem = 0;
+    }
+}
+
 // Hands the root's children, up to the element just completed, to the taker in document order.
 void offerRootChildren(ParseRun& run, xmlNode* root) {
-    dropBlankText(root->last, run.rootPreserve);
     bool tookAny = false;
     try {
+        joinBlanksToRootText(run, root);
+        dropBlankText(root->last, run.rootPreserve);
         while (xmlNode* child = root->children) {
             if (!run.taker->take(run.rootChildrenTaken, child))
                 break;

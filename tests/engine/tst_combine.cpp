@@ -143,6 +143,8 @@ private slots:
         const QByteArray plain = "<r>\n  <a/>\n</r>";
         QTest::newRow("records with attributes and empty elements")
             << plain << QByteArray("<r><rec id='1' n=\"x\"><v>1</v><e></e><b>  \n </b></rec>\n<rec/></r>") << true;
+        QTest::newRow("root text cut by carriage returns after a blank run")
+            << plain << QByteArray("<r>\n  <a/>\n \r\r\rq:\r\r <b/>\n</r>") << true;
         QTest::newRow("mixed content and blank text beside elements")
             << plain << QByteArray("<r><p>Hello <b>w</b> x<i> <j/> </i></p><q> <s/> <!--c--> </q></r>") << true;
         QTest::newRow("escapes in text and values")
