@@ -106,6 +106,9 @@ public:
                     m_basePath = path;
                     publishTarget();
                     m_inputs->setAheadBytes(InputPrefetcher::kWrittenAheadBytes);
+                    // The result goes to its file as the inputs come, while the next ones are parsed.
+                    if (!workingPath.isEmpty())
+                        m_base->beginSave(workingPath, m_steps.stopToken());
                 });
                 if (!based)
                     return stop(i, path, QString());
@@ -115,7 +118,7 @@ public:
             if (!m_steps.test(142, [&] { return sameRootElement(m_base->root(), root); }))
                 return stop(i, path, differentRootMessage(m_basePath, m_base->root(), path, root));
             CombinedDocument::Added added;
-            const bool done = m_steps.step(164, [&] { added = m_base->add(writer, root, input.textSize); });
+            const bool done = m_steps.step(164, [&] { added = m_base->add(writer, root, input.textSize, m_steps.stopToken()); });
             if (done)
                 m_observer.combined(i, path, added.added, added.repeated);
             for (const QString& entity : m_base->unresolvedEntities())

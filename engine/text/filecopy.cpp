@@ -92,6 +92,15 @@ qint64 copyInKernel(QFileDevice& source, qint64 offset, QFileDevice& target, qin
 #endif
 }
 
+void startWritingToDisk(QFileDevice& file) {
+#ifdef Q_OS_LINUX
+    if (file.handle() >= 0)
+        ::sync_file_range(file.handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    Q_UNUSED(file);
+#endif
+}
+
 bool syncToDisk(QFileDevice& file) {
     if (!file.flush() || file.handle() < 0)
         return false;

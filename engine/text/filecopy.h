@@ -16,4 +16,8 @@ qint64 copyInKernel(QFileDevice& source, qint64 offset, QFileDevice& target, qin
 /// Writes what the system still holds in memory of the open \a file to its disk. Returns false when it cannot.
 bool syncToDisk(QFileDevice& file);
 
+/// Has the system start writing what it holds in memory of the open \a file to its disk, without waiting for it:
+/// a file written over seconds is then mostly on disk when it is synced. Nothing where the platform cannot.
+void startWritingToDisk(QFileDevice& file);
+
 } // namespace corvanta

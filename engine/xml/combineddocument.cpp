@@ -1,5 +1,6 @@
 #include "engine/xml/combineddocument.h"
 
+#include "engine/text/failure.h"
 #include "engine/xml/mergeddocument.h"
 #include "engine/xml/recordednode.h"
 
@@ -273,10 +274,17 @@ void CombinedDocument::noteTextLike() {
     const bool wasIndented = indentedNow();
     m_textLike = true;
     m_target.reset();
-    if (!wasIndented || m_children.isEmpty())
+    if (!wasIndented)
         return;
+    // What the save wrote before the children changes too: it starts again.
     ChunkedText written;
+    onSave([&] {
+        written = m_save->written();
+        m_save->restart(false);
+    });
     m_children.readAll([&](QByteArrayView block) { written.append(block); });
+    if (written.size() == 0)
+        return;
     ChunkedText rewritten;
     writeWithoutIndentation(m_doc.get(), m_root, written, rewritten, m_writer);
     written.clear();
@@ -299,7 +307,8 @@ bool CombinedDocument::addUnit(const ChunkedText& text, const NodeHash* hash) {
     return true;
 }
 
-CombinedDocument::Added CombinedDocument::add(RootChildrenWriter* written, xmlNode* root, qsizetype sourceSize) {
+CombinedDocument::Added CombinedDocument::add(RootChildrenWriter* written, xmlNode* root, qsizetype sourceSize,
+                                              const std::stop_token& stop) {
     Added added;
     if (!m_root)
         return added;
@@ -347,12 +356,64 @@ CombinedDocument::Added CombinedDocument::add(RootChildrenWriter* written, xmlNo
     for (const QString& entity : m_mover->unresolvedEntities())
         if (!m_unresolved.contains(entity))
             m_unresolved << entity;
+    writeOut(stop);
     return added;
+}
+
+// A failure of the save's file ends the save: the rest stays here, and save() tells of the failure.
+template <typename Saving> void CombinedDocument::onSave(const Saving& saving) {
+    if (!m_save)
+        return;
+    try {
+        saving();
+    } catch (const Failure&) {
+        m_saveFailure = std::current_exception();
+        m_save.reset(); // removes its file
+    }
+}
+
+void CombinedDocument::beginSave(const QString& path, const std::stop_token& stop) {
+    if (!m_root || m_save || m_saveFailure)
+        return;
+    try {
+        // The save reads and marks its own copy: the writers ahead read the document meanwhile. Without children
+        // the root stays as it is, and only save() knows whether any come.
+        m_savedDoc.reset(xmlCopyDoc(m_doc.get(), 1));
+        xmlNode* root = rootElement(m_savedDoc.get());
+        if (!m_savedDoc || !root)
+            throw std::bad_alloc();
+        m_save.emplace(m_savedDoc.get(), path, m_hasDeclaration, WrittenChildren{root, indentedNow(), nullptr, 1});
+    } catch (const Failure&) {
+        m_saveFailure = std::current_exception();
+        return;
+    }
+    writeOut(stop);
+}
+
+// Hands the children written so far on to the save, where their ranges of the writers' files are copied inside the
+// kernel while the next inputs are parsed, rather than all at the end.
+void CombinedDocument::writeOut(const std::stop_token& stop) {
+    if (!m_save || m_children.isEmpty())
+        return;
+    onSave([&] { m_save->append(m_children, stop); });
+    if (m_save)
+        m_children = SplicedText(m_folder);
 }
 
 void CombinedDocument::save(const QString& path, const std::stop_token& stop) {
     if (!m_root)
         return;
+    if (m_saveFailure)
+        std::rethrow_exception(m_saveFailure);
+    if (m_save) {
+        if (m_hasChildren) {
+            m_save->append(m_children, stop);
+            m_save->finish();
+            m_save.reset();
+            return;
+        }
+        m_save.reset(); // the root has no children after all: the document is written as it stands
+    }
     std::vector<WrittenChildren> written;
     if (m_hasChildren)
         written.push_back({m_root, indentedNow(), nullptr, 1, &m_children});

@@ -138,17 +138,26 @@ public:
     };
 
     /// Adds the top-level nodes of a later input whose text was \a sourceSize bytes long: what \a written wrote
-    /// ahead (may be null), then the children left under \a root, its root element, which are freed.
-    Added add(RootChildrenWriter* written, xmlNode* root, qsizetype sourceSize);
+    /// ahead (may be null), then the children left under \a root, its root element, which are freed. Once the
+    /// save has begun, they go on in its file; StopRequested is thrown between two blocks of them once \a stop is
+    /// requested.
+    Added add(RootChildrenWriter* written, xmlNode* root, qsizetype sourceSize, const std::stop_token& stop = {});
+
+    /// Begins the save to \a path: the root's children go there as they come, instead of all at once at the end.
+    /// A failure to write is told by save().
+    void beginSave(const QString& path, const std::stop_token& stop = {});
 
     /// The entities that the nodes added last refer to and that keep an unresolved reference.
     QStringList unresolvedEntities() const { return m_unresolved; }
 
-    /// Writes the document to \a path; a document without a root writes nothing.
+    /// Writes the document to \a path (the one given to beginSave(), if called); a document without a root writes
+    /// nothing.
     void save(const QString& path, const std::stop_token& stop = {});
 
 private:
     bool indentedNow() const { return m_indentable && !m_textLike; }
+    void writeOut(const std::stop_token& stop);
+    template <typename Saving> void onSave(const Saving& saving);
     void noteTextLike();
     bool isNew(const NodeHash& hash);
     bool addUnit(const ChunkedText& text, const NodeHash* hash);
@@ -161,7 +170,11 @@ private:
     bool m_textLike = false;
     bool m_hasChildren = false;
     QString m_folder;
-    SplicedText m_children; // the root's children, as saveXmlDocument() writes them
+    SplicedText m_children; // the root's children, as saveXmlDocument() writes them, not yet in the save
+    // Once the save has begun: a copy of the document for it, which the writers ahead never see, and the save.
+    XmlDocument m_savedDoc;
+    std::optional<StreamedSave> m_save;
+    std::exception_ptr m_saveFailure; // what ended the save early, told by save()
     std::optional<NodeMover> m_mover;
     NodeWriter m_writer;
     QStringList m_unresolved;

@@ -175,6 +175,8 @@ QByteArray writeSkeleton(xmlDoc* doc, bool withDeclaration) {
     return text;
 }
 
+} // namespace
+
 /// A new file that is removed again unless every byte reached it.
 class SaveTarget {
 public:
@@ -182,7 +184,7 @@ public:
         : m_file(path) {
         // A plain file, not QSaveFile: the working file is new in a private folder, and syncing a large result to
         // disk would only cost time. Unbuffered: the blocks are large, and a failed write is seen at once.
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        if (!m_file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
             throw Failure(QStringLiteral("%1: %2").arg(path, m_file.errorString()));
     }
     ~SaveTarget() {
@@ -218,6 +220,41 @@ public:
         return copied;
     }
 
+    /// Writes \a text, each range of a file that it can copied inside the kernel.
+    void write(SplicedText& text, const std::stop_token& stop) {
+        text.readAll(
+            [&](QByteArrayView block) {
+                if (stop.stop_requested())
+                    throw StopRequested{}; // the target removes what it wrote
+                write(block);
+            },
+            [&](QFileDevice& file, qint64 offset, qint64 length) { return copy(file, offset, length, stop); });
+    }
+
+    /// What was written from \a offset on, read back.
+    ChunkedText readFrom(qint64 offset) {
+        ChunkedText text;
+        if (!m_file.seek(offset))
+            fail();
+        QByteArray block;
+        for (qint64 left = m_file.size() - offset; left > 0; left -= block.size()) {
+            block.resize(qsizetype(std::min<qint64>(left, kStreamBlockSize)));
+            if (m_file.read(block.data(), block.size()) != block.size())
+                fail();
+            text.append(block);
+        }
+        return text;
+    }
+
+    /// Drops what was written from \a size on; what comes next goes there.
+    void truncate(qint64 size) {
+        if (!m_file.resize(size) || !m_file.seek(size))
+            fail();
+    }
+
+    /// Has the system start writing what the file holds to its disk, without waiting for it.
+    void startWritingBack() { startWritingToDisk(m_file); }
+
     void finish() {
         if (!m_file.flush())
             fail();
@@ -239,7 +276,6 @@ private:
     QFile m_file;
 };
 
-} // namespace
 
 void ChunkedText::append(QByteArrayView bytes) {
     if (bytes.isEmpty())
@@ -322,8 +358,11 @@ bool indentsChildren(const xmlNode* element, bool textLikeChild) {
     return !textLikeChild && !isSpacePreserve(element, false);
 }
 
-void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std::span<const WrittenChildren> written,
-                     const std::stop_token& stop) {
+namespace {
+
+// The document as text, and where each of the written children goes in it.
+std::pair<QByteArray, std::vector<std::pair<qsizetype, qsizetype>>>
+skeletonAndPlaces(xmlDoc* doc, const QString& path, bool withDeclaration, std::span<const WrittenChildren> written) {
     if (path.isEmpty())
         throw Failure(QStringLiteral("There is no working file to save the result to."));
     QByteArray skeleton;
@@ -336,7 +375,14 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std
     }
     if (!found)
         throw Failure(QStringLiteral("%1: The document could not be written.").arg(path));
-    const std::vector<std::pair<qsizetype, qsizetype>>& places = *found;
+    return {std::move(skeleton), std::move(*found)};
+}
+
+} // namespace
+
+void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std::span<const WrittenChildren> written,
+                     const std::stop_token& stop) {
+    const auto [skeleton, places] = skeletonAndPlaces(doc, path, withDeclaration, written);
     // In document order, which is the order of the top-level elements only by chance.
     std::vector<std::size_t> order(written.size());
     for (std::size_t i = 0; i < order.size(); ++i)
@@ -347,22 +393,57 @@ void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std
     qsizetype done = 0;
     for (const std::size_t i : order) {
         target.write(QByteArrayView(skeleton).sliced(done, places[i].first - done));
-        const auto write = [&](QByteArrayView block) {
-            if (stop.stop_requested())
-                throw StopRequested{}; // the target removes what it wrote
-            target.write(block);
-        };
-        if (written[i].spilled)
-            written[i].spilled->readAll(write, [&](QFileDevice& file, qint64 offset, qint64 length) {
-                return target.copy(file, offset, length, stop);
-            });
-        else
-            for (const QByteArray& chunk : written[i].text->chunks())
-                write(chunk);
+        if (written[i].spilled) {
+            target.write(*written[i].spilled, stop);
+        } else {
+            for (const QByteArray& chunk : written[i].text->chunks()) {
+                if (stop.stop_requested())
+                    throw StopRequested{}; // the target removes what it wrote
+                target.write(chunk);
+            }
+        }
         done = places[i].second;
     }
     target.write(QByteArrayView(skeleton).sliced(done));
     target.finish();
+}
+
+StreamedSave::StreamedSave(xmlDoc* doc, QString path, bool withDeclaration, const WrittenChildren& children)
+    : m_doc(doc)
+    , m_path(std::move(path))
+    , m_withDeclaration(withDeclaration)
+    , m_children{children.top, children.indented, nullptr, children.depth}
+    , m_target(std::make_unique<SaveTarget>(m_path)) {
+    writeHead();
+}
+
+StreamedSave::~StreamedSave() = default;
+
+void StreamedSave::writeHead() {
+    const auto [skeleton, places] = skeletonAndPlaces(m_doc, m_path, m_withDeclaration, {&m_children, 1});
+    m_headSize = places.front().first;
+    m_tail = skeleton.sliced(places.front().second);
+    m_target->write(QByteArrayView(skeleton).first(m_headSize));
+}
+
+void StreamedSave::append(SplicedText& children, const std::stop_token& stop) {
+    m_target->write(children, stop);
+    m_target->startWritingBack();
+}
+
+ChunkedText StreamedSave::written() {
+    return m_target->readFrom(m_headSize);
+}
+
+void StreamedSave::restart(bool indented) {
+    m_children.indented = indented;
+    m_target->truncate(0);
+    writeHead();
+}
+
+void StreamedSave::finish() {
+    m_target->write(m_tail);
+    m_target->finish();
 }
 
 } // namespace corvanta

@@ -95,4 +95,40 @@ struct WrittenChildren {
 void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration,
                      std::span<const WrittenChildren> written = {}, const std::stop_token& stop = {});
 
+class SaveTarget;
+
+/// A save as saveXmlDocument() makes it, with the children of one element written as they come: what goes before
+/// them is written at once, and the rest at finish(). The file is removed unless finished. The document must not
+/// change meanwhile; written children go in the file, not in the document.
+class StreamedSave {
+public:
+    /// Starts the file at \a path with what goes before the place of \a children, whose texts are not read.
+    /// Throws Failure.
+    StreamedSave(xmlDoc* doc, QString path, bool withDeclaration, const WrittenChildren& children);
+    ~StreamedSave();
+    StreamedSave(const StreamedSave&) = delete;
+    StreamedSave& operator=(const StreamedSave&) = delete;
+
+    /// Writes \a children after those written so far. Throws Failure, and StopRequested between two blocks once
+    /// \a stop is requested.
+    void append(SplicedText& children, const std::stop_token& stop);
+    /// The children written so far, read back.
+    ChunkedText written();
+    /// Starts again, for children written as \a indented says: none is written then.
+    void restart(bool indented);
+    /// Writes what comes after the children.
+    void finish();
+
+private:
+    void writeHead();
+
+    xmlDoc* m_doc;
+    QString m_path;
+    bool m_withDeclaration;
+    WrittenChildren m_children;
+    std::unique_ptr<SaveTarget> m_target;
+    qsizetype m_headSize = 0;
+    QByteArray m_tail;
+};
+
 } // namespace corvanta

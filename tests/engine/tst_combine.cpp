@@ -115,6 +115,11 @@ private slots:
         QTest::newRow("empty roots add nothing and take everything")
             << QByteArrayList{"<r/>", "<r></r>", "<r><a/></r>"} << false << QByteArray("<r>\n  <a/>\n</r>\n")
             << QByteArray("[{base},{added:0},{added:1}]");
+        QTest::newRow("empty roots only") << QByteArrayList{"<r>\n</r>", "<r/>"} << false << QByteArray("<r/>\n")
+                                          << QByteArray("[{base},{added:0}]");
+        QTest::newRow("text after a first root without children")
+            << QByteArrayList{"<r>\n</r>", "<r>t<b/></r>", "<r><c/></r>"} << false << QByteArray("<r>t<b/><c/></r>\n")
+            << QByteArray("[{base},{added:2},{added:1}]");
     }
 
     void combinesTopLevelNodes() {
