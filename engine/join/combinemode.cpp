@@ -118,7 +118,8 @@ public:
             if (!m_steps.test(142, [&] { return sameRootElement(m_base->root(), root); }))
                 return stop(i, path, differentRootMessage(m_basePath, m_base->root(), path, root));
             CombinedDocument::Added added;
-            const bool done = m_steps.step(164, [&] { added = m_base->add(writer, root, input.textSize, m_steps.stopToken()); });
+            const bool done =
+                m_steps.step(164, [&] { added = m_base->add(writer, root, input.textSize, m_steps.stopToken()); });
             if (done)
                 m_observer.combined(i, path, added.added, added.repeated);
             for (const QString& entity : m_base->unresolvedEntities())

@@ -276,7 +276,6 @@ private:
     QFile m_file;
 };
 
-
 void ChunkedText::append(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return;

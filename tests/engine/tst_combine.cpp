@@ -115,8 +115,8 @@ private slots:
         QTest::newRow("empty roots add nothing and take everything")
             << QByteArrayList{"<r/>", "<r></r>", "<r><a/></r>"} << false << QByteArray("<r>\n  <a/>\n</r>\n")
             << QByteArray("[{base},{added:0},{added:1}]");
-        QTest::newRow("empty roots only") << QByteArrayList{"<r>\n</r>", "<r/>"} << false << QByteArray("<r/>\n")
-                                          << QByteArray("[{base},{added:0}]");
+        QTest::newRow("empty roots only")
+            << QByteArrayList{"<r>\n</r>", "<r/>"} << false << QByteArray("<r/>\n") << QByteArray("[{base},{added:0}]");
         QTest::newRow("text after a first root without children")
             << QByteArrayList{"<r>\n</r>", "<r>t<b/></r>", "<r><c/></r>"} << false << QByteArray("<r>t<b/><c/></r>\n")
             << QByteArray("[{base},{added:2},{added:1}]");
@@ -266,6 +266,23 @@ private slots:
         QVERIFY(byExpat.sameRoot || !readByExpat);
         QCOMPARE(byExpat.errors, byLibxml2.errors);
         QCOMPARE(byExpat.result, byLibxml2.result);
+    }
+
+    // The result goes to its file while the inputs come: a file that fails meanwhile is told where the save is,
+    // with the system's reason, and goes.
+    void failingSaveIsReportedAt170() {
+        const QByteArray big = "<r>" + QByteArray("<x>text</x>").repeated(100000) + "</r>";
+        const QStringList paths = m_folders.writeFiles({big, "<r><y/></r>", big});
+        for (const int parseAhead : {0, 16}) {
+            CombineResult result;
+            {
+                const FileSizeLimit limit(qint64{64} * 1024);
+                result = combine(paths, false, parseAhead);
+            }
+            QCOMPARE(result.messages, QStringList(QStringLiteral("report:%1: File too large at 170")
+                                                      .arg(m_folders.filePath(QStringLiteral("work/working.xml")))));
+            QVERIFY(!result.written);
+        }
     }
 
     void stopsBeforeWritingAnything_data() {
