@@ -381,7 +381,9 @@ skeletonAndPlaces(xmlDoc* doc, const QString& path, bool withDeclaration, std::s
 
 void saveXmlDocument(xmlDoc* doc, const QString& path, bool withDeclaration, std::span<const WrittenChildren> written,
                      const std::stop_token& stop) {
-    const auto [skeleton, places] = skeletonAndPlaces(doc, path, withDeclaration, written);
+    const auto laidOut = skeletonAndPlaces(doc, path, withDeclaration, written);
+    const QByteArray& skeleton = laidOut.first;
+    const std::vector<std::pair<qsizetype, qsizetype>>& places = laidOut.second;
     // In document order, which is the order of the top-level elements only by chance.
     std::vector<std::size_t> order(written.size());
     for (std::size_t i = 0; i < order.size(); ++i)
