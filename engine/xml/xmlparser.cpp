@@ -336,7 +336,39 @@ void keepBlankAside(void* userData, const xmlChar* text, int length) {
     guarded(userData, [&] { keepBlankAsideUnguarded(userData, text, length); });
 }
 
+// libxml2 cuts text before a carriage return and may take the blank piece before the cut for indentation: a blank
+// run kept aside right before a text node under \a parent is the start of that text. Throws std::bad_alloc.
+void joinBlanksToText(ParseRun& run, xmlNode* parent) {
+    auto first = run.blanks.end();
+    while (first != run.blanks.begin() && std::prev(first)->parent == parent)
+        --first;
+    bool joined = false;
+    for (auto blank = first; blank != run.blanks.end(); ++blank) {
+        xmlNode* next = blank->after ? blank->after->next : parent->children;
+        if (!next || next->type != XML_TEXT_NODE || next->name != xmlStringText)
+            continue;
+        const xmlChar* content = next->content ? next->content : xmlChars("");
+        std::string text(run.blankText, blank->offset, blank->length);
+        text.append(reinterpret_cast<const char*>(content));
+        xmlNodeSetContentLen(next, xmlChars(text.c_str()), int(text.size()));
+        blank->length = 0; // taken: never put back again
+        joined = true;
+    }
+    // libxml2 appends to the text it made last by lengths it kept, which no longer hold.
+    if (joined) {
+        run.context->nodelen = 0;
+        run.context->nodemem = 0;
+    }
+}
+
 void restoreBlanks(ParseRun& run, xmlNode* element) {
+    try {
+        joinBlanksToText(run, element);
+    } catch (const std::bad_alloc&) {
+        run.outOfMemory = true;
+        xmlStopParser(run.context);
+        return;
+    }
     auto first = run.blanks.end();
     while (first != run.blanks.begin() && std::prev(first)->parent == element)
         --first;
@@ -353,7 +385,8 @@ void restoreBlanks(ParseRun& run, xmlNode* element) {
                 xmlStopParser(run.context);
                 break;
             }
-            // Linked by hand: the neighbours are never text (libxml2 keeps space next to text), so nothing merges.
+            // Linked by hand: the neighbours are never text (libxml2 keeps space next to text, and what it cut from
+            // text was joined to it above), so nothing merges.
             node->parent = element;
             node->prev = blank->after;
             node->next = blank->after ? blank->after->next : element->children;
@@ -579,37 +612,12 @@ void offerToTaker(ParseRun& run, xmlNode* element) {
     run.leftOut.push_back({run.topIndex, namedBefore, name, true});
 }
 
-// libxml2 cuts text before a carriage return and may take the blank piece before the cut for indentation: a blank
-// run kept aside right before a text node under the root is the start of that text. Elsewhere it goes with its
-// element (see restoreBlanks()), but the root's children are taken before the root ends.
-void joinBlanksToRootText(ParseRun& run, xmlNode* root) {
-    auto first = run.blanks.end();
-    while (first != run.blanks.begin() && std::prev(first)->parent == root)
-        --first;
-    bool joined = false;
-    for (auto blank = first; blank != run.blanks.end(); ++blank) {
-        xmlNode* next = blank->after ? blank->after->next : root->children;
-        if (!next || next->type != XML_TEXT_NODE || next->name != xmlStringText)
-            continue;
-        const xmlChar* content = next->content ? next->content : xmlChars("");
-        std::string text(run.blankText, blank->offset, blank->length);
-        text.append(reinterpret_cast<const char*>(content));
-        xmlNodeSetContentLen(next, xmlChars(text.c_str()), int(text.size()));
-        blank->length = 0; // taken: never put back again
-        joined = true;
-    }
-    // libxml2 appends to the text it made last by lengths it kept, which no longer hold.
-    if (joined) {
-        run.context->nodelen = 0;
-        run.context->nodemem = 0;
-    }
-}
-
 // Hands the root's children, up to the element just completed, to the taker in document order.
 void offerRootChildren(ParseRun& run, xmlNode* root) {
     bool tookAny = false;
     try {
-        joinBlanksToRootText(run, root);
+        // The root's children are taken before the root ends, and its blanks with them.
+        joinBlanksToText(run, root);
         dropBlankText(root->last, run.rootPreserve);
         while (xmlNode* child = root->children) {
             if (!run.taker->take(run.rootChildrenTaken, child))
