@@ -559,6 +559,20 @@ private slots:
         QVERIFY(!names.contains(2, "item"));
     }
 
+    // A name is kept once, and every view of it stays where it is while many more come and after the names move:
+    // the left-out elements of a large input view them until the merge reaches them.
+    void keptNamesStayWhereTheyAre() {
+        KeptNames names;
+        std::vector<std::string_view> views;
+        for (int i = 0; i < 50000; ++i)
+            views.push_back(names.keep("n" + std::to_string(i)));
+        QCOMPARE(names.keep("n123").data(), views[123].data());
+        const KeptNames moved = std::move(names);
+        for (int i = 0; i < 50000; i += 997)
+            QCOMPARE(QByteArray(views[std::size_t(i)].data(), qsizetype(views[std::size_t(i)].size())),
+                     "n" + QByteArray::number(i));
+    }
+
     void takerFactoryFailureTravelsWithItsInput_data() {
         QTest::addColumn<int>("depth");
         QTest::addColumn<int>("failing"); // the input whose taker cannot be made

@@ -102,6 +102,36 @@ private slots:
                         copied < 0 ? SplicedText::RangeCopy() : SplicedText::RangeCopy(copy));
         QCOMPARE(read, expected);
     }
+
+    // Past the open files a text may keep, a spliced range is copied: the text keeps only so many files open, and
+    // reads the same once its sources are gone.
+    void splicedTextCopiesPastTheOpenFiles() {
+        const auto openFiles = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files).size(); };
+        const qsizetype before = openFiles();
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        SplicedText spliced(folder.path(), 64);
+        QByteArray expected;
+        {
+            std::vector<SpillingText> sources;
+            for (int i = 0; i < 200; ++i) {
+                const QByteArray piece = QByteArray(70000, char('a' + i % 26)) + QByteArray::number(i);
+                SpillingText& text = sources.emplace_back(folder.path(), 16);
+                text.append(piece);
+                expected += piece;
+                qsizetype position = 0;
+                text.spliceInto(spliced, position, text.size());
+            }
+        }
+#ifdef Q_OS_LINUX
+        const qsizetype kept = openFiles() - before;
+        QVERIFY2(kept > 0 && kept <= 130, qPrintable(QString::number(kept)));
+#endif
+        QCOMPARE(spliced.size(), expected.size());
+        QByteArray read;
+        spliced.readAll([&](QByteArrayView block) { read += block; });
+        QVERIFY(read == expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSpillingText)

@@ -1,5 +1,6 @@
 #include "engine/join/inputprefetcher.h"
 #include "engine/join/mergemode.h"
+#include "engine/join/targetgate.h"
 #include "engine/xml/mergeddocument.h"
 #include "engine/xml/xmldocument.h"
 #include "engine/xml/xmlparser.h"
@@ -570,6 +571,35 @@ private slots:
         base->save(saved);
 
         QCOMPARE(readFile(saved), built);
+    }
+
+    // A writer at a top-level element that the provisional target does not know yet waits for one that does, and
+    // ends its wait when no first document comes.
+    void writerWaitsForATargetThatCoversItsTopLevelElement() {
+        const auto provisional = [](qsizetype tops) {
+            auto target = std::make_shared<WriteAheadTarget>();
+            target->provisional = true;
+            target->tops.resize(std::size_t(tops));
+            for (WriteAheadTarget::Top& top : target->tops)
+                top.node = reinterpret_cast<const xmlNode*>(&top); // never read: covers() looks only at its presence
+            return target;
+        };
+        TargetGate<WriteAheadTarget> gate{std::stop_token()};
+        const auto coversThird = [](const WriteAheadTarget& target) { return target.covers(2); };
+        std::shared_ptr<const WriteAheadTarget> seen;
+        std::thread writer([&] { seen = gate.waitFor(1, coversThird).target; });
+        gate.publish(provisional(1));
+        const std::shared_ptr<const WriteAheadTarget> fuller = provisional(3);
+        gate.publish(fuller);
+        writer.join();
+        QCOMPARE(seen, fuller);
+
+        TargetGate<WriteAheadTarget> released{std::stop_token()};
+        released.publish(provisional(1));
+        std::thread waiting([&] { seen = released.waitFor(1, coversThird).target; });
+        released.release();
+        waiting.join();
+        QVERIFY(seen && !seen->covers(2)); // the writer then keeps the elements as nodes
     }
 
     // The writers ahead share the first document: one may still be writing when the merge has gone.
