@@ -685,6 +685,21 @@ void cdataBlock(void* userData, const xmlChar* text, int length) {
             xmlSAX2CDataBlock(userData, text, 0);
         return;
     }
+    // libxml2 appends a section to one right before it, as the pieces of one section come; but a blank run kept
+    // aside stood between them (see keepBlankAside()), and the sections stay two.
+    if (ParseRun* run = runOf(userData);
+        run && run->context->node && !run->blanks.empty() && run->blanks.back().parent == run->context->node &&
+        run->blanks.back().after == run->context->node->last && run->context->node->last &&
+        run->context->node->last->type == XML_CDATA_SECTION_NODE) {
+        xmlNode* section = xmlNewCDataBlock(run->context->node->doc, text, length);
+        if (!section) {
+            run->outOfMemory = true;
+            xmlStopParser(run->context);
+            return;
+        }
+        xmlAddChild(run->context->node, section); // only text merges
+        return;
+    }
     xmlSAX2CDataBlock(userData, text, length);
 }
 

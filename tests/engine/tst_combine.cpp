@@ -150,6 +150,9 @@ private slots:
             << plain << QByteArray("<r><rec id='1' n=\"x\"><v>1</v><e></e><b>  \n </b></rec>\n<rec/></r>") << true;
         QTest::newRow("root text cut by carriage returns after a blank run")
             << plain << QByteArray("<r>\n  <a/>\n \r\r\rq:\r\r <b/>\n</r>") << true;
+        QTest::newRow("CDATA sections with a blank between them")
+            << plain << QByteArray("<r><![CDATA[e]]]]> <![CDATA[y]]>tail<a><![CDATA[i]]> <![CDATA[j]]>k</a></r>")
+            << true;
         QTest::newRow("root text cut by carriage returns at the root's end")
             << plain << QByteArray("<r>\n  <a/>\n \r\r\r8\r\rq:\r\r</r>") << true;
         QTest::newRow("mixed content and blank text beside elements")
